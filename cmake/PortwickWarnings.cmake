@@ -1,0 +1,7 @@
+# Warnings for Portwick's own targets only (not for GoogleTest built from source).
+function(portwick_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic)
+  if(PORTWICK_WERROR)
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
+endfunction()

@@ -1,0 +1,44 @@
+#ifndef PORTWICK_ENGINE_LOG_SINK_H_
+#define PORTWICK_ENGINE_LOG_SINK_H_
+
+#include <cstdint>
+
+namespace portwick {
+
+// The state of one record on its way through a sink: what was written and
+// what the sink passes on. It belongs to the caller (one per record, usually
+// on the relay thread's stack), so any number of threads can use the same
+// sink at once and each sends exactly what its own Write produced.
+struct LogCall {
+  const char* input_data = nullptr;
+  int32_t input_length = 0;
+  const char* output_data = nullptr;
+  int32_t output_length = 0;
+};
+
+// Every relayed chunk passes through a LogSink before it is sent on.
+//
+// Calling order for each record, on the relay thread:
+//   Write(call, data, length);
+//   OutputLength(call), then OutputData(call);
+//   send exactly that output;
+//   ReleaseOutput(call).
+// The caller keeps `data` valid, and a zero byte at data[length], until
+// ReleaseOutput. Write does the sink's logging before it returns, so a record
+// is sent on only after every synchronous sink has delivered it.
+//
+// Thread safety: all four operations may be called from many threads at once,
+// each with its own LogCall.
+class LogSink {
+ public:
+  virtual ~LogSink() = default;
+
+  virtual void Write(LogCall& call, const char* data, int32_t length) = 0;
+  virtual void ReleaseOutput(LogCall& call) = 0;
+  virtual const char* OutputData(const LogCall& call) const = 0;
+  virtual int32_t OutputLength(const LogCall& call) const = 0;
+};
+
+}  // namespace portwick
+
+#endif  // PORTWICK_ENGINE_LOG_SINK_H_

@@ -1,0 +1,82 @@
+#ifndef PORTWICK_ENGINE_LOG_SINK_HANDLE_H_
+#define PORTWICK_ENGINE_LOG_SINK_HANDLE_H_
+
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+
+#include "engine/log_sink.h"
+#include "engine/thread_annotations.h"
+
+namespace portwick {
+
+// Called over and over while a thread waits for other threads that may in
+// turn be waiting for it (the GUI thread serves its events here).
+using ServeEvents = std::function<void()>;
+
+// Keeps relay threads from calling a sink that its owner has released.
+//
+// The owner of the sinks creates one handle per run and gives it to the
+// listener, which passes it to every session (the handle is shared across
+// threads, hence std::shared_ptr). A relay thread calls Acquire() for each
+// record and holds the returned Use from Write through ReleaseOutput. Before
+// destroying the sink, the owner calls Detach(): no further Acquire succeeds,
+// and Detach returns only when every Use in flight has ended. A session whose
+// Acquire fails must end instead of forwarding unlogged bytes.
+//
+// A handle made with a null sink passes records through unlogged until it is
+// detached.
+class LogSinkHandle {
+ public:
+  // Marks one call in flight; empty when the handle was detached.
+  class Use {
+   public:
+    Use() = default;
+    Use(Use&& other) noexcept;
+    Use& operator=(Use&& other) noexcept;
+    Use(const Use&) = delete;
+    Use& operator=(const Use&) = delete;
+    ~Use();
+
+    explicit operator bool() const { return handle_ != nullptr; }
+    // The sink to call; null when the handle passes records through unlogged.
+    LogSink* sink() const { return sink_; }
+
+   private:
+    friend class LogSinkHandle;
+    Use(LogSinkHandle* handle, LogSink* sink) : handle_(handle), sink_(sink) {}
+    void Reset();
+
+    LogSinkHandle* handle_ = nullptr;
+    LogSink* sink_ = nullptr;
+  };
+
+  // `sink` may be null; it is borrowed and must outlive Detach().
+  explicit LogSinkHandle(LogSink* sink);
+  LogSinkHandle(const LogSinkHandle&) = delete;
+  LogSinkHandle& operator=(const LogSinkHandle&) = delete;
+
+  // Any thread.
+  Use Acquire() LOCKS_EXCLUDED(mutex_);
+
+  // The owner's thread. Refuses new uses, then waits for those in flight,
+  // calling `serve_events` (if set) between short waits. Calling it again, also
+  // from inside serve_events, is harmless.
+  void Detach(const ServeEvents& serve_events) LOCKS_EXCLUDED(mutex_);
+
+  bool IsDetached() const LOCKS_EXCLUDED(mutex_);
+
+ private:
+  void EndUse() LOCKS_EXCLUDED(mutex_);
+
+  LogSink* const sink_;
+  mutable std::mutex mutex_;
+  std::condition_variable idle_;
+  bool detached_ GUARDED_BY(mutex_) = false;
+  int64_t uses_in_flight_ GUARDED_BY(mutex_) = 0;
+};
+
+}  // namespace portwick
+
+#endif  // PORTWICK_ENGINE_LOG_SINK_HANDLE_H_
