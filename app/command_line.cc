@@ -1,0 +1,165 @@
+#include "app/command_line.h"
+
+#include <array>
+#include <cstddef>
+
+#include "app/number_text.h"
+
+namespace portwick {
+
+const char kHelpText[] =
+    " Portwick command line:\r\n"
+    "\r\n"
+    "\tportwick.exe options [COMMAND]\r\n"
+    "\r\n"
+    " Available commands:\r\n"
+    "\t start - start listen sockets\r\n"
+    "\t help - to show this quick help\r\n"
+    "  options:    \r\n"
+    "    --source=port  :    specify source port \r\n"
+    "                  (default: 1999)\r\n"
+    "    --destination=address:port  :    specify destination address and port \r\n"
+    "                  (default: localhost:2007)\r\n"
+    "    --filename=file  :    write the traffic to this log file \r\n"
+    "                  (default: none)\r\n"
+    "    --synch  :    log synchronously \r\n"
+    "                  (default: off)\r\n"
+    "    --output=on|off  :    show the traffic in the output \r\n"
+    "                  (default: on)\r\n"
+    "    --console  :    run without a window and start forwarding at once \r\n"
+    "\r\n";
+
+std::string HelpTextWithLineFeeds() {
+  std::string text;
+  for (const char* p = kHelpText; *p != '\0'; ++p) {
+    if (p[0] == '\r' && p[1] == '\n') continue;
+    text += *p;
+  }
+  return text;
+}
+
+namespace {
+
+enum class OptionName { kSource, kDestination, kSynch, kFilename, kOutput, kConsole, kHelp, kH };
+
+struct OptionEntry {
+  std::string_view name;
+  OptionName id;
+};
+
+// Tried in this order; the first name the option text begins with wins.
+constexpr std::array<OptionEntry, 8> kOptions = {{
+    {"source", OptionName::kSource},
+    {"destination", OptionName::kDestination},
+    {"synch", OptionName::kSynch},
+    {"filename", OptionName::kFilename},
+    {"output", OptionName::kOutput},
+    {"console", OptionName::kConsole},
+    {"help", OptionName::kHelp},
+    {"h", OptionName::kH},
+}};
+
+char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+  }
+  return true;
+}
+
+bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() && EqualsIgnoringCase(text.substr(0, prefix.size()), prefix);
+}
+
+// "off", "0", "no" and "false" switch an on/off option off.
+bool IsOffWord(std::string_view value) {
+  return EqualsIgnoringCase(value, "off") || value == "0" || EqualsIgnoringCase(value, "no") ||
+         EqualsIgnoringCase(value, "false");
+}
+
+void SetDestination(std::string_view value, ProxySettings* settings) {
+  const size_t colon = value.find(':');
+  if (colon == std::string_view::npos) {
+    settings->remote_port = TextToInt(value);
+    return;
+  }
+  settings->remote_host = std::string(value.substr(0, colon));
+  settings->remote_port = TextToInt(value.substr(colon + 1));
+}
+
+ArgumentResult ParseOption(std::string_view text, ProxySettings* settings) {
+  for (const OptionEntry& option : kOptions) {
+    if (!StartsWithIgnoringCase(text, option.name)) continue;
+    std::string_view value = text.substr(option.name.size());
+    // The '=' between name and value is optional; drop it when present.
+    if (!value.empty() && value.front() == '=') value.remove_prefix(1);
+    switch (option.id) {
+      case OptionName::kSource:
+        if (!value.empty()) settings->local_port = TextToInt(value);
+        return ArgumentResult::kContinue;
+      case OptionName::kDestination:
+        if (!value.empty()) SetDestination(value, settings);
+        return ArgumentResult::kContinue;
+      case OptionName::kSynch:
+        settings->log_synchronously = true;
+        return ArgumentResult::kContinue;
+      case OptionName::kFilename:
+        settings->log_file_name = std::string(value);
+        return ArgumentResult::kContinue;
+      case OptionName::kOutput:
+        settings->show_in_output = !IsOffWord(value);
+        return ArgumentResult::kContinue;
+      case OptionName::kConsole:
+        settings->console = true;
+        return ArgumentResult::kContinue;
+      case OptionName::kHelp:
+      case OptionName::kH:
+        return ArgumentResult::kStopWithFailure;
+    }
+  }
+  return ArgumentResult::kStopWithFailure;
+}
+
+ArgumentResult ParseCommandWord(std::string_view word, ProxySettings* settings,
+                                const ShowHelp& show_help) {
+  if (EqualsIgnoringCase(word, "start") || EqualsIgnoringCase(word, "listen")) {
+    settings->autostart = true;
+    return ArgumentResult::kContinue;
+  }
+  if (EqualsIgnoringCase(word, "help") || EqualsIgnoringCase(word, "h")) {
+    if (show_help) show_help();
+    return ArgumentResult::kContinue;
+  }
+  return ArgumentResult::kStopWithFailure;
+}
+
+}  // namespace
+
+ArgumentResult ParseArgument(std::string_view text, bool is_option, ProxySettings* settings,
+                             const ShowHelp& show_help) {
+  return is_option ? ParseOption(text, settings) : ParseCommandWord(text, settings, show_help);
+}
+
+ParseStatus ParseCommandLine(const std::vector<std::string>& args, ProxySettings* settings,
+                             const ShowHelp& show_help) {
+  for (size_t i = 1; i < args.size(); ++i) {
+    std::string_view text = args[i];
+    bool is_option = false;
+    if (text.starts_with("--")) {
+      text.remove_prefix(2);
+      is_option = true;
+    }
+    if (!text.empty() && (text.front() == '-' || text.front() == '/')) {
+      text.remove_prefix(1);
+      is_option = true;
+    }
+    if (ParseArgument(text, is_option, settings, show_help) == ArgumentResult::kStopWithFailure) {
+      return ParseStatus::kFailure;
+    }
+  }
+  return ParseStatus::kSuccess;
+}
+
+}  // namespace portwick

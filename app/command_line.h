@@ -1,0 +1,47 @@
+#ifndef PORTWICK_APP_COMMAND_LINE_H_
+#define PORTWICK_APP_COMMAND_LINE_H_
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/proxy_settings.h"
+
+namespace portwick {
+
+// Caption of the help box and prefix of the console's messages.
+inline constexpr char kApplicationTitle[] = "Portwick";
+
+// The help shown for a bad command line and for the command `help`: lines
+// ended by CR LF, as a message box expects, the last line empty.
+extern const char kHelpText[];
+
+// kHelpText with plain LF line ends, for printing to a terminal.
+std::string HelpTextWithLineFeeds();
+
+// Called when the command word `help` (or `h`) asks for the help at once;
+// parsing goes on when it returns.
+using ShowHelp = std::function<void()>;
+
+enum class ArgumentResult { kContinue, kStopWithFailure };
+enum class ParseStatus { kSuccess, kFailure };
+
+// Handles one argument whose prefix ("--", "-", "/", ...) has already been
+// removed. With `is_option` it is an option text such as "source=80", matched
+// by case-insensitive prefix against the option names; otherwise it is a whole
+// command word such as "start". `show_help` may be empty.
+ArgumentResult ParseArgument(std::string_view text, bool is_option, ProxySettings* settings,
+                             const ShowHelp& show_help);
+
+// Parses `args` (args[0], the program path, is skipped) strictly left to right
+// into `*settings`, which should hold the built-in values on entry. Stops at
+// the first argument that fails; the arguments before it keep their effect.
+// Shows nothing on failure: the caller shows the help. `show_help` may be
+// empty. Main thread; no other thread may touch `*settings` meanwhile.
+ParseStatus ParseCommandLine(const std::vector<std::string>& args, ProxySettings* settings,
+                             const ShowHelp& show_help);
+
+}  // namespace portwick
+
+#endif  // PORTWICK_APP_COMMAND_LINE_H_

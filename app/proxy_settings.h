@@ -1,0 +1,32 @@
+#ifndef PORTWICK_APP_PROXY_SETTINGS_H_
+#define PORTWICK_APP_PROXY_SETTINGS_H_
+
+#include <string>
+
+namespace portwick {
+
+// The start values of one run, as given on the command line. Filled once by
+// ParseCommandLine on the main thread before any other thread exists, then
+// only read. Ports are not range-checked: only their low 16 bits reach the
+// network.
+struct ProxySettings {
+  int local_port = 1999;
+  std::string remote_host = "localhost";
+  int remote_port = 2007;
+  // Empty: no traffic log file.
+  std::string log_file_name;
+  // Start forwarding as soon as the program is up (commands start/listen).
+  bool autostart = false;
+  // "Log Synchronously" at start (option synch).
+  bool log_synchronously = false;
+  // "Show in Output" at start (option output; off with --output=off).
+  bool show_in_output = true;
+  // Run without a window (option console).
+  bool console = false;
+
+  friend bool operator==(const ProxySettings&, const ProxySettings&) = default;
+};
+
+}  // namespace portwick
+
+#endif  // PORTWICK_APP_PROXY_SETTINGS_H_

@@ -1,0 +1,304 @@
+#include "app/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <string>
+#include <vector>
+
+namespace portwick {
+namespace {
+
+using Edit = void (*)(ProxySettings&);
+
+struct ParseCase {
+  std::vector<std::string> args;  // without the program path
+  ParseStatus status;
+  Edit edit;  // turns the built-in settings into the expected ones; may be null
+};
+
+std::string Describe(const std::vector<std::string>& args) {
+  std::string text;
+  for (const std::string& arg : args) text += "[" + arg + "] ";
+  return text;
+}
+
+void RunCases(const std::vector<ParseCase>& cases) {
+  for (const ParseCase& c : cases) {
+    SCOPED_TRACE(Describe(c.args));
+    std::vector<std::string> argv = {"/usr/bin/portwick"};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    ProxySettings settings;
+    int help_calls = 0;
+    EXPECT_EQ(ParseCommandLine(argv, &settings, [&] { ++help_calls; }), c.status);
+    ProxySettings expected;
+    if (c.edit != nullptr) c.edit(expected);
+    EXPECT_EQ(settings.local_port, expected.local_port);
+    EXPECT_EQ(settings.remote_host, expected.remote_host);
+    EXPECT_EQ(settings.remote_port, expected.remote_port);
+    EXPECT_EQ(settings.log_file_name, expected.log_file_name);
+    EXPECT_EQ(settings.autostart, expected.autostart);
+    EXPECT_EQ(settings.log_synchronously, expected.log_synchronously);
+    EXPECT_EQ(settings.show_in_output, expected.show_in_output);
+    EXPECT_EQ(settings.console, expected.console);
+    EXPECT_EQ(help_calls, 0);
+  }
+}
+
+constexpr ParseStatus kOk = ParseStatus::kSuccess;
+constexpr ParseStatus kFail = ParseStatus::kFailure;
+
+TEST(ParseCommandLineTest, BuiltInValues) {
+  ProxySettings settings;
+  EXPECT_EQ(settings.local_port, 1999);
+  EXPECT_EQ(settings.remote_host, "localhost");
+  EXPECT_EQ(settings.remote_port, 2007);
+  EXPECT_EQ(settings.log_file_name, "");
+  EXPECT_FALSE(settings.autostart);
+  EXPECT_FALSE(settings.log_synchronously);
+  EXPECT_TRUE(settings.show_in_output);
+  EXPECT_FALSE(settings.console);
+  RunCases({{{}, kOk, nullptr}});
+  // An empty argument vector (no program path either) is success too.
+  ProxySettings untouched;
+  EXPECT_EQ(ParseCommandLine({}, &untouched, nullptr), kOk);
+  EXPECT_EQ(untouched, ProxySettings());
+}
+
+TEST(ParseCommandLineTest, OptionPrefixes) {
+  const Edit port80 = [](ProxySettings& s) { s.local_port = 80; };
+  RunCases({
+      {{"--source=80"}, kOk, port80},
+      {{"-source=80"}, kOk, port80},
+      {{"/source=80"}, kOk, port80},
+      {{"---source=80"}, kOk, port80},
+      {{"--/source=80"}, kOk, port80},
+      // Only one '-' or '/' is dropped after "--".
+      {{"----source=80"}, kFail, nullptr},
+      {{"--//source=80"}, kFail, nullptr},
+      {{"-/source=80"}, kFail, nullptr},
+      {{"/-source=80"}, kFail, nullptr},
+      // A prefix alone leaves an empty option text, which matches nothing.
+      {{"--"}, kFail, nullptr},
+      {{"-"}, kFail, nullptr},
+      {{"/"}, kFail, nullptr},
+  });
+}
+
+TEST(ParseCommandLineTest, NamesMatchByCaseInsensitivePrefix) {
+  RunCases({
+      {{"-SOURCE=80"}, kOk, [](ProxySettings& s) { s.local_port = 80; }},
+      {{"--SoUrCe=81"}, kOk, [](ProxySettings& s) { s.local_port = 81; }},
+      {{"--source80"}, kOk, [](ProxySettings& s) { s.local_port = 80; }},
+      {{"--sourcefoo"}, kOk, [](ProxySettings& s) { s.local_port = 0; }},
+      {{"--DESTINATION=h:1"},
+       kOk,
+       [](ProxySettings& s) { s.remote_host = "h", s.remote_port = 1; }},
+      // Texts shorter than a name don't match it.
+      {{"--sour=80"}, kFail, nullptr},
+      {{"--dest=h:1"}, kFail, nullptr},
+      {{"--co"}, kFail, nullptr},
+      {{"--c"}, kFail, nullptr},
+      // `h` catches everything else that begins with h, and fails.
+      {{"--hostname=x"}, kFail, nullptr},
+      {{"--hello"}, kFail, nullptr},
+      {{"--help"}, kFail, nullptr},
+      {{"-h"}, kFail, nullptr},
+      {{"/H"}, kFail, nullptr},
+      {{"--unknown"}, kFail, nullptr},
+  });
+}
+
+TEST(ParseCommandLineTest, SourceValues) {
+  RunCases({
+      {{"--source"}, kOk, nullptr},
+      {{"--source="}, kOk, nullptr},
+      // The '=' is dropped also before a single character.
+      {{"--source=8"}, kOk, [](ProxySettings& s) { s.local_port = 8; }},
+      {{"--source=0"}, kOk, [](ProxySettings& s) { s.local_port = 0; }},
+      {{"--source==8"}, kOk, [](ProxySettings& s) { s.local_port = 0; }},
+      {{"--source=abc"}, kOk, [](ProxySettings& s) { s.local_port = 0; }},
+      {{"--source= -12"}, kOk, [](ProxySettings& s) { s.local_port = -12; }},
+      {{"--source=70000"}, kOk, [](ProxySettings& s) { s.local_port = 70000; }},
+      {{"--source=99999999999"}, kOk, [](ProxySettings& s) { s.local_port = INT_MAX; }},
+      {{"--source=-99999999999"}, kOk, [](ProxySettings& s) { s.local_port = INT_MIN; }},
+  });
+}
+
+TEST(ParseCommandLineTest, DestinationValues) {
+  RunCases({
+      {{"--destination=10.0.0.5:8080"},
+       kOk,
+       [](ProxySettings& s) { s.remote_host = "10.0.0.5", s.remote_port = 8080; }},
+      {{"--destination=8080"}, kOk, [](ProxySettings& s) { s.remote_port = 8080; }},
+      {{"--destination=:8080"},
+       kOk,
+       [](ProxySettings& s) { s.remote_host = "", s.remote_port = 8080; }},
+      {{"--destination=db:"},
+       kOk,
+       [](ProxySettings& s) { s.remote_host = "db", s.remote_port = 0; }},
+      {{"--destination=a:b:c"},
+       kOk,
+       [](ProxySettings& s) { s.remote_host = "a", s.remote_port = 0; }},
+      {{"--destination=myhost"}, kOk, [](ProxySettings& s) { s.remote_port = 0; }},
+      {{"--destination"}, kOk, nullptr},
+      {{"--destination="}, kOk, nullptr},
+      {{"--destination=:"}, kOk, [](ProxySettings& s) { s.remote_host = "", s.remote_port = 0; }},
+      {{"--destination=x:9"},
+       kOk,
+       [](ProxySettings& s) { s.remote_host = "x", s.remote_port = 9; }},
+  });
+}
+
+TEST(ParseCommandLineTest, FilenameValues) {
+  RunCases({
+      {{"--filename=a"}, kOk, [](ProxySettings& s) { s.log_file_name = "a"; }},
+      {{"--filenamea"}, kOk, [](ProxySettings& s) { s.log_file_name = "a"; }},
+      {{"--filename==a"}, kOk, [](ProxySettings& s) { s.log_file_name = "=a"; }},
+      {{"--filename=my log.txt"}, kOk, [](ProxySettings& s) { s.log_file_name = "my log.txt"; }},
+      {{"--filename=x", "--filename="}, kOk, nullptr},
+      {{"--filename=x", "--filename"}, kOk, nullptr},
+  });
+}
+
+TEST(ParseCommandLineTest, LoggingAndConsoleFlags) {
+  const Edit output_off = [](ProxySettings& s) { s.show_in_output = false; };
+  RunCases({
+      {{"--synch"}, kOk, [](ProxySettings& s) { s.log_synchronously = true; }},
+      {{"--SYNCH=yes"}, kOk, [](ProxySettings& s) { s.log_synchronously = true; }},
+      {{"--output"}, kOk, nullptr},
+      {{"--output=on"}, kOk, nullptr},
+      {{"--output=off"}, kOk, output_off},
+      {{"--output=OFF"}, kOk, output_off},
+      {{"--outputoff"}, kOk, output_off},
+      {{"--output=0"}, kOk, output_off},
+      {{"--output=No"}, kOk, output_off},
+      {{"--output=FALSE"}, kOk, output_off},
+      {{"--output=offf"}, kOk, nullptr},
+      {{"--output=off", "--output"}, kOk, nullptr},
+      {{"--output", "--output=off"}, kOk, output_off},
+      {{"--console"}, kOk, [](ProxySettings& s) { s.console = true; }},
+      {{"-CONSOLE"}, kOk, [](ProxySettings& s) { s.console = true; }},
+      {{"--consolex"}, kOk, [](ProxySettings& s) { s.console = true; }},
+  });
+}
+
+TEST(ParseCommandLineTest, CommandWordsAndOrder) {
+  const Edit autostart = [](ProxySettings& s) { s.autostart = true; };
+  RunCases({
+      {{"start"}, kOk, autostart},
+      {{"listen"}, kOk, autostart},
+      {{"START"}, kOk, autostart},
+      {{"LiStEn"}, kOk, autostart},
+      {{"start", "--source=80"},
+       kOk,
+       [](ProxySettings& s) { s.autostart = true, s.local_port = 80; }},
+      {{"--source=80", "start"},
+       kOk,
+       [](ProxySettings& s) { s.autostart = true, s.local_port = 80; }},
+      // Command words are compared whole.
+      {{"starts"}, kFail, nullptr},
+      {{"sta"}, kFail, nullptr},
+      {{"80"}, kFail, nullptr},
+      {{""}, kFail, nullptr},
+      // A later option overrides an earlier one.
+      {{"--source=1", "--source=2"}, kOk, [](ProxySettings& s) { s.local_port = 2; }},
+      {{"--destination=a:1", "--destination=2"},
+       kOk,
+       [](ProxySettings& s) { s.remote_host = "a", s.remote_port = 2; }},
+      // Parsing stops at the first failure; what came before keeps its effect.
+      {{"--source=80", "bogus", "--source=90", "start"},
+       kFail,
+       [](ProxySettings& s) { s.local_port = 80; }},
+      {{"start", "--help", "--console"}, kFail, autostart},
+  });
+}
+
+TEST(ParseCommandLineTest, HelpCommandShowsHelpAndGoesOn) {
+  struct HelpCase {
+    std::vector<std::string> args;
+    ParseStatus status;
+    int help_calls;
+    int local_port;
+  };
+  const HelpCase kCases[] = {
+      {{"help"}, kOk, 1, 1999},
+      {{"h", "--source=5", "HELP"}, kOk, 2, 5},
+      {{"help", "--source=6", "bogus", "help"}, kFail, 1, 6},
+      // The options --help and -h fail without showing anything themselves.
+      {{"--help"}, kFail, 0, 1999},
+      {{"-h", "help"}, kFail, 0, 1999},
+  };
+  for (const HelpCase& c : kCases) {
+    SCOPED_TRACE(Describe(c.args));
+    std::vector<std::string> argv = {"portwick"};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    ProxySettings settings;
+    std::vector<int> ports_seen;  // the port set so far when the help is shown
+    EXPECT_EQ(ParseCommandLine(argv, &settings, [&] { ports_seen.push_back(settings.local_port); }),
+              c.status);
+    EXPECT_EQ(static_cast<int>(ports_seen.size()), c.help_calls);
+    EXPECT_EQ(settings.local_port, c.local_port);
+  }
+  // The help is shown at once, before the following arguments are handled.
+  ProxySettings settings;
+  int port_at_help = 0;
+  ParseCommandLine({"portwick", "--source=1", "help", "--source=2"}, &settings,
+                   [&] { port_at_help = settings.local_port; });
+  EXPECT_EQ(port_at_help, 1);
+  // Without a callback the command help still continues.
+  ProxySettings quiet;
+  EXPECT_EQ(ParseCommandLine({"portwick", "help", "start"}, &quiet, nullptr), kOk);
+  EXPECT_TRUE(quiet.autostart);
+}
+
+TEST(ParseArgumentTest, TakesTextWithoutPrefix) {
+  ProxySettings settings;
+  EXPECT_EQ(ParseArgument("source=81", true, &settings, nullptr), ArgumentResult::kContinue);
+  EXPECT_EQ(settings.local_port, 81);
+  // The same text as a command word is not a command.
+  EXPECT_EQ(ParseArgument("source=82", false, &settings, nullptr),
+            ArgumentResult::kStopWithFailure);
+  EXPECT_EQ(settings.local_port, 81);
+  EXPECT_EQ(ParseArgument("start", true, &settings, nullptr), ArgumentResult::kStopWithFailure);
+  EXPECT_FALSE(settings.autostart);
+  EXPECT_EQ(ParseArgument("start", false, &settings, nullptr), ArgumentResult::kContinue);
+  EXPECT_TRUE(settings.autostart);
+}
+
+TEST(HelpTextTest, ExactBytes) {
+  const char* const kLines[] = {
+      " Portwick command line:",
+      "",
+      "\tportwick.exe options [COMMAND]",
+      "",
+      " Available commands:",
+      "\t start - start listen sockets",
+      "\t help - to show this quick help",
+      "  options:    ",
+      "    --source=port  :    specify source port ",
+      "                  (default: 1999)",
+      "    --destination=address:port  :    specify destination address and port ",
+      "                  (default: localhost:2007)",
+      "    --filename=file  :    write the traffic to this log file ",
+      "                  (default: none)",
+      "    --synch  :    log synchronously ",
+      "                  (default: off)",
+      "    --output=on|off  :    show the traffic in the output ",
+      "                  (default: on)",
+      "    --console  :    run without a window and start forwarding at once ",
+      "",
+  };
+  std::string crlf;
+  std::string lf;
+  for (const char* line : kLines) {
+    crlf += std::string(line) + "\r\n";
+    lf += std::string(line) + "\n";
+  }
+  EXPECT_EQ(std::string(kHelpText), crlf);
+  EXPECT_EQ(HelpTextWithLineFeeds(), lf);
+  EXPECT_STREQ(kApplicationTitle, "Portwick");
+}
+
+}  // namespace
+}  // namespace portwick
