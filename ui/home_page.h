@@ -1,0 +1,31 @@
+#ifndef PORTWICK_UI_HOME_PAGE_H_
+#define PORTWICK_UI_HOME_PAGE_H_
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace portwick {
+
+// Asks the desktop to open a web address; returns whether it reported
+// success. Tests put a recorder here so that no browser is ever started.
+using UrlOpener = std::function<bool(const std::string& address)>;
+
+// The product's home page; each visit adds "?from=" and where it came from.
+inline constexpr std::string_view kHomePage = "https://portwick.org/portwick/";
+inline constexpr std::string_view kFromMenu = "menu";
+inline constexpr std::string_view kFromAbout = "about";
+
+// kHomePage + "?from=" + from.
+std::string HomePageAddress(std::string_view from);
+
+// Opens addresses with the desktop's browser (QDesktopServices). GUI thread.
+UrlOpener DesktopUrlOpener();
+
+// Help > Visit Home Page: opens the home page "?from=menu" with `opener`.
+// A failure shows nothing.
+void VisitHomePage(const UrlOpener& opener);
+
+}  // namespace portwick
+
+#endif  // PORTWICK_UI_HOME_PAGE_H_
