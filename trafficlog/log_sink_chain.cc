@@ -1,0 +1,23 @@
+#include "trafficlog/log_sink_chain.h"
+
+namespace portwick {
+
+void LogSinkChain::AddSink(LogSink* sink) {
+  if (sink != nullptr) sinks_.push_back(sink);
+}
+
+void LogSinkChain::Write(LogCall& call, const char* data, int32_t length) {
+  LogSinkBase::Write(call, data, length);
+  for (LogSink* sink : sinks_) {
+    LogCall child_call;
+    sink->Write(child_call, call.output_data, call.output_length);
+    const int32_t child_length = sink->OutputLength(child_call);
+    call.output_data = sink->OutputData(child_call);
+    call.output_length = child_length;
+    sink->ReleaseOutput(child_call);
+  }
+}
+
+void LogSinkChain::Process(LogCall& /*call*/) {}
+
+}  // namespace portwick
