@@ -1,0 +1,45 @@
+#ifndef PORTWICK_APP_COMMAND_SCRIPT_H_
+#define PORTWICK_APP_COMMAND_SCRIPT_H_
+
+#include <string>
+#include <string_view>
+
+namespace portwick {
+
+// The values a command script restores: what the main window shows when the
+// user saves it.
+struct CommandScriptValues {
+  std::string program_path;  // argv[0] as the process received it
+  int local_port = 0;
+  std::string remote_host;
+  int remote_port = 0;
+  bool write_to_file = false;
+  std::string log_file_name;  // written only when write_to_file is set
+};
+
+// Builds the one-line script that starts the program again with `values`:
+//   <program> --source=<port> --destination=<host>:<port> <SP>
+// and, when writing to a file,
+//   <SP>--filename="<name>" start <SP><LF>
+// Values that hold only harmless characters are written as they are; others
+// are quoted for a POSIX shell, so that `sh script` passes every value through
+// unchanged and runs nothing but the program.
+std::string BuildCommandScript(const CommandScriptValues& values);
+
+enum class ScriptFileResult {
+  kWritten,
+  kCannotCreate,  // the file could not be created or opened for writing
+  kWriteFailed,   // created, but the text could not be written in full
+};
+
+// Creates (or truncates) the file at `path`, writes all of `text` and closes
+// it. Any thread; the caller keeps `path` from being written concurrently.
+ScriptFileResult WriteCommandScript(const std::string& path, std::string_view text);
+
+// The message shown when the script file can't be created:
+// Cannot create "<path>" file.
+std::string CannotCreateMessage(const std::string& path);
+
+}  // namespace portwick
+
+#endif  // PORTWICK_APP_COMMAND_SCRIPT_H_
