@@ -1,0 +1,85 @@
+#ifndef PORTWICK_ENGINE_RELAY_PUMP_H_
+#define PORTWICK_ENGINE_RELAY_PUMP_H_
+
+#include <cstdint>
+#include <memory>
+
+#include "engine/byte_accumulator.h"
+#include "engine/log_sink_handle.h"
+#include "engine/message_framer.h"
+#include "engine/session.h"
+#include "engine/socket_io.h"
+
+namespace portwick {
+
+// Moves the bytes of one direction of a session: receives from the source
+// socket, cuts the bytes into messages with its framer, hands each message to
+// the log sink and sends what the sink passes on to the destination socket.
+//
+// End of the stream (the source peer shut down its sending side) is passed
+// on as a half-close to the destination, while the other direction goes on.
+// A receive error, a failed send, a detached log sink or memory exhaustion
+// resets the whole session, which wakes the other pump.
+//
+// A pump is built on one thread and then owned by its relay thread, which
+// calls Run once and destroys it. Nothing of it is shared but the session and
+// the log sink handle.
+class RelayPump {
+ public:
+  // Data bytes per buffer; each buffer has one more byte for a zero.
+  static constexpr int32_t kBufferSize = 10384;
+
+  // Receives from `source_fd` and sends to `destination_fd`, both sockets of
+  // `session`. `log_sink` may be null (bytes pass unlogged). `io` must
+  // outlive the pump. Allocates the buffer: may throw std::bad_alloc.
+  RelayPump(std::shared_ptr<Session> session, int source_fd, int destination_fd,
+            std::unique_ptr<MessageFramer> framer, std::shared_ptr<LogSinkHandle> log_sink,
+            SocketIo* io = &SocketIo::Default());
+  RelayPump(const RelayPump&) = delete;
+  RelayPump& operator=(const RelayPump&) = delete;
+  ~RelayPump() = default;
+
+  // Relays until the direction ends, then lets go of the session (the last
+  // pump out closes both sockets).
+  void Run();
+
+ private:
+  // The relay loop. True when the source ended its stream normally, false
+  // when the session must be reset.
+  bool Relay();
+  // Moves a partial message that has reached the end of the buffer to the
+  // buffer's front, so the next receive has room.
+  void MoveToFront();
+  // Forwards [start, end) from the receive buffer, with a zero byte after it
+  // for as long as the sink holds the record.
+  bool ForwardInPlace(char* start, char* end);
+  // Joins the set-aside pieces with `length` more bytes at `data` and
+  // forwards them as one record.
+  bool ForwardJoined(const char* data, int32_t length);
+  // Forwards bytes the framer never completed when the stream ends, so that
+  // nothing received is lost.
+  bool FlushTail();
+  // Hands one record (followed by a zero byte) to the sink and sends what it
+  // passes on.
+  bool Forward(const char* data, int32_t length);
+  bool SendAll(const char* data, int32_t length);
+
+  std::shared_ptr<Session> session_;
+  const int source_fd_;
+  const int destination_fd_;
+  std::unique_ptr<MessageFramer> framer_;
+  SocketIo* const io_;
+
+  int32_t received_ = 0;   // bytes of the last receive; 0 when working on old bytes
+  int32_t pending_ = 0;    // bytes between message start and write position
+  int32_t available_ = 0;  // pending + received
+  std::unique_ptr<char[]> buffer_;  // kBufferSize + 1 bytes
+  char* message_start_ = nullptr;   // first byte not yet forwarded
+  char* write_position_ = nullptr;  // where the next receive stores its bytes
+  ByteAccumulator accumulator_;
+  std::shared_ptr<LogSinkHandle> log_sink_;
+};
+
+}  // namespace portwick
+
+#endif  // PORTWICK_ENGINE_RELAY_PUMP_H_

@@ -1,0 +1,27 @@
+#ifndef PORTWICK_ENGINE_SESSION_CONNECTOR_H_
+#define PORTWICK_ENGINE_SESSION_CONNECTOR_H_
+
+#include <memory>
+
+#include "engine/session_request.h"
+
+namespace portwick {
+
+// Turns one accepted connection into a running session: resolves the
+// destination host, connects to it and starts the two relay pumps, each on a
+// thread of its own (client-to-destination first). When resolving or
+// connecting fails, the client's connection is closed without data. When a
+// relay thread can't be started or memory runs out, both connections are
+// reset. Either way nothing is reported.
+//
+// Runs on the calling thread; blocks while resolving and connecting.
+void RunSessionConnector(std::unique_ptr<SessionRequest> request);
+
+// Runs RunSessionConnector on a new thread started by `request->threads`,
+// which owns the request from then on. Returns false when the thread can't be
+// started; the request (and its accepted socket) is then destroyed.
+bool StartSessionConnector(std::unique_ptr<SessionRequest> request);
+
+}  // namespace portwick
+
+#endif  // PORTWICK_ENGINE_SESSION_CONNECTOR_H_

@@ -1,0 +1,33 @@
+#ifndef PORTWICK_ENGINE_SESSION_REQUEST_H_
+#define PORTWICK_ENGINE_SESSION_REQUEST_H_
+
+#include <memory>
+#include <string>
+
+#include "engine/detached_thread.h"
+#include "engine/log_sink_handle.h"
+#include "engine/socket.h"
+#include "engine/socket_io.h"
+#include "engine/socket_layer.h"
+
+namespace portwick {
+
+// Everything one session needs, taken from the listener at the moment of the
+// accept. The accept thread fills it and hands it to a connector thread,
+// which owns it from then on. Since it carries its own copies, a later Start
+// with other settings doesn't affect sessions already accepted.
+struct SessionRequest {
+  Socket accepted_socket;
+  int destination_port = 0;
+  std::string destination_host;
+  std::shared_ptr<LogSinkHandle> log_sink;  // may be null
+
+  // The services the session runs on; each must outlive the session.
+  SocketLayer* layer = &SocketLayer::Default();
+  ThreadStarter* threads = &ThreadStarter::Default();
+  SocketIo* io = &SocketIo::Default();
+};
+
+}  // namespace portwick
+
+#endif  // PORTWICK_ENGINE_SESSION_REQUEST_H_

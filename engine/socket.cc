@@ -1,0 +1,12 @@
+#include "engine/socket.h"
+
+#include "engine/socket_ops.h"
+
+namespace portwick {
+
+void Socket::Reset(int fd) {
+  if (fd_ >= 0) sockets::Close(fd_);
+  fd_ = fd;
+}
+
+}  // namespace portwick

@@ -1,0 +1,26 @@
+#include "engine/socket_io.h"
+
+#include "engine/socket_ops.h"
+
+namespace portwick {
+
+namespace {
+
+class PosixSocketIo final : public SocketIo {
+ public:
+  ssize_t Recv(int fd, char* buffer, size_t length) override {
+    return sockets::Recv(fd, buffer, length);
+  }
+  ssize_t Send(int fd, const char* data, size_t length) override {
+    return sockets::Send(fd, data, length);
+  }
+};
+
+}  // namespace
+
+SocketIo& SocketIo::Default() {
+  static PosixSocketIo io;
+  return io;
+}
+
+}  // namespace portwick

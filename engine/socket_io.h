@@ -1,0 +1,29 @@
+#ifndef PORTWICK_ENGINE_SOCKET_IO_H_
+#define PORTWICK_ENGINE_SOCKET_IO_H_
+
+#include <sys/types.h>
+
+#include <cstddef>
+
+namespace portwick {
+
+// The data calls a relay pump makes on its sockets, behind an interface so
+// tests can inject short or failing sends. Results as in socket_ops.h: a
+// byte count, or the negated errno.
+//
+// Thread safety: implementations are called from many relay threads at once.
+class SocketIo {
+ public:
+  virtual ~SocketIo() = default;
+
+  virtual ssize_t Recv(int fd, char* buffer, size_t length) = 0;
+  // May send fewer bytes than asked; the caller sends the rest.
+  virtual ssize_t Send(int fd, const char* data, size_t length) = 0;
+
+  // The real socket calls; lives for the whole process.
+  static SocketIo& Default();
+};
+
+}  // namespace portwick
+
+#endif  // PORTWICK_ENGINE_SOCKET_IO_H_

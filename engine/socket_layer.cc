@@ -1,0 +1,82 @@
+#include "engine/socket_layer.h"
+
+#include "engine/socket_ops.h"
+
+namespace portwick {
+
+SocketLayer::Registration::Registration(SocketLayer* layer, int first_fd, int second_fd)
+    : layer_(layer), fds_{first_fd, second_fd} {
+  std::lock_guard<std::mutex> lock(layer_->mutex_);
+  if (layer_->references_ == 0) {
+    cancelled_ = true;
+    return;
+  }
+  next_ = layer_->head_;
+  if (next_ != nullptr) next_->prev_ = this;
+  layer_->head_ = this;
+  linked_ = true;
+  ++layer_->registrations_;
+}
+
+SocketLayer::Registration::~Registration() {
+  std::lock_guard<std::mutex> lock(layer_->mutex_);
+  if (!linked_) return;
+  if (prev_ != nullptr) {
+    prev_->next_ = next_;
+  } else {
+    layer_->head_ = next_;
+  }
+  if (next_ != nullptr) next_->prev_ = prev_;
+  --layer_->registrations_;
+}
+
+void SocketLayer::Registration::Cancel() {
+  std::lock_guard<std::mutex> lock(layer_->mutex_);
+  cancelled_ = true;
+  ResetSockets();
+}
+
+bool SocketLayer::Registration::cancelled() const {
+  std::lock_guard<std::mutex> lock(layer_->mutex_);
+  return cancelled_;
+}
+
+void SocketLayer::Registration::ResetSockets() const {
+  // Called with the layer's mutex held, so the owner's destructor (which
+  // unregisters under the same mutex before closing) can't close them now.
+  for (int fd : fds_) {
+    if (fd >= 0) sockets::ResetConnection(fd);
+  }
+}
+
+SocketLayer& SocketLayer::Default() {
+  static SocketLayer layer;
+  return layer;
+}
+
+void SocketLayer::Startup() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++references_;
+}
+
+void SocketLayer::Cleanup() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (references_ == 0) return;
+  if (--references_ > 0) return;
+  for (Registration* r = head_; r != nullptr; r = r->next_) {
+    r->cancelled_ = true;
+    r->ResetSockets();
+  }
+}
+
+int SocketLayer::references() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return references_;
+}
+
+int SocketLayer::registrations() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return registrations_;
+}
+
+}  // namespace portwick

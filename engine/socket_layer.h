@@ -1,0 +1,78 @@
+#ifndef PORTWICK_ENGINE_SOCKET_LAYER_H_
+#define PORTWICK_ENGINE_SOCKET_LAYER_H_
+
+#include <mutex>
+
+#include "engine/thread_annotations.h"
+
+namespace portwick {
+
+// The counted start-up of the socket layer and the set of connections that
+// depend on it.
+//
+// Each successful listener start takes one reference (Startup) and its accept
+// thread gives it back when it ends (Cleanup). When the last reference is
+// given back, every registered connection is reset: both peers of an open
+// session see a reset, relay threads blocked on its sockets wake, and a
+// connector still resolving or connecting fails. While no reference is
+// outstanding a new Registration is cancelled from the start, so a connector
+// begun after the last Cleanup fails at once, until the next Startup.
+//
+// Thread safety: every method may be called from any thread.
+class SocketLayer {
+ public:
+  // Up to two sockets (a session's accepted and outgoing one) that the layer
+  // resets on its last Cleanup. Registers itself on construction and
+  // unregisters on destruction, which must happen before its descriptors are
+  // closed. Not copyable or movable. The layer must outlive it.
+  class Registration {
+   public:
+    Registration(SocketLayer* layer, int first_fd, int second_fd);
+    Registration(const Registration&) = delete;
+    Registration& operator=(const Registration&) = delete;
+    ~Registration();
+
+    // Marks the registration cancelled and resets its sockets (both peers
+    // see a reset; threads blocked on them wake). Idempotent.
+    void Cancel();
+    // True once cancelled by Cancel, by the layer's last Cleanup, or because
+    // the layer had no reference when the registration was made.
+    bool cancelled() const;
+
+   private:
+    friend class SocketLayer;
+    void ResetSockets() const;
+
+    SocketLayer* const layer_;
+    const int fds_[2];
+    bool linked_ = false;
+    bool cancelled_ = false;  // guarded by layer_->mutex_
+    Registration* prev_ = nullptr;
+    Registration* next_ = nullptr;
+  };
+
+  SocketLayer() = default;
+  SocketLayer(const SocketLayer&) = delete;
+  SocketLayer& operator=(const SocketLayer&) = delete;
+  // Every Registration must be gone.
+  ~SocketLayer() = default;
+
+  // The layer every listener uses; lives for the whole process.
+  static SocketLayer& Default();
+
+  void Startup() LOCKS_EXCLUDED(mutex_);
+  // Gives one reference back; ignored when none is outstanding.
+  void Cleanup() LOCKS_EXCLUDED(mutex_);
+  int references() const LOCKS_EXCLUDED(mutex_);
+  int registrations() const LOCKS_EXCLUDED(mutex_);
+
+ private:
+  mutable std::mutex mutex_;
+  int references_ GUARDED_BY(mutex_) = 0;
+  int registrations_ GUARDED_BY(mutex_) = 0;
+  Registration* head_ GUARDED_BY(mutex_) = nullptr;
+};
+
+}  // namespace portwick
+
+#endif  // PORTWICK_ENGINE_SOCKET_LAYER_H_
