@@ -1,0 +1,198 @@
+// The client side of the benchmark, one measurement per invocation. Prints
+// its figure(s) on one line of standard output; diagnostics and failures go
+// to standard error with exit code 1.
+//
+//   upload|download --port=P [--connections=1] [--mib=1024]   -> MiB/s
+//   pingpong --port=P [--iterations=20000] [--warmup=500] [--seconds=3]
+//                                                             -> p50_us p99_us
+//   connrate --port=P [--clients=1] [--seconds=2] [--max=100000] -> conn/s
+//   idle --port=P --pid=PID [--sessions=1000] [--tree]        -> KiB per session
+//   usage --pid=PID [--tree]          -> rss_kib peak_rss_kib threads fds processes
+//   settle --pid=PID --threads=T --fds=F [--seconds=10] [--tree] -> threads fds
+//   waitlisten --port=P [--seconds=10]
+//   freeport                                                  -> port
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include "bench/flags.h"
+#include "bench/load_client.h"
+#include "bench/proc_stats.h"
+#include "bench/socket_util.h"
+#include "bench/stats.h"
+
+namespace portwick::bench {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int Fail(const std::string& message) {
+  std::fprintf(stderr, "portwick_bench_client: %s\n", message.c_str());
+  return 1;
+}
+
+// Reads the numeric flags a command needs; the first failure wins.
+class Numbers {
+ public:
+  explicit Numbers(const Flags& flags) : flags_(flags) {}
+  double Get(const char* name, double fallback) {
+    double value = fallback;
+    if (error_.empty() && !flags_.Number(name, fallback, &value, &error_)) value = fallback;
+    return value;
+  }
+  double Required(const char* name) {
+    if (error_.empty() && !flags_.Has(name)) error_ = std::string("--") + name + " is required";
+    return Get(name, 0);
+  }
+  const std::string& error() const { return error_; }
+
+ private:
+  const Flags& flags_;
+  std::string error_;
+};
+
+Clock::time_point After(double seconds) {
+  return Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+}
+
+void Pause() { std::this_thread::sleep_for(std::chrono::milliseconds(20)); }
+
+int Bulk(const std::string& command, const Flags& flags) {
+  Numbers numbers(flags);
+  int port = static_cast<int>(numbers.Required("port"));
+  int connections = static_cast<int>(numbers.Get("connections", 1));
+  double mib = numbers.Get("mib", 1024);
+  if (!numbers.error().empty()) return Fail(numbers.error());
+  std::uint64_t bytes = static_cast<std::uint64_t>(mib * 1024 * 1024);
+  BulkResult result = command == "upload" ? RunUpload(port, connections, bytes)
+                                          : RunDownload(port, connections, bytes);
+  if (!result.ok) return Fail(result.error);
+  std::printf("%.1f\n", result.MiBPerSecond());
+  std::fprintf(stderr, "%s: %llu bytes in %.3f s\n", command.c_str(),
+               static_cast<unsigned long long>(result.bytes), result.seconds);
+  return 0;
+}
+
+int PingPong(const Flags& flags) {
+  Numbers numbers(flags);
+  int port = static_cast<int>(numbers.Required("port"));
+  int iterations = static_cast<int>(numbers.Get("iterations", 20000));
+  int warm_up = static_cast<int>(numbers.Get("warmup", 500));
+  double seconds = numbers.Get("seconds", 3);
+  if (!numbers.error().empty()) return Fail(numbers.error());
+  LatencyResult result = RunPingPong(port, warm_up, iterations, seconds);
+  if (!result.ok) return Fail(result.error);
+  std::printf("%.1f %.1f\n", Percentile(result.round_trips_us, 50), Percentile(result.round_trips_us, 99));
+  std::fprintf(stderr, "pingpong: %zu round trips\n", result.round_trips_us.size());
+  return 0;
+}
+
+int ConnRate(const Flags& flags) {
+  Numbers numbers(flags);
+  int port = static_cast<int>(numbers.Required("port"));
+  int clients = static_cast<int>(numbers.Get("clients", 1));
+  double seconds = numbers.Get("seconds", 2);
+  double max = numbers.Get("max", 100000);
+  if (!numbers.error().empty()) return Fail(numbers.error());
+  RateResult result = RunConnectionRate(port, clients, seconds, static_cast<std::uint64_t>(max));
+  if (!result.ok) return Fail(result.error);
+  std::printf("%.0f\n", result.PerSecond());
+  std::fprintf(stderr, "connrate: %llu cycles, %llu failed, %.3f s\n",
+               static_cast<unsigned long long>(result.connections),
+               static_cast<unsigned long long>(result.failures), result.seconds);
+  return 0;
+}
+
+int Idle(const Flags& flags) {
+  Numbers numbers(flags);
+  int port = static_cast<int>(numbers.Required("port"));
+  pid_t pid = static_cast<pid_t>(numbers.Required("pid"));
+  int sessions = static_cast<int>(numbers.Get("sessions", 1000));
+  if (!numbers.error().empty()) return Fail(numbers.error());
+  if (sessions < 1) return Fail("--sessions must be at least 1");
+  bool tree = flags.Has("tree");
+  ProcessUsage before, during;
+  if (!ReadProcessUsage(pid, tree, &before)) return Fail("no process " + std::to_string(pid));
+  IdleSessions idle;
+  std::string error;
+  if (!idle.Open(port, sessions, &error)) return Fail(error);
+  // Every session answered its echo, so the forwarder has set all of them up.
+  if (!ReadProcessUsage(pid, tree, &during)) return Fail("process " + std::to_string(pid) + " vanished");
+  idle.Close();
+  std::printf("%.1f\n", static_cast<double>(during.rss_kib - before.rss_kib) / sessions);
+  std::fprintf(stderr, "idle: %d sessions, RSS %ld -> %ld KiB, threads %d -> %d, fds %d -> %d\n", sessions,
+               before.rss_kib, during.rss_kib, before.threads, during.threads, before.fds, during.fds);
+  return 0;
+}
+
+int Usage(const Flags& flags) {
+  Numbers numbers(flags);
+  pid_t pid = static_cast<pid_t>(numbers.Required("pid"));
+  if (!numbers.error().empty()) return Fail(numbers.error());
+  ProcessUsage usage;
+  if (!ReadProcessUsage(pid, flags.Has("tree"), &usage)) return Fail("no process " + std::to_string(pid));
+  std::printf("%ld %ld %d %d %d\n", usage.rss_kib, usage.peak_rss_kib, usage.threads, usage.fds, usage.processes);
+  return 0;
+}
+
+// Waits until the process (tree) is back to at most the given thread and
+// descriptor counts, or the deadline passes; prints the last counts seen.
+int Settle(const Flags& flags) {
+  Numbers numbers(flags);
+  pid_t pid = static_cast<pid_t>(numbers.Required("pid"));
+  int threads = static_cast<int>(numbers.Required("threads"));
+  int fds = static_cast<int>(numbers.Required("fds"));
+  double seconds = numbers.Get("seconds", 10);
+  if (!numbers.error().empty()) return Fail(numbers.error());
+  Clock::time_point deadline = After(seconds);
+  ProcessUsage usage;
+  for (;;) {
+    if (!ReadProcessUsage(pid, flags.Has("tree"), &usage)) return Fail("no process " + std::to_string(pid));
+    if ((usage.threads <= threads && usage.fds <= fds) || Clock::now() > deadline) break;
+    Pause();
+  }
+  std::printf("%d %d\n", usage.threads, usage.fds);
+  return 0;
+}
+
+int WaitListen(const Flags& flags) {
+  Numbers numbers(flags);
+  int port = static_cast<int>(numbers.Required("port"));
+  double seconds = numbers.Get("seconds", 10);
+  if (!numbers.error().empty()) return Fail(numbers.error());
+  for (Clock::time_point deadline = After(seconds); !IsPortListening(port); Pause()) {
+    if (Clock::now() > deadline) return Fail("nothing listens on port " + std::to_string(port));
+  }
+  return 0;
+}
+
+int Main(int argc, char** argv) {
+  if (argc < 2) return Fail("usage: portwick_bench_client COMMAND [--flag=value...] (see client_main.cc)");
+  std::string command = argv[1];
+  Flags flags;
+  std::string error;
+  if (!flags.Parse(argc, argv, 2, &error)) return Fail(error);
+  if (command == "upload" || command == "download") return Bulk(command, flags);
+  if (command == "pingpong") return PingPong(flags);
+  if (command == "connrate") return ConnRate(flags);
+  if (command == "idle") return Idle(flags);
+  if (command == "usage") return Usage(flags);
+  if (command == "settle") return Settle(flags);
+  if (command == "waitlisten") return WaitListen(flags);
+  if (command == "freeport") {
+    int port = PickFreePort();
+    if (port <= 0) return Fail("no free port");
+    std::printf("%d\n", port);
+    return 0;
+  }
+  return Fail("unknown command \"" + command + "\"");
+}
+
+}  // namespace
+}  // namespace portwick::bench
+
+int main(int argc, char** argv) { return portwick::bench::Main(argc, argv); }

@@ -1,0 +1,248 @@
+#include "bench/report.h"
+
+#include <cstdio>
+#include <vector>
+
+namespace portwick::bench {
+
+namespace {
+
+constexpr std::string_view kPortwick = "portwick";
+constexpr std::string_view kTargets[] = {"direct", "portwick", "socat", "haproxy"};
+
+struct MetricInfo {
+  std::string_view id;
+  std::string_view label;
+  std::string_view unit;
+  bool higher_is_better;
+  std::string_view baseline;  // shown as "(before X)" in the same cell
+};
+
+constexpr MetricInfo kForwardingMetrics[] = {
+    {"up1", "throughput client->server, 1 connection", "MiB/s", true, ""},
+    {"up8", "throughput client->server, 8 connections", "MiB/s", true, ""},
+    {"down1", "throughput server->client, 1 connection", "MiB/s", true, ""},
+    {"down8", "throughput server->client, 8 connections", "MiB/s", true, ""},
+    {"pp_p50", "ping-pong 1 byte, p50", "us", false, ""},
+    {"pp_p99", "ping-pong 1 byte, p99", "us", false, ""},
+    {"pin_p50", "ping-pong 1 byte, p50, all on CPU 0", "us", false, ""},
+    {"pin_p99", "ping-pong 1 byte, p99, all on CPU 0", "us", false, ""},
+    {"cps1", "short connections, 1 client", "conn/s", true, ""},
+    {"cps8", "short connections, 8 clients", "conn/s", true, ""},
+    {"idle_kib", "resident memory per idle session", "KiB", false, ""},
+    {"threads_after", "threads at idle after the tests", "", false, "threads_before"},
+    {"fds_after", "descriptors at idle after the tests", "", false, "fds_before"},
+};
+
+constexpr MetricInfo kLoggingMetrics[] = {
+    {"log_off", "no sink (--output=off)", "MiB/s", true, ""},
+    {"log_file", "queued file", "MiB/s", true, ""},
+    {"log_synch", "synchronous file (--synch)", "MiB/s", true, ""},
+    {"log_stdout", "queued output to /dev/null", "MiB/s", true, ""},
+    {"log_peak_mib", "peak RSS while logging to a file", "MiB", false, ""},
+    {"log_peak_seconds", "duration of that transfer", "s", false, ""},
+    {"log_peak_gib", "size of that transfer", "GiB", true, ""},
+};
+
+constexpr Goal kGoals[] = {
+    {"up1", "up1", "socat", 1.1, 0},         {"up1", "up1", "haproxy", 0.8, 0},
+    {"down1", "down1", "socat", 1.1, 0},     {"down1", "down1", "haproxy", 0.8, 0},
+    {"up8", "up8", "haproxy", 1.0, 0},       {"down8", "down8", "haproxy", 1.0, 0},
+    {"pp_p99", "pp_p99", "socat", 1.0, 0},   {"pin_p99", "pin_p99", "socat", 1.0, 0},
+    {"cps1", "cps1", "socat", 2.5, 0},       {"cps1", "cps1", "haproxy", 0.6, 0},
+    {"cps8", "cps8", "socat", 2.5, 0},       {"cps8", "cps8", "haproxy", 0.6, 0},
+    {"idle_kib", "", "", 0, 40},
+    {"threads_after", "threads_before", "portwick", 1.0, 0},
+    {"fds_after", "fds_before", "portwick", 1.0, 0},
+    {"log_file", "log_off", "portwick", 0.8, 0},
+    {"log_synch", "log_off", "portwick", 0.5, 0},
+    {"log_peak_mib", "", "", 0, 256},
+};
+
+const MetricInfo* FindMetric(std::string_view id) {
+  for (const MetricInfo& info : kForwardingMetrics) {
+    if (info.id == id) return &info;
+  }
+  for (const MetricInfo& info : kLoggingMetrics) {
+    if (info.id == id) return &info;
+  }
+  return nullptr;
+}
+
+std::string Str(std::string_view text) { return std::string(text); }
+
+std::string Cell(const Results& results, const MetricInfo& info, std::string_view target) {
+  if (!results.Has(Str(info.id), Str(target))) return "-";
+  Summary summary = results.Get(Str(info.id), Str(target));
+  std::string cell = FormatNumber(summary.median);
+  if (summary.count > 1 && summary.min != summary.max) {
+    cell += " [" + FormatNumber(summary.min) + "-" + FormatNumber(summary.max) + "]";
+  }
+  if (!info.baseline.empty() && results.Has(Str(info.baseline), Str(target))) {
+    cell += " (before " + FormatNumber(results.Get(Str(info.baseline), Str(target)).median) + ")";
+  }
+  return cell;
+}
+
+std::string Ratio(const Results& results, std::string_view metric, std::string_view target,
+                  std::string_view other_metric, std::string_view other_target) {
+  if (!results.Has(Str(metric), Str(target)) || !results.Has(Str(other_metric), Str(other_target))) {
+    return "-";
+  }
+  double other = results.Get(Str(other_metric), Str(other_target)).median;
+  if (other == 0) return "-";
+  char text[32];
+  std::snprintf(text, sizeof(text), "%.2f", results.Get(Str(metric), Str(target)).median / other);
+  return text;
+}
+
+const char* VerdictText(Verdict verdict) {
+  switch (verdict) {
+    case Verdict::kPass:
+      return "PASS";
+    case Verdict::kMiss:
+      return "MISS";
+    case Verdict::kNotMeasured:
+      break;
+  }
+  return "n/a";
+}
+
+// Appends one row per goal of `metric` (at least one row), each with the
+// goal and its verdict in the last two columns.
+void AddRows(const Results& results, const std::vector<std::string>& cells, std::string_view metric,
+             std::vector<std::vector<std::string>>* rows) {
+  bool first = true;
+  for (const Goal& goal : kGoals) {
+    if (goal.metric != metric) continue;
+    GoalCheck check = CheckGoal(results, goal);
+    std::vector<std::string> row = first ? cells : std::vector<std::string>(cells.size());
+    row.push_back(check.text);
+    row.push_back(VerdictText(check.verdict));
+    rows->push_back(std::move(row));
+    first = false;
+  }
+  if (first) {
+    std::vector<std::string> row = cells;
+    row.insert(row.end(), {"", ""});
+    rows->push_back(std::move(row));
+  }
+}
+
+std::string RenderTable(const std::vector<std::vector<std::string>>& rows) {
+  std::vector<std::size_t> widths;
+  for (const auto& row : rows) {
+    if (widths.size() < row.size()) widths.resize(row.size(), 0);
+    for (std::size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], row[i].size());
+  }
+  std::string out;
+  for (std::size_t r = 0; r < rows.size(); ++r) {
+    std::string line;
+    for (std::size_t i = 0; i < rows[r].size(); ++i) {
+      line += rows[r][i];
+      if (i + 1 < rows[r].size()) line += std::string(widths[i] - rows[r][i].size() + 2, ' ');
+    }
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    out += line + "\n";
+    if (r == 0) {
+      std::size_t total = 0;
+      for (std::size_t width : widths) total += width + 2;
+      out += std::string(total - 2, '-') + "\n";
+    }
+  }
+  return out;
+}
+
+std::string Label(const MetricInfo& info) {
+  return info.unit.empty() ? Str(info.label) : Str(info.label) + " (" + Str(info.unit) + ")";
+}
+
+}  // namespace
+
+std::string FormatNumber(double value) {
+  char text[32];
+  double magnitude = value < 0 ? -value : value;
+  int decimals = magnitude >= 100 ? 0 : magnitude >= 10 ? 1 : 2;
+  std::snprintf(text, sizeof(text), "%.*f", decimals, value);
+  return text;
+}
+
+GoalCheck CheckGoal(const Results& results, const Goal& goal) {
+  GoalCheck check;
+  const MetricInfo* info = FindMetric(goal.metric);
+  bool higher = info == nullptr || info->higher_is_better;
+  const char* relation = higher ? ">=" : "<=";
+  double reference = goal.limit;
+  bool measured = results.Has(Str(goal.metric), Str(kPortwick));
+  if (goal.other_metric.empty()) {
+    check.text = std::string(relation) + " " + FormatNumber(goal.limit);
+    if (info != nullptr && !info->unit.empty()) check.text += " " + Str(info->unit);
+  } else {
+    const MetricInfo* other_info = FindMetric(goal.other_metric);
+    std::string other = goal.other_metric == goal.metric                    ? Str(goal.other_target)
+                        : info != nullptr && info->baseline == goal.other_metric ? "before"
+                        : other_info != nullptr                                 ? Str(other_info->label)
+                                                                                : Str(goal.other_metric);
+    char factor[32];
+    std::snprintf(factor, sizeof(factor), "%g x ", goal.factor);
+    check.text = std::string(relation) + " " + (goal.factor == 1 ? "" : factor) + other;
+    measured = measured && results.Has(Str(goal.other_metric), Str(goal.other_target));
+    if (measured) reference = goal.factor * results.Get(Str(goal.other_metric), Str(goal.other_target)).median;
+  }
+  if (!measured) return check;
+  double value = results.Get(Str(goal.metric), Str(kPortwick)).median;
+  // A figure exactly on the goal passes, whatever the last bit of factor x other.
+  double slack = 1e-9 * (reference < 0 ? -reference : reference);
+  check.verdict = (higher ? value >= reference - slack : value <= reference + slack) ? Verdict::kPass
+                                                                                      : Verdict::kMiss;
+  return check;
+}
+
+std::string RenderReport(const Results& results) {
+  std::vector<std::string_view> targets;
+  for (std::string_view target : kTargets) {
+    for (const MetricInfo& info : kForwardingMetrics) {
+      if (results.Has(Str(info.id), Str(target))) {
+        targets.push_back(target);
+        break;
+      }
+    }
+  }
+  std::vector<std::string> header{"figure"};
+  for (std::string_view target : targets) header.push_back(Str(target));
+  for (std::string_view target : targets) {
+    if (target != kPortwick) header.push_back("pw/" + Str(target));
+  }
+  header.insert(header.end(), {"goal (portwick)", "result"});
+  std::vector<std::vector<std::string>> rows{header};
+  for (const MetricInfo& info : kForwardingMetrics) {
+    bool measured = false;
+    for (std::string_view target : targets) measured = measured || results.Has(Str(info.id), Str(target));
+    if (!measured) continue;
+    std::vector<std::string> cells{Label(info)};
+    for (std::string_view target : targets) cells.push_back(Cell(results, info, target));
+    for (std::string_view target : targets) {
+      if (target == kPortwick) continue;
+      cells.push_back(info.baseline.empty() ? Ratio(results, info.id, kPortwick, info.id, target) : "-");
+    }
+    AddRows(results, cells, info.id, &rows);
+  }
+  std::string out = "Forwarding: median [min-max] over the repetitions; pw/X = portwick's median / X's\n\n";
+  out += RenderTable(rows);
+
+  std::vector<std::vector<std::string>> logging{{"portwick logging (1 connection, client->server)", "figure",
+                                                 "vs unlogged", "goal", "result"}};
+  bool any = false;
+  for (const MetricInfo& info : kLoggingMetrics) {
+    if (!results.Has(Str(info.id), Str(kPortwick))) continue;
+    any = true;
+    std::vector<std::string> cells{Label(info), Cell(results, info, kPortwick),
+                                   info.unit == "MiB/s" ? Ratio(results, info.id, kPortwick, "log_off", kPortwick)
+                                                        : "-"};
+    AddRows(results, cells, info.id, &logging);
+  }
+  if (any) out += "\n" + RenderTable(logging);
+  return out;
+}
+
+}  // namespace portwick::bench

@@ -1,0 +1,147 @@
+#include <string>
+#include <vector>
+
+#include "bench/report.h"
+#include "bench/results.h"
+#include "bench/stats.h"
+#include "gtest/gtest.h"
+
+namespace portwick::bench {
+namespace {
+
+TEST(StatsTest, NearestRankPercentiles) {
+  std::vector<double> hundred;
+  for (int i = 100; i >= 1; --i) hundred.push_back(i);  // unsorted on purpose
+  struct Case {
+    std::vector<double> values;
+    double p;
+    double expected;
+  };
+  const Case cases[] = {
+      {hundred, 50, 50}, {hundred, 99, 99}, {hundred, 100, 100}, {hundred, 1, 1},
+      {{7}, 99, 7},      {{3, 1, 2}, 50, 2}, {{1, 2, 3, 4}, 50, 2}, {{}, 50, 0},
+      // p99 of 1000 values is the 990th, not the 991st.
+      {[] { std::vector<double> v; for (int i = 1; i <= 1000; ++i) v.push_back(i); return v; }(), 99, 990},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Percentile(c.values, c.p), c.expected) << "p" << c.p << " of " << c.values.size();
+  }
+}
+
+TEST(StatsTest, SummaryOfRepetitions) {
+  Summary odd = Summarize({30, 10, 20});
+  EXPECT_EQ(odd.count, 3);
+  EXPECT_EQ(odd.median, 20);
+  EXPECT_EQ(odd.min, 10);
+  EXPECT_EQ(odd.max, 30);
+  EXPECT_EQ(Summarize({4, 1, 3, 2}).median, 2.5);
+  Summary none = Summarize({});
+  EXPECT_EQ(none.count, 0);
+  EXPECT_EQ(none.median, 0);
+}
+
+TEST(ResultsTest, ParsesLinesAndNamesTheFirstBadOne) {
+  Results results;
+  std::string error;
+  ASSERT_TRUE(results.Parse("# comment\n\nup1 direct 100\nup1 direct 300\n  up1   direct\t200  \n", &error))
+      << error;
+  Summary up = results.Get("up1", "direct");
+  EXPECT_EQ(up.count, 3);
+  EXPECT_EQ(up.median, 200);
+  EXPECT_FALSE(results.Has("up1", "socat"));
+
+  for (const char* bad : {"up1 direct", "up1 direct 12x", "up1 direct 1 2", "up1 direct nan", "up1"}) {
+    Results partial;
+    error.clear();
+    EXPECT_FALSE(partial.Parse(std::string("up8 socat 5\n") + bad + "\n", &error)) << bad;
+    EXPECT_NE(error.find("line 2"), std::string::npos) << error;
+    EXPECT_TRUE(partial.Has("up8", "socat"));  // lines before the bad one stay
+  }
+}
+
+Results Make(const std::vector<std::tuple<std::string, std::string, double>>& values) {
+  Results results;
+  for (const auto& [metric, target, value] : values) results.Add(metric, target, value);
+  return results;
+}
+
+TEST(ReportTest, GoalsCompareMediansInTheMetricsDirection) {
+  struct Case {
+    const char* name;
+    Results results;
+    Goal goal;
+    Verdict expected;
+  };
+  const Case cases[] = {
+      {"exactly 1.1 x passes", Make({{"up1", "portwick", 110}, {"up1", "socat", 100}}),
+       {"up1", "up1", "socat", 1.1, 0}, Verdict::kPass},
+      {"below 1.1 x misses", Make({{"up1", "portwick", 109}, {"up1", "socat", 100}}),
+       {"up1", "up1", "socat", 1.1, 0}, Verdict::kMiss},
+      {"median, not best run", Make({{"up1", "portwick", 90}, {"up1", "portwick", 95}, {"up1", "portwick", 500},
+                                     {"up1", "socat", 100}}),
+       {"up1", "up1", "socat", 1.0, 0}, Verdict::kMiss},
+      {"lower latency passes", Make({{"pp_p99", "portwick", 40}, {"pp_p99", "socat", 50}}),
+       {"pp_p99", "pp_p99", "socat", 1.0, 0}, Verdict::kPass},
+      {"higher latency misses", Make({{"pp_p99", "portwick", 60}, {"pp_p99", "socat", 50}}),
+       {"pp_p99", "pp_p99", "socat", 1.0, 0}, Verdict::kMiss},
+      {"limit kept", Make({{"idle_kib", "portwick", 40}}), {"idle_kib", "", "", 0, 40}, Verdict::kPass},
+      {"limit passed", Make({{"idle_kib", "portwick", 40.5}}), {"idle_kib", "", "", 0, 40}, Verdict::kMiss},
+      {"thread left behind", Make({{"threads_after", "portwick", 4}, {"threads_before", "portwick", 3}}),
+       {"threads_after", "threads_before", "portwick", 1, 0}, Verdict::kMiss},
+      {"peer not installed", Make({{"up1", "portwick", 110}}), {"up1", "up1", "haproxy", 0.8, 0},
+       Verdict::kNotMeasured},
+      {"portwick not measured", Make({{"up1", "socat", 110}}), {"up1", "up1", "socat", 1.1, 0},
+       Verdict::kNotMeasured},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(CheckGoal(c.results, c.goal).verdict, c.expected) << c.name;
+  }
+  EXPECT_EQ(CheckGoal(cases[0].results, cases[0].goal).text, ">= 1.1 x socat");
+  EXPECT_EQ(CheckGoal(cases[3].results, cases[3].goal).text, "<= socat");
+  EXPECT_EQ(CheckGoal(cases[5].results, cases[5].goal).text, "<= 40.0 KiB");
+  EXPECT_EQ(CheckGoal(cases[7].results, cases[7].goal).text, "<= before");
+}
+
+TEST(ReportTest, FormatsFiguresToAReadablePrecision) {
+  EXPECT_EQ(FormatNumber(1234.4), "1234");
+  EXPECT_EQ(FormatNumber(99.95), "100.0");  // rounds up past the threshold, stays readable
+  EXPECT_EQ(FormatNumber(12.34), "12.3");
+  EXPECT_EQ(FormatNumber(0.456), "0.46");
+  EXPECT_EQ(FormatNumber(-3), "-3.00");
+}
+
+TEST(ReportTest, TableShowsRangesRatiosAndOnlyMeasuredColumns) {
+  Results results = Make({{"up1", "direct", 400}, {"up1", "portwick", 150}, {"up1", "portwick", 200},
+                          {"up1", "portwick", 250}, {"up1", "socat", 100}, {"threads_before", "portwick", 3},
+                          {"threads_after", "portwick", 3}});
+  std::string table = RenderReport(results);
+  EXPECT_NE(table.find("200 [150-250]"), std::string::npos) << table;
+  EXPECT_NE(table.find("pw/direct"), std::string::npos);
+  EXPECT_NE(table.find("0.50"), std::string::npos) << table;  // 200 / 400
+  EXPECT_NE(table.find("2.00"), std::string::npos) << table;  // 200 / 100
+  EXPECT_EQ(table.find("pw/haproxy"), std::string::npos) << table;  // not measured, no column
+  EXPECT_EQ(table.find("8 connections"), std::string::npos) << table;  // nor a row
+  EXPECT_NE(table.find("3.00 (before 3.00)"), std::string::npos) << table;
+  std::size_t goal = table.find(">= 1.1 x socat");
+  ASSERT_NE(goal, std::string::npos) << table;
+  std::string line = table.substr(goal, table.find('\n', goal) - goal);
+  EXPECT_EQ(line.substr(line.size() - 4), "PASS") << line;
+  goal = table.find(">= 0.8 x haproxy");
+  ASSERT_NE(goal, std::string::npos) << table;
+  line = table.substr(goal, table.find('\n', goal) - goal);
+  EXPECT_EQ(line.substr(line.size() - 3), "n/a") << line;
+  EXPECT_EQ(table.find("logging"), std::string::npos) << table;  // no logging figures, no table
+}
+
+TEST(ReportTest, LoggingTableRelatesEachModeToTheUnloggedFigure) {
+  Results results = Make({{"log_off", "portwick", 1000}, {"log_file", "portwick", 700},
+                          {"log_synch", "portwick", 600}, {"log_peak_mib", "portwick", 80}});
+  std::string table = RenderReport(results);
+  EXPECT_NE(table.find("0.70"), std::string::npos) << table;
+  EXPECT_NE(table.find("MISS"), std::string::npos) << table;  // 70 % < 80 %
+  EXPECT_NE(table.find("0.60"), std::string::npos) << table;
+  EXPECT_NE(table.find("<= 256 MiB"), std::string::npos) << table;
+}
+
+}  // namespace
+}  // namespace portwick::bench
