@@ -76,6 +76,7 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(const Options& options, std::s
   close(err_pipe[1]);
   std::unique_ptr<ChildProcess> child(new ChildProcess());
   child->pid_ = pid;
+  child->read_stdout_ = options.read_stdout;
   child->stdout_fd_ = out_pipe[0];
   child->stderr_fd_ = err_pipe[0];
   // Readable once the child has ended, so waits can poll for it with a deadline.
@@ -121,7 +122,7 @@ void ChildProcess::Reap() {
 bool ChildProcess::ReadSome(std::chrono::steady_clock::time_point deadline) {
   pollfd fds[3];
   int count = 0;
-  if (stdout_fd_ >= 0) fds[count++] = {stdout_fd_, POLLIN, 0};
+  if (stdout_fd_ >= 0 && read_stdout_) fds[count++] = {stdout_fd_, POLLIN, 0};
   if (stderr_fd_ >= 0) fds[count++] = {stderr_fd_, POLLIN, 0};
   if (!reaped_) fds[count++] = {pid_fd_, POLLIN, 0};
   const auto now = std::chrono::steady_clock::now();
@@ -144,7 +145,7 @@ bool ChildProcess::ReadSome(std::chrono::steady_clock::time_point deadline) {
       CloseIfOpen(is_stdout ? stdout_fd_ : stderr_fd_);
     }
   }
-  return stdout_fd_ >= 0 || stderr_fd_ >= 0;
+  return (stdout_fd_ >= 0 && read_stdout_) || stderr_fd_ >= 0;
 }
 
 std::optional<std::string> ChildProcess::WaitForStderrLine(
@@ -165,7 +166,9 @@ std::optional<std::string> ChildProcess::WaitForStderrLine(
 bool ChildProcess::WaitForStdout(const std::string& needle, std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   while (stdout_text_.find(needle) == std::string::npos) {
-    if (stdout_fd_ < 0 || std::chrono::steady_clock::now() >= deadline) return false;
+    if (stdout_fd_ < 0 || !read_stdout_ || std::chrono::steady_clock::now() >= deadline) {
+      return false;
+    }
     ReadSome(deadline);
   }
   return true;
@@ -173,7 +176,8 @@ bool ChildProcess::WaitForStdout(const std::string& needle, std::chrono::millise
 
 void ChildProcess::DrainOutput(std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while ((stdout_fd_ >= 0 || stderr_fd_ >= 0) && std::chrono::steady_clock::now() < deadline) {
+  while (((stdout_fd_ >= 0 && read_stdout_) || stderr_fd_ >= 0) &&
+         std::chrono::steady_clock::now() < deadline) {
     ReadSome(deadline);
   }
 }

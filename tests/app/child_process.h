@@ -23,6 +23,9 @@ class ChildProcess {
     // "NAME=value" entries; when empty the child inherits the environment.
     std::vector<std::string> env;
     std::string working_directory;  // empty: the test's own
+    // When false, standard output goes to a pipe that is never read, so the
+    // child blocks once the pipe is full.
+    bool read_stdout = true;
   };
 
   // Returns null (with the reason in `*error`) when the child can't be made.
@@ -63,6 +66,7 @@ class ChildProcess {
   // Collects the ended child's status (blocks until it has ended).
   void Reap();
 
+  bool read_stdout_ = true;
   pid_t pid_ = -1;
   bool reaped_ = false;
   int exit_status_ = 0;

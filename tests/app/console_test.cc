@@ -1,0 +1,228 @@
+// Runs the built portwick binary in console mode as a child process.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/command_line.h"
+#include "child_process.h"
+#include "tcp_peer.h"
+
+namespace portwick {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using testing::ChildProcess;
+using testing::TcpClient;
+using testing::TcpPeerServer;
+using Ending = TcpPeerServer::Ending;
+
+constexpr auto kTimeout = 20s;
+
+std::unique_ptr<ChildProcess> StartPortwick(const std::vector<std::string>& args,
+                                            bool read_stdout = true) {
+  ChildProcess::Options options;
+  options.argv = {PORTWICK_BINARY};
+  options.argv.insert(options.argv.end(), args.begin(), args.end());
+  options.read_stdout = read_stdout;
+  std::string error;
+  std::unique_ptr<ChildProcess> child = ChildProcess::Start(options, &error);
+  EXPECT_TRUE(child) << error;
+  return child;
+}
+
+// Waits for the line announcing the listener and returns the port it gives.
+int WaitForListening(ChildProcess& child, const std::string& destination) {
+  const std::optional<std::string> line = child.WaitForStderrLine(
+      [](const std::string& text) { return text.starts_with("Portwick: "); }, kTimeout);
+  if (!line) {
+    ADD_FAILURE() << "no start line; stderr: " << child.stderr_text();
+    return 0;
+  }
+  const std::regex pattern("Portwick: forwarding \\*:([0-9]+) -> (.*)");
+  std::smatch match;
+  if (!std::regex_match(*line, match, pattern)) {
+    ADD_FAILURE() << "unexpected line: " << *line;
+    return 0;
+  }
+  EXPECT_EQ(match[2].str(), destination);
+  const int port = std::stoi(match[1].str());
+  EXPECT_GT(port, 0);
+  return port;
+}
+
+std::string Destination(const TcpPeerServer& server) {
+  return "127.0.0.1:" + std::to_string(server.port());
+}
+
+// The exit code of a child that ended normally; -1 otherwise.
+int ExitCode(const std::optional<int>& status) {
+  if (!status || !WIFEXITED(*status)) return -1;
+  return WEXITSTATUS(*status);
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+TEST(ConsoleTest, ForwardsUntilSignalThenResetsSessionsAndExitsZero) {
+  for (int signal_number : {SIGTERM, SIGINT}) {
+    SCOPED_TRACE(signal_number);
+    TcpPeerServer server(TcpPeerServer::Mode::kEcho);
+    ASSERT_GT(server.port(), 0);
+    auto child = StartPortwick({"--console", "--source=0", "--destination=" + Destination(server)});
+    ASSERT_TRUE(child);
+    const int port = WaitForListening(*child, Destination(server));
+    ASSERT_GT(port, 0);
+
+    TcpClient client;
+    ASSERT_TRUE(client.Connect(port));
+    ASSERT_TRUE(client.SendAll("ping\n"));
+    EXPECT_EQ(client.Receive(5, kTimeout), "ping\n");
+    // Show in Output is on by default: both directions appear on stdout.
+    EXPECT_TRUE(child->WaitForStdout("ping\nping\n", kTimeout)) << child->stdout_text();
+
+    ASSERT_TRUE(child->Signal(signal_number));
+    EXPECT_EQ(client.WaitForEnd(kTimeout), Ending::kReset);
+    EXPECT_EQ(server.WaitForEnding(0, kTimeout), Ending::kReset);
+    EXPECT_EQ(ExitCode(child->WaitForExit(kTimeout)), 0) << child->stderr_text();
+  }
+}
+
+TEST(ConsoleTest, BusyPortReportsTheReasonAndExitsOne) {
+  TcpPeerServer occupant(TcpPeerServer::Mode::kDiscard);
+  ASSERT_GT(occupant.port(), 0);
+  const std::string port = std::to_string(occupant.port());
+  auto child = StartPortwick({"--console", "--source=" + port, "--destination=127.0.0.1:9"});
+  ASSERT_TRUE(child);
+  EXPECT_EQ(ExitCode(child->WaitForExit(kTimeout)), 1);
+  child->DrainOutput(kTimeout);
+  EXPECT_EQ(child->stderr_text(),
+            "Portwick: cannot listen on port " + port + ": Address already in use\n");
+  EXPECT_EQ(child->stdout_text(), "");
+}
+
+TEST(ConsoleTest, FailedCommandLinePrintsHelpToStdoutAndExitsZero) {
+  const std::string help = HelpTextWithLineFeeds();
+  struct Case {
+    std::vector<std::string> args;
+    std::string stdout_text;
+  };
+  const Case kCases[] = {
+      {{"--console", "--bogus"}, help},
+      {{"--console", "--help"}, help},
+      {{"--console", "-h"}, help},
+      {{"--console", "80"}, help},
+      {{"--console", "start", "--hostname=x"}, help},
+      // The command help prints at once, the failure once more.
+      {{"--console", "help", "--nope"}, help + help},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.args.back());
+    auto child = StartPortwick(c.args);
+    ASSERT_TRUE(child);
+    EXPECT_EQ(ExitCode(child->WaitForExit(kTimeout)), 0);
+    child->DrainOutput(kTimeout);
+    EXPECT_EQ(child->stdout_text(), c.stdout_text);
+    EXPECT_EQ(child->stderr_text(), "");
+  }
+}
+
+TEST(ConsoleTest, HelpCommandPrintsHelpAndForwards) {
+  TcpPeerServer server(TcpPeerServer::Mode::kEcho);
+  auto child = StartPortwick(
+      {"--console", "help", "--source=0", "--destination=" + Destination(server), "--output=off"});
+  ASSERT_TRUE(child);
+  ASSERT_GT(WaitForListening(*child, Destination(server)), 0);
+  ASSERT_TRUE(child->Signal(SIGTERM));
+  EXPECT_EQ(ExitCode(child->WaitForExit(kTimeout)), 0);
+  child->DrainOutput(kTimeout);
+  EXPECT_EQ(child->stdout_text(), HelpTextWithLineFeeds());
+}
+
+TEST(ConsoleTest, LogsTrafficToFileAndStdout) {
+  struct Case {
+    std::vector<std::string> options;
+    bool on_stdout;
+  };
+  const Case kCases[] = {
+      {{}, true},
+      {{"--synch"}, true},
+      {{"--output=off"}, false},
+      {{"--synch", "--output=OFF"}, false},
+  };
+  const std::string text = "request\r\n";
+  const std::string binary("a\0b\xff", 4);
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.options.empty() ? "queued" : c.options[0] + (c.on_stdout ? "" : " no output"));
+    const fs::path log =
+        fs::temp_directory_path() / ("portwick-console-" + std::to_string(getpid()) + ".log");
+    fs::remove(log);
+    TcpPeerServer server(TcpPeerServer::Mode::kEcho);
+    std::vector<std::string> args = {"--console", "--source=0",
+                                     "--destination=" + Destination(server),
+                                     "--filename=" + log.string()};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    auto child = StartPortwick(args);
+    ASSERT_TRUE(child);
+    const int port = WaitForListening(*child, Destination(server));
+    ASSERT_GT(port, 0);
+
+    TcpClient client;
+    ASSERT_TRUE(client.Connect(port));
+    // Each chunk is echoed before the next is sent, so the log order is fixed.
+    ASSERT_TRUE(client.SendAll(text));
+    ASSERT_EQ(client.Receive(text.size(), kTimeout), text);
+    ASSERT_TRUE(client.SendAll(binary));
+    ASSERT_EQ(client.Receive(binary.size(), kTimeout), binary);
+    if (c.on_stdout) {
+      // The pane shows each chunk as text, unconverted, up to its first NUL.
+      EXPECT_TRUE(child->WaitForStdout(text + text + "aa", kTimeout)) << child->stdout_text();
+    }
+
+    // Stopping releases the sinks, which deliver everything still queued.
+    ASSERT_TRUE(child->Signal(SIGINT));
+    EXPECT_EQ(ExitCode(child->WaitForExit(kTimeout)), 0) << child->stderr_text();
+    child->DrainOutput(kTimeout);
+    EXPECT_EQ(ReadFile(log), text + text + binary + binary);
+    EXPECT_EQ(child->stdout_text(), c.on_stdout ? text + text + "aa" : "");
+    fs::remove(log);
+  }
+}
+
+TEST(ConsoleTest, SecondSignalEndsAStopThatCannotFinish) {
+  TcpPeerServer server(TcpPeerServer::Mode::kDiscard);
+  // Nobody reads the child's stdout: once the pipe is full, the pane can't
+  // deliver what its queue holds, so releasing the sinks can't finish.
+  auto child = StartPortwick({"--console", "--source=0", "--destination=" + Destination(server)},
+                             /*read_stdout=*/false);
+  ASSERT_TRUE(child);
+  const int port = WaitForListening(*child, Destination(server));
+  ASSERT_GT(port, 0);
+  TcpClient client;
+  ASSERT_TRUE(client.Connect(port));
+  const std::string payload(1 << 20, 'x');  // far more than a pipe holds
+  ASSERT_TRUE(client.SendAll(payload));
+  ASSERT_TRUE(server.WaitForBytes(payload.size(), kTimeout));
+
+  // Two different signals, so that neither is merged into the other while
+  // pending. The first starts the stop, the second ends the process.
+  ASSERT_TRUE(child->Signal(SIGINT));
+  ASSERT_TRUE(child->Signal(SIGTERM));
+  const int code = ExitCode(child->WaitForExit(kTimeout));
+  EXPECT_TRUE(code == 128 + SIGINT || code == 128 + SIGTERM) << "exit code " << code;
+}
+
+}  // namespace
+}  // namespace portwick
