@@ -1,0 +1,184 @@
+// The socket layer: how connections are reset and woken without closing
+// their descriptors, the counted start-up, and name resolution.
+
+#include "engine/socket_layer.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <future>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/socket_ops.h"
+#include "test_server.h"
+
+namespace portwick {
+namespace {
+
+using testing::kDeadline;
+using testing::MakeTcpPair;
+using testing::ReadUntilEnd;
+using testing::StreamEnd;
+
+bool DescriptorOpen(int fd) { return ::fcntl(fd, F_GETFD) != -1; }
+
+TEST(SocketOpsTest, ResetWakesABlockedReceiveAndThePeerSeesAReset) {
+  testing::TcpPair pair = MakeTcpPair();
+  ASSERT_TRUE(pair.far.valid());
+  auto reader = std::async(std::launch::async, [fd = pair.near.fd()] {
+    char byte;
+    return sockets::Recv(fd, &byte, 1);
+  });
+  // The reader may not be blocked yet; the reset is sticky either way.
+  sockets::ResetConnection(pair.near.fd());
+  ASSERT_EQ(reader.wait_for(kDeadline), std::future_status::ready);
+  EXPECT_LT(reader.get(), 0);
+  EXPECT_TRUE(DescriptorOpen(pair.near.fd()));
+  EXPECT_EQ(ReadUntilEnd(pair.far.fd()).end, StreamEnd::kReset);
+}
+
+TEST(SocketOpsTest, ResetWakesABlockedConnect) {
+  int port = 0;
+  std::vector<Socket> fillers;
+  Socket listener = testing::StalledListener(&port, &fillers);
+  ASSERT_TRUE(listener.valid());
+  Socket s(sockets::CreateTcpSocket());
+  std::atomic<bool> started{false};
+  auto connector = std::async(std::launch::async, [&] {
+    started = true;
+    return sockets::Connect(s.fd(), htonl(INADDR_LOOPBACK), port);
+  });
+  ASSERT_TRUE(testing::WaitUntil([&] { return started.load(); }));
+  // Keep resetting until the connect gives up: a reset that lands before
+  // the connect began does not stop it.
+  ASSERT_TRUE(testing::WaitUntil([&] {
+    sockets::ResetConnection(s.fd());
+    return connector.wait_for(std::chrono::milliseconds(5)) == std::future_status::ready;
+  }));
+  EXPECT_LT(connector.get(), 0);
+  EXPECT_TRUE(DescriptorOpen(s.fd()));
+}
+
+TEST(SocketOpsTest, ShutdownWakesABlockedAccept) {
+  Socket listener(sockets::CreateTcpSocket());
+  ASSERT_EQ(sockets::BindLoopback(listener.fd(), 0), 0);
+  ASSERT_EQ(sockets::Listen(listener.fd(), 5), 0);
+  auto acceptor = std::async(std::launch::async, [fd = listener.fd()] { return sockets::Accept(fd); });
+  ASSERT_TRUE(testing::WaitUntil([&] {
+    sockets::ShutdownBoth(listener.fd());
+    return acceptor.wait_for(std::chrono::milliseconds(5)) == std::future_status::ready;
+  }));
+  EXPECT_EQ(acceptor.get(), -EINVAL);
+}
+
+TEST(SocketOpsTest, SendToAVanishedPeerFailsInsteadOfRaisingSigpipe) {
+  testing::TcpPair pair = MakeTcpPair();
+  ASSERT_TRUE(pair.far.valid());
+  sockets::ResetConnection(pair.far.fd());
+  // Without MSG_NOSIGNAL the process would die here.
+  const std::string data(65536, 'x');
+  int result = 0;
+  for (int i = 0; i < 100 && result == 0; ++i) {
+    result = sockets::SendAll(pair.near.fd(), data.data(), data.size());
+  }
+  EXPECT_TRUE(result == -EPIPE || result == -ECONNRESET) << result;
+}
+
+struct ResolveCase {
+  const char* host;
+  bool found;
+  const char* address;
+};
+
+TEST(SocketOpsTest, ResolvesDottedAddressesAndNames) {
+  const ResolveCase cases[] = {
+      {"127.0.0.1", true, "127.0.0.1"},
+      {"10.1.2.3", true, "10.1.2.3"},  // taken as it is, never looked up
+      {"localhost", true, "127.0.0.1"},
+      // Can't be told from a failed conversion, so it goes to resolution,
+      // which still reads it as an address.
+      {"255.255.255.255", true, "255.255.255.255"},
+      // Not a valid name: fails without any lookup leaving the machine.
+      {"no such host", false, nullptr},
+      {"", false, nullptr},
+  };
+  for (const ResolveCase& c : cases) {
+    in_addr_t address = 0;
+    EXPECT_EQ(sockets::ResolveIPv4(c.host, &address), c.found) << c.host;
+    if (c.found) {
+      EXPECT_EQ(address, ::inet_addr(c.address)) << c.host;
+    }
+  }
+}
+
+TEST(SocketOpsTest, ErrorTextIsTheSystemMessage) {
+  EXPECT_EQ(sockets::ErrorText(-EADDRINUSE), "Address already in use");
+  EXPECT_EQ(sockets::ErrorText(ECONNREFUSED), "Connection refused");
+}
+
+TEST(SocketLayerTest, RegistrationWithoutAReferenceIsCancelledFromTheStart) {
+  SocketLayer layer;
+  SocketLayer::Registration early(&layer, -1, -1);
+  EXPECT_TRUE(early.cancelled());
+  EXPECT_EQ(layer.registrations(), 0);
+
+  layer.Startup();
+  SocketLayer::Registration later(&layer, -1, -1);
+  EXPECT_FALSE(later.cancelled());
+  EXPECT_EQ(layer.registrations(), 1);
+  layer.Cleanup();
+  EXPECT_TRUE(later.cancelled());
+}
+
+TEST(SocketLayerTest, OnlyTheLastCleanupResetsRegisteredConnections) {
+  SocketLayer layer;
+  layer.Startup();
+  layer.Startup();
+  testing::TcpPair client = MakeTcpPair();
+  testing::TcpPair destination = MakeTcpPair();
+  ASSERT_TRUE(client.far.valid() && destination.far.valid());
+  {
+    SocketLayer::Registration session(&layer, client.far.fd(), destination.near.fd());
+    layer.Cleanup();
+    EXPECT_FALSE(session.cancelled());
+    ASSERT_TRUE(testing::SendBytes(client.near.fd(), "still open"));
+
+    layer.Cleanup();
+    EXPECT_TRUE(session.cancelled());
+    // Both peers of the session see a reset.
+    EXPECT_EQ(ReadUntilEnd(client.near.fd()).end, StreamEnd::kReset);
+    EXPECT_EQ(ReadUntilEnd(destination.far.fd()).end, StreamEnd::kReset);
+  }
+  EXPECT_EQ(layer.registrations(), 0);
+  // More cleanups than start-ups are ignored; the next start-up counts anew.
+  layer.Cleanup();
+  EXPECT_EQ(layer.references(), 0);
+  layer.Startup();
+  EXPECT_EQ(layer.references(), 1);
+  layer.Cleanup();
+}
+
+TEST(SocketLayerTest, CancelResetsBothConnectionsOfOneRegistrationOnly) {
+  SocketLayer layer;
+  layer.Startup();
+  testing::TcpPair first = MakeTcpPair();
+  testing::TcpPair second = MakeTcpPair();
+  ASSERT_TRUE(first.far.valid() && second.far.valid());
+  SocketLayer::Registration a(&layer, first.far.fd(), -1);
+  SocketLayer::Registration b(&layer, second.far.fd(), -1);
+  a.Cancel();
+  EXPECT_TRUE(a.cancelled());
+  EXPECT_FALSE(b.cancelled());
+  EXPECT_EQ(ReadUntilEnd(first.near.fd()).end, StreamEnd::kReset);
+  ASSERT_TRUE(testing::SendBytes(second.far.fd(), "ok"));
+  EXPECT_EQ(testing::ReadExactly(second.near.fd(), 2).data, "ok");
+  layer.Cleanup();
+}
+
+}  // namespace
+}  // namespace portwick

@@ -1,0 +1,201 @@
+#include "test_server.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <utility>
+
+#include "engine/socket_ops.h"
+
+namespace portwick::testing {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int RemainingMs(Clock::time_point until) {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
+  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+// One read step: false when the read loop must stop (result->end says why).
+bool ReadSome(int fd, Clock::time_point until, std::string* out, StreamEnd* end) {
+  pollfd p{fd, POLLIN, 0};
+  int rc = ::poll(&p, 1, RemainingMs(until));
+  if (rc < 0 && errno == EINTR) return true;
+  if (rc <= 0) {
+    *end = StreamEnd::kTimeout;
+    return false;
+  }
+  char buffer[65536];
+  ssize_t n = sockets::Recv(fd, buffer, sizeof buffer);
+  if (n > 0) {
+    out->append(buffer, static_cast<size_t>(n));
+    return true;
+  }
+  *end = n == 0 ? StreamEnd::kEof : (n == -ECONNRESET ? StreamEnd::kReset : StreamEnd::kError);
+  return false;
+}
+
+}  // namespace
+
+Socket ConnectLoopback(int port) {
+  Socket s(sockets::CreateTcpSocket());
+  if (!s.valid()) return s;
+  if (sockets::Connect(s.fd(), htonl(INADDR_LOOPBACK), port) != 0) return Socket();
+  return s;
+}
+
+Socket BoundButNotListening(int* port) {
+  Socket s(sockets::CreateTcpSocket());
+  if (!s.valid() || sockets::BindLoopback(s.fd(), 0) != 0) return Socket();
+  *port = sockets::LocalPort(s.fd());
+  return s;
+}
+
+Socket StalledListener(int* port, std::vector<Socket>* fillers) {
+  Socket listener(sockets::CreateTcpSocket());
+  if (!listener.valid() || sockets::BindLoopback(listener.fd(), 0) != 0 ||
+      sockets::Listen(listener.fd(), 0) != 0) {
+    return Socket();
+  }
+  *port = sockets::LocalPort(listener.fd());
+  for (int i = 0; i < 8; ++i) {
+    Socket s(sockets::CreateTcpSocket());
+    ::fcntl(s.fd(), F_SETFL, O_NONBLOCK);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(static_cast<uint16_t>(*port));
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::connect(s.fd(), reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
+    pollfd p{s.fd(), POLLOUT, 0};
+    const bool completed = ::poll(&p, 1, 200) > 0;
+    fillers->push_back(std::move(s));
+    if (!completed) return listener;  // the queue is full now
+  }
+  return Socket();
+}
+
+TcpPair MakeTcpPair() {
+  TestServer server;
+  TcpPair pair;
+  pair.near = ConnectLoopback(server.port());
+  if (pair.near.valid()) pair.far = server.WaitAccept();
+  return pair;
+}
+
+bool SendBytes(int fd, std::string_view data) {
+  return sockets::SendAll(fd, data.data(), data.size()) == 0;
+}
+
+ReadResult ReadExactly(int fd, size_t count, std::chrono::milliseconds deadline) {
+  ReadResult result;
+  const auto until = Clock::now() + deadline;
+  while (result.data.size() < count && ReadSome(fd, until, &result.data, &result.end)) {
+  }
+  return result;
+}
+
+ReadResult ReadUntilEnd(int fd, std::chrono::milliseconds deadline) {
+  ReadResult result;
+  const auto until = Clock::now() + deadline;
+  while (ReadSome(fd, until, &result.data, &result.end)) {
+  }
+  return result;
+}
+
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds deadline) {
+  const auto until = Clock::now() + deadline;
+  while (!condition()) {
+    if (Clock::now() >= until) return condition();
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
+
+std::string PatternBytes(size_t count, unsigned seed) {
+  std::string bytes(count, '\0');
+  uint32_t x = seed * 2654435761u + 1;
+  for (size_t i = 0; i < count; ++i) {
+    x = x * 1664525u + 1013904223u;
+    bytes[i] = static_cast<char>(x >> 24);
+  }
+  return bytes;
+}
+
+TestServer::TestServer(Handler handler, int backlog) : handler_(std::move(handler)) {
+  listen_.Reset(sockets::CreateTcpSocket());
+  if (!listen_.valid() || sockets::BindLoopback(listen_.fd(), 0) != 0 ||
+      sockets::Listen(listen_.fd(), backlog) != 0) {
+    listen_.Reset();
+    return;
+  }
+  port_ = sockets::LocalPort(listen_.fd());
+  accept_thread_ = std::thread([this] { AcceptLoop(); });
+}
+
+TestServer::~TestServer() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+    for (Socket& s : handled_) sockets::ShutdownBoth(s.fd());
+  }
+  if (listen_.valid()) sockets::ShutdownBoth(listen_.fd());
+  if (accept_thread_.joinable()) accept_thread_.join();
+  {
+    // The accept thread is gone; no new handler can appear now.
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (Socket& s : handled_) sockets::ShutdownBoth(s.fd());
+  }
+  for (std::thread& t : handler_threads_) t.join();
+}
+
+void TestServer::AcceptLoop() {
+  while (true) {
+    int fd = sockets::Accept(listen_.fd());
+    if (fd < 0) {
+      if (fd == -ECONNABORTED) continue;
+      return;
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (stopping_) {
+      sockets::Close(fd);
+      return;
+    }
+    ++accepted_count_;
+    if (handler_) {
+      handled_.emplace_back(fd);
+      handler_threads_.emplace_back([this, fd] { handler_(fd); });
+    } else {
+      queue_.emplace_back(fd);
+      accepted_cv_.notify_all();
+    }
+  }
+}
+
+Socket TestServer::WaitAccept(std::chrono::milliseconds deadline) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (!accepted_cv_.wait_for(lock, deadline, [this] { return !queue_.empty(); })) return Socket();
+  Socket s = std::move(queue_.front());
+  queue_.pop_front();
+  return s;
+}
+
+int TestServer::accepted() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return accepted_count_;
+}
+
+void EchoHandler(int fd) {
+  char buffer[65536];
+  while (true) {
+    ssize_t n = sockets::Recv(fd, buffer, sizeof buffer);
+    if (n <= 0) break;
+    if (sockets::SendAll(fd, buffer, static_cast<size_t>(n)) != 0) return;
+  }
+  sockets::ShutdownWrite(fd);
+}
+
+}  // namespace portwick::testing
