@@ -10,6 +10,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -168,6 +169,8 @@ struct FramingCase {
   std::vector<std::string> chunks;
   std::vector<std::string> records;
 };
+
+void PrintTo(const FramingCase& c, std::ostream* os) { *os << c.name; }
 
 class RelayPumpFramingTest : public RelayPumpTest,
                              public ::testing::WithParamInterface<FramingCase> {};

@@ -1,0 +1,355 @@
+// The listener end to end over loopback: a client connects to the listener,
+// which relays to a test server.
+
+#include "engine/proxy_listener.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/log_sink_handle.h"
+#include "engine/socket_layer.h"
+#include "engine/socket_ops.h"
+#include "recording_sink.h"
+#include "test_server.h"
+
+namespace portwick {
+namespace {
+
+using testing::ConnectLoopback;
+using testing::EchoHandler;
+using testing::PatternBytes;
+using testing::ReadExactly;
+using testing::ReadResult;
+using testing::ReadUntilEnd;
+using testing::RecordingSink;
+using testing::SendBytes;
+using testing::StreamEnd;
+using testing::TestServer;
+
+constexpr int32_t kBuf = 10384;
+
+class ProxyListenerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // Sessions of earlier tests end on their own threads after Stop.
+    ASSERT_TRUE(testing::WaitUntil([] { return SocketLayer::Default().registrations() == 0; }));
+  }
+
+  // Starts the listener on an ephemeral port towards 127.0.0.1:port.
+  void StartTowards(int port) {
+    std::string error;
+    ASSERT_TRUE(listener_.Start(0, "127.0.0.1", port, &error)) << error;
+    ASSERT_GT(listener_.BoundPort(), 0);
+  }
+  Socket Connect() { return ConnectLoopback(listener_.BoundPort()); }
+
+  ProxyListener listener_;
+};
+
+TEST_F(ProxyListenerTest, BurstsLargerThanTheBufferArriveWholeAndLoggedInRecords) {
+  TestServer echo(EchoHandler);
+  RecordingSink sink;
+  listener_.SetLogSink(std::make_shared<LogSinkHandle>(&sink));
+  StartTowards(echo.port());
+
+  Socket client = Connect();
+  const std::string burst = PatternBytes(25000);
+  ASSERT_TRUE(SendBytes(client.fd(), burst));
+  EXPECT_EQ(ReadExactly(client.fd(), burst.size()).data, burst);
+
+  // Each record is logged before it is sent on, so all are there now.
+  EXPECT_EQ(sink.total_bytes(), 2 * burst.size());
+  for (const std::string& record : sink.records()) {
+    EXPECT_LE(record.size(), static_cast<size_t>(kBuf));
+    EXPECT_GT(record.size(), 0u);
+  }
+  EXPECT_EQ(sink.missing_terminators(), 0);
+}
+
+TEST_F(ProxyListenerTest, RelaysBothDirectionsIncludingZeroBytes) {
+  TestServer server;
+  StartTowards(server.port());
+  Socket client = Connect();
+  Socket destination = server.WaitAccept();
+  ASSERT_TRUE(destination.valid());
+
+  const std::string greeting("hi\0there\0", 9);
+  ASSERT_TRUE(SendBytes(destination.fd(), greeting));
+  EXPECT_EQ(ReadExactly(client.fd(), greeting.size()).data, greeting);
+  const std::string request("\0\0req\0", 6);
+  ASSERT_TRUE(SendBytes(client.fd(), request));
+  EXPECT_EQ(ReadExactly(destination.fd(), request.size()).data, request);
+}
+
+uint64_t Fnv1a(uint64_t hash, const std::string& bytes) {
+  for (unsigned char c : bytes) hash = (hash ^ c) * 1099511628211ull;
+  return hash;
+}
+
+TEST_F(ProxyListenerTest, LargeTransferArrivesIntact) {
+  constexpr size_t kChunk = 1 << 20;
+  constexpr int kChunks = 64;  // 64 MiB
+  TestServer server;
+  StartTowards(server.port());
+  Socket client = Connect();
+  Socket destination = server.WaitAccept();
+  ASSERT_TRUE(destination.valid());
+
+  uint64_t sent_hash = 14695981039346656037ull;
+  std::thread sender([&] {
+    for (int i = 0; i < kChunks; ++i) {
+      const std::string chunk = PatternBytes(kChunk, static_cast<unsigned>(i + 1));
+      sent_hash = Fnv1a(sent_hash, chunk);
+      if (!SendBytes(client.fd(), chunk)) break;
+    }
+    sockets::ShutdownWrite(client.fd());
+  });
+  uint64_t received_hash = 14695981039346656037ull;
+  size_t received = 0;
+  char buffer[65536];
+  while (true) {
+    const ssize_t n = sockets::Recv(destination.fd(), buffer, sizeof buffer);
+    if (n <= 0) break;
+    received += static_cast<size_t>(n);
+    received_hash = Fnv1a(received_hash, std::string(buffer, static_cast<size_t>(n)));
+  }
+  sender.join();
+  EXPECT_EQ(received, kChunk * kChunks);
+  EXPECT_EQ(received_hash, sent_hash);
+}
+
+TEST_F(ProxyListenerTest, ConcurrentClientsGetIndependentSessions) {
+  constexpr int kClients = 8;
+  TestServer echo(EchoHandler);
+  StartTowards(echo.port());
+  std::vector<std::thread> clients;
+  std::atomic<int> intact{0};
+  for (int i = 0; i < kClients; ++i) {
+    clients.emplace_back([&, i] {
+      Socket client = Connect();
+      const std::string data = PatternBytes(40000, static_cast<unsigned>(100 + i));
+      if (SendBytes(client.fd(), data) && ReadExactly(client.fd(), data.size()).data == data) {
+        ++intact;
+      }
+    });
+  }
+  for (std::thread& t : clients) t.join();
+  EXPECT_EQ(intact.load(), kClients);
+  EXPECT_EQ(echo.accepted(), kClients);
+}
+
+TEST_F(ProxyListenerTest, EachPeersCloseReachesTheOtherAndEndsTheSession) {
+  TestServer server;
+  StartTowards(server.port());
+  for (const bool client_closes_first : {true, false}) {
+    SCOPED_TRACE(client_closes_first ? "client closes" : "destination closes");
+    Socket client = Connect();
+    Socket destination = server.WaitAccept();
+    ASSERT_TRUE(destination.valid());
+    Socket& first = client_closes_first ? client : destination;
+    Socket& second = client_closes_first ? destination : client;
+
+    ASSERT_TRUE(SendBytes(first.fd(), "last words"));
+    first.Reset();
+    ReadResult rest = ReadUntilEnd(second.fd());
+    EXPECT_EQ(rest.data, "last words");
+    EXPECT_EQ(rest.end, StreamEnd::kEof);
+    second.Reset();
+    EXPECT_TRUE(testing::WaitUntil([] { return SocketLayer::Default().registrations() == 0; }));
+  }
+}
+
+TEST_F(ProxyListenerTest, HalfCloseRoundTripDeliversTheWholeReply) {
+  TestServer echo(EchoHandler);
+  StartTowards(echo.port());
+  Socket client = Connect();
+  const std::string request = PatternBytes(30000, 9);
+  ASSERT_TRUE(SendBytes(client.fd(), request));
+  // The client is done sending but still reads: the echo server sees the
+  // end only after the request, and answers before it ends its side.
+  ASSERT_EQ(sockets::ShutdownWrite(client.fd()), 0);
+  ReadResult reply = ReadUntilEnd(client.fd());
+  EXPECT_EQ(reply.data, request);
+  EXPECT_EQ(reply.end, StreamEnd::kEof);
+}
+
+TEST_F(ProxyListenerTest, FailedSetUpClosesTheClientAndTheListenerKeepsAccepting) {
+  int refused_port = 0;
+  Socket not_listening = testing::BoundButNotListening(&refused_port);
+  ASSERT_TRUE(not_listening.valid());
+  struct Destination {
+    const char* name;
+    std::string host;
+    int port;
+  };
+  // "no such host" is not a valid name, so resolving it fails without any
+  // lookup leaving the machine.
+  const Destination cases[] = {{"unresolvable", "no such host", 80},
+                               {"refused", "127.0.0.1", refused_port}};
+  for (const Destination& d : cases) {
+    SCOPED_TRACE(d.name);
+    ProxyListener listener;
+    std::string error;
+    ASSERT_TRUE(listener.Start(0, d.host, d.port, &error)) << error;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      Socket client = ConnectLoopback(listener.BoundPort());
+      ASSERT_TRUE(client.valid());
+      ReadResult result = ReadUntilEnd(client.fd());
+      EXPECT_EQ(result.data, "");
+      EXPECT_EQ(result.end, StreamEnd::kEof);
+    }
+    EXPECT_TRUE(listener.IsRunning());
+  }
+}
+
+TEST_F(ProxyListenerTest, StartOnABusyPortFailsWithTheReason) {
+  TestServer occupant;
+  const int references = SocketLayer::Default().references();
+  std::string error;
+  EXPECT_FALSE(listener_.Start(occupant.port(), "127.0.0.1", 1, &error));
+  EXPECT_NE(error.find("Address already in use"), std::string::npos) << error;
+  EXPECT_FALSE(listener_.IsRunning());
+  EXPECT_EQ(listener_.BoundPort(), 0);
+  // The failed Start gave its start-up reference back.
+  EXPECT_EQ(SocketLayer::Default().references(), references);
+}
+
+TEST_F(ProxyListenerTest, StartWhileRunningIsRefusedAndTheRunningListenerGoesOn) {
+  TestServer first(EchoHandler);
+  TestServer second(EchoHandler);
+  StartTowards(first.port());
+  const int port = listener_.BoundPort();
+  std::string error;
+  EXPECT_FALSE(listener_.Start(0, "127.0.0.1", second.port(), &error));
+  EXPECT_FALSE(error.empty());
+  EXPECT_TRUE(listener_.IsRunning());
+  EXPECT_EQ(listener_.BoundPort(), port);
+
+  Socket client = Connect();
+  ASSERT_TRUE(SendBytes(client.fd(), "ping"));
+  EXPECT_EQ(ReadExactly(client.fd(), 4).data, "ping");
+  EXPECT_EQ(first.accepted(), 1);
+  EXPECT_EQ(second.accepted(), 0);
+}
+
+TEST_F(ProxyListenerTest, StopResetsOpenSessionsOnBothSides) {
+  TestServer server;
+  StartTowards(server.port());
+  const int port = listener_.BoundPort();
+  Socket client = Connect();
+  Socket destination = server.WaitAccept();
+  ASSERT_TRUE(destination.valid());
+  ASSERT_TRUE(SendBytes(client.fd(), "x"));
+  ASSERT_EQ(ReadExactly(destination.fd(), 1).data, "x");
+
+  listener_.Stop();
+  EXPECT_FALSE(listener_.IsRunning());
+  EXPECT_EQ(listener_.BoundPort(), 0);
+  EXPECT_EQ(ReadUntilEnd(client.fd()).end, StreamEnd::kReset);
+  EXPECT_EQ(ReadUntilEnd(destination.fd()).end, StreamEnd::kReset);
+  EXPECT_FALSE(ConnectLoopback(port).valid());
+  listener_.Stop();  // stopping again changes nothing
+  EXPECT_FALSE(listener_.IsRunning());
+}
+
+TEST_F(ProxyListenerTest, StopFailsAConnectorStillConnecting) {
+  int port = 0;
+  std::vector<Socket> fillers;
+  Socket stalled = testing::StalledListener(&port, &fillers);
+  ASSERT_TRUE(stalled.valid());
+  StartTowards(port);
+  Socket client = Connect();
+  ASSERT_TRUE(client.valid());
+  // The connector registers its session before it connects.
+  ASSERT_TRUE(testing::WaitUntil([] { return SocketLayer::Default().registrations() == 1; }));
+  listener_.Stop();
+  // Without the reset the connect would go on retrying for minutes.
+  ReadResult result = ReadUntilEnd(client.fd(), std::chrono::seconds(5));
+  EXPECT_NE(result.end, StreamEnd::kTimeout);
+  EXPECT_EQ(result.data, "");
+}
+
+TEST_F(ProxyListenerTest, StartAfterStopOnTheSamePortUsesTheNewSettings) {
+  TestServer old_destination;
+  TestServer new_destination;
+  StartTowards(old_destination.port());
+  const int port = listener_.BoundPort();
+  {
+    Socket client = Connect();
+    ASSERT_TRUE(old_destination.WaitAccept().valid());
+  }
+  listener_.Stop();
+
+  std::string error;
+  ASSERT_TRUE(listener_.Start(port, "localhost", new_destination.port(), &error)) << error;
+  EXPECT_EQ(listener_.BoundPort(), port);
+  Socket client = Connect();
+  Socket destination = new_destination.WaitAccept();
+  ASSERT_TRUE(destination.valid());
+  ASSERT_TRUE(SendBytes(client.fd(), "new"));
+  EXPECT_EQ(ReadExactly(destination.fd(), 3).data, "new");
+  EXPECT_EQ(old_destination.accepted(), 1);
+}
+
+TEST_F(ProxyListenerTest, DestroyingARunningListenerEndsItsSessions) {
+  TestServer server;
+  auto listener = std::make_unique<ProxyListener>();
+  ASSERT_TRUE(listener->Start(0, "127.0.0.1", server.port()));
+  Socket client = ConnectLoopback(listener->BoundPort());
+  Socket destination = server.WaitAccept();
+  ASSERT_TRUE(destination.valid());
+  listener.reset();
+  EXPECT_EQ(ReadUntilEnd(client.fd()).end, StreamEnd::kReset);
+  EXPECT_EQ(ReadUntilEnd(destination.fd()).end, StreamEnd::kReset);
+}
+
+TEST_F(ProxyListenerTest, DetachedSinkEndsTheSessionInsteadOfForwardingUnlogged) {
+  TestServer server;
+  RecordingSink sink;
+  auto handle = std::make_shared<LogSinkHandle>(&sink);
+  listener_.SetLogSink(handle);
+  StartTowards(server.port());
+  Socket client = Connect();
+  Socket destination = server.WaitAccept();
+  ASSERT_TRUE(destination.valid());
+  ASSERT_TRUE(SendBytes(client.fd(), "logged"));
+  ASSERT_EQ(ReadExactly(destination.fd(), 6).data, "logged");
+
+  handle->Detach(nullptr);
+  ASSERT_TRUE(SendBytes(client.fd(), "unlogged"));
+  ReadResult rest = ReadUntilEnd(destination.fd());
+  EXPECT_EQ(rest.data, "");
+  EXPECT_EQ(rest.end, StreamEnd::kReset);
+  EXPECT_EQ(ReadUntilEnd(client.fd()).end, StreamEnd::kReset);
+  EXPECT_EQ(sink.records(), std::vector<std::string>{"logged"});
+}
+
+TEST_F(ProxyListenerTest, SessionsKeepTheSinkTheyWereAcceptedWith) {
+  TestServer echo(EchoHandler);
+  RecordingSink first_sink;
+  RecordingSink second_sink;
+  listener_.SetLogSink(std::make_shared<LogSinkHandle>(&first_sink));
+  StartTowards(echo.port());
+  Socket early = Connect();
+  ASSERT_TRUE(SendBytes(early.fd(), "a"));
+  ASSERT_EQ(ReadExactly(early.fd(), 1).data, "a");
+
+  listener_.SetLogSink(std::make_shared<LogSinkHandle>(&second_sink));
+  Socket late = Connect();
+  ASSERT_TRUE(SendBytes(late.fd(), "b"));
+  ASSERT_EQ(ReadExactly(late.fd(), 1).data, "b");
+  ASSERT_TRUE(SendBytes(early.fd(), "c"));
+  ASSERT_EQ(ReadExactly(early.fd(), 1).data, "c");
+
+  EXPECT_EQ(first_sink.records(), (std::vector<std::string>{"a", "a", "c", "c"}));
+  EXPECT_EQ(second_sink.records(), (std::vector<std::string>{"b", "b"}));
+}
+
+}  // namespace
+}  // namespace portwick

@@ -1,0 +1,103 @@
+// The session connector when a thread can't be started: the session's
+// connections are closed or reset, and nothing stays open.
+
+#include "engine/session_connector.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+#include "engine/detached_thread.h"
+#include "engine/socket_layer.h"
+#include "test_server.h"
+
+namespace portwick {
+namespace {
+
+using testing::ReadResult;
+using testing::ReadUntilEnd;
+using testing::StreamEnd;
+
+// Starts real threads, except that thread start number `fail_at` (from 1)
+// fails as if the system had no resources left.
+class FailingStarter : public ThreadStarter {
+ public:
+  explicit FailingStarter(int fail_at) : fail_at_(fail_at) {}
+  bool Start(std::unique_ptr<ThreadTask> task, size_t stack_size) override {
+    if (++starts_ == fail_at_) return false;
+    return ThreadStarter::Default().Start(std::move(task), stack_size);
+  }
+
+ private:
+  const int fail_at_;
+  std::atomic<int> starts_{0};
+};
+
+class SessionConnectorTest : public ::testing::Test {
+ protected:
+  SessionConnectorTest() { SocketLayer::Default().Startup(); }
+  ~SessionConnectorTest() override { SocketLayer::Default().Cleanup(); }
+
+  // A request for the far end of a fresh client connection towards the
+  // test server; the near end stays with the test as the client.
+  std::unique_ptr<SessionRequest> MakeRequest(Socket* client, ThreadStarter* starter) {
+    testing::TcpPair pair = testing::MakeTcpPair();
+    *client = std::move(pair.near);
+    auto request = std::make_unique<SessionRequest>();
+    request->accepted_socket = std::move(pair.far);
+    request->destination_host = "127.0.0.1";
+    request->destination_port = server_.port();
+    request->threads = starter;
+    return request;
+  }
+
+  testing::TestServer server_;
+};
+
+TEST_F(SessionConnectorTest, FailedRelayThreadStartResetsBothConnections) {
+  for (int fail_at : {1, 2}) {
+    SCOPED_TRACE(fail_at == 1 ? "first pump" : "second pump");
+    FailingStarter starter(fail_at);
+    Socket client;
+    RunSessionConnector(MakeRequest(&client, &starter));
+    Socket destination = server_.WaitAccept();
+    ASSERT_TRUE(destination.valid());
+    EXPECT_EQ(ReadUntilEnd(client.fd()).end, StreamEnd::kReset);
+    EXPECT_EQ(ReadUntilEnd(destination.fd()).end, StreamEnd::kReset);
+    // A pump that did start has ended and let go of the session.
+    EXPECT_TRUE(testing::WaitUntil([] { return SocketLayer::Default().registrations() == 0; }));
+  }
+}
+
+TEST_F(SessionConnectorTest, FailedConnectorThreadStartClosesTheClient) {
+  FailingStarter starter(1);
+  Socket client;
+  EXPECT_FALSE(StartSessionConnector(MakeRequest(&client, &starter)));
+  ReadResult result = ReadUntilEnd(client.fd());
+  EXPECT_EQ(result.end, StreamEnd::kEof);
+  EXPECT_EQ(server_.accepted(), 0);
+}
+
+TEST_F(SessionConnectorTest, BytesSentBeforeTheSessionRunsAreRelayed) {
+  Socket client;
+  std::unique_ptr<SessionRequest> request = MakeRequest(&client, &ThreadStarter::Default());
+  ASSERT_TRUE(testing::SendBytes(client.fd(), "early"));
+  ASSERT_TRUE(StartSessionConnector(std::move(request)));
+  Socket destination = server_.WaitAccept();
+  ASSERT_TRUE(destination.valid());
+  EXPECT_EQ(testing::ReadExactly(destination.fd(), 5).data, "early");
+}
+
+TEST_F(SessionConnectorTest, ConnectorStartedAfterTheLastCleanupFailsAtOnce) {
+  SocketLayer::Default().Cleanup();
+  Socket client;
+  RunSessionConnector(MakeRequest(&client, &ThreadStarter::Default()));
+  EXPECT_EQ(ReadUntilEnd(client.fd()).end, StreamEnd::kEof);
+  EXPECT_EQ(server_.accepted(), 0);
+  SocketLayer::Default().Startup();  // balances the fixture's Cleanup
+}
+
+}  // namespace
+}  // namespace portwick
