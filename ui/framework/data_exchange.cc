@@ -160,13 +160,12 @@ bool WriteCheck(TemplateDialog& dialog, int control_id, int32_t* state) {
   if (*state < 0 || *state > 2) *state = 0;
   QCheckBox* box = dialog.CheckBox(control_id);
   if (box == nullptr) return false;
-  if (*state == 2) {
-    box->setCheckState(Qt::PartiallyChecked);
-    // A click still toggles between checked and unchecked only.
-    box->setTristate(false);
-  } else {
-    box->setCheckState(*state == 1 ? Qt::Checked : Qt::Unchecked);
-  }
+  // Only an indeterminate state needs a three-state box; the dialog drops
+  // the third state again at the next click (TemplateDialog).
+  box->setTristate(*state == 2);
+  box->setCheckState(*state == 2   ? Qt::PartiallyChecked
+                     : *state == 1 ? Qt::Checked
+                                   : Qt::Unchecked);
   return true;
 }
 

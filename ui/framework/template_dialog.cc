@@ -150,6 +150,9 @@ QWidget* TemplateDialog::CreateControl(const ControlTemplate& control) {
     }
     case ControlKind::kCheckBox: {
       auto* box = new QCheckBox(text, client_);
+      // A click leaves an indeterminate state written by the program; from
+      // then on the box toggles between checked and unchecked.
+      connect(box, &QCheckBox::clicked, box, [box]() { box->setTristate(false); });
       if (id != kNoControlId) {
         connect(box, &QCheckBox::clicked, this, [this, id]() { RouteCommand(id); });
       }
