@@ -162,7 +162,8 @@ std::string Label(const MetricInfo& info) {
 std::string FormatNumber(double value) {
   char text[32];
   double magnitude = value < 0 ? -value : value;
-  int decimals = magnitude >= 100 ? 0 : magnitude >= 10 ? 1 : 2;
+  bool whole = magnitude < 1e15 && value == static_cast<double>(static_cast<long long>(value));
+  int decimals = whole || magnitude >= 100 ? 0 : magnitude >= 10 ? 1 : 2;
   std::snprintf(text, sizeof(text), "%.*f", decimals, value);
   return text;
 }

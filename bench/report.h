@@ -30,7 +30,8 @@ struct GoalCheck {
 
 GoalCheck CheckGoal(const Results& results, const Goal& goal);
 
-// A figure for a table cell: no decimals from 100 up, one from 10, else two.
+// A figure for a table cell: whole numbers and figures from 100 up without
+// decimals, one decimal from 10, else two.
 std::string FormatNumber(double value);
 
 // The two tables (forwarders side by side; Portwick's logging modes) with

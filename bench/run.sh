@@ -1,0 +1,344 @@
+#!/usr/bin/env bash
+# Forwarding benchmark: builds Portwick and the load tools in Release mode
+# (build/bench), measures the direct connection, Portwick (console mode) and,
+# when installed, socat and haproxy on 127.0.0.1, and prints the tables.
+# See bench/README.md for what each figure means.
+#
+#   bench/run.sh [--reps=3] [--mib=1024] [--big-log-gib=4 | --no-big-log]
+#                [--quick] [--no-build] [--keep-results=FILE]
+set -euo pipefail
+
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="$root/build/bench"
+reps=3
+mib=1024            # bulk transfer per run, all connections together
+big_log_gib=4       # transfer logged to a file for the peak-RSS check (0: skip)
+sessions=1000       # idle sessions for the memory figure
+rate_seconds=1.5    # per connection-rate run
+ping_iterations=20000
+ping_seconds=2
+do_build=1
+keep_results=""
+
+for arg in "$@"; do
+  case "$arg" in
+    --reps=*) reps="${arg#*=}" ;;
+    --mib=*) mib="${arg#*=}" ;;
+    --big-log-gib=*) big_log_gib="${arg#*=}" ;;
+    --no-big-log) big_log_gib=0 ;;
+    --quick) mib=256; big_log_gib=0; rate_seconds=1; ping_iterations=5000 ;;
+    --no-build) do_build=0 ;;
+    --keep-results=*) keep_results="${arg#*=}" ;;
+    -h|--help) sed -n '2,9p' "$0"; exit 0 ;;
+    *) echo "run.sh: unknown argument $arg" >&2; exit 2 ;;
+  esac
+done
+[ "$reps" -ge 1 ] || { echo "run.sh: --reps must be at least 1" >&2; exit 2; }
+
+started_at=$SECONDS
+note() { printf '[%4ds] %s\n' $((SECONDS - started_at)) "$*" >&2; }
+
+# --- build -----------------------------------------------------------------
+if [ "$do_build" = 1 ]; then
+  note "building (Release) in $build"
+  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+    -DPORTWICK_BUILD_BENCH=ON -DPORTWICK_SANITIZE= >/dev/null
+  cmake --build "$build" -j 2 --target portwick_bench_server portwick_bench_client \
+    portwick_bench_report >/dev/null
+  if ! cmake --build "$build" -j 2 --target portwick >"$build/portwick-build.log" 2>&1; then
+    note "portwick did not build (see $build/portwick-build.log); measuring the others only"
+  fi
+fi
+tools="$build/bench"
+client="$tools/portwick_bench_client"
+portwick="$build/app/portwick"
+for tool in portwick_bench_server portwick_bench_client portwick_bench_report; do
+  [ -x "$tools/$tool" ] || { echo "run.sh: $tools/$tool missing (build first)" >&2; exit 1; }
+done
+
+# Idle sessions and the 8-connection runs need a few thousand descriptors.
+ulimit -n "$(ulimit -Hn)" 2>/dev/null || true
+
+# --- process bookkeeping: everything started here is ended on exit -----------
+work="$(mktemp -d /tmp/portwick-bench.XXXXXX)"
+results="$work/results.txt"
+: >"$results"
+pids=()
+
+descendants() {  # pid -> its children, grandchildren, ... (by id)
+  local child
+  for child in $(ps -o pid= --ppid "$1" 2>/dev/null); do
+    echo "$child"
+    descendants "$child"
+  done
+}
+
+stop_process() {  # pid: SIGTERM to it and its descendants, wait up to 5 s, then SIGKILL
+  local pid="$1" all i
+  all="$pid $(descendants "$pid" | tr '\n' ' ')"
+  kill -TERM $all 2>/dev/null || true
+  for ((i = 0; i < 100; i++)); do
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.05
+  done
+  kill -KILL $all 2>/dev/null || true
+  wait "$pid" 2>/dev/null || true
+}
+
+cleanup() {
+  local pid
+  for pid in "${pids[@]}"; do stop_process "$pid"; done
+  [ -n "$keep_results" ] && cp "$results" "$keep_results" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+wait_for_line() {  # file, sed expression printing the wanted value, seconds
+  local file="$1" expr="$2" value i
+  for ((i = 0; i < $3 * 20; i++)); do
+    value="$(sed -n "$expr" "$file" 2>/dev/null | head -n 1)"
+    [ -n "$value" ] && { echo "$value"; return 0; }
+    sleep 0.05
+  done
+  return 1
+}
+
+# --- the load server ---------------------------------------------------------
+"$tools/portwick_bench_server" >"$work/server.out" &
+server_pid=$!
+pids+=("$server_pid")
+server_port="$(wait_for_line "$work/server.out" 's/^listening \([0-9]*\)$/\1/p' 10)" ||
+  { echo "run.sh: load server did not start" >&2; exit 1; }
+
+# --- forwarders ----------------------------------------------------------------
+# start_NAME NAME ARGS... starts one instance and sets $started_pid and
+# $started_port; it returns non-zero if the instance did not come up.
+start_portwick() {  # extra options...; stdout of the instance goes to $portwick_stdout
+  local err="$work/portwick.$RANDOM.err"
+  "$portwick" --console --source=0 --destination="127.0.0.1:$server_port" "$@" \
+    >"${portwick_stdout:-/dev/null}" 2>"$err" &
+  started_pid=$!
+  pids+=("$started_pid")
+  started_port="$(wait_for_line "$err" 's/^Portwick: forwarding \*:\([0-9]*\) .*/\1/p' 10)" || {
+    note "portwick did not start: $(cat "$err")"
+    return 1
+  }
+}
+
+start_socat() {
+  started_port="$("$client" freeport)"
+  socat "TCP-LISTEN:$started_port,fork,reuseaddr" "TCP:127.0.0.1:$server_port" 2>"$work/socat.err" &
+  started_pid=$!
+  pids+=("$started_pid")
+  "$client" waitlisten --port="$started_port" --seconds=10
+}
+
+haproxy_bin="$(command -v haproxy || true)"
+[ -z "$haproxy_bin" ] && [ -x /usr/sbin/haproxy ] && haproxy_bin=/usr/sbin/haproxy
+
+start_haproxy() {
+  started_port="$("$client" freeport)"
+  local config="$work/haproxy.$started_port.cfg"
+  # Two threads for two cores; maxconn well above the idle sessions (each
+  # takes two descriptors) yet within the descriptor limit; long timeouts.
+  cat >"$config" <<EOF
+global
+  nbthread 2
+  maxconn 4096
+defaults
+  mode tcp
+  maxconn 4096
+  timeout connect 10s
+  timeout client 1h
+  timeout server 1h
+frontend bench
+  bind 127.0.0.1:$started_port
+  default_backend load
+backend load
+  server load 127.0.0.1:$server_port
+EOF
+  "$haproxy_bin" -db -f "$config" >"$work/haproxy.out" 2>&1 &
+  started_pid=$!
+  pids+=("$started_pid")
+  "$client" waitlisten --port="$started_port" --seconds=10
+}
+
+forget_pid() {  # pid: stop it now and drop it from the exit list
+  local pid="$1" kept=() each
+  stop_process "$pid"
+  for each in "${pids[@]}"; do [ "$each" != "$pid" ] && kept+=("$each"); done
+  pids=("${kept[@]}")
+}
+
+targets=(direct)
+declare -A port pid
+port[direct]="$server_port"
+if [ -x "$portwick" ]; then
+  if start_portwick --output=off; then
+    targets+=(portwick); port[portwick]="$started_port"; pid[portwick]="$started_pid"
+  fi
+else
+  note "no portwick executable at $portwick"
+fi
+if command -v socat >/dev/null; then
+  if start_socat; then targets+=(socat); port[socat]="$started_port"; pid[socat]="$started_pid"; fi
+else
+  note "socat not installed: skipped"
+fi
+if [ -n "$haproxy_bin" ]; then
+  if start_haproxy; then targets+=(haproxy); port[haproxy]="$started_port"; pid[haproxy]="$started_pid"; fi
+else
+  note "haproxy not installed: skipped"
+fi
+forwarders=("${targets[@]:1}")
+note "measuring: ${targets[*]} (server on $server_port; ${mib} MiB per bulk run, $reps repetitions)"
+
+# measure METRIC TARGET command...: runs a client command and records its one
+# figure; a failed run is reported and leaves no figure.
+measure() {
+  local metric="$1" target="$2" value
+  shift 2
+  if value="$("$@" 2>>"$work/client.err")"; then
+    echo "$metric $target $value" >>"$results"
+  else
+    note "FAILED $metric on $target: $(tail -n 1 "$work/client.err")"
+  fi
+}
+
+# measure_latency PREFIX TARGET command...: records PREFIX_p50 and PREFIX_p99.
+measure_latency() {
+  local prefix="$1" target="$2" values
+  shift 2
+  if values="$("$@" 2>>"$work/client.err")"; then
+    read -r p50 p99 <<<"$values"
+    echo "${prefix}_p50 $target $p50" >>"$results"
+    echo "${prefix}_p99 $target $p99" >>"$results"
+  else
+    note "FAILED $prefix on $target: $(tail -n 1 "$work/client.err")"
+  fi
+}
+
+usage_of() { "$client" usage --pid="$1" --tree; }  # rss peak threads fds processes
+
+# Idle thread and descriptor counts before any connection.
+declare -A threads_before fds_before
+for t in "${forwarders[@]}"; do
+  read -r _ _ threads_before[$t] fds_before[$t] _ <<<"$(usage_of "${pid[$t]}")"
+  echo "threads_before $t ${threads_before[$t]}" >>"$results"
+  echo "fds_before $t ${fds_before[$t]}" >>"$results"
+done
+
+# --- throughput, latency, connection rate (repetitions interleaved) ----------
+for ((rep = 1; rep <= reps; rep++)); do
+  note "repetition $rep/$reps: bulk transfers"
+  for t in "${targets[@]}"; do
+    for n in 1 8; do
+      measure "up$n" "$t" "$client" upload --port="${port[$t]}" --connections=$n --mib="$mib"
+      measure "down$n" "$t" "$client" download --port="${port[$t]}" --connections=$n --mib="$mib"
+    done
+  done
+  note "repetition $rep/$reps: ping-pong and short connections"
+  for t in "${targets[@]}"; do
+    measure_latency pp "$t" "$client" pingpong --port="${port[$t]}" \
+      --iterations="$ping_iterations" --seconds="$ping_seconds"
+    for n in 1 8; do
+      measure "cps$n" "$t" "$client" connrate --port="${port[$t]}" --clients=$n --seconds="$rate_seconds"
+    done
+  done
+  note "repetition $rep/$reps: ping-pong with everything on CPU 0"
+  all_cpus="0-$(($(nproc) - 1))"
+  for t in "${targets[@]}"; do
+    pinned=("$server_pid")
+    [ "$t" != direct ] && pinned+=("${pid[$t]}")
+    for p in "${pinned[@]}"; do taskset -a -p -c 0 "$p" >/dev/null; done
+    measure_latency pin "$t" taskset -c 0 "$client" pingpong --port="${port[$t]}" \
+      --iterations="$ping_iterations" --seconds="$ping_seconds"
+    for p in "${pinned[@]}"; do taskset -a -p -c "$all_cpus" "$p" >/dev/null; done
+  done
+done
+
+# --- leak check: back at idle? ---------------------------------------------------
+note "waiting for the forwarders to return to idle"
+for t in "${forwarders[@]}"; do
+  read -r threads fds <<<"$("$client" settle --pid="${pid[$t]}" --tree --seconds=10 \
+    --threads="${threads_before[$t]}" --fds="${fds_before[$t]}")"
+  echo "threads_after $t $threads" >>"$results"
+  echo "fds_after $t $fds" >>"$results"
+done
+
+# --- resident memory per idle session (a fresh instance per repetition) ------
+for ((rep = 1; rep <= reps; rep++)); do
+  note "repetition $rep/$reps: $sessions idle sessions"
+  for t in "${forwarders[@]}"; do
+    if [ "$t" = portwick ]; then start_portwick --output=off || continue; else "start_$t" || continue; fi
+    measure idle_kib "$t" "$client" idle --port="$started_port" --pid="$started_pid" --tree \
+      --sessions="$sessions"
+    forget_pid "$started_pid"
+  done
+done
+
+# --- Portwick's logging modes ------------------------------------------------------
+wait_for_size() {  # file, bytes, seconds: until the log holds that many bytes
+  local i
+  for ((i = 0; i < $3 * 20; i++)); do
+    [ "$(stat -c %s "$1" 2>/dev/null || echo 0)" -ge "$2" ] && return 0
+    sleep 0.05
+  done
+  note "log $1 stayed below $2 bytes"
+  return 1
+}
+
+if [[ " ${targets[*]} " == *" portwick "* ]]; then
+  bytes=$((mib * 1024 * 1024))
+  declare -A log_port log_file
+  log_port[log_off]="${port[portwick]}"
+  if start_portwick --output=off --filename="$work/queued.log"; then
+    log_port[log_file]="$started_port"; log_file[log_file]="$work/queued.log"
+  fi
+  if start_portwick --output=off --filename="$work/synch.log" --synch; then
+    log_port[log_synch]="$started_port"; log_file[log_synch]="$work/synch.log"
+  fi
+  if start_portwick; then log_port[log_stdout]="$started_port"; fi  # stdout is /dev/null
+  for ((rep = 1; rep <= reps; rep++)); do
+    note "repetition $rep/$reps: logging modes"
+    for mode in log_off log_file log_synch log_stdout; do
+      [ -n "${log_port[$mode]:-}" ] || continue
+      measure "$mode" portwick "$client" upload --port="${log_port[$mode]}" --mib="$mib"
+      if [ -n "${log_file[$mode]:-}" ]; then
+        wait_for_size "${log_file[$mode]}" "$bytes" 120 || true
+        rm -f "${log_file[$mode]}"
+      fi
+    done
+  done
+
+  if [ "$big_log_gib" != 0 ]; then
+    note "logging a ${big_log_gib} GiB transfer to a file (queued)"
+    if start_portwick --output=off --filename="$work/big.log"; then
+      big_started=$SECONDS
+      if "$client" upload --port="$started_port" --mib=$((big_log_gib * 1024)) \
+        >/dev/null 2>>"$work/client.err"; then
+        wait_for_size "$work/big.log" $((big_log_gib * 1024 * 1024 * 1024)) 300 || true
+        read -r _ peak _ <<<"$(usage_of "$started_pid")"  # the drain may peak later
+        echo "log_peak_mib portwick $((peak / 1024))" >>"$results"
+        echo "log_peak_seconds portwick $((SECONDS - big_started))" >>"$results"
+        echo "log_peak_gib portwick $big_log_gib" >>"$results"
+      else
+        note "FAILED big logged transfer: $(tail -n 1 "$work/client.err")"
+      fi
+      forget_pid "$started_pid"
+      rm -f "$work/big.log"
+    fi
+  fi
+fi
+
+# --- report ---------------------------------------------------------------------
+note "done"
+echo
+echo "Portwick forwarding benchmark, $(date -u '+%Y-%m-%d %H:%M UTC'), commit" \
+  "$(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo '?'), $(nproc) CPUs," \
+  "load average at the end $(cut -d ' ' -f 1-3 /proc/loadavg)"
+echo "$reps repetitions; $mib MiB per bulk run; $sessions idle sessions;" \
+  "run took $((SECONDS - started_at)) s"
+echo
+"$tools/portwick_bench_report" "$results"
