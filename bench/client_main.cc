@@ -10,6 +10,7 @@
 //   usage --pid=PID [--tree]          -> rss_kib peak_rss_kib threads fds processes
 //   settle --pid=PID --threads=T --fds=F [--seconds=10] [--tree] -> threads fds
 //   waitlisten --port=P [--seconds=10]
+//   appendfile --path=F [--mib=1024] [--chunk=10384]          -> MiB/s
 //   freeport                                                  -> port
 
 #include <unistd.h>
@@ -19,6 +20,7 @@
 #include <string>
 #include <thread>
 
+#include "bench/append_speed.h"
 #include "bench/flags.h"
 #include "bench/load_client.h"
 #include "bench/proc_stats.h"
@@ -170,6 +172,19 @@ int WaitListen(const Flags& flags) {
   return 0;
 }
 
+int AppendFile(const Flags& flags) {
+  Numbers numbers(flags);
+  double mib = numbers.Get("mib", 1024);
+  std::size_t chunk = static_cast<std::size_t>(numbers.Get("chunk", 10384));
+  if (!numbers.error().empty()) return Fail(numbers.error());
+  if (!flags.Has("path")) return Fail("--path is required");
+  std::uint64_t bytes = static_cast<std::uint64_t>(mib * 1024 * 1024);
+  AppendResult result = TimeAppends(flags.String("path", ""), bytes, chunk);
+  if (!result.ok) return Fail(result.error);
+  std::printf("%.1f\n", result.MiBPerSecond(bytes));
+  return 0;
+}
+
 int Main(int argc, char** argv) {
   if (argc < 2) return Fail("usage: portwick_bench_client COMMAND [--flag=value...] (see client_main.cc)");
   std::string command = argv[1];
@@ -183,6 +198,7 @@ int Main(int argc, char** argv) {
   if (command == "usage") return Usage(flags);
   if (command == "settle") return Settle(flags);
   if (command == "waitlisten") return WaitListen(flags);
+  if (command == "appendfile") return AppendFile(flags);
   if (command == "freeport") {
     int port = PickFreePort();
     if (port <= 0) return Fail("no free port");

@@ -1,4 +1,5 @@
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/append_speed.h"
 #include "bench/flags.h"
 #include "bench/load_client.h"
 #include "bench/load_protocol.h"
@@ -235,6 +237,25 @@ TEST(ProcStatsTest, SeesThreadsDescriptorsChildrenAndListeners) {
   EXPECT_FALSE(IsPortListening(port));
   ProcessUsage missing;
   EXPECT_FALSE(ReadProcessUsage(child, false, &missing));  // reaped
+}
+
+TEST(AppendSpeedTest, AppendsExactlyTheBytesAskedForAndReportsFailures) {
+  char folder[] = "/tmp/portwick-append-test.XXXXXX";
+  ASSERT_NE(::mkdtemp(folder), nullptr);
+  const std::string path = std::string(folder) + "/log";
+  ASSERT_TRUE(TimeAppends(path, 25'000, 10'384).ok);
+  AppendResult again = TimeAppends(path, 7, 10'384);  // appends, doesn't truncate
+  ASSERT_TRUE(again.ok) << again.error;
+  struct stat info {};
+  ASSERT_EQ(::stat(path.c_str(), &info), 0);
+  EXPECT_EQ(info.st_size, 25'007);
+  EXPECT_GT(again.MiBPerSecond(7), 0);
+  ::unlink(path.c_str());
+  ::rmdir(folder);
+  AppendResult missing = TimeAppends(path, 1, 10);  // the folder is gone
+  EXPECT_FALSE(missing.ok);
+  EXPECT_NE(missing.error.find(path), std::string::npos) << missing.error;
+  EXPECT_FALSE(TimeAppends(path, 1, 0).ok);
 }
 
 TEST(FlagsTest, ReadsNamedValuesAndRejectsTheRest) {

@@ -39,6 +39,7 @@ constexpr MetricInfo kLoggingMetrics[] = {
     {"log_file", "queued file", "MiB/s", true, ""},
     {"log_synch", "synchronous file (--synch)", "MiB/s", true, ""},
     {"log_stdout", "queued output to /dev/null", "MiB/s", true, ""},
+    {"log_disk", "reference: plain 10384-byte appends to a file there", "MiB/s", true, ""},
     {"log_peak_mib", "peak RSS while logging to a file", "MiB", false, ""},
     {"log_peak_seconds", "duration of that transfer", "s", false, ""},
     {"log_peak_gib", "size of that transfer", "GiB", true, ""},

@@ -310,6 +310,9 @@ if [[ " ${targets[*]} " == *" portwick "* ]]; then
         rm -f "${log_file[$mode]}"
       fi
     done
+    # What the log folder itself takes, for judging the file figures.
+    measure log_disk portwick "$client" appendfile --path="$work/plain.log" --mib="$mib"
+    rm -f "$work/plain.log"
   done
 
   if [ "$big_log_gib" != 0 ]; then
