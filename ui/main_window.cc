@@ -1,0 +1,122 @@
+#include "ui/main_window.h"
+
+#include <array>
+
+#include <QtCore/QCoreApplication>
+
+#include "app/loop_registry.h"
+#include "app/message_loop.h"
+#include "resources/app_icon.h"
+#include "ui/about_box.h"
+#include "ui/framework/template_dialog.h"
+#include "ui/main_window_template.h"
+
+namespace portwick {
+
+MainWindow::MainWindow(const ProxySettings& settings, const UiServices& services)
+    : services_(services),
+      autostart_(settings.autostart),
+      remote_host_(settings.remote_host),
+      local_port_(settings.local_port),
+      remote_port_(settings.remote_port),
+      log_file_name_(settings.log_file_name),
+      write_to_file_(settings.log_file_name.empty() ? 0 : 1),
+      control_states_({kFileNameField, kBrowseButton, kOutputPane, kStopButton, kStartButton,
+                       kSelectAllButton, kClearButton}) {}
+
+MainWindow::~MainWindow() {
+  if (loop_ != nullptr) {
+    loop_->RemoveIdleHandler(this);
+    loop_->RemoveMessageFilter(this);
+  }
+}
+
+bool MainWindow::Create() {
+  if (dialog_) return false;
+  dialog_ = std::make_unique<TemplateDialog>(MainWindowTemplate());
+  // An overlapped window: caption, system menu, sizing border, minimise and
+  // maximise boxes.
+  dialog_->setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
+  MapCommands();
+  OnInitDialog();
+  return true;
+}
+
+void MainWindow::Show() {
+  if (dialog_) dialog_->show();
+}
+
+void MainWindow::OnInitDialog() {
+  dialog_->EnableResizing(MainWindowResizeTable());
+  dialog_->CenterOnScreen();
+  dialog_->setWindowIcon(ApplicationIcon());
+
+  loop_ = CurrentThreadLoop();
+  if (loop_ != nullptr) {
+    loop_->AddMessageFilter(this);
+    loop_->AddIdleHandler(this);
+  }
+
+  ExchangeData(ExchangeDirection::kWrite);
+  control_states_.SetControlEnabled(kFileNameField, write_to_file_ != 0);
+  control_states_.SetControlEnabled(kBrowseButton, write_to_file_ != 0);
+  control_states_.SetControlEnabled(kStopButton, false);  // nothing runs yet
+
+  if (autostart_) StartForwarding();
+}
+
+void MainWindow::MapCommands() {
+  TemplateDialog& d = *dialog_;
+  d.OnCommand(kStartButton, [this] { StartForwarding(); });
+  d.OnCommand(kStartCommand, [this] { StartForwarding(); });
+  d.OnCommand(kStopButton, [this] { StopForwarding(); });
+  d.OnCommand(kStopCommand, [this] { StopForwarding(); });
+  d.OnCommand(kSaveAsCommand, [this] { SaveCommandScript(); });
+  d.OnCommand(kExitCommand, [this] { CloseMainWindow(kExitCommand); });
+  d.OnCommand(kCommandOk, [this] { CloseMainWindow(kCommandOk); });
+  d.OnCommand(kCommandCancel, [this] { CloseMainWindow(kCommandCancel); });
+  d.OnCommand(kVisitHomePageCommand, [this] { VisitHomePageCommand(); });
+  d.OnCommand(kAboutCommand, [this] { AboutCommand(); });
+  d.OnCommand(kBrowseButton, [this] { BrowseLogFile(); });
+  d.OnCommand(kClearButton, [this] { ClearOutput(); });
+  d.OnCommand(kWriteToFileBox, [this] { OnWriteToFile(); });
+  d.OnCommand(kShowInOutputBox, [this] { OnShowInOutput(); });
+  d.OnCommand(kSelectAllButton, [] {});
+}
+
+bool MainWindow::ExchangeData(ExchangeDirection direction, int control_id) {
+  const std::array<ExchangePair, 8> pairs = {
+      ExchangePair::Text(kOutputPane, &output_text_),
+      ExchangePair::Text(kRemoteHostField, &remote_host_),
+      ExchangePair::Int(kRemotePortField, &remote_port_),
+      ExchangePair::Int(kLocalPortField, &local_port_),
+      ExchangePair::Check(kWriteToFileBox, &write_to_file_),
+      ExchangePair::Check(kShowInOutputBox, &show_in_output_),
+      ExchangePair::Text(kFileNameField, &log_file_name_),
+      ExchangePair::Check(kLogSynchronouslyBox, &log_synchronously_),
+  };
+  return ExchangePairs(*dialog_, pairs, direction, control_id);
+}
+
+bool MainWindow::PreTranslateMessage(const Message& /*message*/) { return false; }
+
+bool MainWindow::OnIdle() {
+  if (dialog_) control_states_.Apply(*dialog_);
+  return false;
+}
+
+void MainWindow::CloseMainWindow(int command_id) {
+  dialog_->DestroyWindow();
+  if (loop_ != nullptr) {
+    loop_->PostQuit(command_id);
+  } else {
+    QCoreApplication::exit(command_id);
+  }
+}
+
+void MainWindow::VisitHomePageCommand() { VisitHomePage(services_.Resolved().open_url); }
+
+void MainWindow::AboutCommand() { ShowAboutBox(services_); }
+
+}  // namespace portwick
