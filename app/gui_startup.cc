@@ -1,0 +1,117 @@
+#include "app/gui_startup.h"
+
+#include <cstdlib>
+#include <iostream>
+#include <optional>
+#include <thread>
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QString>
+
+#include "app/command_line.h"
+#include "app/loop_registry.h"
+#include "app/message_loop.h"
+
+namespace portwick {
+
+namespace {
+
+bool EnvironmentSet(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr && value[0] != '\0';
+}
+
+// Keeps `loop` in the global registry under this thread's id for its scope.
+class LoopRegistration {
+ public:
+  explicit LoopRegistration(MessageLoop* loop) {
+    LoopRegistry::Global().Add(std::this_thread::get_id(), loop);
+  }
+  LoopRegistration(const LoopRegistration&) = delete;
+  LoopRegistration& operator=(const LoopRegistration&) = delete;
+  ~LoopRegistration() { End(); }
+
+  void End() {
+    if (ended_) return;
+    ended_ = true;
+    LoopRegistry::Global().Remove(std::this_thread::get_id());
+  }
+
+ private:
+  bool ended_ = false;
+};
+
+}  // namespace
+
+bool DisplayAvailable() {
+  return EnvironmentSet("DISPLAY") || EnvironmentSet("WAYLAND_DISPLAY") ||
+         EnvironmentSet("QT_QPA_PLATFORM");
+}
+
+void ShowHelpBox(const std::string& text) {
+  QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(kApplicationTitle),
+                  QString::fromStdString(text), QMessageBox::Ok);
+  box.exec();
+}
+
+int RunGui(const std::vector<std::string>& args, const GuiStartup& startup) {
+  std::ostream& out = startup.out ? *startup.out : std::cout;
+  std::ostream& err = startup.err ? *startup.err : std::cerr;
+  const bool has_display =
+      startup.display_available ? startup.display_available() : DisplayAvailable();
+
+  // Qt is only started where it can open windows; without a display the help
+  // still reaches standard output.
+  std::string program = args.empty() ? std::string(kApplicationTitle) : args[0];
+  int qt_argc = 1;
+  char* qt_argv[] = {program.data(), nullptr};
+  std::optional<QApplication> application;
+  if (has_display && QCoreApplication::instance() == nullptr) {
+    application.emplace(qt_argc, qt_argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+  }
+
+  MessageLoop loop;
+  LoopRegistration registration(&loop);
+
+  const std::string help = HelpTextWithLineFeeds();
+  auto show_help = [&]() {
+    out << help;
+    out.flush();
+    if (!has_display) return;
+    if (startup.show_help_box) {
+      startup.show_help_box(help);
+    } else {
+      ShowHelpBox(help);
+    }
+  };
+
+  ProxySettings settings;
+  if (ParseCommandLine(args, &settings, show_help) == ParseStatus::kFailure) {
+    show_help();
+    return 0;
+  }
+
+  if (!has_display) {
+    err << kApplicationTitle
+        << ": cannot open the main window: no display (DISPLAY, WAYLAND_DISPLAY"
+           " and QT_QPA_PLATFORM are unset or empty).\n"
+        << kApplicationTitle
+        << ": run with --console to forward without a window.\n";
+    err.flush();
+    return kExitNoDisplay;
+  }
+
+  std::unique_ptr<GuiWindow> window =
+      startup.make_window ? startup.make_window(settings) : nullptr;
+  if (window == nullptr || !window->Create()) return 0;
+  window->Show();
+  const int exit_code = loop.Run();
+
+  registration.End();
+  window.reset();
+  return exit_code;
+}
+
+}  // namespace portwick

@@ -1,0 +1,59 @@
+#ifndef PORTWICK_APP_GUI_STARTUP_H_
+#define PORTWICK_APP_GUI_STARTUP_H_
+
+#include <functional>
+#include <iosfwd>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/gui_window.h"
+#include "app/proxy_settings.h"
+
+namespace portwick {
+
+// Exit code when no window can be opened because there is no display. No
+// closing command uses it (they give 1, 2 and 57665; a failed command line
+// and a failed window creation give 0).
+inline constexpr int kExitNoDisplay = 3;
+
+// True when Qt has somewhere to show windows: DISPLAY, WAYLAND_DISPLAY or
+// QT_QPA_PLATFORM is set and not empty.
+bool DisplayAvailable();
+
+// The help box: a message box with caption "Portwick", `text`, an OK button
+// and no icon. Returns when the user closes it.
+void ShowHelpBox(const std::string& text);
+
+// What RunGui() takes from its surroundings; empty members mean the real
+// thing. Tests replace them so that nothing blocks.
+struct GuiStartup {
+  // Builds the main window object from the settings. Required.
+  std::function<std::unique_ptr<GuiWindow>(const ProxySettings&)> make_window;
+  // Shows the help box (default ShowHelpBox).
+  std::function<void(const std::string& text)> show_help_box;
+  // Default DisplayAvailable.
+  std::function<bool()> display_available;
+  // Where the help text and the error go (default std::cout, std::cerr).
+  std::ostream* out = nullptr;
+  std::ostream* err = nullptr;
+};
+
+// The program with a window, from the command line to the exit code:
+// 1. registers a MessageLoop for this thread in the loop registry;
+// 2. parses `args` (args[0] is the program path). On failure prints the help
+//    to `out`, shows the help box once and returns 0 without a window. The
+//    command `help` does the same and goes on;
+// 3. without a display, writes the reason and a pointer to --console to
+//    `err` and returns kExitNoDisplay (before any QApplication exists);
+// 4. builds the main window, Create()s it (returns 0 when that fails), shows
+//    it and runs the loop until a window posts the quit code;
+// 5. removes the loop from the registry, destroys the window and returns the
+//    quit code.
+// Creates a QApplication (fed with args[0] only, so Qt takes no options) when
+// none exists yet. Main thread only.
+int RunGui(const std::vector<std::string>& args, const GuiStartup& startup);
+
+}  // namespace portwick
+
+#endif  // PORTWICK_APP_GUI_STARTUP_H_
