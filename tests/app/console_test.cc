@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -47,14 +46,18 @@ int WaitForListening(ChildProcess& child, const std::string& destination) {
     ADD_FAILURE() << "no start line; stderr: " << child.stderr_text();
     return 0;
   }
-  const std::regex pattern("Portwick: forwarding \\*:([0-9]+) -> (.*)");
-  std::smatch match;
-  if (!std::regex_match(*line, match, pattern)) {
+  // "Portwick: forwarding *:<port> -> <destination>"
+  const std::string prefix = "Portwick: forwarding *:";
+  const size_t arrow = line->find(" -> ");
+  const std::string digits = line->starts_with(prefix) && arrow != std::string::npos
+                                 ? line->substr(prefix.size(), arrow - prefix.size())
+                                 : "";
+  if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos) {
     ADD_FAILURE() << "unexpected line: " << *line;
     return 0;
   }
-  EXPECT_EQ(match[2].str(), destination);
-  const int port = std::stoi(match[1].str());
+  EXPECT_EQ(line->substr(arrow + 4), destination);
+  const int port = std::stoi(digits);
   EXPECT_GT(port, 0);
   return port;
 }
