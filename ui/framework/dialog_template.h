@@ -61,6 +61,10 @@ struct DialogTemplate {
   std::span<const ControlTemplate> controls;
   // Menus of the menu bar; empty for a dialog without a menu bar.
   std::span<const MenuTemplate> menus;
+  // An overlapped window: title bar with minimise, maximise and close boxes
+  // and a sizing border. Otherwise a dialog frame whose size stays fixed
+  // (until TemplateDialog::EnableResizing).
+  bool overlapped = false;
 };
 
 }  // namespace portwick

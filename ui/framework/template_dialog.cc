@@ -75,6 +75,12 @@ TemplateDialog::TemplateDialog(const DialogTemplate& dialog_template,
   const int client_height = DialogUnitsToPixelsY(dialog_template.height, base_units_);
   resize(client_width, menu_height + client_height);
   PlaceClient();
+  if (dialog_template.overlapped) {
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
+  } else {
+    setFixedSize(size());
+  }
 
   CreateControls(dialog_template);
 }
@@ -246,6 +252,7 @@ QWidget* TemplateDialog::ReplaceControl(int id, std::unique_ptr<QWidget> widget)
 
 void TemplateDialog::EnableResizing(std::span<const ResizeEntry> table,
                                     bool with_grip) {
+  setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
   resizer_ = std::make_unique<DialogResizer>(
       this, client_, table, [this](int id) { return Control(id); }, with_grip);
 }

@@ -85,8 +85,9 @@ class TemplateDialog : public QDialog {
   QWidget* ReplaceControl(int id, std::unique_ptr<QWidget> widget);
 
   // Set-up of resizing from `table` with the controls where they are now;
-  // the dialog's current size becomes its minimum size. Call once, after the
-  // dialog has its template size and before it is shown.
+  // the dialog's current size becomes its minimum size and it can grow
+  // without limit. Call once, after the dialog has its template size and
+  // before it is shown.
   void EnableResizing(std::span<const ResizeEntry> table, bool with_grip = true);
   // Null until EnableResizing().
   DialogResizer* resizer() const { return resizer_.get(); }

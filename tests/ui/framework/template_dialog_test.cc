@@ -236,3 +236,26 @@ TEST(TemplateDialogLifetimeTest, HandlerMayDestroyItsDialog) {
 
 }  // namespace
 }  // namespace portwick
+
+namespace portwick {
+namespace {
+
+TEST(TemplateDialogFrameTest, OverlappedWindowsResizeDialogFramesStayFixed) {
+  DialogTemplate overlapped = testing::SampleDialogTemplate();
+  overlapped.overlapped = true;
+  TemplateDialog window(overlapped);
+  EXPECT_TRUE(window.windowFlags() & Qt::WindowMaximizeButtonHint);
+  EXPECT_TRUE(window.windowFlags() & Qt::WindowMinimizeButtonHint);
+  EXPECT_NE(window.minimumSize(), window.maximumSize());
+
+  TemplateDialog dialog(testing::SampleDialogTemplate());
+  const QSize size = dialog.size();
+  EXPECT_EQ(dialog.minimumSize(), size);
+  EXPECT_EQ(dialog.maximumSize(), size);
+  dialog.EnableResizing(testing::SampleResizeTable());
+  dialog.resize(size + QSize(10, 10));
+  EXPECT_EQ(dialog.size(), size + QSize(10, 10));
+}
+
+}  // namespace
+}  // namespace portwick
