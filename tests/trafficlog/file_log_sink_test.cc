@@ -16,10 +16,10 @@
 namespace portwick {
 namespace {
 
-using testing::FaultyFileAccess;
-using testing::FileExists;
-using testing::ReadFile;
-using testing::TempDir;
+using logtesting::FaultyFileAccess;
+using logtesting::FileExists;
+using logtesting::ReadFile;
+using logtesting::TempDir;
 
 // Both file sinks must produce the same file; every test here runs on each.
 struct FileSinkKind {
@@ -78,7 +78,7 @@ TEST_P(FileSinkTest, CreatesTheFileWithTheFirstRecordOnly) {
 
 TEST_P(FileSinkTest, AppendsRawRecordsToExistingContentAcrossRuns) {
   const std::string file = dir_.File("traffic.log");
-  testing::WriteFile(file, "old\r\n");
+  logtesting::WriteFile(file, "old\r\n");
   auto sink = Make(file);
   Write(*sink, "GET / HTTP/1.0\r\n");
   Write(*sink, std::string("a\0b", 3));

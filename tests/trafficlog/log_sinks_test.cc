@@ -20,12 +20,12 @@
 namespace portwick {
 namespace {
 
-using testing::FileExists;
-using testing::OwnerThreadPane;
-using testing::ReadFile;
-using testing::RecordingPane;
-using testing::TempDir;
-using testing::WaitUntil;
+using logtesting::FileExists;
+using logtesting::OwnerThreadPane;
+using logtesting::ReadFile;
+using logtesting::RecordingPane;
+using logtesting::TempDir;
+using logtesting::WaitUntil;
 
 // Writes one record through the handle the way a relay does; false when the
 // handle has been detached.

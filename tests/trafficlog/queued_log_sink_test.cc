@@ -16,7 +16,7 @@
 namespace portwick {
 namespace {
 
-using testing::WaitUntil;
+using logtesting::WaitUntil;
 
 // A gate that blocks deliveries while it is closed.
 class Gate {
@@ -198,7 +198,7 @@ TEST(QueuedLogSinkTest, DestroyedRightAwayEndsCleanlyAndLosesNothing) {
 // Stop keeps serving the owner's events while it waits, since a delivery may
 // need the owner thread (as a pane delivery needs the GUI thread).
 TEST(QueuedLogSinkTest, StopServesEventsForADeliveryWaitingOnTheOwner) {
-  testing::OwnerThreadPane pane;
+  logtesting::OwnerThreadPane pane;
   class PaneSink : public QueuedLogSink {
    public:
     explicit PaneSink(OutputPane* pane) : QueuedLogSink(SleepyOptions()), pane_(pane) {}

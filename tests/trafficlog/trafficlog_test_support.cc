@@ -6,7 +6,7 @@
 #include <fstream>
 #include <iterator>
 
-namespace portwick::testing {
+namespace portwick::logtesting {
 
 TempDir::TempDir() {
   std::string pattern = (std::filesystem::temp_directory_path() / "portwick-log-XXXXXX").string();
@@ -122,4 +122,4 @@ void FaultyFileAccess::Close(int fd) {
   LogFileAccess::Default()->Close(fd);
 }
 
-}  // namespace portwick::testing
+}  // namespace portwick::logtesting

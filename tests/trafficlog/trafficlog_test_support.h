@@ -16,7 +16,7 @@
 #include "trafficlog/log_file_access.h"
 #include "trafficlog/output_pane.h"
 
-namespace portwick::testing {
+namespace portwick::logtesting {
 
 inline constexpr std::chrono::seconds kDeadline{20};
 
@@ -109,6 +109,6 @@ class FaultyFileAccess : public LogFileAccess {
   std::atomic<long> write_calls_{0};
 };
 
-}  // namespace portwick::testing
+}  // namespace portwick::logtesting
 
 #endif  // PORTWICK_TESTS_TRAFFICLOG_TRAFFICLOG_TEST_SUPPORT_H_

@@ -1,0 +1,259 @@
+// The traffic log behind real sessions: clients talk through the listener to
+// a loopback server while the sinks log what is relayed.
+
+#include <gtest/gtest.h>
+#include <poll.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/proxy_listener.h"
+#include "engine/socket_layer.h"
+#include "engine/socket_ops.h"
+#include "test_server.h"
+#include "trafficlog/log_sinks.h"
+#include "trafficlog_test_support.h"
+
+namespace portwick {
+namespace {
+
+using testing::ConnectLoopback;
+using logtesting::RecordingPane;
+using testing::SendBytes;
+using logtesting::TempDir;
+using testing::TestServer;
+
+// A chunk describes itself: "<ssss:d:qqqqqq:lllll>" and l payload bytes that
+// follow from session, direction and sequence number. Sessions ping-pong one
+// chunk at a time, so every receive of a relay holds exactly one chunk and
+// every log record is one chunk.
+constexpr size_t kHeaderSize = 21;
+constexpr int kSessions = 12;
+
+std::string Chunk(int session, char direction, int seq) {
+  const int length = 1 + (session * 131 + seq * 17 + (direction == 'r' ? 700 : 0)) % 1500;
+  char header[32];
+  std::snprintf(header, sizeof header, "<%04d:%c:%06d:%05d>", session, direction, seq, length);
+  std::string chunk(header);
+  for (int i = 0; i < length; ++i) chunk += static_cast<char>('a' + (session * 7 + seq * 3 + i) % 26);
+  return chunk;
+}
+
+// Reads exactly `count` bytes (never more); fewer when the stream ends or
+// the deadline passes.
+std::string ReceiveExactly(int fd, size_t count) {
+  const auto until = std::chrono::steady_clock::now() + logtesting::kDeadline;
+  std::string data;
+  char buffer[4096];
+  while (data.size() < count) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        until - std::chrono::steady_clock::now());
+    pollfd p{fd, POLLIN, 0};
+    const int ready = ::poll(&p, 1, static_cast<int>(std::max<int64_t>(left.count(), 0)));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) break;
+    const ssize_t n = sockets::Recv(fd, buffer, std::min(sizeof buffer, count - data.size()));
+    if (n <= 0) break;
+    data.append(buffer, static_cast<size_t>(n));
+  }
+  return data;
+}
+
+struct ChunkId {
+  int session = -1;
+  char direction = '?';
+  int seq = -1;
+  int length = -1;
+};
+
+bool ParseHeader(const std::string& text, size_t at, ChunkId* id) {
+  if (text.size() < at + kHeaderSize || text[at] != '<') return false;
+  return std::sscanf(text.c_str() + at, "<%4d:%c:%6d:%5d>", &id->session, &id->direction,
+                     &id->seq, &id->length) == 4;
+}
+
+// Answers each request chunk with the matching response chunk.
+class ChunkServer {
+ public:
+  ChunkServer() : server_([this](int fd) { Serve(fd); }) {}
+  int port() const { return server_.port(); }
+  int received(int session) const { return received_[session]; }
+  int bad_requests() const { return bad_requests_; }
+
+ private:
+  void Serve(int fd) {
+    for (;;) {
+      const std::string header = ReceiveExactly(fd, kHeaderSize);
+      ChunkId id;
+      if (!ParseHeader(header, 0, &id)) return;
+      const std::string payload = ReceiveExactly(fd, static_cast<size_t>(id.length));
+      if (id.session < 0 || id.session >= kSessions ||
+          header + payload != Chunk(id.session, 'q', id.seq)) {
+        ++bad_requests_;
+        return;
+      }
+      ++received_[id.session];
+      if (!SendBytes(fd, Chunk(id.session, 'r', id.seq))) return;
+    }
+  }
+
+  std::atomic<int> received_[kSessions] = {};
+  std::atomic<int> bad_requests_{0};
+  TestServer server_;  // last: its threads stop before the counters go
+};
+
+// One client session: sends request `seq` and waits for its response, until
+// `rounds` are done, `stop` is set or the session ends. Counts complete
+// round trips and responses that were not exactly its own.
+void RunClient(int port, int session, int rounds, const std::atomic<bool>& stop,
+               std::atomic<int>* done, std::atomic<int>* wrong) {
+  Socket socket = ConnectLoopback(port);
+  if (!socket.valid()) {
+    ++*wrong;
+    return;
+  }
+  for (int seq = 0; seq < rounds && !stop; ++seq) {
+    if (!SendBytes(socket.fd(), Chunk(session, 'q', seq))) return;
+    const std::string expected = Chunk(session, 'r', seq);
+    const std::string answer = ReceiveExactly(socket.fd(), expected.size());
+    if (answer.size() < expected.size()) return;  // the session ended
+    if (answer != expected) {
+      ++*wrong;
+      return;
+    }
+    ++*done;
+  }
+}
+
+// Splits the log into chunks, checking that each is whole and appears once
+// and that each session's chunks of one direction come in sequence. Returns
+// how many chunks of each (session, direction) the log holds.
+std::map<std::pair<int, char>, int> CheckLog(const std::string& log) {
+  std::map<std::pair<int, char>, int> counts;
+  size_t at = 0;
+  while (at < log.size()) {
+    ChunkId id;
+    if (!ParseHeader(log, at, &id) || id.session < 0 || id.session >= kSessions) {
+      ADD_FAILURE() << "no chunk header at " << at;
+      break;
+    }
+    const std::string expected = Chunk(id.session, id.direction, id.seq);
+    if (log.compare(at, expected.size(), expected) != 0) {
+      ADD_FAILURE() << "torn chunk at " << at;
+      break;
+    }
+    int& count = counts[{id.session, id.direction}];
+    EXPECT_EQ(id.seq, count) << "session " << id.session << " " << id.direction;
+    ++count;
+    at += expected.size();
+  }
+  return counts;
+}
+
+class RelayedTrafficLogTest : public ::testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(testing::WaitUntil([] { return SocketLayer::Default().registrations() == 0; }));
+    settings_ = LogSettings{true, true, GetParam(), dir_.File("traffic.log")};
+  }
+  void TearDown() override {
+    listener_.Stop();
+    ReleaseLogSinks(sinks_, {});
+    EXPECT_TRUE(testing::WaitUntil([] { return SocketLayer::Default().registrations() == 0; }));
+  }
+
+  void Start(int port) {
+    listener_.SetLogSink(BuildLogSinks(sinks_, settings_, &pane_));
+    std::string error;
+    ASSERT_TRUE(listener_.Start(0, "127.0.0.1", port, &error)) << error;
+  }
+
+  TempDir dir_;
+  RecordingPane pane_;
+  LogSettings settings_;
+  LogSinks sinks_;  // outlives the listener's sessions only through the handle
+  ProxyListener listener_;
+};
+
+TEST_P(RelayedTrafficLogTest, ManySessionsEachGetTheirOwnBytesAndEveryChunkIsLoggedOnce) {
+  constexpr int kRounds = 40;
+  ChunkServer server;
+  Start(server.port());
+  std::atomic<bool> stop{false};
+  std::atomic<int> done[kSessions] = {};
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> clients;
+  for (int s = 0; s < kSessions; ++s) {
+    clients.emplace_back(RunClient, listener_.BoundPort(), s, kRounds, std::cref(stop), &done[s],
+                         &wrong);
+  }
+  for (std::thread& client : clients) client.join();
+  EXPECT_EQ(wrong, 0);
+  EXPECT_EQ(server.bad_requests(), 0);
+  for (int s = 0; s < kSessions; ++s) {
+    EXPECT_EQ(done[s], kRounds) << "session " << s;
+    EXPECT_EQ(server.received(s), kRounds) << "session " << s;
+  }
+  listener_.Stop();
+  ReleaseLogSinks(sinks_, {});
+
+  const std::string log = logtesting::ReadFile(settings_.log_file_name);
+  const auto counts = CheckLog(log);
+  for (int s = 0; s < kSessions; ++s) {
+    EXPECT_EQ(counts.count({s, 'q'}) ? counts.at({s, 'q'}) : 0, kRounds) << "session " << s;
+    EXPECT_EQ(counts.count({s, 'r'}) ? counts.at({s, 'r'}) : 0, kRounds) << "session " << s;
+  }
+  // The pane shows the same chunks, possibly interleaved differently.
+  EXPECT_EQ(pane_.Text().size(), log.size());
+}
+
+// The owner releases the sinks while every session is still relaying: the
+// sessions end instead of calling released sinks, and the log holds whole
+// chunks only, among them every chunk that reached its peer.
+TEST_P(RelayedTrafficLogTest, ReleasingTheSinksWhileSessionsRelayEndsThemCleanly) {
+  ChunkServer server;
+  Start(server.port());
+  std::atomic<bool> stop{false};
+  std::atomic<int> done[kSessions] = {};
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> clients;
+  for (int s = 0; s < kSessions; ++s) {
+    clients.emplace_back(RunClient, listener_.BoundPort(), s, 1 << 30, std::cref(stop), &done[s],
+                         &wrong);
+  }
+  ASSERT_TRUE(testing::WaitUntil([&] {
+    int total = 0;
+    for (const auto& d : done) total += d;
+    return total >= 10 * kSessions;
+  }));
+  ReleaseLogSinks(sinks_, {});
+  // Sessions end on their next record; a client that happens to wait on a
+  // quiet session is told to stop after its round trip.
+  stop = true;
+  for (std::thread& client : clients) client.join();
+  EXPECT_EQ(wrong, 0);
+  EXPECT_EQ(server.bad_requests(), 0);
+
+  const auto counts = CheckLog(logtesting::ReadFile(settings_.log_file_name));
+  for (int s = 0; s < kSessions; ++s) {
+    const int requests = counts.count({s, 'q'}) ? counts.at({s, 'q'}) : 0;
+    const int responses = counts.count({s, 'r'}) ? counts.at({s, 'r'}) : 0;
+    EXPECT_GE(requests, server.received(s)) << "session " << s;
+    EXPECT_GE(responses, done[s].load()) << "session " << s;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, RelayedTrafficLogTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Sync" : "Queued"; });
+
+}  // namespace
+}  // namespace portwick
