@@ -5,6 +5,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -121,9 +122,13 @@ void ResetConnection(int fd) {
   // connection is aborted with a reset, a pending connect fails, and blocked
   // readers and writers wake with ECONNRESET. The descriptor stays open, so a
   // thread still using it never touches a reused descriptor number.
+  //
+  // The call goes straight to the kernel: ThreadSanitizer takes a successful
+  // connect() for the creation of a new descriptor and would report every
+  // thread still reading it.
   sockaddr sa{};
   sa.sa_family = AF_UNSPEC;
-  while (::connect(fd, &sa, sizeof sa) < 0 && errno == EINTR) {
+  while (::syscall(SYS_connect, fd, &sa, sizeof sa) < 0 && errno == EINTR) {
   }
   // A socket that was never connected is not affected by the above; shutdown
   // wakes anything blocked on it (and is a no-op on the disconnected one).

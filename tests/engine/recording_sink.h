@@ -4,11 +4,13 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "engine/log_sink.h"
+#include "engine/log_sink_handle.h"
 
 namespace portwick::testing {
 
@@ -51,6 +53,24 @@ class RecordingSink : public LogSink {
   int missing_terminators_ = 0;
   int outstanding_ = 0;
   int bad_releases_ = 0;
+};
+
+// A RecordingSink with the handle relay threads reach it through. The
+// destructor detaches the handle before the sink goes, so a relay thread
+// still finishing a record never calls a destroyed sink.
+class HandledSink {
+ public:
+  HandledSink() : handle_(std::make_shared<LogSinkHandle>(&sink_)) {}
+  HandledSink(const HandledSink&) = delete;
+  HandledSink& operator=(const HandledSink&) = delete;
+  ~HandledSink() { handle_->Detach(nullptr); }
+
+  RecordingSink& sink() { return sink_; }
+  const std::shared_ptr<LogSinkHandle>& handle() const { return handle_; }
+
+ private:
+  RecordingSink sink_;
+  std::shared_ptr<LogSinkHandle> handle_;
 };
 
 }  // namespace portwick::testing
