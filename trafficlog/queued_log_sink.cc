@@ -1,5 +1,6 @@
 #include "trafficlog/queued_log_sink.h"
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -8,12 +9,17 @@ namespace portwick {
 namespace {
 // How long Stop blocks between two rounds of serving events.
 constexpr std::chrono::milliseconds kServeInterval{5};
+// Emptied chunks kept for reuse after a quiet drain period; under load every
+// chunk is kept, so a full queue is refilled without fresh pages.
+constexpr size_t kIdleSpareChunks = 4;
 
 size_t HeldSize(int32_t length) { return static_cast<size_t>(length) + 1; }
+size_t LaidOutSize(int32_t length) { return sizeof(int32_t) + static_cast<size_t>(length) + 1; }
 }  // namespace
 
 QueuedLogSink::QueuedLogSink(Options options)
     : max_queued_bytes_(options.max_queued_bytes),
+      wake_bytes_(std::min(max_queued_bytes_ / 2, kWakeBytes)),
       drain_period_(options.drain_period),
       serve_events_(std::move(options.serve_events)) {
   worker_ = std::thread([this] { Run(); });
@@ -23,17 +29,13 @@ QueuedLogSink::~QueuedLogSink() {
   Stop();
   std::lock_guard<std::mutex> lock(mutex_);
   queue_.clear();
+  spare_chunks_.clear();
   held_bytes_ = 0;
 }
 
 void QueuedLogSink::Process(LogCall& call) {
   const int32_t length = call.output_length;
   const size_t size = HeldSize(length);
-  // The copy is made before the lock is taken.
-  LogRecord record{std::make_unique_for_overwrite<char[]>(size), length};
-  if (length > 0) std::memcpy(record.data.get(), call.output_data, static_cast<size_t>(length));
-  record.data[static_cast<size_t>(length)] = '\0';
-
   std::unique_lock<std::mutex> lock(mutex_);
   while (state_ != WorkerState::WorkerStopped && !HasRoom(size)) {
     ++waiting_writers_;
@@ -43,11 +45,31 @@ void QueuedLogSink::Process(LogCall& call) {
   }
   // Nobody would deliver it any more.
   if (state_ == WorkerState::WorkerStopped) return;
-  queue_.push_back(std::move(record));
+
+  Chunk& chunk = ChunkWithRoom(LaidOutSize(length));
+  char* at = chunk.bytes.get() + chunk.used;
+  std::memcpy(at, &length, sizeof length);
+  at += sizeof length;
+  if (length > 0) std::memcpy(at, call.output_data, static_cast<size_t>(length));
+  at[length] = '\0';
+  chunk.used += LaidOutSize(length);
+  chunk.held += size;
   held_bytes_ += size;
-  if (state_ == WorkerState::WorkerStopRequested || held_bytes_ >= max_queued_bytes_ / 2) {
-    WakeWorker();
+  if (state_ == WorkerState::WorkerStopRequested || held_bytes_ >= wake_bytes_) WakeWorker();
+}
+
+QueuedLogSink::Chunk& QueuedLogSink::ChunkWithRoom(size_t need) {
+  if (!queue_.empty() && queue_.back().capacity - queue_.back().used >= need) {
+    return queue_.back();
   }
+  if (need <= kChunkSize && !spare_chunks_.empty()) {
+    queue_.push_back(std::move(spare_chunks_.back()));
+    spare_chunks_.pop_back();
+  } else {
+    const size_t capacity = std::max(need, kChunkSize);
+    queue_.push_back(Chunk{std::make_unique_for_overwrite<char[]>(capacity), capacity, 0, 0});
+  }
+  return queue_.back();
 }
 
 bool QueuedLogSink::HasRoom(size_t size) const {
@@ -68,7 +90,7 @@ void QueuedLogSink::Run() {
     // A drain goes on until the queue is empty, records queued meanwhile
     // included.
     while (!queue_.empty()) {
-      std::deque<LogRecord> batch;
+      std::deque<Chunk> batch;
       batch.swap(queue_);
       lock.unlock();
       DeliverBatch(batch);
@@ -77,11 +99,13 @@ void QueuedLogSink::Run() {
     // When stopping, end only once no writer is still waiting to queue a
     // record (its room has been made; it queues as soon as it runs).
     if (state_ == WorkerState::WorkerStopRequested && waiting_writers_ == 0) break;
-    work_.wait_for(lock, drain_period_, [this]() EXCLUSIVE_LOCKS_REQUIRED(mutex_) {
-      return wake_ || (state_ == WorkerState::WorkerStopRequested &&
-                       (waiting_writers_ == 0 || !queue_.empty()));
-    });
+    const bool woken =
+        work_.wait_for(lock, drain_period_, [this]() EXCLUSIVE_LOCKS_REQUIRED(mutex_) {
+          return wake_ || (state_ == WorkerState::WorkerStopRequested &&
+                           (waiting_writers_ == 0 || !queue_.empty()));
+        });
     wake_ = false;
+    if (!woken && spare_chunks_.size() > kIdleSpareChunks) spare_chunks_.resize(kIdleSpareChunks);
   }
   state_ = WorkerState::WorkerStopped;
   // Writers that still arrive drop their records instead of waiting.
@@ -89,17 +113,33 @@ void QueuedLogSink::Run() {
   stopped_.notify_all();
 }
 
-void QueuedLogSink::DeliverBatch(std::deque<LogRecord>& batch) {
+void QueuedLogSink::DeliverBatch(std::deque<Chunk>& batch) {
   BeginDrain();
-  for (LogRecord& record : batch) {
-    Output(record.data.get(), record.length);
-    const size_t size = HeldSize(record.length);
-    record.data.reset();
-    std::lock_guard<std::mutex> lock(mutex_);
-    held_bytes_ -= size;
-    if (waiting_writers_ > 0) room_.notify_all();
+  for (Chunk& chunk : batch) {
+    size_t at = 0;
+    while (at < chunk.used) {
+      LogRecord record;
+      std::memcpy(&record.length, chunk.bytes.get() + at, sizeof record.length);
+      record.data = chunk.bytes.get() + at + sizeof record.length;
+      Output(record.data, record.length);
+      at += LaidOutSize(record.length);
+    }
+    ReleaseChunk(std::move(chunk));
   }
   EndDrain();
+}
+
+void QueuedLogSink::ReleaseChunk(Chunk chunk) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  held_bytes_ -= chunk.held;
+  if (chunk.capacity == kChunkSize) {
+    chunk.used = 0;
+    chunk.held = 0;
+    spare_chunks_.push_back(std::move(chunk));
+  }
+  // Waiting writers are woken once the queue is down to half its bound, so
+  // that they don't wake for every record.
+  if (waiting_writers_ > 0 && held_bytes_ <= max_queued_bytes_ / 2) room_.notify_all();
 }
 
 void QueuedLogSink::Stop(const ServeEvents& serve_events) {

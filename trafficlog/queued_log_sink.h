@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "engine/log_sink_handle.h"
 #include "engine/thread_annotations.h"
@@ -16,23 +17,30 @@
 
 namespace portwick {
 
-// One queued record: its own copy of the bytes followed by a zero byte.
+// One queued record as the worker delivers it: the sink's own copy of the
+// bytes, followed by a zero byte, valid during its delivery.
 struct LogRecord {
-  std::unique_ptr<char[]> data;  // length + 1 bytes
-  int32_t length = 0;            // the zero byte not counted
+  const char* data = nullptr;
+  int32_t length = 0;  // the zero byte not counted
 };
 
 // A sink that copies each record into a first-in, first-out queue and
 // returns; a worker thread of its own delivers the records one by one, in the
 // order they were queued, through Output.
 //
+// The queue is a list of large buffers (chunks) holding the copies back to
+// back. The writer copies its record into the last chunk under the lock (one
+// memcpy, no allocation of its own); the worker takes all chunks at once,
+// delivers them without the lock and keeps emptied chunks for reuse (under
+// load all of them, after a quiet drain period a few).
+//
 // The worker drains the queue, then sleeps for the drain period (1000 ms)
-// unless it is woken: by Stop, or by writers once the queue holds half its
-// byte bound. The queue holds at most `max_queued_bytes` (counted until each
-// record has been delivered); a writer that finds no room waits until the
-// worker has delivered enough, so forwarding slows down and nothing is
-// dropped. A single record larger than the bound waits for an empty queue
-// and then passes alone.
+// unless it is woken: by Stop, or by writers once the queue holds kWakeBytes
+// (or half its bound, if that is less). The queue holds at most
+// `max_queued_bytes` of records, counted until a record's chunk has been
+// delivered; a writer that finds no room waits until the worker has made
+// room, so forwarding slows down and nothing is dropped. A single record
+// larger than the bound waits for an empty queue and then passes alone.
 //
 // Lifetime: the worker starts in the constructor. Every subclass destructor
 // must call Stop() first, so the worker has ended before the subclass's
@@ -51,10 +59,15 @@ class QueuedLogSink : public LogSinkBase {
   };
 
   static constexpr size_t kMaxQueuedBytes = size_t{64} << 20;
+  // Size of one queue buffer; a larger record gets a buffer of its own.
+  static constexpr size_t kChunkSize = size_t{1} << 20;
+  // Queued bytes at which writers wake the worker early (at most half the
+  // bound): heavy traffic is delivered in cache-sized drains.
+  static constexpr size_t kWakeBytes = size_t{4} << 20;
   static constexpr std::chrono::milliseconds kDrainPeriod{1000};
 
   struct Options {
-    // Upper bound of the bytes held (each record counts its length + 1).
+    // Upper bound of the record bytes held (each counts its length + 1).
     size_t max_queued_bytes = kMaxQueuedBytes;
     // How long the worker sleeps between drains unless woken.
     std::chrono::milliseconds drain_period = kDrainPeriod;
@@ -82,6 +95,7 @@ class QueuedLogSink : public LogSinkBase {
 
  protected:
   // Copies the record into the queue (waits for room when the queue is full).
+  // Each record counts its length + 1 against the bound.
   void Process(LogCall& call) override LOCKS_EXCLUDED(mutex_);
 
   // Delivers one record on the worker thread; `data` is followed by a zero
@@ -95,12 +109,24 @@ class QueuedLogSink : public LogSinkBase {
   virtual void EndDrain() {}
 
  private:
+  // Records laid out back to back, each as its length (int32_t), its bytes
+  // and a zero byte.
+  struct Chunk {
+    std::unique_ptr<char[]> bytes;
+    size_t capacity = 0;
+    size_t used = 0;
+    size_t held = 0;  // what its records count against the bound
+  };
+
   void Run() LOCKS_EXCLUDED(mutex_);
-  void DeliverBatch(std::deque<LogRecord>& batch) LOCKS_EXCLUDED(mutex_);
+  void DeliverBatch(std::deque<Chunk>& batch) LOCKS_EXCLUDED(mutex_);
+  void ReleaseChunk(Chunk chunk) LOCKS_EXCLUDED(mutex_);
+  Chunk& ChunkWithRoom(size_t need) EXCLUSIVE_LOCKS_REQUIRED(mutex_);
   bool HasRoom(size_t size) const EXCLUSIVE_LOCKS_REQUIRED(mutex_);
   void WakeWorker() EXCLUSIVE_LOCKS_REQUIRED(mutex_);
 
   const size_t max_queued_bytes_;
+  const size_t wake_bytes_;  // queued bytes that make writers wake the worker
   const std::chrono::milliseconds drain_period_;
   const ServeEvents serve_events_;
 
@@ -108,7 +134,8 @@ class QueuedLogSink : public LogSinkBase {
   std::condition_variable work_;     // the worker waits here between drains
   std::condition_variable room_;     // writers wait here for room
   std::condition_variable stopped_;  // Stop waits here for the worker's end
-  std::deque<LogRecord> queue_ GUARDED_BY(mutex_);
+  std::deque<Chunk> queue_ GUARDED_BY(mutex_);   // back() is being filled
+  std::vector<Chunk> spare_chunks_ GUARDED_BY(mutex_);
   size_t held_bytes_ GUARDED_BY(mutex_) = 0;
   int waiting_writers_ GUARDED_BY(mutex_) = 0;
   bool wake_ GUARDED_BY(mutex_) = false;

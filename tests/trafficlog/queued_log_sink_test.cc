@@ -6,6 +6,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
+#include <iterator>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -106,6 +107,27 @@ TEST(QueuedLogSinkTest, DeliversOwnCopiesWholeIncludingZeroBytes) {
   sink.Stop();
   EXPECT_EQ(sink.Records(),
             (std::vector<std::string>{std::string("a\0b", 3), "", std::string("\0", 1)}));
+}
+
+// Records of every size, from empty to larger than a queue buffer, filling
+// several buffers: each arrives intact and in order.
+TEST(QueuedLogSinkTest, RecordsOfEverySizeArriveIntactAcrossBuffers) {
+  const size_t sizes[] = {0, 1, 10384, QueuedLogSink::kChunkSize + 3, 700000, 10384, 5,
+                          QueuedLogSink::kChunkSize - 4, 0, 2 * QueuedLogSink::kChunkSize};
+  std::vector<std::string> expected;
+  for (size_t i = 0; i < std::size(sizes); ++i) {
+    std::string record(sizes[i], '\0');
+    for (size_t j = 0; j < record.size(); ++j) record[j] = static_cast<char>(i * 31 + j * 7);
+    expected.push_back(std::move(record));
+  }
+  RecordingSink sink;
+  for (const std::string& record : expected) Write(sink, record);
+  sink.Stop();
+  const std::vector<std::string> records = sink.Records();
+  ASSERT_EQ(records.size(), expected.size());
+  for (size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_TRUE(records[i] == expected[i]) << "record " << i << " of " << sizes[i] << " bytes";
+  }
 }
 
 // Each writer's records arrive in its order and nothing is lost or doubled,
