@@ -165,6 +165,8 @@ int MessageLoop::Run() {
   int code = 0;
   if (quit_requested_) {
     code = quit_code_;
+  } else if (QCoreApplication::instance() == nullptr) {
+    code = -1;  // no event loop without an application object
   } else {
     QEventLoop loop;
     tap_ = std::make_unique<LoopEventTap>(this);

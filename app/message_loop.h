@@ -18,7 +18,9 @@ class LoopEventTap;
 // While Run() is active:
 // - every window-system event (key, mouse, focus, close, ...) of the thread
 //   is first offered to PreTranslateMessage(), through an application-level
-//   event filter; a consumed event is not delivered;
+//   event filter; a consumed event is not delivered. An input event that Qt
+//   hands on to parent widgets (because the first receiver ignored it) is
+//   offered again with each new receiver;
 // - idle processing (OnIdle) runs once each time the event queue runs empty
 //   after an event that restarts it. Paint and update requests, mouse moves,
 //   hover/enter/leave and timer events never restart it; events delivered
@@ -46,7 +48,8 @@ class MessageLoop {
   bool AddIdleHandler(IdleHandler* handler);
   bool RemoveIdleHandler(IdleHandler* handler);
 
-  // Runs until PostQuit() and returns its exit code. A quit posted before
+  // Runs until PostQuit() and returns its exit code; -1 at once when no
+  // QCoreApplication exists. A quit posted before
   // Run(), or while another part of the program processes events in a
   // nested wait or modal loop, is kept and ends Run() as soon as control
   // comes back to it. If Qt's event loop is ended by someone else (e.g.
