@@ -20,8 +20,7 @@ namespace portwick {
 // `access` is borrowed and must outlive the sink. Thread safety: as LogSink.
 class FileLogSink : public SyncLogSink {
  public:
-  explicit FileLogSink(std::string file_name,
-                       LogFileAccess* access = LogFileAccess::Default());
+  explicit FileLogSink(std::string file_name, LogFileAccess* access = LogFileAccess::Default());
 
   const std::string& file_name() const { return file_name_; }
 

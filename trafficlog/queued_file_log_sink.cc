@@ -4,8 +4,7 @@
 
 namespace portwick {
 
-QueuedFileLogSink::QueuedFileLogSink(std::string file_name, Options options,
-                                     LogFileAccess* access)
+QueuedFileLogSink::QueuedFileLogSink(std::string file_name, Options options, LogFileAccess* access)
     : QueuedLogSink(std::move(options)), file_name_(std::move(file_name)), access_(access) {}
 
 QueuedFileLogSink::~QueuedFileLogSink() { Stop(); }

@@ -131,10 +131,10 @@ class QueuedLogSink : public LogSinkBase {
   const ServeEvents serve_events_;
 
   mutable std::mutex mutex_;
-  std::condition_variable work_;     // the worker waits here between drains
-  std::condition_variable room_;     // writers wait here for room
-  std::condition_variable stopped_;  // Stop waits here for the worker's end
-  std::deque<Chunk> queue_ GUARDED_BY(mutex_);   // back() is being filled
+  std::condition_variable work_;                // the worker waits here between drains
+  std::condition_variable room_;                // writers wait here for room
+  std::condition_variable stopped_;             // Stop waits here for the worker's end
+  std::deque<Chunk> queue_ GUARDED_BY(mutex_);  // back() is being filled
   std::vector<Chunk> spare_chunks_ GUARDED_BY(mutex_);
   size_t held_bytes_ GUARDED_BY(mutex_) = 0;
   int waiting_writers_ GUARDED_BY(mutex_) = 0;

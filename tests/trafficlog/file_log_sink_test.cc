@@ -1,3 +1,5 @@
+#include "trafficlog/file_log_sink.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -9,7 +11,6 @@
 #include <thread>
 #include <vector>
 
-#include "trafficlog/file_log_sink.h"
 #include "trafficlog/queued_file_log_sink.h"
 #include "trafficlog_test_support.h"
 
@@ -90,8 +91,7 @@ TEST_P(FileSinkTest, AppendsRawRecordsToExistingContentAcrossRuns) {
   Write(*sink, "no line end");
   Write(*sink, "after");
   Finish(sink);
-  EXPECT_EQ(ReadFile(file),
-            std::string("old\r\nGET / HTTP/1.0\r\na\0b\0\0no line endafter", 42));
+  EXPECT_EQ(ReadFile(file), std::string("old\r\nGET / HTTP/1.0\r\na\0b\0\0no line endafter", 42));
 }
 
 TEST_P(FileSinkTest, UnopenableNamesDropRecordsSilently) {

@@ -54,14 +54,10 @@ TEST(LogSinksTest, BuildsTheChainEachCombinationAsksFor) {
   const std::type_index window(typeid(WindowLogSink));
   const std::type_index queued_window(typeid(QueuedWindowLogSink));
   const Combination combinations[] = {
-      {false, false, true, {}},
-      {false, false, false, {}},
-      {true, false, true, {file}},
-      {true, false, false, {queued_file}},
-      {false, true, true, {window}},
-      {false, true, false, {queued_window}},
-      {true, true, true, {file, window}},
-      {true, true, false, {queued_file, queued_window}},
+      {false, false, true, {}},           {false, false, false, {}},
+      {true, false, true, {file}},        {true, false, false, {queued_file}},
+      {false, true, true, {window}},      {false, true, false, {queued_window}},
+      {true, true, true, {file, window}}, {true, true, false, {queued_file, queued_window}},
   };
   for (const Combination& c : combinations) {
     SCOPED_TRACE(::testing::Message() << "file " << c.write_to_file << " output "
@@ -249,7 +245,8 @@ TEST(LogSinksTest, NestedReleaseAndBuildDuringServeEvents) {
     ReleaseLogSinks(sinks, serve);
     inner = BuildLogSinks(sinks, LogSettings{true, false, true, dir.File("b.log")}, &pane, serve);
   };
-  auto outer = BuildLogSinks(sinks, LogSettings{true, true, false, dir.File("a.log")}, &pane, serve);
+  auto outer =
+      BuildLogSinks(sinks, LogSettings{true, true, false, dir.File("a.log")}, &pane, serve);
   ASSERT_TRUE(Relay(*outer, "queued"));
   // The queued pane worker waits for the owner thread, so the release has to
   // serve events, and the nested calls run inside it.

@@ -112,8 +112,11 @@ TEST(QueuedLogSinkTest, DeliversOwnCopiesWholeIncludingZeroBytes) {
 // Records of every size, from empty to larger than a queue buffer, filling
 // several buffers: each arrives intact and in order.
 TEST(QueuedLogSinkTest, RecordsOfEverySizeArriveIntactAcrossBuffers) {
-  const size_t sizes[] = {0, 1, 10384, QueuedLogSink::kChunkSize + 3, 700000, 10384, 5,
-                          QueuedLogSink::kChunkSize - 4, 0, 2 * QueuedLogSink::kChunkSize};
+  const size_t sizes[] = {0,      1,
+                          10384,  QueuedLogSink::kChunkSize + 3,
+                          700000, 10384,
+                          5,      QueuedLogSink::kChunkSize - 4,
+                          0,      2 * QueuedLogSink::kChunkSize};
   std::vector<std::string> expected;
   for (size_t i = 0; i < std::size(sizes); ++i) {
     std::string record(sizes[i], '\0');
@@ -192,8 +195,7 @@ TEST(QueuedLogSinkTest, StopWhileDrainingDeliversEverything) {
     if (i == kRecords / 2) stopper = std::thread([&] { sink.Stop(); });
   }
   ASSERT_TRUE(WaitUntil([&] { return sink.Deliveries() >= 1; }));
-  ASSERT_TRUE(WaitUntil(
-      [&] { return sink.state() != QueuedLogSink::WorkerState::WorkerRunning; }));
+  ASSERT_TRUE(WaitUntil([&] { return sink.state() != QueuedLogSink::WorkerState::WorkerRunning; }));
   gate.Open();
   stopper.join();
   std::vector<std::string> expected;
@@ -279,8 +281,7 @@ TEST(QueuedLogSinkTest, ARecordLargerThanTheBoundStillPasses) {
   Write(sink, std::string(1000, 'L'));  // waits for an empty queue, then goes alone
   Write(sink, "after");
   sink.Stop();
-  EXPECT_EQ(sink.Records(),
-            (std::vector<std::string>{"small", std::string(1000, 'L'), "after"}));
+  EXPECT_EQ(sink.Records(), (std::vector<std::string>{"small", std::string(1000, 'L'), "after"}));
 }
 
 TEST(QueuedLogSinkTest, WritesAfterTheWorkerEndedDoNotBlock) {

@@ -26,10 +26,10 @@
 namespace portwick {
 namespace {
 
-using testing::ConnectLoopback;
 using logtesting::RecordingPane;
-using testing::SendBytes;
 using logtesting::TempDir;
+using testing::ConnectLoopback;
+using testing::SendBytes;
 using testing::TestServer;
 
 // A chunk describes itself: "<ssss:d:qqqqqq:lllll>" and l payload bytes that
@@ -44,7 +44,8 @@ std::string Chunk(int session, char direction, int seq) {
   char header[32];
   std::snprintf(header, sizeof header, "<%04d:%c:%06d:%05d>", session, direction, seq, length);
   std::string chunk(header);
-  for (int i = 0; i < length; ++i) chunk += static_cast<char>('a' + (session * 7 + seq * 3 + i) % 26);
+  for (int i = 0; i < length; ++i)
+    chunk += static_cast<char>('a' + (session * 7 + seq * 3 + i) % 26);
   return chunk;
 }
 
@@ -77,8 +78,8 @@ struct ChunkId {
 
 bool ParseHeader(const std::string& text, size_t at, ChunkId* id) {
   if (text.size() < at + kHeaderSize || text[at] != '<') return false;
-  return std::sscanf(text.c_str() + at, "<%4d:%c:%6d:%5d>", &id->session, &id->direction,
-                     &id->seq, &id->length) == 4;
+  return std::sscanf(text.c_str() + at, "<%4d:%c:%6d:%5d>", &id->session, &id->direction, &id->seq,
+                     &id->length) == 4;
 }
 
 // Answers each request chunk with the matching response chunk.

@@ -84,8 +84,8 @@ class OwnerThreadPane : public OutputPane {
   mutable std::mutex mutex_;
   std::condition_variable done_;
   std::deque<std::string> pending_;
-  long served_count_ = 0;   // appends performed so far
-  long queued_count_ = 0;   // appends requested so far
+  long served_count_ = 0;  // appends performed so far
+  long queued_count_ = 0;  // appends requested so far
   int serves_ = 0;
   std::string text_;
 };
@@ -98,10 +98,10 @@ class FaultyFileAccess : public LogFileAccess {
   ssize_t Write(int fd, const char* data, size_t length) override;
   void Close(int fd) override;
 
-  std::atomic<int> opens_to_fail{0};    // the next this many opens fail
-  std::atomic<size_t> max_write{0};     // 0: no limit per write call
+  std::atomic<int> opens_to_fail{0};  // the next this many opens fail
+  std::atomic<size_t> max_write{0};   // 0: no limit per write call
   std::atomic<bool> interrupt_every_other{false};
-  std::atomic<int> writes_to_fail{0};   // the next this many writes fail (EIO)
+  std::atomic<int> writes_to_fail{0};  // the next this many writes fail (EIO)
   std::atomic<int> opens{0};
   std::atomic<int> open_descriptors{0};
 
