@@ -149,6 +149,9 @@ TEST_F(MainWindowCommandsTest, VisitHomePageOpensTheMenuAddress) {
 TEST_F(MainWindowCommandsTest, AboutFromButtonAndMenuShowsTheModalBoxOverTheWindow) {
   TemplateDialog& d = Open();
   window_->Show();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&d));
+  // At first the first control that takes the focus has it.
+  EXPECT_EQ(QApplication::focusWidget(), d.Edit(kLocalPortField));
   const std::function<void()> commands[] = {
       [&] { QTest::mouseClick(d.Button(kAboutCommand), Qt::LeftButton); },
       [&] { d.MenuAction(kAboutCommand)->trigger(); },
