@@ -4,7 +4,9 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <utility>
 
 #include "engine/socket_ops.h"
@@ -21,7 +23,8 @@ int RemainingMs(Clock::time_point until) {
 }
 
 // One read step: false when the read loop must stop (result->end says why).
-bool ReadSome(int fd, Clock::time_point until, std::string* out, StreamEnd* end) {
+bool ReadSome(int fd, Clock::time_point until, std::string* out, StreamEnd* end,
+              size_t limit = SIZE_MAX) {
   pollfd p{fd, POLLIN, 0};
   int rc = ::poll(&p, 1, RemainingMs(until));
   if (rc < 0 && errno == EINTR) return true;
@@ -30,7 +33,7 @@ bool ReadSome(int fd, Clock::time_point until, std::string* out, StreamEnd* end)
     return false;
   }
   char buffer[65536];
-  ssize_t n = sockets::Recv(fd, buffer, sizeof buffer);
+  ssize_t n = sockets::Recv(fd, buffer, std::min(sizeof buffer, limit));
   if (n > 0) {
     out->append(buffer, static_cast<size_t>(n));
     return true;
@@ -93,7 +96,8 @@ bool SendBytes(int fd, std::string_view data) {
 ReadResult ReadExactly(int fd, size_t count, std::chrono::milliseconds deadline) {
   ReadResult result;
   const auto until = Clock::now() + deadline;
-  while (result.data.size() < count && ReadSome(fd, until, &result.data, &result.end)) {
+  while (result.data.size() < count &&
+         ReadSome(fd, until, &result.data, &result.end, count - result.data.size())) {
   }
   return result;
 }
