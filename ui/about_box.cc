@@ -79,8 +79,7 @@ AboutBox::AboutBox(QWidget* owner, const UiServices& services) {
       [open_url](const QUrl& url) { return open_url(url.toString().toStdString()); });
 
   if (QLabel* version = dialog_->Label(kAboutVersionLabel)) {
-    version->setText(
-        QString::fromStdString("Portwick " + real.version_cache->Get(*real.module)));
+    version->setText(QString::fromStdString("Portwick " + real.version_cache->Get(*real.module)));
   }
   if (QWidget* ok = dialog_->Control(kCommandOk)) ok->setFocus();
 }

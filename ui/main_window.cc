@@ -1,8 +1,7 @@
 #include "ui/main_window.h"
 
-#include <array>
-
 #include <QtCore/QCoreApplication>
+#include <array>
 
 #include "app/loop_registry.h"
 #include "app/message_loop.h"

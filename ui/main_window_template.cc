@@ -11,6 +11,7 @@ constexpr uint32_t kField = kStyleTabStop;
 constexpr uint32_t kButton = kStyleTabStop;
 constexpr int kNone = kNoControlId;
 
+// clang-format off
 constexpr ControlTemplate kControls[] = {
     {K::kLabel, kNone, "&Local Port:", kStyleNone, 21, 23, 42, 8},
     {K::kEdit, kLocalPortField, nullptr, kField, 75, 21, 51, 12},
@@ -80,6 +81,8 @@ constexpr ResizeEntry kResizeTable[] = {
     kResizeEndGroup,
     kResizeEndOfTable,
 };
+
+// clang-format on
 
 }  // namespace
 

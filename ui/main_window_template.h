@@ -35,7 +35,7 @@ inline constexpr int kShowInfoGroup = 1012;
 inline constexpr int kLogSynchronouslyBox = 1013;
 inline constexpr int kSelectAllButton = 1014;  // hidden, does nothing
 inline constexpr int kClearButton = 1015;
-inline constexpr int kCloseButton = 1;  // the OK command
+inline constexpr int kCloseButton = 1;       // the OK command
 inline constexpr int kAboutCommand = 57664;  // About... button and Help > About...
 
 // Menu commands of menu 201.

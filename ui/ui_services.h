@@ -13,9 +13,9 @@ class ResourceModule;
 // tests set them so that no browser starts and version reads can be counted.
 // Pointers are borrowed and must outlive the windows that use them.
 struct UiServices {
-  UrlOpener open_url;                              // empty: DesktopUrlOpener()
-  const ResourceModule* module = nullptr;          // null: ProgramModule()
-  ProductVersionCache* version_cache = nullptr;    // null: the process-wide cache
+  UrlOpener open_url;                            // empty: DesktopUrlOpener()
+  const ResourceModule* module = nullptr;        // null: ProgramModule()
+  ProductVersionCache* version_cache = nullptr;  // null: the process-wide cache
 
   // The same services with every empty member filled with the real one.
   UiServices Resolved() const;

@@ -14,7 +14,6 @@
 #include <QtGui/QImage>
 #include <QtGui/QPainter>
 #include <QtGui/QPolygonF>
-
 #include <cstdio>
 #include <cstdlib>
 

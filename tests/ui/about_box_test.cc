@@ -52,9 +52,7 @@ struct Recorder {
   }
 };
 
-QString VersionLabel(const AboutBox& box) {
-  return box.dialog().Label(kAboutVersionLabel)->text();
-}
+QString VersionLabel(const AboutBox& box) { return box.dialog().Label(kAboutVersionLabel)->text(); }
 
 TEST(AboutBoxTest, ControlsStandWhereTheTemplatePutsThem) {
   Recorder recorder;
@@ -131,7 +129,8 @@ TEST(AboutBoxTest, LinkOpensTheAboutAddressAndTurnsVisitedOnSuccess) {
     box.dialog().show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&box.dialog()));
     QTest::mouseClick(link, Qt::LeftButton, {}, link->rect().center());
-    ASSERT_EQ(recorder.opened, std::vector<std::string>{"https://portwick.org/portwick/?from=about"});
+    ASSERT_EQ(recorder.opened,
+              std::vector<std::string>{"https://portwick.org/portwick/?from=about"});
     EXPECT_TRUE(link->visited());
     EXPECT_EQ(link->current_color(), link->visited_color());
   }
@@ -160,8 +159,7 @@ TEST(AboutBoxTest, OkAndEscEndTheModalRun) {
     int result;
   };
   const Case cases[] = {
-      {"OK", [](TemplateDialog& d) { QTest::mouseClick(d.Button(kCommandOk), Qt::LeftButton); },
-       1},
+      {"OK", [](TemplateDialog& d) { QTest::mouseClick(d.Button(kCommandOk), Qt::LeftButton); }, 1},
       {"Enter", [](TemplateDialog& d) { QTest::keyClick(&d, Qt::Key_Return); }, 1},
       {"Esc", [](TemplateDialog& d) { QTest::keyClick(&d, Qt::Key_Escape); }, 2},
       {"close box", [](TemplateDialog& d) { d.close(); }, 2},

@@ -125,8 +125,10 @@ TEST_F(MainWindowCommandsTest, ClosingCommandsEndTheLoopWithTheirIds) {
     int exit_code;
   };
   const Case cases[] = {
-      {"Close button", [](TemplateDialog& d) { QTest::mouseClick(d.Button(kCloseButton), Qt::LeftButton); }, 1},
-      {"Esc", [](TemplateDialog& d) { QTest::keyClick(d.Edit(kLocalPortField), Qt::Key_Escape); }, 2},
+      {"Close button",
+       [](TemplateDialog& d) { QTest::mouseClick(d.Button(kCloseButton), Qt::LeftButton); }, 1},
+      {"Esc", [](TemplateDialog& d) { QTest::keyClick(d.Edit(kLocalPortField), Qt::Key_Escape); },
+       2},
       {"close box", [](TemplateDialog& d) { d.close(); }, 2},
       {"Action > Exit", [](TemplateDialog& d) { d.MenuAction(kExitCommand)->trigger(); }, 57665},
   };

@@ -2,9 +2,9 @@
 // place, and how the controls follow the window when it is resized.
 #include <gtest/gtest.h>
 
+#include <QtGui/QAction>
 #include <QtGui/QScreen>
 #include <QtTest/QTest>
-#include <QtGui/QAction>
 #include <QtWidgets/QCheckBox>
 #include <QtWidgets/QGroupBox>
 #include <QtWidgets/QLabel>
@@ -74,12 +74,18 @@ QString TextOf(QWidget* w) {
 
 bool IsKind(QWidget* w, Kind kind) {
   switch (kind) {
-    case Kind::kLabel: return qobject_cast<QLabel*>(w) != nullptr;
-    case Kind::kEdit: return qobject_cast<QLineEdit*>(w) != nullptr;
-    case Kind::kPane: return qobject_cast<QPlainTextEdit*>(w) != nullptr;
-    case Kind::kCheck: return qobject_cast<QCheckBox*>(w) != nullptr;
-    case Kind::kButton: return qobject_cast<QPushButton*>(w) != nullptr;
-    case Kind::kGroup: return qobject_cast<QGroupBox*>(w) != nullptr;
+    case Kind::kLabel:
+      return qobject_cast<QLabel*>(w) != nullptr;
+    case Kind::kEdit:
+      return qobject_cast<QLineEdit*>(w) != nullptr;
+    case Kind::kPane:
+      return qobject_cast<QPlainTextEdit*>(w) != nullptr;
+    case Kind::kCheck:
+      return qobject_cast<QCheckBox*>(w) != nullptr;
+    case Kind::kButton:
+      return qobject_cast<QPushButton*>(w) != nullptr;
+    case Kind::kGroup:
+      return qobject_cast<QGroupBox*>(w) != nullptr;
   }
   return false;
 }
@@ -179,11 +185,9 @@ TEST_F(MainWindowLayoutTest, MenuBarHoldsItsItemsAndCommands) {
     int id;  // 0 for a separator
   };
   const std::vector<Item> expected = {
-      {"Action", "Start", 32772},      {"Action", "Stop", 32773},
-      {"Action", "", 0},               {"Action", "Save &As *.cmd", 32775},
-      {"Action", "", 0},               {"Action", "E&xit", 57665},
-      {"Help", "&Visit Home Page", 32776}, {"Help", "", 0},
-      {"Help", "&About... ", 57664},
+      {"Action", "Start", 32772},          {"Action", "Stop", 32773}, {"Action", "", 0},
+      {"Action", "Save &As *.cmd", 32775}, {"Action", "", 0},         {"Action", "E&xit", 57665},
+      {"Help", "&Visit Home Page", 32776}, {"Help", "", 0},           {"Help", "&About... ", 57664},
   };
   std::vector<Item> seen;
   ASSERT_NE(dialog_->menu_bar(), nullptr);
@@ -262,7 +266,8 @@ TEST_F(MainWindowLayoutTest, BackToTheFirstSizeRestoresEveryControl) {
     ShowAndResize(step.width(), step.height());
   }
   ShowAndResize(0, 0);
-  for (const auto& [widget, rect] : first_) EXPECT_EQ(widget->geometry(), rect) << TextOf(widget).toStdString();
+  for (const auto& [widget, rect] : first_)
+    EXPECT_EQ(widget->geometry(), rect) << TextOf(widget).toStdString();
   EXPECT_EQ(dialog_->resizer()->grip()->geometry(), grip);
 }
 
