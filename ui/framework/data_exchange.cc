@@ -176,14 +176,16 @@ bool ExchangePairs(TemplateDialog& dialog, std::span<const ExchangePair> pairs,
       continue;
     }
     if (!ExchangeOne(dialog, pair, direction)) {
-      Beep();
-      if (QWidget* control = dialog.Control(pair.control_id)) {
-        control->setFocus(Qt::OtherFocusReason);
-      }
+      ReportFieldFailure(dialog, pair.control_id);
       return false;
     }
   }
   return true;
+}
+
+void ReportFieldFailure(TemplateDialog& dialog, int control_id) {
+  Beep();
+  if (QWidget* control = dialog.Control(control_id)) control->setFocus(Qt::OtherFocusReason);
 }
 
 void SetExchangeBeep(std::function<void()> beep) { BeepHook() = std::move(beep); }

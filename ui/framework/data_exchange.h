@@ -72,6 +72,10 @@ bool ExchangePairs(TemplateDialog& dialog, std::span<const ExchangePair> pairs,
                    ExchangeDirection direction,
                    int only_control_id = kExchangeAll);
 
+// What a failed exchange does for `control_id`: beeps and gives that control
+// the keyboard focus. For callers that find a value unusable after reading it.
+void ReportFieldFailure(TemplateDialog& dialog, int control_id);
+
 // The beep of a failed exchange; the default is QApplication::beep(). An
 // empty function restores the default. Tests install a counter here.
 void SetExchangeBeep(std::function<void()> beep);
