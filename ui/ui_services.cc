@@ -1,5 +1,7 @@
 #include "ui/ui_services.h"
 
+#include "ui/file_choosers.h"
+#include "ui/program_path.h"
 #include "ui/version_reader.h"
 
 namespace portwick {
@@ -9,6 +11,8 @@ UiServices UiServices::Resolved() const {
   if (!resolved.open_url) resolved.open_url = DesktopUrlOpener();
   if (resolved.module == nullptr) resolved.module = &ProgramModule();
   if (resolved.version_cache == nullptr) resolved.version_cache = &ProcessProductVersionCache();
+  if (resolved.file_choosers == nullptr) resolved.file_choosers = &DesktopFileChoosers();
+  if (resolved.program_path.empty()) resolved.program_path = ProcessProgramPath();
   return resolved;
 }
 

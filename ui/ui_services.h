@@ -1,10 +1,13 @@
 #ifndef PORTWICK_UI_UI_SERVICES_H_
 #define PORTWICK_UI_UI_SERVICES_H_
 
+#include <string>
+
 #include "ui/home_page.h"
 
 namespace portwick {
 
+class FileChoosers;
 class ProductVersionCache;
 class ResourceModule;
 
@@ -16,6 +19,8 @@ struct UiServices {
   UrlOpener open_url;                            // empty: DesktopUrlOpener()
   const ResourceModule* module = nullptr;        // null: ProgramModule()
   ProductVersionCache* version_cache = nullptr;  // null: the process-wide cache
+  FileChoosers* file_choosers = nullptr;         // null: DesktopFileChoosers()
+  std::string program_path;                      // empty: ProcessProgramPath()
 
   // The same services with every empty member filled with the real one.
   UiServices Resolved() const;
