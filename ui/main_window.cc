@@ -9,21 +9,29 @@
 #include "ui/about_box.h"
 #include "ui/framework/template_dialog.h"
 #include "ui/main_window_template.h"
+#include "ui/output_pane_widget.h"
 
 namespace portwick {
 
 MainWindow::MainWindow(const ProxySettings& settings, const UiServices& services)
-    : services_(services),
+    : services_(services.Resolved()),
       autostart_(settings.autostart),
       remote_host_(settings.remote_host),
       local_port_(settings.local_port),
       remote_port_(settings.remote_port),
       log_file_name_(settings.log_file_name),
       write_to_file_(settings.log_file_name.empty() ? 0 : 1),
+      show_in_output_(settings.show_in_output ? 1 : 0),
+      log_synchronously_(settings.log_synchronously ? 1 : 0),
       control_states_({kFileNameField, kBrowseButton, kOutputPane, kStopButton, kStartButton,
                        kSelectAllButton, kClearButton}) {}
 
 MainWindow::~MainWindow() {
+  ended_ = true;
+  // The sinks first, while relay threads and workers can still hand their
+  // last text to the pane; the listener and then the window go with the
+  // members.
+  ReleaseLogSinks();
   if (loop_ != nullptr) {
     loop_->RemoveIdleHandler(this);
     loop_->RemoveMessageFilter(this);
@@ -37,6 +45,10 @@ bool MainWindow::Create() {
   // maximise boxes.
   dialog_->setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
+  // The template's pane becomes the one the window sinks write to.
+  pane_ = static_cast<OutputPaneWidget*>(
+      dialog_->ReplaceControl(kOutputPane, std::make_unique<OutputPaneWidget>()));
+  if (pane_ == nullptr) return false;
   MapCommands();
   OnInitDialog();
   return true;
@@ -60,17 +72,18 @@ void MainWindow::OnInitDialog() {
   ExchangeData(ExchangeDirection::kWrite);
   control_states_.SetControlEnabled(kFileNameField, write_to_file_ != 0);
   control_states_.SetControlEnabled(kBrowseButton, write_to_file_ != 0);
-  control_states_.SetControlEnabled(kStopButton, false);  // nothing runs yet
+  control_states_.SetControlEnabled(kOutputPane, show_in_output_ != 0);
+  control_states_.SetControlEnabled(kStopButton, listener_.IsRunning());
 
-  if (autostart_) StartForwarding();
+  if (autostart_) StartCommand();
 }
 
 void MainWindow::MapCommands() {
   TemplateDialog& d = *dialog_;
-  d.OnCommand(kStartButton, [this] { StartForwarding(); });
-  d.OnCommand(kStartCommand, [this] { StartForwarding(); });
-  d.OnCommand(kStopButton, [this] { StopForwarding(); });
-  d.OnCommand(kStopCommand, [this] { StopForwarding(); });
+  d.OnCommand(kStartButton, [this] { StartCommand(); });
+  d.OnCommand(kStartCommand, [this] { StartCommand(); });
+  d.OnCommand(kStopButton, [this] { StopCommand(); });
+  d.OnCommand(kStopCommand, [this] { StopCommand(); });
   d.OnCommand(kSaveAsCommand, [this] { SaveCommandScript(); });
   d.OnCommand(kExitCommand, [this] { CloseMainWindow(kExitCommand); });
   d.OnCommand(kCommandOk, [this] { CloseMainWindow(kCommandOk); });
@@ -106,7 +119,12 @@ bool MainWindow::OnIdle() {
 }
 
 void MainWindow::CloseMainWindow(int command_id) {
+  if (ended_) return;
+  ended_ = true;
+  deferred_.clear();
   dialog_->DestroyWindow();
+  // Recorded by the loop: a close that comes while a release waits still
+  // ends the loop once control is back there.
   if (loop_ != nullptr) {
     loop_->PostQuit(command_id);
   } else {
@@ -114,7 +132,11 @@ void MainWindow::CloseMainWindow(int command_id) {
   }
 }
 
-void MainWindow::VisitHomePageCommand() { VisitHomePage(services_.Resolved().open_url); }
+void MainWindow::SetTitle(const std::string& title) {
+  dialog_->setWindowTitle(QString::fromStdString(title));
+}
+
+void MainWindow::VisitHomePageCommand() { VisitHomePage(services_.open_url); }
 
 void MainWindow::AboutCommand() { ShowAboutBox(services_); }
 

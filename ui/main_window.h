@@ -2,12 +2,15 @@
 #define PORTWICK_UI_MAIN_WINDOW_H_
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 
 #include "app/idle_handler.h"
 #include "app/message_filter.h"
 #include "app/proxy_settings.h"
+#include "engine/proxy_listener.h"
+#include "trafficlog/log_sinks.h"
 #include "ui/framework/control_state_table.h"
 #include "ui/framework/data_exchange.h"
 #include "ui/ui_services.h"
@@ -15,17 +18,28 @@
 namespace portwick {
 
 class MessageLoop;
+class OutputPaneWidget;
 class TemplateDialog;
 
 // The program's only top-level window: dialog 129 with menu 201, holding the
-// forwarding settings while the user edits them.
+// forwarding settings while the user edits them. It owns the one listener
+// and the log sinks of the current run, and turns the user's commands into
+// starting and stopping the forwarding.
 //
 // Life: start-up constructs it from the command-line settings, calls
-// Create() (the window's initialisation runs inside) and Show(), then runs
-// the thread's MessageLoop until a closing command posts the quit code; the
-// object is destroyed after the loop has ended. The loop found at Create()
-// (the calling thread's, through the loop registry) must outlive this
-// object. Everything here runs on the GUI thread.
+// Create() (the window's initialisation runs inside, and forwarding starts
+// there when the command line asked for it) and Show(), then runs the
+// thread's MessageLoop until a closing command posts the quit code; the
+// object is destroyed after the loop has ended: first the log sinks are
+// released, then the listener goes. The loop found at Create() (the calling
+// thread's, through the loop registry) must outlive this object.
+//
+// Threads: everything here runs on the GUI thread. Relay threads and sink
+// workers reach the window only through its output pane, whose appends the
+// GUI thread serves in its event loop and while it waits for sinks to be
+// released. Commands that arrive during such a wait are handled as follows:
+// Start and Stop wait until the release is done and then run in the order
+// they came; Close closes at once (the loop keeps the quit request).
 class MainWindow : public MessageFilter, public IdleHandler {
  public:
   explicit MainWindow(const ProxySettings& settings, const UiServices& services = {});
@@ -34,16 +48,23 @@ class MainWindow : public MessageFilter, public IdleHandler {
   ~MainWindow() override;
 
   // Builds the window from its template and initialises it: resizing,
-  // centring, icon, registration with the thread's loop, field values and
-  // control states. The window stays hidden. False when the window could not
-  // be made. Call once.
+  // centring, icon, registration with the thread's loop, field values,
+  // control states and, with autostart, StartForwarding. The window stays
+  // hidden. False when the window could not be made. Call once.
   bool Create();
   // Shows the window created by Create().
   void Show();
 
   // Null before Create().
   TemplateDialog* dialog() const { return dialog_.get(); }
+  OutputPaneWidget* output_pane() const { return pane_; }
   const ControlStateTable& control_states() const { return control_states_; }
+  const ProxyListener& listener() const { return listener_; }
+  const LogSinks& log_sinks() const { return sinks_; }
+  // True while sinks are being released (commands are then deferred).
+  bool releasing() const { return releasing_; }
+  // The path chosen by the last confirmed Save As dialog.
+  const std::string& command_script_path() const { return command_script_path_; }
 
   // MessageFilter: the dialog's keyboard handling (Tab, arrows, Enter for the
   // default button, Esc as command 2) is Qt's own, so nothing is consumed.
@@ -57,25 +78,44 @@ class MainWindow : public MessageFilter, public IdleHandler {
   bool ExchangeData(ExchangeDirection direction, int control_id = kExchangeAll);
 
  private:
+  enum class DeferredCommand { kStart, kStop };
+
+  // main_window.cc
   void OnInitDialog();
   void MapCommands();
-
   // Close button (1), Esc and the close box (2), Action > Exit (57665): ends
-  // the window and the loop with `command_id` as exit code.
+  // the window and the loop with `command_id` as exit code. Forwarding is not
+  // stopped here; the destructor releases everything.
   void CloseMainWindow(int command_id);
   void VisitHomePageCommand();
   void AboutCommand();
+  void SetTitle(const std::string& title);
+  bool ended() const { return ended_; }
 
-  // Commands whose behaviour comes with the forwarding; routed already.
-  void StartForwarding() {}
-  void StopForwarding() {}
-  void SaveCommandScript() {}
-  void BrowseLogFile() {}
-  void ClearOutput() {}
-  void OnWriteToFile() {}
-  void OnShowInOutput() {}
+  // main_window_forwarding.cc
+  // Commands 1005/32772 and 1008/32773: deferred while a release is under
+  // way, otherwise run, followed by whatever was deferred meanwhile.
+  void StartCommand();
+  void StopCommand();
+  void RunDeferredCommands();
+  void StartForwarding();
+  void StopForwarding();
+  // Reads every control; false (after a beep and with the focus on the
+  // field) when a port field holds no number or one outside 0..65535.
+  bool ReadSettings();
+  // Releases the sinks of the current run while serving events; new sinks
+  // are built only after it has returned.
+  void ReleaseLogSinks();
+  void UpdateRunningStates();
 
-  const UiServices services_;
+  // main_window_commands.cc
+  void SaveCommandScript();
+  void BrowseLogFile();
+  void ClearOutput();
+  void OnWriteToFile();
+  void OnShowInOutput();
+
+  const UiServices services_;  // resolved: every member set
 
   // The fields the exchange pairs with the controls.
   const bool autostart_;
@@ -85,13 +125,23 @@ class MainWindow : public MessageFilter, public IdleHandler {
   int32_t remote_port_;
   std::string log_file_name_;
   int32_t write_to_file_;
-  int32_t show_in_output_ = 1;
-  int32_t log_synchronously_ = 0;
+  int32_t show_in_output_;
+  int32_t log_synchronously_;
   std::string command_script_path_;
 
   ControlStateTable control_states_;
   std::unique_ptr<TemplateDialog> dialog_;
-  MessageLoop* loop_ = nullptr;  // borrowed; set by Create()
+  OutputPaneWidget* pane_ = nullptr;  // owned by dialog_ (Qt parent)
+  MessageLoop* loop_ = nullptr;       // borrowed; set by Create()
+
+  // The sinks before the listener, which shares their handle: members go in
+  // reverse order, and the destructor has released the sinks by then.
+  LogSinks sinks_;
+  ProxyListener listener_;
+
+  bool releasing_ = false;
+  std::deque<DeferredCommand> deferred_;
+  bool ended_ = false;  // closed, or being destroyed: commands do nothing
 };
 
 }  // namespace portwick

@@ -1,0 +1,87 @@
+// The main window's commands besides starting, stopping and closing: saving
+// a command script, choosing the log file, clearing the pane and the two
+// check boxes that enable other controls.
+#include <QString>
+#include <optional>
+#include <string>
+
+#include "app/command_script.h"
+#include "ui/file_choosers.h"
+#include "ui/framework/template_dialog.h"
+#include "ui/main_window.h"
+#include "ui/main_window_template.h"
+#include "ui/output_pane_widget.h"
+
+namespace portwick {
+
+namespace {
+
+// The Browse dialog is offered at most this many characters of the field.
+constexpr int kMaxInitialNameLength = 259;
+
+}  // namespace
+
+void MainWindow::SaveCommandScript() {
+  if (ended_) return;
+  // A port field that holds no usable port stops the command here: a script
+  // with a made-up port would not restore what the window shows.
+  if (!ReadSettings()) return;
+
+  SaveFileRequest request;
+  request.filters = {"Windows NT Command Script Files (*.cmd)", "All Files (*.*)"};
+  request.default_suffix = "cmd";
+  request.initial_name = command_script_path_;
+  request.confirm_overwrite = true;
+  const std::optional<std::string> path =
+      services_.file_choosers->ChooseSaveFile(dialog_.get(), request);
+  if (!path) return;
+  // Remembered for the next Save As even if the file can't be created.
+  command_script_path_ = *path;
+
+  CommandScriptValues values;
+  values.program_path = services_.program_path;
+  values.local_port = local_port_;
+  values.remote_host = remote_host_;
+  values.remote_port = remote_port_;
+  values.write_to_file = write_to_file_ != 0;
+  values.log_file_name = log_file_name_;
+  // A failed write after a successful create is not reported, as before.
+  if (WriteCommandScript(command_script_path_, BuildCommandScript(values)) ==
+      ScriptFileResult::kCannotCreate) {
+    services_.file_choosers->ShowError(dialog_.get(), CannotCreateMessage(command_script_path_));
+  }
+}
+
+void MainWindow::BrowseLogFile() {
+  if (ended_) return;
+  ExchangeData(ExchangeDirection::kRead, kFileNameField);
+
+  SaveFileRequest request;
+  request.filters = {"Log Files (*.log)", "All Files (*.*)"};
+  request.default_suffix = "log";
+  request.initial_name =
+      QString::fromStdString(log_file_name_).left(kMaxInitialNameLength).toStdString();
+  // Logging appends to the file it is given, so asking whether to replace an
+  // existing one would ask about something that never happens.
+  request.confirm_overwrite = false;
+  const std::optional<std::string> path =
+      services_.file_choosers->ChooseSaveFile(dialog_.get(), request);
+  if (!path) return;
+  log_file_name_ = *path;
+  ExchangeData(ExchangeDirection::kWrite, kFileNameField);
+}
+
+void MainWindow::ClearOutput() { pane_->ClearText(); }
+
+void MainWindow::OnWriteToFile() {
+  ReadCheck(*dialog_, kWriteToFileBox, &write_to_file_);
+  control_states_.SetControlEnabled(kFileNameField, write_to_file_ != 0);
+  control_states_.SetControlEnabled(kBrowseButton, write_to_file_ != 0);
+}
+
+void MainWindow::OnShowInOutput() {
+  ExchangeData(ExchangeDirection::kRead, kShowInOutputBox);
+  control_states_.SetControlEnabled(kOutputPane, show_in_output_ != 0);
+}
+
+}  // namespace portwick

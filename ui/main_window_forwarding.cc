@@ -1,0 +1,126 @@
+// Starting and stopping the forwarding, and the release of the log sinks in
+// between, during which the window keeps serving its events.
+#include <QtCore/QCoreApplication>
+#include <string>
+#include <utility>
+
+#include "ui/framework/template_dialog.h"
+#include "ui/main_window.h"
+#include "ui/main_window_template.h"
+#include "ui/output_pane_widget.h"
+
+namespace portwick {
+
+namespace {
+
+constexpr int32_t kHighestPort = 65535;
+
+// While sinks are released the GUI thread serves its events: relay threads
+// and sink workers may be waiting for it to append their text to the pane.
+void ServeGuiEvents() {
+  if (QCoreApplication::instance() != nullptr) QCoreApplication::processEvents();
+}
+
+std::string RunningTitle(int local_port, int remote_port, const std::string& remote_host) {
+  return "[LP: " + std::to_string(local_port) + ", RP: " + std::to_string(remote_port) +
+         ", RH: " + remote_host + "] - " + kApplicationTitle;
+}
+
+}  // namespace
+
+void MainWindow::StartCommand() {
+  if (ended_) return;
+  if (releasing_) {
+    deferred_.push_back(DeferredCommand::kStart);
+    return;
+  }
+  StartForwarding();
+  RunDeferredCommands();
+}
+
+void MainWindow::StopCommand() {
+  if (ended_) return;
+  if (releasing_) {
+    deferred_.push_back(DeferredCommand::kStop);
+    return;
+  }
+  StopForwarding();
+  RunDeferredCommands();
+}
+
+void MainWindow::RunDeferredCommands() {
+  while (!deferred_.empty() && !ended_ && !releasing_) {
+    const DeferredCommand command = deferred_.front();
+    deferred_.pop_front();
+    if (command == DeferredCommand::kStart) {
+      StartForwarding();
+    } else {
+      StopForwarding();
+    }
+  }
+}
+
+void MainWindow::StartForwarding() {
+  // Refused while running: the sessions under way and their sinks stay as
+  // they are (the Start button is disabled then; the menu item is not).
+  if (listener_.IsRunning()) return;
+  if (!ReadSettings()) return;
+
+  ReleaseLogSinks();
+  if (ended_) return;  // closed while the release waited
+
+  LogSettings log;
+  log.write_to_file = write_to_file_ != 0;
+  log.show_in_output = show_in_output_ != 0;
+  log.log_synchronously = log_synchronously_ != 0;
+  log.log_file_name = log_file_name_;
+  listener_.SetLogSink(BuildLogSinks(sinks_, log, pane_, ServeGuiEvents));
+
+  // On failure (the port is in use, ...) nothing changes on screen; the
+  // sinks just built stay until the next Start, Stop or close.
+  if (!listener_.Start(local_port_, remote_host_, remote_port_)) return;
+
+  // With local port 0 the system chose the port: show the one listened on.
+  const int bound_port = listener_.BoundPort();
+  SetTitle(RunningTitle(bound_port != 0 ? bound_port : local_port_, remote_port_, remote_host_));
+  UpdateRunningStates();
+}
+
+void MainWindow::StopForwarding() {
+  // Stop stops whatever the fields hold, so a bad field doesn't matter here.
+  ExchangeData(ExchangeDirection::kRead);
+  listener_.Stop();
+  SetTitle(std::string("[Stop requested] - ") + kApplicationTitle);
+  ReleaseLogSinks();
+  SetTitle(std::string("[Stopped] - ") + kApplicationTitle);
+  UpdateRunningStates();
+}
+
+bool MainWindow::ReadSettings() {
+  // A port field without a number has beeped and taken the focus already.
+  if (!ExchangeData(ExchangeDirection::kRead)) return false;
+  // Checked in exchange order: the remote port comes before the local one.
+  const std::pair<int, int32_t> ports[] = {{kRemotePortField, remote_port_},
+                                           {kLocalPortField, local_port_}};
+  for (const auto& [control_id, port] : ports) {
+    if (port < 0 || port > kHighestPort) {
+      ReportFieldFailure(*dialog_, control_id);
+      return false;
+    }
+  }
+  return true;
+}
+
+void MainWindow::ReleaseLogSinks() {
+  const bool was_releasing = std::exchange(releasing_, true);
+  portwick::ReleaseLogSinks(sinks_, ServeGuiEvents);
+  releasing_ = was_releasing;
+}
+
+void MainWindow::UpdateRunningStates() {
+  const bool running = listener_.IsRunning();
+  control_states_.SetControlEnabled(kStopButton, running);
+  control_states_.SetControlEnabled(kStartButton, !running);
+}
+
+}  // namespace portwick
