@@ -94,28 +94,28 @@ TEST_F(MainWindowCommandsTest, StartsWithTheBuiltInSettings) {
   EXPECT_FALSE(window_->control_states().pending());
 }
 
-TEST_F(MainWindowCommandsTest, LogFileNameTicksWriteToFileButTheOtherBoxesKeepTheirStart) {
+TEST_F(MainWindowCommandsTest, CommandLineOptionsSetTheFieldsAndTheBoxes) {
   ProxySettings settings;
-  settings.log_file_name = "/tmp/traffic.log";
+  settings.log_file_name = "/tmp/traffic.log";  // ticks Write to File
   settings.local_port = -1;
   settings.remote_port = 70000;
   settings.remote_host = "10.0.0.7";
-  // The window starts with Show in Output on and Log Synchronously off,
-  // whatever the command line said.
-  settings.show_in_output = false;
-  settings.log_synchronously = true;
+  settings.show_in_output = false;    // --output=off
+  settings.log_synchronously = true;  // --synch
   TemplateDialog& d = Open(settings);
   EXPECT_EQ(d.Edit(kFileNameField)->text(), "/tmp/traffic.log");
   EXPECT_EQ(d.Edit(kLocalPortField)->text(), "-1");
   EXPECT_EQ(d.Edit(kRemotePortField)->text(), "70000");
   EXPECT_EQ(d.Edit(kRemoteHostField)->text(), "10.0.0.7");
   EXPECT_TRUE(d.CheckBox(kWriteToFileBox)->isChecked());
-  EXPECT_TRUE(d.CheckBox(kShowInOutputBox)->isChecked());
-  EXPECT_FALSE(d.CheckBox(kLogSynchronouslyBox)->isChecked());
+  EXPECT_FALSE(d.CheckBox(kShowInOutputBox)->isChecked());
+  EXPECT_TRUE(d.CheckBox(kLogSynchronouslyBox)->isChecked());
   loop_.OnIdle(0);
   EXPECT_TRUE(d.Control(kFileNameField)->isEnabled());
   EXPECT_TRUE(d.Control(kBrowseButton)->isEnabled());
+  EXPECT_FALSE(d.Control(kOutputPane)->isEnabled());
   EXPECT_FALSE(d.Control(kStopButton)->isEnabled());
+  EXPECT_TRUE(d.Control(kStartButton)->isEnabled());
 }
 
 TEST_F(MainWindowCommandsTest, ClosingCommandsEndTheLoopWithTheirIds) {

@@ -1,0 +1,95 @@
+#include "main_window_fixture.h"
+
+#include <QtCore/QEvent>
+#include <QtCore/QTimer>
+#include <QtWidgets/QCheckBox>
+#include <QtWidgets/QLineEdit>
+#include <QtWidgets/QWidget>
+#include <thread>
+
+#include "app/loop_registry.h"
+#include "ui/framework/data_exchange.h"
+#include "ui/framework/template_dialog.h"
+
+namespace portwick {
+
+std::optional<std::string> ScriptedFileChoosers::ChooseSaveFile(QWidget* owner,
+                                                                const SaveFileRequest& request) {
+  requests.push_back(request);
+  owners.push_back(owner);
+  if (answers.empty()) return std::nullopt;
+  std::optional<std::string> answer = answers.front();
+  answers.pop_front();
+  return answer;
+}
+
+void ScriptedFileChoosers::ShowError(QWidget* owner, const std::string& text) {
+  errors.push_back(text);
+  owners.push_back(owner);
+}
+
+bool TitleRecorder::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::WindowTitleChange) {
+    titles.push_back(static_cast<QWidget*>(watched)->windowTitle());
+  }
+  return false;
+}
+
+void MainWindowTest::SetUp() {
+  ASSERT_TRUE(LoopRegistry::Global().Add(std::this_thread::get_id(), &loop_));
+  SetExchangeBeep([this] { ++beeps_; });
+}
+
+void MainWindowTest::TearDown() {
+  window_.reset();
+  SetExchangeBeep({});
+  LoopRegistry::Global().Remove(std::this_thread::get_id());
+}
+
+ProxySettings MainWindowTest::Forwarding(int remote_port) {
+  ProxySettings settings;
+  settings.local_port = 0;
+  settings.remote_host = "127.0.0.1";
+  settings.remote_port = remote_port;
+  return settings;
+}
+
+TemplateDialog& MainWindowTest::Open(const ProxySettings& settings) {
+  UiServices services;
+  services.open_url = [](const std::string&) { return true; };
+  services.version_cache = &cache_;
+  services.file_choosers = &choosers_;
+  services.program_path = program_path_;
+  window_ = std::make_unique<MainWindow>(settings, services);
+  EXPECT_TRUE(window_->Create());
+  dialog().installEventFilter(&titles_);
+  return dialog();
+}
+
+TemplateDialog& MainWindowTest::dialog() const { return *window_->dialog(); }
+
+void MainWindowTest::Command(int command_id) { dialog().SendCommand(command_id); }
+
+void MainWindowTest::SetField(int control_id, const std::string& text) {
+  dialog().Edit(control_id)->setText(QString::fromStdString(text));
+}
+
+void MainWindowTest::Click(int control_id) { dialog().CheckBox(control_id)->click(); }
+
+bool MainWindowTest::EnabledAtIdle(int control_id) {
+  loop_.OnIdle(0);
+  return dialog().Control(control_id)->isEnabled();
+}
+
+std::string MainWindowTest::Title() const { return dialog().windowTitle().toStdString(); }
+
+int MainWindowTest::RunWith(const std::function<void()>& action) {
+  QTimer::singleShot(0, &dialog(), action);
+  QTimer guard;
+  guard.setSingleShot(true);
+  QObject::connect(&guard, &QTimer::timeout, [this] { loop_.PostQuit(-1); });
+  guard.start(10000);
+  return loop_.Run();
+}
+
+}  // namespace portwick
