@@ -6,12 +6,10 @@
 #include <string_view>
 #include <vector>
 
+#include "app/application_title.h"
 #include "app/proxy_settings.h"
 
 namespace portwick {
-
-// Caption of the help box and prefix of the console's messages.
-inline constexpr char kApplicationTitle[] = "Portwick";
 
 // The help shown for a bad command line and for the command `help`: lines
 // ended by CR LF, as a message box expects, the last line empty.

@@ -45,9 +45,10 @@ void MainWindow::SaveCommandScript() {
   values.remote_port = remote_port_;
   values.write_to_file = write_to_file_ != 0;
   values.log_file_name = log_file_name_;
-  // A failed write after a successful create is not reported, as before.
-  if (WriteCommandScript(command_script_path_, BuildCommandScript(values)) ==
-      ScriptFileResult::kCannotCreate) {
+  // A script that could be created but not written whole would not run as
+  // saved, so it is reported like one that could not be created.
+  if (WriteCommandScript(command_script_path_, BuildCommandScript(values)) !=
+      ScriptFileResult::kWritten) {
     services_.file_choosers->ShowError(dialog_.get(), CannotCreateMessage(command_script_path_));
   }
 }

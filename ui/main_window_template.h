@@ -3,6 +3,7 @@
 
 #include <span>
 
+#include "app/application_title.h"
 #include "ui/framework/dialog_template.h"
 #include "ui/framework/resize_table.h"
 
@@ -14,9 +15,8 @@ inline constexpr int kMainMenuId = 201;
 inline constexpr int kApplicationIconId = 128;
 inline constexpr int kApplicationTitleId = 128;
 
-// String 128: the application title, the window's first caption and the
-// name at the end of every later title.
-inline constexpr char kApplicationTitle[] = "Portwick";
+// String 128 is kApplicationTitle: the window's first caption and the name at
+// the end of every later title.
 
 // Controls of dialog 129.
 inline constexpr int kLocalPortField = 1000;

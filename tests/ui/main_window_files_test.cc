@@ -83,6 +83,14 @@ TEST_F(MainWindowTest, SaveAsThatCannotCreateTheFileSaysSoAndStillRemembersThePa
   EXPECT_EQ(window_->command_script_path(), path);
 }
 
+TEST_F(MainWindowTest, SaveAsThatCannotWriteTheWholeScriptSaysSo) {
+  Open(ProxySettings{});
+  // /dev/full opens for writing but every write fails with ENOSPC.
+  choosers_.answers = {"/dev/full"};
+  Command(kSaveAsCommand);
+  EXPECT_EQ(choosers_.errors, std::vector<std::string>{"Cannot create \"/dev/full\" file."});
+}
+
 // Runs saved scripts with a real shell. The window's program path leads to a
 // recorder that writes the argument vector it gets, NUL-separated, to a
 // record file; values that reached the shell unquoted would create "pwned".

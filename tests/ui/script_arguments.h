@@ -10,8 +10,7 @@
 namespace portwick {
 
 // The settings a program started with `args` (args[0] its path) would get;
-// nullopt when the command line is refused. Kept apart from the window's
-// headers, which name the application title too.
+// nullopt when the command line is refused.
 std::optional<ProxySettings> SettingsFromArguments(const std::vector<std::string>& args);
 
 }  // namespace portwick
