@@ -17,22 +17,10 @@
 #include "ui/framework/template_dialog.h"
 #include "ui/version_reader.h"
 
+#include "counting_module.h"
+
 namespace portwick {
 namespace {
-
-class CountingModule : public ResourceModule {
- public:
-  explicit CountingModule(const VersionResource* resource) : resource_(resource) {}
-  const VersionResource* FindVersionResource() const override {
-    ++reads_;
-    return resource_;
-  }
-  int reads() const { return reads_; }
-
- private:
-  const VersionResource* resource_;
-  mutable int reads_ = 0;
-};
 
 // Services that record every address opened and answer with `open_result`.
 struct Recorder {

@@ -4,23 +4,10 @@
 
 #include <string>
 
+#include "counting_module.h"
+
 namespace portwick {
 namespace {
-
-// A module whose version block the test chooses; counts how often it is read.
-class FakeModule : public ResourceModule {
- public:
-  explicit FakeModule(const VersionResource* resource) : resource_(resource) {}
-  const VersionResource* FindVersionResource() const override {
-    ++reads_;
-    return resource_;
-  }
-  int reads() const { return reads_; }
-
- private:
-  const VersionResource* resource_;
-  mutable int reads_ = 0;
-};
 
 VersionResource TwoTables(std::vector<VersionTranslation> translations) {
   VersionResource r;
@@ -45,7 +32,7 @@ TEST(ReadVersionStringTest, ChoosesTableFromTranslationList) {
   };
   for (const Case& c : cases) {
     VersionResource resource = TwoTables(c.translations);
-    FakeModule module(&resource);
+    CountingModule module(&resource);
     std::string buffer;
     EXPECT_EQ(ReadVersionString(&buffer, module, "ProductVersion"), c.expected) << c.name;
   }
@@ -56,7 +43,7 @@ TEST(ReadVersionStringTest, LeavesBufferAloneWhenValueMissing) {
   missing_table.translations = {{0x0000, 0x04B0}, {0x0409, 0x04B0}};
   missing_table.strings = {{"\\StringFileInfo\\040904b0\\ProductVersion", "1, 0"}};
   VersionResource wrong_key = TwoTables({{0x0409, 0x04B0}});
-  FakeModule no_table(&missing_table), no_key(&wrong_key), no_block(nullptr);
+  CountingModule no_table(&missing_table), no_key(&wrong_key), no_block(nullptr);
 
   for (const ResourceModule* module : {static_cast<const ResourceModule*>(&no_table),
                                        static_cast<const ResourceModule*>(&no_block)}) {
@@ -70,7 +57,7 @@ TEST(ReadVersionStringTest, LeavesBufferAloneWhenValueMissing) {
 TEST(ReadVersionStringTest, CutsOverlongValueToBufferSize) {
   VersionResource resource;
   resource.strings = {{"\\StringFileInfo\\000004B0\\ProductVersion", std::string(3000, '9')}};
-  FakeModule module(&resource);
+  CountingModule module(&resource);
   std::string buffer;
   EXPECT_EQ(ReadVersionString(&buffer, module, "ProductVersion").size(), kVersionBufferSize - 1);
 }
@@ -106,7 +93,7 @@ TEST(ProductVersionCacheTest, NormalisesSpacesAndCommas) {
   for (const auto& [raw, expected] : cases) {
     VersionResource resource;
     resource.strings = {{"\\StringFileInfo\\000004b0\\ProductVersion", raw}};
-    FakeModule module(&resource);
+    CountingModule module(&resource);
     ProductVersionCache cache;
     EXPECT_EQ(cache.Get(module), expected) << raw;
   }
@@ -115,14 +102,14 @@ TEST(ProductVersionCacheTest, NormalisesSpacesAndCommas) {
 TEST(ProductVersionCacheTest, ReadsOnceWhenFoundAndAgainWhenEmpty) {
   VersionResource resource;
   resource.strings = {{"\\StringFileInfo\\000004b0\\ProductVersion", "1, 2"}};
-  FakeModule module(&resource);
+  CountingModule module(&resource);
   ProductVersionCache cache;
   EXPECT_EQ(cache.Get(module), "1.2");
   EXPECT_EQ(cache.Get(module), "1.2");
   EXPECT_EQ(module.reads(), 1);
 
   VersionResource empty;
-  FakeModule empty_module(&empty);
+  CountingModule empty_module(&empty);
   ProductVersionCache empty_cache;
   EXPECT_EQ(empty_cache.Get(empty_module), "");
   EXPECT_EQ(empty_cache.Get(empty_module), "");
