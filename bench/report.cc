@@ -92,8 +92,11 @@ std::string Ratio(const Results& results, std::string_view metric, std::string_v
   }
   double other = results.Get(Str(other_metric), Str(other_target)).median;
   if (other == 0) return "-";
+  // Three decimals below 10, so that a ratio just under a goal's factor
+  // (0.498 against 0.5) doesn't print as the factor itself.
+  double ratio = results.Get(Str(metric), Str(target)).median / other;
   char text[32];
-  std::snprintf(text, sizeof(text), "%.2f", results.Get(Str(metric), Str(target)).median / other);
+  std::snprintf(text, sizeof(text), "%.*f", ratio >= 100 ? 0 : ratio >= 10 ? 1 : 3, ratio);
   return text;
 }
 

@@ -119,8 +119,8 @@ TEST(ReportTest, TableShowsRangesRatiosAndOnlyMeasuredColumns) {
   std::string table = RenderReport(results);
   EXPECT_NE(table.find("200 [150-250]"), std::string::npos) << table;
   EXPECT_NE(table.find("pw/direct"), std::string::npos);
-  EXPECT_NE(table.find("0.50"), std::string::npos) << table;  // 200 / 400
-  EXPECT_NE(table.find("2.00"), std::string::npos) << table;  // 200 / 100
+  EXPECT_NE(table.find("0.500"), std::string::npos) << table;  // 200 / 400
+  EXPECT_NE(table.find("2.000"), std::string::npos) << table;  // 200 / 100
   EXPECT_EQ(table.find("pw/haproxy"), std::string::npos) << table;  // not measured, no column
   EXPECT_EQ(table.find("8 connections"), std::string::npos) << table;  // nor a row
   EXPECT_NE(table.find("3 (before 3)"), std::string::npos) << table;
@@ -137,11 +137,15 @@ TEST(ReportTest, TableShowsRangesRatiosAndOnlyMeasuredColumns) {
 
 TEST(ReportTest, LoggingTableRelatesEachModeToTheUnloggedFigure) {
   Results results = Make({{"log_off", "portwick", 1000}, {"log_file", "portwick", 700},
-                          {"log_synch", "portwick", 600}, {"log_peak_mib", "portwick", 80}});
+                          {"log_synch", "portwick", 499.6}, {"log_peak_mib", "portwick", 80}});
   std::string table = RenderReport(results);
-  EXPECT_NE(table.find("0.70"), std::string::npos) << table;
-  EXPECT_NE(table.find("MISS"), std::string::npos) << table;  // 70 % < 80 %
-  EXPECT_NE(table.find("0.60"), std::string::npos) << table;
+  EXPECT_NE(table.find("0.700"), std::string::npos) << table;
+  // Just under half must not print as 0.50 next to its MISS.
+  EXPECT_NE(table.find("0.500"), std::string::npos) << table;
+  EXPECT_EQ(table.find("0.50 "), std::string::npos) << table;
+  int misses = 0;
+  for (std::size_t at = table.find("MISS"); at != std::string::npos; at = table.find("MISS", at + 1)) ++misses;
+  EXPECT_EQ(misses, 2) << table;  // 70 % < 80 % and 49.96 % < 50 %
   EXPECT_NE(table.find("<= 256 MiB"), std::string::npos) << table;
 }
 
