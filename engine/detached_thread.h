@@ -26,10 +26,16 @@ inline constexpr size_t kRelayStackSize = 128 * 1024 * kStackScale;
 // Name resolution runs on the connector thread and needs more.
 inline constexpr size_t kConnectorStackSize = 512 * 1024 * kStackScale;
 
-// Starts a detached thread with the given stack size that runs `task` and
-// then destroys it. Returns false when the thread can't be started; `task`
-// is then destroyed before the call returns. Any thread may call it.
+// Runs `task` on a detached thread with the given stack size and then
+// destroys it on that thread. A thread whose task is done waits a short
+// while for the next task of the same stack size before it ends, so a busy
+// forwarder doesn't pay a thread start per connection. Returns false when no
+// thread can be started; `task` is then destroyed before the call returns.
+// Any thread may call it.
 bool StartDetachedThread(std::unique_ptr<ThreadTask> task, size_t stack_size);
+
+// How many finished threads of that stack size wait for a task (for tests).
+size_t IdleThreadCount(size_t stack_size);
 
 // Starts threads for the engine; an interface so tests can make a thread
 // start fail. Implementations are called from many threads at once.

@@ -47,20 +47,26 @@ void Connect(std::unique_ptr<SessionRequest> request) {
   sockets::SetNoDelay(session->client_fd());
   sockets::SetNoDelay(session->destination_fd());
 
+  std::unique_ptr<RelayPump> upstream;
   try {
-    auto upstream = std::make_unique<RelayPump>(session, session->client_fd(),
-                                                session->destination_fd(),
-                                                std::make_unique<PassThroughFramer>(), log_sink, io);
+    upstream = std::make_unique<RelayPump>(session, session->client_fd(),
+                                           session->destination_fd(),
+                                           std::make_unique<PassThroughFramer>(), log_sink, io);
     auto downstream = std::make_unique<RelayPump>(
         session, session->destination_fd(), session->client_fd(),
         std::make_unique<PassThroughFramer>(), log_sink, io);
-    if (!StartPump(threads, std::move(upstream)) ||
-        !StartPump(threads, std::move(downstream))) {
+    if (!StartPump(threads, std::move(downstream))) {
       session->Reset();
+      return;
     }
   } catch (const std::bad_alloc&) {
     session->Reset();
+    return;
   }
+  // The connector's own thread relays the client's direction, so a session
+  // starts one thread, not two.
+  session.reset();
+  upstream->Run();
 }
 
 }  // namespace

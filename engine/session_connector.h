@@ -8,13 +8,14 @@
 namespace portwick {
 
 // Turns one accepted connection into a running session: resolves the
-// destination host, connects to it and starts the two relay pumps, each on a
-// thread of its own (client-to-destination first). When resolving or
-// connecting fails, the client's connection is closed without data. When a
-// relay thread can't be started or memory runs out, both connections are
-// reset. Either way nothing is reported.
+// destination host, connects to it, starts the destination-to-client pump on
+// a thread of its own and then runs the client-to-destination pump itself.
+// When resolving or connecting fails, the client's connection is closed
+// without data. When the relay thread can't be started or memory runs out,
+// both connections are reset. Either way nothing is reported.
 //
-// Runs on the calling thread; blocks while resolving and connecting.
+// Runs on the calling thread; blocks while resolving and connecting, and then
+// relays until the client's direction ends.
 void RunSessionConnector(std::unique_ptr<SessionRequest> request);
 
 // Runs RunSessionConnector on a new thread started by `request->threads`,

@@ -1,5 +1,6 @@
-// The session connector when a thread can't be started: the session's
-// connections are closed or reset, and nothing stays open.
+// The session connector: which thread relays what, and what happens when a
+// thread can't be started (the session's connections are closed or reset,
+// and nothing stays open).
 
 #include "engine/session_connector.h"
 
@@ -8,9 +9,11 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "engine/detached_thread.h"
 #include "engine/socket_layer.h"
+#include "engine/socket_ops.h"
 #include "test_server.h"
 
 namespace portwick {
@@ -57,18 +60,31 @@ class SessionConnectorTest : public ::testing::Test {
 };
 
 TEST_F(SessionConnectorTest, FailedRelayThreadStartResetsBothConnections) {
-  for (int fail_at : {1, 2}) {
-    SCOPED_TRACE(fail_at == 1 ? "first pump" : "second pump");
-    FailingStarter starter(fail_at);
-    Socket client;
-    RunSessionConnector(MakeRequest(&client, &starter));
-    Socket destination = server_.WaitAccept();
-    ASSERT_TRUE(destination.valid());
-    EXPECT_EQ(ReadUntilEnd(client.fd()).end, StreamEnd::kReset);
-    EXPECT_EQ(ReadUntilEnd(destination.fd()).end, StreamEnd::kReset);
-    // A pump that did start has ended and let go of the session.
-    EXPECT_TRUE(testing::WaitUntil([] { return SocketLayer::Default().registrations() == 0; }));
-  }
+  FailingStarter starter(1);
+  Socket client;
+  RunSessionConnector(MakeRequest(&client, &starter));
+  Socket destination = server_.WaitAccept();
+  ASSERT_TRUE(destination.valid());
+  EXPECT_EQ(ReadUntilEnd(client.fd()).end, StreamEnd::kReset);
+  EXPECT_EQ(ReadUntilEnd(destination.fd()).end, StreamEnd::kReset);
+  EXPECT_TRUE(testing::WaitUntil([] { return SocketLayer::Default().registrations() == 0; }));
+}
+
+TEST_F(SessionConnectorTest, ConnectorRelaysTheClientDirectionOnItsOwnThread) {
+  FailingStarter starter(0);  // never fails
+  Socket client;
+  std::unique_ptr<SessionRequest> request = MakeRequest(&client, &starter);
+  std::thread connector([&request] { RunSessionConnector(std::move(request)); });
+  Socket destination = server_.WaitAccept();
+  ASSERT_TRUE(destination.valid());
+  ASSERT_TRUE(testing::SendBytes(client.fd(), "up"));
+  EXPECT_EQ(testing::ReadExactly(destination.fd(), 2).data, "up");
+  ASSERT_TRUE(testing::SendBytes(destination.fd(), "down"));
+  EXPECT_EQ(testing::ReadExactly(client.fd(), 4).data, "down");
+  // The client's end of stream ends the connector's own pump.
+  sockets::ShutdownWrite(client.fd());
+  connector.join();
+  EXPECT_EQ(ReadUntilEnd(destination.fd()).end, StreamEnd::kEof);
 }
 
 TEST_F(SessionConnectorTest, FailedConnectorThreadStartClosesTheClient) {
