@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/no_destructor.h"
 #include "engine/thread_annotations.h"
 
 namespace portwick {
@@ -31,15 +32,16 @@ struct Worker {
 // may still be waiting on it while the process exits.
 class IdleThreads {
  public:
+  IdleThreads() = default;
+
   size_t Count(size_t stack_size) LOCKS_EXCLUDED(mutex_) {
     std::lock_guard<std::mutex> lock(mutex_);
     return IdleOf(stack_size).size();
   }
 
   static IdleThreads& Instance() {
-    alignas(IdleThreads) static unsigned char storage[sizeof(IdleThreads)];
-    static IdleThreads* instance = ::new (storage) IdleThreads();
-    return *instance;
+    static NoDestructor<IdleThreads> instance;
+    return *instance.get();
   }
 
   // Gives `task` to an idle thread of that stack size; false (task untouched)
@@ -69,8 +71,6 @@ class IdleThreads {
   }
 
  private:
-  IdleThreads() = default;
-
   std::vector<Worker*>& IdleOf(size_t stack_size) EXCLUSIVE_LOCKS_REQUIRED(mutex_) {
     for (auto& [size, workers] : idle_) {
       if (size == stack_size) return workers;
@@ -144,8 +144,8 @@ ThreadStarter& ThreadStarter::Default() {
       return StartDetachedThread(std::move(task), stack_size);
     }
   };
-  static RealStarter starter;
-  return starter;
+  static NoDestructor<RealStarter> starter;
+  return *starter.get();
 }
 
 }  // namespace portwick

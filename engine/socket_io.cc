@@ -1,5 +1,6 @@
 #include "engine/socket_io.h"
 
+#include "engine/no_destructor.h"
 #include "engine/socket_ops.h"
 
 namespace portwick {
@@ -19,8 +20,8 @@ class PosixSocketIo final : public SocketIo {
 }  // namespace
 
 SocketIo& SocketIo::Default() {
-  static PosixSocketIo io;
-  return io;
+  static NoDestructor<PosixSocketIo> io;
+  return *io.get();
 }
 
 }  // namespace portwick

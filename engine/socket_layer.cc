@@ -1,5 +1,6 @@
 #include "engine/socket_layer.h"
 
+#include "engine/no_destructor.h"
 #include "engine/socket_ops.h"
 
 namespace portwick {
@@ -50,8 +51,8 @@ void SocketLayer::Registration::ResetSockets() const {
 }
 
 SocketLayer& SocketLayer::Default() {
-  static SocketLayer layer;
-  return layer;
+  static NoDestructor<SocketLayer> layer;
+  return *layer.get();
 }
 
 void SocketLayer::Startup() {
