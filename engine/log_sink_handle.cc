@@ -35,37 +35,43 @@ void LogSinkHandle::Use::Reset() {
 LogSinkHandle::LogSinkHandle(LogSink* sink) : sink_(sink) {}
 
 LogSinkHandle::Use LogSinkHandle::Acquire() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (detached_) return Use();
-  ++uses_in_flight_;
+  if (state_.fetch_add(1, std::memory_order_acquire) & kDetachedBit) {
+    EndUse();
+    return Use();
+  }
   return Use(this, sink_);
 }
 
 void LogSinkHandle::EndUse() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (--uses_in_flight_ == 0) idle_.notify_all();
+  const uint64_t before = state_.fetch_sub(1, std::memory_order_release);
+  if (before == (kDetachedBit | 1)) {
+    // The last use of a detached handle: wake Detach. Taking the lock makes
+    // sure Detach is either not yet waiting or already waiting.
+    std::lock_guard<std::mutex> lock(mutex_);
+    idle_.notify_all();
+  }
 }
 
 void LogSinkHandle::Detach(const ServeEvents& serve_events) {
+  state_.fetch_or(kDetachedBit, std::memory_order_acq_rel);
+  const auto idle = [this] { return state_.load(std::memory_order_acquire) == kDetachedBit; };
   std::unique_lock<std::mutex> lock(mutex_);
-  detached_ = true;
-  while (uses_in_flight_ > 0) {
+  while (!idle()) {
     if (serve_events) {
       // A use in flight may be waiting for this thread (a pane delivery that
       // needs the GUI thread), so serve events without holding the lock.
       lock.unlock();
       serve_events();
       lock.lock();
-      idle_.wait_for(lock, kServeInterval, [this] { return uses_in_flight_ == 0; });
+      idle_.wait_for(lock, kServeInterval, idle);
     } else {
-      idle_.wait(lock, [this] { return uses_in_flight_ == 0; });
+      idle_.wait(lock, idle);
     }
   }
 }
 
 bool LogSinkHandle::IsDetached() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return detached_;
+  return (state_.load(std::memory_order_acquire) & kDetachedBit) != 0;
 }
 
 }  // namespace portwick

@@ -1,6 +1,7 @@
 #ifndef PORTWICK_ENGINE_LOG_SINK_HANDLE_H_
 #define PORTWICK_ENGINE_LOG_SINK_HANDLE_H_
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -58,23 +59,28 @@ class LogSinkHandle {
   LogSinkHandle& operator=(const LogSinkHandle&) = delete;
 
   // Any thread.
-  Use Acquire() LOCKS_EXCLUDED(mutex_);
+  Use Acquire();
 
   // The owner's thread. Refuses new uses, then waits for those in flight,
   // calling `serve_events` (if set) between short waits. Calling it again, also
   // from inside serve_events, is harmless.
   void Detach(const ServeEvents& serve_events) LOCKS_EXCLUDED(mutex_);
 
-  bool IsDetached() const LOCKS_EXCLUDED(mutex_);
+  bool IsDetached() const;
 
  private:
   void EndUse() LOCKS_EXCLUDED(mutex_);
 
+  // The detached flag and the count of uses in flight share one word, so a
+  // relay thread takes and gives back a use without a lock (every session of
+  // a run uses the same handle for every record).
+  static constexpr uint64_t kDetachedBit = uint64_t{1} << 63;
+
   LogSink* const sink_;
-  mutable std::mutex mutex_;
+  std::atomic<uint64_t> state_{0};
+  // Only for Detach's wait: the last use of a detached handle notifies under it.
+  std::mutex mutex_;
   std::condition_variable idle_;
-  bool detached_ GUARDED_BY(mutex_) = false;
-  int64_t uses_in_flight_ GUARDED_BY(mutex_) = 0;
 };
 
 }  // namespace portwick
