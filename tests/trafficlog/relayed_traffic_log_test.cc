@@ -178,6 +178,17 @@ class RelayedTrafficLogTest : public ::testing::TestWithParam<bool> {
     ASSERT_TRUE(listener_.Start(0, "127.0.0.1", port, &error)) << error;
   }
 
+  // One client thread per session, each making `rounds` exchanges.
+  std::vector<std::thread> StartClients(int rounds, const std::atomic<bool>& stop,
+                                        std::atomic<int>* done, std::atomic<int>* wrong) {
+    std::vector<std::thread> clients;
+    for (int s = 0; s < kSessions; ++s) {
+      clients.emplace_back(RunClient, listener_.BoundPort(), s, rounds, std::cref(stop), &done[s],
+                           wrong);
+    }
+    return clients;
+  }
+
   TempDir dir_;
   RecordingPane pane_;
   LogSettings settings_;
@@ -192,11 +203,7 @@ TEST_P(RelayedTrafficLogTest, ManySessionsEachGetTheirOwnBytesAndEveryChunkIsLog
   std::atomic<bool> stop{false};
   std::atomic<int> done[kSessions] = {};
   std::atomic<int> wrong{0};
-  std::vector<std::thread> clients;
-  for (int s = 0; s < kSessions; ++s) {
-    clients.emplace_back(RunClient, listener_.BoundPort(), s, kRounds, std::cref(stop), &done[s],
-                         &wrong);
-  }
+  std::vector<std::thread> clients = StartClients(kRounds, stop, done, &wrong);
   for (std::thread& client : clients) client.join();
   EXPECT_EQ(wrong, 0);
   EXPECT_EQ(server.bad_requests(), 0);
@@ -226,11 +233,7 @@ TEST_P(RelayedTrafficLogTest, ReleasingTheSinksWhileSessionsRelayEndsThemCleanly
   std::atomic<bool> stop{false};
   std::atomic<int> done[kSessions] = {};
   std::atomic<int> wrong{0};
-  std::vector<std::thread> clients;
-  for (int s = 0; s < kSessions; ++s) {
-    clients.emplace_back(RunClient, listener_.BoundPort(), s, 1 << 30, std::cref(stop), &done[s],
-                         &wrong);
-  }
+  std::vector<std::thread> clients = StartClients(1 << 30, stop, done, &wrong);
   ASSERT_TRUE(testing::WaitUntil([&] {
     int total = 0;
     for (const auto& d : done) total += d;
