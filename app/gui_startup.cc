@@ -1,13 +1,12 @@
 #include "app/gui_startup.h"
 
+#include <QApplication>
+#include <QMessageBox>
+#include <QString>
 #include <cstdlib>
 #include <iostream>
 #include <optional>
 #include <thread>
-
-#include <QApplication>
-#include <QMessageBox>
-#include <QString>
 
 #include "app/command_line.h"
 #include "app/loop_registry.h"
@@ -97,14 +96,12 @@ int RunGui(const std::vector<std::string>& args, const GuiStartup& startup) {
     err << kApplicationTitle
         << ": cannot open the main window: no display (DISPLAY, WAYLAND_DISPLAY"
            " and QT_QPA_PLATFORM are unset or empty).\n"
-        << kApplicationTitle
-        << ": run with --console to forward without a window.\n";
+        << kApplicationTitle << ": run with --console to forward without a window.\n";
     err.flush();
     return kExitNoDisplay;
   }
 
-  std::unique_ptr<GuiWindow> window =
-      startup.make_window ? startup.make_window(settings) : nullptr;
+  std::unique_ptr<GuiWindow> window = startup.make_window ? startup.make_window(settings) : nullptr;
   if (window == nullptr || !window->Create()) return 0;
   window->Show();
   const int exit_code = loop.Run();

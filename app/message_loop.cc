@@ -1,13 +1,12 @@
 #include "app/message_loop.h"
 
-#include <algorithm>
-
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QEventLoop>
 #include <QObject>
 #include <QThread>
+#include <algorithm>
 
 namespace portwick {
 
@@ -172,8 +171,8 @@ int MessageLoop::Run() {
     tap_ = std::make_unique<LoopEventTap>(this);
     QCoreApplication::instance()->installEventFilter(tap_.get());
     if (auto* dispatcher = QAbstractEventDispatcher::instance()) {
-      QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock,
-                       tap_.get(), [this]() { OnAboutToBlock(); });
+      QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, tap_.get(),
+                       [this]() { OnAboutToBlock(); });
     }
     event_loop_ = &loop;
     run_loop_level_ = CurrentLoopLevel() + 1;  // exec() enters one level deeper

@@ -58,7 +58,8 @@ class Numbers {
 };
 
 Clock::time_point After(double seconds) {
-  return Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+  return Clock::now() +
+         std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
 }
 
 void Pause() { std::this_thread::sleep_for(std::chrono::milliseconds(20)); }
@@ -88,7 +89,8 @@ int PingPong(const Flags& flags) {
   if (!numbers.error().empty()) return Fail(numbers.error());
   LatencyResult result = RunPingPong(port, warm_up, iterations, seconds);
   if (!result.ok) return Fail(result.error);
-  std::printf("%.1f %.1f\n", Percentile(result.round_trips_us, 50), Percentile(result.round_trips_us, 99));
+  std::printf("%.1f %.1f\n", Percentile(result.round_trips_us, 50),
+              Percentile(result.round_trips_us, 99));
   std::fprintf(stderr, "pingpong: %zu round trips\n", result.round_trips_us.size());
   return 0;
 }
@@ -123,11 +125,13 @@ int Idle(const Flags& flags) {
   std::string error;
   if (!idle.Open(port, sessions, &error)) return Fail(error);
   // Every session answered its echo, so the forwarder has set all of them up.
-  if (!ReadProcessUsage(pid, tree, &during)) return Fail("process " + std::to_string(pid) + " vanished");
+  if (!ReadProcessUsage(pid, tree, &during))
+    return Fail("process " + std::to_string(pid) + " vanished");
   idle.Close();
   std::printf("%.1f\n", static_cast<double>(during.rss_kib - before.rss_kib) / sessions);
-  std::fprintf(stderr, "idle: %d sessions, RSS %ld -> %ld KiB, threads %d -> %d, fds %d -> %d\n", sessions,
-               before.rss_kib, during.rss_kib, before.threads, during.threads, before.fds, during.fds);
+  std::fprintf(stderr, "idle: %d sessions, RSS %ld -> %ld KiB, threads %d -> %d, fds %d -> %d\n",
+               sessions, before.rss_kib, during.rss_kib, before.threads, during.threads, before.fds,
+               during.fds);
   return 0;
 }
 
@@ -136,8 +140,10 @@ int Usage(const Flags& flags) {
   pid_t pid = static_cast<pid_t>(numbers.Required("pid"));
   if (!numbers.error().empty()) return Fail(numbers.error());
   ProcessUsage usage;
-  if (!ReadProcessUsage(pid, flags.Has("tree"), &usage)) return Fail("no process " + std::to_string(pid));
-  std::printf("%ld %ld %d %d %d\n", usage.rss_kib, usage.peak_rss_kib, usage.threads, usage.fds, usage.processes);
+  if (!ReadProcessUsage(pid, flags.Has("tree"), &usage))
+    return Fail("no process " + std::to_string(pid));
+  std::printf("%ld %ld %d %d %d\n", usage.rss_kib, usage.peak_rss_kib, usage.threads, usage.fds,
+              usage.processes);
   return 0;
 }
 
@@ -153,7 +159,8 @@ int Settle(const Flags& flags) {
   Clock::time_point deadline = After(seconds);
   ProcessUsage usage;
   for (;;) {
-    if (!ReadProcessUsage(pid, flags.Has("tree"), &usage)) return Fail("no process " + std::to_string(pid));
+    if (!ReadProcessUsage(pid, flags.Has("tree"), &usage))
+      return Fail("no process " + std::to_string(pid));
     if ((usage.threads <= threads && usage.fds <= fds) || Clock::now() > deadline) break;
     Pause();
   }
@@ -186,7 +193,8 @@ int AppendFile(const Flags& flags) {
 }
 
 int Main(int argc, char** argv) {
-  if (argc < 2) return Fail("usage: portwick_bench_client COMMAND [--flag=value...] (see client_main.cc)");
+  if (argc < 2)
+    return Fail("usage: portwick_bench_client COMMAND [--flag=value...] (see client_main.cc)");
   std::string command = argv[1];
   Flags flags;
   std::string error;

@@ -15,8 +15,9 @@ bool Flags::Parse(int argc, char** argv, int first, std::string* error) {
     }
     std::size_t equals = arg.find('=');
     std::string value = equals == std::string::npos ? std::string(1, '1') : arg.substr(equals + 1);
-    values_.insert_or_assign(arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2),
-                             std::move(value));
+    values_.insert_or_assign(
+        arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2),
+        std::move(value));
   }
   return true;
 }
@@ -26,7 +27,8 @@ std::string Flags::String(const std::string& name, const std::string& fallback) 
   return it == values_.end() ? fallback : it->second;
 }
 
-bool Flags::Number(const std::string& name, double fallback, double* value, std::string* error) const {
+bool Flags::Number(const std::string& name, double fallback, double* value,
+                   std::string* error) const {
   auto it = values_.find(name);
   if (it == values_.end()) {
     *value = fallback;

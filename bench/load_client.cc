@@ -74,7 +74,8 @@ BulkResult RunBulk(int port, int connections, std::uint64_t share, One one) {
   std::vector<std::thread> threads;
   Clock::time_point start = Clock::now();
   for (int i = 0; i < connections; ++i) {
-    threads.emplace_back([&errors, i, port, share, one] { errors[static_cast<std::size_t>(i)] = one(port, share); });
+    threads.emplace_back(
+        [&errors, i, port, share, one] { errors[static_cast<std::size_t>(i)] = one(port, share); });
   }
   for (std::thread& thread : threads) thread.join();
   result.seconds = SecondsSince(start);
@@ -120,8 +121,8 @@ LatencyResult RunPingPong(int port, int warm_up, int iterations, double max_seco
     return result;
   }
   result.round_trips_us.reserve(static_cast<std::size_t>(iterations));
-  Clock::time_point deadline =
-      Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(max_seconds));
+  Clock::time_point deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                                  std::chrono::duration<double>(max_seconds));
   for (int i = 0; i < warm_up + iterations; ++i) {
     char ping = static_cast<char>('0' + i % 10);
     char pong = 0;
@@ -136,7 +137,8 @@ LatencyResult RunPingPong(int port, int warm_up, int iterations, double max_seco
       return result;
     }
     if (i >= warm_up) {
-      result.round_trips_us.push_back(std::chrono::duration<double, std::micro>(end - start).count());
+      result.round_trips_us.push_back(
+          std::chrono::duration<double, std::micro>(end - start).count());
     }
     if (end > deadline) break;
   }

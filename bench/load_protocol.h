@@ -25,7 +25,8 @@ inline constexpr std::size_t kSourceHeaderSize = 8;
 
 // Little-endian 64-bit count used after kSourceMode.
 inline void EncodeCount(std::uint64_t value, unsigned char* out) {
-  for (std::size_t i = 0; i < kSourceHeaderSize; ++i) out[i] = static_cast<unsigned char>(value >> (8 * i));
+  for (std::size_t i = 0; i < kSourceHeaderSize; ++i)
+    out[i] = static_cast<unsigned char>(value >> (8 * i));
 }
 
 inline std::uint64_t DecodeCount(const unsigned char* in) {

@@ -1,10 +1,10 @@
 #include "bench/load_server.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -37,8 +37,7 @@ struct LoadServer::Connection {
   std::uint32_t interest = 0;
 };
 
-LoadServer::LoadServer()
-    : scratch_(new char[kScratchSize]), pattern_(new char[kScratchSize]) {
+LoadServer::LoadServer() : scratch_(new char[kScratchSize]), pattern_(new char[kScratchSize]) {
   for (std::size_t i = 0; i < kScratchSize; ++i) pattern_[i] = static_cast<char>('A' + i % 26);
 }
 

@@ -165,7 +165,8 @@ TEST(LoadClientTest, NothingListeningIsAFailureNotAFigure) {
 }
 
 TEST(ProcStatsTest, ParsesStatusStatAndSocketTables) {
-  const std::string status = "Name:\tx\nVmRSSx:\t7 kB\nVmHWM:\t  4096 kB\nVmRSS:\t   1234 kB\nThreads:\t3\n";
+  const std::string status =
+      "Name:\tx\nVmRSSx:\t7 kB\nVmHWM:\t  4096 kB\nVmRSS:\t   1234 kB\nThreads:\t3\n";
   EXPECT_EQ(StatusFieldKib(status, "VmRSS"), 1234);
   EXPECT_EQ(StatusFieldKib(status, "VmHWM"), 4096);
   EXPECT_EQ(StatusFieldKib(status, "VmSwap"), -1);
@@ -263,8 +264,11 @@ TEST(FlagsTest, ReadsNamedValuesAndRejectsTheRest) {
     std::vector<std::string> args;
     bool ok;
   };
-  const Case cases[] = {
-      {{"--port=80", "--tree"}, true}, {{"port=80"}, false}, {{"-p"}, false}, {{"--"}, false}, {{}, true}};
+  const Case cases[] = {{{"--port=80", "--tree"}, true},
+                        {{"port=80"}, false},
+                        {{"-p"}, false},
+                        {{"--"}, false},
+                        {{}, true}};
   for (const Case& c : cases) {
     std::vector<char*> argv{const_cast<char*>("tool")};
     for (const std::string& arg : c.args) argv.push_back(const_cast<char*>(arg.c_str()));

@@ -46,12 +46,18 @@ constexpr MetricInfo kLoggingMetrics[] = {
 };
 
 constexpr Goal kGoals[] = {
-    {"up1", "up1", "socat", 1.1, 0},         {"up1", "up1", "haproxy", 0.8, 0},
-    {"down1", "down1", "socat", 1.1, 0},     {"down1", "down1", "haproxy", 0.8, 0},
-    {"up8", "up8", "haproxy", 1.0, 0},       {"down8", "down8", "haproxy", 1.0, 0},
-    {"pp_p99", "pp_p99", "socat", 1.0, 0},   {"pin_p99", "pin_p99", "socat", 1.0, 0},
-    {"cps1", "cps1", "socat", 2.5, 0},       {"cps1", "cps1", "haproxy", 0.6, 0},
-    {"cps8", "cps8", "socat", 2.5, 0},       {"cps8", "cps8", "haproxy", 0.6, 0},
+    {"up1", "up1", "socat", 1.1, 0},
+    {"up1", "up1", "haproxy", 0.8, 0},
+    {"down1", "down1", "socat", 1.1, 0},
+    {"down1", "down1", "haproxy", 0.8, 0},
+    {"up8", "up8", "haproxy", 1.0, 0},
+    {"down8", "down8", "haproxy", 1.0, 0},
+    {"pp_p99", "pp_p99", "socat", 1.0, 0},
+    {"pin_p99", "pin_p99", "socat", 1.0, 0},
+    {"cps1", "cps1", "socat", 2.5, 0},
+    {"cps1", "cps1", "haproxy", 0.6, 0},
+    {"cps8", "cps8", "socat", 2.5, 0},
+    {"cps8", "cps8", "haproxy", 0.6, 0},
     {"idle_kib", "", "", 0, 40},
     {"threads_after", "threads_before", "portwick", 1.0, 0},
     {"fds_after", "fds_before", "portwick", 1.0, 0},
@@ -87,7 +93,8 @@ std::string Cell(const Results& results, const MetricInfo& info, std::string_vie
 
 std::string Ratio(const Results& results, std::string_view metric, std::string_view target,
                   std::string_view other_metric, std::string_view other_target) {
-  if (!results.Has(Str(metric), Str(target)) || !results.Has(Str(other_metric), Str(other_target))) {
+  if (!results.Has(Str(metric), Str(target)) ||
+      !results.Has(Str(other_metric), Str(other_target))) {
     return "-";
   }
   double other = results.Get(Str(other_metric), Str(other_target)).median;
@@ -184,22 +191,24 @@ GoalCheck CheckGoal(const Results& results, const Goal& goal) {
     if (info != nullptr && !info->unit.empty()) check.text += " " + Str(info->unit);
   } else {
     const MetricInfo* other_info = FindMetric(goal.other_metric);
-    std::string other = goal.other_metric == goal.metric                    ? Str(goal.other_target)
+    std::string other = goal.other_metric == goal.metric ? Str(goal.other_target)
                         : info != nullptr && info->baseline == goal.other_metric ? "before"
-                        : other_info != nullptr                                 ? Str(other_info->label)
-                                                                                : Str(goal.other_metric);
+                        : other_info != nullptr ? Str(other_info->label)
+                                                : Str(goal.other_metric);
     char factor[32];
     std::snprintf(factor, sizeof(factor), "%g x ", goal.factor);
     check.text = std::string(relation) + " " + (goal.factor == 1 ? "" : factor) + other;
     measured = measured && results.Has(Str(goal.other_metric), Str(goal.other_target));
-    if (measured) reference = goal.factor * results.Get(Str(goal.other_metric), Str(goal.other_target)).median;
+    if (measured)
+      reference = goal.factor * results.Get(Str(goal.other_metric), Str(goal.other_target)).median;
   }
   if (!measured) return check;
   double value = results.Get(Str(goal.metric), Str(kPortwick)).median;
   // A figure exactly on the goal passes, whatever the last bit of factor x other.
   double slack = 1e-9 * (reference < 0 ? -reference : reference);
-  check.verdict = (higher ? value >= reference - slack : value <= reference + slack) ? Verdict::kPass
-                                                                                      : Verdict::kMiss;
+  check.verdict = (higher ? value >= reference - slack : value <= reference + slack)
+                      ? Verdict::kPass
+                      : Verdict::kMiss;
   return check;
 }
 
@@ -222,28 +231,31 @@ std::string RenderReport(const Results& results) {
   std::vector<std::vector<std::string>> rows{header};
   for (const MetricInfo& info : kForwardingMetrics) {
     bool measured = false;
-    for (std::string_view target : targets) measured = measured || results.Has(Str(info.id), Str(target));
+    for (std::string_view target : targets)
+      measured = measured || results.Has(Str(info.id), Str(target));
     if (!measured) continue;
     std::vector<std::string> cells{Label(info)};
     for (std::string_view target : targets) cells.push_back(Cell(results, info, target));
     for (std::string_view target : targets) {
       if (target == kPortwick) continue;
-      cells.push_back(info.baseline.empty() ? Ratio(results, info.id, kPortwick, info.id, target) : "-");
+      cells.push_back(info.baseline.empty() ? Ratio(results, info.id, kPortwick, info.id, target)
+                                            : "-");
     }
     AddRows(results, cells, info.id, &rows);
   }
-  std::string out = "Forwarding: median [min-max] over the repetitions; pw/X = portwick's median / X's\n\n";
+  std::string out =
+      "Forwarding: median [min-max] over the repetitions; pw/X = portwick's median / X's\n\n";
   out += RenderTable(rows);
 
-  std::vector<std::vector<std::string>> logging{{"portwick logging (1 connection, client->server)", "figure",
-                                                 "vs unlogged", "goal", "result"}};
+  std::vector<std::vector<std::string>> logging{{"portwick logging (1 connection, client->server)",
+                                                 "figure", "vs unlogged", "goal", "result"}};
   bool any = false;
   for (const MetricInfo& info : kLoggingMetrics) {
     if (!results.Has(Str(info.id), Str(kPortwick))) continue;
     any = true;
-    std::vector<std::string> cells{Label(info), Cell(results, info, kPortwick),
-                                   info.unit == "MiB/s" ? Ratio(results, info.id, kPortwick, "log_off", kPortwick)
-                                                        : "-"};
+    std::vector<std::string> cells{
+        Label(info), Cell(results, info, kPortwick),
+        info.unit == "MiB/s" ? Ratio(results, info.id, kPortwick, "log_off", kPortwick) : "-"};
     AddRows(results, cells, info.id, &logging);
   }
   if (any) out += "\n" + RenderTable(logging);

@@ -1,7 +1,8 @@
+#include "bench/report.h"
+
 #include <string>
 #include <vector>
 
-#include "bench/report.h"
 #include "bench/results.h"
 #include "bench/stats.h"
 #include "gtest/gtest.h"
@@ -18,10 +19,21 @@ TEST(StatsTest, NearestRankPercentiles) {
     double expected;
   };
   const Case cases[] = {
-      {hundred, 50, 50}, {hundred, 99, 99}, {hundred, 100, 100}, {hundred, 1, 1},
-      {{7}, 99, 7},      {{3, 1, 2}, 50, 2}, {{1, 2, 3, 4}, 50, 2}, {{}, 50, 0},
+      {hundred, 50, 50},
+      {hundred, 99, 99},
+      {hundred, 100, 100},
+      {hundred, 1, 1},
+      {{7}, 99, 7},
+      {{3, 1, 2}, 50, 2},
+      {{1, 2, 3, 4}, 50, 2},
+      {{}, 50, 0},
       // p99 of 1000 values is the 990th, not the 991st.
-      {[] { std::vector<double> v; for (int i = 1; i <= 1000; ++i) v.push_back(i); return v; }(), 99, 990},
+      {[] {
+         std::vector<double> v;
+         for (int i = 1; i <= 1000; ++i) v.push_back(i);
+         return v;
+       }(),
+       99, 990},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(Percentile(c.values, c.p), c.expected) << "p" << c.p << " of " << c.values.size();
@@ -43,14 +55,16 @@ TEST(StatsTest, SummaryOfRepetitions) {
 TEST(ResultsTest, ParsesLinesAndNamesTheFirstBadOne) {
   Results results;
   std::string error;
-  ASSERT_TRUE(results.Parse("# comment\n\nup1 direct 100\nup1 direct 300\n  up1   direct\t200  \n", &error))
+  ASSERT_TRUE(
+      results.Parse("# comment\n\nup1 direct 100\nup1 direct 300\n  up1   direct\t200  \n", &error))
       << error;
   Summary up = results.Get("up1", "direct");
   EXPECT_EQ(up.count, 3);
   EXPECT_EQ(up.median, 200);
   EXPECT_FALSE(results.Has("up1", "socat"));
 
-  for (const char* bad : {"up1 direct", "up1 direct 12x", "up1 direct 1 2", "up1 direct nan", "up1"}) {
+  for (const char* bad :
+       {"up1 direct", "up1 direct 12x", "up1 direct 1 2", "up1 direct nan", "up1"}) {
     Results partial;
     error.clear();
     EXPECT_FALSE(partial.Parse(std::string("up8 socat 5\n") + bad + "\n", &error)) << bad;
@@ -73,24 +87,48 @@ TEST(ReportTest, GoalsCompareMediansInTheMetricsDirection) {
     Verdict expected;
   };
   const Case cases[] = {
-      {"exactly 1.1 x passes", Make({{"up1", "portwick", 110}, {"up1", "socat", 100}}),
-       {"up1", "up1", "socat", 1.1, 0}, Verdict::kPass},
-      {"below 1.1 x misses", Make({{"up1", "portwick", 109}, {"up1", "socat", 100}}),
-       {"up1", "up1", "socat", 1.1, 0}, Verdict::kMiss},
-      {"median, not best run", Make({{"up1", "portwick", 90}, {"up1", "portwick", 95}, {"up1", "portwick", 500},
-                                     {"up1", "socat", 100}}),
-       {"up1", "up1", "socat", 1.0, 0}, Verdict::kMiss},
-      {"lower latency passes", Make({{"pp_p99", "portwick", 40}, {"pp_p99", "socat", 50}}),
-       {"pp_p99", "pp_p99", "socat", 1.0, 0}, Verdict::kPass},
-      {"higher latency misses", Make({{"pp_p99", "portwick", 60}, {"pp_p99", "socat", 50}}),
-       {"pp_p99", "pp_p99", "socat", 1.0, 0}, Verdict::kMiss},
-      {"limit kept", Make({{"idle_kib", "portwick", 40}}), {"idle_kib", "", "", 0, 40}, Verdict::kPass},
-      {"limit passed", Make({{"idle_kib", "portwick", 40.5}}), {"idle_kib", "", "", 0, 40}, Verdict::kMiss},
-      {"thread left behind", Make({{"threads_after", "portwick", 4}, {"threads_before", "portwick", 3}}),
-       {"threads_after", "threads_before", "portwick", 1, 0}, Verdict::kMiss},
-      {"peer not installed", Make({{"up1", "portwick", 110}}), {"up1", "up1", "haproxy", 0.8, 0},
+      {"exactly 1.1 x passes",
+       Make({{"up1", "portwick", 110}, {"up1", "socat", 100}}),
+       {"up1", "up1", "socat", 1.1, 0},
+       Verdict::kPass},
+      {"below 1.1 x misses",
+       Make({{"up1", "portwick", 109}, {"up1", "socat", 100}}),
+       {"up1", "up1", "socat", 1.1, 0},
+       Verdict::kMiss},
+      {"median, not best run",
+       Make({{"up1", "portwick", 90},
+             {"up1", "portwick", 95},
+             {"up1", "portwick", 500},
+             {"up1", "socat", 100}}),
+       {"up1", "up1", "socat", 1.0, 0},
+       Verdict::kMiss},
+      {"lower latency passes",
+       Make({{"pp_p99", "portwick", 40}, {"pp_p99", "socat", 50}}),
+       {"pp_p99", "pp_p99", "socat", 1.0, 0},
+       Verdict::kPass},
+      {"higher latency misses",
+       Make({{"pp_p99", "portwick", 60}, {"pp_p99", "socat", 50}}),
+       {"pp_p99", "pp_p99", "socat", 1.0, 0},
+       Verdict::kMiss},
+      {"limit kept",
+       Make({{"idle_kib", "portwick", 40}}),
+       {"idle_kib", "", "", 0, 40},
+       Verdict::kPass},
+      {"limit passed",
+       Make({{"idle_kib", "portwick", 40.5}}),
+       {"idle_kib", "", "", 0, 40},
+       Verdict::kMiss},
+      {"thread left behind",
+       Make({{"threads_after", "portwick", 4}, {"threads_before", "portwick", 3}}),
+       {"threads_after", "threads_before", "portwick", 1, 0},
+       Verdict::kMiss},
+      {"peer not installed",
+       Make({{"up1", "portwick", 110}}),
+       {"up1", "up1", "haproxy", 0.8, 0},
        Verdict::kNotMeasured},
-      {"portwick not measured", Make({{"up1", "socat", 110}}), {"up1", "up1", "socat", 1.1, 0},
+      {"portwick not measured",
+       Make({{"up1", "socat", 110}}),
+       {"up1", "up1", "socat", 1.1, 0},
        Verdict::kNotMeasured},
   };
   for (const Case& c : cases) {
@@ -113,15 +151,19 @@ TEST(ReportTest, FormatsFiguresToAReadablePrecision) {
 }
 
 TEST(ReportTest, TableShowsRangesRatiosAndOnlyMeasuredColumns) {
-  Results results = Make({{"up1", "direct", 400}, {"up1", "portwick", 150}, {"up1", "portwick", 200},
-                          {"up1", "portwick", 250}, {"up1", "socat", 100}, {"threads_before", "portwick", 3},
+  Results results = Make({{"up1", "direct", 400},
+                          {"up1", "portwick", 150},
+                          {"up1", "portwick", 200},
+                          {"up1", "portwick", 250},
+                          {"up1", "socat", 100},
+                          {"threads_before", "portwick", 3},
                           {"threads_after", "portwick", 3}});
   std::string table = RenderReport(results);
   EXPECT_NE(table.find("200 [150-250]"), std::string::npos) << table;
   EXPECT_NE(table.find("pw/direct"), std::string::npos);
-  EXPECT_NE(table.find("0.500"), std::string::npos) << table;  // 200 / 400
-  EXPECT_NE(table.find("2.000"), std::string::npos) << table;  // 200 / 100
-  EXPECT_EQ(table.find("pw/haproxy"), std::string::npos) << table;  // not measured, no column
+  EXPECT_NE(table.find("0.500"), std::string::npos) << table;          // 200 / 400
+  EXPECT_NE(table.find("2.000"), std::string::npos) << table;          // 200 / 100
+  EXPECT_EQ(table.find("pw/haproxy"), std::string::npos) << table;     // not measured, no column
   EXPECT_EQ(table.find("8 connections"), std::string::npos) << table;  // nor a row
   EXPECT_NE(table.find("3 (before 3)"), std::string::npos) << table;
   std::size_t goal = table.find(">= 1.1 x socat");
@@ -136,15 +178,19 @@ TEST(ReportTest, TableShowsRangesRatiosAndOnlyMeasuredColumns) {
 }
 
 TEST(ReportTest, LoggingTableRelatesEachModeToTheUnloggedFigure) {
-  Results results = Make({{"log_off", "portwick", 1000}, {"log_file", "portwick", 700},
-                          {"log_synch", "portwick", 499.6}, {"log_peak_mib", "portwick", 80}});
+  Results results = Make({{"log_off", "portwick", 1000},
+                          {"log_file", "portwick", 700},
+                          {"log_synch", "portwick", 499.6},
+                          {"log_peak_mib", "portwick", 80}});
   std::string table = RenderReport(results);
   EXPECT_NE(table.find("0.700"), std::string::npos) << table;
   // Just under half must not print as 0.50 next to its MISS.
   EXPECT_NE(table.find("0.500"), std::string::npos) << table;
   EXPECT_EQ(table.find("0.50 "), std::string::npos) << table;
   int misses = 0;
-  for (std::size_t at = table.find("MISS"); at != std::string::npos; at = table.find("MISS", at + 1)) ++misses;
+  for (std::size_t at = table.find("MISS"); at != std::string::npos;
+       at = table.find("MISS", at + 1))
+    ++misses;
   EXPECT_EQ(misses, 2) << table;  // 70 % < 80 % and 49.96 % < 50 %
   EXPECT_NE(table.find("<= 256 MiB"), std::string::npos) << table;
 }

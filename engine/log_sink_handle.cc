@@ -11,8 +11,7 @@ constexpr std::chrono::milliseconds kServeInterval{5};
 }  // namespace
 
 LogSinkHandle::Use::Use(Use&& other) noexcept
-    : handle_(std::exchange(other.handle_, nullptr)),
-      sink_(std::exchange(other.sink_, nullptr)) {}
+    : handle_(std::exchange(other.handle_, nullptr)), sink_(std::exchange(other.sink_, nullptr)) {}
 
 LogSinkHandle::Use& LogSinkHandle::Use::operator=(Use&& other) noexcept {
   if (this != &other) {

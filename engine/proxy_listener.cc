@@ -132,8 +132,8 @@ void ProxyListener::SetLogSink(std::shared_ptr<LogSinkHandle> log_sink) {
   state_->log_sink = std::move(log_sink);
 }
 
-bool ProxyListener::Start(int local_port, const std::string& destination_host,
-                          int destination_port, std::string* error) {
+bool ProxyListener::Start(int local_port, const std::string& destination_host, int destination_port,
+                          std::string* error) {
   State& s = *state_;
   if (s.running.load()) {
     if (error != nullptr) *error = "Already running";

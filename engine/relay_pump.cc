@@ -15,8 +15,8 @@ std::unique_ptr<char[]> NewBuffer() {
 }  // namespace
 
 RelayPump::RelayPump(std::shared_ptr<Session> session, int source_fd, int destination_fd,
-                     std::unique_ptr<MessageFramer> framer,
-                     std::shared_ptr<LogSinkHandle> log_sink, SocketIo* io)
+                     std::unique_ptr<MessageFramer> framer, std::shared_ptr<LogSinkHandle> log_sink,
+                     SocketIo* io)
     : session_(std::move(session)),
       source_fd_(source_fd),
       destination_fd_(destination_fd),

@@ -70,9 +70,9 @@ class RelayPump {
   std::unique_ptr<MessageFramer> framer_;
   SocketIo* const io_;
 
-  int32_t received_ = 0;   // bytes of the last receive; 0 when working on old bytes
-  int32_t pending_ = 0;    // bytes between message start and write position
-  int32_t available_ = 0;  // pending + received
+  int32_t received_ = 0;            // bytes of the last receive; 0 when working on old bytes
+  int32_t pending_ = 0;             // bytes between message start and write position
+  int32_t available_ = 0;           // pending + received
   std::unique_ptr<char[]> buffer_;  // kBufferSize + 1 bytes
   char* message_start_ = nullptr;   // first byte not yet forwarded
   char* write_position_ = nullptr;  // where the next receive stores its bytes

@@ -49,12 +49,11 @@ void Connect(std::unique_ptr<SessionRequest> request) {
 
   std::unique_ptr<RelayPump> upstream;
   try {
-    upstream = std::make_unique<RelayPump>(session, session->client_fd(),
-                                           session->destination_fd(),
+    upstream = std::make_unique<RelayPump>(session, session->client_fd(), session->destination_fd(),
                                            std::make_unique<PassThroughFramer>(), log_sink, io);
-    auto downstream = std::make_unique<RelayPump>(
-        session, session->destination_fd(), session->client_fd(),
-        std::make_unique<PassThroughFramer>(), log_sink, io);
+    auto downstream =
+        std::make_unique<RelayPump>(session, session->destination_fd(), session->client_fd(),
+                                    std::make_unique<PassThroughFramer>(), log_sink, io);
     if (!StartPump(threads, std::move(downstream))) {
       session->Reset();
       return;

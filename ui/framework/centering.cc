@@ -22,9 +22,8 @@ int CenteredOnAxis(int low, int high, int length) {
 }  // namespace
 
 QPoint CenteredPosition(const QRect& area, const QSize& size) {
-  return QPoint(
-      CenteredOnAxis(area.x(), area.x() + area.width(), size.width()),
-      CenteredOnAxis(area.y(), area.y() + area.height(), size.height()));
+  return QPoint(CenteredOnAxis(area.x(), area.x() + area.width(), size.width()),
+                CenteredOnAxis(area.y(), area.y() + area.height(), size.height()));
 }
 
 void CenterOnScreen(QWidget* window) {

@@ -12,9 +12,7 @@ void CommandMap::On(int command_id, Handler handler) {
   }
 }
 
-bool CommandMap::Contains(int command_id) const {
-  return handlers_.count(command_id) != 0;
-}
+bool CommandMap::Contains(int command_id) const { return handlers_.count(command_id) != 0; }
 
 bool CommandMap::Dispatch(int command_id) const {
   auto it = handlers_.find(command_id);

@@ -35,8 +35,7 @@ void ControlStateTable::SetControlEnabled(int control_id, bool enabled) {
   if (entry->pending) pending_ = true;
 }
 
-void ControlStateTable::Apply(
-    const std::function<void(int control_id, bool enabled)>& enable) {
+void ControlStateTable::Apply(const std::function<void(int control_id, bool enabled)>& enable) {
   if (!pending_) return;
   for (Entry& entry : entries_) {
     if (entry.pending) enable(entry.id, !entry.disabled);

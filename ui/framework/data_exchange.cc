@@ -1,8 +1,5 @@
 #include "ui/framework/data_exchange.h"
 
-#include <cstdint>
-#include <utility>
-
 #include <QApplication>
 #include <QCheckBox>
 #include <QGroupBox>
@@ -10,6 +7,8 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <cstdint>
+#include <utility>
 
 #include "ui/framework/template_dialog.h"
 
@@ -67,8 +66,7 @@ bool SetControlText(QWidget* control, const QString& text) {
   return true;
 }
 
-bool ExchangeOne(TemplateDialog& dialog, const ExchangePair& pair,
-                 ExchangeDirection direction) {
+bool ExchangeOne(TemplateDialog& dialog, const ExchangePair& pair, ExchangeDirection direction) {
   const bool read = direction == ExchangeDirection::kRead;
   switch (pair.kind) {
     case FieldKind::kText:

@@ -54,9 +54,7 @@ struct ExchangePair {
   static ExchangePair Text(int id, std::string* field) {
     return {id, FieldKind::kText, field, nullptr};
   }
-  static ExchangePair Int(int id, int32_t* field) {
-    return {id, FieldKind::kInt, nullptr, field};
-  }
+  static ExchangePair Int(int id, int32_t* field) { return {id, FieldKind::kInt, nullptr, field}; }
   static ExchangePair Check(int id, int32_t* field) {
     return {id, FieldKind::kCheck, nullptr, field};
   }
@@ -69,8 +67,7 @@ inline constexpr int kExchangeAll = -1;
 // kExchangeAll). At the first failing pair: beep, give that control the
 // keyboard focus, exchange nothing further and return false. True otherwise.
 bool ExchangePairs(TemplateDialog& dialog, std::span<const ExchangePair> pairs,
-                   ExchangeDirection direction,
-                   int only_control_id = kExchangeAll);
+                   ExchangeDirection direction, int only_control_id = kExchangeAll);
 
 // What a failed exchange does for `control_id`: beeps and gives that control
 // the keyboard focus. For callers that find a value unusable after reading it.

@@ -1,14 +1,12 @@
 #include "ui/framework/dialog_resizer.h"
 
-#include <utility>
-
 #include <QSizeGrip>
 #include <QWidget>
+#include <utility>
 
 namespace portwick {
 
-DialogResizer::DialogResizer(QWidget* window, QWidget* client,
-                             std::span<const ResizeEntry> table,
+DialogResizer::DialogResizer(QWidget* window, QWidget* client, std::span<const ResizeEntry> table,
                              FindControl find_control, bool with_grip)
     : window_(window), client_(client), find_control_(std::move(find_control)) {
   state_.Reset(client_->width(), client_->height());
@@ -16,9 +14,8 @@ DialogResizer::DialogResizer(QWidget* window, QWidget* client,
   if (with_grip) {
     grip_ = new QSizeGrip(client_);  // owned by client_
     const QSize hint = grip_->sizeHint();
-    grip_->setGeometry(client_->width() - hint.width(),
-                       client_->height() - hint.height(), hint.width(),
-                       hint.height());
+    grip_->setGeometry(client_->width() - hint.width(), client_->height() - hint.height(),
+                       hint.width(), hint.height());
     grip_->raise();
     state_.AddEntry(kSizeGripId, kMoveX | kMoveY | kRepaint | kGripMark,
                     LayoutRect::FromQRect(grip_->geometry()));
@@ -29,9 +26,7 @@ DialogResizer::DialogResizer(QWidget* window, QWidget* client,
 
   state_.AddTable(
       table, [this](int id) { return find_control_(id) != nullptr; },
-      [this](int id) {
-        return LayoutRect::FromQRect(find_control_(id)->geometry());
-      });
+      [this](int id) { return LayoutRect::FromQRect(find_control_(id)->geometry()); });
 }
 
 DialogResizer::~DialogResizer() = default;
@@ -59,8 +54,8 @@ void DialogResizer::OnSize(SizeType type, int width, int height) {
     if ((entry.flags & kPlacementFlags) == 0) continue;
     QWidget* widget = WidgetOf(entry);
     if (widget == nullptr) continue;
-    const LayoutRect placed = state_.Place(
-        i, LayoutRect::FromQRect(widget->geometry()), width, height);
+    const LayoutRect placed =
+        state_.Place(i, LayoutRect::FromQRect(widget->geometry()), width, height);
     widget->setGeometry(placed.ToQRect());
     if (entry.flags & kRepaint) widget->update();
   }

@@ -1,10 +1,9 @@
 #ifndef PORTWICK_UI_FRAMEWORK_DIALOG_RESIZER_H_
 #define PORTWICK_UI_FRAMEWORK_DIALOG_RESIZER_H_
 
+#include <QSize>
 #include <functional>
 #include <span>
-
-#include <QSize>
 
 #include "ui/framework/resize_table.h"
 
@@ -34,9 +33,8 @@ class DialogResizer {
   // (client coordinates), creates a size grip in the bottom-right corner of
   // `client` when `with_grip`, and makes the window's current size its
   // minimum size. Ids that `find_control` does not know are skipped.
-  DialogResizer(QWidget* window, QWidget* client,
-                std::span<const ResizeEntry> table, FindControl find_control,
-                bool with_grip = true);
+  DialogResizer(QWidget* window, QWidget* client, std::span<const ResizeEntry> table,
+                FindControl find_control, bool with_grip = true);
   DialogResizer(const DialogResizer&) = delete;
   DialogResizer& operator=(const DialogResizer&) = delete;
   ~DialogResizer();

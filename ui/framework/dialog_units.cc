@@ -6,8 +6,7 @@
 namespace portwick {
 
 namespace {
-constexpr char kAverageSample[] =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+constexpr char kAverageSample[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
 constexpr int kSampleLength = 52;
 }  // namespace
 
@@ -20,19 +19,13 @@ DialogBaseUnits BaseUnitsOf(const QFont& font) {
   return units;
 }
 
-int DialogUnitsToPixelsX(int x, const DialogBaseUnits& units) {
-  return x * units.cx / 4;
-}
+int DialogUnitsToPixelsX(int x, const DialogBaseUnits& units) { return x * units.cx / 4; }
 
-int DialogUnitsToPixelsY(int y, const DialogBaseUnits& units) {
-  return y * units.cy / 8;
-}
+int DialogUnitsToPixelsY(int y, const DialogBaseUnits& units) { return y * units.cy / 8; }
 
-QRect DialogUnitsToPixels(int x, int y, int width, int height,
-                          const DialogBaseUnits& units) {
+QRect DialogUnitsToPixels(int x, int y, int width, int height, const DialogBaseUnits& units) {
   return QRect(DialogUnitsToPixelsX(x, units), DialogUnitsToPixelsY(y, units),
-               DialogUnitsToPixelsX(width, units),
-               DialogUnitsToPixelsY(height, units));
+               DialogUnitsToPixelsX(width, units), DialogUnitsToPixelsY(height, units));
 }
 
 }  // namespace portwick

@@ -25,8 +25,7 @@ int DialogUnitsToPixelsY(int y, const DialogBaseUnits& units);
 
 // Converts a rectangle given as x, y, width, height in dialog units; each of
 // the four values is converted on its own.
-QRect DialogUnitsToPixels(int x, int y, int width, int height,
-                          const DialogBaseUnits& units);
+QRect DialogUnitsToPixels(int x, int y, int width, int height, const DialogBaseUnits& units);
 
 }  // namespace portwick
 

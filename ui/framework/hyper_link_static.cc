@@ -1,8 +1,5 @@
 #include "ui/framework/hyper_link_static.h"
 
-#include <memory>
-#include <utility>
-
 #include <QDesktopServices>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -11,6 +8,8 @@
 #include <QPalette>
 #include <QStyle>
 #include <QStyleOptionFocusRect>
+#include <memory>
+#include <utility>
 
 #include "ui/framework/template_dialog.h"
 
@@ -37,8 +36,7 @@ QColor DesktopVisitedLinkColor() {
   return PaletteColorOr(QPalette::LinkVisited, kDefaultVisitedColor);
 }
 
-HyperLinkStatic::HyperLinkStatic(const QString& label, const QUrl& target,
-                                 QWidget* parent)
+HyperLinkStatic::HyperLinkStatic(const QString& label, const QUrl& target, QWidget* parent)
     : QLabel(label, parent),
       target_(target),
       link_color_(DesktopLinkColor()),
@@ -57,26 +55,21 @@ HyperLinkStatic::HyperLinkStatic(const QString& label, const QUrl& target,
 
 HyperLinkStatic::~HyperLinkStatic() = default;
 
-HyperLinkStatic* HyperLinkStatic::FromLabel(TemplateDialog& dialog,
-                                            int control_id, const QUrl& target,
-                                            OpenUrlFunction open_url) {
+HyperLinkStatic* HyperLinkStatic::FromLabel(TemplateDialog& dialog, int control_id,
+                                            const QUrl& target, OpenUrlFunction open_url) {
   QLabel* label = dialog.Label(control_id);
   if (label == nullptr) return nullptr;
   auto link = std::make_unique<HyperLinkStatic>(label->text(), target);
   link->SetOpenUrl(std::move(open_url));
   link->setAlignment(label->alignment());
   link->setWordWrap(label->wordWrap());
-  return static_cast<HyperLinkStatic*>(
-      dialog.ReplaceControl(control_id, std::move(link)));
+  return static_cast<HyperLinkStatic*>(dialog.ReplaceControl(control_id, std::move(link)));
 }
 
-void HyperLinkStatic::SetOpenUrl(OpenUrlFunction open_url) {
-  open_url_ = std::move(open_url);
-}
+void HyperLinkStatic::SetOpenUrl(OpenUrlFunction open_url) { open_url_ = std::move(open_url); }
 
 bool HyperLinkStatic::Open() {
-  const bool opened =
-      open_url_ ? open_url_(target_) : QDesktopServices::openUrl(target_);
+  const bool opened = open_url_ ? open_url_(target_) : QDesktopServices::openUrl(target_);
   if (opened) {
     visited_ = true;
     ApplyColor();

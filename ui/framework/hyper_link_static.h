@@ -1,11 +1,10 @@
 #ifndef PORTWICK_UI_FRAMEWORK_HYPER_LINK_STATIC_H_
 #define PORTWICK_UI_FRAMEWORK_HYPER_LINK_STATIC_H_
 
-#include <functional>
-
 #include <QColor>
 #include <QLabel>
 #include <QUrl>
+#include <functional>
 
 namespace portwick {
 
@@ -31,15 +30,13 @@ class HyperLinkStatic : public QLabel {
   Q_OBJECT
 
  public:
-  HyperLinkStatic(const QString& label, const QUrl& target,
-                  QWidget* parent = nullptr);
+  HyperLinkStatic(const QString& label, const QUrl& target, QWidget* parent = nullptr);
   ~HyperLinkStatic() override;
 
   // Replaces label `control_id` of `dialog` by a link with the label's text
   // (TemplateDialog::ReplaceControl). Returns the link, or null when the
   // dialog has no label with that id.
-  static HyperLinkStatic* FromLabel(TemplateDialog& dialog, int control_id,
-                                    const QUrl& target,
+  static HyperLinkStatic* FromLabel(TemplateDialog& dialog, int control_id, const QUrl& target,
                                     OpenUrlFunction open_url = {});
 
   // An empty function restores QDesktopServices::openUrl.

@@ -19,8 +19,7 @@ QMenuBar* BuildMenuBar(std::span<const MenuTemplate> menus, QWidget* parent,
       QAction* action = menu->addAction(QString::fromUtf8(item.text));
       const int id = item.command_id;
       action->setData(id);
-      QObject::connect(action, &QAction::triggered, bar,
-                       [on_command, id]() { on_command(id); });
+      QObject::connect(action, &QAction::triggered, bar, [on_command, id]() { on_command(id); });
     }
   }
   return bar;

@@ -29,9 +29,7 @@ LayoutRect LayoutRect::FromQRect(const QRect& r) {
   return LayoutRect{r.x(), r.y(), r.x() + r.width(), r.y() + r.height()};
 }
 
-QRect LayoutRect::ToQRect() const {
-  return QRect(left, top, right - left, bottom - top);
-}
+QRect LayoutRect::ToQRect() const { return QRect(left, top, right - left, bottom - top); }
 
 void ResizeState::Reset(int client_width, int client_height) {
   entries_.clear();
@@ -54,8 +52,7 @@ void ResizeState::BeginGroup() {
 }
 
 void ResizeState::AddTableEntry(int id, uint32_t flags, const LayoutRect& rect) {
-  if (group_open_ &&
-      entries_.size() - group_start_ >= static_cast<size_t>(kMaxGroupEntries)) {
+  if (group_open_ && entries_.size() - group_start_ >= static_cast<size_t>(kMaxGroupEntries)) {
     // A full group is closed; the entry opens the next one.
     BeginGroup();
   }
@@ -75,9 +72,7 @@ void ResizeState::EndGroup() {
   if (count > 0) entries_[group_start_].group_count = static_cast<int>(count);
 }
 
-size_t ResizeState::GroupStartOf(size_t index) const {
-  return group_of_.at(index);
-}
+size_t ResizeState::GroupStartOf(size_t index) const { return group_of_.at(index); }
 
 LayoutRect ResizeState::Place(size_t index, const LayoutRect& current, int width,
                               int height) const {
@@ -100,8 +95,8 @@ LayoutRect ResizeState::Place(size_t index, const LayoutRect& current, int width
   return PlaceInGroup(entry.flags, entry.rect, current, bounds, dx, dy);
 }
 
-LayoutRect PlaceSingle(uint32_t flags, const LayoutRect& recorded,
-                       const LayoutRect& current, int dx, int dy) {
+LayoutRect PlaceSingle(uint32_t flags, const LayoutRect& recorded, const LayoutRect& current,
+                       int dx, int dy) {
   LayoutRect r = current;
   if (flags & (kSizeX | kMoveX)) {
     r.right = recorded.right + dx;
@@ -114,9 +109,8 @@ LayoutRect PlaceSingle(uint32_t flags, const LayoutRect& recorded,
   return r;
 }
 
-LayoutRect PlaceInGroup(uint32_t flags, const LayoutRect& recorded,
-                        const LayoutRect& current, const LayoutRect& bounds,
-                        int dx, int dy) {
+LayoutRect PlaceInGroup(uint32_t flags, const LayoutRect& recorded, const LayoutRect& current,
+                        const LayoutRect& bounds, int dx, int dy) {
   LayoutRect r = current;
   const int w = bounds.right - bounds.left;
   const int h = bounds.bottom - bounds.top;

@@ -1,20 +1,19 @@
 #ifndef PORTWICK_UI_FRAMEWORK_RESIZE_TABLE_H_
 #define PORTWICK_UI_FRAMEWORK_RESIZE_TABLE_H_
 
+#include <QRect>
 #include <cstdint>
 #include <span>
 #include <vector>
 
-#include <QRect>
-
 namespace portwick {
 
 // Flags of a ResizeTable entry.
-inline constexpr uint32_t kSizeX = 0x1;    // the right edge follows the window
-inline constexpr uint32_t kSizeY = 0x2;    // the bottom edge follows the window
-inline constexpr uint32_t kMoveX = 0x4;    // moves horizontally, keeps its width
-inline constexpr uint32_t kMoveY = 0x8;    // moves vertically, keeps its height
-inline constexpr uint32_t kRepaint = 0x10; // repainted after each layout
+inline constexpr uint32_t kSizeX = 0x1;     // the right edge follows the window
+inline constexpr uint32_t kSizeY = 0x2;     // the bottom edge follows the window
+inline constexpr uint32_t kMoveX = 0x4;     // moves horizontally, keeps its width
+inline constexpr uint32_t kMoveY = 0x8;     // moves vertically, keeps its height
+inline constexpr uint32_t kRepaint = 0x10;  // repainted after each layout
 // Marker flags (entries whose id is kResizeMarkerId).
 inline constexpr uint32_t kBeginGroup = 0x1000;
 inline constexpr uint32_t kEndGroup = 0x2000;
@@ -57,10 +56,10 @@ struct LayoutRect {
 // One control's entry in the resize state, taken at set-up.
 struct LayoutEntry {
   int id = 0;
-  uint32_t flags = 0;      // placement flags, kGripMark, and kBeginGroup on a
-                           // group's first entry
-  int group_count = 0;     // entries in the group (first entry only)
-  LayoutRect rect;         // rectangle in client coordinates at set-up
+  uint32_t flags = 0;   // placement flags, kGripMark, and kBeginGroup on a
+                        // group's first entry
+  int group_count = 0;  // entries in the group (first entry only)
+  LayoutRect rect;      // rectangle in client coordinates at set-up
 };
 
 // The resize state of one window: the layout list and the client size at
@@ -82,14 +81,12 @@ class ResizeState {
   // which `has_control(id)` is false are skipped. Groups hold at most
   // kMaxGroupEntries entries; a group left open is closed at the end.
   template <typename HasControl, typename RectOf>
-  void AddTable(std::span<const ResizeEntry> table, HasControl has_control,
-                RectOf rect_of);
+  void AddTable(std::span<const ResizeEntry> table, HasControl has_control, RectOf rect_of);
 
   // New rectangle of `index` for a client area of width x height, starting
   // from the control's `current` rectangle (edges of axes the entry does not
   // follow are kept). Entries without placement flags come back unchanged.
-  LayoutRect Place(size_t index, const LayoutRect& current, int width,
-                   int height) const;
+  LayoutRect Place(size_t index, const LayoutRect& current, int width, int height) const;
 
   // Index of the first entry of the group that `index` belongs to, or
   // `index` itself for a single entry.
@@ -113,18 +110,17 @@ class ResizeState {
 };
 
 // Placement of one entry that is not in a group, shifted by dx, dy.
-LayoutRect PlaceSingle(uint32_t flags, const LayoutRect& recorded,
-                       const LayoutRect& current, int dx, int dy);
+LayoutRect PlaceSingle(uint32_t flags, const LayoutRect& recorded, const LayoutRect& current,
+                       int dx, int dy);
 
 // Placement of one group member; `bounds` is the smallest rectangle holding
 // the recorded rectangles of the whole group, which stretches by dx, dy.
-LayoutRect PlaceInGroup(uint32_t flags, const LayoutRect& recorded,
-                        const LayoutRect& current, const LayoutRect& bounds,
-                        int dx, int dy);
+LayoutRect PlaceInGroup(uint32_t flags, const LayoutRect& recorded, const LayoutRect& current,
+                        const LayoutRect& bounds, int dx, int dy);
 
 template <typename HasControl, typename RectOf>
-void ResizeState::AddTable(std::span<const ResizeEntry> table,
-                           HasControl has_control, RectOf rect_of) {
+void ResizeState::AddTable(std::span<const ResizeEntry> table, HasControl has_control,
+                           RectOf rect_of) {
   for (const ResizeEntry& entry : table) {
     if (entry.id == kResizeMarkerId) {
       if (entry.flags & kBeginGroup) {

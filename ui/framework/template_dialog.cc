@@ -1,8 +1,5 @@
 #include "ui/framework/template_dialog.h"
 
-#include <utility>
-#include <vector>
-
 #include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -14,6 +11,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QResizeEvent>
+#include <utility>
+#include <vector>
 
 #include "ui/framework/centering.h"
 #include "ui/framework/dialog_resizer.h"
@@ -48,12 +47,10 @@ SizeType SizeTypeOf(Qt::WindowStates states) {
 
 }  // namespace
 
-TemplateDialog::TemplateDialog(const DialogTemplate& dialog_template,
-                               QWidget* parent)
+TemplateDialog::TemplateDialog(const DialogTemplate& dialog_template, QWidget* parent)
     : QDialog(parent) {
   setWindowTitle(QString::fromUtf8(dialog_template.caption));
-  if (dialog_template.font_family != nullptr ||
-      dialog_template.font_point_size > 0) {
+  if (dialog_template.font_family != nullptr || dialog_template.font_point_size > 0) {
     QFont dialog_font = font();
     if (dialog_template.font_family != nullptr) {
       dialog_font.setFamily(QString::fromUtf8(dialog_template.font_family));
@@ -93,13 +90,12 @@ void TemplateDialog::CreateControls(const DialogTemplate& dialog_template) {
   std::vector<QGroupBox*> group_boxes;
   for (const ControlTemplate& control : dialog_template.controls) {
     QWidget* widget = CreateControl(control);
-    widget->setGeometry(DialogUnitsToPixels(control.x, control.y, control.width,
-                                            control.height, base_units_));
+    widget->setGeometry(
+        DialogUnitsToPixels(control.x, control.y, control.width, control.height, base_units_));
     if (control.style & kStyleHidden) widget->setHidden(true);
     if (control.style & kStyleDisabled) widget->setEnabled(false);
     if (TakesFocus(control.kind)) {
-      widget->setFocusPolicy((control.style & kStyleTabStop) ? Qt::StrongFocus
-                                                             : Qt::ClickFocus);
+      widget->setFocusPolicy((control.style & kStyleTabStop) ? Qt::StrongFocus : Qt::ClickFocus);
       for (QLabel* label : pending_buddies) label->setBuddy(widget);
       pending_buddies.clear();
     } else {
@@ -129,8 +125,7 @@ void TemplateDialog::CreateControls(const DialogTemplate& dialog_template) {
 }
 
 QWidget* TemplateDialog::CreateControl(const ControlTemplate& control) {
-  const QString text =
-      control.text ? QString::fromUtf8(control.text) : QString();
+  const QString text = control.text ? QString::fromUtf8(control.text) : QString();
   const int id = control.id;
   switch (control.kind) {
     case ControlKind::kLabel: {
@@ -168,8 +163,7 @@ QWidget* TemplateDialog::CreateControl(const ControlTemplate& control) {
       auto* button = new QPushButton(text, client_);
       button->setDefault((control.style & kStyleDefaultButton) != 0);
       if (id != kNoControlId) {
-        connect(button, &QPushButton::clicked, this,
-                [this, id]() { RouteCommand(id); });
+        connect(button, &QPushButton::clicked, this, [this, id]() { RouteCommand(id); });
       }
       return button;
     }
@@ -180,8 +174,8 @@ QWidget* TemplateDialog::CreateControl(const ControlTemplate& control) {
     }
     case ControlKind::kIcon: {
       auto* icon = new QLabel(client_);
-      const QRect rect = DialogUnitsToPixels(control.x, control.y, control.width,
-                                             control.height, base_units_);
+      const QRect rect =
+          DialogUnitsToPixels(control.x, control.y, control.width, control.height, base_units_);
       const int extent = std::min(rect.width(), rect.height());
       icon->setPixmap(QIcon(text).pixmap(QSize(extent, extent)));
       icon->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -197,21 +191,15 @@ QWidget* TemplateDialog::Control(int id) const {
 }
 
 QLabel* TemplateDialog::Label(int id) const { return qobject_cast<QLabel*>(Control(id)); }
-QLineEdit* TemplateDialog::Edit(int id) const {
-  return qobject_cast<QLineEdit*>(Control(id));
-}
+QLineEdit* TemplateDialog::Edit(int id) const { return qobject_cast<QLineEdit*>(Control(id)); }
 QPlainTextEdit* TemplateDialog::OutputPane(int id) const {
   return qobject_cast<QPlainTextEdit*>(Control(id));
 }
-QCheckBox* TemplateDialog::CheckBox(int id) const {
-  return qobject_cast<QCheckBox*>(Control(id));
-}
+QCheckBox* TemplateDialog::CheckBox(int id) const { return qobject_cast<QCheckBox*>(Control(id)); }
 QPushButton* TemplateDialog::Button(int id) const {
   return qobject_cast<QPushButton*>(Control(id));
 }
-QGroupBox* TemplateDialog::GroupBox(int id) const {
-  return qobject_cast<QGroupBox*>(Control(id));
-}
+QGroupBox* TemplateDialog::GroupBox(int id) const { return qobject_cast<QGroupBox*>(Control(id)); }
 
 QAction* TemplateDialog::MenuAction(int command_id) const {
   if (menu_bar_ == nullptr) return nullptr;
@@ -250,8 +238,7 @@ QWidget* TemplateDialog::ReplaceControl(int id, std::unique_ptr<QWidget> widget)
   return replacement;
 }
 
-void TemplateDialog::EnableResizing(std::span<const ResizeEntry> table,
-                                    bool with_grip) {
+void TemplateDialog::EnableResizing(std::span<const ResizeEntry> table, bool with_grip) {
   setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
   resizer_ = std::make_unique<DialogResizer>(
       this, client_, table, [this](int id) { return Control(id); }, with_grip);

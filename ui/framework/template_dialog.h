@@ -1,11 +1,10 @@
 #ifndef PORTWICK_UI_FRAMEWORK_TEMPLATE_DIALOG_H_
 #define PORTWICK_UI_FRAMEWORK_TEMPLATE_DIALOG_H_
 
+#include <QDialog>
 #include <map>
 #include <memory>
 #include <span>
-
-#include <QDialog>
 
 #include "ui/framework/command_map.h"
 #include "ui/framework/dialog_template.h"
@@ -48,8 +47,7 @@ class TemplateDialog : public QDialog {
   Q_OBJECT
 
  public:
-  explicit TemplateDialog(const DialogTemplate& dialog_template,
-                          QWidget* parent = nullptr);
+  explicit TemplateDialog(const DialogTemplate& dialog_template, QWidget* parent = nullptr);
   TemplateDialog(const TemplateDialog&) = delete;
   TemplateDialog& operator=(const TemplateDialog&) = delete;
   ~TemplateDialog() override;
@@ -114,8 +112,8 @@ class TemplateDialog : public QDialog {
 
   DialogBaseUnits base_units_;
   CommandMap commands_;
-  QMenuBar* menu_bar_ = nullptr;  // owned by this dialog (Qt parent)
-  QWidget* client_ = nullptr;     // owned by this dialog (Qt parent)
+  QMenuBar* menu_bar_ = nullptr;      // owned by this dialog (Qt parent)
+  QWidget* client_ = nullptr;         // owned by this dialog (Qt parent)
   std::map<int, QWidget*> controls_;  // children of client_
   std::unique_ptr<DialogResizer> resizer_;
   bool window_destroyed_ = false;
