@@ -1,3 +1,9 @@
+#include "app/gui_startup.h"
+
+#include <gtest/gtest.h>
+
+#include <QTimer>
+#include <QWidget>
 #include <cstdlib>
 #include <memory>
 #include <optional>
@@ -5,13 +11,7 @@
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
-#include <QTimer>
-#include <QWidget>
-
 #include "app/command_line.h"
-#include "app/gui_startup.h"
 #include "app/loop_registry.h"
 #include "app/message_loop.h"
 
@@ -30,8 +30,7 @@ struct WindowLog {
 // posts `quit_code` as a closing command would.
 class FakeWindow : public GuiWindow {
  public:
-  FakeWindow(const ProxySettings& settings, WindowLog* log, bool create_ok,
-             int quit_code)
+  FakeWindow(const ProxySettings& settings, WindowLog* log, bool create_ok, int quit_code)
       : log_(log), create_ok_(create_ok), quit_code_(quit_code) {
     log_->settings = settings;
     log_->events.push_back("construct");
@@ -91,10 +90,9 @@ class GuiStartupTest : public ::testing::Test {
 TEST_F(GuiStartupTest, RunsTheWindowAndReturnsTheClosingCommand) {
   for (int code : {1, 2, 57665}) {
     log_ = WindowLog{};
-    EXPECT_EQ(Run({"--source=1234", "--destination=example.org:80"}, true, true, code),
-              code);
-    EXPECT_EQ(log_.events, (std::vector<std::string>{"construct", "create", "show",
-                                                     "quit", "destroy"}));
+    EXPECT_EQ(Run({"--source=1234", "--destination=example.org:80"}, true, true, code), code);
+    EXPECT_EQ(log_.events,
+              (std::vector<std::string>{"construct", "create", "show", "quit", "destroy"}));
     ASSERT_TRUE(log_.settings.has_value());
     EXPECT_EQ(log_.settings->local_port, 1234);
     EXPECT_EQ(log_.settings->remote_host, "example.org");

@@ -1,11 +1,11 @@
+#include "app/loop_registry.h"
+
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <mutex>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
-
-#include "app/loop_registry.h"
 
 namespace portwick {
 namespace {

@@ -1,7 +1,4 @@
-#include <chrono>
-#include <functional>
-#include <string>
-#include <vector>
+#include "app/message_loop.h"
 
 #include <gtest/gtest.h>
 
@@ -16,8 +13,10 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWidget>
-
-#include "app/message_loop.h"
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
 
 namespace portwick {
 namespace {
@@ -154,8 +153,8 @@ TEST_F(LoopWindowTest, IdleRunsOnceAfterKeyOrClickNotAfterMovesPaintsOrTimers) {
 
   EXPECT_EQ(loop_.Run(), 7);
   EXPECT_FALSE(guard.fired());
-  EXPECT_EQ(log_, (std::vector<std::string>{"idle", "move", "paint", "timer", "key",
-                                            "idle", "click", "idle", "move again"}));
+  EXPECT_EQ(log_, (std::vector<std::string>{"idle", "move", "paint", "timer", "key", "idle",
+                                            "click", "idle", "move again"}));
   EXPECT_EQ(edit_->text(), "a");
 }
 
@@ -200,8 +199,7 @@ TEST_F(LoopWindowTest, FiltersSeeEventsFirstAndMayConsumeThem) {
   EXPECT_EQ(loop_.current_message().event, nullptr);
   // Consumed presses never reached the filter added before the eater; the
   // releases did.
-  EXPECT_EQ(std::count(log_.begin(), log_.end(), "passes"),
-            static_cast<long>(ignored.size()) - 3);
+  EXPECT_EQ(std::count(log_.begin(), log_.end(), "passes"), static_cast<long>(ignored.size()) - 3);
 }
 
 TEST_F(LoopWindowTest, ModalLoopsRunWithoutFiltersAndIdleHandlers) {

@@ -48,17 +48,15 @@ TEST(DetachedThreadTest, FinishedThreadRunsTheNextTaskAndEndsWhenQuiet) {
 
 TEST(DetachedThreadTest, TaskIsDestroyedOnItsThreadBeforeTheThreadIsReused) {
   struct Probe {
-    explicit Probe(std::thread::id* destroyed_on) : destroyed_on(destroyed_on) {}
+    explicit Probe(std::thread::id* where) : destroyed_on(where) {}
     ~Probe() { *destroyed_on = std::this_thread::get_id(); }
     std::thread::id* destroyed_on;
   };
   std::thread::id ran_on;
   std::thread::id destroyed_on;
-  ASSERT_TRUE(StartDetachedThread(
-      MakeTask([probe = std::make_shared<Probe>(&destroyed_on), &ran_on] {
-        ran_on = std::this_thread::get_id();
-      }),
-      kTestStackSize));
+  ASSERT_TRUE(StartDetachedThread(MakeTask([probe = std::make_shared<Probe>(&destroyed_on),
+                                            &ran_on] { ran_on = std::this_thread::get_id(); }),
+                                  kTestStackSize));
   // Once the thread is idle again, its task (and what the task held) is gone.
   ASSERT_TRUE(testing::WaitUntil([] { return IdleThreadCount(kTestStackSize) >= 1; }));
   EXPECT_EQ(destroyed_on, ran_on);

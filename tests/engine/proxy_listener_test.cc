@@ -7,8 +7,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstring>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>

@@ -1,6 +1,5 @@
 #include "recording_sink.h"
 
-
 namespace portwick::testing {
 
 void RecordingSink::Write(LogCall& call, const char* data, int32_t length) {

@@ -34,9 +34,9 @@ constexpr int32_t kBuf = RelayPump::kBufferSize;
 class ScriptedIo : public SocketIo {
  public:
   std::deque<std::string> chunks;
-  ssize_t final_recv = 0;           // after the chunks: 0 or -errno
-  size_t max_send = SIZE_MAX;       // bytes accepted per Send call
-  size_t fail_after = SIZE_MAX;     // Send fails once this many were sent
+  ssize_t final_recv = 0;        // after the chunks: 0 or -errno
+  size_t max_send = SIZE_MAX;    // bytes accepted per Send call
+  size_t fail_after = SIZE_MAX;  // Send fails once this many were sent
   std::vector<std::string>* events = nullptr;
   std::mutex* events_mutex = nullptr;
 
@@ -151,9 +151,9 @@ TEST_F(RelayPumpTest, PassThroughForwardsEachReceiveAsOneZeroTerminatedRecord) {
   RunPump(std::make_unique<PassThroughFramer>(), HandleFor(&sink));
 
   const std::string big = Body(25000, 3);
-  const std::vector<std::string> expected = {with_zeros, Body(kBuf, 2), "x",
-                                             big.substr(0, kBuf), big.substr(kBuf, kBuf),
-                                             big.substr(2 * kBuf)};
+  const std::vector<std::string> expected = {
+      with_zeros,          Body(kBuf, 2),          "x",
+      big.substr(0, kBuf), big.substr(kBuf, kBuf), big.substr(2 * kBuf)};
   EXPECT_EQ(sink.records(), expected);
   EXPECT_EQ(io_.sent, Concat(expected));
   EXPECT_EQ(sink.missing_terminators(), 0);
@@ -197,9 +197,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         FramingCase{"SeveralMessagesInOneReceive", {"a\nbb\nccc\n"}, {"a\n", "bb\n", "ccc\n"}},
         FramingCase{"MessageSplitOverReceives", {"ab", "c\nd", "e\n"}, {"abc\n", "de\n"}},
-        FramingCase{"ContinuationAcrossFullBuffers",
-                    {kLong + "\nx\n"},
-                    {kLong + "\n", "x\n"}},
+        FramingCase{"ContinuationAcrossFullBuffers", {kLong + "\nx\n"}, {kLong + "\n", "x\n"}},
         // The partial message after "m1\n" reaches the buffer's end; it is
         // moved to the front and completed by later receives.
         FramingCase{"PartialMessageReachingBufferEnd",
@@ -207,7 +205,7 @@ INSTANTIATE_TEST_SUITE_P(
                     {"m1\n", kPartialTail + "abc\n"}},
         FramingCase{"IncompleteTailAtEndOfStream", {"abc\nde"}, {"abc\n", "de"}},
         FramingCase{"IncompleteTailAfterFullBuffers", {kLong}, {kLong}}),
-    [](const ::testing::TestParamInfo<FramingCase>& info) { return info.param.name; });
+    [](const ::testing::TestParamInfo<FramingCase>& test) { return test.param.name; });
 
 TEST_F(RelayPumpTest, PartialMessageAtBufferEndLeavesRoomForTheNextReceive) {
   io_.chunks = {"m1\n" + kPartialTail, "abc\n"};
@@ -229,9 +227,8 @@ TEST_F(RelayPumpTest, SinkCallsFollowTheCallingOrderAroundEachSend) {
   RecordingSink sink(&events, &events_mutex);
   RunPump(std::make_unique<PassThroughFramer>(), HandleFor(&sink));
 
-  const std::vector<std::string> expected = {
-      "recv", "Write 3", "OutputLength", "OutputData", "send 2", "send 1", "ReleaseOutput",
-      "recv"};
+  const std::vector<std::string> expected = {"recv",   "Write 3", "OutputLength",  "OutputData",
+                                             "send 2", "send 1",  "ReleaseOutput", "recv"};
   EXPECT_EQ(events, expected);
 }
 

@@ -68,7 +68,8 @@ TEST(SocketOpsTest, ShutdownWakesABlockedAccept) {
   Socket listener(sockets::CreateTcpSocket());
   ASSERT_EQ(sockets::BindLoopback(listener.fd(), 0), 0);
   ASSERT_EQ(sockets::Listen(listener.fd(), 5), 0);
-  auto acceptor = std::async(std::launch::async, [fd = listener.fd()] { return sockets::Accept(fd); });
+  auto acceptor =
+      std::async(std::launch::async, [fd = listener.fd()] { return sockets::Accept(fd); });
   ASSERT_TRUE(testing::WaitUntil([&] {
     sockets::ShutdownBoth(listener.fd());
     return acceptor.wait_for(std::chrono::milliseconds(5)) == std::future_status::ready;

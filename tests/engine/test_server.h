@@ -54,8 +54,7 @@ bool SendBytes(int fd, std::string_view data);
 
 // Reads until `count` bytes have come (never more), the stream ends, or the
 // deadline.
-ReadResult ReadExactly(int fd, size_t count,
-                       std::chrono::milliseconds deadline = kDeadline);
+ReadResult ReadExactly(int fd, size_t count, std::chrono::milliseconds deadline = kDeadline);
 // Reads until the stream ends (end-of-stream or error) or the deadline.
 ReadResult ReadUntilEnd(int fd, std::chrono::milliseconds deadline = kDeadline);
 

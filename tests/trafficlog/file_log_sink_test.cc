@@ -181,7 +181,7 @@ TEST_P(FileSinkTest, ConcurrentWritersLoseAndInterleaveNothing) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, FileSinkTest, ::testing::ValuesIn(kKinds),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& test) { return std::string(test.param.name); });
 
 // The queued sink opens the file once for all records it delivers together,
 // not once per record.

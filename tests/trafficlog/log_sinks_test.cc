@@ -211,7 +211,7 @@ TEST_P(ReleaseWhileRelayingTest, NothingIsLostTornOrDoubled) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, ReleaseWhileRelayingTest, ::testing::Bool(),
-                         [](const auto& info) { return info.param ? "Sync" : "Queued"; });
+                         [](const auto& test) { return test.param ? "Sync" : "Queued"; });
 
 // A synchronous pane delivery waits for the owner thread; releasing must
 // serve it instead of waiting forever.

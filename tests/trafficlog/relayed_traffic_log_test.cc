@@ -257,7 +257,7 @@ TEST_P(RelayedTrafficLogTest, ReleasingTheSinksWhileSessionsRelayEndsThemCleanly
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, RelayedTrafficLogTest, ::testing::Bool(),
-                         [](const auto& info) { return info.param ? "Sync" : "Queued"; });
+                         [](const auto& test) { return test.param ? "Sync" : "Queued"; });
 
 }  // namespace
 }  // namespace portwick

@@ -11,13 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "counting_module.h"
 #include "ui/framework/centering.h"
 #include "ui/framework/dialog_units.h"
 #include "ui/framework/hyper_link_static.h"
 #include "ui/framework/template_dialog.h"
 #include "ui/version_reader.h"
-
-#include "counting_module.h"
 
 namespace portwick {
 namespace {

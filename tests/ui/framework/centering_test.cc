@@ -1,10 +1,11 @@
+#include "ui/framework/centering.h"
+
 #include <gtest/gtest.h>
 
 #include <QGuiApplication>
 #include <QScreen>
 
 #include "test_dialogs.h"
-#include "ui/framework/centering.h"
 #include "ui/framework/template_dialog.h"
 
 namespace portwick {

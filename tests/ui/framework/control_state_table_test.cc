@@ -1,12 +1,12 @@
-#include <utility>
-#include <vector>
+#include "ui/framework/control_state_table.h"
 
 #include <gtest/gtest.h>
 
 #include <QPushButton>
+#include <utility>
+#include <vector>
 
 #include "test_dialogs.h"
-#include "ui/framework/control_state_table.h"
 #include "ui/framework/template_dialog.h"
 
 namespace portwick {
@@ -24,7 +24,7 @@ TEST(ControlStateTableTest, RecordsChangesAndAppliesThemOnce) {
   ControlStateTable table({10, 20, 30});
   EXPECT_FALSE(table.pending());
 
-  table.SetControlEnabled(10, true);  // already enabled: nothing to do
+  table.SetControlEnabled(10, true);   // already enabled: nothing to do
   table.SetControlEnabled(99, false);  // unknown id: ignored
   EXPECT_FALSE(table.pending());
   EXPECT_TRUE(ApplyAndRecord(table).empty());
@@ -55,7 +55,7 @@ TEST(ControlStateTableTest, AppliesToTheDialogsControls) {
   TemplateDialog dialog(SampleDialogTemplate());
   ControlStateTable table({kGoButton, kOtherButton, 4242});
   table.SetControlEnabled(kGoButton, false);
-  table.SetControlEnabled(4242, false);  // in the table, not in the dialog
+  table.SetControlEnabled(4242, false);                // in the table, not in the dialog
   EXPECT_TRUE(dialog.Button(kGoButton)->isEnabled());  // not before idle
   table.Apply(dialog);
   EXPECT_FALSE(dialog.Button(kGoButton)->isEnabled());

@@ -1,4 +1,4 @@
-#include <string>
+#include "ui/framework/data_exchange.h"
 
 #include <gtest/gtest.h>
 
@@ -7,9 +7,9 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTest>
+#include <string>
 
 #include "test_dialogs.h"
-#include "ui/framework/data_exchange.h"
 #include "ui/framework/template_dialog.h"
 
 namespace portwick {
@@ -151,9 +151,9 @@ TEST_F(DataExchangeTest, FirstFailingPairBeepsTakesFocusAndStops) {
   EXPECT_FALSE(ExchangePairs(dialog_, pairs, ExchangeDirection::kRead));
   EXPECT_EQ(beeps_, 1);
   EXPECT_EQ(QApplication::focusWidget(), dialog_.Edit(kNumberEdit));
-  EXPECT_EQ(name, "typed");       // before the failure: read
-  EXPECT_EQ(number, 0);           // the failing pair stores 0
-  EXPECT_EQ(option, 0);           // after it: untouched
+  EXPECT_EQ(name, "typed");  // before the failure: read
+  EXPECT_EQ(number, 0);      // the failing pair stores 0
+  EXPECT_EQ(option, 0);      // after it: untouched
   EXPECT_EQ(pane, "pane before");
 
   // One pair alone.

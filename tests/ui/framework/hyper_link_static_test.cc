@@ -1,13 +1,13 @@
-#include <vector>
+#include "ui/framework/hyper_link_static.h"
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QPalette>
 #include <QTest>
+#include <vector>
 
 #include "test_dialogs.h"
-#include "ui/framework/hyper_link_static.h"
 #include "ui/framework/template_dialog.h"
 
 namespace portwick {
@@ -18,11 +18,10 @@ using namespace portwick::testing;
 class HyperLinkStaticTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    link_ = HyperLinkStatic::FromLabel(dialog_, kCaption, target_,
-                                       [this](const QUrl& url) {
-                                         opened_.push_back(url);
-                                         return open_result_;
-                                       });
+    link_ = HyperLinkStatic::FromLabel(dialog_, kCaption, target_, [this](const QUrl& url) {
+      opened_.push_back(url);
+      return open_result_;
+    });
     ASSERT_NE(link_, nullptr);
     dialog_.show();
     dialog_.activateWindow();

@@ -1,9 +1,8 @@
-#include <map>
-
 #include <gtest/gtest.h>
 
 #include <QSizeGrip>
 #include <QTest>
+#include <map>
 
 #include "test_dialogs.h"
 #include "ui/framework/dialog_resizer.h"
@@ -21,18 +20,18 @@ TEST(MulDivTest, RoundsHalvesAwayFromZeroAndGuardsEdges) {
     int number, numerator, denominator, expected;
   };
   const Case cases[] = {
-      {10, 3, 4, 8},            // 7.5 -> 8
-      {10, 5, 4, 13},           // 12.5 -> 13
-      {-10, 3, 4, -8},          // -7.5 -> -8
+      {10, 3, 4, 8},    // 7.5 -> 8
+      {10, 5, 4, 13},   // 12.5 -> 13
+      {-10, 3, 4, -8},  // -7.5 -> -8
       {10, -3, 4, -8},
       {10, 3, -4, -8},
       {-10, -3, -4, -8},
-      {7, 1, 3, 2},             // 2.33 -> 2
-      {5, 1, 3, 2},             // 1.67 -> 2
+      {7, 1, 3, 2},  // 2.33 -> 2
+      {5, 1, 3, 2},  // 1.67 -> 2
       {0, 123, 7, 0},
-      {1, 1, 0, -1},            // division by zero
-      {50, 131, 100, 66},       // 65.5 -> 66
-      {65536, 65536, 2, -1},    // 2^31 does not fit
+      {1, 1, 0, -1},          // division by zero
+      {50, 131, 100, 66},     // 65.5 -> 66
+      {65536, 65536, 2, -1},  // 2^31 does not fit
       {-65536, 65536, 2, -2147483647 - 1},
       {2147483647, 2147483647, 2147483647, 2147483647},  // 64-bit product
   };
@@ -60,8 +59,7 @@ TEST(ResizePlacementTest, SingleEntriesFollowByDeltas) {
       {0, current},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(PlaceSingle(c.flags, recorded, current, 17, 5), c.expected)
-        << "flags " << c.flags;
+    EXPECT_EQ(PlaceSingle(c.flags, recorded, current, 17, 5), c.expected) << "flags " << c.flags;
   }
 }
 
@@ -89,18 +87,16 @@ TEST(ResizePlacementTest, GroupMembersScaleAboutTheGroupCorner) {
 
 TEST(ResizeStateTest, BuildsGroupsFromTheTable) {
   const std::map<int, LayoutRect> rects = {
-      {1, {0, 0, 10, 10}}, {2, {20, 0, 40, 10}}, {3, {50, 0, 60, 10}},
-      {4, {0, 50, 100, 90}}};
+      {1, {0, 0, 10, 10}}, {2, {20, 0, 40, 10}}, {3, {50, 0, 60, 10}}, {4, {0, 50, 100, 90}}};
   const ResizeEntry table[] = {
-      kResizeBeginGroup, {1, kSizeX}, {99, kSizeX}, {2, kMoveX}, kResizeEndGroup,
-      {3, kMoveX | 0x80000},  // unknown bits are dropped
+      kResizeBeginGroup, {1, kSizeX},          {99, kSizeX},
+      {2, kMoveX},       kResizeEndGroup,      {3, kMoveX | 0x80000},  // unknown bits are dropped
       kResizeBeginGroup, {4, kSizeX | kSizeY}, kResizeEndGroup,
       kResizeEndOfTable, {1, kMoveY}};  // nothing after the end entry
   ResizeState state;
   state.Reset(200, 100);
   state.AddTable(
-      table, [&](int id) { return rects.count(id) != 0; },
-      [&](int id) { return rects.at(id); });
+      table, [&](int id) { return rects.count(id) != 0; }, [&](int id) { return rects.at(id); });
 
   const auto& entries = state.entries();
   ASSERT_EQ(entries.size(), 4u);
@@ -149,11 +145,10 @@ class DialogResizeTest : public ::testing::Test {
 
   QRect Now(int id) const { return dialog_.Control(id)->geometry(); }
 
-  static constexpr int kIds[] = {testing::kNameEdit,    testing::kNumberEdit,
-                                 testing::kOptionBox,   testing::kGoButton,
-                                 testing::kPane,        testing::kFrame,
-                                 testing::kBrowseButton, testing::kHiddenButton,
-                                 testing::kCaption,     testing::kOtherButton};
+  static constexpr int kIds[] = {
+      testing::kNameEdit, testing::kNumberEdit, testing::kOptionBox,    testing::kGoButton,
+      testing::kPane,     testing::kFrame,      testing::kBrowseButton, testing::kHiddenButton,
+      testing::kCaption,  testing::kOtherButton};
   TemplateDialog dialog_{SampleDialogTemplate()};
   QSize initial_size_;
   std::map<int, QRect> initial_;

@@ -1,5 +1,4 @@
-#include <memory>
-#include <vector>
+#include "ui/framework/template_dialog.h"
 
 #include <gtest/gtest.h>
 
@@ -14,10 +13,11 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <memory>
+#include <vector>
 
 #include "test_dialogs.h"
 #include "ui/framework/dialog_units.h"
-#include "ui/framework/template_dialog.h"
 
 namespace portwick {
 namespace {
@@ -137,8 +137,7 @@ TEST_F(TemplateDialogTest, ButtonsCheckBoxesAndMenuItemsRouteTheirIds) {
   dialog_.MenuAction(kMenuQuit)->trigger();
   dialog_.MenuAction(kMenuGo)->trigger();
   dialog_.SendCommand(kGoButton);
-  EXPECT_EQ(commands_,
-            (std::vector<int>{kOtherButton, kOptionBox, kMenuQuit, kMenuGo, kGoButton}));
+  EXPECT_EQ(commands_, (std::vector<int>{kOtherButton, kOptionBox, kMenuQuit, kMenuGo, kGoButton}));
   EXPECT_EQ(dialog_.menu_bar()->actions().at(0)->menu()->actions().size(), 3);
 }
 
@@ -188,11 +187,10 @@ TEST_F(TemplateDialogTest, TabOrderIsTemplateOrder) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     visited.push_back(QApplication::focusWidget());
   }
-  const std::vector<QWidget*> expected{
-      dialog_.Edit(kNameEdit),     dialog_.Button(kBrowseButton),
-      dialog_.Edit(kNumberEdit),   dialog_.CheckBox(kOptionBox),
-      dialog_.OutputPane(kPane),   dialog_.Button(kGoButton),
-      dialog_.Button(kOtherButton)};
+  const std::vector<QWidget*> expected{dialog_.Edit(kNameEdit),     dialog_.Button(kBrowseButton),
+                                       dialog_.Edit(kNumberEdit),   dialog_.CheckBox(kOptionBox),
+                                       dialog_.OutputPane(kPane),   dialog_.Button(kGoButton),
+                                       dialog_.Button(kOtherButton)};
   EXPECT_EQ(visited, expected);
 }
 
@@ -215,9 +213,8 @@ TEST(TemplateDialogModalTest, UnhandledOkAndCancelEndTheDialog) {
     EXPECT_EQ(dialog.exec(), command);
   }
   TemplateDialog dialog(SampleDialogTemplate());
-  QTimer::singleShot(0, &dialog, [&dialog]() {
-    QTest::keyClick(dialog.Edit(kNameEdit), Qt::Key_Escape);
-  });
+  QTimer::singleShot(0, &dialog,
+                     [&dialog]() { QTest::keyClick(dialog.Edit(kNameEdit), Qt::Key_Escape); });
   EXPECT_EQ(dialog.exec(), kCommandCancel);
 }
 

@@ -20,7 +20,8 @@ constexpr ControlTemplate kControls[] = {
     {ControlKind::kCheckBox, kOptionBox, "Option", kStyleTabStop, 10, 50, 60, 10},
     {ControlKind::kLabel, kCaption, "Caption", 0, 10, 66, 60, 8},
     {ControlKind::kOutputPane, kPane, "", kStyleTabStop, 7, 80, 220, 60},
-    {ControlKind::kPushButton, kGoButton, "Go", kStyleTabStop | kStyleDefaultButton, 235, 7, 50, 14},
+    {ControlKind::kPushButton, kGoButton, "Go", kStyleTabStop | kStyleDefaultButton, 235, 7, 50,
+     14},
     {ControlKind::kPushButton, kOtherButton, "Other", kStyleTabStop, 235, 25, 50, 14},
     {ControlKind::kPushButton, kHiddenButton, "Hidden", kStyleHidden, 235, 43, 50, 14},
     {ControlKind::kGroupBox, kFrame, "Frame", 0, 5, 2, 215, 30},
@@ -35,18 +36,9 @@ constexpr DialogTemplate kSample{
 };
 
 constexpr ResizeEntry kResize[] = {
-    kResizeBeginGroup,
-    {kFrame, kSizeX},
-    {kNameEdit, kSizeX},
-    {kBrowseButton, kMoveX},
-    kResizeEndGroup,
-    {kGoButton, kMoveX},
-    {kOtherButton, kMoveX},
-    {kHiddenButton, kMoveX},
-    kResizeBeginGroup,
-    {kPane, kSizeX | kSizeY},
-    kResizeEndGroup,
-    kResizeEndOfTable,
+    kResizeBeginGroup, {kFrame, kSizeX},         {kNameEdit, kSizeX},    {kBrowseButton, kMoveX},
+    kResizeEndGroup,   {kGoButton, kMoveX},      {kOtherButton, kMoveX}, {kHiddenButton, kMoveX},
+    kResizeBeginGroup, {kPane, kSizeX | kSizeY}, kResizeEndGroup,        kResizeEndOfTable,
 };
 
 }  // namespace

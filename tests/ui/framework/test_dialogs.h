@@ -13,12 +13,12 @@ namespace portwick::testing {
 inline constexpr int kNameEdit = 100;
 inline constexpr int kNumberEdit = 101;
 inline constexpr int kOptionBox = 102;
-inline constexpr int kGoButton = 103;   // default button
+inline constexpr int kGoButton = 103;  // default button
 inline constexpr int kPane = 104;
 inline constexpr int kFrame = 105;
 inline constexpr int kBrowseButton = 106;
 inline constexpr int kHiddenButton = 107;
-inline constexpr int kCaption = 108;    // label with an id
+inline constexpr int kCaption = 108;  // label with an id
 inline constexpr int kOtherButton = 109;
 inline constexpr int kMenuGo = 3001;
 inline constexpr int kMenuQuit = 3002;
