@@ -4,12 +4,12 @@
 
 namespace portwick {
 
-std::mutex& ModuleLock() {
-  static std::mutex lock;
+Mutex& ModuleLock() {
+  static Mutex lock;
   return lock;
 }
 
-LoopRegistry::LoopRegistry(std::mutex& lock) : lock_(lock) {}
+LoopRegistry::LoopRegistry(Mutex& lock) : lock_(lock) {}
 
 LoopRegistry& LoopRegistry::Global() {
   static LoopRegistry registry(ModuleLock());
@@ -18,14 +18,14 @@ LoopRegistry& LoopRegistry::Global() {
 
 bool LoopRegistry::Add(std::thread::id thread, MessageLoop* loop) {
   if (loop == nullptr) return false;
-  std::lock_guard<std::mutex> hold(lock_);
+  MutexLock hold(&lock_);
   keys_.push_back(thread);
   values_.push_back(loop);
   return true;
 }
 
 bool LoopRegistry::Remove(std::thread::id thread) {
-  std::lock_guard<std::mutex> hold(lock_);
+  MutexLock hold(&lock_);
   auto it = std::find(keys_.begin(), keys_.end(), thread);
   if (it == keys_.end()) return false;
   const auto index = it - keys_.begin();
@@ -35,14 +35,14 @@ bool LoopRegistry::Remove(std::thread::id thread) {
 }
 
 MessageLoop* LoopRegistry::Lookup(std::thread::id thread) const {
-  std::lock_guard<std::mutex> hold(lock_);
+  MutexLock hold(&lock_);
   auto it = std::find(keys_.begin(), keys_.end(), thread);
   if (it == keys_.end()) return nullptr;
   return values_[it - keys_.begin()];
 }
 
 size_t LoopRegistry::size() const {
-  std::lock_guard<std::mutex> hold(lock_);
+  MutexLock hold(&lock_);
   return keys_.size();
 }
 

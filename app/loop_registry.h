@@ -1,18 +1,17 @@
 #ifndef PORTWICK_APP_LOOP_REGISTRY_H_
 #define PORTWICK_APP_LOOP_REGISTRY_H_
 
-#include <mutex>
 #include <thread>
 #include <vector>
 
-#include "engine/thread_annotations.h"
+#include "base/mutex.h"
 
 namespace portwick {
 
 class MessageLoop;
 
 // The process-wide module lock. It guards the process's LoopRegistry.
-std::mutex& ModuleLock();
+Mutex& ModuleLock();
 
 // Maps thread ids to their message loops: two parallel vectors that grow and
 // shrink by one entry per add or remove; lookup finds the first equal key.
@@ -21,7 +20,7 @@ std::mutex& ModuleLock();
 class LoopRegistry {
  public:
   // A registry guarded by `lock`, which must outlive it.
-  explicit LoopRegistry(std::mutex& lock);
+  explicit LoopRegistry(Mutex& lock);
   LoopRegistry(const LoopRegistry&) = delete;
   LoopRegistry& operator=(const LoopRegistry&) = delete;
 
@@ -38,7 +37,7 @@ class LoopRegistry {
   size_t size() const LOCKS_EXCLUDED(lock_);
 
  private:
-  std::mutex& lock_;
+  Mutex& lock_;
   std::vector<std::thread::id> keys_ GUARDED_BY(lock_);
   std::vector<MessageLoop*> values_ GUARDED_BY(lock_);
 };

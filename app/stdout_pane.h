@@ -1,9 +1,7 @@
 #ifndef PORTWICK_APP_STDOUT_PANE_H_
 #define PORTWICK_APP_STDOUT_PANE_H_
 
-#include <mutex>
-
-#include "engine/thread_annotations.h"
+#include "base/mutex.h"
 #include "trafficlog/output_pane.h"
 
 namespace portwick {
@@ -25,12 +23,8 @@ class StdoutPane : public OutputPane {
 
  private:
   const int fd_;
-  std::mutex mutex_;  // held for a whole text, so that texts don't interleave
+  Mutex mutex_;  // held for a whole text, so that texts don't interleave
 };
-
-// Writes all `size` bytes to `fd`, going on after partial writes and EINTR.
-// Returns false when a write fails.
-bool WriteFully(int fd, const char* data, size_t size);
 
 }  // namespace portwick
 

@@ -3,14 +3,12 @@
 #include <pthread.h>
 
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <new>
 #include <utility>
 #include <vector>
 
-#include "engine/no_destructor.h"
-#include "engine/thread_annotations.h"
+#include "base/mutex.h"
+#include "base/no_destructor.h"
 
 namespace portwick {
 
@@ -24,7 +22,8 @@ constexpr std::chrono::seconds kIdleLinger{2};
 
 // A started thread between two tasks. Lives on the thread's own stack.
 struct Worker {
-  std::condition_variable wake;
+  explicit Worker(Mutex* pool_mutex) : wake(pool_mutex) {}
+  CondVar wake;
   std::unique_ptr<ThreadTask> task;  // guarded by the pool's mutex once pooled
 };
 
@@ -35,9 +34,12 @@ class IdleThreads {
   IdleThreads() = default;
 
   size_t Count(size_t stack_size) LOCKS_EXCLUDED(mutex_) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(&mutex_);
     return IdleOf(stack_size).size();
   }
+
+  // Guards every pooled Worker's task.
+  Mutex* mutex() RETURN_CAPABILITY(mutex_) { return &mutex_; }
 
   static IdleThreads& Instance() {
     static NoDestructor<IdleThreads> instance;
@@ -47,25 +49,30 @@ class IdleThreads {
   // Gives `task` to an idle thread of that stack size; false (task untouched)
   // when there is none.
   bool Hand(std::unique_ptr<ThreadTask>& task, size_t stack_size) LOCKS_EXCLUDED(mutex_) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(&mutex_);
     std::vector<Worker*>& idle = IdleOf(stack_size);
     if (idle.empty()) return false;
     Worker* worker = idle.back();
     idle.pop_back();
     worker->task = std::move(task);
-    worker->wake.notify_one();
+    worker->wake.Signal();
     return true;
   }
 
   // Called by a thread whose task is done: waits up to kIdleLinger for the
   // next one. Returns it, or null when the thread should end.
   std::unique_ptr<ThreadTask> AwaitNext(Worker* self, size_t stack_size) LOCKS_EXCLUDED(mutex_) {
-    std::unique_lock<std::mutex> lock(mutex_);
+    MutexLock lock(&mutex_);
     std::vector<Worker*>& idle = IdleOf(stack_size);
     idle.push_back(self);
-    if (!self->wake.wait_for(lock, kIdleLinger, [self] { return self->task != nullptr; })) {
-      std::erase(idle, self);
-      return nullptr;
+    const auto deadline = std::chrono::steady_clock::now() + kIdleLinger;
+    while (self->task == nullptr) {
+      if (!self->wake.WaitUntil(deadline) && self->task == nullptr) {
+        // Looked up again: another stack size added meanwhile may have moved
+        // the list that `idle` referred to.
+        std::erase(IdleOf(stack_size), self);
+        return nullptr;
+      }
     }
     return std::move(self->task);
   }
@@ -78,7 +85,7 @@ class IdleThreads {
     return idle_.emplace_back(stack_size, std::vector<Worker*>()).second;
   }
 
-  std::mutex mutex_;
+  Mutex mutex_;
   // One entry per stack size in use (only a few); last in, first out, so
   // the threads that idle longest are the ones that end.
   std::vector<std::pair<size_t, std::vector<Worker*>>> idle_ GUARDED_BY(mutex_);
@@ -91,7 +98,7 @@ struct ThreadStart {
 
 void* ThreadMain(void* argument) {
   std::unique_ptr<ThreadStart> start(static_cast<ThreadStart*>(argument));
-  Worker self;
+  Worker self(IdleThreads::Instance().mutex());
   std::unique_ptr<ThreadTask> task = std::move(start->task);
   while (task != nullptr) {
     task->Run();

@@ -46,27 +46,28 @@ void LogSinkHandle::EndUse() {
   if (before == (kDetachedBit | 1)) {
     // The last use of a detached handle: wake Detach. Taking the lock makes
     // sure Detach is either not yet waiting or already waiting.
-    std::lock_guard<std::mutex> lock(mutex_);
-    idle_.notify_all();
+    MutexLock lock(&mutex_);
+    idle_.SignalAll();
   }
 }
 
 void LogSinkHandle::Detach(const ServeEvents& serve_events) {
   state_.fetch_or(kDetachedBit, std::memory_order_acq_rel);
   const auto idle = [this] { return state_.load(std::memory_order_acquire) == kDetachedBit; };
-  std::unique_lock<std::mutex> lock(mutex_);
+  mutex_.Lock();
   while (!idle()) {
     if (serve_events) {
       // A use in flight may be waiting for this thread (a pane delivery that
       // needs the GUI thread), so serve events without holding the lock.
-      lock.unlock();
+      mutex_.Unlock();
       serve_events();
-      lock.lock();
-      idle_.wait_for(lock, kServeInterval, idle);
+      mutex_.Lock();
+      if (!idle()) idle_.WaitFor(kServeInterval);
     } else {
-      idle_.wait(lock, idle);
+      idle_.Wait();
     }
   }
+  mutex_.Unlock();
 }
 
 bool LogSinkHandle::IsDetached() const {

@@ -2,13 +2,11 @@
 #define PORTWICK_ENGINE_LOG_SINK_HANDLE_H_
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <mutex>
 
+#include "base/mutex.h"
 #include "engine/log_sink.h"
-#include "engine/thread_annotations.h"
 
 namespace portwick {
 
@@ -79,8 +77,8 @@ class LogSinkHandle {
   LogSink* const sink_;
   std::atomic<uint64_t> state_{0};
   // Only for Detach's wait: the last use of a detached handle notifies under it.
-  std::mutex mutex_;
-  std::condition_variable idle_;
+  Mutex mutex_;
+  CondVar idle_{&mutex_};
 };
 
 }  // namespace portwick

@@ -3,19 +3,17 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <new>
 #include <system_error>
 #include <thread>
 #include <utility>
 
+#include "base/mutex.h"
 #include "engine/session_connector.h"
 #include "engine/session_request.h"
 #include "engine/socket.h"
 #include "engine/socket_layer.h"
 #include "engine/socket_ops.h"
-#include "engine/thread_annotations.h"
 
 namespace portwick {
 
@@ -70,8 +68,8 @@ struct ProxyListener::State {
   std::thread accept_thread;
   int bound_port = 0;
 
-  std::mutex mutex;
-  std::condition_variable wake;  // ends the accept thread's pause at Stop
+  Mutex mutex;
+  CondVar wake{&mutex};  // ends the accept thread's pause at Stop
   int destination_port GUARDED_BY(mutex) = 0;
   std::string destination_host GUARDED_BY(mutex);
   std::shared_ptr<LogSinkHandle> log_sink GUARDED_BY(mutex);
@@ -95,8 +93,8 @@ void ProxyListener::State::AcceptLoop() {
     }
     const AcceptFailure failure = ClassifyAcceptError(-fd);
     if (failure == AcceptFailure::kRetryLater) {
-      std::unique_lock<std::mutex> lock(mutex);
-      wake.wait_for(lock, kResourcePause, [this] { return !running.load(); });
+      MutexLock lock(&mutex);
+      if (running.load()) wake.WaitFor(kResourcePause);
     } else if (failure == AcceptFailure::kEnd) {
       running.store(false);
     }
@@ -111,7 +109,7 @@ void ProxyListener::State::HandOn(int fd) {
     request->accepted_socket = std::move(accepted);
     request->layer = layer;
     {
-      std::lock_guard<std::mutex> lock(mutex);
+      MutexLock lock(&mutex);
       request->destination_port = destination_port;
       request->destination_host = destination_host;
       request->log_sink = log_sink;
@@ -128,7 +126,7 @@ ProxyListener::ProxyListener() : state_(std::make_shared<State>()) {}
 ProxyListener::~ProxyListener() { Stop(); }
 
 void ProxyListener::SetLogSink(std::shared_ptr<LogSinkHandle> log_sink) {
-  std::lock_guard<std::mutex> lock(state_->mutex);
+  MutexLock lock(&state_->mutex);
   state_->log_sink = std::move(log_sink);
 }
 
@@ -141,7 +139,7 @@ bool ProxyListener::Start(int local_port, const std::string& destination_host, i
   }
   Stop();  // collects an accept thread that ended on its own
   {
-    std::lock_guard<std::mutex> lock(s.mutex);
+    MutexLock lock(&s.mutex);
     s.destination_port = destination_port;
     s.destination_host = destination_host;
   }
@@ -183,10 +181,10 @@ void ProxyListener::Stop() {
   State& s = *state_;
   {
     // Cleared under the mutex so a pausing accept thread can't miss it.
-    std::lock_guard<std::mutex> lock(s.mutex);
+    MutexLock lock(&s.mutex);
     s.running.store(false);
   }
-  s.wake.notify_all();
+  s.wake.SignalAll();
   // shutdown wakes a thread blocked in accept; close alone would not.
   if (s.listen_socket.valid()) sockets::ShutdownBoth(s.listen_socket.fd());
   if (s.accept_thread.joinable()) s.accept_thread.join();

@@ -1,6 +1,6 @@
 #include "engine/socket_io.h"
 
-#include "engine/no_destructor.h"
+#include "base/no_destructor.h"
 #include "engine/socket_ops.h"
 
 namespace portwick {

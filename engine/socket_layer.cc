@@ -1,13 +1,13 @@
 #include "engine/socket_layer.h"
 
-#include "engine/no_destructor.h"
+#include "base/no_destructor.h"
 #include "engine/socket_ops.h"
 
 namespace portwick {
 
 SocketLayer::Registration::Registration(SocketLayer* layer, int first_fd, int second_fd)
     : layer_(layer), fds_{first_fd, second_fd} {
-  std::lock_guard<std::mutex> lock(layer_->mutex_);
+  MutexLock lock(&layer_->mutex_);
   if (layer_->references_ == 0) {
     cancelled_ = true;
     return;
@@ -20,7 +20,7 @@ SocketLayer::Registration::Registration(SocketLayer* layer, int first_fd, int se
 }
 
 SocketLayer::Registration::~Registration() {
-  std::lock_guard<std::mutex> lock(layer_->mutex_);
+  MutexLock lock(&layer_->mutex_);
   if (!linked_) return;
   if (prev_ != nullptr) {
     prev_->next_ = next_;
@@ -32,13 +32,13 @@ SocketLayer::Registration::~Registration() {
 }
 
 void SocketLayer::Registration::Cancel() {
-  std::lock_guard<std::mutex> lock(layer_->mutex_);
+  MutexLock lock(&layer_->mutex_);
   cancelled_ = true;
   ResetSockets();
 }
 
 bool SocketLayer::Registration::cancelled() const {
-  std::lock_guard<std::mutex> lock(layer_->mutex_);
+  MutexLock lock(&layer_->mutex_);
   return cancelled_;
 }
 
@@ -56,27 +56,28 @@ SocketLayer& SocketLayer::Default() {
 }
 
 void SocketLayer::Startup() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   ++references_;
 }
 
 void SocketLayer::Cleanup() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   if (references_ == 0) return;
   if (--references_ > 0) return;
   for (Registration* r = head_; r != nullptr; r = r->next_) {
+    r->layer_->mutex_.AssertHeld();  // every registration in the list is ours
     r->cancelled_ = true;
     r->ResetSockets();
   }
 }
 
 int SocketLayer::references() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   return references_;
 }
 
 int SocketLayer::registrations() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   return registrations_;
 }
 

@@ -1,9 +1,7 @@
 #ifndef PORTWICK_ENGINE_SOCKET_LAYER_H_
 #define PORTWICK_ENGINE_SOCKET_LAYER_H_
 
-#include <mutex>
-
-#include "engine/thread_annotations.h"
+#include "base/mutex.h"
 
 namespace portwick {
 
@@ -41,14 +39,14 @@ class SocketLayer {
 
    private:
     friend class SocketLayer;
-    void ResetSockets() const;
+    void ResetSockets() const EXCLUSIVE_LOCKS_REQUIRED(layer_->mutex_);
 
     SocketLayer* const layer_;
     const int fds_[2];
-    bool linked_ = false;
-    bool cancelled_ = false;  // guarded by layer_->mutex_
-    Registration* prev_ = nullptr;
-    Registration* next_ = nullptr;
+    bool linked_ GUARDED_BY(layer_->mutex_) = false;
+    bool cancelled_ GUARDED_BY(layer_->mutex_) = false;
+    Registration* prev_ GUARDED_BY(layer_->mutex_) = nullptr;
+    Registration* next_ GUARDED_BY(layer_->mutex_) = nullptr;
   };
 
   SocketLayer() = default;
@@ -67,7 +65,7 @@ class SocketLayer {
   int registrations() const LOCKS_EXCLUDED(mutex_);
 
  private:
-  mutable std::mutex mutex_;
+  mutable Mutex mutex_;
   int references_ GUARDED_BY(mutex_) = 0;
   int registrations_ GUARDED_BY(mutex_) = 0;
   Registration* head_ GUARDED_BY(mutex_) = nullptr;

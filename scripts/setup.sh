@@ -7,7 +7,7 @@ packages=(
   g++ cmake ninja-build pkg-config
   qt6-base-dev libgl-dev fontconfig fonts-dejavu-core
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  socat haproxy
+  socat haproxy clang clang-format
 )
 
 missing=()

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every test: first a plain build, then the whole suite under
 # AddressSanitizer + UndefinedBehaviorSanitizer, then the threaded suites under
-# ThreadSanitizer. Exits non-zero on any failure.
+# ThreadSanitizer, then a clang build whose thread-safety analysis and
+# warnings are errors. Exits non-zero on any failure.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/setup.sh"
@@ -13,6 +14,9 @@ configure_and_build() {  # dir, extra cmake args...
   cmake -S "$root" -B "$dir" -G Ninja -DPORTWICK_WERROR=ON "$@" >/dev/null
   cmake --build "$dir" -j "$jobs"
 }
+
+echo "== format" >&2
+"$root/scripts/check_format.sh"
 
 echo "== plain build" >&2
 configure_and_build "$root/build/test" -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -34,5 +38,9 @@ norandom=""
 command -v setarch >/dev/null && norandom="setarch $(uname -m) -R"
 TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1" \
   $norandom ctest --test-dir "$root/build/tsan" -L threaded -j "$jobs" --output-on-failure
+
+echo "== clang: thread-safety analysis and warnings" >&2
+CC=clang CXX=clang++ configure_and_build "$root/build/clang" -DCMAKE_BUILD_TYPE=Debug \
+  -DPORTWICK_WITH_GUI=OFF -DPORTWICK_BUILD_BENCH=OFF -DBUILD_TESTING=OFF
 
 echo "== all tests passed" >&2

@@ -10,7 +10,7 @@ FileLogSink::FileLogSink(std::string file_name, LogFileAccess* access)
     : file_name_(std::move(file_name)), access_(access) {}
 
 void FileLogSink::Output(const char* data, int32_t length) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   AppendToLogFile(access_, file_name_, data, static_cast<size_t>(length));
 }
 

@@ -2,10 +2,9 @@
 #define PORTWICK_TRAFFICLOG_FILE_LOG_SINK_H_
 
 #include <cstdint>
-#include <mutex>
 #include <string>
 
-#include "engine/thread_annotations.h"
+#include "base/mutex.h"
 #include "trafficlog/log_file_access.h"
 #include "trafficlog/sync_log_sink.h"
 
@@ -30,7 +29,7 @@ class FileLogSink : public SyncLogSink {
  private:
   const std::string file_name_;
   LogFileAccess* const access_;
-  std::mutex mutex_;  // held around one record's open, write and close
+  Mutex mutex_;  // held around one record's open, write and close
 };
 
 }  // namespace portwick

@@ -27,7 +27,7 @@ QueuedLogSink::QueuedLogSink(Options options)
 
 QueuedLogSink::~QueuedLogSink() {
   Stop();
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   queue_.clear();
   spare_chunks_.clear();
   held_bytes_ = 0;
@@ -36,11 +36,11 @@ QueuedLogSink::~QueuedLogSink() {
 void QueuedLogSink::Process(LogCall& call) {
   const int32_t length = call.output_length;
   const size_t size = HeldSize(length);
-  std::unique_lock<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   while (state_ != WorkerState::WorkerStopped && !HasRoom(size)) {
     ++waiting_writers_;
     WakeWorker();
-    room_.wait(lock);
+    room_.Wait();
     --waiting_writers_;
   }
   // Nobody would deliver it any more.
@@ -77,40 +77,49 @@ bool QueuedLogSink::HasRoom(size_t size) const {
   return held_bytes_ == 0 || held_bytes_ + size <= max_queued_bytes_;
 }
 
+bool QueuedLogSink::HasWorkerWork() const {
+  return wake_ ||
+         (state_ == WorkerState::WorkerStopRequested && (waiting_writers_ == 0 || !queue_.empty()));
+}
+
 void QueuedLogSink::WakeWorker() {
   if (!wake_) {
     wake_ = true;
-    work_.notify_one();
+    work_.Signal();
   }
 }
 
 void QueuedLogSink::Run() {
-  std::unique_lock<std::mutex> lock(mutex_);
+  mutex_.Lock();
   for (;;) {
     // A drain goes on until the queue is empty, records queued meanwhile
     // included.
     while (!queue_.empty()) {
       std::deque<Chunk> batch;
       batch.swap(queue_);
-      lock.unlock();
+      mutex_.Unlock();
       DeliverBatch(batch);
-      lock.lock();
+      mutex_.Lock();
     }
     // When stopping, end only once no writer is still waiting to queue a
     // record (its room has been made; it queues as soon as it runs).
     if (state_ == WorkerState::WorkerStopRequested && waiting_writers_ == 0) break;
-    const bool woken =
-        work_.wait_for(lock, drain_period_, [this]() EXCLUSIVE_LOCKS_REQUIRED(mutex_) {
-          return wake_ || (state_ == WorkerState::WorkerStopRequested &&
-                           (waiting_writers_ == 0 || !queue_.empty()));
-        });
+    const auto deadline = std::chrono::steady_clock::now() + drain_period_;
+    bool woken = true;
+    while (!HasWorkerWork()) {
+      if (!work_.WaitUntil(deadline)) {
+        woken = HasWorkerWork();
+        break;
+      }
+    }
     wake_ = false;
     if (!woken && spare_chunks_.size() > kIdleSpareChunks) spare_chunks_.resize(kIdleSpareChunks);
   }
   state_ = WorkerState::WorkerStopped;
   // Writers that still arrive drop their records instead of waiting.
-  room_.notify_all();
-  stopped_.notify_all();
+  room_.SignalAll();
+  stopped_.SignalAll();
+  mutex_.Unlock();
 }
 
 void QueuedLogSink::DeliverBatch(std::deque<Chunk>& batch) {
@@ -130,7 +139,7 @@ void QueuedLogSink::DeliverBatch(std::deque<Chunk>& batch) {
 }
 
 void QueuedLogSink::ReleaseChunk(Chunk chunk) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   held_bytes_ -= chunk.held;
   if (chunk.capacity == kChunkSize) {
     chunk.used = 0;
@@ -139,47 +148,44 @@ void QueuedLogSink::ReleaseChunk(Chunk chunk) {
   }
   // Waiting writers are woken once the queue is down to half its bound, so
   // that they don't wake for every record.
-  if (waiting_writers_ > 0 && held_bytes_ <= max_queued_bytes_ / 2) room_.notify_all();
+  if (waiting_writers_ > 0 && held_bytes_ <= max_queued_bytes_ / 2) room_.SignalAll();
 }
 
 void QueuedLogSink::Stop(const ServeEvents& serve_events) {
   const ServeEvents& serve = serve_events ? serve_events : serve_events_;
-  std::unique_lock<std::mutex> lock(mutex_);
+  mutex_.Lock();
   if (state_ == WorkerState::WorkerRunning) {
     state_ = WorkerState::WorkerStopRequested;
     wake_ = true;
-    work_.notify_one();
+    work_.Signal();
   }
-  auto ended = [this]() EXCLUSIVE_LOCKS_REQUIRED(mutex_) {
-    return state_ == WorkerState::WorkerStopped;
-  };
-  while (!ended()) {
+  while (state_ != WorkerState::WorkerStopped) {
     if (serve) {
-      lock.unlock();
+      mutex_.Unlock();
       serve();
-      lock.lock();
-      stopped_.wait_for(lock, kServeInterval, ended);
+      mutex_.Lock();
+      if (state_ != WorkerState::WorkerStopped) stopped_.WaitFor(kServeInterval);
     } else {
-      stopped_.wait(lock, ended);
+      stopped_.Wait();
     }
   }
-  lock.unlock();
+  mutex_.Unlock();
   // The worker has reported its end; a nested Stop may have joined it already.
   if (worker_.joinable()) worker_.join();
 }
 
 QueuedLogSink::WorkerState QueuedLogSink::state() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   return state_;
 }
 
 size_t QueuedLogSink::QueuedBytes() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   return held_bytes_;
 }
 
 int QueuedLogSink::WaitingWriters() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   return waiting_writers_;
 }
 

@@ -2,17 +2,15 @@
 #define PORTWICK_TRAFFICLOG_QUEUED_LOG_SINK_H_
 
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <memory>
-#include <mutex>
 #include <thread>
 #include <vector>
 
+#include "base/mutex.h"
 #include "engine/log_sink_handle.h"
-#include "engine/thread_annotations.h"
 #include "trafficlog/log_sink_base.h"
 
 namespace portwick {
@@ -124,16 +122,18 @@ class QueuedLogSink : public LogSinkBase {
   Chunk& ChunkWithRoom(size_t need) EXCLUSIVE_LOCKS_REQUIRED(mutex_);
   bool HasRoom(size_t size) const EXCLUSIVE_LOCKS_REQUIRED(mutex_);
   void WakeWorker() EXCLUSIVE_LOCKS_REQUIRED(mutex_);
+  // Whether the sleeping worker has something to do.
+  bool HasWorkerWork() const EXCLUSIVE_LOCKS_REQUIRED(mutex_);
 
   const size_t max_queued_bytes_;
   const size_t wake_bytes_;  // queued bytes that make writers wake the worker
   const std::chrono::milliseconds drain_period_;
   const ServeEvents serve_events_;
 
-  mutable std::mutex mutex_;
-  std::condition_variable work_;                // the worker waits here between drains
-  std::condition_variable room_;                // writers wait here for room
-  std::condition_variable stopped_;             // Stop waits here for the worker's end
+  mutable Mutex mutex_;
+  CondVar work_{&mutex_};                       // the worker waits here between drains
+  CondVar room_{&mutex_};                       // writers wait here for room
+  CondVar stopped_{&mutex_};                    // Stop waits here for the worker's end
   std::deque<Chunk> queue_ GUARDED_BY(mutex_);  // back() is being filled
   std::vector<Chunk> spare_chunks_ GUARDED_BY(mutex_);
   size_t held_bytes_ GUARDED_BY(mutex_) = 0;

@@ -24,7 +24,7 @@ std::thread::id OtherThreadId() {
 }
 
 TEST(LoopRegistryTest, AddLookupRemove) {
-  std::mutex lock;
+  Mutex lock;
   LoopRegistry registry(lock);
   const std::thread::id me = std::this_thread::get_id();
   const std::thread::id other = OtherThreadId();
@@ -69,7 +69,7 @@ TEST(LoopRegistryTest, GlobalRegistryFindsTheCallingThreadsLoop) {
 }
 
 TEST(LoopRegistryTest, ThreadsRegisterConcurrently) {
-  std::mutex lock;
+  Mutex lock;
   LoopRegistry registry(lock);
   constexpr int kThreads = 8;
   constexpr int kRounds = 500;

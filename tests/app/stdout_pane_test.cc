@@ -5,9 +5,12 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "base/write_fully.h"
 
 namespace portwick {
 namespace {
@@ -81,7 +84,7 @@ TEST(StdoutPaneTest, ClosedReaderDropsTextInsteadOfFailingTheProcess) {
   signal(SIGPIPE, SIG_IGN);
   StdoutPane pane(fds[1]);
   pane.AppendText("nobody reads this");
-  EXPECT_FALSE(WriteFully(fds[1], "x", 1));
+  EXPECT_EQ(WriteFully(fds[1], "x", 1), EPIPE);
   close(fds[1]);
 }
 

@@ -1,5 +1,5 @@
-#ifndef PORTWICK_ENGINE_NO_DESTRUCTOR_H_
-#define PORTWICK_ENGINE_NO_DESTRUCTOR_H_
+#ifndef PORTWICK_BASE_NO_DESTRUCTOR_H_
+#define PORTWICK_BASE_NO_DESTRUCTOR_H_
 
 #include <new>
 #include <utility>
@@ -28,4 +28,4 @@ class NoDestructor {
 
 }  // namespace portwick
 
-#endif  // PORTWICK_ENGINE_NO_DESTRUCTOR_H_
+#endif  // PORTWICK_BASE_NO_DESTRUCTOR_H_

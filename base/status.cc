@@ -1,0 +1,33 @@
+#include "base/status.h"
+
+#include <cstring>
+#include <utility>
+
+namespace portwick {
+
+Status Status::Error(std::string_view step, int error_number) {
+  return Error(step, error_number, ErrorText(error_number));
+}
+
+Status Status::Error(std::string_view step, int error_number, std::string reason) {
+  Status status;
+  // An empty step would read as success.
+  status.step_ = step.empty() ? "error" : std::string(step);
+  status.error_number_ = error_number < 0 ? -error_number : error_number;
+  status.reason_ = std::move(reason);
+  return status;
+}
+
+std::string Status::Message() const {
+  if (ok()) return {};
+  return reason_.empty() ? step_ : step_ + ": " + reason_;
+}
+
+std::string ErrorText(int error_number) {
+  if (error_number < 0) error_number = -error_number;
+  char buffer[256];
+  // The GNU strerror_r returns the text, which may or may not be `buffer`.
+  return strerror_r(error_number, buffer, sizeof buffer);
+}
+
+}  // namespace portwick
