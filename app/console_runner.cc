@@ -3,10 +3,9 @@
 #include <cstdio>
 
 #include "app/command_line.h"
+#include "app/forwarding_run.h"
 #include "app/stdout_pane.h"
 #include "app/stop_signals.h"
-#include "engine/proxy_listener.h"
-#include "trafficlog/log_sinks.h"
 
 namespace portwick {
 
@@ -22,33 +21,33 @@ int RunConsole(const ProxySettings& settings) {
   }
 
   StdoutPane pane;
-  LogSinks sinks;  // declared before the listener, which holds its handle
-  ProxyListener listener;
+  ForwardingRun run;
 
-  LogSettings log_settings;
-  log_settings.write_to_file = !settings.log_file_name.empty();
-  log_settings.log_file_name = settings.log_file_name;
-  log_settings.show_in_output = settings.show_in_output;
-  log_settings.log_synchronously = settings.log_synchronously;
-  listener.SetLogSink(BuildLogSinks(sinks, log_settings, &pane));
+  RunSettings run_settings;
+  run_settings.local_port = settings.local_port;
+  run_settings.remote_host = settings.remote_host;
+  run_settings.remote_port = settings.remote_port;
+  run_settings.log.write_to_file = !settings.log_file_name.empty();
+  run_settings.log.log_file_name = settings.log_file_name;
+  run_settings.log.show_in_output = settings.show_in_output;
+  run_settings.log.log_synchronously = settings.log_synchronously;
 
-  std::string error;
-  if (!listener.Start(settings.local_port, settings.remote_host, settings.remote_port, &error)) {
+  const Status started = run.Start(run_settings, &pane, {});
+  if (!started.ok()) {
     // Only the low 16 bits of the port reach the network.
     std::fprintf(stderr, "%s: cannot listen on port %d: %s\n", kApplicationTitle,
-                 settings.local_port & 0xFFFF, ErrorReason(error).c_str());
-    ReleaseLogSinks(sinks, {});
+                 settings.local_port & 0xFFFF, ErrorReason(started.reason()).c_str());
+    run.ReleaseSinks({});
     return 1;
   }
-  std::fprintf(stderr, "%s: forwarding *:%d -> %s:%d\n", kApplicationTitle, listener.BoundPort(),
+  std::fprintf(stderr, "%s: forwarding *:%d -> %s:%d\n", kApplicationTitle, run.BoundPort(),
                settings.remote_host.c_str(), settings.remote_port);
 
   WaitForStopSignal();
   ExitAtNextStopSignal();
   // As the window's Stop command: the listener first, then the sinks, whose
   // release delivers what the queued ones still hold.
-  listener.Stop();
-  ReleaseLogSinks(sinks, {});
+  run.Stop({});
   return 0;
 }
 

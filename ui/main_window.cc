@@ -73,7 +73,7 @@ void MainWindow::OnInitDialog() {
   control_states_.SetControlEnabled(kFileNameField, write_to_file_ != 0);
   control_states_.SetControlEnabled(kBrowseButton, write_to_file_ != 0);
   control_states_.SetControlEnabled(kOutputPane, show_in_output_ != 0);
-  control_states_.SetControlEnabled(kStopButton, listener_.IsRunning());
+  control_states_.SetControlEnabled(kStopButton, run_.IsRunning());
 
   if (autostart_) StartCommand();
 }

@@ -6,11 +6,10 @@
 #include <memory>
 #include <string>
 
+#include "app/forwarding_run.h"
 #include "app/idle_handler.h"
 #include "app/message_filter.h"
 #include "app/proxy_settings.h"
-#include "engine/proxy_listener.h"
-#include "trafficlog/log_sinks.h"
 #include "ui/framework/control_state_table.h"
 #include "ui/framework/data_exchange.h"
 #include "ui/ui_services.h"
@@ -22,8 +21,8 @@ class OutputPaneWidget;
 class TemplateDialog;
 
 // The program's only top-level window: dialog 129 with menu 201, holding the
-// forwarding settings while the user edits them. It owns the one listener
-// and the log sinks of the current run, and turns the user's commands into
+// forwarding settings while the user edits them. It owns the forwarding run
+// (listener and log sinks), and turns the user's commands into
 // starting and stopping the forwarding.
 //
 // Life: start-up constructs it from the command-line settings, calls
@@ -59,8 +58,8 @@ class MainWindow : public MessageFilter, public IdleHandler {
   TemplateDialog* dialog() const { return dialog_.get(); }
   OutputPaneWidget* output_pane() const { return pane_; }
   const ControlStateTable& control_states() const { return control_states_; }
-  const ProxyListener& listener() const { return listener_; }
-  const LogSinks& log_sinks() const { return sinks_; }
+  const ProxyListener& listener() const { return run_.listener(); }
+  const LogSinks& log_sinks() const { return run_.log_sinks(); }
   // True while sinks are being released (commands are then deferred).
   bool releasing() const { return releasing_; }
   // The path chosen by the last confirmed Save As dialog.
@@ -134,10 +133,8 @@ class MainWindow : public MessageFilter, public IdleHandler {
   OutputPaneWidget* pane_ = nullptr;  // owned by dialog_ (Qt parent)
   MessageLoop* loop_ = nullptr;       // borrowed; set by Create()
 
-  // The sinks before the listener, which shares their handle: members go in
-  // reverse order, and the destructor has released the sinks by then.
-  LogSinks sinks_;
-  ProxyListener listener_;
+  // The listener and log sinks of the current run; writes to pane_.
+  ForwardingRun run_;
 
   bool releasing_ = false;
   std::deque<DeferredCommand> deferred_;

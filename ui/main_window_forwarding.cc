@@ -63,25 +63,26 @@ void MainWindow::RunDeferredCommands() {
 void MainWindow::StartForwarding() {
   // Refused while running: the sessions under way and their sinks stay as
   // they are (the Start button is disabled then; the menu item is not).
-  if (listener_.IsRunning()) return;
+  if (run_.IsRunning()) return;
   if (!ReadSettings()) return;
 
   ReleaseLogSinks();
   if (ended_) return;  // closed while the release waited
 
-  LogSettings log;
-  log.write_to_file = write_to_file_ != 0;
-  log.show_in_output = show_in_output_ != 0;
-  log.log_synchronously = log_synchronously_ != 0;
-  log.log_file_name = log_file_name_;
-  listener_.SetLogSink(BuildLogSinks(sinks_, log, pane_, ServeGuiEvents));
-
+  RunSettings settings;
+  settings.local_port = local_port_;
+  settings.remote_host = remote_host_;
+  settings.remote_port = remote_port_;
+  settings.log.write_to_file = write_to_file_ != 0;
+  settings.log.show_in_output = show_in_output_ != 0;
+  settings.log.log_synchronously = log_synchronously_ != 0;
+  settings.log.log_file_name = log_file_name_;
   // On failure (the port is in use, ...) nothing changes on screen; the
   // sinks just built stay until the next Start, Stop or close.
-  if (!listener_.Start(local_port_, remote_host_, remote_port_)) return;
+  if (!run_.Start(settings, pane_, ServeGuiEvents).ok()) return;
 
   // With local port 0 the system chose the port: show the one listened on.
-  const int bound_port = listener_.BoundPort();
+  const int bound_port = run_.BoundPort();
   SetTitle(RunningTitle(bound_port != 0 ? bound_port : local_port_, remote_port_, remote_host_));
   UpdateRunningStates();
 }
@@ -89,7 +90,7 @@ void MainWindow::StartForwarding() {
 void MainWindow::StopForwarding() {
   // Stop stops whatever the fields hold, so a bad field doesn't matter here.
   ExchangeData(ExchangeDirection::kRead);
-  listener_.Stop();
+  run_.StopListening();
   SetTitle(std::string("[Stop requested] - ") + kApplicationTitle);
   ReleaseLogSinks();
   SetTitle(std::string("[Stopped] - ") + kApplicationTitle);
@@ -113,12 +114,12 @@ bool MainWindow::ReadSettings() {
 
 void MainWindow::ReleaseLogSinks() {
   const bool was_releasing = std::exchange(releasing_, true);
-  portwick::ReleaseLogSinks(sinks_, ServeGuiEvents);
+  run_.ReleaseSinks(ServeGuiEvents);
   releasing_ = was_releasing;
 }
 
 void MainWindow::UpdateRunningStates() {
-  const bool running = listener_.IsRunning();
+  const bool running = run_.IsRunning();
   control_states_.SetControlEnabled(kStopButton, running);
   control_states_.SetControlEnabled(kStartButton, !running);
 }
