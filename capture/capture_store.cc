@@ -1,0 +1,277 @@
+#include "capture/capture_store.h"
+
+#include <algorithm>
+#include <new>
+#include <utility>
+
+namespace portwick {
+
+namespace {
+
+// What malloc adds to each block it hands out (header and rounding).
+constexpr uint64_t kMallocOverhead = 16;
+// An empty std::deque already holds its map and one node; a hash map entry
+// its node and bucket.
+constexpr uint64_t kDequeOverhead = 512 + 64;
+constexpr uint64_t kHashEntryOverhead = 64;
+
+size_t DirectionIndex(Direction direction) {
+  return direction == Direction::kClientToServer ? 0 : 1;
+}
+
+}  // namespace
+
+const uint64_t CaptureStore::kChunkOverhead =
+    sizeof(CapturedChunk) + kMallocOverhead + sizeof(ChunkRef) + sizeof(Arrival);
+const uint64_t CaptureStore::kSessionOverhead =
+    sizeof(Record) + kMallocOverhead + kDequeOverhead + kHashEntryOverhead + sizeof(Arrival);
+
+CaptureStore::CaptureStore(uint64_t limit) : limit_(limit) {
+  MutexLock lock(&mutex_);
+  counts_.capture_limit = limit;
+}
+
+CaptureStore::~CaptureStore() = default;
+
+CaptureCounts CaptureStore::Counts() const {
+  MutexLock lock(&mutex_);
+  return counts_;
+}
+
+std::vector<CapturedSession> CaptureStore::Sessions(uint64_t changed_after) const {
+  std::vector<CapturedSession> sessions;
+  MutexLock lock(&mutex_);
+  for (const auto& [id, record] : records_) {
+    if (record->session.version > changed_after) sessions.push_back(record->session);
+  }
+  std::sort(sessions.begin(), sessions.end(),
+            [](const CapturedSession& a, const CapturedSession& b) { return a.id < b.id; });
+  return sessions;
+}
+
+std::optional<CapturedSession> CaptureStore::Session(SessionId id) const {
+  MutexLock lock(&mutex_);
+  const auto found = records_.find(id);
+  if (found == records_.end()) return std::nullopt;
+  return found->second->session;
+}
+
+ChunkPage CaptureStore::Chunks(SessionId id, uint64_t from_index, size_t max_chunks,
+                               size_t max_bytes) const {
+  ChunkPage page;
+  MutexLock lock(&mutex_);
+  const auto found = records_.find(id);
+  if (found == records_.end()) return page;
+  const Record& record = *found->second;
+  page.found = true;
+  page.first_kept_chunk = record.session.first_kept_chunk;
+  page.chunk_count = record.session.chunk_count;
+  const uint64_t first = std::max(from_index, page.first_kept_chunk);
+  if (first >= page.chunk_count) return page;
+  const size_t available = static_cast<size_t>(page.chunk_count - first);
+  const size_t wanted = std::min(available, max_chunks);
+  page.chunks.reserve(wanted);
+  size_t bytes = 0;
+  auto at = record.chunks.begin() + static_cast<std::ptrdiff_t>(first - page.first_kept_chunk);
+  for (size_t i = 0; i < wanted && (i == 0 || bytes < max_bytes); ++i, ++at) {
+    page.chunks.push_back(*at);
+    bytes += (*at)->size();
+  }
+  return page;
+}
+
+CaptureStore::Record* CaptureStore::Find(SessionId id) {
+  const auto found = records_.find(id);
+  return found == records_.end() ? nullptr : found->second.get();
+}
+
+void CaptureStore::Touch(Record& record, const EventTime& time) {
+  record.session.version = ++counts_.sequence;
+  record.session.last_event = time;
+}
+
+void CaptureStore::CountBytes(Record& record, Direction direction, uint64_t size) {
+  record.stream_end[DirectionIndex(direction)] += size;
+  if (direction == Direction::kClientToServer) {
+    record.session.bytes_up += size;
+    counts_.bytes_up += size;
+  } else {
+    record.session.bytes_down += size;
+    counts_.bytes_down += size;
+  }
+}
+
+bool CaptureStore::Append(Record& record, const ChunkRef& chunk) {
+  try {
+    record.chunks.push_back(chunk);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  try {
+    arrivals_.push_back({&record, false});
+  } catch (const std::bad_alloc&) {
+    record.chunks.pop_back();
+    return false;
+  }
+  return true;
+}
+
+bool CaptureStore::MakeRoom(uint64_t need, const Record* keep) {
+  // A session entry whose session still holds chunks (which came after it
+  // ended) moves to the back; a whole round of them without anything dropped
+  // means nothing more can go.
+  size_t kept_in_a_row = 0;
+  while (counts_.capture_used + need > limit_) {
+    if (arrivals_.empty() || kept_in_a_row >= arrivals_.size()) return false;
+    const Arrival arrival = arrivals_.front();
+    arrivals_.pop_front();
+    Record& record = *arrival.record;
+    if (!arrival.is_session) {
+      // The record's chunks and its chunk entries here are in the same order.
+      ChunkRef dropped = std::move(record.chunks.front());
+      record.chunks.pop_front();
+      const uint64_t size = dropped->size();
+      counts_.capture_used -= size + kChunkOverhead;
+      counts_.bytes_dropped += size;
+      record.session.first_kept_chunk = dropped->index() + 1;
+      record.session.bytes_kept -= size;
+      record.session.bytes_dropped += size;
+      record.session.version = ++counts_.sequence;
+      kept_in_a_row = 0;
+    } else if (&record != keep && record.closed && record.chunks.empty()) {
+      counts_.capture_used -= kSessionOverhead;
+      ++counts_.sessions_dropped;
+      --counts_.sessions_kept;
+      ++counts_.sequence;
+      records_.erase(record.session.id);
+      kept_in_a_row = 0;
+    } else {
+      arrivals_.push_back(arrival);
+      ++kept_in_a_row;
+    }
+  }
+  return true;
+}
+
+void CaptureStore::OnOpened(const SessionOpened& event) {
+  try {
+    MutexLock lock(&mutex_);
+    if (Find(event.session) != nullptr) return;
+    auto record = std::make_unique<Record>();
+    Record* raw = record.get();
+    raw->session.id = event.session;
+    raw->session.client = event.client;
+    raw->session.listener = event.listener;
+    raw->session.opened = event.time;
+    records_.emplace(event.session, std::move(record));
+    counts_.capture_used += kSessionOverhead;
+    ++counts_.sessions_total;
+    ++counts_.sessions_open;
+    ++counts_.sessions_kept;
+    Touch(*raw, event.time);
+    MakeRoom(0, raw);
+  } catch (const std::bad_alloc&) {
+    // The session goes unlisted; its later events find no record.
+  }
+}
+
+void CaptureStore::OnConnected(const SessionConnected& event) {
+  MutexLock lock(&mutex_);
+  Record* record = Find(event.session);
+  if (record == nullptr) return;
+  CapturedSession& session = record->session;
+  session.destination = event.destination;
+  session.local = event.local;
+  session.connect_took = event.took;
+  if (session.state == CapturedState::kConnecting) session.state = CapturedState::kOpen;
+  Touch(*record, event.time);
+}
+
+void CaptureStore::OnConnectFailed(const SessionConnectFailed& event) {
+  try {
+    MutexLock lock(&mutex_);
+    Record* record = Find(event.session);
+    if (record == nullptr) return;
+    CapturedSession& session = record->session;
+    session.state = CapturedState::kFailed;
+    session.failure = event.status;
+    session.destination_host = event.host;
+    session.destination_port = event.port;
+    Touch(*record, event.time);
+  } catch (const std::bad_alloc&) {
+    // The reason's text could not be copied; the rest is unchanged.
+  }
+}
+
+void CaptureStore::OnChunk(const SessionChunk& event) {
+  if (event.size == 0) return;
+  const uint64_t cost = event.size + kChunkOverhead;
+  // The copy is made before the lock is taken; it is freed after the lock
+  // is given back when the store doesn't keep it.
+  ChunkRef chunk;
+  if (cost <= limit_)
+    chunk = CapturedChunk::Copy(event.direction, event.time, event.data, event.size);
+  MutexLock lock(&mutex_);
+  Record* record = Find(event.session);
+  if (record == nullptr) return;
+  CapturedSession& session = record->session;
+  const uint64_t offset = record->stream_end[DirectionIndex(event.direction)];
+  CountBytes(*record, event.direction, event.size);
+  if (chunk && MakeRoom(cost, record) && Append(*record, chunk)) {
+    CapturedChunk* stored = chunk.mutable_chunk();
+    stored->index_ = session.chunk_count++;
+    stored->stream_offset_ = offset;
+    session.bytes_kept += event.size;
+    counts_.capture_used += cost;
+  } else {
+    session.bytes_dropped += event.size;
+    counts_.bytes_dropped += event.size;
+  }
+  Touch(*record, event.time);
+}
+
+void CaptureStore::OnHalfClosed(const SessionHalfClosed& event) {
+  MutexLock lock(&mutex_);
+  Record* record = Find(event.session);
+  if (record == nullptr) return;
+  CapturedSession& session = record->session;
+  if (event.direction == Direction::kClientToServer) {
+    session.client_finished = true;
+  } else {
+    session.server_finished = true;
+  }
+  if (session.state == CapturedState::kOpen || session.state == CapturedState::kConnecting) {
+    session.state = CapturedState::kHalfClosed;
+  }
+  Touch(*record, event.time);
+}
+
+void CaptureStore::OnClosed(const SessionClosed& event) {
+  MutexLock lock(&mutex_);
+  Record* record = Find(event.session);
+  if (record == nullptr) return;
+  if (record->closed) return;
+  record->closed = true;
+  CapturedSession& session = record->session;
+  if (session.state != CapturedState::kFailed) session.state = CapturedState::kClosed;
+  session.close_reason = event.how;
+  session.duration = event.duration;
+  // The relay's own totals win over what came by chunks (observers may be
+  // given no chunks at all).
+  if (event.bytes_up > session.bytes_up) {
+    CountBytes(*record, Direction::kClientToServer, event.bytes_up - session.bytes_up);
+  }
+  if (event.bytes_down > session.bytes_down) {
+    CountBytes(*record, Direction::kServerToClient, event.bytes_down - session.bytes_down);
+  }
+  --counts_.sessions_open;
+  Touch(*record, event.time);
+  // An ended session may leave the list, after the chunks it had by now.
+  try {
+    arrivals_.push_back({record, true});
+  } catch (const std::bad_alloc&) {
+    // It stays listed.
+  }
+}
+
+}  // namespace portwick

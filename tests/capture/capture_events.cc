@@ -1,0 +1,128 @@
+#include "capture_events.h"
+
+#include <utility>
+
+namespace portwick::testing {
+
+EventFeeder::EventFeeder(SessionObserver* observer, std::chrono::microseconds step)
+    : observer_(observer),
+      step_(step),
+      destination_(Endpoint::LoopbackIPv4(2007)),
+      client_base_(Endpoint::LoopbackIPv4(40000)) {
+  // 2026-03-01 12:00:00 UTC, and an arbitrary monotonic start.
+  now_.wall = std::chrono::system_clock::time_point(std::chrono::seconds(1772366400));
+  now_.monotonic = std::chrono::steady_clock::time_point(std::chrono::hours(1));
+}
+
+EventTime EventFeeder::Tick() {
+  const EventTime time = now_;
+  now_.wall += step_;
+  now_.monotonic += step_;
+  return time;
+}
+
+Endpoint EventFeeder::client(SessionId id) const {
+  Endpoint client = client_base_;
+  client.set_port(static_cast<uint16_t>(client_base_.port() + id % 20000));
+  return client;
+}
+
+void EventFeeder::Open(SessionId id) {
+  SessionOpened event;
+  event.session = id;
+  event.client = client(id);
+  event.listener = Endpoint::LoopbackIPv4(1999);
+  event.time = Tick();
+  observer_->OnOpened(event);
+}
+
+void EventFeeder::Connect(SessionId id) {
+  SessionConnected event;
+  event.session = id;
+  event.destination = destination_;
+  event.local = Endpoint::LoopbackIPv4(50000);
+  event.took = std::chrono::microseconds(300);
+  event.time = Tick();
+  observer_->OnConnected(event);
+}
+
+void EventFeeder::FailConnect(SessionId id, const char* step, int error_number,
+                              const char* reason) {
+  SessionConnectFailed event;
+  event.session = id;
+  event.host = "localhost";
+  event.port = 2007;
+  event.status = Status::Error(step, error_number, reason);
+  event.time = Tick();
+  observer_->OnConnectFailed(event);
+}
+
+void EventFeeder::Chunk(SessionId id, Direction direction, std::string_view bytes) {
+  SessionChunk event;
+  event.session = id;
+  event.direction = direction;
+  event.time = Tick();
+  event.data = bytes.data();
+  event.size = bytes.size();
+  observer_->OnChunk(event);
+}
+
+void EventFeeder::HalfClose(SessionId id, Direction direction) {
+  SessionHalfClosed event;
+  event.session = id;
+  event.direction = direction;
+  event.time = Tick();
+  observer_->OnHalfClosed(event);
+}
+
+void EventFeeder::Close(SessionId id, CloseReason how, uint64_t bytes_up, uint64_t bytes_down) {
+  SessionClosed event;
+  event.session = id;
+  event.how = how;
+  event.bytes_up = bytes_up;
+  event.bytes_down = bytes_down;
+  event.duration = std::chrono::microseconds(76500);
+  event.time = Tick();
+  observer_->OnClosed(event);
+}
+
+std::vector<std::string> RecordingObserver::lines() const {
+  MutexLock lock(&mutex_);
+  return lines_;
+}
+
+void RecordingObserver::Add(std::string line) {
+  MutexLock lock(&mutex_);
+  lines_.push_back(std::move(line));
+}
+
+void RecordingObserver::OnOpened(const SessionOpened& event) {
+  Add("open " + std::to_string(event.session) + " " + event.client.ToString());
+}
+
+void RecordingObserver::OnConnected(const SessionConnected& event) {
+  Add("connected " + std::to_string(event.session) + " " + event.destination.ToString());
+}
+
+void RecordingObserver::OnConnectFailed(const SessionConnectFailed& event) {
+  Add("failed " + std::to_string(event.session) + " " + event.status.Message());
+}
+
+void RecordingObserver::OnChunk(const SessionChunk& event) {
+  Add("chunk " + std::to_string(event.session) +
+      (event.direction == Direction::kClientToServer ? " > " : " < ") + std::to_string(event.size) +
+      " " + std::string(event.data, event.size));
+}
+
+void RecordingObserver::OnHalfClosed(const SessionHalfClosed& event) {
+  Add("half-close " + std::to_string(event.session) +
+      (event.direction == Direction::kClientToServer ? " >" : " <"));
+}
+
+void RecordingObserver::OnClosed(const SessionClosed& event) {
+  Add("closed " + std::to_string(event.session) +
+      " how=" + std::to_string(static_cast<int>(event.how)) +
+      " up=" + std::to_string(event.bytes_up) + " down=" + std::to_string(event.bytes_down));
+}
+
+}  // namespace portwick::testing

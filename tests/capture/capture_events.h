@@ -1,0 +1,77 @@
+#ifndef PORTWICK_TESTS_CAPTURE_CAPTURE_EVENTS_H_
+#define PORTWICK_TESTS_CAPTURE_CAPTURE_EVENTS_H_
+
+#include <chrono>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/mutex.h"
+#include "engine/session_observer.h"
+
+namespace portwick::testing {
+
+// Calls an observer the way the engine does, with made-up endpoints and
+// times, so observers are tested without sockets. Session N's client is
+// 127.0.0.1:(40000 + N); every session goes to 127.0.0.1:2007. The clock
+// starts at a fixed wall time and moves on by `step` per event. One thread
+// per feeder.
+class EventFeeder {
+ public:
+  explicit EventFeeder(SessionObserver* observer,
+                       std::chrono::microseconds step = std::chrono::microseconds(250));
+
+  void Open(SessionId id);
+  void Connect(SessionId id);
+  void FailConnect(SessionId id, const char* step, int error_number, const char* reason);
+  void Chunk(SessionId id, Direction direction, std::string_view bytes);
+  void HalfClose(SessionId id, Direction direction);
+  void Close(SessionId id, CloseReason how, uint64_t bytes_up = 0, uint64_t bytes_down = 0);
+
+  Endpoint client(SessionId id) const;
+  Endpoint destination() const { return destination_; }
+  void set_destination(const Endpoint& destination) { destination_ = destination; }
+  void set_client_base(const Endpoint& client) { client_base_ = client; }
+
+  // The time the next event gets.
+  const EventTime& now() const { return now_; }
+
+ private:
+  EventTime Tick();
+
+  SessionObserver* const observer_;
+  const std::chrono::microseconds step_;
+  EventTime now_;
+  Endpoint destination_;
+  Endpoint client_base_;
+};
+
+// Writes down every event it gets as one line of text, for comparing event
+// streams: "open 3 127.0.0.1:40003", "connected 3 127.0.0.1:2007",
+// "failed 3 connect: Connection refused", "chunk 3 > 5 hello",
+// "half-close 3 <", "closed 3 how=0 up=5 down=0". Any thread.
+class RecordingObserver : public SessionObserver {
+ public:
+  explicit RecordingObserver(bool wants_chunks = true) : wants_chunks_(wants_chunks) {}
+
+  std::vector<std::string> lines() const;
+
+  bool WantsChunks() const override { return wants_chunks_; }
+  void OnOpened(const SessionOpened& event) override;
+  void OnConnected(const SessionConnected& event) override;
+  void OnConnectFailed(const SessionConnectFailed& event) override;
+  void OnChunk(const SessionChunk& event) override;
+  void OnHalfClosed(const SessionHalfClosed& event) override;
+  void OnClosed(const SessionClosed& event) override;
+
+ private:
+  void Add(std::string line);
+
+  const bool wants_chunks_;
+  mutable Mutex mutex_;
+  std::vector<std::string> lines_ GUARDED_BY(mutex_);
+};
+
+}  // namespace portwick::testing
+
+#endif  // PORTWICK_TESTS_CAPTURE_CAPTURE_EVENTS_H_
