@@ -27,6 +27,7 @@ const char kHelpText[] =
     "    --output=on|off  :    show the traffic in the output \r\n"
     "                  (default: on)\r\n"
     "    --console  :    run without a window and start forwarding at once \r\n"
+    "    --version  :    print the version and end \r\n"
     "\r\n";
 
 std::string HelpTextWithLineFeeds() {
@@ -40,7 +41,17 @@ std::string HelpTextWithLineFeeds() {
 
 namespace {
 
-enum class OptionName { kSource, kDestination, kSynch, kFilename, kOutput, kConsole, kHelp, kH };
+enum class OptionName {
+  kSource,
+  kDestination,
+  kSynch,
+  kFilename,
+  kOutput,
+  kConsole,
+  kVersion,
+  kHelp,
+  kH
+};
 
 struct OptionEntry {
   std::string_view name;
@@ -48,13 +59,14 @@ struct OptionEntry {
 };
 
 // Tried in this order; the first name the option text begins with wins.
-constexpr std::array<OptionEntry, 8> kOptions = {{
+constexpr std::array<OptionEntry, 9> kOptions = {{
     {"source", OptionName::kSource},
     {"destination", OptionName::kDestination},
     {"synch", OptionName::kSynch},
     {"filename", OptionName::kFilename},
     {"output", OptionName::kOutput},
     {"console", OptionName::kConsole},
+    {"version", OptionName::kVersion},
     {"help", OptionName::kHelp},
     {"h", OptionName::kH},
 }};
@@ -114,6 +126,9 @@ ArgumentResult ParseOption(std::string_view text, ProxySettings* settings) {
       case OptionName::kConsole:
         settings->console = true;
         return ArgumentResult::kContinue;
+      case OptionName::kVersion:
+        settings->show_version = true;
+        return ArgumentResult::kContinue;
       case OptionName::kHelp:
       case OptionName::kH:
         return ArgumentResult::kStopWithFailure;
@@ -135,6 +150,16 @@ ArgumentResult ParseCommandWord(std::string_view word, ProxySettings* settings,
   return ArgumentResult::kStopWithFailure;
 }
 
+// Only the exact names ask for the help; "--hostname=x" also stops parsing
+// (it begins with `h`), but it is a mistyped option rather than a request.
+ParseFailure::Kind FailureKind(std::string_view text, bool is_option) {
+  if (!is_option) return ParseFailure::Kind::kUnknownCommand;
+  if (EqualsIgnoringCase(text, "help") || EqualsIgnoringCase(text, "h")) {
+    return ParseFailure::Kind::kHelpOption;
+  }
+  return ParseFailure::Kind::kUnknownOption;
+}
+
 }  // namespace
 
 ArgumentResult ParseArgument(std::string_view text, bool is_option, ProxySettings* settings,
@@ -143,7 +168,7 @@ ArgumentResult ParseArgument(std::string_view text, bool is_option, ProxySetting
 }
 
 ParseStatus ParseCommandLine(const std::vector<std::string>& args, ProxySettings* settings,
-                             const ShowHelp& show_help) {
+                             const ShowHelp& show_help, ParseFailure* failure) {
   for (size_t i = 1; i < args.size(); ++i) {
     std::string_view text = args[i];
     bool is_option = false;
@@ -156,6 +181,10 @@ ParseStatus ParseCommandLine(const std::vector<std::string>& args, ProxySettings
       is_option = true;
     }
     if (ParseArgument(text, is_option, settings, show_help) == ArgumentResult::kStopWithFailure) {
+      if (failure != nullptr) {
+        failure->argument = args[i];
+        failure->kind = FailureKind(text, is_option);
+      }
       return ParseStatus::kFailure;
     }
   }

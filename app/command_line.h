@@ -25,6 +25,17 @@ using ShowHelp = std::function<void()>;
 enum class ArgumentResult { kContinue, kStopWithFailure };
 enum class ParseStatus { kSuccess, kFailure };
 
+// The argument that made ParseCommandLine fail, and why.
+struct ParseFailure {
+  enum class Kind {
+    kHelpOption,      // exactly --help or -h (any prefix, any case): asks for the help
+    kUnknownOption,   // an option text that names no option, or "h..." beyond the help
+    kUnknownCommand,  // a command word other than start, listen, help, h
+  };
+  Kind kind = Kind::kUnknownOption;
+  std::string argument;  // the whole argument as given, prefix included
+};
+
 // Handles one argument whose prefix ("--", "-", "/", ...) has already been
 // removed. With `is_option` it is an option text such as "source=80", matched
 // by case-insensitive prefix against the option names; otherwise it is a whole
@@ -36,9 +47,10 @@ ArgumentResult ParseArgument(std::string_view text, bool is_option, ProxySetting
 // into `*settings`, which should hold the built-in values on entry. Stops at
 // the first argument that fails; the arguments before it keep their effect.
 // Shows nothing on failure: the caller shows the help. `show_help` may be
-// empty. Main thread; no other thread may touch `*settings` meanwhile.
+// empty. When `failure` is not null it receives the failing argument. Main
+// thread; no other thread may touch `*settings` meanwhile.
 ParseStatus ParseCommandLine(const std::vector<std::string>& args, ProxySettings* settings,
-                             const ShowHelp& show_help);
+                             const ShowHelp& show_help, ParseFailure* failure = nullptr);
 
 }  // namespace portwick
 

@@ -14,6 +14,44 @@ std::string ErrorReason(const std::string& error) {
   return separator == std::string::npos ? error : error.substr(separator + 2);
 }
 
+std::optional<std::string> PortRangeError(const ProxySettings& settings) {
+  const struct {
+    const char* name;
+    int value;
+  } kPorts[] = {{"local", settings.local_port}, {"remote", settings.remote_port}};
+  for (const auto& port : kPorts) {
+    if (port.value < 0 || port.value > 65535) {
+      return std::string("the ") + port.name + " port " + std::to_string(port.value) +
+             " is outside 0..65535";
+    }
+  }
+  return std::nullopt;
+}
+
+int RunConsoleCommandLine(const std::vector<std::string>& args) {
+  const auto print_help = [] {
+    std::fputs(HelpTextWithLineFeeds().c_str(), stdout);
+    std::fflush(stdout);
+  };
+  ProxySettings settings;
+  ParseFailure failure;
+  if (ParseCommandLine(args, &settings, print_help, &failure) == ParseStatus::kFailure) {
+    if (failure.kind == ParseFailure::Kind::kHelpOption) {
+      print_help();
+      return 0;
+    }
+    const char* what = failure.kind == ParseFailure::Kind::kUnknownCommand ? "command" : "option";
+    std::fprintf(stderr, "%s: unknown %s '%s'\n%s: see 'portwick --help' for the options\n",
+                 kApplicationTitle, what, failure.argument.c_str(), kApplicationTitle);
+    return kExitUsage;
+  }
+  if (const std::optional<std::string> error = PortRangeError(settings)) {
+    std::fprintf(stderr, "%s: %s\n", kApplicationTitle, error->c_str());
+    return kExitUsage;
+  }
+  return RunConsole(settings);
+}
+
 int RunConsole(const ProxySettings& settings) {
   if (!BlockStopSignals()) {
     std::fprintf(stderr, "%s: cannot block the stop signals\n", kApplicationTitle);

@@ -1,11 +1,36 @@
 #ifndef PORTWICK_APP_CONSOLE_RUNNER_H_
 #define PORTWICK_APP_CONSOLE_RUNNER_H_
 
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "app/proxy_settings.h"
 
 namespace portwick {
+
+// Exit code of console mode for a command line it can't run: an unknown
+// option or command, or a port outside 0..65535.
+inline constexpr int kExitUsage = 2;
+
+// Console mode from the argument vector (args[0] is the program path) to the
+// exit code:
+// - the command `help` prints the help on standard output and goes on;
+// - --help and -h print the help on standard output and return 0;
+// - an unknown option or command is named on standard error, with a pointer
+//   to --help, and returns kExitUsage:
+//     Portwick: unknown option '--destinaton=localhost:2007'
+//     Portwick: see 'portwick --help' for the options
+// - a port outside 0..65535 is reported on standard error (PortRangeError)
+//   and returns kExitUsage;
+// - otherwise RunConsole(settings).
+// Same threading rule as RunConsole.
+int RunConsoleCommandLine(const std::vector<std::string>& args);
+
+// The message for the first port of `settings` outside 0..65535, for example
+//   the local port 70000 is outside 0..65535
+// or nullopt when both ports are in range.
+std::optional<std::string> PortRangeError(const ProxySettings& settings);
 
 // Runs Portwick without a window: starts forwarding with `settings` at once,
 // logs the traffic as the settings ask (file, standard output, synchronously

@@ -5,6 +5,7 @@
 
 #include "app/command_line.h"
 #include "app/console_runner.h"
+#include "app/version_text.h"
 
 #if defined(PORTWICK_HAVE_GUI)
 #include "app/gui_startup.h"
@@ -14,20 +15,6 @@
 
 namespace {
 
-void PrintHelp() {
-  std::fputs(portwick::HelpTextWithLineFeeds().c_str(), stdout);
-  std::fflush(stdout);
-}
-
-int RunConsoleMode(const std::vector<std::string>& args) {
-  portwick::ProxySettings settings;
-  if (portwick::ParseCommandLine(args, &settings, PrintHelp) == portwick::ParseStatus::kFailure) {
-    PrintHelp();
-    return 0;
-  }
-  return portwick::RunConsole(settings);
-}
-
 #if defined(PORTWICK_HAVE_GUI)
 int RunWindowMode(const std::vector<std::string>& args) {
   portwick::GuiStartup startup;
@@ -36,22 +23,24 @@ int RunWindowMode(const std::vector<std::string>& args) {
   };
   return portwick::RunGui(args, startup);
 }
-
-// Whether the arguments ask for the console (looked at without side effects;
-// each mode parses them again with its own help display).
-bool WantsConsole(const std::vector<std::string>& args) {
-  portwick::ProxySettings probe;
-  portwick::ParseCommandLine(args, &probe, {});
-  return probe.console;
-}
 #endif
 
 }  // namespace
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv, argv + argc);
+  // A first look without side effects decides the mode; each mode parses the
+  // arguments again with its own help display. --version needs neither mode,
+  // so it works without a display.
+  portwick::ProxySettings probe;
+  const bool parsed =
+      portwick::ParseCommandLine(args, &probe, {}) == portwick::ParseStatus::kSuccess;
+  if (parsed && probe.show_version) {
+    std::printf("%s\n", portwick::VersionLine().c_str());
+    return std::fflush(stdout) == 0 ? 0 : 1;
+  }
 #if defined(PORTWICK_HAVE_GUI)
-  if (!WantsConsole(args)) return RunWindowMode(args);
+  if (!probe.console) return RunWindowMode(args);
 #endif
-  return RunConsoleMode(args);
+  return portwick::RunConsoleCommandLine(args);
 }

@@ -23,6 +23,8 @@ struct ProxySettings {
   bool show_in_output = true;
   // Run without a window (option console).
   bool console = false;
+  // Print the version and end (option version).
+  bool show_version = false;
 
   friend bool operator==(const ProxySettings&, const ProxySettings&) = default;
 };

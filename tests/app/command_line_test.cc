@@ -41,6 +41,7 @@ void RunCases(const std::vector<ParseCase>& cases) {
     EXPECT_EQ(settings.log_synchronously, expected.log_synchronously);
     EXPECT_EQ(settings.show_in_output, expected.show_in_output);
     EXPECT_EQ(settings.console, expected.console);
+    EXPECT_EQ(settings.show_version, expected.show_version);
     EXPECT_EQ(help_calls, 0);
   }
 }
@@ -58,6 +59,7 @@ TEST(ParseCommandLineTest, BuiltInValues) {
   EXPECT_FALSE(settings.log_synchronously);
   EXPECT_TRUE(settings.show_in_output);
   EXPECT_FALSE(settings.console);
+  EXPECT_FALSE(settings.show_version);
   RunCases({{{}, kOk, nullptr}});
   // An empty argument vector (no program path either) is success too.
   ProxySettings untouched;
@@ -180,7 +182,56 @@ TEST(ParseCommandLineTest, LoggingAndConsoleFlags) {
       {{"--console"}, kOk, [](ProxySettings& s) { s.console = true; }},
       {{"-CONSOLE"}, kOk, [](ProxySettings& s) { s.console = true; }},
       {{"--consolex"}, kOk, [](ProxySettings& s) { s.console = true; }},
+      {{"--version"}, kOk, [](ProxySettings& s) { s.show_version = true; }},
+      {{"-VERSION"}, kOk, [](ProxySettings& s) { s.show_version = true; }},
+      {{"/version", "start"},
+       kOk,
+       [](ProxySettings& s) { s.show_version = true, s.autostart = true; }},
+      {{"--vers"}, kFail, nullptr},
+      {{"--version", "--bogus"}, kFail, [](ProxySettings& s) { s.show_version = true; }},
   });
+}
+
+TEST(ParseCommandLineTest, FailureNamesTheArgumentAndItsKind) {
+  using Kind = ParseFailure::Kind;
+  struct Case {
+    std::vector<std::string> args;
+    Kind kind;
+    std::string argument;
+  };
+  const Case kCases[] = {
+      {{"--help"}, Kind::kHelpOption, "--help"},
+      {{"-h"}, Kind::kHelpOption, "-h"},
+      {{"/HELP"}, Kind::kHelpOption, "/HELP"},
+      {{"---H"}, Kind::kHelpOption, "---H"},
+      {{"--source=1", "--help", "--bogus"}, Kind::kHelpOption, "--help"},
+      // Texts that only begin with h stop parsing as the help does, but they
+      // are mistyped options, not requests for the help.
+      {{"--hostname=x"}, Kind::kUnknownOption, "--hostname=x"},
+      {{"--help=1"}, Kind::kUnknownOption, "--help=1"},
+      {{"--helpme"}, Kind::kUnknownOption, "--helpme"},
+      {{"--destinaton=localhost:2007"}, Kind::kUnknownOption, "--destinaton=localhost:2007"},
+      {{"--"}, Kind::kUnknownOption, "--"},
+      {{"----source=80"}, Kind::kUnknownOption, "----source=80"},
+      {{"start", "80"}, Kind::kUnknownCommand, "80"},
+      {{"strat"}, Kind::kUnknownCommand, "strat"},
+      {{""}, Kind::kUnknownCommand, ""},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(Describe(c.args));
+    std::vector<std::string> argv = {"portwick"};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    ProxySettings settings;
+    ParseFailure failure;
+    ASSERT_EQ(ParseCommandLine(argv, &settings, nullptr, &failure), kFail);
+    EXPECT_EQ(failure.kind, c.kind);
+    EXPECT_EQ(failure.argument, c.argument);
+  }
+  // A successful parse leaves the failure record alone.
+  ParseFailure untouched{ParseFailure::Kind::kUnknownCommand, "before"};
+  ProxySettings settings;
+  EXPECT_EQ(ParseCommandLine({"portwick", "start"}, &settings, nullptr, &untouched), kOk);
+  EXPECT_EQ(untouched.argument, "before");
 }
 
 TEST(ParseCommandLineTest, CommandWordsAndOrder) {
@@ -287,6 +338,7 @@ TEST(HelpTextTest, ExactBytes) {
       "    --output=on|off  :    show the traffic in the output ",
       "                  (default: on)",
       "    --console  :    run without a window and start forwarding at once ",
+      "    --version  :    print the version and end ",
       "",
   };
   std::string crlf;

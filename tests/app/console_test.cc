@@ -116,30 +116,103 @@ TEST(ConsoleTest, BusyPortReportsTheReasonAndExitsOne) {
   EXPECT_EQ(child->stdout_text(), "");
 }
 
-TEST(ConsoleTest, FailedCommandLinePrintsHelpToStdoutAndExitsZero) {
+TEST(ConsoleTest, HelpOptionPrintsHelpToStdoutAndExitsZero) {
   const std::string help = HelpTextWithLineFeeds();
+  const std::vector<std::string> kCases[] = {
+      {"--console", "--help"},
+      {"--console", "-h"},
+      {"--console", "start", "/H"},
+      // The command help prints at once, the option once more.
+      {"--console", "help", "--help"},
+  };
+  for (const std::vector<std::string>& args : kCases) {
+    SCOPED_TRACE(args.back());
+    auto child = StartPortwick(args);
+    ASSERT_TRUE(child);
+    EXPECT_EQ(ExitCode(child->WaitForExit(kTimeout)), 0);
+    child->DrainOutput(kTimeout);
+    EXPECT_EQ(child->stdout_text(), args[1] == "help" ? help + help : help);
+    EXPECT_EQ(child->stderr_text(), "");
+  }
+}
+
+TEST(ConsoleTest, UnusableCommandLineIsNamedOnStderrAndExitsTwo) {
+  const std::string kSeeHelp = "Portwick: see 'portwick --help' for the options\n";
   struct Case {
     std::vector<std::string> args;
     std::string stdout_text;
+    std::string stderr_text;
   };
   const Case kCases[] = {
-      {{"--console", "--bogus"}, help},
-      {{"--console", "--help"}, help},
-      {{"--console", "-h"}, help},
-      {{"--console", "80"}, help},
-      {{"--console", "start", "--hostname=x"}, help},
-      // The command help prints at once, the failure once more.
-      {{"--console", "help", "--nope"}, help + help},
+      {{"--console", "--destinaton=localhost:2007"},
+       "",
+       "Portwick: unknown option '--destinaton=localhost:2007'\n" + kSeeHelp},
+      {{"--console", "--bogus"}, "", "Portwick: unknown option '--bogus'\n" + kSeeHelp},
+      {{"--console", "start", "--hostname=x"},
+       "",
+       "Portwick: unknown option '--hostname=x'\n" + kSeeHelp},
+      {{"--console", "80"}, "", "Portwick: unknown command '80'\n" + kSeeHelp},
+      {{"--console", "it's"}, "", "Portwick: unknown command 'it's'\n" + kSeeHelp},
+      // The command help prints at once; the failure then has its message.
+      {{"--console", "help", "--nope"},
+       HelpTextWithLineFeeds(),
+       "Portwick: unknown option '--nope'\n" + kSeeHelp},
+      // Ports outside 0..65535 are refused instead of cut to 16 bits.
+      {{"--console", "--source=70000"}, "", "Portwick: the local port 70000 is outside 0..65535\n"},
+      {{"--console", "--source=-1"}, "", "Portwick: the local port -1 is outside 0..65535\n"},
+      {{"--console", "--source=0", "--destination=h:65536"},
+       "",
+       "Portwick: the remote port 65536 is outside 0..65535\n"},
+      {{"--console", "--source=0", "--destination=-5"},
+       "",
+       "Portwick: the remote port -5 is outside 0..65535\n"},
+      {{"--console", "--source=99999999999", "--destination=h:-1"},
+       "",
+       "Portwick: the local port 2147483647 is outside 0..65535\n"},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.args.back());
     auto child = StartPortwick(c.args);
     ASSERT_TRUE(child);
-    EXPECT_EQ(ExitCode(child->WaitForExit(kTimeout)), 0);
+    EXPECT_EQ(ExitCode(child->WaitForExit(kTimeout)), 2);
     child->DrainOutput(kTimeout);
     EXPECT_EQ(child->stdout_text(), c.stdout_text);
+    EXPECT_EQ(child->stderr_text(), c.stderr_text);
+  }
+}
+
+TEST(ConsoleTest, VersionPrintsTheProjectVersionWithoutADisplay) {
+  const std::string kVersion = std::string("Portwick ") + PORTWICK_PROJECT_VERSION + "\n";
+  struct Case {
+    std::vector<std::string> args;
+    std::vector<std::string> env;  // empty: the test's own environment
+  };
+  const Case kCases[] = {
+      {{"--version"}, {"PATH=/usr/bin:/bin"}},
+      // A display that can't be reached must not matter either.
+      {{"--version"}, {"PATH=/usr/bin:/bin", "DISPLAY=:97", "QT_QPA_PLATFORM=xcb"}},
+      {{"--console", "--version"}, {}},
+      {{"-VERSION", "--source=70000", "start"}, {"PATH=/usr/bin:/bin"}},
+      {{"help", "--version"}, {"PATH=/usr/bin:/bin"}},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.args[0] + " env " + std::to_string(c.env.size()));
+    ChildProcess::Options options;
+    options.argv = {PORTWICK_BINARY};
+    options.argv.insert(options.argv.end(), c.args.begin(), c.args.end());
+    options.env = c.env;
+    std::string error;
+    auto child = ChildProcess::Start(options, &error);
+    ASSERT_TRUE(child) << error;
+    EXPECT_EQ(ExitCode(child->WaitForExit(kTimeout)), 0);
+    child->DrainOutput(kTimeout);
+    EXPECT_EQ(child->stdout_text(), kVersion);
     EXPECT_EQ(child->stderr_text(), "");
   }
+  // A command line that fails is not rescued by --version.
+  auto child = StartPortwick({"--console", "--version", "--bogus"});
+  ASSERT_TRUE(child);
+  EXPECT_EQ(ExitCode(child->WaitForExit(kTimeout)), 2);
 }
 
 TEST(ConsoleTest, HelpCommandPrintsHelpAndForwards) {
