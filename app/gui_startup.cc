@@ -69,6 +69,9 @@ int RunGui(const std::vector<std::string>& args, const GuiStartup& startup) {
   if (has_display && QCoreApplication::instance() == nullptr) {
     application.emplace(qt_argc, qt_argv);
     QApplication::setQuitOnLastWindowClosed(false);
+    // The installed desktop entry's name: lets the desktop match the window
+    // to its entry and icon (the application id on Wayland).
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.portwick.Portwick"));
   }
 
   MessageLoop loop;

@@ -39,6 +39,8 @@ started_at=$SECONDS
 note() { printf '[%4ds] %s\n' $((SECONDS - started_at)) "$*" >&2; }
 
 # --- build -----------------------------------------------------------------
+# The benchmark peers (socat, haproxy) come with the bench package group.
+"$root/scripts/setup.sh" run bench
 if [ "$do_build" = 1 ]; then
   note "building (Release) in $build"
   cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \

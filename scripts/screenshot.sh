@@ -10,7 +10,7 @@ fi
 root="$(cd "$(dirname "$0")/.." && pwd)"
 out="$(mkdir -p "$1" && cd "$1" && pwd)"
 build="$root/build/screenshot"
-"$root/scripts/setup.sh"
+"$root/scripts/setup.sh" run test
 if [ ! -f "$build/build.ninja" ]; then
   cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi

@@ -1,14 +1,26 @@
 #!/usr/bin/env bash
-# Installs what building, testing and benchmarking Portwick needs on Debian 12.
+# Installs the Debian 12 packages of the named groups (default: run), one list
+# per group in scripts/packages/<group>.txt (one package a line, # comments):
+#   run    building and running Portwick (scripts/run.sh)
+#   test   the tests and checks (scripts/test.sh installs run and test)
+#   bench  the benchmark peers and tools (bench/run.sh installs run and bench)
 # Quick and silent when everything is there already.
+#   scripts/setup.sh [GROUP...]
 set -euo pipefail
+lists="$(cd "$(dirname "$0")" && pwd)/packages"
+[ $# -eq 0 ] && set -- run
 
-packages=(
-  g++ cmake ninja-build pkg-config
-  qt6-base-dev libgl-dev fontconfig fonts-dejavu-core
-  googletest libgtest-dev libgmock-dev libbenchmark-dev
-  socat haproxy clang clang-format
-)
+packages=()
+for group in "$@"; do
+  list="$lists/$group.txt"
+  if [ ! -f "$list" ]; then
+    echo "setup: no package group '$group' ($list)" >&2
+    exit 2
+  fi
+  while read -r package _; do
+    [ -n "$package" ] && [ "${package:0:1}" != "#" ] && packages+=("$package")
+  done <"$list"
+done
 
 missing=()
 for p in "${packages[@]}"; do

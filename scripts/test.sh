@@ -5,7 +5,7 @@
 # warnings are errors. Exits non-zero on any failure.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-"$root/scripts/setup.sh"
+"$root/scripts/setup.sh" run test
 export QT_QPA_PLATFORM=offscreen
 jobs="$(nproc)"
 
@@ -21,6 +21,9 @@ echo "== format" >&2
 echo "== plain build" >&2
 configure_and_build "$root/build/test" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 ctest --test-dir "$root/build/test" -j "$jobs" --output-on-failure
+
+echo "== install tree and Debian package" >&2
+"$root/scripts/check_package.sh" "$root/build/test"
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer" >&2
 configure_and_build "$root/build/asan" -DCMAKE_BUILD_TYPE=Debug \

@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -26,10 +27,17 @@ using Ending = TcpPeerServer::Ending;
 
 constexpr auto kTimeout = 20s;
 
+// The program under test: the one this build made, or another copy of it
+// (the one unpacked from the Debian package) named by PORTWICK_BINARY_UNDER_TEST.
+std::string PortwickBinary() {
+  const char* other = std::getenv("PORTWICK_BINARY_UNDER_TEST");
+  return other != nullptr && other[0] != '\0' ? other : PORTWICK_BINARY;
+}
+
 std::unique_ptr<ChildProcess> StartPortwick(const std::vector<std::string>& args,
                                             bool read_stdout = true) {
   ChildProcess::Options options;
-  options.argv = {PORTWICK_BINARY};
+  options.argv = {PortwickBinary()};
   options.argv.insert(options.argv.end(), args.begin(), args.end());
   options.read_stdout = read_stdout;
   std::string error;
@@ -198,7 +206,7 @@ TEST(ConsoleTest, VersionPrintsTheProjectVersionWithoutADisplay) {
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.args[0] + " env " + std::to_string(c.env.size()));
     ChildProcess::Options options;
-    options.argv = {PORTWICK_BINARY};
+    options.argv = {PortwickBinary()};
     options.argv.insert(options.argv.end(), c.args.begin(), c.args.end());
     options.env = c.env;
     std::string error;
