@@ -5,7 +5,7 @@
 # See bench/README.md for what each figure means.
 #
 #   bench/run.sh [--reps=3] [--mib=1024] [--big-log-gib=4 | --no-big-log]
-#                [--quick] [--no-build] [--keep-results=FILE]
+#                [--quick] [--no-build] [--no-gui] [--keep-results=FILE]
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -18,6 +18,7 @@ rate_seconds=1.5    # per connection-rate run
 ping_iterations=20000
 ping_seconds=2
 do_build=1
+do_gui=1
 keep_results=""
 
 for arg in "$@"; do
@@ -28,6 +29,7 @@ for arg in "$@"; do
     --no-big-log) big_log_gib=0 ;;
     --quick) mib=256; big_log_gib=0; rate_seconds=1; ping_iterations=5000 ;;
     --no-build) do_build=0 ;;
+    --no-gui) do_gui=0 ;;
     --keep-results=*) keep_results="${arg#*=}" ;;
     -h|--help) sed -n '2,9p' "$0"; exit 0 ;;
     *) echo "run.sh: unknown argument $arg" >&2; exit 2 ;;
@@ -49,6 +51,9 @@ if [ "$do_build" = 1 ]; then
     portwick_bench_report >/dev/null
   if ! cmake --build "$build" -j 2 --target portwick >"$build/portwick-build.log" 2>&1; then
     note "portwick did not build (see $build/portwick-build.log); measuring the others only"
+  fi
+  if ! cmake --build "$build" -j 2 --target portwick_gui_bench >"$build/gui-build.log" 2>&1; then
+    note "the GUI bench did not build (see $build/gui-build.log); skipping it"
   fi
 fi
 tools="$build/bench"
@@ -337,6 +342,18 @@ if [[ " ${targets[*]} " == *" portwick "* ]]; then
   fi
 fi
 
+# --- the main window under load -----------------------------------------------------
+# The window runs offscreen: Qt's offscreen platform paints into memory as a
+# desktop would, so the GUI thread does the same work without a display.
+gui_bench="$build/bench/portwick_gui_bench"
+gui_out="$work/gui.txt"
+if [ "$do_gui" = 1 ] && [ -x "$gui_bench" ]; then
+  note "the main window relaying ${mib} MiB per transfer (offscreen)"
+  QT_QPA_PLATFORM=offscreen "$gui_bench" --port="$server_port" --mib="$mib" \
+    --rss-gib="$big_log_gib" >"$gui_out" 2>>"$work/client.err" ||
+    note "FAILED GUI bench: $(tail -n 1 "$work/client.err")"
+fi
+
 # --- report ---------------------------------------------------------------------
 note "done"
 echo
@@ -347,3 +364,7 @@ echo "$reps repetitions; $mib MiB per bulk run; $sessions idle sessions;" \
   "run took $((SECONDS - started_at)) s"
 echo
 "$tools/portwick_bench_report" "$results"
+if [ -s "$gui_out" ]; then
+  echo
+  cat "$gui_out"
+fi

@@ -6,10 +6,11 @@ namespace portwick {
 // The text pane that shows the traffic as it is relayed.
 //
 // Thread safety: AppendText is called from relay threads and sink workers,
-// any number at once. An implementation marshals each call to the thread that
-// owns the pane and returns when the text has been appended (the main
-// window's does a blocking queued call into the GUI thread), so one call
-// appends one record whole.
+// any number at once. An implementation takes the text over (a copy) and
+// returns without waiting for the thread that owns the pane, which shows it
+// soon after, whole and in the order of the calls: a relay thread must never
+// wait for painting. The main window's pane queues the text for its GUI
+// thread.
 class OutputPane {
  public:
   virtual ~OutputPane() = default;

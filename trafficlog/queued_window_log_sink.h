@@ -10,9 +10,8 @@ namespace portwick {
 
 // Appends the records' text to the output pane on its worker thread, in the
 // order they were written: each record up to its first zero byte,
-// unconverted, with nothing between records. The worker blocks in each
-// delivery until the pane's thread has appended it, which is why Stop (and
-// so destruction) serves events while it waits.
+// unconverted, with nothing between records. The pane takes each record
+// over without waiting for its own thread.
 //
 // `pane` is borrowed (may be null: nothing is shown) and must outlive the
 // sink. Thread safety: as QueuedLogSink.

@@ -10,7 +10,9 @@ namespace portwick {
 
 // Appends each record's text to the output pane on the writing relay thread:
 // the bytes up to the record's first zero byte, unconverted, with nothing
-// between records. Takes no lock of its own; the pane serialises appends.
+// between records. The record is in the pane (shown, or queued to be shown
+// in order) before Write returns, so before it is sent on. Takes no lock of
+// its own; the pane serialises appends.
 //
 // `pane` is borrowed (may be null: nothing is shown) and must outlive the
 // sink. Thread safety: as LogSink.

@@ -34,11 +34,10 @@ class TemplateDialog;
 // thread's, through the loop registry) must outlive this object.
 //
 // Threads: everything here runs on the GUI thread. Relay threads and sink
-// workers reach the window only through its output pane, whose appends the
-// GUI thread serves in its event loop and while it waits for sinks to be
-// released. Commands that arrive during such a wait are handled as follows:
-// Start and Stop wait until the release is done and then run in the order
-// they came; Close closes at once (the loop keeps the quit request).
+// workers reach the window only through its output pane, which queues their
+// text for the GUI thread without making them wait. Commands that arrive during such a wait are
+// handled as follows: Start and Stop wait until the release is done and then run in the order they
+// came; Close closes at once (the loop keeps the quit request).
 class MainWindow : public MessageFilter, public IdleHandler {
  public:
   explicit MainWindow(const ProxySettings& settings, const UiServices& services = {});

@@ -15,8 +15,8 @@ namespace {
 
 constexpr int32_t kHighestPort = 65535;
 
-// While sinks are released the GUI thread serves its events: relay threads
-// and sink workers may be waiting for it to append their text to the pane.
+// While sinks are released the GUI thread serves its events, so the window
+// stays usable and the pane goes on showing what it was handed.
 void ServeGuiEvents() {
   if (QCoreApplication::instance() != nullptr) QCoreApplication::processEvents();
 }

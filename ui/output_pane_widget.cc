@@ -21,7 +21,7 @@ namespace {
 // broke an overlong line there.
 constexpr int kContinuedLine = 1;
 // Characters taken off the queue at a time during a delivery.
-constexpr qsizetype kDeliveryPiece = 64 * 1024;
+constexpr qsizetype kDeliveryPiece = 16 * 1024;
 
 bool IsLineBreak(QChar c) { return c == u'\n' || c == u'\r' || c == QChar::ParagraphSeparator; }
 

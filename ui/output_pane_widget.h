@@ -39,7 +39,7 @@ class OutputPaneWidget : public QPlainTextEdit, public OutputPane {
     int max_lines = 100'000;
     qsizetype max_line_chars = 4096;
     std::chrono::milliseconds delivery_interval{50};
-    std::chrono::milliseconds delivery_budget{25};
+    std::chrono::milliseconds delivery_budget{15};
   };
 
   explicit OutputPaneWidget(QWidget* parent = nullptr) : OutputPaneWidget(Limits{}, parent) {}

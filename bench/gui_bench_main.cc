@@ -1,0 +1,238 @@
+// The main window relaying bulk transfers through a load server while its GUI
+// thread is watched: for each way of showing the traffic, the throughput, how
+// late a 10 ms timer on the GUI thread fires (p50/p99), the peak resident
+// memory and the time from the transfer's last byte to the "[Stopped]" title.
+// Runs with any Qt platform; bench/run.sh uses the offscreen one, which paints
+// into memory as a desktop would, without a display server.
+//
+//   portwick_gui_bench [--port=P] [--mib=1024] [--rss-gib=0]
+//
+// --port: a running portwick_bench_server (else one runs in this process).
+// --rss-gib: also relay that many GiB with everything shown, for peak memory.
+#include <unistd.h>
+
+#include <QtCore/QElapsedTimer>
+#include <QtCore/QEventLoop>
+#include <QtCore/QTimer>
+#include <QtWidgets/QApplication>
+#include <QtWidgets/QCheckBox>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/proxy_settings.h"
+#include "bench/flags.h"
+#include "bench/load_client.h"
+#include "bench/load_server.h"
+#include "bench/proc_stats.h"
+#include "bench/stats.h"
+#include "ui/framework/template_dialog.h"
+#include "ui/main_window.h"
+#include "ui/main_window_template.h"
+#include "ui/output_pane_widget.h"
+
+namespace portwick::bench {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+// Resets the process's peak resident memory so the next reading is this
+// phase's own.
+void ResetPeakMemory() { std::ofstream("/proc/self/clear_refs") << "5"; }
+
+long Usage(bool peak) {
+  ProcessUsage usage;
+  if (!ReadProcessUsage(getpid(), false, &usage)) return 0;
+  return peak ? usage.peak_rss_kib : usage.rss_kib;
+}
+
+// How late a 10 ms timer on the GUI thread fires, collected while it runs.
+class LatencyProbe {
+ public:
+  static constexpr std::chrono::milliseconds kInterval{10};
+
+  LatencyProbe() {
+    timer_.setTimerType(Qt::PreciseTimer);
+    timer_.setInterval(kInterval);
+    QObject::connect(&timer_, &QTimer::timeout, [this] {
+      const Clock::time_point now = Clock::now();
+      if (last_ != Clock::time_point{}) {
+        lateness_ms_.push_back(std::max(0.0, Seconds(now - last_ - kInterval) * 1000.0));
+      }
+      last_ = now;
+    });
+    timer_.start();
+  }
+  const std::vector<double>& lateness_ms() const { return lateness_ms_; }
+
+ private:
+  QTimer timer_;
+  Clock::time_point last_{};
+  std::vector<double> lateness_ms_;
+};
+
+struct Phase {
+  const char* name;
+  bool show_in_output;
+  bool synchronously;
+};
+
+struct PhaseResult {
+  bool ok = false;
+  std::string error;
+  double mib_per_second = 0;
+  double late_p50_ms = 0;
+  double late_p99_ms = 0;
+  double late_max_ms = 0;
+  long peak_rss_kib = 0;
+  long rss_before_clear_kib = 0;
+  long rss_after_clear_kib = 0;
+  double stop_seconds = 0;  // last byte to "[Stopped]"
+  bool stopped_title = false;
+};
+
+// One Start, transfer, Stop on `window`, the GUI thread serving events all
+// the while.
+PhaseResult RunPhase(MainWindow& window, const Phase& phase, bool upload, std::uint64_t bytes) {
+  PhaseResult result;
+  TemplateDialog& dialog = *window.dialog();
+  dialog.CheckBox(kShowInOutputBox)->setChecked(phase.show_in_output);
+  dialog.CheckBox(kLogSynchronouslyBox)->setChecked(phase.synchronously);
+  dialog.SendCommand(kClearButton);
+  QApplication::processEvents();
+  ResetPeakMemory();
+  dialog.SendCommand(kStartButton);
+  const int port = window.listener().BoundPort();
+  if (!window.listener().IsRunning() || port == 0) {
+    result.error = "the window did not start forwarding";
+    return result;
+  }
+
+  LatencyProbe probe;
+  QEventLoop loop;
+  BulkResult transfer;
+  Clock::time_point last_byte;
+  std::thread client([&] {
+    transfer = upload ? RunUpload(port, 1, bytes) : RunDownload(port, 1, bytes);
+    last_byte = Clock::now();
+    QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+  });
+  loop.exec();
+  client.join();
+
+  dialog.SendCommand(kStopButton);
+  result.stop_seconds = Seconds(Clock::now() - last_byte);
+  result.stopped_title = dialog.windowTitle().startsWith("[Stopped]");
+  // Let the pane show what it still holds, then measure what Clear gives back.
+  QElapsedTimer settle;
+  settle.start();
+  while (window.output_pane()->queued_chars() > 0 && settle.elapsed() < 10000) {
+    QApplication::processEvents(QEventLoop::AllEvents, 50);
+  }
+  result.peak_rss_kib = Usage(true);
+  result.rss_before_clear_kib = Usage(false);
+  dialog.SendCommand(kClearButton);
+  QApplication::processEvents();
+  result.rss_after_clear_kib = Usage(false);
+
+  result.ok = transfer.ok;
+  result.error = transfer.error;
+  result.mib_per_second = transfer.MiBPerSecond();
+  result.late_p50_ms = Percentile(probe.lateness_ms(), 50);
+  result.late_p99_ms = Percentile(probe.lateness_ms(), 99);
+  result.late_max_ms = Percentile(probe.lateness_ms(), 100);
+  return result;
+}
+
+void Print(const char* direction, const Phase& phase, const PhaseResult& r, double unlogged) {
+  if (!r.ok) {
+    std::printf("%-4s %-22s FAILED: %s\n", direction, phase.name, r.error.c_str());
+    return;
+  }
+  std::printf("%-4s %-22s %9.1f %6.3f %8.1f %8.1f %8.1f %9ld %9ld %9ld %7.2f%s\n", direction,
+              phase.name, r.mib_per_second, unlogged > 0 ? r.mib_per_second / unlogged : 0,
+              r.late_p50_ms, r.late_p99_ms, r.late_max_ms, r.peak_rss_kib / 1024,
+              r.rss_before_clear_kib / 1024, r.rss_after_clear_kib / 1024, r.stop_seconds,
+              r.stopped_title ? "" : " (title not [Stopped])");
+}
+
+int Main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  Flags flags;
+  std::string error;
+  double port_flag = 0, mib = 1024, rss_gib = 0;
+  if (!flags.Parse(argc, argv, 1, &error) || !flags.Number("port", 0, &port_flag, &error) ||
+      !flags.Number("mib", 1024, &mib, &error) || !flags.Number("rss-gib", 0, &rss_gib, &error)) {
+    std::fprintf(stderr, "portwick_gui_bench: %s\n", error.c_str());
+    return 2;
+  }
+
+  LoadServer server;
+  std::thread server_thread;
+  int server_port = static_cast<int>(port_flag);
+  if (server_port == 0) {
+    if (!server.Open(0, &error)) {
+      std::fprintf(stderr, "portwick_gui_bench: %s\n", error.c_str());
+      return 1;
+    }
+    server_port = server.port();
+    server_thread = std::thread([&server] { server.Run(); });
+  }
+
+  ProxySettings settings;
+  settings.local_port = 0;
+  settings.remote_host = "127.0.0.1";
+  settings.remote_port = server_port;
+  MainWindow window(settings);
+  if (!window.Create()) return 1;
+  window.Show();
+  QApplication::processEvents();
+
+  const std::uint64_t bytes = static_cast<std::uint64_t>(mib * 1024 * 1024);
+  const Phase phases[] = {
+      {"unlogged", false, false},
+      {"pane (queued)", true, false},
+      {"pane (synchronous)", true, true},
+  };
+  std::printf(
+      "GUI bench: %.0f MiB per transfer, one connection; up = client to server (binary), "
+      "down = server to client (text without line breaks)\n",
+      mib);
+  std::printf("%-4s %-22s %9s %6s %8s %8s %8s %9s %9s %9s %7s\n", "dir", "shown", "MiB/s", "ratio",
+              "late p50", "late p99", "late max", "peak MiB", "RSS MiB", "cleared", "stop s");
+  for (bool upload : {true, false}) {
+    double unlogged = 0;
+    for (const Phase& phase : phases) {
+      const PhaseResult r = RunPhase(window, phase, upload, bytes);
+      if (!phase.show_in_output && r.ok) unlogged = r.mib_per_second;
+      Print(upload ? "up" : "down", phase, r, unlogged);
+      std::fflush(stdout);
+    }
+  }
+  if (rss_gib > 0) {
+    const Phase everything{"everything shown", true, false};
+    const PhaseResult r =
+        RunPhase(window, everything, false, static_cast<std::uint64_t>(rss_gib * 1024) << 20);
+    std::printf("%.0f GiB with %s: ", rss_gib, everything.name);
+    Print("down", everything, r, 0);
+  }
+  std::printf(
+      "late: how much later than 10 ms a repeating GUI timer fired; ratio: against "
+      "unlogged; stop s: last byte to [Stopped]\n");
+
+  if (server_thread.joinable()) {
+    server.Shutdown();
+    server_thread.join();
+  }
+  return 0;
+}
+
+}  // namespace
+}  // namespace portwick::bench
+
+int main(int argc, char** argv) { return portwick::bench::Main(argc, argv); }
