@@ -1,0 +1,20 @@
+#ifndef PORTWICK_CAPTURE_SESSION_EVENT_WRITER_H_
+#define PORTWICK_CAPTURE_SESSION_EVENT_WRITER_H_
+
+#include "engine/session_observer.h"
+
+namespace portwick {
+
+// An observer that turns events into output (the console trace, a pcapng
+// file) and may hold some of it back. A QueuedObserver calls every method on
+// its one worker thread, in the order the events happened, and Flush at the
+// end of each batch and before it stops, so a writer needs no lock of its
+// own. Flush writes out whatever is held back.
+class SessionEventWriter : public SessionObserver {
+ public:
+  virtual void Flush() {}
+};
+
+}  // namespace portwick
+
+#endif  // PORTWICK_CAPTURE_SESSION_EVENT_WRITER_H_

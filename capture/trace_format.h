@@ -1,0 +1,38 @@
+#ifndef PORTWICK_CAPTURE_TRACE_FORMAT_H_
+#define PORTWICK_CAPTURE_TRACE_FORMAT_H_
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace portwick {
+
+// The pieces of the console trace. Pure functions; any thread.
+
+// "HH:MM:SS.uuuuuu" in local time.
+void AppendClockTime(std::string& out, std::chrono::system_clock::time_point time);
+
+// The bytes as text that decodes back to exactly them: printable ASCII and
+// valid UTF-8 as they are (except the C1 controls U+0080..U+009F, which a
+// terminal may act on), a line feed as a line feed, a backslash as "\\",
+// CR, tab and zero as "\r", "\t" and "\0", every other byte as "\xNN" (two
+// lower-case hex digits); then one line feed if the last character written
+// was not one. Nothing is written for no bytes.
+void AppendEscapedText(std::string& out, const char* data, size_t size);
+
+// Hex dump lines, 16 bytes each: the offset of the line's first byte (at
+// least 4 hex digits), the bytes as two-digit hex separated by spaces (an
+// extra space after the eighth), and the printable ASCII column between '|'
+// marks, '.' standing for the rest. `offset` is added to the offsets shown.
+void AppendHexDump(std::string& out, const char* data, size_t size, uint64_t offset = 0);
+
+// "1 byte", "K bytes".
+std::string ByteCount(uint64_t count);
+
+// Milliseconds with one decimal: "0.3 ms", "76.5 ms".
+std::string Milliseconds(std::chrono::nanoseconds duration);
+
+}  // namespace portwick
+
+#endif  // PORTWICK_CAPTURE_TRACE_FORMAT_H_

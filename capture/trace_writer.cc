@@ -1,0 +1,131 @@
+#include "capture/trace_writer.h"
+
+#include "base/write_fully.h"
+#include "capture/session_label.h"
+#include "capture/trace_format.h"
+
+namespace portwick {
+
+namespace {
+// Output held before it is written even without a Flush.
+constexpr size_t kWriteSize = size_t{256} << 10;
+}  // namespace
+
+const char* CloseReasonText(CloseReason how) {
+  switch (how) {
+    case CloseReason::kBothFinished:
+      return "client FIN, server FIN";
+    case CloseReason::kResetByClient:
+      return "reset by client";
+    case CloseReason::kResetByServer:
+      return "reset by server";
+    case CloseReason::kSendError:
+      return "send error";
+    case CloseReason::kStopped:
+      return "stopped";
+    case CloseReason::kConnectFailed:
+      return "connect failed";
+  }
+  return "closed";
+}
+
+TraceWriter::TraceWriter(int fd, TraceMode mode) : fd_(fd), mode_(mode) {}
+
+TraceWriter::~TraceWriter() { Flush(); }
+
+void TraceWriter::BeginHeader(SessionId session, std::chrono::system_clock::time_point time) {
+  AppendClockTime(buffer_, time);
+  buffer_ += " #";
+  buffer_ += SessionLabel(session);
+  buffer_ += ' ';
+}
+
+void TraceWriter::OnOpened(const SessionOpened& event) {
+  BeginHeader(event.session, event.time.wall);
+  buffer_ += "open from ";
+  buffer_ += event.client.ToString();
+  buffer_ += '\n';
+  FlushIfLarge();
+}
+
+void TraceWriter::OnConnected(const SessionConnected& event) {
+  BeginHeader(event.session, event.time.wall);
+  buffer_ += "connected to ";
+  buffer_ += event.destination.ToString();
+  buffer_ += " in ";
+  buffer_ += Milliseconds(event.took);
+  buffer_ += '\n';
+  FlushIfLarge();
+}
+
+void TraceWriter::OnConnectFailed(const SessionConnectFailed& event) {
+  BeginHeader(event.session, event.time.wall);
+  buffer_ += "cannot connect to ";
+  buffer_ += FormatHostPort(event.host, event.port);
+  buffer_ += ": ";
+  buffer_ += event.status.reason();
+  buffer_ += '\n';
+  FlushIfLarge();
+}
+
+void TraceWriter::OnChunk(const SessionChunk& event) {
+  if (!WantsChunks()) return;
+  BeginHeader(event.session, event.time.wall);
+  buffer_ += event.direction == Direction::kClientToServer ? "> " : "< ";
+  buffer_ += ByteCount(event.size);
+  buffer_ += '\n';
+  if (mode_ == TraceMode::kHex) {
+    AppendHexDump(buffer_, event.data, event.size);
+  } else {
+    AppendEscapedText(buffer_, event.data, event.size);
+  }
+  FlushIfLarge();
+}
+
+void TraceWriter::OnHalfClosed(const SessionHalfClosed& event) {
+  const bool up = event.direction == Direction::kClientToServer;
+  BeginHeader(event.session, event.time.wall);
+  buffer_ += up ? "half-close >\n" : "half-close <\n";
+  std::string& fins = fins_[event.session];
+  if (!fins.empty()) fins += ", ";
+  fins += up ? "client FIN" : "server FIN";
+  FlushIfLarge();
+}
+
+void TraceWriter::OnClosed(const SessionClosed& event) {
+  std::string fins;
+  if (const auto found = fins_.find(event.session); found != fins_.end()) {
+    fins = std::move(found->second);
+    fins_.erase(found);
+  }
+  std::string how;
+  if (event.how == CloseReason::kBothFinished) {
+    // Both FINs in the order they came, when both were seen.
+    how = fins.find(',') != std::string::npos ? fins : CloseReasonText(event.how);
+  } else {
+    how = fins.empty() ? CloseReasonText(event.how) : fins + ", " + CloseReasonText(event.how);
+  }
+  BeginHeader(event.session, event.time.wall);
+  buffer_ += "closed: ";
+  buffer_ += how;
+  buffer_ += "; ";
+  buffer_ += ByteCount(event.bytes_up);
+  buffer_ += " up, ";
+  buffer_ += ByteCount(event.bytes_down);
+  buffer_ += " down, ";
+  buffer_ += Milliseconds(event.duration);
+  buffer_ += '\n';
+  FlushIfLarge();
+}
+
+void TraceWriter::FlushIfLarge() {
+  if (buffer_.size() >= kWriteSize) Flush();
+}
+
+void TraceWriter::Flush() {
+  if (buffer_.empty()) return;
+  if (WriteFully(fd_, buffer_.data(), buffer_.size()) != 0) write_failed_ = true;
+  buffer_.clear();
+}
+
+}  // namespace portwick

@@ -1,0 +1,73 @@
+#ifndef PORTWICK_CAPTURE_TRACE_WRITER_H_
+#define PORTWICK_CAPTURE_TRACE_WRITER_H_
+
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+
+#include "capture/session_event_writer.h"
+
+namespace portwick {
+
+enum class TraceMode : uint8_t {
+  kOff,
+  kText,    // every event, chunks' bytes as escaped text
+  kHex,     // every event, chunks' bytes as hex dump lines
+  kEvents,  // the lifecycle events only, no chunks
+};
+
+// Writes the annotated transcript of a run: one header line per event,
+//   HH:MM:SS.uuuuuu #N EVENT
+// (local time; N the session's label, "2.3" for session 3 of forward 2),
+// and below each chunk's header its bytes as text or hex
+// (capture/trace_format.h). The EVENT texts:
+//   open from ADDR:PORT
+//   connected to ADDR:PORT in X ms
+//   cannot connect to HOST:PORT: REASON
+//   > K bytes / < K bytes        (client to server / server to client)
+//   half-close > / half-close <
+//   closed: HOW; U bytes up, D bytes down, T ms
+//
+// Output goes to `fd` (borrowed; standard output in console mode), held in a
+// buffer until Flush or until the buffer is large. A failed write is not
+// retried; the output that failed is dropped.
+//
+// One thread at a time (a QueuedObserver's worker).
+class TraceWriter : public SessionEventWriter {
+ public:
+  TraceWriter(int fd, TraceMode mode);
+  ~TraceWriter() override;
+
+  bool WantsChunks() const override {
+    return mode_ == TraceMode::kText || mode_ == TraceMode::kHex;
+  }
+  void OnOpened(const SessionOpened& event) override;
+  void OnConnected(const SessionConnected& event) override;
+  void OnConnectFailed(const SessionConnectFailed& event) override;
+  void OnChunk(const SessionChunk& event) override;
+  void OnHalfClosed(const SessionHalfClosed& event) override;
+  void OnClosed(const SessionClosed& event) override;
+  void Flush() override;
+
+  // Whether a write to the descriptor has failed.
+  bool write_failed() const { return write_failed_; }
+
+ private:
+  // Starts a header line for `session` at `time`, up to the event text.
+  void BeginHeader(SessionId session, std::chrono::system_clock::time_point time);
+  void FlushIfLarge();
+
+  const int fd_;
+  const TraceMode mode_;
+  std::string buffer_;
+  bool write_failed_ = false;
+  // The FINs seen so far per open session, in order: "client FIN, server FIN".
+  std::unordered_map<SessionId, std::string> fins_;
+};
+
+// "closed: ..." text of a close reason ("reset by client", ...).
+const char* CloseReasonText(CloseReason how);
+
+}  // namespace portwick
+
+#endif  // PORTWICK_CAPTURE_TRACE_WRITER_H_
