@@ -8,7 +8,6 @@ namespace portwick {
 namespace {
 
 constexpr size_t kIPv4HeaderSize = 20;
-constexpr size_t kIPv6HeaderSize = 40;
 constexpr size_t kTcpHeaderSize = 20;
 constexpr size_t kMaxIpPacket = 65535;
 constexpr uint8_t kProtocolTcp = 6;
