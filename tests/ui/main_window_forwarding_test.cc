@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "main_window_fixture.h"
+#include "serve_events_until.h"
 #include "test_server.h"
 #include "tests/trafficlog/trafficlog_test_support.h"
 #include "trafficlog/file_log_sink.h"
@@ -255,8 +256,9 @@ TEST_F(MainWindowTest, TrafficReachesThePaneAndTheLogFileAndStopResetsTheSession
 
     // The pane shows what it was handed in deliveries on this thread.
     ASSERT_TRUE(testing::SendBytes(client.fd(), "hello\n"));
-    QTRY_COMPARE_WITH_TIMEOUT(d.OutputPane(kOutputPane)->toPlainText(), QString("hello\nhello\n"),
-                              15000);
+    ServeEventsUntil([&] { return d.OutputPane(kOutputPane)->toPlainText() == "hello\nhello\n"; },
+                     15000);
+    ASSERT_EQ(d.OutputPane(kOutputPane)->toPlainText(), QString("hello\nhello\n"));
     EXPECT_EQ(testing::ReadExactly(client.fd(), 6).data, "hello\n");
 
     // Unticking Show in Output disables the pane; it goes on receiving the
@@ -264,8 +266,10 @@ TEST_F(MainWindowTest, TrafficReachesThePaneAndTheLogFileAndStopResetsTheSession
     Click(kShowInOutputBox);
     EXPECT_FALSE(EnabledAtIdle(kOutputPane));
     ASSERT_TRUE(testing::SendBytes(client.fd(), "more"));
-    QTRY_COMPARE_WITH_TIMEOUT(d.OutputPane(kOutputPane)->toPlainText(),
-                              QString("hello\nhello\nmoremore"), 15000);
+    ServeEventsUntil(
+        [&] { return d.OutputPane(kOutputPane)->toPlainText() == "hello\nhello\nmoremore"; },
+        15000);
+    ASSERT_EQ(d.OutputPane(kOutputPane)->toPlainText(), QString("hello\nhello\nmoremore"));
     EXPECT_EQ(testing::ReadExactly(client.fd(), 4).data, "more");
 
     Command(kStopButton);

@@ -37,7 +37,7 @@ TEST(OutputPaneWidgetTest, AppendsFromOtherThreadsNeverWaitAndShowWholeAndInOrde
   // for it.
   for (std::thread& thread : threads) thread.join();
   EXPECT_TRUE(pane.toPlainText().isEmpty()) << "shown by a delivery on the GUI thread";
-  QTRY_COMPARE_WITH_TIMEOUT(pane.queued_chars(), 0, 5000);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return pane.queued_chars() == 0; }, 5000));
   const std::string text = pane.toPlainText().toStdString();
   for (int t = 0; t < kThreads; ++t) {
     size_t from = 0;

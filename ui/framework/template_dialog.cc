@@ -17,6 +17,7 @@
 #include "ui/framework/centering.h"
 #include "ui/framework/dialog_resizer.h"
 #include "ui/framework/menu_bar.h"
+#include "ui/framework/menu_mnemonics.h"
 
 namespace portwick {
 
@@ -65,6 +66,7 @@ TemplateDialog::TemplateDialog(const DialogTemplate& dialog_template, QWidget* p
   if (!dialog_template.menus.empty()) {
     menu_bar_ = BuildMenuBar(dialog_template.menus, this,
                              [this](int command_id) { RouteCommand(command_id); });
+    new MenuMnemonics(this, menu_bar_);  // owned by menu_bar_ (Qt parent)
   }
   client_ = new QWidget(this);  // owned by this dialog
   const int menu_height = menu_bar_ ? menu_bar_->sizeHint().height() : 0;
@@ -233,6 +235,10 @@ QWidget* TemplateDialog::ReplaceControl(int id, std::unique_ptr<QWidget> widget)
   replacement->setEnabled(!old->testAttribute(Qt::WA_ForceDisabled));
   replacement->stackUnder(old);
   if (replacement->focusPolicy() != Qt::NoFocus) QWidget::setTabOrder(old, replacement);
+  // A label whose mnemonic led to the old control leads to the new one.
+  for (QLabel* label : client_->findChildren<QLabel*>()) {
+    if (label->buddy() == old) label->setBuddy(replacement);
+  }
   controls_[id] = replacement;
   delete old;
   return replacement;

@@ -38,7 +38,10 @@ inline constexpr int kCommandCancel = 2;
 // command 1 or 2 without a handler ends the dialog with that id as result
 // (QDialog::done), so a modal exec() returns 1 for OK and 2 for Esc.
 //
-// Keyboard: tab order is template order; Enter in a single-line field presses
+// Keyboard: Alt and a menu's mnemonic (or first letter) opens that menu,
+// before any control's mnemonic; a label's mnemonic focuses the control
+// after it, also after ReplaceControl. Tab order is template order; Enter in
+// a single-line field presses
 // the default button; the output pane keeps Enter for itself.
 //
 // Widgets are owned through Qt's parent chain by the dialog. The dialog is

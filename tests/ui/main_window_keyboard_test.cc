@@ -1,0 +1,78 @@
+// The main window from the keyboard alone: Alt with the first letter of a
+// menu opens it (a hidden control's mnemonic takes nothing away), and every
+// label's mnemonic reaches the control it names, the output pane included.
+#include <QtTest/QTest>
+#include <QtWidgets/QApplication>
+#include <QtWidgets/QLineEdit>
+#include <QtWidgets/QMenu>
+#include <QtWidgets/QMenuBar>
+
+#include "main_window_fixture.h"
+#include "serve_events_until.h"
+#include "ui/framework/template_dialog.h"
+#include "ui/main_window_template.h"
+#include "ui/output_pane_widget.h"
+
+namespace portwick {
+namespace {
+
+class MainWindowKeyboardTest : public MainWindowTest {
+ protected:
+  TemplateDialog& Shown() {
+    ProxySettings settings;
+    settings.log_file_name = "traffic.log";  // File Name enabled
+    TemplateDialog& d = Open(settings);
+    window_->OnIdle();
+    window_->Show();
+    QApplication::setActiveWindow(&d);
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(&d));
+    d.Edit(kLocalPortField)->setFocus();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return d.Edit(kLocalPortField)->hasFocus(); }, 2000));
+    return d;
+  }
+
+  // The drop-down menu that is open now, if any.
+  static QMenu* OpenMenu() { return qobject_cast<QMenu*>(QApplication::activePopupWidget()); }
+};
+
+TEST_F(MainWindowKeyboardTest, AltWithAMenusFirstLetterOpensThatMenu) {
+  TemplateDialog& d = Shown();
+  struct Case {
+    Qt::Key key;
+    QString menu;
+  };
+  for (const Case& c : {Case{Qt::Key_A, "Action"}, Case{Qt::Key_H, "Help"}}) {
+    SCOPED_TRACE(c.menu.toStdString());
+    QWidget* focus = QApplication::focusWidget();
+    ASSERT_NE(focus, nullptr);
+    QTest::keyClick(focus, c.key, Qt::AltModifier);
+    ASSERT_TRUE(QTest::qWaitFor([] { return OpenMenu() != nullptr; }, 2000));
+    EXPECT_EQ(OpenMenu()->title(), c.menu);
+    EXPECT_EQ(d.Edit(kLocalPortField)->text(), "1999") << "nothing typed into the field";
+    QTest::keyClick(OpenMenu(), Qt::Key_Escape);
+    QTest::keyClick(d.menu_bar(), Qt::Key_Escape);
+    ASSERT_TRUE(QTest::qWaitFor([] { return OpenMenu() == nullptr; }, 2000));
+    d.Edit(kLocalPortField)->setFocus();
+  }
+}
+
+TEST_F(MainWindowKeyboardTest, LabelMnemonicsFocusTheControlsTheyName) {
+  TemplateDialog& d = Shown();
+  struct Case {
+    Qt::Key key;
+    int control_id;
+  };
+  for (const Case& c : {Case{Qt::Key_O, kOutputPane}, Case{Qt::Key_R, kRemotePortField},
+                        Case{Qt::Key_N, kFileNameField}, Case{Qt::Key_L, kLocalPortField}}) {
+    SCOPED_TRACE(c.control_id);
+    QTest::keyClick(QApplication::focusWidget(), c.key, Qt::AltModifier);
+    ServeEventsUntil([&] { return QApplication::focusWidget() == d.Control(c.control_id); }, 2000);
+    EXPECT_EQ(QApplication::focusWidget(), d.Control(c.control_id));
+  }
+  EXPECT_EQ(d.Control(kOutputPane), window_->output_pane());
+  EXPECT_EQ(d.Edit(kLocalPortField)->text(), "1999");
+  EXPECT_EQ(window_->output_pane()->toPlainText(), "") << "nothing typed into the pane";
+}
+
+}  // namespace
+}  // namespace portwick
