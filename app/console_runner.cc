@@ -9,11 +9,6 @@
 
 namespace portwick {
 
-std::string ErrorReason(const std::string& error) {
-  const size_t separator = error.find(": ");
-  return separator == std::string::npos ? error : error.substr(separator + 2);
-}
-
 std::optional<std::string> PortRangeError(const ProxySettings& settings) {
   const struct {
     const char* name;
@@ -74,7 +69,7 @@ int RunConsole(const ProxySettings& settings) {
   if (!started.ok()) {
     // Only the low 16 bits of the port reach the network.
     std::fprintf(stderr, "%s: cannot listen on port %d: %s\n", kApplicationTitle,
-                 settings.local_port & 0xFFFF, ErrorReason(started.reason()).c_str());
+                 settings.local_port & 0xFFFF, started.reason().c_str());
     run.ReleaseSinks({});
     return 1;
   }

@@ -47,10 +47,6 @@ std::optional<std::string> PortRangeError(const ProxySettings& settings);
 // must be blocked in every thread). Returns the process exit code.
 int RunConsole(const ProxySettings& settings);
 
-// The text after the step name of a listener error ("Cannot bind: Address
-// already in use" gives "Address already in use").
-std::string ErrorReason(const std::string& error);
-
 }  // namespace portwick
 
 #endif  // PORTWICK_APP_CONSOLE_RUNNER_H_

@@ -1,7 +1,5 @@
 #include "app/forwarding_run.h"
 
-#include <string>
-
 namespace portwick {
 
 ForwardingRun::~ForwardingRun() {
@@ -13,12 +11,14 @@ ForwardingRun::~ForwardingRun() {
 Status ForwardingRun::Start(const RunSettings& settings, OutputPane* pane,
                             const ServeEvents& serve_events) {
   if (listener_.IsRunning()) return Status::Error("start", 0, "Already running");
-  listener_.SetLogSink(BuildLogSinks(sinks_, settings.log, pane, serve_events));
-  std::string error;
-  if (!listener_.Start(settings.local_port, settings.remote_host, settings.remote_port, &error)) {
-    return Status::Error("listen", 0, error);
-  }
-  return Status();
+  ListenerConfig config;
+  config.bind = settings.bind_address;
+  config.bind.set_port(static_cast<uint16_t>(settings.local_port & 0xFFFF));
+  config.destination_host = settings.remote_host;
+  config.destination_port = static_cast<uint16_t>(settings.remote_port & 0xFFFF);
+  config.log_sink = BuildLogSinks(sinks_, settings.log, pane, serve_events);
+  config.observer = settings.observer;
+  return listener_.Start(config);
 }
 
 void ForwardingRun::StopListening() { listener_.Stop(); }

@@ -1,11 +1,14 @@
 #ifndef PORTWICK_APP_FORWARDING_RUN_H_
 #define PORTWICK_APP_FORWARDING_RUN_H_
 
+#include <memory>
 #include <string>
 
+#include "base/endpoint.h"
 #include "base/status.h"
 #include "engine/log_sink_handle.h"
 #include "engine/proxy_listener.h"
+#include "engine/session_observer.h"
 #include "trafficlog/log_sinks.h"
 #include "trafficlog/output_pane.h"
 
@@ -13,10 +16,16 @@ namespace portwick {
 
 // What one run forwards and how it logs.
 struct RunSettings {
+  // The address to listen on (every IPv4 interface by default; "::" for
+  // every IPv6 and IPv4 one); its port is ignored, local_port gives it.
+  Endpoint bind_address = Endpoint::AnyIPv4(0);
+  // Only the low 16 bits of the ports reach the network.
   int local_port = 1999;
   std::string remote_host = "localhost";
   int remote_port = 2007;
   LogSettings log;
+  // Told about every session of the run; may be null.
+  std::shared_ptr<SessionObserver> observer;
 };
 
 // Owns one forwarding run: the listener, the log sinks it writes to, and the
@@ -44,8 +53,9 @@ class ForwardingRun {
   // Releases the earlier sinks, builds the ones `settings.log` asks for and
   // starts listening. Refused while running. When listening fails the new
   // sinks stay until the next Start, ReleaseSinks or destruction; the status
-  // says which step failed and why. `pane` (for "Show in Output") is borrowed
-  // and must outlive the sinks.
+  // is the listener's: the step that failed ("socket", "bind", "listen",
+  // "thread"; "start" while running) and the system's reason. `pane` (for "Show in Output") is
+  // borrowed and must outlive the sinks.
   Status Start(const RunSettings& settings, OutputPane* pane, const ServeEvents& serve_events);
 
   void StopListening();

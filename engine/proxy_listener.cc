@@ -1,5 +1,7 @@
 #include "engine/proxy_listener.h"
 
+#include <sys/socket.h>
+
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -9,6 +11,7 @@
 #include <utility>
 
 #include "base/mutex.h"
+#include "engine/session.h"
 #include "engine/session_connector.h"
 #include "engine/session_request.h"
 #include "engine/socket.h"
@@ -19,7 +22,6 @@ namespace portwick {
 
 namespace {
 
-constexpr int kBacklog = 5;
 // How long the accept thread pauses after accept failed for lack of
 // descriptors or memory, before it tries again.
 constexpr std::chrono::milliseconds kResourcePause{20};
@@ -58,37 +60,45 @@ AcceptFailure ClassifyAcceptError(int error) {
 // a reference while it runs; Stop and the destructor join it before the
 // listening socket is closed.
 struct ProxyListener::State {
-  SocketLayer* const layer = &SocketLayer::Default();
-
   std::atomic<bool> running{false};
 
   // Owner thread only, except that the accept thread reads the descriptor
   // while it runs (the owner only shuts it down then, never closes it).
   Socket listen_socket;
   std::thread accept_thread;
-  int bound_port = 0;
+  Endpoint bound;
+  // The layer of the current or last run; the accept thread and every
+  // session of the run hold it too.
+  std::shared_ptr<SocketLayer> layer;
+  // Set by Start before the accept thread starts; then only read by it.
+  SocketIo* io = &SocketIo::Default();
+  NameResolver* resolver = &NameResolver::Default();
+  // Accept thread only (reset by Start before the thread starts).
+  SessionId last_session = 0;
 
   Mutex mutex;
   CondVar wake{&mutex};  // ends the accept thread's pause at Stop
-  int destination_port GUARDED_BY(mutex) = 0;
+  uint16_t destination_port GUARDED_BY(mutex) = 0;
   std::string destination_host GUARDED_BY(mutex);
   std::shared_ptr<LogSinkHandle> log_sink GUARDED_BY(mutex);
+  std::shared_ptr<SessionObserver> observer GUARDED_BY(mutex);
 
-  void AcceptLoop();
-  void HandOn(int fd);
+  void AcceptLoop(const std::shared_ptr<SocketLayer>& run_layer);
+  void HandOn(int fd, const Endpoint& peer, const std::shared_ptr<SocketLayer>& run_layer);
 };
 
-void ProxyListener::State::AcceptLoop() {
+void ProxyListener::State::AcceptLoop(const std::shared_ptr<SocketLayer>& run_layer) {
   const int listen_fd = listen_socket.fd();
   while (running.load()) {
-    const int fd = sockets::Accept(listen_fd);
+    Endpoint peer;
+    const int fd = io->Accept(listen_fd, &peer);
     if (!running.load()) {
       // Accepted in the instant after Stop: not relayed.
       if (fd >= 0) sockets::Close(fd);
       break;
     }
     if (fd >= 0) {
-      HandOn(fd);
+      HandOn(fd, peer, run_layer);
       continue;
     }
     const AcceptFailure failure = ClassifyAcceptError(-fd);
@@ -99,20 +109,28 @@ void ProxyListener::State::AcceptLoop() {
       running.store(false);
     }
   }
-  layer->Cleanup();
+  // Resets every session of the run that is still open.
+  run_layer->Cleanup();
 }
 
-void ProxyListener::State::HandOn(int fd) {
+void ProxyListener::State::HandOn(int fd, const Endpoint& peer,
+                                  const std::shared_ptr<SocketLayer>& run_layer) {
   Socket accepted(fd);
+  // Nothing here waits: the connector thread resolves, connects and reports.
   try {
     auto request = std::make_unique<SessionRequest>();
     request->accepted_socket = std::move(accepted);
-    request->layer = layer;
+    request->identity.id = ++last_session;
+    request->identity.client = peer;
+    request->layer = run_layer;
+    request->io = io;
+    request->resolver = resolver;
     {
       MutexLock lock(&mutex);
       request->destination_port = destination_port;
       request->destination_host = destination_host;
       request->log_sink = log_sink;
+      request->identity.observer = observer;
     }
     // On failure the request is destroyed, which closes the socket.
     StartSessionConnector(std::move(request));
@@ -130,51 +148,67 @@ void ProxyListener::SetLogSink(std::shared_ptr<LogSinkHandle> log_sink) {
   state_->log_sink = std::move(log_sink);
 }
 
-bool ProxyListener::Start(int local_port, const std::string& destination_host, int destination_port,
-                          std::string* error) {
+Status ProxyListener::Start(const ListenerConfig& config) {
   State& s = *state_;
-  if (s.running.load()) {
-    if (error != nullptr) *error = "Already running";
-    return false;
-  }
+  if (s.running.load()) return Status::Error("start", 0, "Already running");
   Stop();  // collects an accept thread that ended on its own
   {
     MutexLock lock(&s.mutex);
-    s.destination_port = destination_port;
-    s.destination_host = destination_host;
+    s.destination_port = config.destination_port;
+    s.destination_host = config.destination_host;
+    s.log_sink = config.log_sink;
+    s.observer = config.observer;
   }
+  s.io = config.io;
+  s.resolver = config.resolver;
+  s.last_session = 0;
 
-  s.layer->Startup();
-  // Gives back what this Start took, so that a later Stop ends the sessions.
-  auto fail = [&](int result, const char* what) {
+  // A layer of its own for this run: its Cleanup, when the accept thread
+  // ends, resets this run's sessions and no others.
+  auto layer = std::make_shared<SocketLayer>();
+  layer->Startup();
+  s.layer = layer;
+  auto fail = [&](const char* step, int result) {
     s.listen_socket.Reset();
-    s.bound_port = 0;
+    s.bound = Endpoint();
     s.running.store(false);
-    s.layer->Cleanup();
-    if (error != nullptr) {
-      *error = what;
-      if (result != 0) *error += ": " + sockets::ErrorText(result);
-    }
-    return false;
+    layer->Cleanup();
+    return Status::Error(step, result);
   };
 
-  int result = sockets::CreateTcpSocket();
-  if (result < 0) return fail(result, "Cannot create socket");
+  int result = sockets::CreateTcpSocket(config.bind.address_family());
+  if (result < 0) return fail("socket", result);
   s.listen_socket.Reset(result);
   const int fd = s.listen_socket.fd();
   sockets::SetReuseAddress(fd);
-  if ((result = sockets::BindAny(fd, local_port)) < 0) return fail(result, "Cannot bind");
-  if ((result = sockets::Listen(fd, kBacklog)) < 0) return fail(result, "Cannot listen");
-  result = sockets::LocalPort(fd);
-  s.bound_port = result > 0 ? result : 0;
+  if ((result = sockets::Bind(fd, config.bind)) < 0) return fail("bind", result);
+  // The system's largest queue: a burst of connects waits there for the
+  // accept thread instead of being dropped.
+  if ((result = sockets::Listen(fd, SOMAXCONN)) < 0) return fail("listen", result);
+  if ((result = sockets::LocalEndpoint(fd, &s.bound)) < 0) return fail("listen", result);
 
   s.running.store(true);
   try {
-    s.accept_thread = std::thread([state = state_] { state->AcceptLoop(); });
+    s.accept_thread = std::thread([state = state_, layer] { state->AcceptLoop(layer); });
   } catch (const std::system_error& e) {
-    return fail(-e.code().value(), "Cannot start the accept thread");
+    return fail("thread", e.code().value());
   }
-  return true;
+  return Status();
+}
+
+bool ProxyListener::Start(int local_port, const std::string& destination_host, int destination_port,
+                          std::string* error) {
+  ListenerConfig config;
+  config.bind = Endpoint::AnyIPv4(static_cast<uint16_t>(local_port & 0xffff));
+  config.destination_host = destination_host;
+  config.destination_port = static_cast<uint16_t>(destination_port & 0xffff);
+  {
+    MutexLock lock(&state_->mutex);
+    config.log_sink = state_->log_sink;
+  }
+  const Status status = Start(config);
+  if (!status.ok() && error != nullptr) *error = status.Message();
+  return status.ok();
 }
 
 void ProxyListener::Stop() {
@@ -189,11 +223,19 @@ void ProxyListener::Stop() {
   if (s.listen_socket.valid()) sockets::ShutdownBoth(s.listen_socket.fd());
   if (s.accept_thread.joinable()) s.accept_thread.join();
   s.listen_socket.Reset();
-  s.bound_port = 0;
+  s.bound = Endpoint();
 }
 
 bool ProxyListener::IsRunning() const { return state_->running.load(); }
 
-int ProxyListener::BoundPort() const { return state_->running.load() ? state_->bound_port : 0; }
+int ProxyListener::BoundPort() const { return state_->running.load() ? state_->bound.port() : 0; }
+
+Endpoint ProxyListener::BoundEndpoint() const {
+  return state_->running.load() ? state_->bound : Endpoint();
+}
+
+int ProxyListener::SessionCount() const {
+  return state_->layer != nullptr ? state_->layer->registrations() : 0;
+}
 
 }  // namespace portwick

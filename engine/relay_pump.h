@@ -8,6 +8,7 @@
 #include "engine/log_sink_handle.h"
 #include "engine/message_framer.h"
 #include "engine/session.h"
+#include "engine/session_observer.h"
 #include "engine/socket_io.h"
 
 namespace portwick {
@@ -19,7 +20,12 @@ namespace portwick {
 // End of the stream (the source peer shut down its sending side) is passed
 // on as a half-close to the destination, while the other direction goes on.
 // A receive error, a failed send, a detached log sink or memory exhaustion
-// resets the whole session, which wakes the other pump.
+// resets the whole session, which wakes the other pump; the session keeps
+// the first such failure as the way it ended.
+//
+// With an observer on the session, every record sent on is reported as a
+// SessionChunk (after the sink, before the send), and the half-close as a
+// SessionHalfClosed. Without one the relay pays a null check per record.
 //
 // A pump is built on one thread and then owned by its relay thread, which
 // calls Run once and destroys it. Nothing of it is shared but the session and
@@ -29,10 +35,10 @@ class RelayPump {
   // Data bytes per buffer; each buffer has one more byte for a zero.
   static constexpr int32_t kBufferSize = 10384;
 
-  // Receives from `source_fd` and sends to `destination_fd`, both sockets of
-  // `session`. `log_sink` may be null (bytes pass unlogged). `io` must
+  // Relays `direction` of `session`: client to destination socket, or the
+  // other way. `log_sink` may be null (bytes pass unlogged). `io` must
   // outlive the pump. Allocates the buffer: may throw std::bad_alloc.
-  RelayPump(std::shared_ptr<Session> session, int source_fd, int destination_fd,
+  RelayPump(std::shared_ptr<Session> session, Direction direction,
             std::unique_ptr<MessageFramer> framer, std::shared_ptr<LogSinkHandle> log_sink,
             SocketIo* io = &SocketIo::Default());
   RelayPump(const RelayPump&) = delete;
@@ -62,11 +68,23 @@ class RelayPump {
   // Hands one record (followed by a zero byte) to the sink and sends what it
   // passes on.
   bool Forward(const char* data, int32_t length);
+  // Reports the bytes to the observer (if any) and sends them.
+  bool SendOn(const char* data, int32_t length);
   bool SendAll(const char* data, int32_t length);
+  void ReportChunk(const char* data, int32_t length);
+  // Notes why the direction failed; always false.
+  bool Failed(CloseReason how, Status error);
 
   std::shared_ptr<Session> session_;
+  const Direction direction_;
   const int source_fd_;
   const int destination_fd_;
+  SessionObserver* const observer_;        // the session's; may be null
+  SessionObserver* const chunk_observer_;  // observer_ when it wants chunks
+  uint64_t relayed_ = 0;                   // bytes reported, with an observer
+  EventTime received_at_;                  // of the last receive, with chunk_observer_
+  CloseReason failure_ = CloseReason::kStopped;
+  Status failure_error_;
   std::unique_ptr<MessageFramer> framer_;
   SocketIo* const io_;
 

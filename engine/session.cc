@@ -1,16 +1,69 @@
 #include "engine/session.h"
 
+#include <chrono>
 #include <utility>
 
 #include "engine/socket_ops.h"
 
 namespace portwick {
 
+Session::Session(std::shared_ptr<SocketLayer> layer, Socket client, SessionIdentity identity)
+    : identity_(std::move(identity)),
+      layer_(std::move(layer)),
+      client_(std::move(client)),
+      registration_(layer_.get(), client_.fd(), -1) {}
+
 Session::Session(SocketLayer* layer, Socket client, Socket destination)
     : client_(std::move(client)),
       destination_(std::move(destination)),
       registration_(layer, client_.fd(), destination_.fd()) {}
 
+Session::~Session() {
+  SessionObserver* observer = identity_.observer.get();
+  if (observer == nullptr) return;
+  SessionClosed closed;
+  closed.session = identity_.id;
+  {
+    MutexLock lock(&mutex_);
+    if (ending_recorded_) {
+      closed.how = how_;
+      closed.error = error_;
+    } else if (registration_.cancelled()) {
+      closed.how = CloseReason::kStopped;
+    }
+  }
+  closed.bytes_up = relayed_[0].load(std::memory_order_relaxed);
+  closed.bytes_down = relayed_[1].load(std::memory_order_relaxed);
+  closed.time = EventTime::Now();
+  closed.duration = std::chrono::duration_cast<std::chrono::nanoseconds>(
+      closed.time.monotonic - identity_.opened.monotonic);
+  observer->OnClosed(closed);
+}
+
+void Session::SetDestination(Socket destination) {
+  // The registration lets go of the old descriptor before it is closed, so
+  // a reset can't reach a descriptor number reused meanwhile.
+  registration_.SetSecondSocket(destination.fd());
+  destination_ = std::move(destination);
+}
+
 void Session::EndSending(int fd) { sockets::ShutdownWrite(fd); }
+
+void Session::RecordEnding(CloseReason how, const Status& error) {
+  // Checked before taking the mutex: the layer's lock is not taken under it.
+  const bool stopped = registration_.cancelled();
+  MutexLock lock(&mutex_);
+  if (ending_recorded_) return;
+  ending_recorded_ = true;
+  // Whatever failed after the session was cancelled from outside failed
+  // because of it. (Each pump records its failure before it resets.)
+  how_ = stopped ? CloseReason::kStopped : how;
+  error_ = stopped ? Status() : error;
+}
+
+void Session::AddRelayed(Direction direction, uint64_t bytes) {
+  relayed_[direction == Direction::kClientToServer ? 0 : 1].fetch_add(bytes,
+                                                                      std::memory_order_relaxed);
+}
 
 }  // namespace portwick

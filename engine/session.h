@@ -1,10 +1,28 @@
 #ifndef PORTWICK_ENGINE_SESSION_H_
 #define PORTWICK_ENGINE_SESSION_H_
 
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+#include "base/endpoint.h"
+#include "base/mutex.h"
+#include "base/status.h"
+#include "engine/session_observer.h"
 #include "engine/socket.h"
 #include "engine/socket_layer.h"
 
 namespace portwick {
+
+// Who a session is and what it has seen so far: its number in the listener
+// run, when it was accepted and the observer of the run (may be null).
+struct SessionIdentity {
+  SessionId id = 0;
+  Endpoint client;    // the client's address and port
+  Endpoint listener;  // the local address and port the client connected to
+  EventTime opened = EventTime::Now();
+  std::shared_ptr<SessionObserver> observer;
+};
 
 // The two connections of one session: the accepted client socket and the
 // outgoing socket to the destination. The connector and then the two relay
@@ -12,20 +30,45 @@ namespace portwick {
 // closes both sockets, so each is closed exactly once and only when no
 // thread can use it any more.
 //
-// The session is registered with the socket layer for its whole life, so the
+// The session is registered with its socket layer for its whole life, so the
 // layer's last Cleanup resets it.
 //
-// Thread safety: every method may be called from any thread.
+// It also keeps how the session ends: the first failure recorded wins (a
+// failure found after the session was cancelled from outside, by the layer's
+// last Cleanup, counts as kStopped), and the destructor reports SessionClosed
+// to the observer, exactly once and after every other event of the session.
+//
+// Thread safety: every method may be called from any thread, except
+// SetDestination and SetConnected (the connector's thread, before the relay
+// pumps exist).
 class Session {
  public:
-  // Takes ownership of both sockets. `layer` must outlive the session.
+  // Takes ownership of the client socket and keeps `layer` (not null) alive.
+  // The outgoing socket comes with SetDestination.
+  Session(std::shared_ptr<SocketLayer> layer, Socket client, SessionIdentity identity);
+  // Both sockets at once, without identity or observer; `layer` must
+  // outlive the session.
   Session(SocketLayer* layer, Socket client, Socket destination);
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
-  ~Session() = default;
+  // Reports SessionClosed to the observer (if any), then closes both sockets.
+  ~Session();
 
   int client_fd() const { return client_.fd(); }
   int destination_fd() const { return destination_.fd(); }
+
+  // Replaces the outgoing socket (one per address tried), closing the old
+  // one. A socket given to a cancelled session is reset at once.
+  void SetDestination(Socket destination);
+
+  // The destination actually connected to and the outgoing socket's own
+  // address; both 0.0.0.0:0 until connected.
+  void SetConnected(const Endpoint& destination, const Endpoint& local) {
+    destination_endpoint_ = destination;
+    local_endpoint_ = local;
+  }
+  const Endpoint& destination_endpoint() const { return destination_endpoint_; }
+  const Endpoint& local_endpoint() const { return local_endpoint_; }
 
   // Ends the session at once: both connections are reset (each peer sees a
   // reset) and threads blocked on either socket wake. Idempotent.
@@ -39,11 +82,37 @@ class Session {
   // end-of-stream once it has everything sent before.
   void EndSending(int fd);
 
+  // Notes how the session ends, unless an earlier end was noted.
+  void RecordEnding(CloseReason how, const Status& error) LOCKS_EXCLUDED(mutex_);
+  // RecordEnding, then Reset.
+  void Fail(CloseReason how, const Status& error) {
+    RecordEnding(how, error);
+    Reset();
+  }
+
+  // Counts bytes relayed in one direction, for SessionClosed. Called by each
+  // direction's pump once, when it ends.
+  void AddRelayed(Direction direction, uint64_t bytes);
+
+  const SessionIdentity& identity() const { return identity_; }
+  SessionId id() const { return identity_.id; }
+  SessionObserver* observer() const { return identity_.observer.get(); }
+
  private:
+  const SessionIdentity identity_;
+  const std::shared_ptr<SocketLayer> layer_;  // null when borrowed
+  Endpoint destination_endpoint_;
+  Endpoint local_endpoint_;
   Socket client_;
   Socket destination_;
   // Declared after the sockets, so it unregisters before they close.
   SocketLayer::Registration registration_;
+
+  std::atomic<uint64_t> relayed_[2] = {0, 0};
+  Mutex mutex_;
+  bool ending_recorded_ GUARDED_BY(mutex_) = false;
+  CloseReason how_ GUARDED_BY(mutex_) = CloseReason::kBothFinished;
+  Status error_ GUARDED_BY(mutex_);
 };
 
 }  // namespace portwick

@@ -1,7 +1,11 @@
 #include "engine/session_connector.h"
 
+#include <cerrno>
+#include <chrono>
 #include <new>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "engine/message_framer.h"
 #include "engine/relay_pump.h"
@@ -16,32 +20,100 @@ bool StartPump(ThreadStarter* threads, std::unique_ptr<RelayPump> pump) {
   return threads->Start(MakeTask([pump = std::move(pump)] { pump->Run(); }), kRelayStackSize);
 }
 
-// Connects the session's outgoing socket; false when the session must end.
-bool ConnectDestination(Session& session, const std::string& host, int port) {
+std::chrono::nanoseconds Since(const EventTime& start, const EventTime& now) {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(now.monotonic - start.monotonic);
+}
+
+// What the connector takes over from the request.
+struct Destination {
+  std::string host;
+  uint16_t port = 0;
+};
+
+// Connects the session's outgoing socket to the first address of the
+// destination that takes the connection. False when the session must end;
+// it has then noted why (a connect failure is also reported).
+bool ConnectDestination(Session& session, const Destination& destination, NameResolver* resolver) {
   if (session.cancelled()) return false;
-  in_addr_t address = 0;
-  if (!sockets::ResolveIPv4(host, &address)) return false;
-  // The layer's last Cleanup may have come while resolving, which it can't
-  // interrupt; and a reset just before connect began doesn't stop it.
+  std::vector<Endpoint> addresses;
+  Status status = resolver->Resolve(destination.host, destination.port, &addresses);
+  for (const Endpoint& address : addresses) {
+    // The layer's last Cleanup may have come while resolving, which it
+    // can't interrupt; and a reset just before connect began doesn't stop it.
+    if (session.cancelled()) return false;
+    const int fd = sockets::CreateTcpSocket(address.address_family());
+    if (fd < 0) {
+      status = Status::Error("socket", fd);
+      continue;
+    }
+    session.SetDestination(Socket(fd));
+    const int result = sockets::Connect(fd, address);
+    if (session.cancelled()) return false;
+    if (result == 0) {
+      Endpoint local;
+      sockets::LocalEndpoint(fd, &local);
+      session.SetConnected(address, local);
+      return true;
+    }
+    status = Status::Error("connect", result);
+  }
   if (session.cancelled()) return false;
-  if (sockets::Connect(session.destination_fd(), address, port) != 0) return false;
-  return !session.cancelled();
+  if (status.ok()) status = Status::Error("resolve", 0, "no address");
+  session.RecordEnding(CloseReason::kConnectFailed, status);
+  if (SessionObserver* observer = session.observer()) {
+    SessionConnectFailed failed;
+    failed.session = session.id();
+    failed.host = destination.host;
+    failed.port = destination.port;
+    failed.status = status;
+    failed.time = EventTime::Now();
+    observer->OnConnectFailed(failed);
+  }
+  return false;
+}
+
+void ReportOpened(const Session& session) {
+  SessionObserver* observer = session.observer();
+  if (observer == nullptr) return;
+  const SessionIdentity& identity = session.identity();
+  observer->OnOpened(
+      SessionOpened{identity.id, identity.client, identity.listener, identity.opened});
+}
+
+void ReportConnected(const Session& session) {
+  SessionObserver* observer = session.observer();
+  if (observer == nullptr) return;
+  SessionConnected connected;
+  connected.session = session.id();
+  connected.destination = session.destination_endpoint();
+  connected.local = session.local_endpoint();
+  connected.time = EventTime::Now();
+  connected.took = Since(session.identity().opened, connected.time);
+  observer->OnConnected(connected);
 }
 
 void Connect(std::unique_ptr<SessionRequest> request) {
   Socket client = std::move(request->accepted_socket);
-  const int port = request->destination_port;
-  const std::string host = std::move(request->destination_host);
+  SessionIdentity identity = std::move(request->identity);
+  Destination destination{std::move(request->destination_host), request->destination_port};
   std::shared_ptr<LogSinkHandle> log_sink = std::move(request->log_sink);
-  SocketLayer* layer = request->layer;
+  std::shared_ptr<SocketLayer> layer = std::move(request->layer);
+  // Without a run of its own the session belongs to the process-wide layer
+  // (borrowed: it is never destroyed).
+  if (layer == nullptr) layer = std::shared_ptr<SocketLayer>(layer, &SocketLayer::Default());
   ThreadStarter* threads = request->threads;
   SocketIo* io = request->io;
+  NameResolver* resolver = request->resolver;
   request.reset();
 
-  const int outgoing = sockets::CreateTcpSocket();
-  if (outgoing < 0) return;  // closes the client
-  auto session = std::make_shared<Session>(layer, std::move(client), Socket(outgoing));
-  if (!ConnectDestination(*session, host, port)) return;  // closes both sockets
+  sockets::LocalEndpoint(client.fd(), &identity.listener);
+  auto session =
+      std::make_shared<Session>(std::move(layer), std::move(client), std::move(identity));
+  ReportOpened(*session);
+  // On failure the session goes here, which closes both sockets and reports
+  // how it ended.
+  if (!ConnectDestination(*session, destination, resolver)) return;
+  ReportConnected(*session);
 
   // A forwarder must not add Nagle delay to what it relays.
   sockets::SetNoDelay(session->client_fd());
@@ -49,17 +121,16 @@ void Connect(std::unique_ptr<SessionRequest> request) {
 
   std::unique_ptr<RelayPump> upstream;
   try {
-    upstream = std::make_unique<RelayPump>(session, session->client_fd(), session->destination_fd(),
+    upstream = std::make_unique<RelayPump>(session, Direction::kClientToServer,
                                            std::make_unique<PassThroughFramer>(), log_sink, io);
-    auto downstream =
-        std::make_unique<RelayPump>(session, session->destination_fd(), session->client_fd(),
-                                    std::make_unique<PassThroughFramer>(), log_sink, io);
+    auto downstream = std::make_unique<RelayPump>(
+        session, Direction::kServerToClient, std::make_unique<PassThroughFramer>(), log_sink, io);
     if (!StartPump(threads, std::move(downstream))) {
-      session->Reset();
+      session->Fail(CloseReason::kStopped, Status::Error("thread", EAGAIN));
       return;
     }
   } catch (const std::bad_alloc&) {
-    session->Reset();
+    session->Fail(CloseReason::kStopped, Status());
     return;
   }
   // The connector's own thread relays the client's direction, so a session

@@ -8,11 +8,15 @@
 namespace portwick {
 
 // Turns one accepted connection into a running session: resolves the
-// destination host, connects to it, starts the destination-to-client pump on
-// a thread of its own and then runs the client-to-destination pump itself.
-// When resolving or connecting fails, the client's connection is closed
-// without data. When the relay thread can't be started or memory runs out,
-// both connections are reset. Either way nothing is reported.
+// destination host, connects to its addresses in turn until one takes the
+// connection (a new socket for each), starts the destination-to-client pump
+// on a thread of its own and then runs the client-to-destination pump
+// itself. When resolving or connecting fails, the client's connection is
+// closed without data. When the relay thread can't be started or memory runs
+// out, both connections are reset.
+//
+// The session's observer (if any) hears SessionOpened first, then
+// SessionConnected or SessionConnectFailed, from this thread.
 //
 // Runs on the calling thread; blocks while resolving and connecting, and then
 // relays until the client's direction ends.
@@ -20,7 +24,8 @@ void RunSessionConnector(std::unique_ptr<SessionRequest> request);
 
 // Runs RunSessionConnector on a new thread started by `request->threads`,
 // which owns the request from then on. Returns false when the thread can't be
-// started; the request (and its accepted socket) is then destroyed.
+// started; the request (and its accepted socket) is then destroyed, and no
+// event is reported.
 bool StartSessionConnector(std::unique_ptr<SessionRequest> request);
 
 }  // namespace portwick

@@ -30,12 +30,12 @@ struct EventTime {
   }
 };
 
-// A client was accepted.
+// A client was accepted. The first event of every session.
 struct SessionOpened {
   SessionId session = 0;
   Endpoint client;    // the client's address and port
   Endpoint listener;  // the local address and port it connected to
-  EventTime time;
+  EventTime time;     // when it was accepted
 };
 
 // The outgoing connection is up.
@@ -47,19 +47,26 @@ struct SessionConnected {
   EventTime time;
 };
 
-// The outgoing connection could not be made; the session ends (its client is
-// reset) and SessionClosed follows.
+// The outgoing connection could not be made to any address of the
+// destination; the session ends (the client's connection is closed without
+// data) and SessionClosed follows. Not reported when the listener was stopped
+// while connecting (SessionClosed says kStopped then).
 struct SessionConnectFailed {
   SessionId session = 0;
   std::string host;  // the destination as configured
   uint16_t port = 0;
   // step() is "resolve", "socket" or "connect"; reason() the system's text.
+  // With several addresses, the failure of the last one tried.
   Status status;
   EventTime time;
 };
 
 // Bytes relayed in one direction, exactly as sent on (zero bytes included;
-// nothing appended). `data` is valid only during the call.
+// nothing appended; what the log sink passes on). `data` is valid only during
+// the call. A chunk is reported after the log sink has it and before it is
+// sent on, so a reply can't be reported before the bytes it answers; when
+// that send fails, the session ends with the failure (SessionClosed) and the
+// peer may not have got all of the chunk.
 struct SessionChunk {
   SessionId session = 0;
   Direction direction = Direction::kClientToServer;
@@ -76,20 +83,36 @@ struct SessionHalfClosed {
   EventTime time;
 };
 
+// How a session ended: the first of these that happened to it.
 enum class CloseReason : uint8_t {
-  kBothFinished,   // both directions ended with a FIN
-  kResetByClient,  // the client reset its connection (or failed)
-  kResetByServer,  // the destination reset its connection (or failed)
-  kSendError,      // sending on failed
-  kStopped,        // forwarding was stopped, or the log sink released
-  kConnectFailed,  // the outgoing connection was never made
+  // Both directions ended with a FIN.
+  kBothFinished,
+  // Receiving from the client failed (it reset its connection, or the
+  // connection broke), or sending to it failed with ECONNRESET or EPIPE.
+  kResetByClient,
+  // The same on the destination's side.
+  kResetByServer,
+  // Sending on failed for another reason (a time-out, no buffer space, ...).
+  kSendError,
+  // The listener was stopped, the log sink released, or Portwick could not
+  // go on with the session (no thread or memory for it).
+  kStopped,
+  // The outgoing connection was never made (SessionConnectFailed came).
+  kConnectFailed,
 };
 
 // The session is over and both sockets are closed or about to be. The last
-// event of every session that had SessionOpened.
+// event of every session that had SessionOpened, and the only one after it
+// when the session was stopped before it connected.
 struct SessionClosed {
   SessionId session = 0;
   CloseReason how = CloseReason::kBothFinished;
+  // The failed step and the system's reason ("recv", "send", "thread",
+  // "memory", "log", "connect", ...); ok() for kBothFinished and for a stop
+  // from outside.
+  Status error;
+  // Bytes reported in SessionChunk, each way (counted also for an observer
+  // that doesn't want the chunks).
   uint64_t bytes_up = 0;                 // client to server
   uint64_t bytes_down = 0;               // server to client
   std::chrono::nanoseconds duration{0};  // from SessionOpened
@@ -97,7 +120,9 @@ struct SessionClosed {
 };
 
 // Receives what happens to the sessions of a listener run, on the thread
-// where it happens: the accept thread, a connector or a relay thread. Calls
+// where it happens: a session's connector thread (opened, connected or
+// connect failed) or one of its relay threads (chunks, half-closes; closed
+// comes from whichever thread lets go of the session last). Calls
 // for different sessions, and for the two directions of one session, come at
 // the same time from different threads; the chunks of one direction come in
 // relay order from one thread at a time. An implementation is quick (a copy,

@@ -1,11 +1,14 @@
 #ifndef PORTWICK_ENGINE_SESSION_REQUEST_H_
 #define PORTWICK_ENGINE_SESSION_REQUEST_H_
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
 #include "engine/detached_thread.h"
 #include "engine/log_sink_handle.h"
+#include "engine/name_resolver.h"
+#include "engine/session.h"
 #include "engine/socket.h"
 #include "engine/socket_io.h"
 #include "engine/socket_layer.h"
@@ -18,14 +21,20 @@ namespace portwick {
 // with other settings doesn't affect sessions already accepted.
 struct SessionRequest {
   Socket accepted_socket;
-  int destination_port = 0;
+  // The number, client, accept time and observer; the connector fills in
+  // the listening endpoint.
+  SessionIdentity identity;
+  uint16_t destination_port = 0;
   std::string destination_host;
   std::shared_ptr<LogSinkHandle> log_sink;  // may be null
 
+  // The layer of the listener run; keeps it alive for the session. Null
+  // means SocketLayer::Default().
+  std::shared_ptr<SocketLayer> layer;
   // The services the session runs on; each must outlive the session.
-  SocketLayer* layer = &SocketLayer::Default();
   ThreadStarter* threads = &ThreadStarter::Default();
   SocketIo* io = &SocketIo::Default();
+  NameResolver* resolver = &NameResolver::Default();
 };
 
 }  // namespace portwick

@@ -19,6 +19,8 @@ class PosixSocketIo final : public SocketIo {
 
 }  // namespace
 
+int SocketIo::Accept(int listen_fd, Endpoint* peer) { return sockets::Accept(listen_fd, peer); }
+
 SocketIo& SocketIo::Default() {
   static NoDestructor<PosixSocketIo> io;
   return *io.get();

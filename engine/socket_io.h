@@ -5,13 +5,16 @@
 
 #include <cstddef>
 
+#include "base/endpoint.h"
+
 namespace portwick {
 
-// The data calls a relay pump makes on its sockets, behind an interface so
-// tests can inject short or failing sends. Results as in socket_ops.h: a
-// byte count, or the negated errno.
+// The data calls a relay pump makes on its sockets, and the listener's
+// accept, behind an interface so tests can inject short or failing sends and
+// failing accepts. Results as in socket_ops.h: a byte count or descriptor,
+// or the negated errno.
 //
-// Thread safety: implementations are called from many relay threads at once.
+// Thread safety: implementations are called from many threads at once.
 class SocketIo {
  public:
   virtual ~SocketIo() = default;
@@ -19,6 +22,8 @@ class SocketIo {
   virtual ssize_t Recv(int fd, char* buffer, size_t length) = 0;
   // May send fewer bytes than asked; the caller sends the rest.
   virtual ssize_t Send(int fd, const char* data, size_t length) = 0;
+  // As sockets::Accept.
+  virtual int Accept(int listen_fd, Endpoint* peer);
 
   // The real socket calls; lives for the whole process.
   static SocketIo& Default();

@@ -1,9 +1,15 @@
 #include "engine/socket_layer.h"
 
+#include <atomic>
+
 #include "base/no_destructor.h"
 #include "engine/socket_ops.h"
 
 namespace portwick {
+
+namespace {
+std::atomic<int> live_registrations{0};
+}  // namespace
 
 SocketLayer::Registration::Registration(SocketLayer* layer, int first_fd, int second_fd)
     : layer_(layer), fds_{first_fd, second_fd} {
@@ -17,6 +23,7 @@ SocketLayer::Registration::Registration(SocketLayer* layer, int first_fd, int se
   layer_->head_ = this;
   linked_ = true;
   ++layer_->registrations_;
+  live_registrations.fetch_add(1, std::memory_order_relaxed);
 }
 
 SocketLayer::Registration::~Registration() {
@@ -29,6 +36,7 @@ SocketLayer::Registration::~Registration() {
   }
   if (next_ != nullptr) next_->prev_ = prev_;
   --layer_->registrations_;
+  live_registrations.fetch_sub(1, std::memory_order_relaxed);
 }
 
 void SocketLayer::Registration::Cancel() {
@@ -40,6 +48,12 @@ void SocketLayer::Registration::Cancel() {
 bool SocketLayer::Registration::cancelled() const {
   MutexLock lock(&layer_->mutex_);
   return cancelled_;
+}
+
+void SocketLayer::Registration::SetSecondSocket(int fd) {
+  MutexLock lock(&layer_->mutex_);
+  fds_[1] = fd;
+  if (cancelled_ && fd >= 0) sockets::ResetConnection(fd);
 }
 
 void SocketLayer::Registration::ResetSockets() const {
@@ -80,5 +94,7 @@ int SocketLayer::registrations() const {
   MutexLock lock(&mutex_);
   return registrations_;
 }
+
+int SocketLayer::LiveRegistrations() { return live_registrations.load(std::memory_order_relaxed); }
 
 }  // namespace portwick

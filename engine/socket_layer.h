@@ -5,11 +5,13 @@
 
 namespace portwick {
 
-// The counted start-up of the socket layer and the set of connections that
-// depend on it.
+// The counted start-up of a set of connections, and the connections that
+// depend on it. Every listener run has a layer of its own, so stopping one
+// listener resets exactly its sessions; SocketLayer::Default() serves
+// connectors started on their own.
 //
-// Each successful listener start takes one reference (Startup) and its accept
-// thread gives it back when it ends (Cleanup). When the last reference is
+// A listener's Start takes one reference (Startup) on its run's layer and its
+// accept thread gives it back when it ends (Cleanup). When the last reference is
 // given back, every registered connection is reset: both peers of an open
 // session see a reset, relay threads blocked on its sockets wake, and a
 // connector still resolving or connecting fails. While no reference is
@@ -37,12 +39,17 @@ class SocketLayer {
     // the layer had no reference when the registration was made.
     bool cancelled() const;
 
+    // Replaces the second socket (the outgoing one, while a connector tries
+    // one address after another). When already cancelled, `fd` is reset at
+    // once. The caller closes the old descriptor only after this returns.
+    void SetSecondSocket(int fd);
+
    private:
     friend class SocketLayer;
     void ResetSockets() const EXCLUSIVE_LOCKS_REQUIRED(layer_->mutex_);
 
     SocketLayer* const layer_;
-    const int fds_[2];
+    int fds_[2] GUARDED_BY(layer_->mutex_);
     bool linked_ GUARDED_BY(layer_->mutex_) = false;
     bool cancelled_ GUARDED_BY(layer_->mutex_) = false;
     Registration* prev_ GUARDED_BY(layer_->mutex_) = nullptr;
@@ -63,6 +70,10 @@ class SocketLayer {
   void Cleanup() LOCKS_EXCLUDED(mutex_);
   int references() const LOCKS_EXCLUDED(mutex_);
   int registrations() const LOCKS_EXCLUDED(mutex_);
+
+  // Registrations of every layer in the process (for tests that wait until
+  // the sessions of earlier tests are gone).
+  static int LiveRegistrations();
 
  private:
   mutable Mutex mutex_;

@@ -8,8 +8,10 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 
 namespace portwick::sockets {
 
@@ -17,21 +19,8 @@ namespace {
 
 int ResultOf(int rc) { return rc < 0 ? -errno : rc; }
 
-sockaddr_in MakeAddress(in_addr_t address, int port) {
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_port = htons(static_cast<uint16_t>(port & 0xffff));
-  sa.sin_addr.s_addr = address;
-  return sa;
-}
-
 int SetIntOption(int fd, int level, int name, int value) {
   return ResultOf(::setsockopt(fd, level, name, &value, sizeof value));
-}
-
-int Bind(int fd, in_addr_t address, int port) {
-  sockaddr_in sa = MakeAddress(address, port);
-  return ResultOf(::bind(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa));
 }
 
 // After an interrupted connect the connection goes on in the background;
@@ -49,42 +38,84 @@ int FinishInterruptedConnect(int fd) {
   return -error;
 }
 
+using NameCall = int (*)(int, sockaddr*, socklen_t*);
+
+int EndpointOf(NameCall call, int fd, Endpoint* endpoint) {
+  sockaddr_storage storage{};
+  socklen_t length = sizeof storage;
+  if (call(fd, reinterpret_cast<sockaddr*>(&storage), &length) < 0) return -errno;
+  std::optional<Endpoint> parsed =
+      Endpoint::FromSockaddr(reinterpret_cast<const sockaddr*>(&storage), length);
+  if (!parsed) return -EAFNOSUPPORT;
+  *endpoint = *parsed;
+  return 0;
+}
+
+Status ResolveError(int rc) {
+  const int error_number = rc == EAI_SYSTEM ? errno : 0;
+  return Status::Error("resolve", error_number, ::gai_strerror(rc));
+}
+
 }  // namespace
 
-int CreateTcpSocket() {
-  return ResultOf(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP));
+int CreateTcpSocket(int family) {
+  return ResultOf(::socket(family, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP));
 }
 
 int SetReuseAddress(int fd) { return SetIntOption(fd, SOL_SOCKET, SO_REUSEADDR, 1); }
 
 int SetNoDelay(int fd) { return SetIntOption(fd, IPPROTO_TCP, TCP_NODELAY, 1); }
 
-int BindAny(int fd, int port) { return Bind(fd, htonl(INADDR_ANY), port); }
+int Bind(int fd, const Endpoint& endpoint) {
+  if (endpoint.family() == Endpoint::Family::kIPv6 && endpoint.IsAny()) {
+    const int result = SetIntOption(fd, IPPROTO_IPV6, IPV6_V6ONLY, 0);
+    if (result < 0) return result;
+  }
+  sockaddr_storage storage;
+  const socklen_t length = endpoint.ToSockaddr(&storage);
+  return ResultOf(::bind(fd, reinterpret_cast<const sockaddr*>(&storage), length));
+}
 
-int BindLoopback(int fd, int port) { return Bind(fd, htonl(INADDR_LOOPBACK), port); }
+int BindLoopback(int fd, int port) {
+  return Bind(fd, Endpoint::LoopbackIPv4(static_cast<uint16_t>(port & 0xffff)));
+}
 
 int Listen(int fd, int backlog) { return ResultOf(::listen(fd, backlog)); }
 
-int Accept(int listen_fd) {
+int Accept(int listen_fd, Endpoint* peer) {
   while (true) {
-    int fd = ::accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd >= 0) return fd;
+    sockaddr_storage storage{};
+    socklen_t length = sizeof storage;
+    const int fd =
+        ::accept4(listen_fd, reinterpret_cast<sockaddr*>(&storage), &length, SOCK_CLOEXEC);
+    if (fd >= 0) {
+      if (peer != nullptr) {
+        std::optional<Endpoint> parsed =
+            Endpoint::FromSockaddr(reinterpret_cast<const sockaddr*>(&storage), length);
+        *peer = parsed.value_or(Endpoint());
+      }
+      return fd;
+    }
     if (errno != EINTR) return -errno;
   }
 }
 
-int Connect(int fd, in_addr_t address, int port) {
-  sockaddr_in sa = MakeAddress(address, port);
-  if (::connect(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0) return 0;
+int Connect(int fd, const Endpoint& endpoint) {
+  sockaddr_storage storage;
+  const socklen_t length = endpoint.ToSockaddr(&storage);
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&storage), length) == 0) return 0;
   if (errno == EINTR) return FinishInterruptedConnect(fd);
   return -errno;
 }
 
+int LocalEndpoint(int fd, Endpoint* endpoint) { return EndpointOf(&::getsockname, fd, endpoint); }
+
+int PeerEndpoint(int fd, Endpoint* endpoint) { return EndpointOf(&::getpeername, fd, endpoint); }
+
 int LocalPort(int fd) {
-  sockaddr_in sa{};
-  socklen_t length = sizeof sa;
-  if (::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &length) < 0) return -errno;
-  return ntohs(sa.sin_port);
+  Endpoint endpoint;
+  const int result = LocalEndpoint(fd, &endpoint);
+  return result < 0 ? result : endpoint.port();
 }
 
 ssize_t Recv(int fd, char* buffer, size_t length) {
@@ -141,37 +172,48 @@ void Close(int fd) {
   if (fd >= 0) ::close(fd);
 }
 
-bool ResolveIPv4(const std::string& host, in_addr_t* address) {
-  in_addr_t dotted = ::inet_addr(host.c_str());
-  if (dotted != INADDR_NONE) {
-    *address = dotted;
-    return true;
+Status Resolve(const std::string& host, uint16_t port, std::vector<Endpoint>* endpoints) {
+  endpoints->clear();
+  // A dotted IPv4 address as inet_addr reads it (also "10.1" and the like).
+  const in_addr_t dotted = ::inet_addr(host.c_str());
+  if (!host.empty() && dotted != INADDR_NONE) {
+    sockaddr_in in4{};
+    in4.sin_family = AF_INET;
+    in4.sin_addr.s_addr = dotted;
+    in4.sin_port = htons(port);
+    endpoints->push_back(
+        *Endpoint::FromSockaddr(reinterpret_cast<const sockaddr*>(&in4), sizeof in4));
+    return Status();
+  }
+  if (host.find(':') != std::string::npos) {
+    if (std::optional<Endpoint> literal = Endpoint::ParseAddress(host, port)) {
+      endpoints->push_back(*literal);
+      return Status();
+    }
   }
   addrinfo hints{};
-  hints.ai_family = AF_INET;
+  hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* result = nullptr;
-  if (::getaddrinfo(host.c_str(), nullptr, &hints, &result) != 0 || result == nullptr) {
-    return false;
-  }
-  bool found = false;
-  for (addrinfo* ai = result; ai != nullptr; ai = ai->ai_next) {
-    if (ai->ai_family == AF_INET && ai->ai_addr != nullptr) {
-      *address = reinterpret_cast<const sockaddr_in*>(ai->ai_addr)->sin_addr.s_addr;
-      found = true;
-      break;
+  // A null name stands for this machine: without AI_PASSIVE that is its
+  // loopback addresses. The resolver needs a service for a null name.
+  const int rc = host.empty() ? ::getaddrinfo(nullptr, "0", &hints, &result)
+                              : ::getaddrinfo(host.c_str(), nullptr, &hints, &result);
+  if (rc != 0) return ResolveError(rc);
+  for (const addrinfo* ai = result; ai != nullptr; ai = ai->ai_next) {
+    if (ai->ai_addr == nullptr) continue;
+    std::optional<Endpoint> endpoint = Endpoint::FromSockaddr(ai->ai_addr, ai->ai_addrlen);
+    if (!endpoint) continue;
+    endpoint->set_port(port);
+    if (std::find(endpoints->begin(), endpoints->end(), *endpoint) == endpoints->end()) {
+      endpoints->push_back(*endpoint);
     }
   }
   ::freeaddrinfo(result);
-  return found;
+  if (endpoints->empty()) return ResolveError(EAI_NONAME);
+  return Status();
 }
 
-std::string ErrorText(int error) {
-  if (error < 0) error = -error;
-  char buffer[256];
-  // GNU strerror_r: returns the text, which may or may not be in `buffer`.
-  const char* text = ::strerror_r(error, buffer, sizeof buffer);
-  return text;
-}
+std::string ErrorText(int error) { return portwick::ErrorText(error); }
 
 }  // namespace portwick::sockets

@@ -1,12 +1,16 @@
 #ifndef PORTWICK_ENGINE_SOCKET_OPS_H_
 #define PORTWICK_ENGINE_SOCKET_OPS_H_
 
-#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/types.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "base/endpoint.h"
+#include "base/status.h"
 
 // Thin wrappers over the POSIX socket calls the engine uses. Every descriptor
 // is created close-on-exec, every call is retried on EINTR, and results come
@@ -14,27 +18,33 @@
 // them; none of them closes a descriptor except Close().
 namespace portwick::sockets {
 
-// A new blocking IPv4 TCP socket, or -errno.
-int CreateTcpSocket();
+// A new blocking TCP socket of `family` (AF_INET or AF_INET6), or -errno.
+int CreateTcpSocket(int family = AF_INET);
 
 // Lets a restarted listener bind a port that still has connections in
 // TIME_WAIT. It does not allow two sockets to listen on one port.
 int SetReuseAddress(int fd);
 int SetNoDelay(int fd);
 
-// Binds to INADDR_ANY and the low 16 bits of `port`.
-int BindAny(int fd, int port);
+// Binds to `endpoint`; the socket must be of the endpoint's family. On every
+// IPv6 interface ("::") the socket is made dual-stack first (IPV6_V6ONLY
+// off), so it takes IPv4 clients too.
+int Bind(int fd, const Endpoint& endpoint);
+// Binds an IPv4 socket to 127.0.0.1 and the low 16 bits of `port`.
 int BindLoopback(int fd, int port);
 int Listen(int fd, int backlog);
 
-// Accepts one connection (close-on-exec); the peer address is not kept.
-// Returns the new descriptor or -errno.
-int Accept(int listen_fd);
+// Accepts one connection (close-on-exec) and, when `peer` is not null, stores
+// the client's address there. Returns the new descriptor or -errno.
+int Accept(int listen_fd, Endpoint* peer = nullptr);
 
-// Connects to `address` (network byte order) and the low 16 bits of `port`.
+// Connects to `endpoint`; the socket must be of the endpoint's family.
 // Blocks until the connection is made or has failed. 0 or -errno.
-int Connect(int fd, in_addr_t address, int port);
+int Connect(int fd, const Endpoint& endpoint);
 
+// The socket's own address and its peer's; 0 or -errno.
+int LocalEndpoint(int fd, Endpoint* endpoint);
+int PeerEndpoint(int fd, Endpoint* endpoint);
 // The local port a bound socket has, or -errno.
 int LocalPort(int fd);
 
@@ -59,11 +69,14 @@ void ResetConnection(int fd);
 // Closes `fd`. Only the last user of a descriptor may call it.
 void Close(int fd);
 
-// Resolves `host` to an IPv4 address (network byte order): a dotted address
-// is taken as it is; anything else, 255.255.255.255 included (it can't be
-// told from a failed conversion), goes to name resolution, which takes the
-// first IPv4 address. False when nothing is found.
-bool ResolveIPv4(const std::string& host, in_addr_t* address);
+// Every address of `host`, with `port`, in the order to try them:
+// - "" means this machine: its loopback addresses;
+// - a dotted IPv4 address is taken as it is, without a lookup;
+// - an IPv6 literal, with or without brackets ("[::1]", "fe80::1%lo"), too;
+// - anything else is looked up for IPv4 and IPv6 addresses alike
+//   (255.255.255.255 included: it can't be told from a failed conversion).
+// On failure the status has the step "resolve" and the resolver's reason.
+Status Resolve(const std::string& host, uint16_t port, std::vector<Endpoint>* endpoints);
 
 // The human-readable text for an errno value (positive or negated).
 std::string ErrorText(int error);

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -42,7 +43,7 @@ class ProxyListenerTest : public ::testing::Test {
  protected:
   void SetUp() override {
     // Sessions of earlier tests end on their own threads after Stop.
-    ASSERT_TRUE(testing::WaitUntil([] { return SocketLayer::Default().registrations() == 0; }));
+    ASSERT_TRUE(testing::WaitUntil([] { return SocketLayer::LiveRegistrations() == 0; }));
   }
 
   // Starts the listener on an ephemeral port towards 127.0.0.1:port.
@@ -174,7 +175,7 @@ TEST_F(ProxyListenerTest, EachPeersCloseReachesTheOtherAndEndsTheSession) {
     EXPECT_EQ(rest.data, "last words");
     EXPECT_EQ(rest.end, StreamEnd::kEof);
     second.Reset();
-    EXPECT_TRUE(testing::WaitUntil([] { return SocketLayer::Default().registrations() == 0; }));
+    EXPECT_TRUE(testing::WaitUntil([this] { return listener_.SessionCount() == 0; }));
   }
 }
 
@@ -223,14 +224,21 @@ TEST_F(ProxyListenerTest, FailedSetUpClosesTheClientAndTheListenerKeepsAccepting
 
 TEST_F(ProxyListenerTest, StartOnABusyPortFailsWithTheReason) {
   TestServer occupant;
-  const int references = SocketLayer::Default().references();
   std::string error;
   EXPECT_FALSE(listener_.Start(occupant.port(), "127.0.0.1", 1, &error));
   EXPECT_NE(error.find("Address already in use"), std::string::npos) << error;
   EXPECT_FALSE(listener_.IsRunning());
   EXPECT_EQ(listener_.BoundPort(), 0);
-  // The failed Start gave its start-up reference back.
-  EXPECT_EQ(SocketLayer::Default().references(), references);
+
+  // The status names the step and carries the system's error, so callers
+  // never read the text.
+  ListenerConfig config;
+  config.bind = Endpoint::LoopbackIPv4(static_cast<uint16_t>(occupant.port()));
+  const Status status = listener_.Start(config);
+  EXPECT_EQ(status.step(), "bind");
+  EXPECT_EQ(status.error_number(), EADDRINUSE);
+  EXPECT_EQ(status.reason(), "Address already in use");
+  EXPECT_FALSE(listener_.IsRunning());
 }
 
 TEST_F(ProxyListenerTest, StartWhileRunningIsRefusedAndTheRunningListenerGoesOn) {
@@ -271,6 +279,38 @@ TEST_F(ProxyListenerTest, StopResetsOpenSessionsOnBothSides) {
   EXPECT_FALSE(listener_.IsRunning());
 }
 
+TEST_F(ProxyListenerTest, StopResetsOnlyTheSessionsOfItsOwnListener) {
+  TestServer server;
+  for (const bool stop_first : {true, false}) {
+    SCOPED_TRACE(stop_first ? "first stopped first" : "second stopped first");
+    ProxyListener listeners[2];
+    Socket clients[2];
+    Socket destinations[2];
+    for (int i = 0; i < 2; ++i) {
+      ASSERT_TRUE(listeners[i].Start(0, "127.0.0.1", server.port()));
+      clients[i] = ConnectLoopback(listeners[i].BoundPort());
+      destinations[i] = server.WaitAccept();
+      ASSERT_TRUE(destinations[i].valid());
+    }
+    const int stopped = stop_first ? 0 : 1;
+    const int running = 1 - stopped;
+    listeners[stopped].Stop();
+    EXPECT_EQ(ReadUntilEnd(clients[stopped].fd()).end, StreamEnd::kReset);
+    EXPECT_EQ(ReadUntilEnd(destinations[stopped].fd()).end, StreamEnd::kReset);
+    EXPECT_TRUE(testing::WaitUntil([&] { return listeners[stopped].SessionCount() == 0; }));
+
+    // The other listener's session goes on both ways.
+    EXPECT_EQ(listeners[running].SessionCount(), 1);
+    ASSERT_TRUE(SendBytes(clients[running].fd(), "still"));
+    EXPECT_EQ(ReadExactly(destinations[running].fd(), 5).data, "still");
+    ASSERT_TRUE(SendBytes(destinations[running].fd(), "here"));
+    EXPECT_EQ(ReadExactly(clients[running].fd(), 4).data, "here");
+
+    listeners[running].Stop();
+    EXPECT_EQ(ReadUntilEnd(clients[running].fd()).end, StreamEnd::kReset);
+  }
+}
+
 TEST_F(ProxyListenerTest, StopFailsAConnectorStillConnecting) {
   int port = 0;
   std::vector<Socket> fillers;
@@ -280,7 +320,7 @@ TEST_F(ProxyListenerTest, StopFailsAConnectorStillConnecting) {
   Socket client = Connect();
   ASSERT_TRUE(client.valid());
   // The connector registers its session before it connects.
-  ASSERT_TRUE(testing::WaitUntil([] { return SocketLayer::Default().registrations() == 1; }));
+  ASSERT_TRUE(testing::WaitUntil([this] { return listener_.SessionCount() == 1; }));
   listener_.Stop();
   // Without the reset the connect would go on retrying for minutes.
   ReadResult result = ReadUntilEnd(client.fd(), std::chrono::seconds(5));

@@ -17,7 +17,9 @@
 #include "engine/log_sink_handle.h"
 #include "engine/message_framer.h"
 #include "engine/session.h"
+#include "engine/session_observer.h"
 #include "engine/socket_layer.h"
+#include "recording_observer.h"
 #include "recording_sink.h"
 #include "test_server.h"
 
@@ -37,6 +39,7 @@ class ScriptedIo : public SocketIo {
   ssize_t final_recv = 0;        // after the chunks: 0 or -errno
   size_t max_send = SIZE_MAX;    // bytes accepted per Send call
   size_t fail_after = SIZE_MAX;  // Send fails once this many were sent
+  ssize_t send_error = -EPIPE;   // what the failing Send returns
   std::vector<std::string>* events = nullptr;
   std::mutex* events_mutex = nullptr;
 
@@ -58,7 +61,7 @@ class ScriptedIo : public SocketIo {
   ssize_t Send(int, const char* data, size_t length) override {
     if (sent.size() >= fail_after) {
       Note("send failed");
-      return -EPIPE;
+      return send_error;
     }
     const size_t n = std::min({length, max_send, fail_after - sent.size()});
     sent.append(data, n);
@@ -132,7 +135,8 @@ class RelayPumpTest : public ::testing::Test {
   // Runs one pump over the script to its end on this thread.
   void RunPump(std::unique_ptr<MessageFramer> framer,
                std::shared_ptr<LogSinkHandle> handle = nullptr) {
-    RelayPump pump(session_, -1, -1, std::move(framer), std::move(handle), &io_);
+    RelayPump pump(session_, Direction::kClientToServer, std::move(framer), std::move(handle),
+                   &io_);
     pump.Run();
   }
   std::shared_ptr<LogSinkHandle> HandleFor(LogSink* sink) {
@@ -294,6 +298,186 @@ TEST_F(RelayPumpTest, FramerEndingPastTheDataResetsTheSession) {
   EXPECT_TRUE(session_->cancelled());
   EXPECT_EQ(io_.sent, "");
 }
+
+struct PumpEndingCase {
+  const char* name;
+  Direction direction;
+  std::deque<std::string> chunks;
+  ssize_t final_recv;
+  size_t fail_after;
+  ssize_t send_error;
+  bool detach_sink;
+  bool overreach;
+  std::vector<std::string> events;
+  std::string reported;  // the chunks' bytes, joined
+  CloseReason how;
+  const char* step;  // of SessionClosed::error; "" when ok
+  int error_number;
+};
+
+void PrintTo(const PumpEndingCase& c, std::ostream* os) { *os << c.name; }
+
+class RelayPumpEndingTest : public RelayPumpTest,
+                            public ::testing::WithParamInterface<PumpEndingCase> {};
+
+TEST_P(RelayPumpEndingTest, ReportsWhatWasSentOnAndHowTheDirectionEnded) {
+  const PumpEndingCase& c = GetParam();
+  auto observer = std::make_shared<testing::RecordingObserver>();
+  const EventTime opened = EventTime::Now();
+  // The fixture's layer, borrowed.
+  session_ =
+      std::make_shared<Session>(std::shared_ptr<SocketLayer>(std::shared_ptr<void>(), &layer_),
+                                Socket(), SessionIdentity{7, {}, {}, opened, observer});
+  io_.chunks = c.chunks;
+  io_.final_recv = c.final_recv;
+  io_.fail_after = c.fail_after;
+  io_.send_error = c.send_error;
+  // The sink passes on more than it was given: the chunks are what was sent.
+  RecordingSink sink(nullptr, nullptr, [](const std::string& in) { return "[" + in + "]"; });
+  auto handle = HandleFor(&sink);
+  if (c.detach_sink) handle->Detach(nullptr);
+  {
+    std::unique_ptr<MessageFramer> framer;
+    if (c.overreach) {
+      framer = std::make_unique<OverreachingFramer>();
+    } else {
+      framer = std::make_unique<PassThroughFramer>();
+    }
+    RelayPump pump(session_, c.direction, std::move(framer), handle, &io_);
+    pump.Run();
+  }
+  session_.reset();  // the last reference: SessionClosed comes now
+
+  const std::map<SessionId, testing::ObservedSession> sessions = observer->sessions();
+  ASSERT_EQ(sessions.size(), 1u);
+  const testing::ObservedSession& s = sessions.at(7);
+  EXPECT_EQ(s.events, c.events);
+  const bool up = c.direction == Direction::kClientToServer;
+  EXPECT_EQ(up ? s.up : s.down, c.reported);
+  EXPECT_EQ(up ? s.down : s.up, "");
+  for (const EventTime& time : up ? s.up_times : s.down_times) {
+    EXPECT_GE(time.monotonic, opened.monotonic);
+  }
+  ASSERT_EQ(s.closed.size(), 1u);
+  const SessionClosed& closed = s.closed.front();
+  EXPECT_EQ(closed.how, c.how);
+  EXPECT_EQ(closed.error.step(), c.step) << closed.error.Message();
+  EXPECT_EQ(closed.error.error_number(), c.error_number);
+  EXPECT_EQ(up ? closed.bytes_up : closed.bytes_down, c.reported.size());
+  EXPECT_EQ(up ? closed.bytes_down : closed.bytes_up, 0u);
+}
+
+constexpr Direction kUp = Direction::kClientToServer;
+constexpr Direction kDown = Direction::kServerToClient;
+const std::vector<std::string> kTwoChunksThenClosed = {"chunk >", "chunk >", "closed"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Endings, RelayPumpEndingTest,
+    ::testing::Values(PumpEndingCase{"EndOfStream",
+                                     kUp,
+                                     {"ab", std::string("\0c", 2)},
+                                     0,
+                                     SIZE_MAX,
+                                     0,
+                                     false,
+                                     false,
+                                     {"chunk >", "chunk >", "half-close >", "closed"},
+                                     std::string("[ab][\0c]", 8),
+                                     CloseReason::kBothFinished,
+                                     "",
+                                     0},
+                      PumpEndingCase{"ClientResets",
+                                     kUp,
+                                     {"ab", "c"},
+                                     -ECONNRESET,
+                                     SIZE_MAX,
+                                     0,
+                                     false,
+                                     false,
+                                     kTwoChunksThenClosed,
+                                     "[ab][c]",
+                                     CloseReason::kResetByClient,
+                                     "recv",
+                                     ECONNRESET},
+                      PumpEndingCase{"ServerResets",
+                                     kDown,
+                                     {"ab"},
+                                     -ECONNRESET,
+                                     SIZE_MAX,
+                                     0,
+                                     false,
+                                     false,
+                                     {"chunk <", "closed"},
+                                     "[ab]",
+                                     CloseReason::kResetByServer,
+                                     "recv",
+                                     ECONNRESET},
+                      PumpEndingCase{"SendToAServerGone",
+                                     kUp,
+                                     {"abcd", "never"},
+                                     0,
+                                     2,
+                                     -EPIPE,
+                                     false,
+                                     false,
+                                     {"chunk >", "closed"},
+                                     "[abcd]",
+                                     CloseReason::kResetByServer,
+                                     "send",
+                                     EPIPE},
+                      PumpEndingCase{"SendToAClientThatReset",
+                                     kDown,
+                                     {"abcd"},
+                                     0,
+                                     2,
+                                     -ECONNRESET,
+                                     false,
+                                     false,
+                                     {"chunk <", "closed"},
+                                     "[abcd]",
+                                     CloseReason::kResetByClient,
+                                     "send",
+                                     ECONNRESET},
+                      PumpEndingCase{"SendTimesOut",
+                                     kUp,
+                                     {"abcd"},
+                                     0,
+                                     0,
+                                     -ETIMEDOUT,
+                                     false,
+                                     false,
+                                     {"chunk >", "closed"},
+                                     "[abcd]",
+                                     CloseReason::kSendError,
+                                     "send",
+                                     ETIMEDOUT},
+                      PumpEndingCase{"SinkReleased",
+                                     kUp,
+                                     {"abcd"},
+                                     0,
+                                     SIZE_MAX,
+                                     0,
+                                     true,
+                                     false,
+                                     {"closed"},
+                                     "",
+                                     CloseReason::kStopped,
+                                     "log",
+                                     0},
+                      PumpEndingCase{"FramerOutOfBounds",
+                                     kUp,
+                                     {"abcd"},
+                                     0,
+                                     SIZE_MAX,
+                                     0,
+                                     false,
+                                     true,
+                                     {"closed"},
+                                     "",
+                                     CloseReason::kStopped,
+                                     "framer",
+                                     0}),
+    [](const ::testing::TestParamInfo<PumpEndingCase>& test) { return test.param.name; });
 
 }  // namespace
 }  // namespace portwick

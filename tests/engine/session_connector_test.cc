@@ -51,7 +51,7 @@ class SessionConnectorTest : public ::testing::Test {
     auto request = std::make_unique<SessionRequest>();
     request->accepted_socket = std::move(pair.far);
     request->destination_host = "127.0.0.1";
-    request->destination_port = server_.port();
+    request->destination_port = static_cast<uint16_t>(server_.port());
     request->threads = starter;
     return request;
   }

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <future>
@@ -14,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include "base/endpoint.h"
+#include "base/status.h"
 #include "engine/socket_ops.h"
 #include "test_server.h"
 
@@ -51,7 +54,7 @@ TEST(SocketOpsTest, ResetWakesABlockedConnect) {
   std::atomic<bool> started{false};
   auto connector = std::async(std::launch::async, [&] {
     started = true;
-    return sockets::Connect(s.fd(), htonl(INADDR_LOOPBACK), port);
+    return sockets::Connect(s.fd(), Endpoint::LoopbackIPv4(static_cast<uint16_t>(port)));
   });
   ASSERT_TRUE(testing::WaitUntil([&] { return started.load(); }));
   // Keep resetting until the connect gives up: a reset that lands before
@@ -93,26 +96,56 @@ TEST(SocketOpsTest, SendToAVanishedPeerFailsInsteadOfRaisingSigpipe) {
 struct ResolveCase {
   const char* host;
   bool found;
+  // With `exact`, the one address expected; otherwise one that must be
+  // among those found.
   const char* address;
+  bool exact;
 };
 
-TEST(SocketOpsTest, ResolvesDottedAddressesAndNames) {
+TEST(SocketOpsTest, ResolvesLiteralsWithoutLookupAndNamesToEveryAddress) {
   const ResolveCase cases[] = {
-      {"127.0.0.1", true, "127.0.0.1"},
-      {"10.1.2.3", true, "10.1.2.3"},  // taken as it is, never looked up
-      {"localhost", true, "127.0.0.1"},
+      {"127.0.0.1", true, "127.0.0.1", true},
+      {"10.1.2.3", true, "10.1.2.3", true},  // taken as it is, never looked up
+      {"::1", true, "::1", true},
+      {"[::1]", true, "::1", true},
+      {"fe80::1%1", true, "fe80::1%1", true},
+      {"localhost", true, "127.0.0.1", false},
       // Can't be told from a failed conversion, so it goes to resolution,
       // which still reads it as an address.
-      {"255.255.255.255", true, "255.255.255.255"},
-      // Not a valid name: fails without any lookup leaving the machine.
-      {"no such host", false, nullptr},
-      {"", false, nullptr},
+      {"255.255.255.255", true, "255.255.255.255", true},
+      // This machine.
+      {"", true, nullptr, false},
+      // Not valid names: fail without any lookup leaving the machine.
+      {"no such host", false, nullptr, false},
+      {"[::1", false, nullptr, false},
   };
   for (const ResolveCase& c : cases) {
-    in_addr_t address = 0;
-    EXPECT_EQ(sockets::ResolveIPv4(c.host, &address), c.found) << c.host;
-    if (c.found) {
-      EXPECT_EQ(address, ::inet_addr(c.address)) << c.host;
+    SCOPED_TRACE(c.host);
+    std::vector<Endpoint> found;
+    const Status status = sockets::Resolve(c.host, 2007, &found);
+    EXPECT_EQ(status.ok(), c.found) << status.Message();
+    if (!c.found) {
+      EXPECT_EQ(status.step(), "resolve");
+      EXPECT_FALSE(status.reason().empty());
+      EXPECT_TRUE(found.empty());
+      continue;
+    }
+    ASSERT_FALSE(found.empty());
+    for (const Endpoint& endpoint : found) EXPECT_EQ(endpoint.port(), 2007);
+    if (c.address == nullptr) {
+      // This machine: its loopback addresses only.
+      for (const Endpoint& endpoint : found) {
+        EXPECT_TRUE(endpoint == Endpoint::LoopbackIPv4(2007) ||
+                    endpoint == Endpoint::LoopbackIPv6(2007))
+            << endpoint.ToString();
+      }
+      continue;
+    }
+    const Endpoint expected = *Endpoint::ParseAddress(c.address, 2007);
+    if (c.exact) {
+      EXPECT_EQ(found, std::vector<Endpoint>{expected});
+    } else {
+      EXPECT_NE(std::find(found.begin(), found.end(), expected), found.end());
     }
   }
 }

@@ -45,10 +45,19 @@ bool ReadSome(int fd, Clock::time_point until, std::string* out, StreamEnd* end,
 }  // namespace
 
 Socket ConnectLoopback(int port) {
-  Socket s(sockets::CreateTcpSocket());
+  return ConnectTo(Endpoint::LoopbackIPv4(static_cast<uint16_t>(port)));
+}
+
+Socket ConnectTo(const Endpoint& endpoint) {
+  Socket s(sockets::CreateTcpSocket(endpoint.address_family()));
   if (!s.valid()) return s;
-  if (sockets::Connect(s.fd(), htonl(INADDR_LOOPBACK), port) != 0) return Socket();
+  if (sockets::Connect(s.fd(), endpoint) != 0) return Socket();
   return s;
+}
+
+bool HasIPv6Loopback() {
+  Socket s(sockets::CreateTcpSocket(AF_INET6));
+  return s.valid() && sockets::Bind(s.fd(), Endpoint::LoopbackIPv6(0)) == 0;
 }
 
 Socket BoundButNotListening(int* port) {
@@ -68,11 +77,9 @@ Socket StalledListener(int* port, std::vector<Socket>* fillers) {
   for (int i = 0; i < 8; ++i) {
     Socket s(sockets::CreateTcpSocket());
     ::fcntl(s.fd(), F_SETFL, O_NONBLOCK);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(static_cast<uint16_t>(*port));
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::connect(s.fd(), reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
+    sockaddr_storage sa;
+    const socklen_t length = Endpoint::LoopbackIPv4(static_cast<uint16_t>(*port)).ToSockaddr(&sa);
+    ::connect(s.fd(), reinterpret_cast<const sockaddr*>(&sa), length);
     pollfd p{s.fd(), POLLOUT, 0};
     const bool completed = ::poll(&p, 1, 200) > 0;
     fillers->push_back(std::move(s));
@@ -129,9 +136,10 @@ std::string PatternBytes(size_t count, unsigned seed) {
   return bytes;
 }
 
-TestServer::TestServer(Handler handler, int backlog) : handler_(std::move(handler)) {
-  listen_.Reset(sockets::CreateTcpSocket());
-  if (!listen_.valid() || sockets::BindLoopback(listen_.fd(), 0) != 0 ||
+TestServer::TestServer(Handler handler, int backlog, const Endpoint& bind)
+    : handler_(std::move(handler)) {
+  listen_.Reset(sockets::CreateTcpSocket(bind.address_family()));
+  if (!listen_.valid() || sockets::Bind(listen_.fd(), bind) != 0 ||
       sockets::Listen(listen_.fd(), backlog) != 0) {
     listen_.Reset();
     return;

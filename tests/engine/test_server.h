@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/endpoint.h"
 #include "engine/socket.h"
 
 // Loopback servers and client helpers for tests that drive real sockets.
@@ -32,6 +33,11 @@ struct ReadResult {
 
 // A client socket connected to 127.0.0.1:port; invalid when that fails.
 Socket ConnectLoopback(int port);
+// A client socket connected to `endpoint`; invalid when that fails.
+Socket ConnectTo(const Endpoint& endpoint);
+
+// True when the machine can listen on ::1 (it has IPv6 on loopback).
+bool HasIPv6Loopback();
 
 // A fresh TCP socket bound to 127.0.0.1 on an ephemeral port and not
 // listening: connecting to its port is refused while it stays open.
@@ -67,7 +73,7 @@ bool WaitUntil(const std::function<bool()>& condition,
 // doesn't repeat within a buffer.
 std::string PatternBytes(size_t count, unsigned seed = 1);
 
-// Listens on 127.0.0.1:0 and accepts on a thread of its own. Without a
+// Listens on 127.0.0.1:0 (or `bind`) and accepts on a thread of its own. Without a
 // handler, accepted sockets queue up for WaitAccept; with one, each accepted
 // connection runs the handler on a thread of its own. The destructor shuts
 // down every connection (waking handlers), joins all threads and closes
@@ -76,7 +82,8 @@ class TestServer {
  public:
   using Handler = std::function<void(int fd)>;
 
-  explicit TestServer(Handler handler = nullptr, int backlog = 64);
+  explicit TestServer(Handler handler = nullptr, int backlog = 64,
+                      const Endpoint& bind = Endpoint::LoopbackIPv4(0));
   TestServer(const TestServer&) = delete;
   TestServer& operator=(const TestServer&) = delete;
   ~TestServer();

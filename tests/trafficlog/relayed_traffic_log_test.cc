@@ -163,13 +163,13 @@ std::map<std::pair<int, char>, int> CheckLog(const std::string& log) {
 class RelayedTrafficLogTest : public ::testing::TestWithParam<bool> {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(testing::WaitUntil([] { return SocketLayer::Default().registrations() == 0; }));
+    ASSERT_TRUE(testing::WaitUntil([] { return SocketLayer::LiveRegistrations() == 0; }));
     settings_ = LogSettings{true, true, GetParam(), dir_.File("traffic.log")};
   }
   void TearDown() override {
     listener_.Stop();
     ReleaseLogSinks(sinks_, {});
-    EXPECT_TRUE(testing::WaitUntil([] { return SocketLayer::Default().registrations() == 0; }));
+    EXPECT_TRUE(testing::WaitUntil([] { return SocketLayer::LiveRegistrations() == 0; }));
   }
 
   void Start(int port) {

@@ -1,0 +1,62 @@
+#ifndef PORTWICK_TESTS_ENGINE_RECORDING_OBSERVER_H_
+#define PORTWICK_TESTS_ENGINE_RECORDING_OBSERVER_H_
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/session_observer.h"
+
+namespace portwick::testing {
+
+// Everything one session reported, in the order it came.
+struct ObservedSession {
+  // "opened", "connected", "connect failed", "chunk >", "chunk <",
+  // "half-close >", "half-close <", "closed" (">" is client to server).
+  std::vector<std::string> events;
+  std::optional<SessionOpened> opened;
+  std::optional<SessionConnected> connected;
+  std::optional<SessionConnectFailed> connect_failed;
+  std::vector<SessionClosed> closed;
+  std::string up;    // the chunks client to server, joined
+  std::string down;  // the chunks server to client, joined
+  std::vector<EventTime> up_times;
+  std::vector<EventTime> down_times;
+};
+
+// A SessionObserver that keeps every event per session. Safe for the many
+// threads that report at once; tests read copies.
+class RecordingObserver : public SessionObserver {
+ public:
+  explicit RecordingObserver(bool wants_chunks = true) : wants_chunks_(wants_chunks) {}
+
+  bool WantsChunks() const override { return wants_chunks_; }
+  void OnOpened(const SessionOpened& event) override;
+  void OnConnected(const SessionConnected& event) override;
+  void OnConnectFailed(const SessionConnectFailed& event) override;
+  void OnChunk(const SessionChunk& event) override;
+  void OnHalfClosed(const SessionHalfClosed& event) override;
+  void OnClosed(const SessionClosed& event) override;
+
+  std::map<SessionId, ObservedSession> sessions() const;
+  // Waits until `count` SessionClosed events have come; false at the deadline.
+  bool WaitForClosed(size_t count, std::chrono::milliseconds deadline);
+
+ private:
+  ObservedSession& Note(SessionId session, const std::string& event);
+
+  const bool wants_chunks_;
+  mutable std::mutex mutex_;
+  std::condition_variable closed_cv_;
+  size_t closed_count_ = 0;
+  std::map<SessionId, ObservedSession> sessions_;
+};
+
+}  // namespace portwick::testing
+
+#endif  // PORTWICK_TESTS_ENGINE_RECORDING_OBSERVER_H_
