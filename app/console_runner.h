@@ -36,8 +36,9 @@ std::optional<std::string> PortRangeError(const ProxySettings& settings);
 // logs the traffic as the settings ask (file, standard output, synchronously
 // or queued), reports on standard error
 //   Portwick: forwarding *:<bound port> -> <host>:<port>
-// and forwards until SIGINT or SIGTERM; then it stops the listener, releases
-// the sinks (delivering what they still hold) and returns 0. A second signal
+// and forwards until a stop signal (SIGINT, SIGTERM, SIGHUP or SIGQUIT);
+// then it stops the listener, releases the sinks (delivering what they still
+// hold) and returns 0. A second signal
 // during that stop ends the process at once. When the listener can't start it
 // reports
 //   Portwick: cannot listen on port <port>: <reason>

@@ -9,17 +9,13 @@
 #include <thread>
 
 #include "app/command_line.h"
+#include "app/display_check.h"
 #include "app/loop_registry.h"
 #include "app/message_loop.h"
 
 namespace portwick {
 
 namespace {
-
-bool EnvironmentSet(const char* name) {
-  const char* value = std::getenv(name);
-  return value != nullptr && value[0] != '\0';
-}
 
 // Keeps `loop` in the global registry under this thread's id for its scope.
 class LoopRegistration {
@@ -43,10 +39,7 @@ class LoopRegistration {
 
 }  // namespace
 
-bool DisplayAvailable() {
-  return EnvironmentSet("DISPLAY") || EnvironmentSet("WAYLAND_DISPLAY") ||
-         EnvironmentSet("QT_QPA_PLATFORM");
-}
+bool DisplayAvailable() { return DisplayProblem().empty(); }
 
 void ShowHelpBox(const std::string& text) {
   QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(kApplicationTitle),
@@ -57,8 +50,14 @@ void ShowHelpBox(const std::string& text) {
 int RunGui(const std::vector<std::string>& args, const GuiStartup& startup) {
   std::ostream& out = startup.out ? *startup.out : std::cout;
   std::ostream& err = startup.err ? *startup.err : std::cerr;
-  const bool has_display =
-      startup.display_available ? startup.display_available() : DisplayAvailable();
+  // Checked before Qt starts: Qt aborts when it can't open its display.
+  std::string display_problem;
+  if (!startup.display_available) {
+    display_problem = DisplayProblem();
+  } else if (!startup.display_available()) {
+    display_problem = "DISPLAY, WAYLAND_DISPLAY and QT_QPA_PLATFORM are unset or empty";
+  }
+  const bool has_display = display_problem.empty();
 
   // Qt is only started where it can open windows; without a display the help
   // still reaches standard output.
@@ -96,9 +95,8 @@ int RunGui(const std::vector<std::string>& args, const GuiStartup& startup) {
   }
 
   if (!has_display) {
-    err << kApplicationTitle
-        << ": cannot open the main window: no display (DISPLAY, WAYLAND_DISPLAY"
-           " and QT_QPA_PLATFORM are unset or empty).\n"
+    err << kApplicationTitle << ": cannot open the main window: no display (" << display_problem
+        << ").\n"
         << kApplicationTitle << ": run with --console to forward without a window.\n";
     err.flush();
     return kExitNoDisplay;

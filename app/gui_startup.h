@@ -17,8 +17,9 @@ namespace portwick {
 // and a failed window creation give 0).
 inline constexpr int kExitNoDisplay = 3;
 
-// True when Qt has somewhere to show windows: DISPLAY, WAYLAND_DISPLAY or
-// QT_QPA_PLATFORM is set and not empty.
+// True when Qt has somewhere to show windows: a display named by DISPLAY or
+// WAYLAND_DISPLAY that can be reached, or a QT_QPA_PLATFORM of its own (see
+// DisplayProblem in app/display_check.h).
 bool DisplayAvailable();
 
 // The help box: a message box with caption "Portwick", `text`, an OK button
@@ -44,8 +45,9 @@ struct GuiStartup {
 // 2. parses `args` (args[0] is the program path). On failure prints the help
 //    to `out`, shows the help box once and returns 0 without a window. The
 //    command `help` does the same and goes on;
-// 3. without a display, writes the reason and a pointer to --console to
-//    `err` and returns kExitNoDisplay (before any QApplication exists);
+// 3. without a display (none set, or the one set can't be reached), writes
+//    the reason and a pointer to --console to `err` and returns
+//    kExitNoDisplay (checked before any QApplication exists);
 // 4. builds the main window, Create()s it (returns 0 when that fails), shows
 //    it and runs the loop until a window posts the quit code;
 // 5. removes the loop from the registry, destroys the window and returns the

@@ -5,6 +5,7 @@
 
 #include "app/command_line.h"
 #include "app/console_runner.h"
+#include "app/standard_descriptors.h"
 #include "app/version_text.h"
 
 #if defined(PORTWICK_HAVE_GUI)
@@ -28,6 +29,9 @@ int RunWindowMode(const std::vector<std::string>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Before anything opens a descriptor: a closed standard output must not
+  // become a client's socket that the traffic display then writes into.
+  if (!portwick::EnsureStandardDescriptors()) return 1;
   const std::vector<std::string> args(argv, argv + argc);
   // A first look without side effects decides the mode; each mode parses the
   // arguments again with its own help display. --version needs neither mode,

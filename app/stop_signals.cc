@@ -13,8 +13,12 @@ namespace {
 sigset_t StopSet() {
   sigset_t set;
   sigemptyset(&set);
+  // A closed terminal (SIGHUP) and Ctrl-\ (SIGQUIT) stop as Ctrl-C does:
+  // killed by their default action, the process would lose the queued log.
   sigaddset(&set, SIGINT);
   sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGHUP);
+  sigaddset(&set, SIGQUIT);
   return set;
 }
 }  // namespace

@@ -58,12 +58,15 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(const Options& options, std::s
         dup2(err_pipe[1], 2) < 0) {
       _exit(126);
     }
+    for (const int fd : options.closed_descriptors) close(fd);
     if (cwd != nullptr && chdir(cwd) != 0) _exit(126);
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
     signal(SIGINT, SIG_DFL);
     signal(SIGTERM, SIG_DFL);
+    signal(SIGHUP, SIG_DFL);
+    signal(SIGQUIT, SIG_DFL);
     signal(SIGPIPE, SIG_DFL);
     if (options.env.empty()) {
       execv(argv[0], argv.data());

@@ -26,6 +26,8 @@ class ChildProcess {
     // When false, standard output goes to a pipe that is never read, so the
     // child blocks once the pipe is full.
     bool read_stdout = true;
+    // Standard descriptors (0, 1, 2) the child starts with closed.
+    std::vector<int> closed_descriptors;
   };
 
   // Returns null (with the reason in `*error`) when the child can't be made.

@@ -13,6 +13,7 @@
 
 #include "app/command_line.h"
 #include "child_process.h"
+#include "fake_display.h"
 #include "tcp_peer.h"
 
 namespace portwick {
@@ -35,11 +36,13 @@ std::string PortwickBinary() {
 }
 
 std::unique_ptr<ChildProcess> StartPortwick(const std::vector<std::string>& args,
-                                            bool read_stdout = true) {
+                                            bool read_stdout = true,
+                                            std::vector<int> closed_descriptors = {}) {
   ChildProcess::Options options;
   options.argv = {PortwickBinary()};
   options.argv.insert(options.argv.end(), args.begin(), args.end());
   options.read_stdout = read_stdout;
+  options.closed_descriptors = std::move(closed_descriptors);
   std::string error;
   std::unique_ptr<ChildProcess> child = ChildProcess::Start(options, &error);
   EXPECT_TRUE(child) << error;
@@ -88,7 +91,8 @@ std::string ReadFile(const fs::path& path) {
 }
 
 TEST(ConsoleTest, ForwardsUntilSignalThenResetsSessionsAndExitsZero) {
-  for (int signal_number : {SIGTERM, SIGINT}) {
+  // A closed terminal (SIGHUP) and Ctrl-\ (SIGQUIT) stop like the others.
+  for (int signal_number : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) {
     SCOPED_TRACE(signal_number);
     TcpPeerServer server(TcpPeerServer::Mode::kEcho);
     ASSERT_GT(server.port(), 0);
@@ -110,6 +114,70 @@ TEST(ConsoleTest, ForwardsUntilSignalThenResetsSessionsAndExitsZero) {
     EXPECT_EQ(ExitCode(child->WaitForExit(kTimeout)), 0) << child->stderr_text();
   }
 }
+
+// Started with standard input and output closed, the program must not hand
+// those numbers to its sockets: the traffic shown on "standard output" would
+// then go to whichever client got descriptor 1.
+TEST(ConsoleTest, ClosedStandardDescriptorsNeverCarryAnotherSessionsTraffic) {
+  TcpPeerServer server(TcpPeerServer::Mode::kEcho);
+  // Synchronous: each chunk is shown before it is sent on, so once the echo
+  // is back every copy of it has been written.
+  auto child =
+      StartPortwick({"--console", "--synch", "--source=0", "--destination=" + Destination(server)},
+                    /*read_stdout=*/true, /*closed_descriptors=*/{0, 1});
+  ASSERT_TRUE(child);
+  const int port = WaitForListening(*child, Destination(server));
+  ASSERT_GT(port, 0);
+
+  TcpClient first;
+  ASSERT_TRUE(first.Connect(port));
+  ASSERT_TRUE(first.SendAll("one"));
+  ASSERT_EQ(first.Receive(3, kTimeout), "one");
+  TcpClient second;
+  ASSERT_TRUE(second.Connect(port));
+  const std::string secret = "password=hunter2";
+  ASSERT_TRUE(second.SendAll(secret));
+  ASSERT_EQ(second.Receive(secret.size(), kTimeout), secret);
+
+  // The first client gets exactly its own echo, nothing of the second's.
+  ASSERT_TRUE(first.SendAll("two"));
+  EXPECT_EQ(first.Receive(3, kTimeout), "two");
+  ASSERT_TRUE(child->Signal(SIGTERM));
+  EXPECT_EQ(first.WaitForEnd(kTimeout), Ending::kReset);
+  EXPECT_EQ(ExitCode(child->WaitForExit(kTimeout)), 0) << child->stderr_text();
+}
+
+#if defined(PORTWICK_BINARY_HAS_WINDOW)
+// A stale DISPLAY (nothing listens there) made Qt abort the program with its
+// own message; it must end as without any display.
+TEST(ConsoleTest, UnreachableDisplayPointsToConsoleModeInsteadOfAborting) {
+  const testing::FakeDisplay gone(testing::FakeDisplay::Kind::kLocalX, /*listening=*/false);
+  ASSERT_FALSE(gone.name().empty());
+  for (const std::string argument : {"--source=1", "--bogus"}) {
+    SCOPED_TRACE(argument);
+    ChildProcess::Options options;
+    options.argv = {PORTWICK_BINARY, argument};
+    options.env = {"DISPLAY=" + gone.name()};
+    std::string error;
+    auto child = ChildProcess::Start(options, &error);
+    ASSERT_TRUE(child) << error;
+    const std::optional<int> status = child->WaitForExit(kTimeout);
+    child->DrainOutput(kTimeout);
+    ASSERT_TRUE(status && WIFEXITED(*status)) << child->stderr_text();
+    if (argument == "--bogus") {
+      // A failed command line prints the help, display or not.
+      EXPECT_EQ(child->stdout_text(), HelpTextWithLineFeeds());
+      EXPECT_EQ(child->stderr_text(), "");
+    } else {
+      EXPECT_EQ(WEXITSTATUS(*status), 3);
+      EXPECT_EQ(child->stderr_text(),
+                "Portwick: cannot open the main window: no display (DISPLAY=" + gone.name() +
+                    " can't be reached).\nPortwick: run with --console to forward without a "
+                    "window.\n");
+    }
+  }
+}
+#endif
 
 TEST(ConsoleTest, BusyPortReportsTheReasonAndExitsOne) {
   TcpPeerServer occupant(TcpPeerServer::Mode::kDiscard);

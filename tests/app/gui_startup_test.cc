@@ -12,8 +12,10 @@
 #include <vector>
 
 #include "app/command_line.h"
+#include "app/display_check.h"
 #include "app/loop_registry.h"
 #include "app/message_loop.h"
+#include "fake_display.h"
 
 namespace portwick {
 namespace {
@@ -144,24 +146,93 @@ TEST_F(GuiStartupTest, FailedWindowCreationEndsWithZero) {
   EXPECT_EQ(CurrentThreadLoop(), nullptr);
 }
 
-TEST(DisplayAvailableTest, LooksAtTheThreeVariables) {
-  const char* kNames[] = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
-  std::vector<std::optional<std::string>> saved;
-  for (const char* name : kNames) {
-    const char* value = std::getenv(name);
-    saved.push_back(value ? std::optional<std::string>(value) : std::nullopt);
-    unsetenv(name);
+// Sets the display variables for its scope and puts back what was there.
+class DisplayEnvironment {
+ public:
+  static constexpr const char* kNames[] = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
+
+  DisplayEnvironment(const std::string& x, const std::string& wayland,
+                     const std::string& platform) {
+    for (const char* name : kNames) {
+      const char* value = std::getenv(name);
+      saved_.push_back(value ? std::optional<std::string>(value) : std::nullopt);
+    }
+    const std::string values[] = {x, wayland, platform};
+    for (size_t i = 0; i < 3; ++i) {
+      if (values[i] == kUnset) {
+        unsetenv(kNames[i]);
+      } else {
+        setenv(kNames[i], values[i].c_str(), 1);
+      }
+    }
   }
-  EXPECT_FALSE(DisplayAvailable());
-  setenv("DISPLAY", "", 1);
-  EXPECT_FALSE(DisplayAvailable());  // empty counts as unset
-  for (const char* name : kNames) {
-    setenv(name, "x", 1);
-    EXPECT_TRUE(DisplayAvailable()) << name;
-    unsetenv(name);
+  ~DisplayEnvironment() {
+    for (size_t i = 0; i < saved_.size(); ++i) {
+      if (saved_[i]) {
+        setenv(kNames[i], saved_[i]->c_str(), 1);
+      } else {
+        unsetenv(kNames[i]);
+      }
+    }
   }
-  for (size_t i = 0; i < saved.size(); ++i) {
-    if (saved[i]) setenv(kNames[i], saved[i]->c_str(), 1);
+
+  static inline const std::string kUnset = "(unset)";
+
+ private:
+  std::vector<std::optional<std::string>> saved_;
+};
+
+// A display counts only when something accepts a connection there: a set
+// but stale DISPLAY made Qt abort the whole program.
+TEST(DisplayAvailableTest, ADisplayCountsOnlyWhenItsServerCanBeReached) {
+  using testing::FakeDisplay;
+  using Kind = FakeDisplay::Kind;
+  const FakeDisplay local_x(Kind::kLocalX, true);
+  const FakeDisplay gone_x(Kind::kLocalX, false);
+  const FakeDisplay tcp_x(Kind::kTcpX, true);
+  const FakeDisplay gone_tcp_x(Kind::kTcpX, false);
+  const FakeDisplay wayland(Kind::kWayland, true);
+  const FakeDisplay gone_wayland(Kind::kWayland, false);
+  for (const FakeDisplay* display :
+       {&local_x, &gone_x, &tcp_x, &gone_tcp_x, &wayland, &gone_wayland}) {
+    ASSERT_FALSE(display->name().empty());
+  }
+  const std::string unset = DisplayEnvironment::kUnset;
+  struct Case {
+    std::string x, wayland, platform;
+    bool available;
+    std::string reason_part;  // when not available
+  };
+  const Case kCases[] = {
+      {unset, unset, unset, false, "unset or empty"},
+      {"", "", "", false, "unset or empty"},
+      {local_x.name(), unset, unset, true, ""},
+      {tcp_x.name(), unset, unset, true, ""},
+      {gone_x.name(), unset, unset, false, "DISPLAY=" + gone_x.name() + " can't be reached"},
+      {gone_tcp_x.name(), unset, unset, false, "can't be reached"},
+      {"nonsense", unset, unset, false, "DISPLAY=nonsense can't be reached"},
+      {unset, wayland.name(), unset, true, ""},
+      {unset, gone_wayland.name(), unset, false, "WAYLAND_DISPLAY="},
+      // Either reachable display is enough without a platform of its own.
+      {gone_x.name(), wayland.name(), unset, true, ""},
+      {local_x.name(), gone_wayland.name(), unset, true, ""},
+      // A platform that names a display kind needs that display.
+      {local_x.name(), unset, "xcb", true, ""},
+      {gone_x.name(), wayland.name(), "xcb", false, "DISPLAY="},
+      {unset, unset, "xcb", false, "DISPLAY is unset"},
+      {local_x.name(), gone_wayland.name(), "wayland", false, "WAYLAND_DISPLAY="},
+      // Other platforms need no display.
+      {unset, unset, "offscreen", true, ""},
+      {gone_x.name(), unset, "minimal", true, ""},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE("DISPLAY=" + c.x + " WAYLAND_DISPLAY=" + c.wayland +
+                 " QT_QPA_PLATFORM=" + c.platform);
+    const DisplayEnvironment environment(c.x, c.wayland, c.platform);
+    const std::string problem = DisplayProblem();
+    EXPECT_EQ(DisplayAvailable(), c.available) << problem;
+    EXPECT_EQ(problem.empty(), c.available);
+    EXPECT_NE(problem.find(c.reason_part), std::string::npos) << problem;
   }
 }
 
