@@ -3,20 +3,31 @@
 
 #include "engine/proxy_listener.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
 
 #include "engine/log_sink_handle.h"
+#include "engine/socket_io.h"
 #include "engine/socket_layer.h"
 #include "engine/socket_ops.h"
 #include "recording_sink.h"
@@ -309,6 +320,216 @@ TEST_F(ProxyListenerTest, StopResetsOnlyTheSessionsOfItsOwnListener) {
     listeners[running].Stop();
     EXPECT_EQ(ReadUntilEnd(clients[running].fd()).end, StreamEnd::kReset);
   }
+}
+
+// The real socket calls, except that the first `failures` accepts fail
+// with `error` without taking a connection from the queue.
+class FailingAcceptIo : public SocketIo {
+ public:
+  FailingAcceptIo(int error, int failures) : error_(error), failures_left_(failures) {}
+  ssize_t Recv(int fd, char* buffer, size_t length) override {
+    return SocketIo::Default().Recv(fd, buffer, length);
+  }
+  ssize_t Send(int fd, const char* data, size_t length) override {
+    return SocketIo::Default().Send(fd, data, length);
+  }
+  int Accept(int listen_fd, Endpoint* peer) override {
+    if (failures_left_.fetch_sub(1) > 0) {
+      ++failed_;
+      return -error_;
+    }
+    return SocketIo::Default().Accept(listen_fd, peer);
+  }
+  int failed() const { return failed_.load(); }
+
+ private:
+  const int error_;
+  std::atomic<int> failures_left_;
+  std::atomic<int> failed_{0};
+};
+
+// Stops a listener at the end of a scope, before the seams it uses go.
+struct StopAtScopeEnd {
+  ProxyListener& listener;
+  ~StopAtScopeEnd() { listener.Stop(); }
+};
+
+TEST_F(ProxyListenerTest, AcceptPausesWhenResourcesRunOutAndThenGoesOn) {
+  TestServer echo(EchoHandler);
+  struct Case {
+    const char* name;
+    int error;
+  };
+  const Case cases[] = {
+      {"EMFILE", EMFILE}, {"ENFILE", ENFILE}, {"ENOBUFS", ENOBUFS}, {"ENOMEM", ENOMEM}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FailingAcceptIo io(c.error, 3);
+    ListenerConfig config;
+    config.bind = Endpoint::LoopbackIPv4(0);
+    config.destination_host = "127.0.0.1";
+    config.destination_port = static_cast<uint16_t>(echo.port());
+    config.io = &io;
+    StopAtScopeEnd stop{listener_};
+    ASSERT_TRUE(listener_.Start(config).ok());
+    Socket client = Connect();
+    ASSERT_TRUE(SendBytes(client.fd(), "after"));
+    EXPECT_EQ(ReadExactly(client.fd(), 5).data, "after");
+    EXPECT_EQ(io.failed(), 3);
+    EXPECT_TRUE(listener_.IsRunning());
+    client.Reset();
+    listener_.Stop();  // before `io` goes
+    ASSERT_TRUE(testing::WaitUntil([this] { return listener_.SessionCount() == 0; }));
+  }
+}
+
+// The descriptor of this process's socket with the given ends.
+int FindSocket(const Endpoint& local, const Endpoint& peer) {
+  DIR* dir = ::opendir("/proc/self/fd");
+  if (dir == nullptr) return -1;
+  int found = -1;
+  while (const dirent* entry = ::readdir(dir)) {
+    const int fd = std::atoi(entry->d_name);
+    Endpoint fd_local;
+    Endpoint fd_peer;
+    if (entry->d_name[0] != '.' && sockets::LocalEndpoint(fd, &fd_local) == 0 &&
+        sockets::PeerEndpoint(fd, &fd_peer) == 0 && fd_local == local && fd_peer == peer) {
+      found = fd;
+      break;
+    }
+  }
+  ::closedir(dir);
+  return found;
+}
+
+TEST_F(ProxyListenerTest, BothSocketsOfASessionSendWithoutNagleDelay) {
+  TestServer server;
+  StartTowards(server.port());
+  Socket client = Connect();
+  Socket destination = server.WaitAccept();
+  ASSERT_TRUE(destination.valid());
+  // Relaying has begun, so the session is fully set up.
+  ASSERT_TRUE(SendBytes(client.fd(), "x"));
+  ASSERT_EQ(ReadExactly(destination.fd(), 1).data, "x");
+
+  Endpoint client_end, client_peer, destination_end, destination_peer;
+  ASSERT_EQ(sockets::LocalEndpoint(client.fd(), &client_end), 0);
+  ASSERT_EQ(sockets::PeerEndpoint(client.fd(), &client_peer), 0);
+  ASSERT_EQ(sockets::LocalEndpoint(destination.fd(), &destination_end), 0);
+  ASSERT_EQ(sockets::PeerEndpoint(destination.fd(), &destination_peer), 0);
+  // The forwarder's two sockets: the accepted one and the outgoing one.
+  const int sockets_of_session[] = {FindSocket(client_peer, client_end),
+                                    FindSocket(destination_peer, destination_end)};
+  for (const int fd : sockets_of_session) {
+    ASSERT_GE(fd, 0);
+    int no_delay = 0;
+    socklen_t length = sizeof no_delay;
+    ASSERT_EQ(::getsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &no_delay, &length), 0);
+    EXPECT_NE(no_delay, 0) << "descriptor " << fd;
+  }
+}
+
+// The real socket calls, except that Accept waits until Open.
+class GatedAcceptIo : public SocketIo {
+ public:
+  ssize_t Recv(int fd, char* buffer, size_t length) override {
+    return SocketIo::Default().Recv(fd, buffer, length);
+  }
+  ssize_t Send(int fd, const char* data, size_t length) override {
+    return SocketIo::Default().Send(fd, data, length);
+  }
+  int Accept(int listen_fd, Endpoint* peer) override {
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      open_cv_.wait(lock, [this] { return open_; });
+    }
+    return SocketIo::Default().Accept(listen_fd, peer);
+  }
+  void Open() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    open_ = true;
+    open_cv_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable open_cv_;
+  bool open_ = false;
+};
+
+// Connects `count` non-blocking clients to `port` at once.
+std::vector<Socket> StartConnects(int port, int count) {
+  std::vector<Socket> clients;
+  const Endpoint to = Endpoint::LoopbackIPv4(static_cast<uint16_t>(port));
+  sockaddr_storage address;
+  const socklen_t address_length = to.ToSockaddr(&address);
+  for (int i = 0; i < count; ++i) {
+    Socket s(sockets::CreateTcpSocket());
+    if (!s.valid()) break;
+    ::fcntl(s.fd(), F_SETFL, O_NONBLOCK);
+    const int rc = ::connect(s.fd(), reinterpret_cast<const sockaddr*>(&address), address_length);
+    if (rc != 0 && errno != EINPROGRESS) break;
+    clients.push_back(std::move(s));
+  }
+  return clients;
+}
+
+TEST_F(ProxyListenerTest, ConnectsWaitInTheQueueWhileTheAcceptThreadIsBusy) {
+  constexpr int kClients = 100;
+  TestServer echo(EchoHandler, SOMAXCONN);
+  GatedAcceptIo io;
+  ListenerConfig config;
+  config.bind = Endpoint::LoopbackIPv4(0);
+  config.destination_host = "127.0.0.1";
+  config.destination_port = static_cast<uint16_t>(echo.port());
+  config.io = &io;
+  StopAtScopeEnd stop{listener_};
+  struct OpenAtScopeEnd {
+    GatedAcceptIo& io;
+    ~OpenAtScopeEnd() { io.Open(); }
+  } open{io};
+  ASSERT_TRUE(listener_.Start(config).ok());
+
+  // Nothing is accepted yet, so every connect that completes waits in the
+  // listening socket's queue; a short queue drops the rest.
+  std::vector<Socket> clients = StartConnects(listener_.BoundPort(), kClients);
+  ASSERT_EQ(clients.size(), static_cast<size_t>(kClients));
+  std::vector<pollfd> polls;
+  for (const Socket& c : clients) polls.push_back(pollfd{c.fd(), POLLOUT, 0});
+  EXPECT_TRUE(testing::WaitUntil([&] {
+    ::poll(polls.data(), polls.size(), 0);
+    return std::all_of(polls.begin(), polls.end(),
+                       [](const pollfd& p) { return (p.revents & POLLOUT) != 0; });
+  }));
+  io.Open();
+  for (Socket& c : clients) {
+    ::fcntl(c.fd(), F_SETFL, 0);
+    ASSERT_TRUE(SendBytes(c.fd(), "q"));
+    ASSERT_EQ(ReadExactly(c.fd(), 1).data, "q");
+  }
+}
+
+TEST_F(ProxyListenerTest, BurstOfSimultaneousConnectsIsServedInFull) {
+  constexpr int kClients = 200;
+  TestServer echo(EchoHandler, SOMAXCONN);
+  StartTowards(echo.port());
+  // Every connect is under way before the first is accepted.
+  std::vector<Socket> clients = StartConnects(listener_.BoundPort(), kClients);
+  ASSERT_EQ(clients.size(), static_cast<size_t>(kClients));
+  for (Socket& s : clients) ::fcntl(s.fd(), F_SETFL, 0);
+  // Each client's byte comes back only through a session of its own.
+  int served = 0;
+  const auto until = std::chrono::steady_clock::now() + testing::kDeadline;
+  for (int i = 0; i < kClients; ++i) {
+    const std::string byte(1, static_cast<char>(i));
+    if (!SendBytes(clients[static_cast<size_t>(i)].fd(), byte)) continue;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        until - std::chrono::steady_clock::now());
+    if (left.count() <= 0) break;
+    if (ReadExactly(clients[static_cast<size_t>(i)].fd(), 1, left).data == byte) ++served;
+  }
+  EXPECT_EQ(served, kClients);
+  EXPECT_EQ(echo.accepted(), kClients);
 }
 
 TEST_F(ProxyListenerTest, StopFailsAConnectorStillConnecting) {
