@@ -1,0 +1,443 @@
+#include "ui/conversation_model.h"
+
+#include <QBrush>
+#include <QColor>
+#include <QElapsedTimer>
+#include <QFont>
+#include <algorithm>
+#include <cstring>
+
+#include "capture/trace_format.h"
+
+namespace portwick {
+
+namespace {
+
+// A page of chunks asked of the store at a time.
+constexpr size_t kPageChunks = 256;
+constexpr size_t kPageBytes = size_t{1} << 20;
+
+bool IsContinuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+void TextLineStarts(const char* data, size_t size, std::vector<uint32_t>& starts) {
+  size_t at = 0;
+  while (at < size) {
+    starts.push_back(static_cast<uint32_t>(at));
+    const size_t window = std::min(size - at, ConversationModel::kTextLineBytes);
+    const void* feed = std::memchr(data + at, '\n', window);
+    size_t end = feed != nullptr ? static_cast<size_t>(static_cast<const char*>(feed) - data) + 1
+                                 : at + window;
+    // Never between the bytes of one UTF-8 character.
+    if (feed == nullptr && end < size && IsContinuation(data[end])) {
+      size_t back = end;
+      while (back > at + 1 && end - back < 3 && IsContinuation(data[back])) --back;
+      if (!IsContinuation(data[back])) end = back;
+    }
+    at = end;
+  }
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+const char* Mark(Direction direction) {
+  return direction == Direction::kClientToServer ? "> " : "< ";
+}
+
+}  // namespace
+
+ConversationModel::ConversationModel(QObject* parent) : QAbstractListModel(parent) {}
+
+void ConversationModel::SetSession(const CaptureStore* store, SessionId id) {
+  beginResetModel();
+  store_ = store;
+  id_ = store != nullptr ? id : 0;
+  shown_.clear();
+  base_line_ = end_line_ = next_chunk_ = 0;
+  endResetModel();
+}
+
+void ConversationModel::SetMode(Mode mode) {
+  if (mode == mode_) return;
+  beginResetModel();
+  mode_ = mode;
+  end_line_ = base_line_;
+  for (Shown& shown : shown_) {
+    shown.first_line = end_line_;
+    LayOut(shown);
+    end_line_ += shown.lines;
+  }
+  endResetModel();
+}
+
+void ConversationModel::LayOut(Shown& shown) const {
+  const size_t size = shown.chunk->size();
+  shown.starts.clear();
+  if (mode_ == Mode::kText) {
+    TextLineStarts(shown.chunk->data(), size, shown.starts);
+    shown.starts.shrink_to_fit();
+    shown.lines = 1 + shown.starts.size();
+  } else {
+    shown.lines = 1 + (size + kHexLineBytes - 1) / kHexLineBytes;
+  }
+}
+
+bool ConversationModel::Load(std::chrono::milliseconds budget) {
+  if (store_ == nullptr) return false;
+  QElapsedTimer spent;
+  spent.start();
+  for (;;) {
+    ChunkPage page = store_->Chunks(id_, next_chunk_, kPageChunks, kPageBytes);
+    if (!page.found) return false;
+    DropReleased(page.first_kept_chunk);
+    if (page.chunks.empty()) return false;
+    std::vector<Shown> added;
+    added.reserve(page.chunks.size());
+    uint64_t line = end_line_;
+    for (ChunkRef& chunk : page.chunks) {
+      Shown shown;
+      shown.chunk = std::move(chunk);
+      shown.first_line = line;
+      LayOut(shown);
+      line += shown.lines;
+      added.push_back(std::move(shown));
+    }
+    next_chunk_ = added.back().chunk->index() + 1;
+    beginInsertRows({}, static_cast<int>(end_line_ - base_line_),
+                    static_cast<int>(line - base_line_) - 1);
+    for (Shown& shown : added) shown_.push_back(std::move(shown));
+    end_line_ = line;
+    endInsertRows();
+    if (std::chrono::milliseconds(spent.elapsed()) >= budget) return true;
+  }
+}
+
+void ConversationModel::DropReleased(uint64_t first_kept_chunk) {
+  size_t gone = 0;
+  while (gone < shown_.size() && shown_[gone].chunk->index() < first_kept_chunk) ++gone;
+  if (gone == 0) return;
+  const uint64_t new_base = gone < shown_.size() ? shown_[gone].first_line : end_line_;
+  beginRemoveRows({}, 0, static_cast<int>(new_base - base_line_) - 1);
+  shown_.erase(shown_.begin(), shown_.begin() + static_cast<std::ptrdiff_t>(gone));
+  base_line_ = new_base;
+  endRemoveRows();
+}
+
+std::optional<size_t> ConversationModel::PositionOfChunk(uint64_t chunk_index) const {
+  auto it = std::lower_bound(
+      shown_.begin(), shown_.end(), chunk_index,
+      [](const Shown& shown, uint64_t index) { return shown.chunk->index() < index; });
+  if (it == shown_.end() || it->chunk->index() != chunk_index) return std::nullopt;
+  return static_cast<size_t>(it - shown_.begin());
+}
+
+size_t ConversationModel::PositionOfLine(uint64_t line) const {
+  auto it = std::upper_bound(shown_.begin(), shown_.end(), line,
+                             [](uint64_t l, const Shown& shown) { return l < shown.first_line; });
+  return static_cast<size_t>(it - shown_.begin()) - 1;
+}
+
+int ConversationModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(end_line_ - base_line_);
+}
+
+ConversationModel::LineBytes ConversationModel::BytesOf(int row) const {
+  if (row < 0 || row >= rowCount()) return {};
+  const uint64_t line = base_line_ + static_cast<uint64_t>(row);
+  const Shown& shown = shown_[PositionOfLine(line)];
+  const uint64_t in_chunk = line - shown.first_line;
+  LineBytes bytes;
+  bytes.chunk = &*shown.chunk;
+  if (in_chunk == 0) {
+    bytes.header = true;
+    return bytes;
+  }
+  const size_t i = static_cast<size_t>(in_chunk - 1);
+  const size_t size = shown.chunk->size();
+  if (mode_ == Mode::kText) {
+    bytes.begin = shown.starts[i];
+    bytes.end = i + 1 < shown.starts.size() ? shown.starts[i + 1] : size;
+  } else {
+    bytes.begin = i * kHexLineBytes;
+    bytes.end = std::min(size, bytes.begin + kHexLineBytes);
+  }
+  return bytes;
+}
+
+std::string ConversationModel::LineText(const Shown& shown, uint64_t line_in_chunk) const {
+  const CapturedChunk& chunk = *shown.chunk;
+  std::string text = Mark(chunk.direction());
+  if (line_in_chunk == 0) {
+    const bool up = chunk.direction() == Direction::kClientToServer;
+    text += up ? "\u25B6 client \u2192 server  " : "\u25C0 server \u2192 client  ";
+    AppendClockTime(text, chunk.time().wall);
+    text += "  " + ByteCount(chunk.size());
+    return text;
+  }
+  const size_t i = static_cast<size_t>(line_in_chunk - 1);
+  if (mode_ == Mode::kText) {
+    const size_t begin = shown.starts[i];
+    const size_t end = i + 1 < shown.starts.size() ? shown.starts[i + 1] : chunk.size();
+    AppendEscapedText(text, chunk.data() + begin, end - begin);
+  } else {
+    const size_t begin = i * kHexLineBytes;
+    AppendHexDump(text, chunk.data() + begin, std::min(kHexLineBytes, chunk.size() - begin),
+                  chunk.stream_offset() + begin);
+  }
+  if (!text.empty() && text.back() == '\n') text.pop_back();
+  return text;
+}
+
+QVariant ConversationModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || index.row() >= rowCount()) return {};
+  const uint64_t line = base_line_ + static_cast<uint64_t>(index.row());
+  const Shown& shown = shown_[PositionOfLine(line)];
+  const bool header = line == shown.first_line;
+  const bool up = shown.chunk->direction() == Direction::kClientToServer;
+  switch (role) {
+    case Qt::DisplayRole:
+      return QString::fromUtf8(LineText(shown, line - shown.first_line));
+    case kDirectionRole:
+      return up ? 0 : 1;
+    case kHeaderRole:
+      return header;
+    case Qt::ForegroundRole:
+      // Dark blue one way, dark orange-brown the other: apart in hue and in
+      // lightness, so they stay apart for most colour vision.
+      return QBrush(up ? QColor(0x0B, 0x3D, 0x91) : QColor(0x8A, 0x3B, 0x00));
+    case Qt::BackgroundRole:
+      if (!header) return {};
+      return QBrush(up ? QColor(0xE3, 0xEC, 0xFA) : QColor(0xFB, 0xEB, 0xD9));
+    case Qt::FontRole: {
+      if (!header) return {};
+      QFont font;
+      font.setBold(true);
+      return font;
+    }
+    default:
+      return {};
+  }
+}
+
+int ConversationModel::RowOf(const Place& place) const {
+  const std::optional<size_t> position = PositionOfChunk(place.chunk);
+  if (!position) return -1;
+  const Shown& shown = shown_[*position];
+  if (place.offset >= shown.chunk->size()) return -1;
+  uint64_t in_chunk;
+  if (mode_ == Mode::kText) {
+    auto it = std::upper_bound(shown.starts.begin(), shown.starts.end(), place.offset);
+    in_chunk = static_cast<uint64_t>(it - shown.starts.begin());
+  } else {
+    in_chunk = 1 + place.offset / kHexLineBytes;
+  }
+  return static_cast<int>(shown.first_line + in_chunk - base_line_);
+}
+
+bool ConversationModel::MatchesAt(size_t position, size_t offset, std::string_view needle) const {
+  const CapturedChunk* chunk = &*shown_[position].chunk;
+  size_t matched = 0;
+  while (matched < needle.size()) {
+    const size_t n = std::min(needle.size() - matched, chunk->size() - offset);
+    if (std::memcmp(chunk->data() + offset, needle.data() + matched, n) != 0) return false;
+    matched += n;
+    if (matched == needle.size()) return true;
+    // Go on in the next chunk of the same direction, if it follows on.
+    const uint64_t stream_end = chunk->stream_offset() + chunk->size();
+    const CapturedChunk* next = nullptr;
+    for (size_t p = position + 1; p < shown_.size(); ++p) {
+      if (shown_[p].chunk->direction() == chunk->direction()) {
+        next = &*shown_[p].chunk;
+        position = p;
+        break;
+      }
+    }
+    if (next == nullptr || next->stream_offset() != stream_end) return false;
+    chunk = next;
+    offset = 0;
+  }
+  return true;
+}
+
+std::optional<size_t> ConversationModel::FirstIn(size_t position, size_t begin,
+                                                 std::string_view needle) const {
+  const CapturedChunk& chunk = *shown_[position].chunk;
+  const size_t size = chunk.size();
+  if (begin >= size) return std::nullopt;
+  if (size - begin >= needle.size()) {
+    const void* found = memmem(chunk.data() + begin, size - begin, needle.data(), needle.size());
+    if (found != nullptr) {
+      return static_cast<size_t>(static_cast<const char*>(found) - chunk.data());
+    }
+  }
+  // Matches that go on into the next chunk start in the last bytes.
+  const size_t tail = size >= needle.size() ? size - needle.size() + 1 : 0;
+  for (size_t offset = std::max(begin, tail); offset < size; ++offset) {
+    if (MatchesAt(position, offset, needle)) return offset;
+  }
+  return std::nullopt;
+}
+
+std::optional<size_t> ConversationModel::LastIn(size_t position, size_t limit,
+                                                std::string_view needle) const {
+  const CapturedChunk& chunk = *shown_[position].chunk;
+  const size_t size = chunk.size();
+  limit = std::min(limit, size);
+  const size_t tail = size >= needle.size() ? size - needle.size() + 1 : 0;
+  for (size_t offset = limit; offset > tail;) {
+    --offset;
+    if (MatchesAt(position, offset, needle)) return offset;
+  }
+  std::optional<size_t> last;
+  const size_t end = std::min(limit, tail);  // full matches start before this
+  for (size_t at = 0; at < end;) {
+    const void* found =
+        memmem(chunk.data() + at, end - at + needle.size() - 1, needle.data(), needle.size());
+    if (found == nullptr) break;
+    last = static_cast<size_t>(static_cast<const char*>(found) - chunk.data());
+    at = *last + 1;
+  }
+  return last;
+}
+
+std::optional<ConversationModel::Match> ConversationModel::Find(std::string_view needle,
+                                                                std::optional<Place> from,
+                                                                bool forward) const {
+  if (needle.empty() || shown_.empty()) return std::nullopt;
+  std::optional<size_t> start;
+  if (from) start = PositionOfChunk(from->chunk);
+  if (forward) {
+    for (size_t p = start.value_or(0); p < shown_.size(); ++p) {
+      const size_t begin = start && p == *start ? from->offset + 1 : 0;
+      if (auto offset = FirstIn(p, begin, needle)) {
+        return Match{{shown_[p].chunk->index(), *offset}, needle.size()};
+      }
+    }
+    return std::nullopt;
+  }
+  for (size_t p = start ? *start + 1 : shown_.size(); p-- > 0;) {
+    const size_t limit = start && p == *start ? from->offset : SIZE_MAX;
+    if (auto offset = LastIn(p, limit, needle)) {
+      return Match{{shown_[p].chunk->index(), *offset}, needle.size()};
+    }
+  }
+  return std::nullopt;
+}
+
+std::string ConversationModel::CopyText(std::vector<int> rows, bool hex) const {
+  std::sort(rows.begin(), rows.end());
+  rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+  std::string out;
+  const CapturedChunk* part_chunk = nullptr;
+  size_t part_begin = 0, part_end = 0;
+  auto flush = [&] {
+    if (part_chunk == nullptr) return;
+    const char* data = part_chunk->data() + part_begin;
+    const size_t size = part_end - part_begin;
+    if (hex) {
+      static constexpr char kDigits[] = "0123456789abcdef";
+      for (size_t i = 0; i < size; ++i) {
+        const auto byte = static_cast<unsigned char>(data[i]);
+        if (i > 0) out += ' ';
+        out += kDigits[byte >> 4];
+        out += kDigits[byte & 15];
+      }
+      out += '\n';
+    } else {
+      AppendEscapedText(out, data, size);
+    }
+    part_chunk = nullptr;
+  };
+  for (int row : rows) {
+    const LineBytes line = BytesOf(row);
+    if (line.chunk == nullptr) continue;
+    if (line.header) {
+      flush();
+      const uint64_t absolute = base_line_ + static_cast<uint64_t>(row);
+      const Shown& shown = shown_[PositionOfLine(absolute)];
+      out += LineText(shown, 0) + "\n";
+      continue;
+    }
+    if (line.chunk == part_chunk && line.begin == part_end) {
+      part_end = line.end;
+      continue;
+    }
+    flush();
+    part_chunk = line.chunk;
+    part_begin = line.begin;
+    part_end = line.end;
+  }
+  flush();
+  return out;
+}
+
+std::string FindBytesFromText(std::string_view text) {
+  std::string bytes;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\' || i + 1 == text.size()) {
+      bytes += text[i];
+      continue;
+    }
+    const char next = text[i + 1];
+    switch (next) {
+      case 'r':
+        bytes += '\r';
+        ++i;
+        continue;
+      case 'n':
+        bytes += '\n';
+        ++i;
+        continue;
+      case 't':
+        bytes += '\t';
+        ++i;
+        continue;
+      case '0':
+        bytes += '\0';
+        ++i;
+        continue;
+      case '\\':
+        bytes += '\\';
+        ++i;
+        continue;
+      case 'x':
+        if (i + 3 < text.size() && HexValue(text[i + 2]) >= 0 && HexValue(text[i + 3]) >= 0) {
+          bytes += static_cast<char>(HexValue(text[i + 2]) * 16 + HexValue(text[i + 3]));
+          i += 3;
+          continue;
+        }
+        break;
+      default:
+        break;
+    }
+    bytes += '\\';
+  }
+  return bytes;
+}
+
+std::optional<std::string> FindBytesFromHex(std::string_view text) {
+  std::string bytes;
+  int high = -1;
+  for (char c : text) {
+    if (c == ' ' || c == '\t' || c == ':' || c == ',') {
+      if (high >= 0) return std::nullopt;  // half a byte
+      continue;
+    }
+    const int value = HexValue(c);
+    if (value < 0) return std::nullopt;
+    if (high < 0) {
+      high = value;
+    } else {
+      bytes += static_cast<char>(high * 16 + value);
+      high = -1;
+    }
+  }
+  if (high >= 0 || bytes.empty()) return std::nullopt;
+  return bytes;
+}
+
+}  // namespace portwick

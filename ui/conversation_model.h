@@ -1,0 +1,126 @@
+#ifndef PORTWICK_UI_CONVERSATION_MODEL_H_
+#define PORTWICK_UI_CONVERSATION_MODEL_H_
+
+#include <QAbstractListModel>
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "capture/capture_store.h"
+
+namespace portwick {
+
+// One session's conversation as a list of lines of equal height, for a list
+// view that only lays out what it shows: per captured chunk a header line
+// (direction as arrow and words, time, length) and its bytes as text lines
+// with the console trace's escapes (at most kTextLineBytes bytes each, broken
+// after a line feed) or as hex dump lines of 16 bytes. Every line of a chunk
+// starts with its direction mark, "> " (client to server) or "< " (server to
+// client), and carries its direction's colour, so colour is never the only
+// sign.
+//
+// Load() takes the chunks the store has got since the last call, a page at a
+// time and within a time budget, so a session of hundreds of MiB opens and
+// grows without freezing the GUI thread, and drops the lines of chunks the
+// store no longer holds. The model holds references to the chunks it shows
+// (no copies) plus, in text mode, one offset per line.
+//
+// GUI thread only. The store must outlive the model's use of it (SetSession
+// with another store or null ends that use).
+class ConversationModel : public QAbstractListModel {
+ public:
+  enum class Mode { kText, kHex };
+  static constexpr int kDirectionRole = Qt::UserRole;   // int: 0 client to server, 1 back
+  static constexpr int kHeaderRole = Qt::UserRole + 1;  // bool: a chunk's header line
+  static constexpr size_t kTextLineBytes = 128;
+  static constexpr size_t kHexLineBytes = 16;
+
+  explicit ConversationModel(QObject* parent = nullptr);
+
+  // Shows session `id` of `store` (null: nothing), from its oldest held chunk.
+  void SetSession(const CaptureStore* store, SessionId id);
+  SessionId session() const { return id_; }
+  const CaptureStore* store() const { return store_; }
+  // Lays the chunks shown out again in `mode`.
+  void SetMode(Mode mode);
+  Mode mode() const { return mode_; }
+
+  // Takes new chunks for about `budget` at most; true when more are waiting.
+  bool Load(std::chrono::milliseconds budget);
+
+  // A byte of the conversation: the chunk's index in its session and the
+  // offset in the chunk.
+  struct Place {
+    uint64_t chunk = 0;
+    size_t offset = 0;
+    friend bool operator==(const Place&, const Place&) = default;
+  };
+  struct Match {
+    Place at;
+    size_t length = 0;
+  };
+  // The first match of `needle` after `from` (forward) or the last before it,
+  // from the start or the end when `from` is empty. A match may go on into
+  // the next chunks of the same direction when they follow on in its stream.
+  std::optional<Match> Find(std::string_view needle, std::optional<Place> from, bool forward) const;
+  // The line that shows the byte at `place`; -1 when it is not shown.
+  int RowOf(const Place& place) const;
+
+  // The chunk a line belongs to and the range of its bytes the line shows
+  // (empty for a header line); null chunk for a row out of range.
+  struct LineBytes {
+    const CapturedChunk* chunk = nullptr;
+    size_t begin = 0;
+    size_t end = 0;
+    bool header = false;
+  };
+  LineBytes BytesOf(int row) const;
+
+  // Lines `rows` (any order) for the clipboard: headers as shown, the bytes
+  // of the other lines, joined per chunk, as escaped text or as hex pairs
+  // ("47 45 54 20"), one line per chunk part.
+  std::string CopyText(std::vector<int> rows, bool hex) const;
+
+  int rowCount(const QModelIndex& parent = {}) const override;
+  QVariant data(const QModelIndex& index, int role) const override;
+
+ private:
+  struct Shown {
+    ChunkRef chunk;
+    uint64_t first_line = 0;       // absolute number of its header line
+    uint64_t lines = 0;            // header and content lines
+    std::vector<uint32_t> starts;  // text mode: offset of each content line
+  };
+
+  void LayOut(Shown& shown) const;
+  void DropReleased(uint64_t first_kept_chunk);
+  // Position in shown_ of the chunk with that index, or of the line.
+  std::optional<size_t> PositionOfChunk(uint64_t chunk_index) const;
+  size_t PositionOfLine(uint64_t line) const;
+  std::string LineText(const Shown& shown, uint64_t line_in_chunk) const;
+  std::optional<size_t> FirstIn(size_t position, size_t begin, std::string_view needle) const;
+  std::optional<size_t> LastIn(size_t position, size_t limit, std::string_view needle) const;
+  bool MatchesAt(size_t position, size_t offset, std::string_view needle) const;
+
+  const CaptureStore* store_ = nullptr;
+  SessionId id_ = 0;
+  Mode mode_ = Mode::kText;
+  std::deque<Shown> shown_;
+  uint64_t base_line_ = 0;  // absolute number of row 0
+  uint64_t end_line_ = 0;   // absolute number after the last line
+  uint64_t next_chunk_ = 0;
+};
+
+// The bytes a Find text stands for: UTF-8, with the console trace's escapes
+// (\r \n \t \0 \\ \xNN) read back. In hex, pairs of hex digits with any
+// spaces between ("de ad BE EF", "deadbeef"); nullopt when it is not hex.
+std::string FindBytesFromText(std::string_view text);
+std::optional<std::string> FindBytesFromHex(std::string_view text);
+
+}  // namespace portwick
+
+#endif  // PORTWICK_UI_CONVERSATION_MODEL_H_

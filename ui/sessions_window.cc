@@ -1,0 +1,285 @@
+#include "ui/sessions_window.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFontDatabase>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QMenu>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSettings>
+#include <QShortcut>
+#include <QSortFilterProxyModel>
+#include <QSplitter>
+#include <QTableView>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <chrono>
+
+#include "ui/session_list_model.h"
+
+namespace portwick {
+
+namespace {
+
+// How long one refresh may spend laying out new chunks.
+constexpr std::chrono::milliseconds kLoadBudget{30};
+constexpr const char* kGeometryKey = "sessions_window/geometry";
+constexpr const char* kSplitterKey = "sessions_window/splitter";
+
+}  // namespace
+
+SessionsWindow::SessionsWindow(FileChoosers* choosers, QWidget* parent)
+    : QWidget(parent, Qt::Window),
+      choosers_(choosers),
+      sessions_(new SessionListModel(this)),
+      proxy_(new QSortFilterProxyModel(this)),
+      conversation_(new ConversationModel(this)) {
+  setWindowTitle("Sessions - Portwick");
+  proxy_->setSourceModel(sessions_);
+  proxy_->setSortRole(SessionListModel::kSortRole);
+  proxy_->setFilterKeyColumn(-1);  // text anywhere in the row
+  proxy_->setFilterCaseSensitivity(Qt::CaseInsensitive);
+  BuildWidgets();
+  BuildShortcuts();
+  refresh_timer_ = new QTimer(this);
+  refresh_timer_->setInterval(kRefreshMs);
+  connect(refresh_timer_, &QTimer::timeout, this, [this] { Refresh(); });
+  resize(900, 600);
+  RestoreGeometry();
+}
+
+SessionsWindow::~SessionsWindow() = default;
+
+void SessionsWindow::BuildWidgets() {
+  auto* layout = new QVBoxLayout(this);
+
+  auto* filter_row = new QHBoxLayout;
+  auto* filter_label = new QLabel("F&ilter:", this);
+  filter_box_ = new QLineEdit(this);
+  filter_box_->setPlaceholderText("text in any column");
+  filter_box_->setClearButtonEnabled(true);
+  filter_label->setBuddy(filter_box_);
+  connect(filter_box_, &QLineEdit::textChanged, this,
+          [this](const QString& text) { SetFilter(text); });
+  filter_row->addWidget(filter_label);
+  filter_row->addWidget(filter_box_, 1);
+  layout->addLayout(filter_row);
+
+  splitter_ = new QSplitter(Qt::Vertical, this);
+  session_view_ = new QTableView(splitter_);
+  session_view_->setModel(proxy_);
+  session_view_->setSortingEnabled(true);
+  session_view_->sortByColumn(SessionListModel::kNumber, Qt::AscendingOrder);
+  session_view_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  session_view_->setSelectionMode(QAbstractItemView::SingleSelection);
+  session_view_->verticalHeader()->hide();
+  session_view_->verticalHeader()->setDefaultSectionSize(session_view_->fontMetrics().height() + 6);
+  session_view_->horizontalHeader()->setStretchLastSection(true);
+  session_view_->setTabKeyNavigation(false);
+  session_view_->setAccessibleName("Sessions");
+  connect(session_view_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+          [this] { OnCurrentSessionChanged(); });
+
+  auto* lower = new QWidget(splitter_);
+  auto* lower_layout = new QVBoxLayout(lower);
+  lower_layout->setContentsMargins(0, 0, 0, 0);
+  auto* tools = new QHBoxLayout;
+  hex_box_ = new QCheckBox("He&x", lower);
+  connect(hex_box_, &QCheckBox::toggled, this, [this](bool hex) { SetHexMode(hex); });
+  follow_box_ = new QCheckBox("F&ollow", lower);
+  follow_box_->setChecked(true);
+  follow_box_->setToolTip(
+      "Keep the newest chunk in view while the conversation is scrolled to its end");
+  auto* find_label = new QLabel("&Find:", lower);
+  find_box_ = new QLineEdit(lower);
+  find_box_->setPlaceholderText("text, \\r \\n \\xNN escapes");
+  find_label->setBuddy(find_box_);
+  connect(find_box_, &QLineEdit::returnPressed, this, [this] { FindNext(true); });
+  find_kind_ = new QComboBox(lower);
+  find_kind_->addItems({"Text", "Hex bytes"});
+  find_kind_->setAccessibleName("Find as");
+  auto* previous = new QPushButton("&Previous", lower);
+  previous->setToolTip("Shift+F3");
+  connect(previous, &QPushButton::clicked, this, [this] { FindNext(false); });
+  auto* next = new QPushButton("&Next", lower);
+  next->setToolTip("F3");
+  connect(next, &QPushButton::clicked, this, [this] { FindNext(true); });
+  export_button_ = new QPushButton("&Export", lower);
+  auto* export_menu = new QMenu(export_button_);
+  const std::pair<const char*, ExportKind> exports[] = {
+      {"Client \u2192 server bytes...", ExportKind::kClientBytes},
+      {"Server \u2192 client bytes...", ExportKind::kServerBytes},
+      {"Text transcript...", ExportKind::kTranscript},
+      {"pcapng of this session...", ExportKind::kPcapngSession},
+      {"pcapng of all sessions...", ExportKind::kPcapngAll},
+  };
+  for (const auto& [text, kind] : exports) {
+    export_menu->addAction(QString::fromUtf8(text), this, [this, kind = kind] { Export(kind); });
+  }
+  export_button_->setMenu(export_menu);
+  tools->addWidget(hex_box_);
+  tools->addWidget(follow_box_);
+  tools->addSpacing(12);
+  tools->addWidget(find_label);
+  tools->addWidget(find_box_, 1);
+  tools->addWidget(find_kind_);
+  tools->addWidget(previous);
+  tools->addWidget(next);
+  tools->addSpacing(12);
+  tools->addWidget(export_button_);
+  lower_layout->addLayout(tools);
+
+  conversation_view_ = new QListView(lower);
+  conversation_view_->setModel(conversation_);
+  conversation_view_->setUniformItemSizes(true);
+  conversation_view_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  conversation_view_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  conversation_view_->setAccessibleName("Conversation");
+  conversation_view_->setContextMenuPolicy(Qt::ActionsContextMenu);
+  auto* copy_text = new QAction("&Copy", conversation_view_);
+  copy_text->setShortcut(QKeySequence::Copy);
+  copy_text->setShortcutContext(Qt::WidgetShortcut);
+  connect(copy_text, &QAction::triggered, this, [this] { CopySelection(false); });
+  auto* copy_hex = new QAction("Copy as &Hex", conversation_view_);
+  copy_hex->setShortcut(QKeySequence("Ctrl+Shift+C"));
+  copy_hex->setShortcutContext(Qt::WidgetShortcut);
+  connect(copy_hex, &QAction::triggered, this, [this] { CopySelection(true); });
+  conversation_view_->addAction(copy_text);
+  conversation_view_->addAction(copy_hex);
+  lower_layout->addWidget(conversation_view_, 1);
+
+  // Follow: rows that arrive while the view is at its end scroll into view.
+  connect(conversation_, &QAbstractItemModel::rowsAboutToBeInserted, this, [this] {
+    const QScrollBar* bar = conversation_view_->verticalScrollBar();
+    at_end_ = bar->value() >= bar->maximum();
+  });
+  connect(conversation_, &QAbstractItemModel::rowsInserted, this, [this] {
+    if (follow_box_->isChecked() && at_end_) conversation_view_->scrollToBottom();
+  });
+
+  splitter_->addWidget(session_view_);
+  splitter_->addWidget(lower);
+  splitter_->setStretchFactor(0, 1);
+  splitter_->setStretchFactor(1, 2);
+  layout->addWidget(splitter_, 1);
+
+  message_ = new QLabel(this);
+  message_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  layout->addWidget(message_);
+
+  setTabOrder(filter_box_, session_view_);
+  setTabOrder(session_view_, hex_box_);
+  setTabOrder(hex_box_, follow_box_);
+  setTabOrder(follow_box_, find_box_);
+  setTabOrder(find_box_, find_kind_);
+  setTabOrder(find_kind_, previous);
+  setTabOrder(previous, next);
+  setTabOrder(next, export_button_);
+  setTabOrder(export_button_, conversation_view_);
+}
+
+void SessionsWindow::BuildShortcuts() {
+  auto add = [this](const QKeySequence& keys, auto handler) {
+    auto* shortcut = new QShortcut(keys, this);  // owned by this window
+    shortcut->setContext(Qt::WindowShortcut);
+    connect(shortcut, &QShortcut::activated, this, handler);
+  };
+  add(QKeySequence::Find, [this] {
+    find_box_->setFocus(Qt::ShortcutFocusReason);
+    find_box_->selectAll();
+  });
+  add(QKeySequence(Qt::Key_F3), [this] { FindNext(true); });
+  add(QKeySequence(Qt::SHIFT | Qt::Key_F3), [this] { FindNext(false); });
+  add(QKeySequence(Qt::Key_Escape), [this] { close(); });
+}
+
+void SessionsWindow::SetStore(std::shared_ptr<const CaptureStore> store) {
+  if (store == store_) return;
+  conversation_->SetSession(nullptr, 0);
+  match_.reset();
+  store_ = std::move(store);
+  sessions_->Update(store_.get());
+}
+
+void SessionsWindow::Refresh() {
+  sessions_->Update(store_.get());
+  if (conversation_->store() != nullptr) conversation_->Load(kLoadBudget);
+}
+
+void SessionsWindow::SetFilter(const QString& text) {
+  if (filter_box_->text() != text) filter_box_->setText(text);  // comes back here
+  proxy_->setFilterFixedString(text);
+}
+
+SessionId SessionsWindow::selected_session() const { return conversation_->session(); }
+
+void SessionsWindow::SelectSession(SessionId id) {
+  const int row = sessions_->RowOf(id);
+  if (row < 0) return;
+  const QModelIndex index = proxy_->mapFromSource(sessions_->index(row, 0));
+  if (!index.isValid()) return;
+  session_view_->selectionModel()->setCurrentIndex(
+      index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  session_view_->scrollTo(index);
+}
+
+void SessionsWindow::OnCurrentSessionChanged() {
+  const QModelIndex current = proxy_->mapToSource(session_view_->currentIndex());
+  const CapturedSession* session = sessions_->SessionAt(current.row());
+  const SessionId id = session != nullptr ? session->id : 0;
+  if (id == conversation_->session()) return;
+  match_.reset();
+  conversation_->SetSession(id != 0 ? store_.get() : nullptr, id);
+  at_end_ = true;
+  conversation_->Load(kLoadBudget);
+}
+
+void SessionsWindow::SetHexMode(bool hex) {
+  if (hex_box_->isChecked() != hex) hex_box_->setChecked(hex);  // comes back here
+  // Keep the first line in view on the same byte.
+  const QModelIndex top = conversation_view_->indexAt(QPoint(0, 0));
+  const ConversationModel::LineBytes line = conversation_->BytesOf(top.row());
+  conversation_->SetMode(hex ? ConversationModel::Mode::kHex : ConversationModel::Mode::kText);
+  if (line.chunk != nullptr) {
+    const int row = conversation_->RowOf({line.chunk->index(), line.begin});
+    if (row >= 0) {
+      conversation_view_->scrollTo(conversation_->index(line.header ? row - 1 : row),
+                                   QAbstractItemView::PositionAtTop);
+    }
+  }
+}
+
+void SessionsWindow::Say(const std::string& text) {
+  message_->setText(QString::fromStdString(text));
+}
+
+void SessionsWindow::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  Refresh();
+  refresh_timer_->start();
+}
+
+void SessionsWindow::hideEvent(QHideEvent* event) {
+  refresh_timer_->stop();
+  SaveGeometry();
+  QWidget::hideEvent(event);
+}
+
+void SessionsWindow::SaveGeometry() const {
+  QSettings settings("portwick", "portwick");
+  settings.setValue(kGeometryKey, saveGeometry());
+  settings.setValue(kSplitterKey, splitter_->saveState());
+}
+
+void SessionsWindow::RestoreGeometry() {
+  QSettings settings("portwick", "portwick");
+  restoreGeometry(settings.value(kGeometryKey).toByteArray());
+  splitter_->restoreState(settings.value(kSplitterKey).toByteArray());
+}
+
+}  // namespace portwick
