@@ -231,10 +231,13 @@ void SessionsWindow::SelectSession(SessionId id) {
 void SessionsWindow::OnCurrentSessionChanged() {
   const QModelIndex current = proxy_->mapToSource(session_view_->currentIndex());
   const CapturedSession* session = sessions_->SessionAt(current.row());
-  const SessionId id = session != nullptr ? session->id : 0;
+  // A session that the filter hides (or the store dropped) stays shown below
+  // until another one is chosen.
+  if (session == nullptr) return;
+  const SessionId id = session->id;
   if (id == conversation_->session()) return;
   match_.reset();
-  conversation_->SetSession(id != 0 ? store_.get() : nullptr, id);
+  conversation_->SetSession(store_.get(), id);
   at_end_ = true;
   conversation_->Load(kLoadBudget);
 }

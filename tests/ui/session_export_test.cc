@@ -1,0 +1,161 @@
+// Exports of captured sessions: each direction's bytes exactly, a transcript
+// that decodes back to them, pcapng that tshark follows back to them, and
+// failures that say which step failed and why.
+#include "ui/session_export.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QtCore/QTemporaryDir>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "capture_events.h"
+#include "trace_decoder.h"
+
+namespace portwick {
+namespace {
+
+using testing::EventFeeder;
+constexpr Direction kUp = Direction::kClientToServer;
+constexpr Direction kDown = Direction::kServerToClient;
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream buffer;
+  buffer << in.rdbuf();
+  return buffer.str();
+}
+
+std::string Shell(const std::string& command) {
+  std::string out;
+  FILE* pipe = popen(("(" + command + ") 2>/dev/null").c_str(), "r");
+  if (pipe == nullptr) return out;
+  char buffer[65536];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+  pclose(pipe);
+  return out;
+}
+
+std::string FromHex(const std::string& hex) {
+  std::string bytes;
+  for (size_t i = 0; i + 1 < hex.size(); i += 2) {
+    bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+  }
+  return bytes;
+}
+
+class SessionExportTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir_.isValid());
+    // Session 1: text and binary both ways, closed; session 2: failed.
+    feeder_.Open(1);
+    feeder_.Connect(1);
+    feeder_.Chunk(1, kUp, "GET / HTTP/1.1\r\n\r\n");
+    feeder_.Chunk(1, kDown, binary_);
+    feeder_.Chunk(1, kUp, std::string("\0\0tail", 6));
+    feeder_.Chunk(1, kDown, "HTTP/1.1 200 OK\r\n");
+    feeder_.HalfClose(1, kUp);
+    feeder_.HalfClose(1, kDown);
+    feeder_.Close(1, CloseReason::kBothFinished, 24, binary_.size() + 17);
+    feeder_.Open(2);
+    feeder_.FailConnect(2, "connect", 111, "Connection refused");
+    feeder_.Close(2, CloseReason::kConnectFailed);
+  }
+  std::string Path(const char* name) const { return dir_.filePath(name).toStdString(); }
+
+  const std::string binary_ = [] {
+    std::string bytes;
+    for (int i = 0; i < 700; ++i) bytes += static_cast<char>(i * 37 % 256);
+    return bytes;
+  }();
+  const std::string up_ = std::string("GET / HTTP/1.1\r\n\r\n") + std::string("\0\0tail", 6);
+  const std::string down_ = binary_ + "HTTP/1.1 200 OK\r\n";
+  QTemporaryDir dir_;
+  CaptureStore store_;
+  EventFeeder feeder_{&store_};
+};
+
+TEST_F(SessionExportTest, EachDirectionByteExact) {
+  ASSERT_TRUE(ExportDirection(store_, 1, kUp, Path("up.bin")).ok());
+  ASSERT_TRUE(ExportDirection(store_, 1, kDown, Path("down.bin")).ok());
+  EXPECT_EQ(ReadFile(Path("up.bin")), up_);
+  EXPECT_EQ(ReadFile(Path("down.bin")), down_);
+  // An existing file is replaced, not appended to.
+  ASSERT_TRUE(ExportDirection(store_, 1, kUp, Path("down.bin")).ok());
+  EXPECT_EQ(ReadFile(Path("down.bin")), up_);
+}
+
+TEST_F(SessionExportTest, TranscriptDecodesBackToTheBytesAndNamesTheEvents) {
+  ASSERT_TRUE(ExportTranscript(store_, 1, Path("one.txt")).ok());
+  const std::string text = ReadFile(Path("one.txt"));
+  EXPECT_EQ(text, TranscriptText(store_, 1));
+  const testing::DecodedTrace trace = testing::DecodeTrace(text, testing::TraceBody::kText);
+  ASSERT_TRUE(trace.ok) << trace.error;
+  EXPECT_EQ(trace.streams.at({"1", '>'}), up_);
+  EXPECT_EQ(trace.streams.at({"1", '<'}), down_);
+  ASSERT_FALSE(trace.events.empty());
+  EXPECT_EQ(trace.events.front().second, "open from 127.0.0.1:40001");
+  EXPECT_TRUE(trace.events.back().second.starts_with("closed: client FIN, server FIN; 24 bytes up"))
+      << trace.events.back().second;
+
+  const std::string failed = TranscriptText(store_, 2);
+  EXPECT_NE(failed.find("#2 cannot connect to localhost:2007: Connection refused"),
+            std::string::npos)
+      << failed;
+}
+
+TEST_F(SessionExportTest, PcapngThatTsharkFollowsBackToTheBytes) {
+  if (Shell("tshark --version").empty()) GTEST_SKIP() << "tshark is not installed";
+  ASSERT_TRUE(ExportPcapng(store_, {}, Path("all.pcapng")).ok());
+  ASSERT_TRUE(ExportPcapng(store_, {1}, Path("one.pcapng")).ok());
+  for (const char* name : {"all.pcapng", "one.pcapng"}) {
+    // Follow's raw lines: the client's in hex, the destination's after a tab.
+    const std::string out = Shell("tshark -r '" + Path(name) + "' -q -z follow,tcp,raw,0");
+    std::string client, server;
+    std::istringstream lines(out);
+    bool in_data = false;
+    for (std::string line; std::getline(lines, line);) {
+      if (line.starts_with("Node 1: ")) {
+        in_data = true;
+      } else if (line.starts_with("=====")) {
+        in_data = false;
+      } else if (in_data && !line.empty()) {
+        (line[0] == '\t' ? server : client) += FromHex(line[0] == '\t' ? line.substr(1) : line);
+      }
+    }
+    EXPECT_EQ(client, up_) << name;
+    EXPECT_EQ(server, down_) << name;
+  }
+}
+
+TEST_F(SessionExportTest, FailuresNameTheStepAndTheReason) {
+  struct Case {
+    const char* name;
+    Status status;
+    std::string step;
+    std::string reason;
+  };
+  const std::string missing_dir = Path("no/such/dir/file");
+  const Case cases[] = {
+      {"bytes", ExportDirection(store_, 1, kUp, missing_dir), "open", "No such file or directory"},
+      {"transcript", ExportTranscript(store_, 1, missing_dir), "open", "No such file or directory"},
+      {"pcapng", ExportPcapng(store_, {}, missing_dir), "open", "No such file or directory"},
+      {"full_disk", ExportDirection(store_, 1, kDown, "/dev/full"), "write",
+       "No space left on device"},
+      {"gone_session", ExportTranscript(store_, 9, Path("x")), "find",
+       "session 9 is no longer captured"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_FALSE(c.status.ok()) << c.name;
+    EXPECT_EQ(c.status.step(), c.step) << c.name;
+    EXPECT_EQ(c.status.reason(), c.reason) << c.name;
+  }
+}
+
+}  // namespace
+}  // namespace portwick
