@@ -49,31 +49,49 @@ Status Finish(File& file) {
 // order they happened: open, connect (or its failure), the kept chunks,
 // half-closes and the close.
 void Replay(const CaptureStore& store, const CapturedSession& s, SessionObserver& out) {
-  out.OnOpened(SessionOpened{s.id, s.client, s.listener, s.opened});
+  out.OnOpened(
+      SessionOpened{.session = s.id, .client = s.client, .listener = s.listener, .time = s.opened});
   if (s.state == CapturedState::kFailed) {
-    out.OnConnectFailed(SessionConnectFailed{s.id, s.destination_host, s.destination_port,
-                                             s.failure, s.last_event});
+    out.OnConnectFailed(SessionConnectFailed{.session = s.id,
+                                             .host = s.destination_host,
+                                             .port = s.destination_port,
+                                             .status = s.failure,
+                                             .time = s.last_event});
   } else if (s.state != CapturedState::kConnecting) {
     const auto took =
         std::chrono::duration_cast<std::chrono::system_clock::duration>(s.connect_took);
-    const EventTime connected{s.opened.wall + took, s.opened.monotonic + s.connect_took};
-    out.OnConnected(SessionConnected{s.id, s.destination, s.local, s.connect_took, connected});
+    out.OnConnected(
+        SessionConnected{.session = s.id,
+                         .destination = s.destination,
+                         .local = s.local,
+                         .took = s.connect_took,
+                         .time = {s.opened.wall + took, s.opened.monotonic + s.connect_took}});
   }
   const ChunkPage page = store.Chunks(s.id, 0, SIZE_MAX);
   for (const ChunkRef& chunk : page.chunks) {
-    out.OnChunk(
-        SessionChunk{s.id, chunk->direction(), chunk->time(), chunk->data(), chunk->size()});
+    out.OnChunk(SessionChunk{.session = s.id,
+                             .direction = chunk->direction(),
+                             .time = chunk->time(),
+                             .data = chunk->data(),
+                             .size = chunk->size()});
   }
-  if (s.client_finished) {
-    out.OnHalfClosed(SessionHalfClosed{s.id, Direction::kClientToServer, s.last_event});
-  }
-  if (s.server_finished) {
-    out.OnHalfClosed(SessionHalfClosed{s.id, Direction::kServerToClient, s.last_event});
+  for (const auto& [finished, direction] :
+       {std::pair{s.client_finished, Direction::kClientToServer},
+        std::pair{s.server_finished, Direction::kServerToClient}}) {
+    if (finished) {
+      out.OnHalfClosed(
+          SessionHalfClosed{.session = s.id, .direction = direction, .time = s.last_event});
+    }
   }
   if (s.ended()) {
-    const CloseReason how =
-        s.state == CapturedState::kFailed ? CloseReason::kConnectFailed : s.close_reason;
-    out.OnClosed(SessionClosed{s.id, how, s.bytes_up, s.bytes_down, s.duration, s.last_event});
+    const bool failed = s.state == CapturedState::kFailed;
+    out.OnClosed(SessionClosed{.session = s.id,
+                               .how = failed ? CloseReason::kConnectFailed : s.close_reason,
+                               .error = failed ? s.failure : Status(),
+                               .bytes_up = s.bytes_up,
+                               .bytes_down = s.bytes_down,
+                               .duration = s.duration,
+                               .time = s.last_event});
   }
 }
 
