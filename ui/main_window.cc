@@ -10,6 +10,7 @@
 #include "ui/framework/template_dialog.h"
 #include "ui/main_window_template.h"
 #include "ui/output_pane_widget.h"
+#include "ui/sessions_window.h"
 
 namespace portwick {
 
@@ -49,6 +50,7 @@ bool MainWindow::Create() {
   pane_ = static_cast<OutputPaneWidget*>(
       dialog_->ReplaceControl(kOutputPane, std::make_unique<OutputPaneWidget>()));
   if (pane_ == nullptr) return false;
+  CreateStatusLine();
   MapCommands();
   OnInitDialog();
   return true;
@@ -95,6 +97,7 @@ void MainWindow::MapCommands() {
   d.OnCommand(kWriteToFileBox, [this] { OnWriteToFile(); });
   d.OnCommand(kShowInOutputBox, [this] { OnShowInOutput(); });
   d.OnCommand(kSelectAllButton, [] {});
+  d.OnCommand(kSessionsCommand, [this] { SessionsCommand(); });
 }
 
 bool MainWindow::ExchangeData(ExchangeDirection direction, int control_id) {
@@ -122,6 +125,7 @@ void MainWindow::CloseMainWindow(int command_id) {
   if (ended_) return;
   ended_ = true;
   deferred_.clear();
+  if (sessions_window_) sessions_window_->hide();
   dialog_->DestroyWindow();
   // Recorded by the loop: a close that comes while a release waits still
   // ends the loop once control is back there.
@@ -139,5 +143,16 @@ void MainWindow::SetTitle(const std::string& title) {
 void MainWindow::VisitHomePageCommand() { VisitHomePage(services_.open_url); }
 
 void MainWindow::AboutCommand() { ShowAboutBox(services_); }
+
+void MainWindow::SessionsCommand() {
+  if (ended_) return;
+  if (!sessions_window_) {
+    sessions_window_ = std::make_unique<SessionsWindow>(services_.file_choosers);
+    sessions_window_->setWindowIcon(ApplicationIcon());
+  }
+  sessions_window_->show();
+  sessions_window_->raise();
+  sessions_window_->activateWindow();
+}
 
 }  // namespace portwick

@@ -1,6 +1,7 @@
 #ifndef PORTWICK_UI_MAIN_WINDOW_H_
 #define PORTWICK_UI_MAIN_WINDOW_H_
 
+#include <QString>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -14,10 +15,14 @@
 #include "ui/framework/data_exchange.h"
 #include "ui/ui_services.h"
 
+class QLabel;
+class QTimer;
+
 namespace portwick {
 
 class MessageLoop;
 class OutputPaneWidget;
+class SessionsWindow;
 class TemplateDialog;
 
 // The program's only top-level window: dialog 129 with menu 201, holding the
@@ -59,6 +64,10 @@ class MainWindow : public MessageFilter, public IdleHandler {
   const ControlStateTable& control_states() const { return control_states_; }
   const ProxyListener& listener() const { return run_.listener(); }
   const LogSinks& log_sinks() const { return run_.log_sinks(); }
+  // Null until View > Sessions first opens it.
+  SessionsWindow* sessions_window() const { return sessions_window_.get(); }
+  // What the status line says now.
+  QString StatusText() const;
   // True while sinks are being released (commands are then deferred).
   bool releasing() const { return releasing_; }
   // The path chosen by the last confirmed Save As dialog.
@@ -87,6 +96,8 @@ class MainWindow : public MessageFilter, public IdleHandler {
   void CloseMainWindow(int command_id);
   void VisitHomePageCommand();
   void AboutCommand();
+  // View > Sessions (Ctrl+L): shows the Sessions window, made on first use.
+  void SessionsCommand();
   void SetTitle(const std::string& title);
   bool ended() const { return ended_; }
 
@@ -105,6 +116,12 @@ class MainWindow : public MessageFilter, public IdleHandler {
   // are built only after it has returned.
   void ReleaseLogSinks();
   void UpdateRunningStates();
+
+  // main_window_status.cc
+  void CreateStatusLine();
+  // Reads the run's figures into the status line; takes note of failures.
+  void UpdateStatusLine();
+  void ReportError(const std::string& text);
 
   // main_window_commands.cc
   void SaveCommandScript();
@@ -134,6 +151,13 @@ class MainWindow : public MessageFilter, public IdleHandler {
 
   // The listener and log sinks of the current run; writes to pane_.
   ForwardingRun run_;
+
+  std::unique_ptr<SessionsWindow> sessions_window_;
+  QTimer* status_timer_ = nullptr;    // owned by dialog_ (Qt parent)
+  QLabel* status_line_ = nullptr;     // owned by dialog_ (Qt parent)
+  std::string destination_text_;      // of the run started last
+  std::string last_error_;            // shown in the status line
+  uint64_t failures_seen_after_ = 0;  // the store's sequence when failures were last looked for
 
   bool releasing_ = false;
   std::deque<DeferredCommand> deferred_;

@@ -8,6 +8,7 @@
 #include "ui/main_window.h"
 #include "ui/main_window_template.h"
 #include "ui/output_pane_widget.h"
+#include "ui/session_texts.h"
 
 namespace portwick {
 
@@ -77,9 +78,17 @@ void MainWindow::StartForwarding() {
   settings.log.show_in_output = show_in_output_ != 0;
   settings.log.log_synchronously = log_synchronously_ != 0;
   settings.log.log_file_name = log_file_name_;
-  // On failure (the port is in use, ...) nothing changes on screen; the
-  // sinks just built stay until the next Start, Stop or close.
-  if (!run_.Start(settings, pane_, ServeGuiEvents).ok()) return;
+  // On failure (the port is in use, ...) the title and the buttons stay as
+  // they are and the status line says why; the sinks just built stay until
+  // the next Start, Stop or close.
+  const Status status = run_.Start(settings, pane_, ServeGuiEvents);
+  if (!status.ok()) {
+    ReportError(ListenErrorText(local_port_, status));
+    return;
+  }
+  last_error_.clear();
+  destination_text_ = FormatHostPort(remote_host_, remote_port_);
+  UpdateStatusLine();
 
   // With local port 0 the system chose the port: show the one listened on.
   const int bound_port = run_.BoundPort();
@@ -95,6 +104,7 @@ void MainWindow::StopForwarding() {
   ReleaseLogSinks();
   SetTitle(std::string("[Stopped] - ") + kApplicationTitle);
   UpdateRunningStates();
+  UpdateStatusLine();
 }
 
 bool MainWindow::ReadSettings() {

@@ -48,6 +48,10 @@ constexpr MenuItemTemplate kActionItems[] = {
     {"E&xit", kExitCommand},
 };
 
+constexpr MenuItemTemplate kViewItems[] = {
+    {"&Sessions", kSessionsCommand, "Ctrl+L"},
+};
+
 constexpr MenuItemTemplate kHelpItems[] = {
     {"&Visit Home Page", kVisitHomePageCommand},
     kMenuSeparator,
@@ -56,6 +60,7 @@ constexpr MenuItemTemplate kHelpItems[] = {
 
 constexpr MenuTemplate kMenus[] = {
     {"Action", kActionItems},
+    {"View", kViewItems},
     {"Help", kHelpItems},
 };
 

@@ -12,6 +12,7 @@
 #include "ui/framework/template_dialog.h"
 #include "ui/main_window_template.h"
 #include "ui/output_pane_widget.h"
+#include "ui/sessions_window.h"
 
 namespace portwick {
 namespace {
@@ -41,7 +42,8 @@ TEST_F(MainWindowKeyboardTest, AltWithAMenusFirstLetterOpensThatMenu) {
     Qt::Key key;
     QString menu;
   };
-  for (const Case& c : {Case{Qt::Key_A, "Action"}, Case{Qt::Key_H, "Help"}}) {
+  for (const Case& c :
+       {Case{Qt::Key_A, "Action"}, Case{Qt::Key_V, "View"}, Case{Qt::Key_H, "Help"}}) {
     SCOPED_TRACE(c.menu.toStdString());
     QWidget* focus = QApplication::focusWidget();
     ASSERT_NE(focus, nullptr);
@@ -72,6 +74,28 @@ TEST_F(MainWindowKeyboardTest, LabelMnemonicsFocusTheControlsTheyName) {
   EXPECT_EQ(d.Control(kOutputPane), window_->output_pane());
   EXPECT_EQ(d.Edit(kLocalPortField)->text(), "1999");
   EXPECT_EQ(window_->output_pane()->toPlainText(), "") << "nothing typed into the pane";
+}
+
+}  // namespace
+}  // namespace portwick
+
+namespace portwick {
+namespace {
+
+TEST_F(MainWindowKeyboardTest, CtrlLOpensTheSessionsWindowFromAnyField) {
+  TemplateDialog& d = Shown();
+  EXPECT_EQ(window_->sessions_window(), nullptr) << "made on first use";
+  QTest::keyClick(d.Edit(kLocalPortField), Qt::Key_L, Qt::ControlModifier);
+  ASSERT_NE(window_->sessions_window(), nullptr);
+  EXPECT_TRUE(window_->sessions_window()->isVisible());
+  EXPECT_EQ(d.Edit(kLocalPortField)->text(), "1999");
+  // Esc closes it again; the main window stays.
+  SessionsWindow* sessions = window_->sessions_window();
+  QApplication::setActiveWindow(sessions);
+  ServeEventsUntil([&] { return sessions->isActiveWindow(); });
+  QTest::keyClick(sessions->filter_box(), Qt::Key_Escape);
+  EXPECT_FALSE(window_->sessions_window()->isVisible());
+  EXPECT_TRUE(d.isVisible());
 }
 
 }  // namespace

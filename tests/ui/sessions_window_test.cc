@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <QtCore/QSortFilterProxyModel>
-#include <QtCore/QStandardPaths>
 #include <QtCore/QTemporaryDir>
 #include <QtGui/QClipboard>
 #include <QtTest/QTest>
@@ -65,7 +64,6 @@ std::string ReadFile(const std::string& path) {
 class SessionsWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    QStandardPaths::setTestModeEnabled(true);  // settings go to a test folder
     feeder_.Open(1);
     feeder_.Connect(1);
     feeder_.Chunk(1, kUp, "GET /index.html HTTP/1.1\r\nHost: example\r\n\r\n");

@@ -1,6 +1,7 @@
 #include "ui/framework/menu_bar.h"
 
 #include <QAction>
+#include <QKeySequence>
 #include <QMenu>
 #include <QMenuBar>
 
@@ -19,6 +20,12 @@ QMenuBar* BuildMenuBar(std::span<const MenuTemplate> menus, QWidget* parent,
       QAction* action = menu->addAction(QString::fromUtf8(item.text));
       const int id = item.command_id;
       action->setData(id);
+      if (item.shortcut != nullptr) {
+        action->setShortcut(QKeySequence(QString::fromLatin1(item.shortcut)));
+        // Works wherever the focus is in the window, not only in the bar.
+        action->setShortcutContext(Qt::WindowShortcut);
+        parent->addAction(action);
+      }
       QObject::connect(action, &QAction::triggered, bar, [on_command, id]() { on_command(id); });
     }
   }

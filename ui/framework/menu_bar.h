@@ -9,10 +9,12 @@ class QWidget;
 
 namespace portwick {
 
-// One item of a drop-down menu. A null `text` is a separator.
+// One item of a drop-down menu. A null `text` is a separator. `shortcut`
+// (a QKeySequence text such as "Ctrl+L", shown beside the item) may be null.
 struct MenuItemTemplate {
   const char* text;
   int command_id;
+  const char* shortcut = nullptr;
 };
 
 inline constexpr MenuItemTemplate kMenuSeparator{nullptr, 0};

@@ -11,6 +11,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QResizeEvent>
+#include <QStatusBar>
 #include <utility>
 #include <vector>
 
@@ -272,10 +273,26 @@ void TemplateDialog::closeEvent(QCloseEvent* event) {
   RouteCommand(kCommandCancel);
 }
 
+QStatusBar* TemplateDialog::AddStatusBar() {
+  if (status_bar_ != nullptr) return status_bar_;
+  status_bar_ = new QStatusBar(this);
+  // The dialog's own size grip stays the one in the client area.
+  status_bar_->setSizeGripEnabled(false);
+  const QSize grown(width(), height() + status_bar_->sizeHint().height());
+  if (minimumSize() == maximumSize()) setFixedSize(grown);
+  resize(grown);
+  PlaceClient();
+  return status_bar_;
+}
+
 void TemplateDialog::PlaceClient() {
   const int menu_height = menu_bar_ ? menu_bar_->sizeHint().height() : 0;
+  const int status_height = status_bar_ ? status_bar_->sizeHint().height() : 0;
   if (menu_bar_ != nullptr) menu_bar_->setGeometry(0, 0, width(), menu_height);
-  client_->setGeometry(0, menu_height, width(), height() - menu_height);
+  client_->setGeometry(0, menu_height, width(), height() - menu_height - status_height);
+  if (status_bar_ != nullptr) {
+    status_bar_->setGeometry(0, height() - status_height, width(), status_height);
+  }
 }
 
 void TemplateDialog::resizeEvent(QResizeEvent* event) {

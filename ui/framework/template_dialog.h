@@ -19,6 +19,7 @@ class QLineEdit;
 class QMenuBar;
 class QPlainTextEdit;
 class QPushButton;
+class QStatusBar;
 
 namespace portwick {
 
@@ -69,6 +70,11 @@ class TemplateDialog : public QDialog {
   QAction* MenuAction(int command_id) const;
   // Null when the template has no menus.
   QMenuBar* menu_bar() const { return menu_bar_; }
+  // Adds a status bar below the client area (once; later calls return the
+  // same bar); the dialog grows by its height, so the client area keeps its
+  // template size. Call before EnableResizing.
+  QStatusBar* AddStatusBar();
+  QStatusBar* status_bar() const { return status_bar_; }
   // Parent of every control; control geometries are relative to it.
   QWidget* client() const { return client_; }
   const DialogBaseUnits& base_units() const { return base_units_; }
@@ -117,6 +123,7 @@ class TemplateDialog : public QDialog {
   CommandMap commands_;
   QMenuBar* menu_bar_ = nullptr;      // owned by this dialog (Qt parent)
   QWidget* client_ = nullptr;         // owned by this dialog (Qt parent)
+  QStatusBar* status_bar_ = nullptr;  // owned by this dialog (Qt parent)
   std::map<int, QWidget*> controls_;  // children of client_
   std::unique_ptr<DialogResizer> resizer_;
   bool window_destroyed_ = false;

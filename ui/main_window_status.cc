@@ -1,0 +1,54 @@
+// The main window's status line: whether and where it listens, the run's
+// sessions and bytes, the capture's use, and the last failure with the
+// system's reason.
+#include <QtCore/QTimer>
+#include <QtWidgets/QLabel>
+#include <QtWidgets/QStatusBar>
+
+#include "ui/framework/template_dialog.h"
+#include "ui/main_window.h"
+#include "ui/session_texts.h"
+
+namespace portwick {
+
+namespace {
+
+// How often the status line reads the run's figures.
+constexpr int kStatusIntervalMs = 250;
+
+}  // namespace
+
+void MainWindow::CreateStatusLine() {
+  QStatusBar* bar = dialog_->AddStatusBar();
+  status_line_ = new QLabel(bar);  // owned by the bar (Qt parent)
+  status_line_->setObjectName("status_line");
+  status_line_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  bar->addWidget(status_line_, 1);
+  status_timer_ = new QTimer(dialog_.get());
+  status_timer_->setInterval(kStatusIntervalMs);
+  QObject::connect(status_timer_, &QTimer::timeout, dialog_.get(), [this] { UpdateStatusLine(); });
+  status_timer_->start();
+  UpdateStatusLine();
+}
+
+void MainWindow::ReportError(const std::string& text) {
+  last_error_ = text;
+  UpdateStatusLine();
+}
+
+void MainWindow::UpdateStatusLine() {
+  if (status_line_ == nullptr) return;
+  StatusFigures figures;
+  figures.listening = run_.IsRunning();
+  figures.port = run_.BoundPort();
+  figures.destination = destination_text_;
+  figures.last_error = last_error_;
+  const QString text = QString::fromStdString(StatusLineText(figures));
+  if (status_line_->text() != text) status_line_->setText(text);
+}
+
+QString MainWindow::StatusText() const {
+  return status_line_ != nullptr ? status_line_->text() : QString();
+}
+
+}  // namespace portwick
