@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
-# Writes PNG pictures of the main window (first size and 200 pixels wider) and
-# of the About box into OUTDIR, building what is needed first.
-#   scripts/screenshot.sh OUTDIR
+# Writes PNG pictures of the main window (first size and 200 pixels wider), of
+# the About box and of the Sessions window with a few real sessions (an
+# HTTP-like one as text, a binary one in hex, a refused connect) into OUTDIR,
+# building what is needed first. Without OUTDIR it renews the pictures the
+# README shows, in docs/.
+#   scripts/screenshot.sh [OUTDIR]
 set -euo pipefail
-if [ $# -ne 1 ]; then
-  echo "usage: $0 OUTDIR" >&2
+if [ $# -gt 1 ]; then
+  echo "usage: $0 [OUTDIR]" >&2
   exit 2
 fi
 root="$(cd "$(dirname "$0")/.." && pwd)"
-out="$(mkdir -p "$1" && cd "$1" && pwd)"
+target="${1:-$root/docs}"
+out="$(mkdir -p "$target" && cd "$target" && pwd)"
 build="$root/build/screenshot"
 "$root/scripts/setup.sh" run test
 if [ ! -f "$build/build.ninja" ]; then

@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFontDatabase>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -49,7 +50,7 @@ SessionsWindow::SessionsWindow(FileChoosers* choosers, QWidget* parent)
   refresh_timer_ = new QTimer(this);
   refresh_timer_->setInterval(kRefreshMs);
   connect(refresh_timer_, &QTimer::timeout, this, [this] { Refresh(); });
-  resize(900, 600);
+  resize(1000, 640);
   RestoreGeometry();
 }
 
@@ -80,6 +81,24 @@ void SessionsWindow::BuildWidgets() {
   session_view_->verticalHeader()->hide();
   session_view_->verticalHeader()->setDefaultSectionSize(session_view_->fontMetrics().height() + 6);
   session_view_->horizontalHeader()->setStretchLastSection(true);
+  // Widths from samples of each column's longest usual text, so that no
+  // cell needs measuring however many rows there are.
+  const QFontMetrics metrics = session_view_->fontMetrics();
+  const std::pair<int, const char*> widths[] = {
+      {SessionListModel::kNumber, "00000"},
+      {SessionListModel::kClient, "127.0.0.1:65535"},
+      {SessionListModel::kDestination, "127.0.0.1:65535"},
+      {SessionListModel::kOpened, "00:00:00.000000"},
+      {SessionListModel::kState, "closed: client FIN, server FIN"},
+      {SessionListModel::kUp, "1023 MiB"},
+      {SessionListModel::kDown, "1023 MiB"},
+      {SessionListModel::kDuration, "59 min 59 s"},
+  };
+  for (const auto& [column, sample] : widths) {
+    session_view_->horizontalHeader()->resizeSection(
+        column,
+        metrics.horizontalAdvance(QString::fromLatin1(sample)) + 3 * metrics.averageCharWidth());
+  }
   session_view_->setTabKeyNavigation(false);
   session_view_->setAccessibleName("Sessions");
   connect(session_view_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,

@@ -1,16 +1,28 @@
-// Writes pictures of the main window (first size, and 200 pixels wider) and
-// of the About box into the folder given as the only argument.
+// Writes pictures of the main window (first size, and 200 pixels wider), of
+// the About box and of the Sessions window into the folder given as the only
+// argument. The Sessions window shows real sessions relayed by a forwarding
+// run to a small local server: an HTTP-like exchange (shown as text), a
+// binary one (shown in hex) and a connect that the destination refused.
+#include <sys/socket.h>
+
 #include <QtCore/QDir>
 #include <QtCore/QString>
 #include <QtGui/QPixmap>
 #include <QtTest/QTest>
 #include <QtWidgets/QApplication>
 #include <cstdio>
+#include <memory>
+#include <string>
 
+#include "app/forwarding_run.h"
 #include "app/proxy_settings.h"
+#include "capture/capture_store.h"
+#include "test_server.h"
 #include "ui/about_box.h"
+#include "ui/file_choosers.h"
 #include "ui/framework/template_dialog.h"
 #include "ui/main_window.h"
+#include "ui/sessions_window.h"
 
 namespace {
 
@@ -22,6 +34,66 @@ bool Save(QWidget* widget, const QDir& dir, const char* name) {
   }
   std::printf("%s\n", qPrintable(path));
   return true;
+}
+
+// Answers a request starting with "GET" as a web server would, anything
+// else with a binary record: a length and the bytes reversed.
+void Serve(int fd) {
+  using portwick::testing::ReadExactly;
+  const std::string request = ReadExactly(fd, 1, std::chrono::seconds(5)).data;
+  std::string more = ReadExactly(fd, 4096, std::chrono::milliseconds(200)).data;
+  const std::string all = request + more;
+  std::string reply;
+  if (all.rfind("GET", 0) == 0) {
+    const std::string body =
+        "<!doctype html>\n<title>Portwick</title>\n<p>Hello from the server.</p>\n";
+    reply = "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " +
+            std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+  } else {
+    reply.push_back(static_cast<char>(all.size() >> 8));
+    reply.push_back(static_cast<char>(all.size() & 0xff));
+    reply.append(all.rbegin(), all.rend());
+  }
+  portwick::testing::SendBytes(fd, reply);
+  ::shutdown(fd, SHUT_WR);
+}
+
+// One client session through the run: sends `request`, reads to the end.
+void Exchange(int port, const std::string& request) {
+  portwick::Socket client = portwick::testing::ConnectLoopback(port);
+  if (!client.valid()) return;
+  portwick::testing::SendBytes(client.fd(), request);
+  ::shutdown(client.fd(), SHUT_WR);
+  portwick::testing::ReadUntilEnd(client.fd(), std::chrono::seconds(5));
+}
+
+// Relays three sessions into `store`: text, binary, refused.
+bool RelaySessions(const std::shared_ptr<portwick::CaptureStore>& store) {
+  auto server = std::make_unique<portwick::testing::TestServer>(Serve);
+  portwick::ForwardingRun run;
+  portwick::RunSettings settings;
+  settings.local_port = 0;
+  settings.remote_host = "127.0.0.1";
+  settings.remote_port = server->port();
+  settings.observer = store;
+  if (!run.Start(settings, nullptr, {}).ok()) return false;
+  const int port = run.BoundPort();
+  Exchange(port,
+           "GET /index.html HTTP/1.1\r\nHost: localhost\r\nUser-Agent: demo/1.0\r\n"
+           "Accept: text/html\r\n\r\n");
+  Exchange(port, portwick::testing::PatternBytes(80, 7));
+  server.reset();  // nobody listens there any more: the next connect is refused
+  Exchange(port, "hello?");
+  const bool done = portwick::testing::WaitUntil([&] {
+    const std::vector<portwick::CapturedSession> sessions = store->Sessions();
+    if (sessions.size() < 3) return false;
+    for (const portwick::CapturedSession& session : sessions) {
+      if (!session.ended()) return false;
+    }
+    return true;
+  });
+  run.Stop({});
+  return done;
 }
 
 }  // namespace
@@ -53,5 +125,26 @@ int main(int argc, char** argv) {
   about.dialog().show();
   if (!QTest::qWaitForWindowExposed(&about.dialog())) return 1;
   ok = Save(&about.dialog(), dir, "about_box.png") && ok;
+
+  auto store = std::make_shared<portwick::CaptureStore>();
+  if (!RelaySessions(store)) {
+    std::fprintf(stderr, "the sessions for the Sessions window did not complete\n");
+    return 1;
+  }
+  portwick::SessionsWindow sessions(&portwick::DesktopFileChoosers());
+  sessions.SetStore(store);
+  sessions.resize(960, 620);
+  sessions.show();
+  if (!QTest::qWaitForWindowExposed(&sessions)) return 1;
+  sessions.Refresh();
+  sessions.SelectSession(1);
+  sessions.Refresh();
+  QApplication::processEvents();
+  ok = Save(&sessions, dir, "sessions_text.png") && ok;
+  sessions.SelectSession(2);
+  sessions.SetHexMode(true);
+  sessions.Refresh();
+  QApplication::processEvents();
+  ok = Save(&sessions, dir, "sessions_hex.png") && ok;
   return ok ? 0 : 1;
 }
