@@ -20,6 +20,8 @@ const char kHelpText[] =
     "                  (default: 1999)\r\n"
     "    --destination=address:port  :    specify destination address and port \r\n"
     "                  (default: localhost:2007)\r\n"
+    "    --bind=address  :    listen on this local address only \r\n"
+    "                  (default: every IPv4 interface; :: adds IPv6)\r\n"
     "    --filename=file  :    write the traffic to this log file \r\n"
     "                  (default: none)\r\n"
     "    --synch  :    log synchronously \r\n"
@@ -44,6 +46,7 @@ namespace {
 enum class OptionName {
   kSource,
   kDestination,
+  kBind,
   kSynch,
   kFilename,
   kOutput,
@@ -59,9 +62,10 @@ struct OptionEntry {
 };
 
 // Tried in this order; the first name the option text begins with wins.
-constexpr std::array<OptionEntry, 9> kOptions = {{
+constexpr std::array<OptionEntry, 10> kOptions = {{
     {"source", OptionName::kSource},
     {"destination", OptionName::kDestination},
+    {"bind", OptionName::kBind},
     {"synch", OptionName::kSynch},
     {"filename", OptionName::kFilename},
     {"output", OptionName::kOutput},
@@ -92,6 +96,18 @@ bool IsOffWord(std::string_view value) {
 }
 
 void SetDestination(std::string_view value, ProxySettings* settings) {
+  // "[host]" or "[host]:port": brackets give a host that holds ':' (an IPv6
+  // literal). The host ends at the last ']', so any text can be given this way.
+  const size_t close = value.front() == '[' ? value.rfind(']') : std::string_view::npos;
+  if (close != std::string_view::npos) {
+    const std::string_view rest = value.substr(close + 1);
+    if (rest.empty() || rest.front() == ':') {
+      settings->remote_host = std::string(value.substr(1, close - 1));
+      if (!rest.empty()) settings->remote_port = TextToInt(rest.substr(1));
+      return;
+    }
+  }
+  // Otherwise the host is cut at the first ':'.
   const size_t colon = value.find(':');
   if (colon == std::string_view::npos) {
     settings->remote_port = TextToInt(value);
@@ -113,6 +129,10 @@ ArgumentResult ParseOption(std::string_view text, ProxySettings* settings) {
         return ArgumentResult::kContinue;
       case OptionName::kDestination:
         if (!value.empty()) SetDestination(value, settings);
+        return ArgumentResult::kContinue;
+      case OptionName::kBind:
+        // Also when empty: a bare "--bind" goes back to every IPv4 interface.
+        settings->bind_address = std::string(value);
         return ArgumentResult::kContinue;
       case OptionName::kSynch:
         settings->log_synchronously = true;

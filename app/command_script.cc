@@ -92,8 +92,11 @@ std::string DoubleQuotedContent(std::string_view text) {
 std::string BuildCommandScript(const CommandScriptValues& values) {
   std::string text = QuotedCommand(values.program_path);
   text += " --source=" + std::to_string(values.local_port);
-  text += " --destination=" + QuotedPart(values.remote_host) + ":" +
-          std::to_string(values.remote_port) + " ";
+  if (!values.bind_address.empty()) text += " --bind=" + QuotedPart(values.bind_address);
+  // The command line cuts a host at its first ':' unless it is in brackets.
+  std::string host = values.remote_host;
+  if (host.find(':') != std::string::npos || host.starts_with('[')) host = "[" + host + "]";
+  text += " --destination=" + QuotedPart(host) + ":" + std::to_string(values.remote_port) + " ";
   if (values.write_to_file) {
     text += " --filename=\"" + DoubleQuotedContent(values.log_file_name) + "\" start \n";
   }

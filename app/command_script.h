@@ -11,6 +11,7 @@ namespace portwick {
 struct CommandScriptValues {
   std::string program_path;  // argv[0] as the process received it
   int local_port = 0;
+  std::string bind_address;  // written only when not empty
   std::string remote_host;
   int remote_port = 0;
   bool write_to_file = false;
@@ -18,9 +19,12 @@ struct CommandScriptValues {
 };
 
 // Builds the one-line script that starts the program again with `values`:
-//   <program> --source=<port> --destination=<host>:<port> <SP>
+//   <program> --source=<port> [--bind=<address>] --destination=<host>:<port> <SP>
 // and, when writing to a file,
 //   <SP>--filename="<name>" start <SP><LF>
+// --bind is written only for a bind address other than the default. A host
+// that holds ':' (an IPv6 literal) or begins with '[' is written in brackets,
+// "[::1]:2007", so the command line reads it back whole.
 // Values that hold only harmless characters are written as they are; others
 // are quoted for a POSIX shell, so that `sh script` passes every value through
 // unchanged and runs nothing but the program.

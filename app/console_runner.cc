@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "app/command_line.h"
+#include "app/endpoint_text.h"
 #include "app/forwarding_run.h"
 #include "app/stdout_pane.h"
 #include "app/stop_signals.h"
@@ -44,6 +45,11 @@ int RunConsoleCommandLine(const std::vector<std::string>& args) {
     std::fprintf(stderr, "%s: %s\n", kApplicationTitle, error->c_str());
     return kExitUsage;
   }
+  if (!ParseBindAddress(settings.bind_address)) {
+    std::fprintf(stderr, "%s: cannot listen on '%s': not an IPv4 or IPv6 address\n",
+                 kApplicationTitle, settings.bind_address.c_str());
+    return kExitUsage;
+  }
   return RunConsole(settings);
 }
 
@@ -57,8 +63,9 @@ int RunConsole(const ProxySettings& settings) {
   ForwardingRun run;
 
   RunSettings run_settings;
+  run_settings.bind_address = ParseBindAddress(settings.bind_address).value_or(Endpoint());
   run_settings.local_port = settings.local_port;
-  run_settings.remote_host = settings.remote_host;
+  run_settings.remote_host = RemoteHostForRun(settings.remote_host);
   run_settings.remote_port = settings.remote_port;
   run_settings.log.write_to_file = !settings.log_file_name.empty();
   run_settings.log.log_file_name = settings.log_file_name;
@@ -67,14 +74,17 @@ int RunConsole(const ProxySettings& settings) {
 
   const Status started = run.Start(run_settings, &pane, {});
   if (!started.ok()) {
-    // Only the low 16 bits of the port reach the network.
-    std::fprintf(stderr, "%s: cannot listen on port %d: %s\n", kApplicationTitle,
-                 settings.local_port & 0xFFFF, started.reason().c_str());
+    const std::string where = settings.bind_address.empty()
+                                  ? "port " + std::to_string(settings.local_port)
+                                  : ListeningText(settings.bind_address, settings.local_port);
+    std::fprintf(stderr, "%s: cannot listen on %s: %s\n", kApplicationTitle, where.c_str(),
+                 started.reason().c_str());
     run.ReleaseSinks({});
     return 1;
   }
-  std::fprintf(stderr, "%s: forwarding *:%d -> %s:%d\n", kApplicationTitle, run.BoundPort(),
-               settings.remote_host.c_str(), settings.remote_port);
+  std::fprintf(stderr, "%s: forwarding %s -> %s\n", kApplicationTitle,
+               ListeningText(settings.bind_address, run.BoundPort()).c_str(),
+               DestinationText(settings.remote_host, settings.remote_port).c_str());
 
   WaitForStopSignal();
   ExitAtNextStopSignal();

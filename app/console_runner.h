@@ -10,7 +10,8 @@
 namespace portwick {
 
 // Exit code of console mode for a command line it can't run: an unknown
-// option or command, or a port outside 0..65535.
+// option or command, a port outside 0..65535, a bind address that is not an
+// address.
 inline constexpr int kExitUsage = 2;
 
 // Console mode from the argument vector (args[0] is the program path) to the
@@ -21,8 +22,8 @@ inline constexpr int kExitUsage = 2;
 //   to --help, and returns kExitUsage:
 //     Portwick: unknown option '--destinaton=localhost:2007'
 //     Portwick: see 'portwick --help' for the options
-// - a port outside 0..65535 is reported on standard error (PortRangeError)
-//   and returns kExitUsage;
+// - a port outside 0..65535 (PortRangeError) or a bind address that is not
+//   an IP address is reported on standard error and returns kExitUsage;
 // - otherwise RunConsole(settings).
 // Same threading rule as RunConsole.
 int RunConsoleCommandLine(const std::vector<std::string>& args);
@@ -36,13 +37,15 @@ std::optional<std::string> PortRangeError(const ProxySettings& settings);
 // logs the traffic as the settings ask (file, standard output, synchronously
 // or queued), reports on standard error
 //   Portwick: forwarding *:<bound port> -> <host>:<port>
-// and forwards until a stop signal (SIGINT, SIGTERM, SIGHUP or SIGQUIT);
-// then it stops the listener, releases the sinks (delivering what they still
-// hold) and returns 0. A second signal
-// during that stop ends the process at once. When the listener can't start it
-// reports
+// (the bind address instead of '*' when one is given, IPv6 addresses in
+// brackets: "[::1]:1999 -> [::1]:2007") and forwards until a stop signal
+// (SIGINT, SIGTERM, SIGHUP or SIGQUIT); then it stops the listener, releases
+// the sinks (delivering what they still hold) and returns 0. A second signal
+// during that stop ends the process at once. When the listener can't start
+// it reports
 //   Portwick: cannot listen on port <port>: <reason>
-// and returns 1.
+// ("on 127.0.0.1:<port>" with a bind address) and returns 1. The settings
+// must have passed PortRangeError and ParseBindAddress.
 //
 // Call on the main thread before any other thread exists (the stop signals
 // must be blocked in every thread). Returns the process exit code.

@@ -11,6 +11,11 @@ namespace portwick {
 // network.
 struct ProxySettings {
   int local_port = 1999;
+  // The address to listen on as given (option bind): an IPv4 or IPv6
+  // literal, with or without brackets. Empty: every IPv4 interface.
+  std::string bind_address;
+  // A name or an address; an IPv6 literal comes without brackets from the
+  // command line. Empty: this machine.
   std::string remote_host = "localhost";
   int remote_port = 2007;
   // Empty: no traffic log file.

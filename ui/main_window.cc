@@ -19,6 +19,7 @@ MainWindow::MainWindow(const ProxySettings& settings, const UiServices& services
       autostart_(settings.autostart),
       remote_host_(settings.remote_host),
       local_port_(settings.local_port),
+      local_host_(settings.bind_address),
       remote_port_(settings.remote_port),
       log_file_name_(settings.log_file_name),
       write_to_file_(settings.log_file_name.empty() ? 0 : 1),
@@ -101,11 +102,12 @@ void MainWindow::MapCommands() {
 }
 
 bool MainWindow::ExchangeData(ExchangeDirection direction, int control_id) {
-  const std::array<ExchangePair, 8> pairs = {
+  const std::array<ExchangePair, 9> pairs = {
       ExchangePair::Text(kOutputPane, &output_text_),
       ExchangePair::Text(kRemoteHostField, &remote_host_),
       ExchangePair::Int(kRemotePortField, &remote_port_),
       ExchangePair::Int(kLocalPortField, &local_port_),
+      ExchangePair::Text(kLocalHostField, &local_host_),
       ExchangePair::Check(kWriteToFileBox, &write_to_file_),
       ExchangePair::Check(kShowInOutputBox, &show_in_output_),
       ExchangePair::Text(kFileNameField, &log_file_name_),

@@ -110,7 +110,8 @@ class MainWindow : public MessageFilter, public IdleHandler {
   void StartForwarding();
   void StopForwarding();
   // Reads every control; false (after a beep and with the focus on the
-  // field) when a port field holds no number or one outside 0..65535.
+  // field) when a port field holds no number or one outside 0..65535, or
+  // Local Host holds something other than an IP address.
   bool ReadSettings();
   // Releases the sinks of the current run while serving events; new sinks
   // are built only after it has returned.
@@ -137,6 +138,7 @@ class MainWindow : public MessageFilter, public IdleHandler {
   std::string output_text_;
   std::string remote_host_;
   int32_t local_port_;
+  std::string local_host_;  // the bind address as typed; empty: every IPv4 interface
   int32_t remote_port_;
   std::string log_file_name_;
   int32_t write_to_file_;

@@ -41,6 +41,7 @@ void MainWindow::SaveCommandScript() {
   CommandScriptValues values;
   values.program_path = services_.program_path;
   values.local_port = local_port_;
+  values.bind_address = local_host_;
   values.remote_host = remote_host_;
   values.remote_port = remote_port_;
   values.write_to_file = write_to_file_ != 0;

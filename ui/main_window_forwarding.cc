@@ -4,6 +4,7 @@
 #include <string>
 #include <utility>
 
+#include "app/endpoint_text.h"
 #include "ui/framework/template_dialog.h"
 #include "ui/main_window.h"
 #include "ui/main_window_template.h"
@@ -22,9 +23,15 @@ void ServeGuiEvents() {
   if (QCoreApplication::instance() != nullptr) QCoreApplication::processEvents();
 }
 
-std::string RunningTitle(int local_port, int remote_port, const std::string& remote_host) {
-  return "[LP: " + std::to_string(local_port) + ", RP: " + std::to_string(remote_port) +
-         ", RH: " + remote_host + "] - " + kApplicationTitle;
+// "[LP: 1999, RP: 2007, RH: localhost] - Portwick"; with a bind address it
+// begins "[LH: 127.0.0.1, LP: ...". Each field stands alone, so an IPv6
+// address needs no brackets here.
+std::string RunningTitle(const std::string& local_host, int local_port, int remote_port,
+                         const std::string& remote_host) {
+  const std::string local = local_host.empty() ? "" : "LH: " + local_host + ", ";
+  return "[" + local + "LP: " + std::to_string(local_port) +
+         ", RP: " + std::to_string(remote_port) + ", RH: " + remote_host + "] - " +
+         kApplicationTitle;
 }
 
 }  // namespace
@@ -71,8 +78,10 @@ void MainWindow::StartForwarding() {
   if (ended_) return;  // closed while the release waited
 
   RunSettings settings;
+  // ReadSettings has checked the Local Host field.
+  settings.bind_address = ParseBindAddress(local_host_).value_or(Endpoint());
   settings.local_port = local_port_;
-  settings.remote_host = remote_host_;
+  settings.remote_host = RemoteHostForRun(remote_host_);
   settings.remote_port = remote_port_;
   settings.log.write_to_file = write_to_file_ != 0;
   settings.log.show_in_output = show_in_output_ != 0;
@@ -92,7 +101,8 @@ void MainWindow::StartForwarding() {
 
   // With local port 0 the system chose the port: show the one listened on.
   const int bound_port = run_.BoundPort();
-  SetTitle(RunningTitle(bound_port != 0 ? bound_port : local_port_, remote_port_, remote_host_));
+  SetTitle(RunningTitle(local_host_, bound_port != 0 ? bound_port : local_port_, remote_port_,
+                        remote_host_));
   UpdateRunningStates();
 }
 
@@ -118,6 +128,10 @@ bool MainWindow::ReadSettings() {
       ReportFieldFailure(*dialog_, control_id);
       return false;
     }
+  }
+  if (!ParseBindAddress(local_host_)) {
+    ReportFieldFailure(*dialog_, kLocalHostField);
+    return false;
   }
   return true;
 }

@@ -15,8 +15,8 @@ constexpr int kNone = kNoControlId;
 constexpr ControlTemplate kControls[] = {
     {K::kLabel, kNone, "&Local Port:", kStyleNone, 21, 23, 42, 8},
     {K::kEdit, kLocalPortField, nullptr, kField, 75, 21, 51, 12},
-    {K::kLabel, kNone, "Local Host:", kStyleHidden, 139, 23, 48, 8},
-    {K::kEdit, kLocalHostField, nullptr, kField | kStyleHidden, 195, 20, 215, 12},
+    {K::kLabel, kNone, "Local Host:", kStyleNone, 139, 23, 48, 8},
+    {K::kEdit, kLocalHostField, nullptr, kField, 195, 20, 215, 12},
     {K::kLabel, kNone, "&Remote Port:", kStyleNone, 21, 44, 42, 8},
     {K::kEdit, kRemotePortField, nullptr, kField, 75, 42, 51, 12},
     {K::kLabel, kNone, "Remote &Host:", kStyleNone, 139, 44, 48, 8},

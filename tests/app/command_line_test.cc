@@ -3,13 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <functional>
 #include <string>
 #include <vector>
 
 namespace portwick {
 namespace {
 
-using Edit = void (*)(ProxySettings&);
+using Edit = std::function<void(ProxySettings&)>;
 
 struct ParseCase {
   std::vector<std::string> args;  // without the program path
@@ -32,8 +33,9 @@ void RunCases(const std::vector<ParseCase>& cases) {
     int help_calls = 0;
     EXPECT_EQ(ParseCommandLine(argv, &settings, [&] { ++help_calls; }), c.status);
     ProxySettings expected;
-    if (c.edit != nullptr) c.edit(expected);
+    if (c.edit) c.edit(expected);
     EXPECT_EQ(settings.local_port, expected.local_port);
+    EXPECT_EQ(settings.bind_address, expected.bind_address);
     EXPECT_EQ(settings.remote_host, expected.remote_host);
     EXPECT_EQ(settings.remote_port, expected.remote_port);
     EXPECT_EQ(settings.log_file_name, expected.log_file_name);
@@ -52,6 +54,7 @@ constexpr ParseStatus kFail = ParseStatus::kFailure;
 TEST(ParseCommandLineTest, BuiltInValues) {
   ProxySettings settings;
   EXPECT_EQ(settings.local_port, 1999);
+  EXPECT_EQ(settings.bind_address, "");
   EXPECT_EQ(settings.remote_host, "localhost");
   EXPECT_EQ(settings.remote_port, 2007);
   EXPECT_EQ(settings.log_file_name, "");
@@ -149,6 +152,68 @@ TEST(ParseCommandLineTest, DestinationValues) {
       {{"--destination=x:9"},
        kOk,
        [](ProxySettings& s) { s.remote_host = "x", s.remote_port = 9; }},
+  });
+}
+
+TEST(ParseCommandLineTest, DestinationsInBrackets) {
+  const auto host_port = [](const char* host, int port) {
+    return [host, port](ProxySettings& s) { s.remote_host = host, s.remote_port = port; };
+  };
+  struct Case {
+    std::string value;
+    std::string host;
+    int port;
+  };
+  const Case kCases[] = {
+      {"[::1]:2007", "::1", 2007},
+      {"[fe80::1%lo]:80", "fe80::1%lo", 80},
+      {"[2001:db8::a:b]:65535", "2001:db8::a:b", 65535},
+      {"[::ffff:127.0.0.1]:7", "::ffff:127.0.0.1", 7},
+      {"[10.0.0.5]:8080", "10.0.0.5", 8080},
+      // The host ends at the last ']', so brackets and colons inside stay.
+      {"[a]:5]:6", "a]:5", 6},
+      {"[[x]]:1", "[x]", 1},
+      {"[]:9", "", 9},
+      {"[::1]:", "::1", 0},
+      {"[::1]:abc", "::1", 0},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.value);
+    ProxySettings settings;
+    ASSERT_EQ(ParseCommandLine({"portwick", "--destination=" + c.value}, &settings, nullptr), kOk);
+    EXPECT_EQ(settings.remote_host, c.host);
+    EXPECT_EQ(settings.remote_port, c.port);
+  }
+  RunCases({
+      // Brackets without a port set the host only, as a bare port sets the port only.
+      {{"--destination=[::1]"}, kOk, [](ProxySettings& s) { s.remote_host = "::1"; }},
+      {{"--destination=5", "--destination=[::1]"}, kOk, host_port("::1", 5)},
+      // Anything else after the ']' keeps the old rule: the host ends at the first ':'.
+      {{"--destination=[::1]x:2"}, kOk, host_port("[", 0)},
+      {{"--destination=[::1"}, kOk, host_port("[", 0)},
+      {{"--destination=[abc"}, kOk, [](ProxySettings& s) { s.remote_port = 0; }},
+      {{"--destination=a[b]:1"}, kOk, host_port("a[b]", 1)},
+      // An IPv6 address without brackets is cut at its first ':'.
+      {{"--destination=::1"}, kOk, host_port("", 0)},
+  });
+}
+
+TEST(ParseCommandLineTest, BindValues) {
+  const auto bind = [](const char* address) {
+    return [address](ProxySettings& s) { s.bind_address = address; };
+  };
+  RunCases({
+      {{"--bind=127.0.0.1"}, kOk, bind("127.0.0.1")},
+      {{"--bind=::"}, kOk, bind("::")},
+      {{"--bind=[::1]"}, kOk, bind("[::1]")},
+      {{"-BIND=fe80::1%lo"}, kOk, bind("fe80::1%lo")},
+      {{"--bind0.0.0.0"}, kOk, bind("0.0.0.0")},
+      // Not checked while parsing: console mode and the window refuse it.
+      {{"--bind=nonsense"}, kOk, bind("nonsense")},
+      // A bare --bind goes back to every IPv4 interface.
+      {{"--bind=::", "--bind"}, kOk, nullptr},
+      {{"--bind=::", "--bind="}, kOk, nullptr},
+      {{"--bin=::"}, kFail, nullptr},
   });
 }
 
@@ -331,6 +396,8 @@ TEST(HelpTextTest, ExactBytes) {
       "                  (default: 1999)",
       "    --destination=address:port  :    specify destination address and port ",
       "                  (default: localhost:2007)",
+      "    --bind=address  :    listen on this local address only ",
+      "                  (default: every IPv4 interface; :: adds IPv6)",
       "    --filename=file  :    write the traffic to this log file ",
       "                  (default: none)",
       "    --synch  :    log synchronously ",

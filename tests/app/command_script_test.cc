@@ -91,10 +91,39 @@ TEST(BuildCommandScriptTest, ExactBytes) {
        "'a=b/portwick' --source=1 --destination=h:2 "},
       {Values("if", 1, "h", 2, false, ""), "'if' --source=1 --destination=h:2 "},
       {Values("", 1, "h", 2, false, ""), "'' --source=1 --destination=h:2 "},
+      // A host with ':' or a leading '[' goes in brackets, which the shell
+      // must not take for a pattern.
+      {Values("p", 1, "::1", 2007, false, ""), "p --source=1 --destination='[::1]':2007 "},
+      {Values("p", 1, "fe80::1%lo", 80, false, ""),
+       "p --source=1 --destination='[fe80::1%lo]':80 "},
+      {Values("p", 1, "[::1]", 2, false, ""), "p --source=1 --destination='[[::1]]':2 "},
+      {Values("p", 1, "[x", 2, false, ""), "p --source=1 --destination='[[x]':2 "},
+      {Values("p", 1, "x]", 2, false, ""), "p --source=1 --destination='x]':2 "},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.expected);
     EXPECT_EQ(BuildCommandScript(c.values), c.expected);
+  }
+}
+
+TEST(BuildCommandScriptTest, BindAddressOnlyWhenGiven) {
+  struct Case {
+    std::string bind;
+    std::string expected;
+  };
+  const Case kCases[] = {
+      {"", "p --source=1 --destination=h:2  --filename=\"f\" start \n"},
+      {"127.0.0.1", "p --source=1 --bind=127.0.0.1 --destination=h:2  --filename=\"f\" start \n"},
+      {"::", "p --source=1 --bind=:: --destination=h:2  --filename=\"f\" start \n"},
+      {"[::1]", "p --source=1 --bind='[::1]' --destination=h:2  --filename=\"f\" start \n"},
+      {"fe80::1%lo", "p --source=1 --bind=fe80::1%lo --destination=h:2  --filename=\"f\" start \n"},
+      {"$(x) y", "p --source=1 --bind='$(x) y' --destination=h:2  --filename=\"f\" start \n"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.bind);
+    CommandScriptValues values = Values("p", 1, "h", 2, true, "f");
+    values.bind_address = c.bind;
+    EXPECT_EQ(BuildCommandScript(values), c.expected);
   }
 }
 
@@ -198,6 +227,49 @@ TEST_F(ScriptRoundTripTest, AwkwardValuesComeBackUnchanged) {
     EXPECT_FALSE(fs::exists(dir_.path() / "pwned"));
     EXPECT_FALSE(fs::exists(home() / "pwned"));
     EXPECT_TRUE(fs::exists(home())) << "rm -rf ~ ran";
+  }
+}
+
+TEST_F(ScriptRoundTripTest, EndpointFormsComeBackUnchanged) {
+  struct Case {
+    std::string bind;
+    std::string host;
+  };
+  const Case kCases[] = {
+      {"", "::1"},
+      {"127.0.0.1", "[::1]"},
+      {"::", "fe80::1%lo"},
+      {"[::1]", "[fe80::1%lo]"},
+      {"fe80::1%lo", "2001:db8::a:b"},
+      {"[fe80::1%lo]", "::ffff:127.0.0.1"},
+      {"0.0.0.0", "localhost"},
+      {"::1", ""},
+      {"", "a:b"},
+      {"", "[x"},
+      {"", "x]"},
+      {"", "a]:5"},
+      {"", "x:]"},
+      {"", ":"},
+      {"", "[]"},
+      {"", "*[::1]?"},
+  };
+  MakeRecorder("plain/rec");
+  // A file that the unquoted pattern [::1] would match.
+  std::ofstream(dir_.path() / "--destination=1:2007") << "";
+  const std::string program = (dir_.path() / "plain/rec").string();
+  for (const Case& c : kCases) {
+    SCOPED_TRACE("bind [" + c.bind + "] host [" + c.host + "]");
+    CommandScriptValues values = Values(program, 1999, c.host, 2007, true, "t.log");
+    values.bind_address = c.bind;
+    const std::vector<std::vector<std::string>> runs = RunScript(values);
+    ASSERT_EQ(runs.size(), 1u);
+    ProxySettings settings;
+    ASSERT_EQ(ParseCommandLine(runs[0], &settings, nullptr), ParseStatus::kSuccess);
+    EXPECT_EQ(settings.bind_address, c.bind);
+    EXPECT_EQ(settings.remote_host, c.host);
+    EXPECT_EQ(settings.local_port, 1999);
+    EXPECT_EQ(settings.remote_port, 2007);
+    EXPECT_EQ(settings.log_file_name, "t.log");
   }
 }
 

@@ -74,6 +74,7 @@ class MainWindowCommandsTest : public ::testing::Test {
 TEST_F(MainWindowCommandsTest, StartsWithTheBuiltInSettings) {
   TemplateDialog& d = Open();
   EXPECT_EQ(d.Edit(kLocalPortField)->text(), "1999");
+  EXPECT_EQ(d.Edit(kLocalHostField)->text(), "");
   EXPECT_EQ(d.Edit(kRemoteHostField)->text(), "localhost");
   EXPECT_EQ(d.Edit(kRemotePortField)->text(), "2007");
   EXPECT_EQ(d.Edit(kFileNameField)->text(), "");
@@ -99,14 +100,16 @@ TEST_F(MainWindowCommandsTest, CommandLineOptionsSetTheFieldsAndTheBoxes) {
   settings.log_file_name = "/tmp/traffic.log";  // ticks Write to File
   settings.local_port = -1;
   settings.remote_port = 70000;
-  settings.remote_host = "10.0.0.7";
+  settings.remote_host = "fe80::1%lo";
+  settings.bind_address = "[::1]";
   settings.show_in_output = false;    // --output=off
   settings.log_synchronously = true;  // --synch
   TemplateDialog& d = Open(settings);
   EXPECT_EQ(d.Edit(kFileNameField)->text(), "/tmp/traffic.log");
   EXPECT_EQ(d.Edit(kLocalPortField)->text(), "-1");
   EXPECT_EQ(d.Edit(kRemotePortField)->text(), "70000");
-  EXPECT_EQ(d.Edit(kRemoteHostField)->text(), "10.0.0.7");
+  EXPECT_EQ(d.Edit(kRemoteHostField)->text(), "fe80::1%lo");
+  EXPECT_EQ(d.Edit(kLocalHostField)->text(), "[::1]");
   EXPECT_TRUE(d.CheckBox(kWriteToFileBox)->isChecked());
   EXPECT_FALSE(d.CheckBox(kShowInOutputBox)->isChecked());
   EXPECT_TRUE(d.CheckBox(kLogSynchronouslyBox)->isChecked());

@@ -172,6 +172,35 @@ TEST_F(SavedScriptTest, AwkwardValuesComeBackThroughTheCommandLine) {
   }
 }
 
+TEST_F(SavedScriptTest, EndpointFormsComeBackThroughTheCommandLine) {
+  struct Case {
+    std::string local_host;
+    std::string remote_host;
+  };
+  const Case kCases[] = {
+      {"", "::1"},
+      {"127.0.0.1", "[::1]"},
+      {"::", "fe80::1%lo"},
+      {"[::1]", "[fe80::1%lo]"},
+      {"fe80::1%lo", "2001:db8::1"},
+      {"0.0.0.0", ""},
+      {"", "a:b"},
+  };
+  Open(ProxySettings{});
+  for (const Case& c : kCases) {
+    SCOPED_TRACE("[" + c.local_host + "] [" + c.remote_host + "]");
+    SetField(kLocalHostField, c.local_host);
+    SetField(kRemoteHostField, c.remote_host);
+    const std::vector<std::string> args = SaveAndRun();
+    const std::optional<ProxySettings> settings = SettingsFromArguments(args);
+    ASSERT_TRUE(settings.has_value());
+    EXPECT_EQ(settings->bind_address, c.local_host);
+    EXPECT_EQ(settings->remote_host, c.remote_host);
+    EXPECT_EQ(settings->local_port, 1999);
+    EXPECT_EQ(settings->remote_port, 2007);
+  }
+}
+
 TEST_F(MainWindowTest, BrowseFillsTheFileNameFieldWithThePathChosen) {
   TemplateDialog& d = Open(ProxySettings{});
   const std::string long_name(300, 'n');

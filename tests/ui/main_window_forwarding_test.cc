@@ -155,6 +155,49 @@ TEST_F(MainWindowTest, PortFieldsWithoutAUsablePortStopStartAndSaveAsButNotStop)
   }
 }
 
+TEST_F(MainWindowTest, LocalHostThatIsNotAnAddressStopsStartAndSaveAs) {
+  for (const char* text : {"localhost", "127.0.0.1:80", "[::1]:80", "1.2.3", " ::1", "*"}) {
+    SCOPED_TRACE(text);
+    TemplateDialog& d = Open(Forwarding(2007));
+    titles_.titles.clear();
+    choosers_.requests.clear();
+    beeps_ = 0;
+    SetField(kLocalHostField, text);
+    Command(kStartButton);
+    EXPECT_EQ(beeps_, 1);
+    EXPECT_EQ(d.focusWidget(), d.Control(kLocalHostField));
+    EXPECT_FALSE(window_->listener().IsRunning());
+    EXPECT_TRUE(titles_.titles.empty());
+    Command(kSaveAsCommand);
+    EXPECT_EQ(beeps_, 2);
+    EXPECT_TRUE(choosers_.requests.empty()) << "no Save dialog";
+  }
+}
+
+TEST_F(MainWindowTest, TitleNamesTheLocalHostWhenOneIsGiven) {
+  struct Case {
+    std::string local_host;
+    std::string remote_host;
+    std::string prefix;  // what comes before "LP: "
+  };
+  const Case kCases[] = {
+      {"", "127.0.0.1", ""},
+      {"127.0.0.1", "127.0.0.1", "LH: 127.0.0.1, "},
+      {"0.0.0.0", "[127.0.0.1]", "LH: 0.0.0.0, "},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.local_host);
+    Open(Forwarding(2007));
+    SetField(kLocalHostField, c.local_host);
+    SetField(kRemoteHostField, c.remote_host);
+    Command(kStartButton);
+    ASSERT_TRUE(window_->listener().IsRunning());
+    EXPECT_EQ(Title(), "[" + c.prefix + "LP: " + std::to_string(window_->listener().BoundPort()) +
+                           ", RP: 2007, RH: " + c.remote_host + "] - Portwick");
+    EXPECT_EQ(beeps_, 0);
+  }
+}
+
 TEST_F(MainWindowTest, CheckBoxesEnableTheirControlsAtTheNextIdleMoment) {
   TemplateDialog& d = Open(ProxySettings{});
   loop_.OnIdle(0);

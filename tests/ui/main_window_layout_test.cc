@@ -41,8 +41,8 @@ struct ExpectedControl {
 const ExpectedControl kExpected[] = {
     {-1, Kind::kLabel, "&Local Port:", 21, 23, 42, 8, false},
     {1000, Kind::kEdit, "", 75, 21, 51, 12, false},
-    {-1, Kind::kLabel, "Local Host:", 139, 23, 48, 8, true},
-    {1010, Kind::kEdit, "", 195, 20, 215, 12, true},
+    {-1, Kind::kLabel, "Local Host:", 139, 23, 48, 8, false},
+    {1010, Kind::kEdit, "", 195, 20, 215, 12, false},
     {-1, Kind::kLabel, "&Remote Port:", 21, 44, 42, 8, false},
     {1001, Kind::kEdit, "", 75, 42, 51, 12, false},
     {-1, Kind::kLabel, "Remote &Host:", 139, 44, 48, 8, false},
