@@ -1,6 +1,7 @@
 #include "ui/main_window.h"
 
 #include <QtCore/QCoreApplication>
+#include <QtWidgets/QLineEdit>
 #include <array>
 
 #include "app/loop_registry.h"
@@ -71,6 +72,13 @@ void MainWindow::OnInitDialog() {
     loop_->AddMessageFilter(this);
     loop_->AddIdleHandler(this);
   }
+
+  // An empty Local Host keeps the listener on every IPv4 interface; say so.
+  QLineEdit* local_host = dialog_->Edit(kLocalHostField);
+  local_host->setPlaceholderText(QStringLiteral("every IPv4 interface"));
+  local_host->setToolTip(
+      QStringLiteral("The address to listen on: 127.0.0.1 for this machine only, "
+                     ":: for every IPv6 and IPv4 interface"));
 
   ExchangeData(ExchangeDirection::kWrite);
   control_states_.SetControlEnabled(kFileNameField, write_to_file_ != 0);
