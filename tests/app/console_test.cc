@@ -50,15 +50,17 @@ std::unique_ptr<ChildProcess> StartPortwick(const std::vector<std::string>& args
 }
 
 // Waits for the line announcing the listener and returns the port it gives.
-int WaitForListening(ChildProcess& child, const std::string& destination) {
+// `listening` is what stands before the port: '*' or the bind address.
+int WaitForListening(ChildProcess& child, const std::string& destination,
+                     const std::string& listening = "*") {
   const std::optional<std::string> line = child.WaitForStderrLine(
       [](const std::string& text) { return text.starts_with("Portwick: "); }, kTimeout);
   if (!line) {
     ADD_FAILURE() << "no start line; stderr: " << child.stderr_text();
     return 0;
   }
-  // "Portwick: forwarding *:<port> -> <destination>"
-  const std::string prefix = "Portwick: forwarding *:";
+  // "Portwick: forwarding <listening>:<port> -> <destination>"
+  const std::string prefix = "Portwick: forwarding " + listening + ":";
   const size_t arrow = line->find(" -> ");
   const std::string digits = line->starts_with(prefix) && arrow != std::string::npos
                                  ? line->substr(prefix.size(), arrow - prefix.size())
@@ -179,17 +181,69 @@ TEST(ConsoleTest, UnreachableDisplayPointsToConsoleModeInsteadOfAborting) {
 }
 #endif
 
+TEST(ConsoleTest, ListensOnTheBindAddressAndReachesEveryKindOfDestination) {
+  struct Case {
+    std::string bind;
+    bool server_ipv6;
+    std::string destination_host;  // as given; the port is the server's
+    std::string listening;         // as the start line shows it
+    std::string shown_host;        // the destination host as the start line shows it
+    bool client_ipv6;
+  };
+  const Case kCases[] = {
+      {"127.0.0.1", false, "127.0.0.1", "127.0.0.1", "127.0.0.1", false},
+      {"::1", true, "[::1]", "[::1]", "[::1]", true},
+      {"[::1]", true, "[::1]", "[::1]", "[::1]", true},
+      // Every IPv6 and IPv4 interface; an empty host is this machine, whose
+      // addresses are tried in turn until the IPv4 echo server answers.
+      {"::", false, "", "[::]", "", false},
+      {"::", true, "", "[::]", "", true},
+      {"::", true, "[::1]", "[::]", "[::1]", false},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE("bind " + c.bind + " to [" + c.destination_host + "]");
+    TcpPeerServer server(TcpPeerServer::Mode::kEcho, c.server_ipv6);
+    if (server.port() == 0 && c.server_ipv6) {
+      GTEST_SKIP() << "no IPv6 loopback address here";
+    }
+    ASSERT_GT(server.port(), 0);
+    const std::string port = std::to_string(server.port());
+    const std::string given = c.destination_host + ":" + port;
+    auto child = StartPortwick(
+        {"--console", "--source=0", "--bind=" + c.bind, "--destination=" + given, "--output=off"});
+    ASSERT_TRUE(child);
+    const int listening_port = WaitForListening(*child, c.shown_host + ":" + port, c.listening);
+    ASSERT_GT(listening_port, 0);
+
+    TcpClient client;
+    ASSERT_TRUE(client.Connect(listening_port, c.client_ipv6));
+    ASSERT_TRUE(client.SendAll("hello\n"));
+    EXPECT_EQ(client.Receive(6, kTimeout), "hello\n");
+    ASSERT_TRUE(child->Signal(SIGTERM));
+    EXPECT_EQ(ExitCode(child->WaitForExit(kTimeout)), 0) << child->stderr_text();
+  }
+}
+
 TEST(ConsoleTest, BusyPortReportsTheReasonAndExitsOne) {
   TcpPeerServer occupant(TcpPeerServer::Mode::kDiscard);
   ASSERT_GT(occupant.port(), 0);
   const std::string port = std::to_string(occupant.port());
-  auto child = StartPortwick({"--console", "--source=" + port, "--destination=127.0.0.1:9"});
-  ASSERT_TRUE(child);
-  EXPECT_EQ(ExitCode(child->WaitForExit(kTimeout)), 1);
-  child->DrainOutput(kTimeout);
-  EXPECT_EQ(child->stderr_text(),
-            "Portwick: cannot listen on port " + port + ": Address already in use\n");
-  EXPECT_EQ(child->stdout_text(), "");
+  struct Case {
+    std::string bind;
+    std::string where;
+  };
+  const Case kCases[] = {{"", "port " + port}, {"127.0.0.1", "127.0.0.1:" + port}};
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.where);
+    auto child = StartPortwick(
+        {"--console", "--source=" + port, "--bind=" + c.bind, "--destination=127.0.0.1:9"});
+    ASSERT_TRUE(child);
+    EXPECT_EQ(ExitCode(child->WaitForExit(kTimeout)), 1);
+    child->DrainOutput(kTimeout);
+    EXPECT_EQ(child->stderr_text(),
+              "Portwick: cannot listen on " + c.where + ": Address already in use\n");
+    EXPECT_EQ(child->stdout_text(), "");
+  }
 }
 
 TEST(ConsoleTest, HelpOptionPrintsHelpToStdoutAndExitsZero) {
@@ -245,6 +299,12 @@ TEST(ConsoleTest, UnusableCommandLineIsNamedOnStderrAndExitsTwo) {
       {{"--console", "--source=99999999999", "--destination=h:-1"},
        "",
        "Portwick: the local port 2147483647 is outside 0..65535\n"},
+      {{"--console", "--bind=localhost"},
+       "",
+       "Portwick: cannot listen on 'localhost': not an IPv4 or IPv6 address\n"},
+      {{"--console", "--bind=127.0.0.1:80"},
+       "",
+       "Portwick: cannot listen on '127.0.0.1:80': not an IPv4 or IPv6 address\n"},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.args.back());

@@ -12,12 +12,27 @@ namespace portwick::testing {
 
 namespace {
 
-sockaddr_in Loopback(int port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return address;
+// 127.0.0.1 or ::1 at `port`; returns the length of the address.
+socklen_t Loopback(bool ipv6, int port, sockaddr_storage* storage) {
+  *storage = {};
+  if (ipv6) {
+    auto* in6 = reinterpret_cast<sockaddr_in6*>(storage);
+    in6->sin6_family = AF_INET6;
+    in6->sin6_port = htons(static_cast<uint16_t>(port));
+    in6->sin6_addr = in6addr_loopback;
+    return sizeof(sockaddr_in6);
+  }
+  auto* in4 = reinterpret_cast<sockaddr_in*>(storage);
+  in4->sin_family = AF_INET;
+  in4->sin_port = htons(static_cast<uint16_t>(port));
+  in4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return sizeof(sockaddr_in);
+}
+
+int PortOf(const sockaddr_storage& storage) {
+  return storage.ss_family == AF_INET6
+             ? ntohs(reinterpret_cast<const sockaddr_in6*>(&storage)->sin6_port)
+             : ntohs(reinterpret_cast<const sockaddr_in*>(&storage)->sin_port);
 }
 
 // Waits until `fd` is readable or `deadline` passes.
@@ -35,16 +50,16 @@ bool WaitReadable(int fd, std::chrono::steady_clock::time_point deadline) {
 
 }  // namespace
 
-TcpPeerServer::TcpPeerServer(Mode mode) : mode_(mode) {
-  listen_fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address = Loopback(0);
-  socklen_t length = sizeof(address);
+TcpPeerServer::TcpPeerServer(Mode mode, bool ipv6) : mode_(mode) {
+  listen_fd_ = socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_storage address;
+  socklen_t length = Loopback(ipv6, 0, &address);
   if (listen_fd_ < 0 || bind(listen_fd_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
       listen(listen_fd_, 16) != 0 ||
       getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
     return;  // port() stays 0; the test fails on it
   }
-  port_ = ntohs(address.sin_port);
+  port_ = PortOf(address);
   accept_thread_ = std::thread([this] { AcceptLoop(); });
 }
 
@@ -125,11 +140,11 @@ TcpClient::~TcpClient() {
   if (fd_ >= 0) close(fd_);
 }
 
-bool TcpClient::Connect(int port) {
-  fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  const sockaddr_in address = Loopback(port);
-  return fd_ >= 0 &&
-         connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
+bool TcpClient::Connect(int port, bool ipv6) {
+  fd_ = socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_storage address;
+  const socklen_t length = Loopback(ipv6, port, &address);
+  return fd_ >= 0 && connect(fd_, reinterpret_cast<const sockaddr*>(&address), length) == 0;
 }
 
 bool TcpClient::SendAll(const std::string& data) {

@@ -11,7 +11,8 @@
 
 namespace portwick::testing {
 
-// A destination for the forwarder: listens on 127.0.0.1 at an ephemeral port
+// A destination for the forwarder: listens on 127.0.0.1 (::1 with `ipv6`;
+// port() stays 0 where that can't be had) at an ephemeral port
 // and serves each accepted connection on a thread of its own, echoing what it
 // receives (or only counting it). Records how each connection ended.
 // The destructor wakes and joins every thread. One test thread drives it.
@@ -20,7 +21,7 @@ class TcpPeerServer {
   enum class Mode { kEcho, kDiscard };
   enum class Ending { kOpen, kClosed, kReset };
 
-  explicit TcpPeerServer(Mode mode);
+  explicit TcpPeerServer(Mode mode, bool ipv6 = false);
   TcpPeerServer(const TcpPeerServer&) = delete;
   TcpPeerServer& operator=(const TcpPeerServer&) = delete;
   ~TcpPeerServer();
@@ -50,7 +51,7 @@ class TcpPeerServer {
   std::vector<std::thread> threads_;
 };
 
-// A blocking client socket to 127.0.0.1 with receive time-outs.
+// A blocking client socket to 127.0.0.1 (::1 with `ipv6`) with receive time-outs.
 class TcpClient {
  public:
   TcpClient() = default;
@@ -58,7 +59,7 @@ class TcpClient {
   TcpClient& operator=(const TcpClient&) = delete;
   ~TcpClient();
 
-  bool Connect(int port);
+  bool Connect(int port, bool ipv6 = false);
   bool SendAll(const std::string& data);
   // Reads exactly `size` bytes unless the connection ends or `timeout` passes.
   std::string Receive(size_t size, std::chrono::milliseconds timeout);

@@ -178,12 +178,13 @@ TEST_F(MainWindowTest, TitleNamesTheLocalHostWhenOneIsGiven) {
   struct Case {
     std::string local_host;
     std::string remote_host;
-    std::string prefix;  // what comes before "LP: "
+    std::string prefix;     // what comes before "LP: "
+    std::string listening;  // the address the listener took
   };
   const Case kCases[] = {
-      {"", "127.0.0.1", ""},
-      {"127.0.0.1", "127.0.0.1", "LH: 127.0.0.1, "},
-      {"0.0.0.0", "[127.0.0.1]", "LH: 0.0.0.0, "},
+      {"", "127.0.0.1", "", "0.0.0.0"},
+      {"127.0.0.1", "127.0.0.1", "LH: 127.0.0.1, ", "127.0.0.1"},
+      {"0.0.0.0", "[127.0.0.1]", "LH: 0.0.0.0, ", "0.0.0.0"},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.local_host);
@@ -194,7 +195,28 @@ TEST_F(MainWindowTest, TitleNamesTheLocalHostWhenOneIsGiven) {
     ASSERT_TRUE(window_->listener().IsRunning());
     EXPECT_EQ(Title(), "[" + c.prefix + "LP: " + std::to_string(window_->listener().BoundPort()) +
                            ", RP: 2007, RH: " + c.remote_host + "] - Portwick");
+    EXPECT_EQ(window_->listener().BoundEndpoint().AddressText(), c.listening);
     EXPECT_EQ(beeps_, 0);
+  }
+}
+
+TEST_F(MainWindowTest, RelaysBetweenIPv6AddressesWithOrWithoutBrackets) {
+  if (!testing::HasIPv6Loopback()) GTEST_SKIP() << "no IPv6 loopback address here";
+  testing::TestServer server(testing::EchoHandler, 64, Endpoint::LoopbackIPv6(0));
+  for (const char* host : {"::1", "[::1]"}) {
+    SCOPED_TRACE(host);
+    Open(Forwarding(server.port()));
+    SetField(kLocalHostField, host);
+    SetField(kRemoteHostField, host);
+    Command(kStartButton);
+    ASSERT_TRUE(window_->listener().IsRunning());
+    EXPECT_EQ(window_->listener().BoundEndpoint().AddressText(), "::1");
+    Socket client = testing::ConnectTo(
+        Endpoint::LoopbackIPv6(static_cast<uint16_t>(window_->listener().BoundPort())));
+    ASSERT_TRUE(client.valid());
+    ASSERT_TRUE(testing::SendBytes(client.fd(), "six!\n"));
+    EXPECT_EQ(testing::ReadExactly(client.fd(), 5).data, "six!\n");
+    Command(kStopButton);
   }
 }
 
