@@ -96,7 +96,7 @@ void MainWindow::StartForwarding() {
     return;
   }
   last_error_.clear();
-  destination_text_ = FormatHostPort(remote_host_, remote_port_);
+  destination_text_ = DestinationText(remote_host_, remote_port_);
   UpdateStatusLine();
 
   // With local port 0 the system chose the port: show the one listened on.

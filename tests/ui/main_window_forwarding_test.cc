@@ -211,6 +211,10 @@ TEST_F(MainWindowTest, RelaysBetweenIPv6AddressesWithOrWithoutBrackets) {
     Command(kStartButton);
     ASSERT_TRUE(window_->listener().IsRunning());
     EXPECT_EQ(window_->listener().BoundEndpoint().AddressText(), "::1");
+    // One pair of brackets around the destination, typed with them or not.
+    EXPECT_TRUE(window_->StatusText().contains(
+        QString::fromStdString(" for [::1]:" + std::to_string(server.port()))))
+        << window_->StatusText().toStdString();
     Socket client = testing::ConnectTo(
         Endpoint::LoopbackIPv6(static_cast<uint16_t>(window_->listener().BoundPort())));
     ASSERT_TRUE(client.valid());
