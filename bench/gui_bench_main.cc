@@ -5,10 +5,13 @@
 // Runs with any Qt platform; bench/run.sh uses the offscreen one, which paints
 // into memory as a desktop would, without a display server.
 //
-//   portwick_gui_bench [--port=P] [--mib=1024] [--rss-gib=0]
+//   portwick_gui_bench [--port=P] [--mib=1024] [--rss-gib=0] [--sessions=5000]
+//                      [--big-session-mib=200]
 //
 // --port: a running portwick_bench_server (else one runs in this process).
 // --rss-gib: also relay that many GiB with everything shown, for peak memory.
+// --sessions, --big-session-mib: the Sessions window's list of that many
+// sessions and a conversation of that size, from a store filled directly.
 #include <unistd.h>
 
 #include <QtCore/QElapsedTimer>
@@ -29,10 +32,14 @@
 #include "bench/load_server.h"
 #include "bench/proc_stats.h"
 #include "bench/stats.h"
+#include "capture/capture_store.h"
+#include "ui/conversation_model.h"
+#include "ui/file_choosers.h"
 #include "ui/framework/template_dialog.h"
 #include "ui/main_window.h"
 #include "ui/main_window_template.h"
 #include "ui/output_pane_widget.h"
+#include "ui/sessions_window.h"
 
 namespace portwick::bench {
 namespace {
@@ -149,6 +156,94 @@ PhaseResult RunPhase(MainWindow& window, const Phase& phase, bool upload, std::u
   return result;
 }
 
+// The Sessions window's models over a store filled directly (no network):
+// how long the session list takes to take in many sessions, and how a large
+// session loads and is searched in the conversation view.
+void MeasureSessionsView(int sessions, std::uint64_t big_mib) {
+  auto store = std::make_shared<CaptureStore>(
+      std::max<std::uint64_t>(CaptureStore::kDefaultLimit, (big_mib + 64) << 20));
+  const EventTime now = EventTime::Now();
+  auto open = [&](SessionId id, uint16_t client_port) {
+    SessionOpened opened;
+    opened.session = id;
+    opened.client = Endpoint::LoopbackIPv4(client_port);
+    opened.listener = Endpoint::LoopbackIPv4(1999);
+    opened.time = now;
+    store->OnOpened(opened);
+    SessionConnected connected;
+    connected.session = id;
+    connected.destination = Endpoint::LoopbackIPv4(2007);
+    connected.time = now;
+    store->OnConnected(connected);
+  };
+  auto send = [&](SessionId id, Direction direction, const std::string& bytes) {
+    SessionChunk chunk;
+    chunk.session = id;
+    chunk.direction = direction;
+    chunk.time = now;
+    chunk.data = bytes.data();
+    chunk.size = bytes.size();
+    store->OnChunk(chunk);
+  };
+  for (int i = 1; i <= sessions; ++i) {
+    const SessionId id = static_cast<SessionId>(i);
+    open(id, static_cast<uint16_t>(10000 + i % 50000));
+    send(id, Direction::kClientToServer, "GET /item/" + std::to_string(i) + " HTTP/1.1\r\n\r\n");
+    if (i % 3 != 0) {
+      SessionClosed closed;
+      closed.session = id;
+      closed.time = now;
+      store->OnClosed(closed);
+    }
+  }
+  SessionsWindow window(&DesktopFileChoosers());
+  QElapsedTimer timer;
+  timer.start();
+  window.SetStore(store);
+  const double list_ms = static_cast<double>(timer.nsecsElapsed()) / 1e6;
+
+  // One big session of text lines, in 16 KiB chunks both ways.
+  const SessionId big = static_cast<SessionId>(sessions + 1);
+  open(big, 9);
+  std::string chunk;
+  while (chunk.size() < 16384) {
+    chunk += "line of text in a large conversation, at " + std::to_string(chunk.size()) + "\n";
+  }
+  chunk.resize(16384);
+  const std::uint64_t chunks = (big_mib << 20) / chunk.size();
+  for (std::uint64_t i = 0; i < chunks; ++i) {
+    send(big, i % 2 ? Direction::kServerToClient : Direction::kClientToServer, chunk);
+  }
+  const std::string needle = "needle at the very end";
+  send(big, Direction::kServerToClient, needle);
+  window.Refresh();
+  timer.restart();
+  window.SelectSession(big);
+  const double first_page_ms = static_cast<double>(timer.nsecsElapsed()) / 1e6;
+  double longest_refresh_ms = 0;
+  timer.restart();
+  int refreshes = 0;
+  while (window.conversation_model()->Load(std::chrono::milliseconds(0)) || refreshes == 0) {
+    QElapsedTimer one;
+    one.start();
+    window.Refresh();
+    longest_refresh_ms =
+        std::max(longest_refresh_ms, static_cast<double>(one.nsecsElapsed()) / 1e6);
+    ++refreshes;
+  }
+  const double all_seconds = static_cast<double>(timer.nsecsElapsed()) / 1e9;
+  timer.restart();
+  const auto match = window.conversation_model()->Find(needle, std::nullopt, true);
+  const double find_ms = static_cast<double>(timer.nsecsElapsed()) / 1e6;
+  std::printf(
+      "Sessions window: %d sessions listed in %.1f ms; a %llu MiB session: first page "
+      "%.1f ms, laid out in %.2f s over %d refreshes (longest %.1f ms), %d lines; find "
+      "to its end %.1f ms (%s)\n",
+      sessions, list_ms, static_cast<unsigned long long>(big_mib), first_page_ms, all_seconds,
+      refreshes, longest_refresh_ms, window.conversation_model()->rowCount(), find_ms,
+      match ? "found" : "NOT FOUND");
+}
+
 void Print(const char* direction, const Phase& phase, const PhaseResult& r, double unlogged) {
   if (!r.ok) {
     std::printf("%-4s %-22s FAILED: %s\n", direction, phase.name, r.error.c_str());
@@ -165,9 +260,11 @@ int Main(int argc, char** argv) {
   QApplication app(argc, argv);
   Flags flags;
   std::string error;
-  double port_flag = 0, mib = 1024, rss_gib = 0;
+  double port_flag = 0, mib = 1024, rss_gib = 0, sessions_flag = 5000, big_mib = 200;
   if (!flags.Parse(argc, argv, 1, &error) || !flags.Number("port", 0, &port_flag, &error) ||
-      !flags.Number("mib", 1024, &mib, &error) || !flags.Number("rss-gib", 0, &rss_gib, &error)) {
+      !flags.Number("mib", 1024, &mib, &error) || !flags.Number("rss-gib", 0, &rss_gib, &error) ||
+      !flags.Number("sessions", 5000, &sessions_flag, &error) ||
+      !flags.Number("big-session-mib", 200, &big_mib, &error)) {
     std::fprintf(stderr, "portwick_gui_bench: %s\n", error.c_str());
     return 2;
   }
@@ -214,6 +311,7 @@ int Main(int argc, char** argv) {
       std::fflush(stdout);
     }
   }
+  MeasureSessionsView(static_cast<int>(sessions_flag), static_cast<std::uint64_t>(big_mib));
   if (rss_gib > 0) {
     const Phase everything{"everything shown", true, false};
     const PhaseResult r =

@@ -8,7 +8,6 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListView>
 #include <QMenu>
 #include <QPushButton>
 #include <QScrollBar>
@@ -153,11 +152,25 @@ void SessionsWindow::BuildWidgets() {
   tools->addWidget(export_button_);
   lower_layout->addLayout(tools);
 
-  conversation_view_ = new QListView(lower);
+  // A one-column table: its header keeps rows of one height without a
+  // record per row, so millions of lines insert and scroll in constant time
+  // (a list view lays all rows out again on every insertion).
+  conversation_view_ = new QTableView(lower);
   conversation_view_->setModel(conversation_);
-  conversation_view_->setUniformItemSizes(true);
-  conversation_view_->setSelectionMode(QAbstractItemView::ExtendedSelection);
   conversation_view_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  conversation_view_->horizontalHeader()->hide();
+  conversation_view_->verticalHeader()->hide();
+  conversation_view_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  conversation_view_->verticalHeader()->setDefaultSectionSize(
+      QFontMetrics(conversation_view_->font()).height() + 2);
+  conversation_view_->horizontalHeader()->setStretchLastSection(true);
+  conversation_view_->horizontalHeader()->setMinimumSectionSize(
+      QFontMetrics(conversation_view_->font()).averageCharWidth() * 160);
+  conversation_view_->setShowGrid(false);
+  conversation_view_->setWordWrap(false);
+  conversation_view_->setTabKeyNavigation(false);
+  conversation_view_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  conversation_view_->setSelectionMode(QAbstractItemView::ExtendedSelection);
   conversation_view_->setAccessibleName("Conversation");
   conversation_view_->setContextMenuPolicy(Qt::ActionsContextMenu);
   auto* copy_text = new QAction("&Copy", conversation_view_);

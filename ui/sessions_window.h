@@ -13,7 +13,6 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
-class QListView;
 class QPushButton;
 class QSortFilterProxyModel;
 class QSplitter;
@@ -73,7 +72,7 @@ class SessionsWindow : public QWidget {
   QSortFilterProxyModel* session_proxy() const { return proxy_; }
   ConversationModel* conversation_model() const { return conversation_; }
   QTableView* session_view() const { return session_view_; }
-  QListView* conversation_view() const { return conversation_view_; }
+  QTableView* conversation_view() const { return conversation_view_; }
   QLineEdit* filter_box() const { return filter_box_; }
   QLineEdit* find_box() const { return find_box_; }
   QComboBox* find_kind() const { return find_kind_; }
@@ -99,7 +98,7 @@ class SessionsWindow : public QWidget {
   QSortFilterProxyModel* proxy_;        // owned by this widget
   ConversationModel* conversation_;     // owned by this widget
   QTableView* session_view_ = nullptr;  // the widgets: owned through Qt parents
-  QListView* conversation_view_ = nullptr;
+  QTableView* conversation_view_ = nullptr;
   QSplitter* splitter_ = nullptr;
   QLineEdit* filter_box_ = nullptr;
   QLineEdit* find_box_ = nullptr;

@@ -4,7 +4,7 @@
 #include <QComboBox>
 #include <QItemSelectionModel>
 #include <QLineEdit>
-#include <QListView>
+#include <QTableView>
 #include <algorithm>
 #include <optional>
 #include <string>

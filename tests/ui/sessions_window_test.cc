@@ -16,7 +16,6 @@
 #include <QtWidgets/QComboBox>
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QLineEdit>
-#include <QtWidgets/QListView>
 #include <QtWidgets/QScrollBar>
 #include <QtWidgets/QTableView>
 #include <deque>
@@ -147,7 +146,7 @@ TEST_F(SessionsWindowTest, FindSelectsTheLineAndWrapsAndSaysWhenNothingMatches) 
 
 TEST_F(SessionsWindowTest, FollowKeepsTheEndInViewUntilTheUserScrollsUp) {
   window_.SelectSession(1);
-  QListView* view = window_.conversation_view();
+  QTableView* view = window_.conversation_view();
   QScrollBar* bar = view->verticalScrollBar();
   auto more = [&](int n) {
     for (int i = 0; i < n; ++i) feeder_.Chunk(1, i % 2 ? kDown : kUp, "line\n");
@@ -171,7 +170,7 @@ TEST_F(SessionsWindowTest, FollowKeepsTheEndInViewUntilTheUserScrollsUp) {
 
 TEST_F(SessionsWindowTest, CopyAsTextOrHexAndExportThroughTheSaveDialog) {
   window_.SelectSession(2);
-  QListView* view = window_.conversation_view();
+  QTableView* view = window_.conversation_view();
   view->selectionModel()->select(view->model()->index(1, 0), QItemSelectionModel::Select);
   view->setFocus();
   ServeEventsUntil([&] { return view->hasFocus(); });
