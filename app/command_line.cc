@@ -1,7 +1,12 @@
 #include "app/command_line.h"
 
 #include <array>
+#include <charconv>
+#include <cstdint>
 #include <cstddef>
+#include <optional>
+#include <utility>
+#include <vector>
 
 #include "app/number_text.h"
 
@@ -30,6 +35,13 @@ const char kHelpText[] =
     "                  (default: on)\r\n"
     "    --console  :    run without a window and start forwarding at once \r\n"
     "    --version  :    print the version and end \r\n"
+    "    --trace[=text|hex|events]  :    show the sessions on standard output \r\n"
+    "                  instead of the raw traffic (console only) \r\n"
+    "    --pcap=file  :    write the sessions to a pcapng file (console only) \r\n"
+    "    --capture-limit=size  :    memory for captured sessions, with K, M or G; \r\n"
+    "                  0 turns capturing off (default: 256M) \r\n"
+    "    --forward=[addr:]lport:host:port  :    one of several forwards (console \r\n"
+    "                  only, repeatable; replaces --source and --destination) \r\n"
     "\r\n";
 
 std::string HelpTextWithLineFeeds() {
@@ -52,6 +64,10 @@ enum class OptionName {
   kOutput,
   kConsole,
   kVersion,
+  kTrace,
+  kPcap,
+  kCaptureLimit,
+  kForward,
   kHelp,
   kH
 };
@@ -62,7 +78,7 @@ struct OptionEntry {
 };
 
 // Tried in this order; the first name the option text begins with wins.
-constexpr std::array<OptionEntry, 10> kOptions = {{
+constexpr std::array<OptionEntry, 14> kOptions = {{
     {"source", OptionName::kSource},
     {"destination", OptionName::kDestination},
     {"bind", OptionName::kBind},
@@ -71,6 +87,10 @@ constexpr std::array<OptionEntry, 10> kOptions = {{
     {"output", OptionName::kOutput},
     {"console", OptionName::kConsole},
     {"version", OptionName::kVersion},
+    {"trace", OptionName::kTrace},
+    {"pcap", OptionName::kPcap},
+    {"capture-limit", OptionName::kCaptureLimit},
+    {"forward", OptionName::kForward},
     {"help", OptionName::kHelp},
     {"h", OptionName::kH},
 }};
@@ -117,6 +137,95 @@ void SetDestination(std::string_view value, ProxySettings* settings) {
   settings->remote_port = TextToInt(value.substr(colon + 1));
 }
 
+std::optional<TraceMode> ParseTraceMode(std::string_view value) {
+  if (value.empty() || EqualsIgnoringCase(value, "text")) return TraceMode::kText;
+  if (EqualsIgnoringCase(value, "hex")) return TraceMode::kHex;
+  if (EqualsIgnoringCase(value, "events")) return TraceMode::kEvents;
+  if (IsOffWord(value)) return TraceMode::kOff;
+  return std::nullopt;
+}
+
+// Decimal digits and an optional K, M or G (powers of 1024, any case).
+std::optional<uint64_t> ParseSize(std::string_view value) {
+  uint64_t number = 0;
+  const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), number);
+  if (error != std::errc() || end == value.data()) return std::nullopt;
+  const std::string_view suffix(end, static_cast<size_t>(value.data() + value.size() - end));
+  int shift = 0;
+  if (suffix.size() == 1) {
+    switch (AsciiLower(suffix[0])) {
+      case 'k':
+        shift = 10;
+        break;
+      case 'm':
+        shift = 20;
+        break;
+      case 'g':
+        shift = 30;
+        break;
+      default:
+        return std::nullopt;
+    }
+  } else if (!suffix.empty()) {
+    return std::nullopt;
+  }
+  if (shift > 0 && number > (UINT64_MAX >> shift)) return std::nullopt;
+  return number << shift;
+}
+
+std::optional<uint16_t> ParsePort(std::string_view text) {
+  unsigned port = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), port);
+  if (error != std::errc() || end != text.data() + text.size() || port > 65535) {
+    return std::nullopt;
+  }
+  return static_cast<uint16_t>(port);
+}
+
+// Splits at the colons outside brackets: "[::1]:80:h:1" gives "[::1]", "80",
+// "h", "1".
+std::vector<std::string_view> SplitOutsideBrackets(std::string_view text) {
+  std::vector<std::string_view> parts;
+  size_t start = 0;
+  bool in_brackets = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '[') in_brackets = true;
+    if (text[i] == ']') in_brackets = false;
+    if (text[i] == ':' && !in_brackets) {
+      parts.push_back(text.substr(start, i - start));
+      start = i + 1;
+    }
+  }
+  parts.push_back(text.substr(start));
+  return parts;
+}
+
+// "LOCALPORT:HOST:PORT" or "ADDR:LOCALPORT:HOST:PORT"; an IPv6 address or
+// host in brackets.
+std::optional<ForwardSpec> ParseForward(std::string_view value) {
+  const std::vector<std::string_view> parts = SplitOutsideBrackets(value);
+  if (parts.size() != 3 && parts.size() != 4) return std::nullopt;
+  const size_t first = parts.size() - 3;
+  const std::optional<uint16_t> local_port = ParsePort(parts[first]);
+  const std::optional<uint16_t> remote_port = ParsePort(parts[first + 2]);
+  if (!local_port || !remote_port) return std::nullopt;
+  ForwardSpec forward;
+  forward.bind = Endpoint::AnyIPv4(*local_port);
+  if (parts.size() == 4) {
+    const std::optional<Endpoint> bind = Endpoint::ParseAddress(parts[0], *local_port);
+    if (!bind) return std::nullopt;
+    forward.bind = *bind;
+    forward.bind_given = true;
+  }
+  std::string_view host = parts[first + 1];
+  if (host.find(':') != std::string_view::npos && !(host.starts_with('[') && host.ends_with(']'))) {
+    return std::nullopt;
+  }
+  forward.remote_host = std::string(StripBrackets(host));
+  forward.remote_port = *remote_port;
+  return forward;
+}
+
 ArgumentResult ParseOption(std::string_view text, ProxySettings* settings) {
   for (const OptionEntry& option : kOptions) {
     if (!StartsWithIgnoringCase(text, option.name)) continue;
@@ -149,6 +258,28 @@ ArgumentResult ParseOption(std::string_view text, ProxySettings* settings) {
       case OptionName::kVersion:
         settings->show_version = true;
         return ArgumentResult::kContinue;
+      case OptionName::kTrace: {
+        const std::optional<TraceMode> mode = ParseTraceMode(value);
+        if (!mode) return ArgumentResult::kStopWithBadValue;
+        settings->trace = *mode;
+        return ArgumentResult::kContinue;
+      }
+      case OptionName::kPcap:
+        if (value.empty()) return ArgumentResult::kStopWithBadValue;
+        settings->pcap_file = std::string(value);
+        return ArgumentResult::kContinue;
+      case OptionName::kCaptureLimit: {
+        const std::optional<uint64_t> limit = ParseSize(value);
+        if (!limit) return ArgumentResult::kStopWithBadValue;
+        settings->capture_limit = *limit;
+        return ArgumentResult::kContinue;
+      }
+      case OptionName::kForward: {
+        std::optional<ForwardSpec> forward = ParseForward(value);
+        if (!forward) return ArgumentResult::kStopWithBadValue;
+        settings->forwards.push_back(std::move(*forward));
+        return ArgumentResult::kContinue;
+      }
       case OptionName::kHelp:
       case OptionName::kH:
         return ArgumentResult::kStopWithFailure;
@@ -200,10 +331,12 @@ ParseStatus ParseCommandLine(const std::vector<std::string>& args, ProxySettings
       text.remove_prefix(1);
       is_option = true;
     }
-    if (ParseArgument(text, is_option, settings, show_help) == ArgumentResult::kStopWithFailure) {
+    const ArgumentResult result = ParseArgument(text, is_option, settings, show_help);
+    if (result != ArgumentResult::kContinue) {
       if (failure != nullptr) {
         failure->argument = args[i];
-        failure->kind = FailureKind(text, is_option);
+        failure->kind = result == ArgumentResult::kStopWithBadValue ? ParseFailure::Kind::kBadValue
+                                                                    : FailureKind(text, is_option);
       }
       return ParseStatus::kFailure;
     }

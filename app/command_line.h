@@ -22,7 +22,8 @@ std::string HelpTextWithLineFeeds();
 // parsing goes on when it returns.
 using ShowHelp = std::function<void()>;
 
-enum class ArgumentResult { kContinue, kStopWithFailure };
+// kStopWithBadValue: the option is known but its value is not usable.
+enum class ArgumentResult { kContinue, kStopWithFailure, kStopWithBadValue };
 enum class ParseStatus { kSuccess, kFailure };
 
 // The argument that made ParseCommandLine fail, and why.
@@ -31,6 +32,7 @@ struct ParseFailure {
     kHelpOption,      // exactly --help or -h (any prefix, any case): asks for the help
     kUnknownOption,   // an option text that names no option, or "h..." beyond the help
     kUnknownCommand,  // a command word other than start, listen, help, h
+    kBadValue,        // a known option with a value it can't use (trace, pcap, ...)
   };
   Kind kind = Kind::kUnknownOption;
   std::string argument;  // the whole argument as given, prefix included

@@ -36,9 +36,16 @@ int RunConsoleCommandLine(const std::vector<std::string>& args) {
       print_help();
       return 0;
     }
-    const char* what = failure.kind == ParseFailure::Kind::kUnknownCommand ? "command" : "option";
-    std::fprintf(stderr, "%s: unknown %s '%s'\n%s: see 'portwick --help' for the options\n",
-                 kApplicationTitle, what, failure.argument.c_str(), kApplicationTitle);
+    if (failure.kind == ParseFailure::Kind::kBadValue) {
+      std::fprintf(stderr, "%s: unusable value in '%s'\n", kApplicationTitle,
+                   failure.argument.c_str());
+    } else {
+      const char* what =
+          failure.kind == ParseFailure::Kind::kUnknownCommand ? "command" : "option";
+      std::fprintf(stderr, "%s: unknown %s '%s'\n", kApplicationTitle, what,
+                   failure.argument.c_str());
+    }
+    std::fprintf(stderr, "%s: see 'portwick --help' for the options\n", kApplicationTitle);
     return kExitUsage;
   }
   if (const std::optional<std::string> error = PortRangeError(settings)) {

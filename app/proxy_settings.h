@@ -1,9 +1,26 @@
 #ifndef PORTWICK_APP_PROXY_SETTINGS_H_
 #define PORTWICK_APP_PROXY_SETTINGS_H_
 
+#include <cstdint>
 #include <string>
+#include <vector>
+
+#include "base/endpoint.h"
+#include "capture/trace_mode.h"
 
 namespace portwick {
+
+// One of several forwards of a console run (option forward).
+struct ForwardSpec {
+  // The address and port to listen on; without an address given, every IPv4
+  // interface.
+  Endpoint bind;
+  bool bind_given = false;  // the address was part of the option
+  std::string remote_host;
+  uint16_t remote_port = 0;
+
+  friend bool operator==(const ForwardSpec&, const ForwardSpec&) = default;
+};
 
 // The start values of one run, as given on the command line. Filled once by
 // ParseCommandLine on the main thread before any other thread exists, then
@@ -30,6 +47,16 @@ struct ProxySettings {
   bool console = false;
   // Print the version and end (option version).
   bool show_version = false;
+  // The console trace on standard output, in place of the raw bytes
+  // (option trace).
+  TraceMode trace = TraceMode::kOff;
+  // Write the sessions to this pcapng file (option pcap); empty: none.
+  std::string pcap_file;
+  // Memory for captured sessions, in bytes (option capture-limit); 0: none.
+  uint64_t capture_limit = uint64_t{256} << 20;
+  // Several forwards in one console run (option forward, repeatable); when
+  // there are any, they replace source and destination.
+  std::vector<ForwardSpec> forwards;
 
   friend bool operator==(const ProxySettings&, const ProxySettings&) = default;
 };

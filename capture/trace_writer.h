@@ -6,15 +6,9 @@
 #include <unordered_map>
 
 #include "capture/session_event_writer.h"
+#include "capture/trace_mode.h"
 
 namespace portwick {
-
-enum class TraceMode : uint8_t {
-  kOff,
-  kText,    // every event, chunks' bytes as escaped text
-  kHex,     // every event, chunks' bytes as hex dump lines
-  kEvents,  // the lifecycle events only, no chunks
-};
 
 // Writes the annotated transcript of a run: one header line per event,
 //   HH:MM:SS.uuuuuu #N EVENT

@@ -368,6 +368,125 @@ TEST(ParseCommandLineTest, HelpCommandShowsHelpAndGoesOn) {
   EXPECT_TRUE(quiet.autostart);
 }
 
+// The options of the console's session output. Each case gives the whole
+// expected settings; a failing value names the argument as a bad value.
+TEST(ParseCommandLineTest, SessionOutputOptions) {
+  struct Case {
+    std::vector<std::string> args;
+    ParseStatus status;
+    Edit edit;
+  };
+  const Case cases[] = {
+      {{"--trace"}, kOk, [](ProxySettings& s) { s.trace = TraceMode::kText; }},
+      {{"--trace=text"}, kOk, [](ProxySettings& s) { s.trace = TraceMode::kText; }},
+      {{"--TRACE=HEX"}, kOk, [](ProxySettings& s) { s.trace = TraceMode::kHex; }},
+      {{"-trace=events"}, kOk, [](ProxySettings& s) { s.trace = TraceMode::kEvents; }},
+      {{"--trace=hex", "--trace=off"}, kOk, nullptr},
+      {{"--trace=binary"}, kFail, nullptr},
+      {{"--tracer"}, kFail, nullptr},
+      {{"--pcap=/tmp/x.pcapng"}, kOk, [](ProxySettings& s) { s.pcap_file = "/tmp/x.pcapng"; }},
+      {{"--pcap"}, kFail, nullptr},
+      {{"--capture-limit=0"}, kOk, [](ProxySettings& s) { s.capture_limit = 0; }},
+      {{"--capture-limit=1000"}, kOk, [](ProxySettings& s) { s.capture_limit = 1000; }},
+      {{"--capture-limit=64k"}, kOk, [](ProxySettings& s) { s.capture_limit = 64 << 10; }},
+      {{"--capture-limit=512M"},
+       kOk,
+       [](ProxySettings& s) { s.capture_limit = uint64_t{512} << 20; }},
+      {{"--Capture-Limit=2G"}, kOk, [](ProxySettings& s) { s.capture_limit = uint64_t{2} << 30; }},
+      {{"--capture-limit=2T"}, kFail, nullptr},
+      {{"--capture-limit=M"}, kFail, nullptr},
+      {{"--capture-limit=-1"}, kFail, nullptr},
+      {{"--capture-limit="}, kFail, nullptr},
+      {{"--capture-limit=99999999999999999999"}, kFail, nullptr},
+      {{"--capture-limit=99999999999G"}, kFail, nullptr},
+      {{"--capture"}, kFail, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Describe(c.args));
+    std::vector<std::string> argv = {"portwick"};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    ProxySettings settings;
+    ParseFailure failure;
+    EXPECT_EQ(ParseCommandLine(argv, &settings, nullptr, &failure), c.status);
+    ProxySettings expected;
+    if (c.edit != nullptr) c.edit(expected);
+    EXPECT_EQ(settings, expected);
+    if (c.status == kFail && c.args[0] != "--tracer" && c.args[0] != "--capture") {
+      EXPECT_EQ(failure.kind, ParseFailure::Kind::kBadValue);
+    }
+  }
+}
+
+TEST(ParseCommandLineTest, ForwardOptions) {
+  struct Case {
+    std::string arg;
+    const char* bind;  // null: none given
+    uint16_t local_port;
+    const char* host;
+    uint16_t remote_port;
+  };
+  const Case good[] = {
+      {"--forward=8080:example.org:80", nullptr, 8080, "example.org", 80},
+      {"--forward=0:localhost:2007", nullptr, 0, "localhost", 2007},
+      {"--forward=127.0.0.1:8080:10.0.0.5:80", "127.0.0.1", 8080, "10.0.0.5", 80},
+      {"--forward=[::1]:8080:[::1]:80", "::1", 8080, "::1", 80},
+      {"--forward=[::]:9:[fe80::1%lo]:22", "::", 9, "fe80::1%lo", 22},
+      {"--FORWARD=1::2", nullptr, 1, "", 2},  // an empty host is this machine
+  };
+  for (const Case& c : good) {
+    SCOPED_TRACE(c.arg);
+    ProxySettings settings;
+    ASSERT_EQ(ParseCommandLine({"portwick", c.arg}, &settings, nullptr), kOk);
+    ASSERT_EQ(settings.forwards.size(), 1u);
+    const ForwardSpec& forward = settings.forwards[0];
+    EXPECT_EQ(forward.bind_given, c.bind != nullptr);
+    EXPECT_EQ(forward.bind.AddressText(), c.bind != nullptr ? c.bind : "0.0.0.0");
+    EXPECT_EQ(forward.bind.port(), c.local_port);
+    EXPECT_EQ(forward.remote_host, c.host);
+    EXPECT_EQ(forward.remote_port, c.remote_port);
+    // The single-forward settings stay as they were.
+    EXPECT_EQ(settings.local_port, 1999);
+    EXPECT_EQ(settings.remote_host, "localhost");
+  }
+  const char* const bad[] = {
+      "--forward=8080:host",        "--forward=8080:host:80:9:1", "--forward=x:host:80",
+      "--forward=8080:host:65536",  "--forward=8080:::1:80",      "--forward=name:8080:host:80",
+      "--forward=[::1:8080:host:80", "--forward",                 "--forward=:host:80",
+  };
+  for (const char* arg : bad) {
+    SCOPED_TRACE(arg);
+    ProxySettings settings;
+    ParseFailure failure;
+    EXPECT_EQ(ParseCommandLine({"portwick", arg}, &settings, nullptr, &failure), kFail);
+    EXPECT_EQ(failure.kind, ParseFailure::Kind::kBadValue);
+    EXPECT_TRUE(settings.forwards.empty());
+  }
+  // Repeated, in order.
+  ProxySettings settings;
+  ASSERT_EQ(ParseCommandLine({"portwick", "--forward=1:a:2", "--forward=3:b:4", "--console"},
+                             &settings, nullptr),
+            kOk);
+  ASSERT_EQ(settings.forwards.size(), 2u);
+  EXPECT_EQ(settings.forwards[0].remote_host, "a");
+  EXPECT_EQ(settings.forwards[1].bind.port(), 3);
+  EXPECT_TRUE(settings.console);
+}
+
+// The new names take nothing from the old ones: texts that matched an
+// option before still match it, and the rest still fail.
+TEST(ParseCommandLineTest, NewOptionsLeaveOldMatchesAlone) {
+  RunCases({
+      {{"--filenamex"}, kOk, [](ProxySettings& s) { s.log_file_name = "x"; }},
+      {{"--f"}, kFail, nullptr},
+      {{"--for"}, kFail, nullptr},
+      {{"--t"}, kFail, nullptr},
+      {{"--p"}, kFail, nullptr},
+      {{"--cap"}, kFail, nullptr},
+      {{"--console=1"}, kOk, [](ProxySettings& s) { s.console = true; }},
+      {{"--hpcap"}, kFail, nullptr},
+  });
+}
+
 TEST(ParseArgumentTest, TakesTextWithoutPrefix) {
   ProxySettings settings;
   EXPECT_EQ(ParseArgument("source=81", true, &settings, nullptr), ArgumentResult::kContinue);
@@ -406,6 +525,13 @@ TEST(HelpTextTest, ExactBytes) {
       "                  (default: on)",
       "    --console  :    run without a window and start forwarding at once ",
       "    --version  :    print the version and end ",
+      "    --trace[=text|hex|events]  :    show the sessions on standard output ",
+      "                  instead of the raw traffic (console only) ",
+      "    --pcap=file  :    write the sessions to a pcapng file (console only) ",
+      "    --capture-limit=size  :    memory for captured sessions, with K, M or G; ",
+      "                  0 turns capturing off (default: 256M) ",
+      "    --forward=[addr:]lport:host:port  :    one of several forwards (console ",
+      "                  only, repeatable; replaces --source and --destination) ",
       "",
   };
   std::string crlf;

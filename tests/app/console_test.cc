@@ -282,6 +282,11 @@ TEST(ConsoleTest, UnusableCommandLineIsNamedOnStderrAndExitsTwo) {
        "",
        "Portwick: unknown option '--hostname=x'\n" + kSeeHelp},
       {{"--console", "80"}, "", "Portwick: unknown command '80'\n" + kSeeHelp},
+      // A known option with a value it can't use.
+      {{"--console", "--trace=colour"},
+       "",
+       "Portwick: unusable value in '--trace=colour'\n" + kSeeHelp},
+      {{"--console", "--forward=80:host"}, "", "Portwick: unusable value in '--forward=80:host'\n" + kSeeHelp},
       {{"--console", "it's"}, "", "Portwick: unknown command 'it's'\n" + kSeeHelp},
       // The command help prints at once; the failure then has its message.
       {{"--console", "help", "--nope"},
