@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "capture/session_label.h"
+#include "capture/session_tracker.h"
 #include "capture_events.h"
 
 namespace portwick {
@@ -71,6 +74,29 @@ TEST(SessionLabelTest, ForwardAndNumber) {
     EXPECT_EQ(NumberOf(id), c.number);
     EXPECT_EQ(SessionLabel(id), c.label);
   }
+}
+
+TEST(SessionTrackerTest, WaitsForTheLastCloseOrTheDeadline) {
+  using std::chrono::steady_clock;
+  SessionTracker tracker;
+  EXPECT_FALSE(tracker.WantsChunks());
+  EventFeeder feeder(&tracker);
+  EXPECT_TRUE(tracker.WaitUntilIdle(steady_clock::now()));
+  feeder.Open(1);
+  feeder.Open(2);
+  feeder.Close(1, CloseReason::kStopped);
+  EXPECT_EQ(tracker.open(), 1);
+  int served = 0;
+  EXPECT_FALSE(tracker.WaitUntilIdle(steady_clock::now() + std::chrono::milliseconds(30),
+                                     [&] { ++served; }));
+  EXPECT_GT(served, 0);
+  std::thread closer([&] {
+    EventFeeder other(&tracker);
+    other.Close(2, CloseReason::kStopped);
+  });
+  EXPECT_TRUE(tracker.WaitUntilIdle(steady_clock::now() + std::chrono::seconds(15)));
+  closer.join();
+  EXPECT_EQ(tracker.open(), 0);
 }
 
 }  // namespace
