@@ -2,8 +2,8 @@
 
 #include <array>
 #include <charconv>
-#include <cstdint>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <utility>
 #include <vector>

@@ -1,8 +1,12 @@
 #include "app/console_runner.h"
 
+#include <unistd.h>
+
 #include <cstdio>
+#include <memory>
 
 #include "app/command_line.h"
+#include "app/connect_failure_reporter.h"
 #include "app/endpoint_text.h"
 #include "app/forwarding_run.h"
 #include "app/stdout_pane.h"
@@ -40,8 +44,7 @@ int RunConsoleCommandLine(const std::vector<std::string>& args) {
       std::fprintf(stderr, "%s: unusable value in '%s'\n", kApplicationTitle,
                    failure.argument.c_str());
     } else {
-      const char* what =
-          failure.kind == ParseFailure::Kind::kUnknownCommand ? "command" : "option";
+      const char* what = failure.kind == ParseFailure::Kind::kUnknownCommand ? "command" : "option";
       std::fprintf(stderr, "%s: unknown %s '%s'\n", kApplicationTitle, what,
                    failure.argument.c_str());
     }
@@ -76,22 +79,59 @@ int RunConsole(const ProxySettings& settings) {
   run_settings.remote_port = settings.remote_port;
   run_settings.log.write_to_file = !settings.log_file_name.empty();
   run_settings.log.log_file_name = settings.log_file_name;
-  run_settings.log.show_in_output = settings.show_in_output;
+  // The trace takes standard output instead of the raw bytes.
+  run_settings.log.show_in_output = settings.show_in_output && settings.trace == TraceMode::kOff;
   run_settings.log.log_synchronously = settings.log_synchronously;
+  run_settings.observer = std::make_shared<ConnectFailureReporter>(STDERR_FILENO);
+  run_settings.outputs.capture_limit = settings.capture_limit;
+  run_settings.outputs.trace = settings.trace;
+  run_settings.outputs.trace_fd = STDOUT_FILENO;
+  run_settings.outputs.pcap_file = settings.pcap_file;
+  run_settings.outputs.on_pcap_failure = [file = settings.pcap_file](const Status& status) {
+    std::fprintf(stderr, "%s: cannot write the pcap file %s: %s\n", kApplicationTitle, file.c_str(),
+                 status.reason().c_str());
+  };
+  for (const ForwardSpec& forward : settings.forwards) {
+    // Without an address of its own a forward listens where --bind says.
+    Endpoint bind = forward.bind;
+    if (!forward.bind_given) {
+      bind = run_settings.bind_address;
+      bind.set_port(forward.bind.port());
+    }
+    run_settings.forwards.push_back({bind, forward.remote_host, forward.remote_port});
+  }
 
   const Status started = run.Start(run_settings, &pane, {});
   if (!started.ok()) {
-    const std::string where = settings.bind_address.empty()
-                                  ? "port " + std::to_string(settings.local_port)
-                                  : ListeningText(settings.bind_address, settings.local_port);
-    std::fprintf(stderr, "%s: cannot listen on %s: %s\n", kApplicationTitle, where.c_str(),
-                 started.reason().c_str());
+    if (started.step() == "pcap") {
+      std::fprintf(stderr, "%s: cannot create the pcap file %s: %s\n", kApplicationTitle,
+                   settings.pcap_file.c_str(), started.reason().c_str());
+    } else if (settings.forwards.empty()) {
+      const std::string where = settings.bind_address.empty()
+                                    ? "port " + std::to_string(settings.local_port)
+                                    : ListeningText(settings.bind_address, settings.local_port);
+      std::fprintf(stderr, "%s: cannot listen on %s: %s\n", kApplicationTitle, where.c_str(),
+                   started.reason().c_str());
+    } else {
+      std::fprintf(stderr, "%s: cannot listen for every forward: %s\n", kApplicationTitle,
+                   started.reason().c_str());
+    }
     run.ReleaseSinks({});
     return 1;
   }
-  std::fprintf(stderr, "%s: forwarding %s -> %s\n", kApplicationTitle,
-               ListeningText(settings.bind_address, run.BoundPort()).c_str(),
-               DestinationText(settings.remote_host, settings.remote_port).c_str());
+  if (settings.forwards.empty()) {
+    std::fprintf(stderr, "%s: forwarding %s -> %s\n", kApplicationTitle,
+                 ListeningText(settings.bind_address, run.BoundPort()).c_str(),
+                 DestinationText(settings.remote_host, settings.remote_port).c_str());
+  }
+  for (size_t i = 0; i < settings.forwards.size(); ++i) {
+    const ForwardSpec& forward = settings.forwards[i];
+    const std::string listening = forward.bind_given
+                                      ? run.BoundEndpoint(i).ToString()
+                                      : ListeningText(settings.bind_address, run.BoundPort(i));
+    std::fprintf(stderr, "%s: forward %zu: forwarding %s -> %s\n", kApplicationTitle, i + 1,
+                 listening.c_str(), DestinationText(forward.remote_host, forward.remote_port).c_str());
+  }
 
   WaitForStopSignal();
   ExitAtNextStopSignal();

@@ -1,30 +1,121 @@
 #include "app/forwarding_run.h"
 
+#include <utility>
+
+#include "capture/observer_fan_out.h"
+#include "capture/pcapng_writer.h"
+#include "capture/trace_writer.h"
+
 namespace portwick {
+
+ForwardingRun::ForwardingRun() { listeners_.push_back(std::make_unique<ProxyListener>()); }
 
 ForwardingRun::~ForwardingRun() {
   // The sinks first, while relay threads and workers can still hand their
-  // last text to the pane; the listener goes with the members.
+  // last text to the pane; then the listeners, and what their sessions said.
   ReleaseSinks({});
+  StopListening();
+  FinishOutputs({});
 }
 
 Status ForwardingRun::Start(const RunSettings& settings, OutputPane* pane,
                             const ServeEvents& serve_events) {
-  if (listener_.IsRunning()) return Status::Error("start", 0, "Already running");
-  ListenerConfig config;
-  config.bind = settings.bind_address;
-  config.bind.set_port(static_cast<uint16_t>(settings.local_port & 0xFFFF));
-  config.destination_host = settings.remote_host;
-  config.destination_port = static_cast<uint16_t>(settings.remote_port & 0xFFFF);
-  config.log_sink = BuildLogSinks(sinks_, settings.log, pane, serve_events);
-  config.observer = settings.observer;
-  return listener_.Start(config);
+  if (IsRunning()) return Status::Error("start", 0, "Already running");
+  FinishOutputs(serve_events);
+
+  std::vector<ForwardSettings> forwards = settings.forwards;
+  if (forwards.empty()) {
+    ForwardSettings single;
+    single.bind = settings.bind_address;
+    single.bind.set_port(static_cast<uint16_t>(settings.local_port & 0xFFFF));
+    single.remote_host = settings.remote_host;
+    single.remote_port = static_cast<uint16_t>(settings.remote_port & 0xFFFF);
+    forwards.push_back(std::move(single));
+  }
+
+  const SessionOutputs& outputs = settings.outputs;
+  std::vector<std::shared_ptr<SessionEventWriter>> writers;
+  if (!outputs.pcap_file.empty()) {
+    auto pcap = std::make_shared<PcapngWriter>(outputs.pcap_file, outputs.on_pcap_failure);
+    if (!pcap->status().ok()) {
+      return Status::Error("pcap", pcap->status().error_number(), pcap->status().reason());
+    }
+    writers.push_back(std::move(pcap));
+  }
+  if (outputs.trace != TraceMode::kOff) {
+    writers.push_back(std::make_shared<TraceWriter>(outputs.trace_fd, outputs.trace));
+  }
+  capture_ =
+      outputs.capture_limit > 0 ? std::make_shared<CaptureStore>(outputs.capture_limit) : nullptr;
+  tracker_ = std::make_shared<SessionTracker>();
+  writers_ = writers.empty() ? nullptr : std::make_shared<QueuedObserver>(std::move(writers));
+  auto observers = std::make_shared<ObserverFanOut>();
+  observers->Add(capture_);
+  observers->Add(writers_);
+  observers->Add(settings.observer);
+  // Last: when it has seen a session close, every other observer has too.
+  observers->Add(tracker_);
+
+  std::shared_ptr<LogSinkHandle> log_sink = BuildLogSinks(sinks_, settings.log, pane, serve_events);
+  while (listeners_.size() < forwards.size()) {
+    listeners_.push_back(std::make_unique<ProxyListener>());
+  }
+  for (size_t i = 0; i < forwards.size(); ++i) {
+    ListenerConfig config;
+    config.bind = forwards[i].bind;
+    config.destination_host = forwards[i].remote_host;
+    config.destination_port = forwards[i].remote_port;
+    config.log_sink = log_sink;
+    config.observer = observers;
+    if (forwards.size() > 1) {
+      config.observer = std::make_shared<ForwardTagger>(static_cast<uint32_t>(i + 1), observers);
+    }
+    const Status started = listeners_[i]->Start(config);
+    if (!started.ok()) {
+      StopListening();
+      return started;
+    }
+  }
+  return Status();
 }
 
-void ForwardingRun::StopListening() { listener_.Stop(); }
+bool ForwardingRun::IsRunning() const {
+  for (const auto& listener : listeners_) {
+    if (listener->IsRunning()) return true;
+  }
+  return false;
+}
+
+int ForwardingRun::BoundPort(size_t forward) const {
+  return forward < listeners_.size() ? listeners_[forward]->BoundPort() : 0;
+}
+
+Endpoint ForwardingRun::BoundEndpoint(size_t forward) const {
+  return forward < listeners_.size() ? listeners_[forward]->BoundEndpoint() : Endpoint();
+}
+
+void ForwardingRun::StopListening() {
+  for (const auto& listener : listeners_) listener->Stop();
+}
 
 void ForwardingRun::ReleaseSinks(const ServeEvents& serve_events) {
   portwick::ReleaseLogSinks(sinks_, serve_events);
+  if (!IsRunning()) FinishOutputs(serve_events);
+}
+
+void ForwardingRun::FinishOutputs(const ServeEvents& serve_events) {
+  // The sessions were reset when the listeners stopped; their last events
+  // come from their relay threads as these wind down.
+  if (tracker_) {
+    tracker_->WaitUntilIdle(std::chrono::steady_clock::now() + kSessionsEndTime, serve_events);
+    tracker_.reset();
+  }
+  // Writes out everything queued; the writers close their files when the
+  // last session lets go of them.
+  if (writers_) {
+    writers_->Stop();
+    writers_.reset();
+  }
 }
 
 }  // namespace portwick

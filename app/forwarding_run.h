@@ -1,11 +1,18 @@
 #ifndef PORTWICK_APP_FORWARDING_RUN_H_
 #define PORTWICK_APP_FORWARDING_RUN_H_
 
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/endpoint.h"
 #include "base/status.h"
+#include "capture/capture_store.h"
+#include "capture/queued_observer.h"
+#include "capture/session_tracker.h"
+#include "capture/trace_mode.h"
 #include "engine/log_sink_handle.h"
 #include "engine/proxy_listener.h"
 #include "engine/session_observer.h"
@@ -13,6 +20,27 @@
 #include "trafficlog/output_pane.h"
 
 namespace portwick {
+
+// One forward of a run with several: where it listens and where it goes.
+struct ForwardSettings {
+  Endpoint bind;  // address and port
+  std::string remote_host;
+  uint16_t remote_port = 0;
+};
+
+// What a run keeps and writes of its sessions besides the traffic log.
+struct SessionOutputs {
+  // Memory for the capture store; 0 keeps no store.
+  uint64_t capture_limit = CaptureStore::kDefaultLimit;
+  // The console trace, written to `trace_fd` (borrowed).
+  TraceMode trace = TraceMode::kOff;
+  int trace_fd = 1;
+  // A pcapng file of the sessions; empty: none.
+  std::string pcap_file;
+  // Called once (on the writers' worker thread) when writing the pcapng
+  // file fails.
+  std::function<void(const Status&)> on_pcap_failure;
+};
 
 // What one run forwards and how it logs.
 struct RunSettings {
@@ -26,18 +54,32 @@ struct RunSettings {
   LogSettings log;
   // Told about every session of the run; may be null.
   std::shared_ptr<SessionObserver> observer;
+  SessionOutputs outputs;
+  // Several forwards at once (console): when not empty, these replace the
+  // four fields above, each forward gets a listener of its own, and the
+  // observers see session ids tagged with the forward's number 1, 2, ...
+  // (capture/session_label.h). They share the sinks and the outputs.
+  std::vector<ForwardSettings> forwards;
 };
 
-// Owns one forwarding run: the listener, the log sinks it writes to, and the
-// order in which they start and stop. The console and the main window both
-// drive their runs through it, so the sequence is written once:
+// Owns one forwarding run: the listeners, the log sinks they write to, the
+// session observers (capture store, console trace, pcapng writer, the
+// owner's own), and the order in which they start and stop. The console and
+// the main window both drive their runs through it, so the sequence is
+// written once:
 //
-//   Start:          release the earlier sinks, build new ones, listen
+//   Start:          release the earlier sinks, build new ones and the
+//                   observers, listen
 //   StopListening:  stop accepting; open sessions are reset
-//   ReleaseSinks:   deliver what queued sinks hold, then destroy them
+//   ReleaseSinks:   deliver what queued sinks hold, then destroy them; when
+//                   no longer listening, wait (at most kSessionsEndTime) for
+//                   every session's last event and write out everything the
+//                   trace and the pcapng file still hold
 //
 // Stop is the last two in that order; the window shows its titles between
-// them. Destruction releases the sinks and then stops the listener.
+// them. Destruction releases the sinks, then stops the listeners and writes
+// the observers' output out. The capture store of a run stays readable after
+// its Stop, until the next Start.
 //
 // One owner thread
 // calls everything (the console's main thread, the GUI thread); `serve_events`
@@ -45,17 +87,22 @@ struct RunSettings {
 // waiting for the owner thread.
 class ForwardingRun {
  public:
-  ForwardingRun() = default;
+  // How long a stop waits for the reset sessions' last events.
+  static constexpr std::chrono::milliseconds kSessionsEndTime{2000};
+
+  ForwardingRun();
   ForwardingRun(const ForwardingRun&) = delete;
   ForwardingRun& operator=(const ForwardingRun&) = delete;
   ~ForwardingRun();
 
   // Releases the earlier sinks, builds the ones `settings.log` asks for and
-  // starts listening. Refused while running. When listening fails the new
-  // sinks stay until the next Start, ReleaseSinks or destruction; the status
-  // is the listener's: the step that failed ("socket", "bind", "listen",
-  // "thread"; "start" while running) and the system's reason. `pane` (for "Show in Output") is
-  // borrowed and must outlive the sinks.
+  // the observers, and starts listening. Refused while running. When a
+  // listener fails, the ones already started stop again and the new sinks
+  // stay until the next Start, ReleaseSinks or destruction; the status is the
+  // listener's: the step that failed ("socket", "bind", "listen", "thread";
+  // "start" while running) and the system's reason; "pcap" when the pcapng
+  // file can't be created (nothing listens then). `pane` (for "Show in
+  // Output") is borrowed and must outlive the sinks.
   Status Start(const RunSettings& settings, OutputPane* pane, const ServeEvents& serve_events);
 
   void StopListening();
@@ -65,20 +112,31 @@ class ForwardingRun {
     ReleaseSinks(serve_events);
   }
 
-  bool IsRunning() const { return listener_.IsRunning(); }
-  // The port listened on (the system's choice for port 0); 0 when stopped.
-  int BoundPort() const { return listener_.BoundPort(); }
+  bool IsRunning() const;
+  // The port the first (or `forward`th) listener listens on (the system's
+  // choice for port 0); 0 when stopped.
+  int BoundPort(size_t forward = 0) const;
+  Endpoint BoundEndpoint(size_t forward = 0) const;
   // True while ReleaseSinks is in progress (also inside its serve_events).
   bool releasing() const { return sinks_.releasing; }
 
-  const ProxyListener& listener() const { return listener_; }
+  const ProxyListener& listener() const { return *listeners_.front(); }
   const LogSinks& log_sinks() const { return sinks_; }
+  // The current (or last) run's capture store; null before the first Start
+  // and when the run keeps none. Shared, so a viewer may keep it.
+  std::shared_ptr<CaptureStore> capture() const { return capture_; }
 
  private:
-  // The sinks before the listener, which shares their handle: members go in
+  // Waits for the sessions' last events and stops the writers' queue.
+  void FinishOutputs(const ServeEvents& serve_events);
+
+  // The sinks before the listeners, which share their handle: members go in
   // reverse order, and the destructor has released the sinks by then.
   LogSinks sinks_;
-  ProxyListener listener_;
+  std::shared_ptr<CaptureStore> capture_;
+  std::shared_ptr<SessionTracker> tracker_;
+  std::shared_ptr<QueuedObserver> writers_;                // trace and pcapng writers
+  std::vector<std::unique_ptr<ProxyListener>> listeners_;  // never empty
 };
 
 }  // namespace portwick

@@ -449,9 +449,11 @@ TEST(ParseCommandLineTest, ForwardOptions) {
     EXPECT_EQ(settings.remote_host, "localhost");
   }
   const char* const bad[] = {
-      "--forward=8080:host",        "--forward=8080:host:80:9:1", "--forward=x:host:80",
-      "--forward=8080:host:65536",  "--forward=8080:::1:80",      "--forward=name:8080:host:80",
-      "--forward=[::1:8080:host:80", "--forward",                 "--forward=:host:80",
+      "--forward=8080:host",         "--forward=8080:host:80:9:1",
+      "--forward=x:host:80",         "--forward=8080:host:65536",
+      "--forward=8080:::1:80",       "--forward=name:8080:host:80",
+      "--forward=[::1:8080:host:80", "--forward",
+      "--forward=:host:80",
   };
   for (const char* arg : bad) {
     SCOPED_TRACE(arg);

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "child_process.h"
 #include "fake_display.h"
 #include "tcp_peer.h"
+#include "test_server.h"
 
 namespace portwick {
 namespace {
@@ -286,7 +288,9 @@ TEST(ConsoleTest, UnusableCommandLineIsNamedOnStderrAndExitsTwo) {
       {{"--console", "--trace=colour"},
        "",
        "Portwick: unusable value in '--trace=colour'\n" + kSeeHelp},
-      {{"--console", "--forward=80:host"}, "", "Portwick: unusable value in '--forward=80:host'\n" + kSeeHelp},
+      {{"--console", "--forward=80:host"},
+       "",
+       "Portwick: unusable value in '--forward=80:host'\n" + kSeeHelp},
       {{"--console", "it's"}, "", "Portwick: unknown command 'it's'\n" + kSeeHelp},
       // The command help prints at once; the failure then has its message.
       {{"--console", "help", "--nope"},
@@ -416,6 +420,123 @@ TEST(ConsoleTest, LogsTrafficToFileAndStdout) {
     EXPECT_EQ(child->stdout_text(), c.on_stdout ? text + text + "aa" : "");
     fs::remove(log);
   }
+}
+
+// The trace takes standard output instead of the raw bytes; a failed
+// connect is reported on standard error whatever the trace shows.
+TEST(ConsoleTest, TraceReplacesTheRawBytesAndFailedConnectsGoToStderr) {
+  struct Case {
+    std::vector<std::string> options;
+    std::vector<std::string> on_stdout;  // in this order
+    bool with_bytes;                     // the escaped bytes appear too
+  };
+  const Case kCases[] = {
+      {{"--trace"}, {" #1 open from 127.0.0.1:", " #1 connected to ", " #1 > 6 bytes\n"}, true},
+      {{"--trace=hex"}, {" #1 > 6 bytes\n0000  61 00 62 0d 0a 5c ", "  |a.b..\\|\n"}, false},
+      {{"--trace=events"}, {" #1 open from ", " #1 connected to "}, false},
+      {{}, {std::string("a\0b", 1)}, false},  // no trace: the pane's text, as before
+  };
+  const std::string bytes("a\0b\r\n\\", 6);
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.options.empty() ? "none" : c.options[0]);
+    TcpPeerServer server(TcpPeerServer::Mode::kEcho);
+    std::vector<std::string> args = {"--console", "--source=0",
+                                     "--destination=" + Destination(server)};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    auto child = StartPortwick(args);
+    ASSERT_TRUE(child);
+    const int port = WaitForListening(*child, Destination(server));
+    ASSERT_GT(port, 0);
+    TcpClient client;
+    ASSERT_TRUE(client.Connect(port));
+    ASSERT_TRUE(client.SendAll(bytes));
+    ASSERT_EQ(client.Receive(bytes.size(), kTimeout), bytes);
+    ASSERT_TRUE(child->Signal(SIGINT));
+    EXPECT_EQ(ExitCode(child->WaitForExit(kTimeout)), 0) << child->stderr_text();
+    child->DrainOutput(kTimeout);
+    const std::string& out = child->stdout_text();
+    size_t at = 0;
+    for (const std::string& piece : c.on_stdout) {
+      at = out.find(piece, at);
+      ASSERT_NE(at, std::string::npos) << piece << " in:\n" << out;
+    }
+    EXPECT_EQ(out.find("a\\0b\\r\n\\\\\n") != std::string::npos, c.with_bytes) << out;
+    if (!c.options.empty()) {
+      EXPECT_NE(out.find(" #1 closed: "), std::string::npos) << out;
+    }
+  }
+
+  // A refused destination: the reason on stderr, with or without a trace.
+  for (const std::vector<std::string>& options :
+       {std::vector<std::string>{}, std::vector<std::string>{"--trace=events"}}) {
+    int refused_port = 0;
+    Socket not_listening = testing::BoundButNotListening(&refused_port);
+    const std::string destination = "127.0.0.1:" + std::to_string(refused_port);
+    std::vector<std::string> args = {"--console", "--source=0", "--destination=" + destination};
+    args.insert(args.end(), options.begin(), options.end());
+    auto child = StartPortwick(args);
+    ASSERT_TRUE(child);
+    const int port = WaitForListening(*child, destination);
+    TcpClient client;
+    ASSERT_TRUE(client.Connect(port));
+    const std::string report =
+        "Portwick: #1 cannot connect to " + destination + ": Connection refused";
+    EXPECT_TRUE(
+        child->WaitForStderrLine([&](const std::string& line) { return line == report; }, kTimeout))
+        << child->stderr_text();
+    ASSERT_TRUE(child->Signal(SIGINT));
+    EXPECT_EQ(ExitCode(child->WaitForExit(kTimeout)), 0);
+    child->DrainOutput(kTimeout);
+    if (!options.empty()) {
+      EXPECT_NE(child->stdout_text().find(" #1 cannot connect to " + destination +
+                                          ": Connection refused\n"),
+                std::string::npos)
+          << child->stdout_text();
+    }
+  }
+}
+
+TEST(ConsoleTest, SeveralForwardsInOneProcess) {
+  TcpPeerServer first(TcpPeerServer::Mode::kEcho);
+  TcpPeerServer second(TcpPeerServer::Mode::kEcho);
+  const std::string forward1 = "--forward=127.0.0.1:0:127.0.0.1:" + std::to_string(first.port());
+  const std::string forward2 = "--forward=0:127.0.0.1:" + std::to_string(second.port());
+  auto child = StartPortwick({"--console", forward1, forward2, "--trace=events"});
+  ASSERT_TRUE(child);
+  std::vector<int> ports;
+  for (int forward = 1; forward <= 2; ++forward) {
+    const std::string prefix = "Portwick: forward " + std::to_string(forward) + ": forwarding ";
+    const std::optional<std::string> line = child->WaitForStderrLine(
+        [&](const std::string& text) { return text.starts_with(prefix); }, kTimeout);
+    ASSERT_TRUE(line) << child->stderr_text();
+    // "127.0.0.1:PORT -> ..." for a given address, "*:PORT -> ..." otherwise.
+    const std::string listening = line->substr(prefix.size(), line->find(" -> ") - prefix.size());
+    EXPECT_EQ(listening.starts_with(forward == 1 ? "127.0.0.1:" : "*:"), true) << *line;
+    ports.push_back(std::stoi(listening.substr(listening.find(':') + 1)));
+  }
+  for (size_t i = 0; i < ports.size(); ++i) {
+    TcpClient client;
+    ASSERT_TRUE(client.Connect(ports[i]));
+    const std::string hello = "to forward " + std::to_string(i + 1);
+    ASSERT_TRUE(client.SendAll(hello));
+    EXPECT_EQ(client.Receive(hello.size(), kTimeout), hello);
+  }
+  ASSERT_TRUE(child->Signal(SIGTERM));
+  EXPECT_EQ(ExitCode(child->WaitForExit(kTimeout)), 0) << child->stderr_text();
+  child->DrainOutput(kTimeout);
+  EXPECT_NE(child->stdout_text().find(" #1.1 open from "), std::string::npos);
+  EXPECT_NE(child->stdout_text().find(" #2.1 closed: "), std::string::npos);
+}
+
+TEST(ConsoleTest, PcapFileThatCannotBeCreatedEndsTheStart) {
+  auto child = StartPortwick({"--console", "--source=0", "--destination=127.0.0.1:9",
+                              "--pcap=/nonexistent-folder/x.pcapng"});
+  ASSERT_TRUE(child);
+  EXPECT_EQ(ExitCode(child->WaitForExit(kTimeout)), 1);
+  child->DrainOutput(kTimeout);
+  EXPECT_EQ(child->stderr_text(),
+            "Portwick: cannot create the pcap file /nonexistent-folder/x.pcapng: No such file or "
+            "directory\n");
 }
 
 TEST(ConsoleTest, SecondSignalEndsAStopThatCannotFinish) {

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <random>
@@ -14,79 +13,19 @@
 
 #include "capture/tcp_packet.h"
 #include "capture_events.h"
+#include "tshark_reader.h"
 
 namespace portwick {
 namespace {
 
 namespace fs = std::filesystem;
 using testing::EventFeeder;
+using testing::FollowTcpStream;
+using testing::HaveTshark;
+using testing::Shell;
 
 constexpr auto kUp = Direction::kClientToServer;
 constexpr auto kDown = Direction::kServerToClient;
-
-// Runs a shell command; its standard output, and its exit status in `status`.
-std::string Shell(const std::string& command, int* status = nullptr) {
-  std::string out;
-  FILE* pipe = popen(("(" + command + ") 2>/dev/null").c_str(), "r");
-  if (pipe == nullptr) return out;
-  char buffer[65536];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-  const int result = pclose(pipe);
-  if (status != nullptr) *status = result;
-  return out;
-}
-
-bool HaveTshark() {
-  int status = -1;
-  Shell("tshark --version", &status);
-  return status == 0;
-}
-
-std::string FromHex(const std::string& hex) {
-  std::string bytes;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) {
-    bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-  }
-  return bytes;
-}
-
-// What tshark's "Follow TCP Stream" gives back for stream `index`: the
-// bytes each node sent (node 0 sent the first packet, the SYN), and the two
-// node lines.
-struct Followed {
-  std::string node0;
-  std::string node1;
-  std::string from0;
-  std::string from1;
-};
-
-Followed Follow(const std::string& file, int index) {
-  const std::string out =
-      Shell("tshark -r '" + file + "' -q -z follow,tcp,raw," + std::to_string(index));
-  Followed followed;
-  size_t at = 0;
-  bool in_data = false;
-  while (at < out.size()) {
-    size_t end = out.find('\n', at);
-    if (end == std::string::npos) end = out.size();
-    const std::string line = out.substr(at, end - at);
-    at = end + 1;
-    if (line.starts_with("Node 0: ")) {
-      followed.node0 = line.substr(8);
-    } else if (line.starts_with("Node 1: ")) {
-      followed.node1 = line.substr(8);
-      in_data = true;
-    } else if (line.starts_with("=====")) {
-      in_data = false;
-    } else if (in_data && line.starts_with("\t")) {
-      followed.from1 += FromHex(line.substr(1));
-    } else if (in_data && !line.empty()) {
-      followed.from0 += FromHex(line);
-    }
-  }
-  return followed;
-}
 
 std::string RandomBytes(std::mt19937& random, size_t size) {
   std::string bytes(size, '\0');
@@ -165,16 +104,16 @@ TEST_F(PcapngWriterTest, FollowGivesBackWhatEachSideSent) {
   const SessionId order[] = {1, 2, 3};  // tshark numbers streams by first packet
   for (int index = 0; index < 3; ++index) {
     SCOPED_TRACE(index);
-    const Followed followed = Follow(path_, index);
+    const testing::FollowedStream followed = FollowTcpStream(path_, index);
     const SessionId id = order[index];
     EXPECT_EQ(followed.from0.size(), sent[id].first.size());
     EXPECT_TRUE(followed.from0 == sent[id].first);
     EXPECT_EQ(followed.from1.size(), sent[id].second.size());
     EXPECT_TRUE(followed.from1 == sent[id].second);
   }
-  EXPECT_EQ(Follow(path_, 0).node0, "127.0.0.1:40001");
-  EXPECT_EQ(Follow(path_, 0).node1, "127.0.0.1:2007");
-  EXPECT_EQ(Follow(path_, 2).node0, "[::1]:40003");
+  EXPECT_EQ(FollowTcpStream(path_, 0).node0, "127.0.0.1:40001");
+  EXPECT_EQ(FollowTcpStream(path_, 0).node1, "127.0.0.1:2007");
+  EXPECT_EQ(FollowTcpStream(path_, 2).node0, "[::1]:40003");
   // Session 4 left nothing.
   EXPECT_EQ(Shell("tshark -r '" + path_ + "' -T fields -e tcp.stream | sort -u | wc -l"), "3\n");
 

@@ -1,0 +1,19 @@
+#include "app/connect_failure_reporter.h"
+
+#include <string>
+
+#include "app/application_title.h"
+#include "base/write_fully.h"
+#include "capture/session_label.h"
+
+namespace portwick {
+
+void ConnectFailureReporter::OnConnectFailed(const SessionConnectFailed& event) {
+  const std::string line = std::string(kApplicationTitle) + ": #" + SessionLabel(event.session) +
+                           " cannot connect to " + FormatHostPort(event.host, event.port) + ": " +
+                           event.status.reason() + "\n";
+  MutexLock lock(&mutex_);
+  WriteFully(fd_, line.data(), line.size());
+}
+
+}  // namespace portwick
