@@ -26,6 +26,7 @@ MainWindow::MainWindow(const ProxySettings& settings, const UiServices& services
       write_to_file_(settings.log_file_name.empty() ? 0 : 1),
       show_in_output_(settings.show_in_output ? 1 : 0),
       log_synchronously_(settings.log_synchronously ? 1 : 0),
+      capture_limit_(settings.capture_limit),
       control_states_({kFileNameField, kBrowseButton, kOutputPane, kStopButton, kStartButton,
                        kSelectAllButton, kClearButton}) {}
 

@@ -68,6 +68,10 @@ class MainWindow : public MessageFilter, public IdleHandler {
   SessionsWindow* sessions_window() const { return sessions_window_.get(); }
   // What the status line says now.
   QString StatusText() const;
+  // What the current (or last) run captured of its sessions; null before the
+  // first Start and when the command line turned capturing off
+  // (--capture-limit=0). Each Start makes a new one.
+  std::shared_ptr<CaptureStore> capture_store() const { return run_.capture(); }
   // True while sinks are being released (commands are then deferred).
   bool releasing() const { return releasing_; }
   // The path chosen by the last confirmed Save As dialog.
@@ -145,6 +149,8 @@ class MainWindow : public MessageFilter, public IdleHandler {
   int32_t show_in_output_;
   int32_t log_synchronously_;
   std::string command_script_path_;
+  // Memory for each run's capture store (command line; not a field).
+  const uint64_t capture_limit_;
 
   ControlStateTable control_states_;
   std::unique_ptr<TemplateDialog> dialog_;

@@ -87,6 +87,7 @@ void MainWindow::StartForwarding() {
   settings.log.show_in_output = show_in_output_ != 0;
   settings.log.log_synchronously = log_synchronously_ != 0;
   settings.log.log_file_name = log_file_name_;
+  settings.outputs.capture_limit = capture_limit_;
   // On failure (the port is in use, ...) the title and the buttons stay as
   // they are and the status line says why; the sinks just built stay until
   // the next Start, Stop or close.

@@ -7,9 +7,12 @@
 #include <QtTest/QTest>
 #include <QtWidgets/QCheckBox>
 #include <QtWidgets/QLineEdit>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "capture/capture_store.h"
 #include "main_window_fixture.h"
 #include "serve_events_until.h"
 #include "test_server.h"
@@ -344,7 +347,40 @@ TEST_F(MainWindowTest, TrafficReachesThePaneAndTheLogFileAndStopResetsTheSession
     Command(kStopButton);
     EXPECT_EQ(testing::ReadUntilEnd(client.fd()).end, testing::StreamEnd::kReset);
     EXPECT_EQ(logtesting::ReadFile(log), "kept|hello\nhello\nmoremore");
+
+    // The run's capture store holds the session, closed by the stop, with
+    // its chunks in order.
+    const std::shared_ptr<CaptureStore> capture = window_->capture_store();
+    ASSERT_TRUE(capture);
+    const std::optional<CapturedSession> session = capture->Session(1);
+    ASSERT_TRUE(session);
+    EXPECT_EQ(session->state, CapturedState::kClosed);
+    EXPECT_EQ(session->close_reason, CloseReason::kStopped);
+    std::string conversation;
+    for (const ChunkRef& chunk : capture->Chunks(1, 0, 100).chunks) {
+      conversation += (chunk->direction() == Direction::kClientToServer ? ">" : "<");
+      conversation += chunk->bytes();
+    }
+    EXPECT_EQ(conversation, ">hello\n<hello\n>more<more");
   }
+}
+
+TEST_F(MainWindowTest, CaptureLimitFromTheCommandLine) {
+  testing::TestServer server(testing::EchoHandler);
+  ProxySettings settings = Forwarding(server.port());
+  settings.capture_limit = 0;
+  Open(settings);
+  Command(kStartButton);
+  ASSERT_TRUE(window_->listener().IsRunning());
+  EXPECT_FALSE(window_->capture_store());
+  Command(kStopButton);
+
+  settings.capture_limit = 1 << 20;
+  Open(settings);
+  Command(kStartButton);
+  ASSERT_TRUE(window_->capture_store());
+  EXPECT_EQ(window_->capture_store()->Counts().capture_limit, uint64_t{1} << 20);
+  Command(kStopButton);
 }
 
 TEST_F(MainWindowTest, CloseDuringAReleaseClosesWithoutLosingTheQuit) {
