@@ -6,6 +6,7 @@
 #
 #   bench/run.sh [--reps=3] [--mib=1024] [--big-log-gib=4 | --no-big-log]
 #                [--quick] [--no-build] [--no-gui] [--keep-results=FILE]
+#                [--before=PATH]   (an earlier portwick build, for its unlogged figure)
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -20,6 +21,7 @@ ping_seconds=2
 do_build=1
 do_gui=1
 keep_results=""
+before=""
 
 for arg in "$@"; do
   case "$arg" in
@@ -31,6 +33,7 @@ for arg in "$@"; do
     --no-build) do_build=0 ;;
     --no-gui) do_gui=0 ;;
     --keep-results=*) keep_results="${arg#*=}" ;;
+    --before=*) before="${arg#*=}" ;;
     -h|--help) sed -n '2,9p' "$0"; exit 0 ;;
     *) echo "run.sh: unknown argument $arg" >&2; exit 2 ;;
   esac
@@ -298,18 +301,26 @@ wait_for_size() {  # file, bytes, seconds: until the log holds that many bytes
 
 if [[ " ${targets[*]} " == *" portwick "* ]]; then
   bytes=$((mib * 1024 * 1024))
+  # The sinks alone are measured without the capture store (--capture-limit=0);
+  # the session outputs are measured against the same unlogged instance.
   declare -A log_port log_file
-  log_port[log_off]="${port[portwick]}"
-  if start_portwick --output=off --filename="$work/queued.log"; then
+  if start_portwick --output=off --capture-limit=0; then log_port[log_off]="$started_port"; fi
+  if [ -n "$before" ]; then
+    if portwick="$before" start_portwick --output=off; then log_port[log_before]="$started_port"; fi
+  fi
+  if start_portwick --output=off --capture-limit=0 --filename="$work/queued.log"; then
     log_port[log_file]="$started_port"; log_file[log_file]="$work/queued.log"
   fi
-  if start_portwick --output=off --filename="$work/synch.log" --synch; then
+  if start_portwick --output=off --capture-limit=0 --filename="$work/synch.log" --synch; then
     log_port[log_synch]="$started_port"; log_file[log_synch]="$work/synch.log"
   fi
-  if start_portwick; then log_port[log_stdout]="$started_port"; fi  # stdout is /dev/null
+  # stdout is /dev/null for these two
+  if start_portwick --capture-limit=0; then log_port[log_stdout]="$started_port"; fi
+  if start_portwick --capture-limit=0 --trace=hex; then log_port[log_trace]="$started_port"; fi
+  if start_portwick --output=off; then log_port[log_capture]="$started_port"; fi
   for ((rep = 1; rep <= reps; rep++)); do
     note "repetition $rep/$reps: logging modes"
-    for mode in log_off log_file log_synch log_stdout; do
+    for mode in log_off log_before log_file log_synch log_stdout log_trace log_capture; do
       [ -n "${log_port[$mode]:-}" ] || continue
       measure "$mode" portwick "$client" upload --port="${log_port[$mode]}" --mib="$mib"
       if [ -n "${log_file[$mode]:-}" ]; then
@@ -317,6 +328,13 @@ if [[ " ${targets[*]} " == *" portwick "* ]]; then
         rm -f "${log_file[$mode]}"
       fi
     done
+    # A pcapng file (capture on, as by default), a fresh instance each time:
+    # its stop writes out what is queued and the file can go.
+    if start_portwick --output=off --pcap="$work/run.pcapng"; then
+      measure log_pcap portwick "$client" upload --port="$started_port" --mib="$mib"
+      forget_pid "$started_pid"
+      rm -f "$work/run.pcapng"
+    fi
     # What the log folder itself takes, for judging the file figures.
     measure log_disk portwick "$client" appendfile --path="$work/plain.log" --mib="$mib"
     rm -f "$work/plain.log"
@@ -324,7 +342,7 @@ if [[ " ${targets[*]} " == *" portwick "* ]]; then
 
   if [ "$big_log_gib" != 0 ]; then
     note "logging a ${big_log_gib} GiB transfer to a file (queued)"
-    if start_portwick --output=off --filename="$work/big.log"; then
+    if start_portwick --output=off --capture-limit=0 --filename="$work/big.log"; then
       big_started=$SECONDS
       if "$client" upload --port="$started_port" --mib=$((big_log_gib * 1024)) \
         >/dev/null 2>>"$work/client.err"; then
@@ -338,6 +356,18 @@ if [[ " ${targets[*]} " == *" portwick "* ]]; then
       fi
       forget_pid "$started_pid"
       rm -f "$work/big.log"
+    fi
+    note "capturing a ${big_log_gib} GiB transfer (default capture limit, no sink)"
+    if start_portwick --output=off; then
+      if "$client" upload --port="$started_port" --mib=$((big_log_gib * 1024)) \
+        >/dev/null 2>>"$work/client.err"; then
+        read -r _ peak _ <<<"$(usage_of "$started_pid")"
+        echo "capture_peak_mib portwick $((peak / 1024))" >>"$results"
+        echo "capture_peak_gib portwick $big_log_gib" >>"$results"
+      else
+        note "FAILED big captured transfer: $(tail -n 1 "$work/client.err")"
+      fi
+      forget_pid "$started_pid"
     fi
   fi
 fi
