@@ -130,7 +130,8 @@ int RunConsole(const ProxySettings& settings) {
                                       ? run.BoundEndpoint(i).ToString()
                                       : ListeningText(settings.bind_address, run.BoundPort(i));
     std::fprintf(stderr, "%s: forward %zu: forwarding %s -> %s\n", kApplicationTitle, i + 1,
-                 listening.c_str(), DestinationText(forward.remote_host, forward.remote_port).c_str());
+                 listening.c_str(),
+                 DestinationText(forward.remote_host, forward.remote_port).c_str());
   }
 
   WaitForStopSignal();
