@@ -20,6 +20,7 @@ class QTimer;
 
 namespace portwick {
 
+class CaptureStore;
 class MessageLoop;
 class OutputPaneWidget;
 class SessionsWindow;
@@ -127,6 +128,11 @@ class MainWindow : public MessageFilter, public IdleHandler {
   // Reads the run's figures into the status line; takes note of failures.
   void UpdateStatusLine();
   void ReportError(const std::string& text);
+  // Shows the newest connect failure among the sessions that changed since
+  // the last look (`sequence`: the store's count now).
+  void NoteConnectFailures(const CaptureStore& store, uint64_t sequence);
+  // The store of the current (or last) run, or null.
+  std::shared_ptr<CaptureStore> CurrentCapture() const;
 
   // main_window_commands.cc
   void SaveCommandScript();
@@ -161,11 +167,12 @@ class MainWindow : public MessageFilter, public IdleHandler {
   ForwardingRun run_;
 
   std::unique_ptr<SessionsWindow> sessions_window_;
-  QTimer* status_timer_ = nullptr;    // owned by dialog_ (Qt parent)
-  QLabel* status_line_ = nullptr;     // owned by dialog_ (Qt parent)
-  std::string destination_text_;      // of the run started last
-  std::string last_error_;            // shown in the status line
-  uint64_t failures_seen_after_ = 0;  // the store's sequence when failures were last looked for
+  QTimer* status_timer_ = nullptr;                // owned by dialog_ (Qt parent)
+  QLabel* status_line_ = nullptr;                 // owned by dialog_ (Qt parent)
+  std::string destination_text_;                  // of the run started last
+  std::string last_error_;                        // shown in the status line
+  const CaptureStore* failures_store_ = nullptr;  // whose failures were looked at
+  uint64_t failures_seen_after_ = 0;              // its sequence when failures were last looked for
 
   bool releasing_ = false;
   std::deque<DeferredCommand> deferred_;

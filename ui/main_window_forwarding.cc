@@ -10,6 +10,7 @@
 #include "ui/main_window_template.h"
 #include "ui/output_pane_widget.h"
 #include "ui/session_texts.h"
+#include "ui/sessions_window.h"
 
 namespace portwick {
 
@@ -98,6 +99,8 @@ void MainWindow::StartForwarding() {
   }
   last_error_.clear();
   destination_text_ = DestinationText(remote_host_, remote_port_);
+  // The Sessions window shows the new run's sessions from now on.
+  if (sessions_window_) sessions_window_->SetStore(CurrentCapture());
   UpdateStatusLine();
 
   // With local port 0 the system chose the port: show the one listened on.

@@ -4,7 +4,9 @@
 #include <QtCore/QTimer>
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QStatusBar>
+#include <vector>
 
+#include "capture/capture_store.h"
 #include "ui/framework/template_dialog.h"
 #include "ui/main_window.h"
 #include "ui/session_texts.h"
@@ -36,16 +38,41 @@ void MainWindow::ReportError(const std::string& text) {
   UpdateStatusLine();
 }
 
+void MainWindow::NoteConnectFailures(const CaptureStore& store, uint64_t sequence) {
+  if (&store != failures_store_) {
+    failures_store_ = &store;
+    failures_seen_after_ = 0;
+  }
+  if (sequence == failures_seen_after_) return;
+  // The sessions changed since the last look; the newest failure is shown.
+  const CapturedSession* newest = nullptr;
+  const std::vector<CapturedSession> changed = store.Sessions(failures_seen_after_);
+  for (const CapturedSession& session : changed) {
+    if (session.state == CapturedState::kFailed && (newest == nullptr || session.id > newest->id)) {
+      newest = &session;
+    }
+  }
+  failures_seen_after_ = sequence;
+  if (newest != nullptr) last_error_ = ConnectErrorText(*newest);
+}
+
 void MainWindow::UpdateStatusLine() {
   if (status_line_ == nullptr) return;
   StatusFigures figures;
   figures.listening = run_.IsRunning();
   figures.port = run_.BoundPort();
   figures.destination = destination_text_;
+  if (const std::shared_ptr<CaptureStore> store = CurrentCapture()) {
+    figures.capturing = true;
+    figures.counts = store->Counts();
+    NoteConnectFailures(*store, figures.counts.sequence);
+  }
   figures.last_error = last_error_;
   const QString text = QString::fromStdString(StatusLineText(figures));
   if (status_line_->text() != text) status_line_->setText(text);
 }
+
+std::shared_ptr<CaptureStore> MainWindow::CurrentCapture() const { return nullptr; }
 
 QString MainWindow::StatusText() const {
   return status_line_ != nullptr ? status_line_->text() : QString();
