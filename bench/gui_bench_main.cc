@@ -39,6 +39,7 @@
 #include "ui/main_window.h"
 #include "ui/main_window_template.h"
 #include "ui/output_pane_widget.h"
+#include "ui/session_list_model.h"
 #include "ui/sessions_window.h"
 
 namespace portwick::bench {
@@ -87,6 +88,7 @@ struct Phase {
   const char* name;
   bool show_in_output;
   bool synchronously;
+  bool sessions_view = false;  // the Sessions window open, following the session
 };
 
 struct PhaseResult {
@@ -118,6 +120,26 @@ PhaseResult RunPhase(MainWindow& window, const Phase& phase, bool upload, std::u
   if (!window.listener().IsRunning() || port == 0) {
     result.error = "the window did not start forwarding";
     return result;
+  }
+
+  // The Sessions window, when shown, follows the newest session as a user
+  // watching it would.
+  SessionsWindow* sessions = nullptr;
+  if (phase.sessions_view) {
+    dialog.SendCommand(kSessionsCommand);
+    sessions = window.sessions_window();
+  } else if (window.sessions_window() != nullptr) {
+    window.sessions_window()->hide();
+  }
+  QTimer follow;
+  if (sessions != nullptr) {
+    QObject::connect(&follow, &QTimer::timeout, [sessions] {
+      const int rows = sessions->session_model()->rowCount();
+      if (rows == 0) return;
+      const SessionId newest = sessions->session_model()->SessionAt(rows - 1)->id;
+      if (sessions->selected_session() != newest) sessions->SelectSession(newest);
+    });
+    follow.start(200);
   }
 
   LatencyProbe probe;
@@ -295,6 +317,7 @@ int Main(int argc, char** argv) {
       {"unlogged", false, false},
       {"pane (queued)", true, false},
       {"pane (synchronous)", true, true},
+      {"pane, Sessions window", true, false, true},
   };
   std::printf(
       "GUI bench: %.0f MiB per transfer, one connection; up = client to server (binary), "
@@ -313,7 +336,7 @@ int Main(int argc, char** argv) {
   }
   MeasureSessionsView(static_cast<int>(sessions_flag), static_cast<std::uint64_t>(big_mib));
   if (rss_gib > 0) {
-    const Phase everything{"everything shown", true, false};
+    const Phase everything{"everything shown", true, false, true};
     const PhaseResult r =
         RunPhase(window, everything, false, static_cast<std::uint64_t>(rss_gib * 1024) << 20);
     std::printf("%.0f GiB with %s: ", rss_gib, everything.name);
