@@ -161,7 +161,7 @@ void MainWindow::SessionsCommand() {
     sessions_window_ = std::make_unique<SessionsWindow>(services_.file_choosers);
     sessions_window_->setWindowIcon(ApplicationIcon());
   }
-  sessions_window_->SetStore(CurrentCapture());
+  sessions_window_->SetStore(capture_store());
   sessions_window_->show();
   sessions_window_->raise();
   sessions_window_->activateWindow();

@@ -131,8 +131,6 @@ class MainWindow : public MessageFilter, public IdleHandler {
   // Shows the newest connect failure among the sessions that changed since
   // the last look (`sequence`: the store's count now).
   void NoteConnectFailures(const CaptureStore& store, uint64_t sequence);
-  // The store of the current (or last) run, or null.
-  std::shared_ptr<CaptureStore> CurrentCapture() const;
 
   // main_window_commands.cc
   void SaveCommandScript();

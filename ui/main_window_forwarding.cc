@@ -100,7 +100,7 @@ void MainWindow::StartForwarding() {
   last_error_.clear();
   destination_text_ = DestinationText(remote_host_, remote_port_);
   // The Sessions window shows the new run's sessions from now on.
-  if (sessions_window_) sessions_window_->SetStore(CurrentCapture());
+  if (sessions_window_) sessions_window_->SetStore(capture_store());
   UpdateStatusLine();
 
   // With local port 0 the system chose the port: show the one listened on.

@@ -62,7 +62,7 @@ void MainWindow::UpdateStatusLine() {
   figures.listening = run_.IsRunning();
   figures.port = run_.BoundPort();
   figures.destination = destination_text_;
-  if (const std::shared_ptr<CaptureStore> store = CurrentCapture()) {
+  if (const std::shared_ptr<CaptureStore> store = capture_store()) {
     figures.capturing = true;
     figures.counts = store->Counts();
     NoteConnectFailures(*store, figures.counts.sequence);
@@ -71,8 +71,6 @@ void MainWindow::UpdateStatusLine() {
   const QString text = QString::fromStdString(StatusLineText(figures));
   if (status_line_->text() != text) status_line_->setText(text);
 }
-
-std::shared_ptr<CaptureStore> MainWindow::CurrentCapture() const { return nullptr; }
 
 QString MainWindow::StatusText() const {
   return status_line_ != nullptr ? status_line_->text() : QString();

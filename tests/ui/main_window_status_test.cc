@@ -5,9 +5,12 @@
 #include <string>
 
 #include "main_window_fixture.h"
+#include "serve_events_until.h"
 #include "test_server.h"
 #include "ui/framework/template_dialog.h"
 #include "ui/main_window_template.h"
+#include "ui/session_list_model.h"
+#include "ui/sessions_window.h"
 
 namespace portwick {
 namespace {
@@ -48,6 +51,43 @@ TEST_F(MainWindowTest, TheStatusBarLeavesTheTemplateLayoutAsItWas) {
                 (d.menu_bar() != nullptr ? d.menu_bar()->height() : 0),
             d.height());
   EXPECT_GE(d.status_bar()->geometry().top(), d.client()->geometry().bottom());
+}
+
+}  // namespace
+}  // namespace portwick
+
+namespace portwick {
+namespace {
+
+TEST_F(MainWindowTest, StatusLineCountsTheRunsSessionsAndNamesAFailedConnect) {
+  int refused_port = 0;
+  Socket not_listening = testing::BoundButNotListening(&refused_port);
+  ASSERT_TRUE(not_listening.valid());
+  TemplateDialog& d = Open(Forwarding(refused_port));
+  Command(kStartButton);
+  ASSERT_TRUE(window_->listener().IsRunning());
+  Socket client = testing::ConnectLoopback(window_->listener().BoundPort());
+  ASSERT_TRUE(client.valid());
+  // The session fails at once; the status line notices within a few reads.
+  const std::string failure =
+      "Session 1: cannot connect to 127.0.0.1:" + std::to_string(refused_port) +
+      ": Connection refused";
+  ServeEventsUntil([&] { return window_->StatusText().contains(failure.c_str()); });
+  EXPECT_TRUE(window_->StatusText().contains(failure.c_str()))
+      << window_->StatusText().toStdString();
+  EXPECT_TRUE(window_->StatusText().contains(" / 1 session | "))
+      << window_->StatusText().toStdString();
+  EXPECT_TRUE(window_->StatusText().contains("capture ")) << "the run keeps a capture";
+
+  // The Sessions window shows the run's sessions, the failed one included.
+  d.SendCommand(kSessionsCommand);
+  ASSERT_NE(window_->sessions_window(), nullptr);
+  EXPECT_EQ(window_->sessions_window()->store(), window_->capture_store().get());
+  window_->sessions_window()->Refresh();
+  ASSERT_EQ(window_->sessions_window()->session_model()->rowCount(), 1);
+  EXPECT_EQ(window_->sessions_window()->session_model()->SessionAt(0)->state,
+            CapturedState::kFailed);
+  Command(kStopButton);
 }
 
 }  // namespace
