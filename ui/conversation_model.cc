@@ -57,33 +57,36 @@ void ConversationModel::SetSession(const CaptureStore* store, SessionId id) {
   store_ = store;
   id_ = store != nullptr ? id : 0;
   shown_.clear();
+  last_fetched_ = ChunkRef();
   base_line_ = end_line_ = next_chunk_ = 0;
   endResetModel();
 }
 
 void ConversationModel::SetMode(Mode mode) {
   if (mode == mode_) return;
-  beginResetModel();
   mode_ = mode;
-  end_line_ = base_line_;
-  for (Shown& shown : shown_) {
-    shown.first_line = end_line_;
-    LayOut(shown);
-    end_line_ += shown.lines;
-  }
-  endResetModel();
+  // Loaded anew, page by page, so a large session doesn't hold up the GUI.
+  SetSession(store_, id_);
 }
 
-void ConversationModel::LayOut(Shown& shown) const {
-  const size_t size = shown.chunk->size();
+void ConversationModel::LayOut(Shown& shown, const CapturedChunk& chunk) const {
   shown.starts.clear();
   if (mode_ == Mode::kText) {
-    TextLineStarts(shown.chunk->data(), size, shown.starts);
+    TextLineStarts(chunk.data(), chunk.size(), shown.starts);
     shown.starts.shrink_to_fit();
     shown.lines = 1 + shown.starts.size();
   } else {
-    shown.lines = 1 + (size + kHexLineBytes - 1) / kHexLineBytes;
+    shown.lines = 1 + (chunk.size() + kHexLineBytes - 1) / kHexLineBytes;
   }
+}
+
+ChunkRef ConversationModel::Fetch(const Shown& shown) const {
+  if (last_fetched_ && last_fetched_->index() == shown.index) return last_fetched_;
+  if (store_ == nullptr) return {};
+  ChunkPage page = store_->Chunks(id_, shown.index, 1);
+  if (page.chunks.empty() || page.chunks.front()->index() != shown.index) return {};
+  last_fetched_ = std::move(page.chunks.front());
+  return last_fetched_;
 }
 
 bool ConversationModel::Load(std::chrono::milliseconds budget) {
@@ -98,15 +101,19 @@ bool ConversationModel::Load(std::chrono::milliseconds budget) {
     std::vector<Shown> added;
     added.reserve(page.chunks.size());
     uint64_t line = end_line_;
-    for (ChunkRef& chunk : page.chunks) {
+    for (const ChunkRef& chunk : page.chunks) {
       Shown shown;
-      shown.chunk = std::move(chunk);
+      shown.index = chunk->index();
+      shown.stream_offset = chunk->stream_offset();
+      shown.size = chunk->size();
+      shown.direction = chunk->direction();
+      shown.time = chunk->time();
       shown.first_line = line;
-      LayOut(shown);
+      LayOut(shown, *chunk);
       line += shown.lines;
       added.push_back(std::move(shown));
     }
-    next_chunk_ = added.back().chunk->index() + 1;
+    next_chunk_ = added.back().index + 1;
     beginInsertRows({}, static_cast<int>(end_line_ - base_line_),
                     static_cast<int>(line - base_line_) - 1);
     for (Shown& shown : added) shown_.push_back(std::move(shown));
@@ -118,8 +125,9 @@ bool ConversationModel::Load(std::chrono::milliseconds budget) {
 
 void ConversationModel::DropReleased(uint64_t first_kept_chunk) {
   size_t gone = 0;
-  while (gone < shown_.size() && shown_[gone].chunk->index() < first_kept_chunk) ++gone;
+  while (gone < shown_.size() && shown_[gone].index < first_kept_chunk) ++gone;
   if (gone == 0) return;
+  last_fetched_ = ChunkRef();
   const uint64_t new_base = gone < shown_.size() ? shown_[gone].first_line : end_line_;
   beginRemoveRows({}, 0, static_cast<int>(new_base - base_line_) - 1);
   shown_.erase(shown_.begin(), shown_.begin() + static_cast<std::ptrdiff_t>(gone));
@@ -128,10 +136,10 @@ void ConversationModel::DropReleased(uint64_t first_kept_chunk) {
 }
 
 std::optional<size_t> ConversationModel::PositionOfChunk(uint64_t chunk_index) const {
-  auto it = std::lower_bound(
-      shown_.begin(), shown_.end(), chunk_index,
-      [](const Shown& shown, uint64_t index) { return shown.chunk->index() < index; });
-  if (it == shown_.end() || it->chunk->index() != chunk_index) return std::nullopt;
+  auto it =
+      std::lower_bound(shown_.begin(), shown_.end(), chunk_index,
+                       [](const Shown& shown, uint64_t index) { return shown.index < index; });
+  if (it == shown_.end() || it->index != chunk_index) return std::nullopt;
   return static_cast<size_t>(it - shown_.begin());
 }
 
@@ -151,42 +159,43 @@ ConversationModel::LineBytes ConversationModel::BytesOf(int row) const {
   const Shown& shown = shown_[PositionOfLine(line)];
   const uint64_t in_chunk = line - shown.first_line;
   LineBytes bytes;
-  bytes.chunk = &*shown.chunk;
+  bytes.chunk = Fetch(shown);
+  bytes.chunk_index = shown.index;
   if (in_chunk == 0) {
     bytes.header = true;
     return bytes;
   }
   const size_t i = static_cast<size_t>(in_chunk - 1);
-  const size_t size = shown.chunk->size();
   if (mode_ == Mode::kText) {
     bytes.begin = shown.starts[i];
-    bytes.end = i + 1 < shown.starts.size() ? shown.starts[i + 1] : size;
+    bytes.end = i + 1 < shown.starts.size() ? shown.starts[i + 1] : shown.size;
   } else {
     bytes.begin = i * kHexLineBytes;
-    bytes.end = std::min(size, bytes.begin + kHexLineBytes);
+    bytes.end = std::min(shown.size, bytes.begin + kHexLineBytes);
   }
   return bytes;
 }
 
 std::string ConversationModel::LineText(const Shown& shown, uint64_t line_in_chunk) const {
-  const CapturedChunk& chunk = *shown.chunk;
-  std::string text = Mark(chunk.direction());
+  std::string text = Mark(shown.direction);
   if (line_in_chunk == 0) {
-    const bool up = chunk.direction() == Direction::kClientToServer;
+    const bool up = shown.direction == Direction::kClientToServer;
     text += up ? "\u25B6 client \u2192 server  " : "\u25C0 server \u2192 client  ";
-    AppendClockTime(text, chunk.time().wall);
-    text += "  " + ByteCount(chunk.size());
+    AppendClockTime(text, shown.time.wall);
+    text += "  " + ByteCount(shown.size);
     return text;
   }
+  const ChunkRef chunk = Fetch(shown);
+  if (!chunk) return text + "(dropped from the capture)";
   const size_t i = static_cast<size_t>(line_in_chunk - 1);
   if (mode_ == Mode::kText) {
     const size_t begin = shown.starts[i];
-    const size_t end = i + 1 < shown.starts.size() ? shown.starts[i + 1] : chunk.size();
-    AppendEscapedText(text, chunk.data() + begin, end - begin);
+    const size_t end = i + 1 < shown.starts.size() ? shown.starts[i + 1] : shown.size;
+    AppendEscapedText(text, chunk->data() + begin, end - begin);
   } else {
     const size_t begin = i * kHexLineBytes;
-    AppendHexDump(text, chunk.data() + begin, std::min(kHexLineBytes, chunk.size() - begin),
-                  chunk.stream_offset() + begin);
+    AppendHexDump(text, chunk->data() + begin, std::min(kHexLineBytes, shown.size - begin),
+                  shown.stream_offset + begin);
   }
   if (!text.empty() && text.back() == '\n') text.pop_back();
   return text;
@@ -197,7 +206,7 @@ QVariant ConversationModel::data(const QModelIndex& index, int role) const {
   const uint64_t line = base_line_ + static_cast<uint64_t>(index.row());
   const Shown& shown = shown_[PositionOfLine(line)];
   const bool header = line == shown.first_line;
-  const bool up = shown.chunk->direction() == Direction::kClientToServer;
+  const bool up = shown.direction == Direction::kClientToServer;
   switch (role) {
     case Qt::DisplayRole:
       return QString::fromUtf8(LineText(shown, line - shown.first_line));
@@ -227,7 +236,7 @@ int ConversationModel::RowOf(const Place& place) const {
   const std::optional<size_t> position = PositionOfChunk(place.chunk);
   if (!position) return -1;
   const Shown& shown = shown_[*position];
-  if (place.offset >= shown.chunk->size()) return -1;
+  if (place.offset >= shown.size) return -1;
   uint64_t in_chunk;
   if (mode_ == Mode::kText) {
     auto it = std::upper_bound(shown.starts.begin(), shown.starts.end(), place.offset);
@@ -239,33 +248,31 @@ int ConversationModel::RowOf(const Place& place) const {
 }
 
 bool ConversationModel::MatchesAt(size_t position, size_t offset, std::string_view needle) const {
-  const CapturedChunk* chunk = &*shown_[position].chunk;
+  ChunkRef chunk = Fetch(shown_[position]);
   size_t matched = 0;
-  while (matched < needle.size()) {
+  while (chunk) {
     const size_t n = std::min(needle.size() - matched, chunk->size() - offset);
     if (std::memcmp(chunk->data() + offset, needle.data() + matched, n) != 0) return false;
     matched += n;
     if (matched == needle.size()) return true;
     // Go on in the next chunk of the same direction, if it follows on.
-    const uint64_t stream_end = chunk->stream_offset() + chunk->size();
-    const CapturedChunk* next = nullptr;
-    for (size_t p = position + 1; p < shown_.size(); ++p) {
-      if (shown_[p].chunk->direction() == chunk->direction()) {
-        next = &*shown_[p].chunk;
-        position = p;
-        break;
-      }
-    }
-    if (next == nullptr || next->stream_offset() != stream_end) return false;
-    chunk = next;
+    const Shown& here = shown_[position];
+    const uint64_t stream_end = here.stream_offset + here.size;
+    size_t next = position + 1;
+    while (next < shown_.size() && shown_[next].direction != here.direction) ++next;
+    if (next == shown_.size() || shown_[next].stream_offset != stream_end) return false;
+    position = next;
+    chunk = Fetch(shown_[position]);
     offset = 0;
   }
-  return true;
+  return false;
 }
 
 std::optional<size_t> ConversationModel::FirstIn(size_t position, size_t begin,
                                                  std::string_view needle) const {
-  const CapturedChunk& chunk = *shown_[position].chunk;
+  const ChunkRef held = Fetch(shown_[position]);
+  if (!held) return std::nullopt;
+  const CapturedChunk& chunk = *held;
   const size_t size = chunk.size();
   if (begin >= size) return std::nullopt;
   if (size - begin >= needle.size()) {
@@ -284,7 +291,9 @@ std::optional<size_t> ConversationModel::FirstIn(size_t position, size_t begin,
 
 std::optional<size_t> ConversationModel::LastIn(size_t position, size_t limit,
                                                 std::string_view needle) const {
-  const CapturedChunk& chunk = *shown_[position].chunk;
+  const ChunkRef held = Fetch(shown_[position]);
+  if (!held) return std::nullopt;
+  const CapturedChunk& chunk = *held;
   const size_t size = chunk.size();
   limit = std::min(limit, size);
   const size_t tail = size >= needle.size() ? size - needle.size() + 1 : 0;
@@ -314,7 +323,7 @@ std::optional<ConversationModel::Match> ConversationModel::Find(std::string_view
     for (size_t p = start.value_or(0); p < shown_.size(); ++p) {
       const size_t begin = start && p == *start ? from->offset + 1 : 0;
       if (auto offset = FirstIn(p, begin, needle)) {
-        return Match{{shown_[p].chunk->index(), *offset}, needle.size()};
+        return Match{{shown_[p].index, *offset}, needle.size()};
       }
     }
     return std::nullopt;
@@ -322,7 +331,7 @@ std::optional<ConversationModel::Match> ConversationModel::Find(std::string_view
   for (size_t p = start ? *start + 1 : shown_.size(); p-- > 0;) {
     const size_t limit = start && p == *start ? from->offset : SIZE_MAX;
     if (auto offset = LastIn(p, limit, needle)) {
-      return Match{{shown_[p].chunk->index(), *offset}, needle.size()};
+      return Match{{shown_[p].index, *offset}, needle.size()};
     }
   }
   return std::nullopt;
@@ -332,10 +341,10 @@ std::string ConversationModel::CopyText(std::vector<int> rows, bool hex) const {
   std::sort(rows.begin(), rows.end());
   rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
   std::string out;
-  const CapturedChunk* part_chunk = nullptr;
+  ChunkRef part_chunk;
   size_t part_begin = 0, part_end = 0;
   auto flush = [&] {
-    if (part_chunk == nullptr) return;
+    if (!part_chunk) return;
     const char* data = part_chunk->data() + part_begin;
     const size_t size = part_end - part_begin;
     if (hex) {
@@ -350,11 +359,11 @@ std::string ConversationModel::CopyText(std::vector<int> rows, bool hex) const {
     } else {
       AppendEscapedText(out, data, size);
     }
-    part_chunk = nullptr;
+    part_chunk = ChunkRef();
   };
   for (int row : rows) {
-    const LineBytes line = BytesOf(row);
-    if (line.chunk == nullptr) continue;
+    LineBytes line = BytesOf(row);
+    if (!line.chunk) continue;
     if (line.header) {
       flush();
       const uint64_t absolute = base_line_ + static_cast<uint64_t>(row);
@@ -362,12 +371,12 @@ std::string ConversationModel::CopyText(std::vector<int> rows, bool hex) const {
       out += LineText(shown, 0) + "\n";
       continue;
     }
-    if (line.chunk == part_chunk && line.begin == part_end) {
+    if (part_chunk && line.chunk_index == part_chunk->index() && line.begin == part_end) {
       part_end = line.end;
       continue;
     }
     flush();
-    part_chunk = line.chunk;
+    part_chunk = std::move(line.chunk);
     part_begin = line.begin;
     part_end = line.end;
   }

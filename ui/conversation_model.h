@@ -26,8 +26,10 @@ namespace portwick {
 // Load() takes the chunks the store has got since the last call, a page at a
 // time and within a time budget, so a session of hundreds of MiB opens and
 // grows without freezing the GUI thread, and drops the lines of chunks the
-// store no longer holds. The model holds references to the chunks it shows
-// (no copies) plus, in text mode, one offset per line.
+// store no longer holds. The model keeps each chunk's place and layout (in
+// text mode one offset per line) but not its bytes: a line being drawn, a
+// find or a copy reads them from the store, so chunks the store drops are
+// freed at once (their lines then show as dropped until the next Load).
 //
 // GUI thread only. The store must outlive the model's use of it (SetSession
 // with another store or null ends that use).
@@ -45,7 +47,7 @@ class ConversationModel : public QAbstractListModel {
   void SetSession(const CaptureStore* store, SessionId id);
   SessionId session() const { return id_; }
   const CaptureStore* store() const { return store_; }
-  // Lays the chunks shown out again in `mode`.
+  // Lays the conversation out again in `mode`, loading it anew page by page.
   void SetMode(Mode mode);
   Mode mode() const { return mode_; }
 
@@ -71,9 +73,11 @@ class ConversationModel : public QAbstractListModel {
   int RowOf(const Place& place) const;
 
   // The chunk a line belongs to and the range of its bytes the line shows
-  // (empty for a header line); null chunk for a row out of range.
+  // (empty for a header line); no chunk for a row out of range or a chunk
+  // the store has dropped.
   struct LineBytes {
-    const CapturedChunk* chunk = nullptr;
+    ChunkRef chunk;
+    uint64_t chunk_index = 0;
     size_t begin = 0;
     size_t end = 0;
     bool header = false;
@@ -90,13 +94,19 @@ class ConversationModel : public QAbstractListModel {
 
  private:
   struct Shown {
-    ChunkRef chunk;
+    uint64_t index = 0;  // the chunk's, in its session
+    uint64_t stream_offset = 0;
+    size_t size = 0;
+    Direction direction = Direction::kClientToServer;
+    EventTime time;
     uint64_t first_line = 0;       // absolute number of its header line
     uint64_t lines = 0;            // header and content lines
     std::vector<uint32_t> starts;  // text mode: offset of each content line
   };
 
-  void LayOut(Shown& shown) const;
+  void LayOut(Shown& shown, const CapturedChunk& chunk) const;
+  // The chunk's bytes from the store; empty when it has dropped them.
+  ChunkRef Fetch(const Shown& shown) const;
   void DropReleased(uint64_t first_kept_chunk);
   // Position in shown_ of the chunk with that index, or of the line.
   std::optional<size_t> PositionOfChunk(uint64_t chunk_index) const;
@@ -113,6 +123,7 @@ class ConversationModel : public QAbstractListModel {
   uint64_t base_line_ = 0;  // absolute number of row 0
   uint64_t end_line_ = 0;   // absolute number after the last line
   uint64_t next_chunk_ = 0;
+  mutable ChunkRef last_fetched_;  // the chunk read last, kept for its next lines
 };
 
 // The bytes a Find text stands for: UTF-8, with the console trace's escapes

@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QHBoxLayout>
@@ -28,6 +29,9 @@ namespace {
 
 // How long one refresh may spend laying out new chunks.
 constexpr std::chrono::milliseconds kLoadBudget{30};
+// How long switching between text and hex may load to find the line that
+// was at the top.
+constexpr qint64 kHoldPlaceMs = 300;
 constexpr const char* kGeometryKey = "sessions_window/geometry";
 constexpr const char* kSplitterKey = "sessions_window/splitter";
 
@@ -191,7 +195,7 @@ void SessionsWindow::BuildWidgets() {
     at_end_ = bar->value() >= bar->maximum();
   });
   connect(conversation_, &QAbstractItemModel::rowsInserted, this, [this] {
-    if (follow_box_->isChecked() && at_end_) conversation_view_->scrollToBottom();
+    if (follow_box_->isChecked() && at_end_ && !hold_place_) conversation_view_->scrollToBottom();
   });
 
   splitter_->addWidget(session_view_);
@@ -276,17 +280,33 @@ void SessionsWindow::OnCurrentSessionChanged() {
 
 void SessionsWindow::SetHexMode(bool hex) {
   if (hex_box_->isChecked() != hex) hex_box_->setChecked(hex);  // comes back here
-  // Keep the first line in view on the same byte.
+  const auto mode = hex ? ConversationModel::Mode::kHex : ConversationModel::Mode::kText;
+  if (conversation_->mode() == mode) return;
+  // Keep the first line in view on the same byte, unless the view follows
+  // the end.
+  const QScrollBar* bar = conversation_view_->verticalScrollBar();
+  const bool following = bar->value() >= bar->maximum();
   const QModelIndex top = conversation_view_->indexAt(QPoint(0, 0));
   const ConversationModel::LineBytes line = conversation_->BytesOf(top.row());
-  conversation_->SetMode(hex ? ConversationModel::Mode::kHex : ConversationModel::Mode::kText);
-  if (line.chunk != nullptr) {
-    const int row = conversation_->RowOf({line.chunk->index(), line.begin});
-    if (row >= 0) {
-      conversation_view_->scrollTo(conversation_->index(line.header ? row - 1 : row),
-                                   QAbstractItemView::PositionAtTop);
-    }
+  conversation_->SetMode(mode);  // lays out anew from the first page
+  if (following || !top.isValid()) {
+    at_end_ = true;
+    conversation_->Load(kLoadBudget);
+    return;
   }
+  hold_place_ = true;
+  const ConversationModel::Place place{line.chunk_index, line.begin};
+  QElapsedTimer spent;
+  spent.start();
+  while (conversation_->RowOf(place) < 0 && conversation_->Load(kLoadBudget) &&
+         spent.elapsed() < kHoldPlaceMs) {
+  }
+  const int row = conversation_->RowOf(place);
+  if (row >= 0) {
+    conversation_view_->scrollTo(conversation_->index(line.header ? row - 1 : row),
+                                 QAbstractItemView::PositionAtTop);
+  }
+  hold_place_ = false;
 }
 
 void SessionsWindow::Say(const std::string& text) {

@@ -108,7 +108,8 @@ class SessionsWindow : public QWidget {
   QPushButton* export_button_ = nullptr;
   QLabel* message_ = nullptr;
   QTimer* refresh_timer_ = nullptr;
-  bool at_end_ = true;  // the conversation was scrolled to its end
+  bool at_end_ = true;       // the conversation was scrolled to its end
+  bool hold_place_ = false;  // a new layout keeps the place in view, not the end
   std::optional<ConversationModel::Match> match_;
 };
 

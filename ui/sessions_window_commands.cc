@@ -40,10 +40,9 @@ bool SessionsWindow::FindNext(bool forward) {
   if (match_) {
     from = match_->at;
   } else {
-    const ConversationModel::LineBytes line =
-        conversation_->BytesOf(conversation_view_->indexAt(QPoint(0, 0)).row());
-    if (line.chunk != nullptr && forward)
-      from = ConversationModel::Place{line.chunk->index(), line.begin};
+    const QModelIndex top = conversation_view_->indexAt(QPoint(0, 0));
+    const ConversationModel::LineBytes line = conversation_->BytesOf(top.row());
+    if (top.isValid() && forward) from = ConversationModel::Place{line.chunk_index, line.begin};
     if (from && from->offset > 0) --from->offset;  // the top line's own bytes count
   }
   std::optional<ConversationModel::Match> match = conversation_->Find(needle, from, forward);

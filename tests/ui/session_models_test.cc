@@ -186,6 +186,9 @@ class ConversationModelTest : public ::testing::Test {
   }
   void Show() {
     model_.SetSession(&store_, 1);
+    LoadAll();
+  }
+  void LoadAll() {
     while (model_.Load(std::chrono::milliseconds(1000))) {
     }
   }
@@ -221,6 +224,7 @@ TEST_F(ConversationModelTest, HexLinesOfSixteenBytesWithStreamOffsets) {
   feeder_.Chunk(1, kUp, "!");
   Show();
   model_.SetMode(ConversationModel::Mode::kHex);
+  LoadAll();
   const std::vector<QString> lines = Lines(model_);
   ASSERT_EQ(lines.size(), 5u);
   EXPECT_EQ(lines[1],
@@ -228,6 +232,7 @@ TEST_F(ConversationModelTest, HexLinesOfSixteenBytesWithStreamOffsets) {
   EXPECT_EQ(lines[2], "> 0010  58 59 5a                                          |XYZ|");
   EXPECT_TRUE(lines[4].startsWith("> 0013  21 ")) << "offset in the direction's stream";
   model_.SetMode(ConversationModel::Mode::kText);
+  LoadAll();
   EXPECT_EQ(model_.rowCount(), 4);
 }
 
@@ -330,6 +335,19 @@ TEST_F(ConversationModelTest, LoadsInPagesAndDropsChunksTheStoreReleased) {
   }
   EXPECT_TRUE(model.BytesOf(0).header);
   EXPECT_EQ(model.BytesOf(0).chunk->index(), small.Session(1)->first_kept_chunk);
+
+  // The model keeps no chunk alive (beyond the one it read last, here the
+  // newest): one the store drops between two loads is gone at once, and its
+  // lines say so until the next load takes them out.
+  model.BytesOf(model.rowCount() - 1);
+  const uint64_t oldest = small.Session(1)->first_kept_chunk;
+  feeder.Chunk(1, kUp, std::string(1000, 'z'));
+  ASSERT_GT(small.Session(1)->first_kept_chunk, oldest);
+  EXPECT_FALSE(model.BytesOf(1).chunk);
+  EXPECT_TRUE(Cell(model, 1, 0).endsWith("(dropped from the capture)"))
+      << Cell(model, 1, 0).toStdString();
+  model.Load(std::chrono::milliseconds(1000));
+  EXPECT_EQ(model.BytesOf(0).chunk_index, small.Session(1)->first_kept_chunk);
 }
 
 }  // namespace
