@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cinttypes>
 #include <cstdio>
 #include <memory>
 
@@ -101,6 +102,15 @@ int RunConsole(const ProxySettings& settings) {
     run_settings.forwards.push_back({bind, forward.remote_host, forward.remote_port});
   }
 
+  // Said once per run, when the first record can't be written.
+  const std::string log_name = settings.log_file_name;
+  run.SetLogLossListener([log_name](const Status& failure) {
+    std::fprintf(stderr,
+                 "%s: cannot write the traffic log file \"%s\" (%s); records that can't be "
+                 "written are lost and counted\n",
+                 kApplicationTitle, log_name.c_str(), failure.Message().c_str());
+  });
+
   const Status started = run.Start(run_settings, &pane, {});
   if (!started.ok()) {
     if (started.step() == "pcap") {
@@ -138,7 +148,25 @@ int RunConsole(const ProxySettings& settings) {
   ExitAtNextStopSignal();
   // As the window's Stop command: the listener first, then the sinks, whose
   // release delivers what the queued ones still hold.
-  run.Stop({});
+  const SinkRelease release = run.Stop({});
+  if (!release.complete) {
+    // Threads still block in the log's targets and use the pane: end here,
+    // without destroying anything.
+    std::fprintf(stderr, "%s: the log did not finish within %lld s: %s\n", kApplicationTitle,
+                 static_cast<long long>(run.stop_time_limit().count() / 1000),
+                 UndeliveredText(release).c_str());
+    std::fflush(nullptr);
+    _exit(1);
+  }
+  const LogLoss loss = run.log_loss();
+  if (loss.records > 0) {
+    std::fprintf(stderr,
+                 "%s: %" PRIu64 " records (%" PRIu64
+                 " bytes) could not be written to the log "
+                 "file\n",
+                 kApplicationTitle, loss.records, loss.bytes);
+    return 1;
+  }
   return 0;
 }
 

@@ -41,7 +41,11 @@ std::optional<std::string> PortRangeError(const ProxySettings& settings);
 // brackets: "[::1]:1999 -> [::1]:2007") and forwards until a stop signal
 // (SIGINT, SIGTERM, SIGHUP or SIGQUIT); then it stops the listener, releases
 // the sinks (delivering what they still hold) and returns 0. A second signal
-// during that stop ends the process at once. When the listener can't start
+// during that stop ends the process at once; a stop whose log doesn't finish
+// within the run's time limit (a log target that blocks) says what was not
+// delivered and ends the process with exit code 1. The first record the log
+// file can't take is reported once on standard error; when records were
+// lost, the stop says how many and returns 1. When the listener can't start
 // it reports
 //   Portwick: cannot listen on port <port>: <reason>
 // ("on 127.0.0.1:<port>" with a bind address) and returns 1. The settings

@@ -1,5 +1,7 @@
 #include "app/forwarding_run.h"
 
+#include <cstdint>
+#include <string>
 #include <utility>
 
 #include "capture/observer_fan_out.h"
@@ -11,11 +13,12 @@ namespace portwick {
 ForwardingRun::ForwardingRun() { listeners_.push_back(std::make_unique<ProxyListener>()); }
 
 ForwardingRun::~ForwardingRun() {
-  // The sinks first, while relay threads and workers can still hand their
-  // last text to the pane; then the listeners, and what their sessions said.
-  ReleaseSinks({});
+  // The listeners first: their Stop resets the sessions, so relay threads
+  // blocked in a send (a destination that doesn't read) end and give back
+  // the sink calls the release waits for. Then the sinks, and what the
+  // sessions said.
   StopListening();
-  FinishOutputs({});
+  if (ReleaseSinks({}).complete) FinishOutputs({});
 }
 
 Status ForwardingRun::Start(const RunSettings& settings, OutputPane* pane,
@@ -98,9 +101,16 @@ void ForwardingRun::StopListening() {
   for (const auto& listener : listeners_) listener->Stop();
 }
 
-void ForwardingRun::ReleaseSinks(const ServeEvents& serve_events) {
-  portwick::ReleaseLogSinks(sinks_, serve_events);
+SinkRelease ForwardingRun::ReleaseSinks(const ServeEvents& serve_events) {
+  const SinkRelease release = ReleaseLogSinksBefore(
+      sinks_, std::chrono::steady_clock::now() + stop_time_limit_, serve_events);
+  if (!release.complete) {
+    // Sessions stuck in the sinks never end; nothing more to wait for.
+    left_sinks_behind_ = true;
+    return release;
+  }
   if (!IsRunning()) FinishOutputs(serve_events);
+  return release;
 }
 
 void ForwardingRun::FinishOutputs(const ServeEvents& serve_events) {
@@ -116,6 +126,38 @@ void ForwardingRun::FinishOutputs(const ServeEvents& serve_events) {
     writers_->Stop();
     writers_.reset();
   }
+}
+
+namespace {
+
+std::string Records(uint64_t count) {
+  return std::to_string(count) + (count == 1 ? " record" : " records");
+}
+
+std::string RecordsAndBytes(uint64_t records, uint64_t bytes) {
+  return Records(records) + " (" + std::to_string(bytes) + (bytes == 1 ? " byte)" : " bytes)");
+}
+
+}  // namespace
+
+std::string UndeliveredText(const SinkRelease& release) {
+  if (release.complete) return "";
+  std::string text;
+  const auto add = [&text](const std::string& part) {
+    if (!text.empty()) text += ", ";
+    text += part;
+  };
+  if (release.file_records > 0) {
+    add(RecordsAndBytes(release.file_records, release.file_bytes) + " not written to the log file");
+  }
+  if (release.pane_records > 0) {
+    add(RecordsAndBytes(release.pane_records, release.pane_bytes) + " not shown in the output");
+  }
+  if (release.records_in_flight > 0) {
+    add(Records(release.records_in_flight) + " of sessions still being logged");
+  }
+  if (text.empty()) text = "the log's last delivery did not end";
+  return text;
 }
 
 }  // namespace portwick

@@ -1,10 +1,12 @@
 #ifndef PORTWICK_APP_FORWARDING_RUN_H_
 #define PORTWICK_APP_FORWARDING_RUN_H_
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/endpoint.h"
@@ -16,6 +18,7 @@
 #include "engine/log_sink_handle.h"
 #include "engine/proxy_listener.h"
 #include "engine/session_observer.h"
+#include "trafficlog/log_loss.h"
 #include "trafficlog/log_sinks.h"
 #include "trafficlog/output_pane.h"
 
@@ -77,9 +80,22 @@ struct RunSettings {
 //                   trace and the pcapng file still hold
 //
 // Stop is the last two in that order; the window shows its titles between
-// them. Destruction releases the sinks, then stops the listeners and writes
-// the observers' output out. The capture store of a run stays readable after
-// its Stop, until the next Start.
+// them. Destruction stops too: the listeners first, so that sessions blocked
+// in a send end and give their sink calls back, then the sinks, then the
+// observers' output. The capture store of a run stays readable after its
+// Stop, until the next Start.
+//
+// Releasing the sinks waits at most stop_time_limit() (kStopTimeLimit
+// unless set) for sessions still handing records to them and for the queued
+// sinks to deliver: a log target can block for good (a FIFO nobody reads, a
+// full pipe on standard output). Past the limit the sinks are left behind
+// undestroyed, the result says what they had not delivered, and
+// left_sinks_behind() turns true: the pane lent to Start must then never be
+// destroyed, so the owner ends the process (_exit) instead of tearing down.
+//
+// Records the file sinks could not write are counted (log_loss()); the
+// first loss of each run is reported to the listener set with
+// SetLogLossListener, on the thread that lost it.
 //
 // One owner thread
 // calls everything (the console's main thread, the GUI thread); `serve_events`
@@ -105,12 +121,26 @@ class ForwardingRun {
   // Output") is borrowed and must outlive the sinks.
   Status Start(const RunSettings& settings, OutputPane* pane, const ServeEvents& serve_events);
 
+  static constexpr std::chrono::seconds kStopTimeLimit{5};
+
   void StopListening();
-  void ReleaseSinks(const ServeEvents& serve_events);
-  void Stop(const ServeEvents& serve_events) {
+  SinkRelease ReleaseSinks(const ServeEvents& serve_events);
+  SinkRelease Stop(const ServeEvents& serve_events) {
     StopListening();
-    ReleaseSinks(serve_events);
+    return ReleaseSinks(serve_events);
   }
+
+  std::chrono::milliseconds stop_time_limit() const { return stop_time_limit_; }
+  void set_stop_time_limit(std::chrono::milliseconds limit) { stop_time_limit_ = limit; }
+  // True once a release has left sinks behind (see above).
+  bool left_sinks_behind() const { return left_sinks_behind_; }
+
+  // Takes effect from the next Start.
+  void SetLogLossListener(LogLossCounter::Listener listener) {
+    sinks_.loss_listener = std::move(listener);
+  }
+  // What the file sinks of the latest run could not write (so far).
+  LogLoss log_loss() const { return sinks_.losses ? sinks_.losses->Snapshot() : LogLoss(); }
 
   bool IsRunning() const;
   // The port the first (or `forward`th) listener listens on (the system's
@@ -137,7 +167,13 @@ class ForwardingRun {
   std::shared_ptr<SessionTracker> tracker_;
   std::shared_ptr<QueuedObserver> writers_;                // trace and pcapng writers
   std::vector<std::unique_ptr<ProxyListener>> listeners_;  // never empty
+  std::chrono::milliseconds stop_time_limit_ = kStopTimeLimit;
+  bool left_sinks_behind_ = false;
 };
+
+// "3 records (1200 bytes) not written to the log file, ..." for a release
+// that was not complete; "" for one that was.
+std::string UndeliveredText(const SinkRelease& release);
 
 }  // namespace portwick
 

@@ -52,10 +52,23 @@ void LogSinkHandle::EndUse() {
 }
 
 void LogSinkHandle::Detach(const ServeEvents& serve_events) {
+  DetachAndWait(nullptr, serve_events);
+}
+
+bool LogSinkHandle::DetachBefore(std::chrono::steady_clock::time_point deadline,
+                                 const ServeEvents& serve_events) {
+  return DetachAndWait(&deadline, serve_events);
+}
+
+bool LogSinkHandle::DetachAndWait(const std::chrono::steady_clock::time_point* deadline,
+                                  const ServeEvents& serve_events) {
   state_.fetch_or(kDetachedBit, std::memory_order_acq_rel);
   const auto idle = [this] { return state_.load(std::memory_order_acquire) == kDetachedBit; };
+  const auto passed = [deadline] {
+    return deadline != nullptr && std::chrono::steady_clock::now() >= *deadline;
+  };
   mutex_.Lock();
-  while (!idle()) {
+  while (!idle() && !passed()) {
     if (serve_events) {
       // A use in flight may be waiting for this thread (a pane delivery that
       // needs the GUI thread), so serve events without holding the lock.
@@ -63,11 +76,18 @@ void LogSinkHandle::Detach(const ServeEvents& serve_events) {
       serve_events();
       mutex_.Lock();
       if (!idle()) idle_.WaitFor(kServeInterval);
+    } else if (deadline != nullptr) {
+      idle_.WaitUntil(*deadline);
     } else {
       idle_.Wait();
     }
   }
   mutex_.Unlock();
+  return idle();
+}
+
+uint64_t LogSinkHandle::UsesInFlight() const {
+  return state_.load(std::memory_order_acquire) & ~kDetachedBit;
 }
 
 bool LogSinkHandle::IsDetached() const {

@@ -2,6 +2,7 @@
 #define PORTWICK_ENGINE_LOG_SINK_HANDLE_H_
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 
@@ -63,11 +64,21 @@ class LogSinkHandle {
   // calling `serve_events` (if set) between short waits. Calling it again, also
   // from inside serve_events, is harmless.
   void Detach(const ServeEvents& serve_events) LOCKS_EXCLUDED(mutex_);
+  // The same, but gives up waiting at `deadline`: true when no use is in
+  // flight any more; false when some still are (a relay thread blocked in a
+  // sink's delivery), and the sink must then never be destroyed.
+  bool DetachBefore(std::chrono::steady_clock::time_point deadline, const ServeEvents& serve_events)
+      LOCKS_EXCLUDED(mutex_);
+
+  // Uses in flight right now.
+  uint64_t UsesInFlight() const;
 
   bool IsDetached() const;
 
  private:
   void EndUse() LOCKS_EXCLUDED(mutex_);
+  bool DetachAndWait(const std::chrono::steady_clock::time_point* deadline,
+                     const ServeEvents& serve_events) LOCKS_EXCLUDED(mutex_);
 
   // The detached flag and the count of uses in flight share one word, so a
   // relay thread takes and gives back a use without a lock (every session of

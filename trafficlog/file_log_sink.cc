@@ -1,17 +1,20 @@
 #include "trafficlog/file_log_sink.h"
 
+#include <chrono>
 #include <utility>
-
-#include "trafficlog/log_file.h"
 
 namespace portwick {
 
-FileLogSink::FileLogSink(std::string file_name, LogFileAccess* access)
-    : file_name_(std::move(file_name)), access_(access) {}
+FileLogSink::FileLogSink(std::string file_name, LogFileAccess* access,
+                         std::shared_ptr<LogLossCounter> losses)
+    : file_name_(std::move(file_name)),
+      losses_(std::move(losses)),
+      file_(access, file_name_, losses_.get()) {}
 
 void FileLogSink::Output(const char* data, int32_t length) {
   MutexLock lock(&mutex_);
-  AppendToLogFile(access_, file_name_, data, static_cast<size_t>(length));
+  file_.CheckRotation(std::chrono::steady_clock::now());
+  file_.Append(data, static_cast<size_t>(length));
 }
 
 }  // namespace portwick

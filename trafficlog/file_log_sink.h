@@ -2,24 +2,30 @@
 #define PORTWICK_TRAFFICLOG_FILE_LOG_SINK_H_
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "base/mutex.h"
+#include "trafficlog/log_file.h"
 #include "trafficlog/log_file_access.h"
+#include "trafficlog/log_loss.h"
 #include "trafficlog/sync_log_sink.h"
 
 namespace portwick {
 
-// Appends each record to the traffic log file on the writing relay thread:
-// open, write every byte, close, for every record. Deliveries of one sink are
-// serialised, so records from concurrent relays lie whole one after another.
-// A record whose open fails is dropped silently; the next one tries again.
-// The file is neither opened nor created before the first record.
+// Appends each record to the traffic log file on the writing relay thread,
+// before the record is sent on. The file stays open for the sink's life (see
+// LogFile: created with the first record, opened again after a rotation or
+// removal). Deliveries of one sink are serialised, so records from
+// concurrent relays lie whole one after another. A record that can't be
+// written is counted in `losses` (may be null); the next one tries again.
 //
-// `access` is borrowed and must outlive the sink. Thread safety: as LogSink.
+// `access` is borrowed and must outlive the sink; `losses` is shared (a sink
+// left behind at exit may still count). Thread safety: as LogSink.
 class FileLogSink : public SyncLogSink {
  public:
-  explicit FileLogSink(std::string file_name, LogFileAccess* access = LogFileAccess::Default());
+  explicit FileLogSink(std::string file_name, LogFileAccess* access = LogFileAccess::Default(),
+                       std::shared_ptr<LogLossCounter> losses = nullptr);
 
   const std::string& file_name() const { return file_name_; }
 
@@ -28,8 +34,9 @@ class FileLogSink : public SyncLogSink {
 
  private:
   const std::string file_name_;
-  LogFileAccess* const access_;
-  Mutex mutex_;  // held around one record's open, write and close
+  const std::shared_ptr<LogLossCounter> losses_;
+  Mutex mutex_;  // held around one record's write
+  LogFile file_ GUARDED_BY(mutex_);
 };
 
 }  // namespace portwick

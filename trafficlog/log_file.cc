@@ -1,36 +1,118 @@
 #include "trafficlog/log_file.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <utility>
 
 namespace portwick {
 
-LogFile::LogFile(LogFileAccess* access, const std::string& name)
-    : access_(access), fd_(access->OpenForAppend(name)) {}
+namespace {
+bool OutOfDescriptors(int error) { return error == EMFILE || error == ENFILE; }
+}  // namespace
+
+LogFile::LogFile(LogFileAccess* access, std::string name, LogLossCounter* losses)
+    : access_(access),
+      name_(std::move(name)),
+      losses_(losses),
+      next_check_(std::chrono::steady_clock::now() + kRotationCheckInterval) {
+  // The file is created by the first record, not before; an existing one is
+  // opened now, while descriptors are to be had.
+  FileIdentity existing;
+  if (!name_.empty() && access_->IdentifyName(name_, &existing)) Open();
+  if (fd_ < 0) TakeSpare();
+}
 
 LogFile::~LogFile() {
-  if (fd_ >= 0) access_->Close(fd_);
+  CloseLog();
+  GiveBackSpare();
 }
 
 bool LogFile::Append(const char* data, size_t length) {
-  if (fd_ < 0) return false;
-  while (length > 0) {
-    const ssize_t written = access_->Write(fd_, data, length);
-    if (written < 0) {
-      if (errno == EINTR) continue;
+  if (fd_ < 0 || reopen_) {
+    if (!Open()) {
+      CountLoss("open", errno, length);
       return false;
     }
-    // A write that makes no progress would make this loop spin.
-    if (written == 0) return false;
+  }
+  while (length > 0) {
+    const ssize_t written = access_->Write(fd_, data, length);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) {
+      // A write that makes no progress would make this loop spin.
+      const int error = written == 0 ? EIO : errno;
+      CountLoss("write", error, length);
+      // The next record opens the file again (a FIFO's new reader, a file
+      // system that came back).
+      CloseLog();
+      TakeSpare();
+      return false;
+    }
     data += written;
     length -= static_cast<size_t>(written);
   }
   return true;
 }
 
-bool AppendToLogFile(LogFileAccess* access, const std::string& name, const char* data,
-                     size_t length) {
-  LogFile file(access, name);
-  return file.Append(data, length);
+void LogFile::CheckRotation(std::chrono::steady_clock::time_point now) {
+  if (now < next_check_) return;
+  next_check_ = now + kRotationCheckInterval;
+  if (fd_ < 0 || reopen_) return;
+  FileIdentity named;
+  FileIdentity open;
+  if (!access_->IdentifyName(name_, &named) || !access_->IdentifyOpen(fd_, &open) ||
+      !(named == open)) {
+    reopen_ = true;
+  }
+}
+
+bool LogFile::Open() {
+  int fd = access_->OpenForAppend(name_);
+  if (fd < 0 && OutOfDescriptors(errno) && (spare_fd_ >= 0 || fd_ >= 0)) {
+    // At the process's limit: give back the descriptor in hand and try
+    // again in its place.
+    if (spare_fd_ >= 0) {
+      GiveBackSpare();
+    } else {
+      CloseLog();
+    }
+    fd = access_->OpenForAppend(name_);
+  }
+  if (fd < 0) {
+    const int error = errno;
+    // Records must not go on into a file that was rotated or removed.
+    CloseLog();
+    if (spare_fd_ < 0) TakeSpare();
+    errno = error;
+    return false;
+  }
+  CloseLog();
+  GiveBackSpare();
+  fd_ = fd;
+  reopen_ = false;
+  return true;
+}
+
+void LogFile::CloseLog() {
+  if (fd_ >= 0) access_->Close(fd_);
+  fd_ = -1;
+}
+
+void LogFile::TakeSpare() {
+  if (spare_fd_ >= 0) return;
+  do {
+    spare_fd_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  } while (spare_fd_ < 0 && errno == EINTR);
+}
+
+void LogFile::GiveBackSpare() {
+  if (spare_fd_ >= 0) ::close(spare_fd_);
+  spare_fd_ = -1;
+}
+
+void LogFile::CountLoss(const char* step, int error, size_t bytes) {
+  if (losses_ != nullptr) losses_->Count(Status::Error(step, error), 1, bytes);
 }
 
 }  // namespace portwick

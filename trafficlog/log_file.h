@@ -1,22 +1,39 @@
 #ifndef PORTWICK_TRAFFICLOG_LOG_FILE_H_
 #define PORTWICK_TRAFFICLOG_LOG_FILE_H_
 
+#include <chrono>
 #include <cstddef>
 #include <string>
 
 #include "trafficlog/log_file_access.h"
+#include "trafficlog/log_loss.h"
 
 namespace portwick {
 
-// The traffic log file, opened for appending for as long as this object
-// lives. The file holds the records' bytes back to back, exactly as written:
-// nothing is added or converted.
+// The traffic log file of one sink, held open from the sink's start to its
+// end, so that records still reach it when the process runs out of
+// descriptors. The file holds the records' bytes back to back, exactly as
+// written: nothing is added or converted, and it is only ever appended to.
 //
-// `access` is borrowed and must outlive this object. One thread at a time.
+// A file that exists at construction is opened then. A missing one is
+// created with the first record; until then a spare descriptor (on
+// /dev/null) is held, and given back just before the file is created, so
+// that the creation finds a free descriptor even at the process's limit.
+// When the name is found to lead to another file or to none (the file was
+// rotated or removed; looked at once per kRotationCheckInterval through
+// CheckRotation), the file is opened again by its name, created if need be.
+//
+// A record that can't be written whole (the open or a write failed) is
+// counted in `losses` (may be null) with the failure; the next record tries
+// again, opening the file anew after a failed write.
+//
+// `access` and `losses` are borrowed and must outlive this object. One
+// thread at a time.
 class LogFile {
  public:
-  // Opens (or creates) `name`; IsOpen() tells whether that worked.
-  LogFile(LogFileAccess* access, const std::string& name);
+  static constexpr std::chrono::milliseconds kRotationCheckInterval{1000};
+
+  LogFile(LogFileAccess* access, std::string name, LogLossCounter* losses);
   LogFile(const LogFile&) = delete;
   LogFile& operator=(const LogFile&) = delete;
   ~LogFile();
@@ -24,19 +41,31 @@ class LogFile {
   bool IsOpen() const { return fd_ >= 0; }
 
   // Appends all `length` bytes, going on after partial writes and
-  // interrupted calls. Returns false when a write fails (the rest of the
-  // record is then lost) or the file is not open.
+  // interrupted calls. False when the record (or its rest) was lost.
   bool Append(const char* data, size_t length);
 
- private:
-  LogFileAccess* const access_;
-  int fd_;
-};
+  // Unless the last look was less than kRotationCheckInterval before `now`:
+  // when the name no longer leads to the open file, the next Append opens
+  // it again.
+  void CheckRotation(std::chrono::steady_clock::time_point now);
 
-// Opens `name`, appends the record and closes the file again. Returns false
-// when the record (or part of it) could not be written.
-bool AppendToLogFile(LogFileAccess* access, const std::string& name, const char* data,
-                     size_t length);
+ private:
+  // Opens the file by its name in place of the descriptor held; false with
+  // errno set when that fails (the stale descriptor is given up then too).
+  bool Open();
+  void CloseLog();
+  void TakeSpare();
+  void GiveBackSpare();
+  void CountLoss(const char* step, int error, size_t bytes);
+
+  LogFileAccess* const access_;
+  const std::string name_;
+  LogLossCounter* const losses_;
+  int fd_ = -1;
+  int spare_fd_ = -1;  // held while fd_ is not open
+  bool reopen_ = false;
+  std::chrono::steady_clock::time_point next_check_;
+};
 
 }  // namespace portwick
 

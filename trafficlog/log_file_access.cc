@@ -1,9 +1,12 @@
 #include "trafficlog/log_file_access.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+
+#include "base/no_destructor.h"
 
 namespace portwick {
 
@@ -12,11 +15,24 @@ namespace {
 class PosixLogFileAccess final : public LogFileAccess {
  public:
   int OpenForAppend(const std::string& name) override {
-    if (name.empty()) return -1;
+    if (name.empty()) {
+      errno = ENOENT;
+      return -1;
+    }
+    // O_NONBLOCK so that opening a FIFO nobody reads fails instead of
+    // waiting for a reader; the writes that follow block as usual.
     int fd;
     do {
-      fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+      fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0644);
     } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return -1;
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) < 0) {
+      const int error = errno;
+      ::close(fd);
+      errno = error;
+      return -1;
+    }
     return fd;
   }
 
@@ -28,11 +44,28 @@ class PosixLogFileAccess final : public LogFileAccess {
   void Close(int fd) override { ::close(fd); }
 };
 
+FileIdentity IdentityOf(const struct stat& status) { return {status.st_dev, status.st_ino}; }
+
 }  // namespace
 
+bool LogFileAccess::IdentifyName(const std::string& name, FileIdentity* identity) {
+  struct stat status;
+  if (::stat(name.c_str(), &status) != 0) return false;
+  *identity = IdentityOf(status);
+  return true;
+}
+
+bool LogFileAccess::IdentifyOpen(int fd, FileIdentity* identity) {
+  struct stat status;
+  if (::fstat(fd, &status) != 0) return false;
+  *identity = IdentityOf(status);
+  return true;
+}
+
 LogFileAccess* LogFileAccess::Default() {
-  static PosixLogFileAccess access;
-  return &access;
+  // Never destroyed: a sink's worker left blocked at exit may still use it.
+  static NoDestructor<PosixLogFileAccess> access;
+  return access.get();
 }
 
 }  // namespace portwick

@@ -8,6 +8,14 @@
 
 namespace portwick {
 
+// Which file a name or a descriptor stands for: a name that was renamed away
+// (rotated) or removed no longer matches the descriptor opened through it.
+struct FileIdentity {
+  dev_t device = 0;
+  ino_t inode = 0;
+  friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+};
+
 // The file operations the traffic log needs, behind one seam so that tests
 // can make an open fail or a write come up short.
 //
@@ -17,11 +25,18 @@ class LogFileAccess {
   virtual ~LogFileAccess() = default;
 
   // Opens `name` for appending, creating it (mode 0644) when it is missing
-  // and keeping its content when it exists. Returns a descriptor, or -1.
+  // and keeping its content when it exists. The open itself never blocks (a
+  // FIFO without a reader fails with ENXIO); the descriptor it returns does
+  // blocking writes. Returns a descriptor, or -1 with errno set.
   virtual int OpenForAppend(const std::string& name) = 0;
   // Like write(2): the count of bytes written, or -1 with errno set.
   virtual ssize_t Write(int fd, const char* data, size_t length) = 0;
   virtual void Close(int fd) = 0;
+
+  // The file `name` leads to now (links followed) and the file open on `fd`;
+  // false (errno set) when there is none.
+  virtual bool IdentifyName(const std::string& name, FileIdentity* identity);
+  virtual bool IdentifyOpen(int fd, FileIdentity* identity);
 
   // The real file system; lives as long as the process.
   static LogFileAccess* Default();

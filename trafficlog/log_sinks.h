@@ -1,10 +1,13 @@
 #ifndef PORTWICK_TRAFFICLOG_LOG_SINKS_H_
 #define PORTWICK_TRAFFICLOG_LOG_SINKS_H_
 
+#include <chrono>
+#include <cstdint>
 #include <memory>
 #include <string>
 
 #include "engine/log_sink_handle.h"
+#include "trafficlog/log_loss.h"
 #include "trafficlog/log_sink_base.h"
 #include "trafficlog/log_sink_chain.h"
 #include "trafficlog/output_pane.h"
@@ -36,6 +39,29 @@ struct LogSinks {
   std::shared_ptr<LogSinkHandle> handle;     // shared with the listener
   // True while a ReleaseLogSinks on this object is in progress.
   bool releasing = false;
+
+  // Told once per run about the first record the file sinks lost; set by
+  // the owner before BuildLogSinks (see LogLossCounter for its thread).
+  LogLossCounter::Listener loss_listener;
+  // What the file sinks of the latest run lost; made by BuildLogSinks and
+  // kept after the release, so the totals can be read after a stop.
+  std::shared_ptr<LogLossCounter> losses;
+};
+
+// What a release with a time limit left undelivered when the limit passed.
+struct SinkRelease {
+  // True when everything was delivered and the sinks are gone. Otherwise
+  // the sinks were left behind, never to be destroyed: threads still use
+  // them, and the pane they borrow must then never be destroyed either.
+  bool complete = true;
+  // Records that relay threads were still handing to the sinks (stuck in a
+  // synchronous sink's delivery or waiting for room in a full queue).
+  uint64_t records_in_flight = 0;
+  // Records (and their bytes) still queued for the file and for the pane.
+  uint64_t file_records = 0;
+  uint64_t file_bytes = 0;
+  uint64_t pane_records = 0;
+  uint64_t pane_bytes = 0;
 };
 
 // Releases the earlier sinks (ReleaseLogSinks), then builds a chain and the
@@ -62,6 +88,13 @@ std::shared_ptr<LogSinkHandle> BuildLogSinks(LogSinks& sinks, const LogSettings&
 // at that moment (nothing, unless a nested BuildLogSinks put new sinks
 // there); sinks the outer call has taken are never touched twice.
 void ReleaseLogSinks(LogSinks& sinks, const ServeEvents& serve_events);
+
+// The same, but waits for the sessions' calls and the queued sinks' workers
+// only until `deadline`. When they have not all ended by then, the sinks are
+// not destroyed but left behind for the rest of the process (see
+// SinkRelease), and the result says what they had not delivered.
+SinkRelease ReleaseLogSinksBefore(LogSinks& sinks, std::chrono::steady_clock::time_point deadline,
+                                  const ServeEvents& serve_events);
 
 }  // namespace portwick
 

@@ -54,7 +54,9 @@ void QueuedLogSink::Process(LogCall& call) {
   at[length] = '\0';
   chunk.used += LaidOutSize(length);
   chunk.held += size;
+  ++chunk.records;
   held_bytes_ += size;
+  ++held_records_;
   if (state_ == WorkerState::WorkerStopRequested || held_bytes_ >= wake_bytes_) WakeWorker();
 }
 
@@ -67,7 +69,7 @@ QueuedLogSink::Chunk& QueuedLogSink::ChunkWithRoom(size_t need) {
     spare_chunks_.pop_back();
   } else {
     const size_t capacity = std::max(need, kChunkSize);
-    queue_.push_back(Chunk{std::make_unique_for_overwrite<char[]>(capacity), capacity, 0, 0});
+    queue_.push_back(Chunk{std::make_unique_for_overwrite<char[]>(capacity), capacity, 0, 0, 0});
   }
   return queue_.back();
 }
@@ -141,9 +143,11 @@ void QueuedLogSink::DeliverBatch(std::deque<Chunk>& batch) {
 void QueuedLogSink::ReleaseChunk(Chunk chunk) {
   MutexLock lock(&mutex_);
   held_bytes_ -= chunk.held;
+  held_records_ -= chunk.records;
   if (chunk.capacity == kChunkSize) {
     chunk.used = 0;
     chunk.held = 0;
+    chunk.records = 0;
     spare_chunks_.push_back(std::move(chunk));
   }
   // Waiting writers are woken once the queue is down to half its bound, so
@@ -151,27 +155,47 @@ void QueuedLogSink::ReleaseChunk(Chunk chunk) {
   if (waiting_writers_ > 0 && held_bytes_ <= max_queued_bytes_ / 2) room_.SignalAll();
 }
 
-void QueuedLogSink::Stop(const ServeEvents& serve_events) {
+void QueuedLogSink::Stop(const ServeEvents& serve_events) { StopAndWait(nullptr, serve_events); }
+
+bool QueuedLogSink::StopBefore(std::chrono::steady_clock::time_point deadline,
+                               const ServeEvents& serve_events) {
+  return StopAndWait(&deadline, serve_events);
+}
+
+bool QueuedLogSink::StopAndWait(const std::chrono::steady_clock::time_point* deadline,
+                                const ServeEvents& serve_events) {
   const ServeEvents& serve = serve_events ? serve_events : serve_events_;
+  const auto passed = [deadline] {
+    return deadline != nullptr && std::chrono::steady_clock::now() >= *deadline;
+  };
   mutex_.Lock();
   if (state_ == WorkerState::WorkerRunning) {
     state_ = WorkerState::WorkerStopRequested;
     wake_ = true;
     work_.Signal();
   }
-  while (state_ != WorkerState::WorkerStopped) {
+  while (state_ != WorkerState::WorkerStopped && !passed()) {
     if (serve) {
       mutex_.Unlock();
       serve();
       mutex_.Lock();
       if (state_ != WorkerState::WorkerStopped) stopped_.WaitFor(kServeInterval);
+    } else if (deadline != nullptr) {
+      stopped_.WaitUntil(*deadline);
     } else {
       stopped_.Wait();
     }
   }
+  const bool stopped = state_ == WorkerState::WorkerStopped;
   mutex_.Unlock();
+  if (!stopped) return false;
   // The worker has reported its end; a nested Stop may have joined it already.
   if (worker_.joinable()) worker_.join();
+  return true;
+}
+
+void QueuedLogSink::LeaveBehind() {
+  if (worker_.joinable()) worker_.detach();
 }
 
 QueuedLogSink::WorkerState QueuedLogSink::state() const {
@@ -182,6 +206,11 @@ QueuedLogSink::WorkerState QueuedLogSink::state() const {
 size_t QueuedLogSink::QueuedBytes() const {
   MutexLock lock(&mutex_);
   return held_bytes_;
+}
+
+size_t QueuedLogSink::QueuedRecords() const {
+  MutexLock lock(&mutex_);
+  return held_records_;
 }
 
 int QueuedLogSink::WaitingWriters() const {

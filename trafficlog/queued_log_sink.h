@@ -84,10 +84,22 @@ class QueuedLogSink : public LogSinkBase {
   // Returns at once when the worker has already ended; a nested call from
   // inside serve_events is harmless.
   void Stop(const ServeEvents& serve_events = {}) LOCKS_EXCLUDED(mutex_);
+  // The same, but gives up waiting at `deadline` (the worker may be blocked
+  // in a delivery that never ends). True when the worker has ended; false
+  // when it had not by then; the sink must then not be destroyed before a
+  // later Stop has returned (the worker still uses it).
+  bool StopBefore(std::chrono::steady_clock::time_point deadline,
+                  const ServeEvents& serve_events = {}) LOCKS_EXCLUDED(mutex_);
+
+  // For a sink that will never be destroyed (its worker is blocked for
+  // good): lets the worker go on alone, without anyone joining it.
+  void LeaveBehind();
 
   WorkerState state() const LOCKS_EXCLUDED(mutex_);
   // Bytes held now: queued records and the one being delivered.
   size_t QueuedBytes() const LOCKS_EXCLUDED(mutex_);
+  // Records held now, counted as QueuedBytes counts their bytes.
+  size_t QueuedRecords() const LOCKS_EXCLUDED(mutex_);
   // Writers waiting for room right now.
   int WaitingWriters() const LOCKS_EXCLUDED(mutex_);
 
@@ -114,9 +126,13 @@ class QueuedLogSink : public LogSinkBase {
     size_t capacity = 0;
     size_t used = 0;
     size_t held = 0;  // what its records count against the bound
+    size_t records = 0;
   };
 
   void Run() LOCKS_EXCLUDED(mutex_);
+  // Stop's wait; no deadline waits for as long as it takes.
+  bool StopAndWait(const std::chrono::steady_clock::time_point* deadline,
+                   const ServeEvents& serve_events) LOCKS_EXCLUDED(mutex_);
   void DeliverBatch(std::deque<Chunk>& batch) LOCKS_EXCLUDED(mutex_);
   void ReleaseChunk(Chunk chunk) LOCKS_EXCLUDED(mutex_);
   Chunk& ChunkWithRoom(size_t need) EXCLUSIVE_LOCKS_REQUIRED(mutex_);
@@ -137,6 +153,7 @@ class QueuedLogSink : public LogSinkBase {
   std::deque<Chunk> queue_ GUARDED_BY(mutex_);  // back() is being filled
   std::vector<Chunk> spare_chunks_ GUARDED_BY(mutex_);
   size_t held_bytes_ GUARDED_BY(mutex_) = 0;
+  size_t held_records_ GUARDED_BY(mutex_) = 0;
   int waiting_writers_ GUARDED_BY(mutex_) = 0;
   bool wake_ GUARDED_BY(mutex_) = false;
   WorkerState state_ GUARDED_BY(mutex_) = WorkerState::WorkerRunning;

@@ -1,8 +1,11 @@
 #include "ui/main_window.h"
 
+#include <unistd.h>
+
 #include <QtCore/QCoreApplication>
 #include <QtWidgets/QLineEdit>
 #include <array>
+#include <cstdio>
 
 #include "app/loop_registry.h"
 #include "app/message_loop.h"
@@ -32,10 +35,20 @@ MainWindow::MainWindow(const ProxySettings& settings, const UiServices& services
 
 MainWindow::~MainWindow() {
   ended_ = true;
-  // The sinks first, while relay threads and workers can still hand their
-  // last text to the pane; the listener and then the window go with the
-  // members.
+  // As Stop does: the listener first, which resets the sessions, so that a
+  // relay thread blocked in a send (a destination that doesn't read) gives
+  // its sink call back; then the sinks, while relay threads and workers can
+  // still hand their last text to the pane. The window goes with the members.
+  run_.StopListening();
   ReleaseLogSinks();
+  if (run_.left_sinks_behind()) {
+    // A log target blocked past the time limit: its threads still use the
+    // sinks and the pane, so nothing may be destroyed. End here.
+    std::fprintf(stderr, "%s: the log did not finish when the window closed; ending now\n",
+                 kApplicationTitle);
+    std::fflush(nullptr);
+    _exit(close_code_);
+  }
   if (loop_ != nullptr) {
     loop_->RemoveIdleHandler(this);
     loop_->RemoveMessageFilter(this);
@@ -135,6 +148,7 @@ bool MainWindow::OnIdle() {
 void MainWindow::CloseMainWindow(int command_id) {
   if (ended_) return;
   ended_ = true;
+  close_code_ = command_id;
   deferred_.clear();
   if (sessions_window_) sessions_window_->hide();
   dialog_->DestroyWindow();

@@ -35,9 +35,13 @@ class TemplateDialog;
 // Create() (the window's initialisation runs inside, and forwarding starts
 // there when the command line asked for it) and Show(), then runs the
 // thread's MessageLoop until a closing command posts the quit code; the
-// object is destroyed after the loop has ended: first the log sinks are
-// released, then the listener goes. The loop found at Create() (the calling
-// thread's, through the loop registry) must outlive this object.
+// object is destroyed after the loop has ended: first the listener stops
+// (resetting the sessions), then the log sinks are released, as Stop does.
+// When the release leaves sinks behind (a log target blocked past the run's
+// time limit), the destructor ends the process with the closing command's
+// code instead of destroying the pane those sinks still use. The loop found
+// at Create() (the calling thread's, through the loop registry) must outlive
+// this object.
 //
 // Threads: everything here runs on the GUI thread. Relay threads and sink
 // workers reach the window only through its output pane, which queues their
@@ -175,6 +179,7 @@ class MainWindow : public MessageFilter, public IdleHandler {
   bool releasing_ = false;
   std::deque<DeferredCommand> deferred_;
   bool ended_ = false;  // closed, or being destroyed: commands do nothing
+  int close_code_ = 0;  // the closing command's id, the process's exit code
 };
 
 }  // namespace portwick

@@ -38,6 +38,7 @@ class ChildProcess {
   ~ChildProcess();
 
   bool Signal(int signal_number);
+  pid_t pid() const { return pid_; }
 
   // The raw wait status once the child has ended within `timeout`.
   std::optional<int> WaitForExit(std::chrono::milliseconds timeout);

@@ -1,8 +1,13 @@
 // Runs the built portwick binary in console mode as a child process.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -10,6 +15,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/command_line.h"
@@ -560,6 +566,107 @@ TEST(ConsoleTest, SecondSignalEndsAStopThatCannotFinish) {
   ASSERT_TRUE(child->Signal(SIGTERM));
   const int code = ExitCode(child->WaitForExit(kTimeout));
   EXPECT_TRUE(code == 128 + SIGINT || code == 128 + SIGTERM) << "exit code " << code;
+}
+
+// Waits until a thread of process `pid` is blocked in a kernel function
+// whose name holds `function` (as /proc shows it; kernels name the pipe
+// write pipe_write or anon_pipe_write).
+bool WaitForThreadIn(pid_t pid, const std::string& function) {
+  const auto deadline = std::chrono::steady_clock::now() + kTimeout;
+  const fs::path tasks = "/proc/" + std::to_string(pid) + "/task";
+  while (std::chrono::steady_clock::now() < deadline) {
+    std::error_code error;
+    for (const auto& task : fs::directory_iterator(tasks, error)) {
+      if (ReadFile(task.path() / "wchan").find(function) != std::string::npos) return true;
+    }
+    std::this_thread::sleep_for(1ms);
+  }
+  return false;
+}
+
+// A log target that blocks for good must not keep the program from
+// stopping: the stop gives up after its time limit, says what was not
+// delivered and ends with exit code 1. A FIFO nobody has open must not block
+// the log's open either: its records are lost, said once and counted.
+TEST(ConsoleTest, ABlockedLogTargetNeitherHangsTheStopNorLosesRecordsSilently) {
+  const fs::path folder = fs::temp_directory_path() / ("portwick-fifo-" + std::to_string(getpid()));
+  fs::create_directories(folder);
+  const std::string fifo = (folder / "traffic.fifo").string();
+  struct Case {
+    const char* name;
+    std::vector<std::string> options;
+    bool fifo_reader;  // a reader that never reads holds the FIFO open
+    bool read_stdout;  // false: standard output is a pipe nobody reads
+    std::string stderr_part;
+  };
+  const Case kCases[] = {
+      {"FIFO without a reader",
+       {"--output=off", "--filename=" + fifo},
+       false,
+       true,
+       "records (1048576 bytes) could not be written to the log file"},
+      {"FIFO that is never read, queued",
+       {"--output=off", "--filename=" + fifo},
+       true,
+       true,
+       "not written to the log file"},
+      {"FIFO that is never read, synchronous",
+       {"--output=off", "--synch", "--filename=" + fifo},
+       true,
+       true,
+       "still being logged"},
+      {"standard output never read", {}, false, false, "not shown in the output"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    fs::remove(fifo);
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const int reader = c.fifo_reader ? open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC) : -1;
+    TcpPeerServer server(TcpPeerServer::Mode::kDiscard);
+    std::vector<std::string> args = {"--console", "--source=0",
+                                     "--destination=" + Destination(server)};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    auto child = StartPortwick(args, c.read_stdout);
+    ASSERT_TRUE(child);
+    const int port = WaitForListening(*child, Destination(server));
+    ASSERT_GT(port, 0);
+
+    TcpClient client;
+    ASSERT_TRUE(client.Connect(port));
+    // Far more than a pipe holds; in synchronous mode forwarding stalls
+    // behind the blocked log, so the client may not get it all sent.
+    const std::string payload(1 << 20, 'x');
+    std::thread sender([&] { client.SendAll(payload); });
+    // Ends the sender whatever happens: its connection ends with the child.
+    struct EndSender {
+      ChildProcess& child;
+      std::thread& sender;
+      ~EndSender() {
+        child.Signal(SIGKILL);
+        sender.join();
+      }
+    } end_sender{*child, sender};
+    if (c.fifo_reader) {
+      // Wait until a thread of the child is blocked writing to the FIFO.
+      ASSERT_TRUE(WaitForThreadIn(child->pid(), "pipe_write")) << "no write blocked";
+    } else {
+      ASSERT_TRUE(server.WaitForBytes(payload.size(), kTimeout));
+    }
+    const auto signalled = std::chrono::steady_clock::now();
+    ASSERT_TRUE(child->Signal(SIGINT));
+    EXPECT_EQ(ExitCode(child->WaitForExit(kTimeout)), 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - signalled, 15s);
+    child->DrainOutput(kTimeout);
+    EXPECT_NE(child->stderr_text().find(c.stderr_part), std::string::npos) << child->stderr_text();
+    if (!c.fifo_reader && c.read_stdout) {
+      // Said once when the first record was lost, whatever followed.
+      EXPECT_NE(child->stderr_text().find("cannot write the traffic log file \"" + fifo + "\""),
+                std::string::npos)
+          << child->stderr_text();
+    }
+    if (reader >= 0) close(reader);
+  }
+  fs::remove_all(folder);
 }
 
 }  // namespace

@@ -53,6 +53,27 @@ TEST(LogSinkHandleTest, DetachServesEventsUntilTheUseInFlightEnds) {
   holder.join();
 }
 
+// A use that never ends (a relay thread blocked in a delivery) makes a
+// detach with a deadline give up then, saying so; it succeeds once the use
+// has ended.
+TEST(LogSinkHandleTest, DetachBeforeADeadlineGivesUpOnAUseThatDoesNotEnd) {
+  LogSinkHandle handle(nullptr);
+  LogSinkHandle::Use use = handle.Acquire();
+  for (const bool serve : {false, true}) {
+    int served = 0;
+    const ServeEvents serve_events = serve ? ServeEvents([&] { ++served; }) : ServeEvents();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(30);
+    EXPECT_FALSE(handle.DetachBefore(deadline, serve_events));
+    EXPECT_GE(std::chrono::steady_clock::now(), deadline);
+    EXPECT_EQ(served > 0, serve);
+    EXPECT_EQ(handle.UsesInFlight(), 1u);
+    EXPECT_FALSE(handle.Acquire()) << "detached even though the wait gave up";
+  }
+  use = LogSinkHandle::Use();
+  EXPECT_TRUE(handle.DetachBefore(std::chrono::steady_clock::now(), {}));
+  EXPECT_EQ(handle.UsesInFlight(), 0u);
+}
+
 TEST(LogSinkHandleTest, NoUseOutlivesDetachUnderConcurrentCallers) {
   LogSinkHandle handle(nullptr);
   std::atomic<bool> detach_returned{false};

@@ -1,9 +1,14 @@
 #include "trafficlog/log_sinks.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <set>
 #include <string>
@@ -280,6 +285,55 @@ TEST(LogSinksTest, DestroyingTheSetReleasesWhatIsLeft) {
   EXPECT_TRUE(handle->IsDetached());
   EXPECT_EQ(ReadFile(dir.File("a.log")), "kept");
   EXPECT_EQ(pane.Text(), "kept");
+}
+
+// A log file that is a FIFO whose reader never reads blocks the file sink's
+// writes for good. A release with a deadline gives up then, leaves the sinks
+// behind and says what they still hold; it must not wait for ever.
+TEST(LogSinksTest, ReleaseBeforeADeadlineLeavesBlockedSinksBehind) {
+  for (const bool synchronously : {true, false}) {
+    SCOPED_TRACE(synchronously ? "synchronous" : "queued");
+    TempDir dir;
+    const std::string fifo = dir.File("traffic.fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    const int pipe_size = fcntl(reader, F_GETPIPE_SZ);
+    ASSERT_GT(pipe_size, 0);
+
+    LogSinks sinks;
+    std::shared_ptr<LogSinkHandle> handle =
+        BuildLogSinks(sinks, LogSettings{true, false, synchronously, fifo}, nullptr);
+    // More than the pipe holds: the write blocks once the pipe is full.
+    const std::string record(static_cast<size_t>(pipe_size) * 2, 'r');
+    std::thread relay([&] { Relay(*handle, record); });
+    if (synchronously) {
+      ASSERT_TRUE(WaitUntil([&] { return handle->UsesInFlight() == 1; }));
+    } else {
+      relay.join();
+    }
+
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
+    const SinkRelease release = ReleaseLogSinksBefore(sinks, deadline, {});
+    EXPECT_GE(std::chrono::steady_clock::now(), deadline);
+    EXPECT_FALSE(release.complete);
+    EXPECT_EQ(release.records_in_flight, synchronously ? 1u : 0u);
+    EXPECT_EQ(release.file_records, synchronously ? 0u : 1u);
+    EXPECT_EQ(release.file_bytes, synchronously ? 0u : record.size());
+    EXPECT_EQ(sinks.chain, nullptr);
+
+    // Reading the FIFO lets the blocked write finish, with every byte.
+    std::string received;
+    char buffer[65536];
+    ASSERT_TRUE(WaitUntil([&] {
+      const ssize_t n = read(reader, buffer, sizeof buffer);
+      if (n > 0) received.append(buffer, static_cast<size_t>(n));
+      return received.size() >= record.size() || n == 0;
+    }));
+    EXPECT_EQ(received, record);
+    if (relay.joinable()) relay.join();
+    close(reader);
+  }
 }
 
 }  // namespace

@@ -284,6 +284,28 @@ TEST(QueuedLogSinkTest, ARecordLargerThanTheBoundStillPasses) {
   EXPECT_EQ(sink.Records(), (std::vector<std::string>{"small", std::string(1000, 'L'), "after"}));
 }
 
+// A delivery that never ends (a log target that blocks) makes a stop with a
+// deadline give up then, with what is still held; once the delivery goes on,
+// an ordinary stop delivers everything.
+TEST(QueuedLogSinkTest, StopBeforeADeadlineGivesUpOnABlockedDelivery) {
+  Gate gate;
+  gate.Close();
+  RecordingSink sink(SleepyOptions(), &gate);
+  Write(sink, "one");
+  Write(sink, "two");
+  Write(sink, "three");
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
+  EXPECT_FALSE(sink.StopBefore(deadline));
+  EXPECT_GE(std::chrono::steady_clock::now(), deadline);
+  EXPECT_EQ(sink.QueuedRecords(), 3u);
+  EXPECT_EQ(sink.QueuedBytes(), 3u + 3u + 5u + 3u);  // each record counts one more byte
+  EXPECT_EQ(sink.Count(), 0u);
+  gate.Open();
+  EXPECT_TRUE(sink.StopBefore(std::chrono::steady_clock::now() + std::chrono::seconds(20)));
+  EXPECT_EQ(sink.Records(), (std::vector<std::string>{"one", "two", "three"}));
+  EXPECT_EQ(sink.QueuedRecords(), 0u);
+}
+
 TEST(QueuedLogSinkTest, WritesAfterTheWorkerEndedDoNotBlock) {
   RecordingSink sink(SleepyOptions(16));
   sink.Stop();

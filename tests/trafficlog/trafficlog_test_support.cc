@@ -92,7 +92,10 @@ int FaultyFileAccess::OpenForAppend(const std::string& name) {
   ++opens;
   int budget = opens_to_fail.load();
   while (budget > 0) {
-    if (opens_to_fail.compare_exchange_weak(budget, budget - 1)) return -1;
+    if (opens_to_fail.compare_exchange_weak(budget, budget - 1)) {
+      errno = EACCES;
+      return -1;
+    }
   }
   const int fd = LogFileAccess::Default()->OpenForAppend(name);
   if (fd >= 0) ++open_descriptors;

@@ -1,0 +1,232 @@
+// The traffic log file kept open for a sink's life: the descriptor limit,
+// rotation and removal, FIFOs, and records counted when they are lost.
+#include "trafficlog/log_file.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "trafficlog/file_log_sink.h"
+#include "trafficlog/queued_file_log_sink.h"
+#include "trafficlog_test_support.h"
+
+namespace portwick {
+namespace {
+
+using logtesting::FaultyFileAccess;
+using logtesting::ReadFile;
+using logtesting::TempDir;
+using logtesting::WriteFile;
+
+void Write(LogSink& sink, const std::string& record) {
+  LogCall call;
+  sink.Write(call, record.c_str(), static_cast<int32_t>(record.size()));
+  sink.ReleaseOutput(call);
+}
+
+// Holds the process at its descriptor limit for its scope: the soft limit is
+// lowered to what is open now and every free number below it is filled, so
+// the next open or socket fails with EMFILE.
+class DescriptorLimit {
+ public:
+  DescriptorLimit() {
+    getrlimit(RLIMIT_NOFILE, &saved_);
+    int highest = 2;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+      highest = std::max(highest, std::stoi(entry.path().filename().string()));
+    }
+    rlimit lowered = saved_;
+    lowered.rlim_cur = static_cast<rlim_t>(highest) + 1;
+    setrlimit(RLIMIT_NOFILE, &lowered);
+    for (int fd; (fd = open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) fillers_.push_back(fd);
+    error_ = errno;
+  }
+  DescriptorLimit(const DescriptorLimit&) = delete;
+  DescriptorLimit& operator=(const DescriptorLimit&) = delete;
+  ~DescriptorLimit() {
+    for (int fd : fillers_) close(fd);
+    setrlimit(RLIMIT_NOFILE, &saved_);
+  }
+  bool reached() const { return error_ == EMFILE; }
+
+ private:
+  rlimit saved_{};
+  std::vector<int> fillers_;
+  int error_ = 0;
+};
+
+struct SinkKind {
+  const char* name;
+  std::function<std::unique_ptr<LogSinkBase>(const std::string&, LogFileAccess*,
+                                             std::shared_ptr<LogLossCounter>)>
+      make;
+};
+
+void PrintTo(const SinkKind& kind, std::ostream* os) { *os << kind.name; }
+
+const SinkKind kKinds[] = {
+    {"Sync",
+     [](const std::string& file, LogFileAccess* access,
+        std::shared_ptr<LogLossCounter> losses) -> std::unique_ptr<LogSinkBase> {
+       return std::make_unique<FileLogSink>(file, access, std::move(losses));
+     }},
+    {"Queued",
+     [](const std::string& file, LogFileAccess* access,
+        std::shared_ptr<LogLossCounter> losses) -> std::unique_ptr<LogSinkBase> {
+       return std::make_unique<QueuedFileLogSink>(file, QueuedLogSink::Options{}, access,
+                                                  std::move(losses));
+     }},
+};
+
+class FileSinkLossTest : public ::testing::TestWithParam<SinkKind> {
+ protected:
+  std::unique_ptr<LogSinkBase> Make(const std::string& file,
+                                    LogFileAccess* access = LogFileAccess::Default()) {
+    return GetParam().make(file, access, losses_);
+  }
+
+  TempDir dir_;
+  std::vector<Status> reported_;
+  std::shared_ptr<LogLossCounter> losses_ = std::make_shared<LogLossCounter>(
+      [this](const Status& failure) { reported_.push_back(failure); });
+};
+
+// With every descriptor in use, the sessions still relay; their records must
+// still reach the log, whether the file existed at the start or not.
+TEST_P(FileSinkLossTest, RecordsReachTheFileAtTheDescriptorLimit) {
+  for (const bool existed : {true, false}) {
+    SCOPED_TRACE(existed ? "existing file" : "created by the first record");
+    const std::string file = dir_.File(existed ? "existing.log" : "new.log");
+    if (existed) WriteFile(file, "old|");
+    auto sink = Make(file);
+    {
+      const DescriptorLimit limit;
+      ASSERT_TRUE(limit.reached());
+      Write(*sink, "first|");
+      Write(*sink, std::string("sec\0nd", 6));
+      sink.reset();  // the queued sink delivers here, still at the limit
+    }
+    EXPECT_EQ(ReadFile(file), (existed ? "old|" : "") + std::string("first|sec\0nd", 12));
+  }
+  EXPECT_EQ(losses_->Snapshot().records, 0u);
+  EXPECT_TRUE(reported_.empty());
+}
+
+// Lost records are counted with their bytes; the first loss is reported
+// once, with the step and the system's reason.
+TEST_P(FileSinkLossTest, LostRecordsAreCountedAndTheFirstIsReportedOnce) {
+  const std::string file = dir_.File("traffic.log");
+  FaultyFileAccess access;
+  access.writes_to_fail = 2;
+  auto sink = Make(file, &access);
+  Write(*sink, "lost-1");
+  Write(*sink, "lost-two");
+  Write(*sink, "kept");
+  sink.reset();
+  EXPECT_EQ(ReadFile(file), "kept");
+  const LogLoss loss = losses_->Snapshot();
+  EXPECT_EQ(loss.records, 2u);
+  EXPECT_EQ(loss.bytes, 14u);
+  EXPECT_EQ(loss.first_failure, Status::Error("write", EIO));
+  ASSERT_EQ(reported_.size(), 1u);
+  EXPECT_EQ(reported_[0], Status::Error("write", EIO));
+  EXPECT_EQ(access.open_descriptors, 0);
+
+  // A name that can't be opened loses every record, each counted.
+  auto unopenable = Make(dir_.File("missing/traffic.log"));
+  Write(*unopenable, "abc");
+  Write(*unopenable, "de");
+  unopenable.reset();
+  EXPECT_EQ(losses_->Snapshot().records, 4u);
+  EXPECT_EQ(losses_->Snapshot().bytes, 19u);
+  EXPECT_EQ(reported_.size(), 1u);
+}
+
+// A FIFO that nobody reads must not hold the sink in its open: the record is
+// lost (and counted) instead. Once a reader is there, records reach it.
+TEST_P(FileSinkLossTest, AFifoWithoutAReaderNeverBlocksTheOpen) {
+  const std::string fifo = dir_.File("traffic.fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  auto sink = Make(fifo);
+  Write(*sink, "nobody reads");
+  if (auto* queued = dynamic_cast<QueuedLogSink*>(sink.get())) {
+    ASSERT_TRUE(logtesting::WaitUntil([&] { return queued->QueuedRecords() == 0; }));
+  }
+  EXPECT_EQ(losses_->Snapshot().records, 1u);
+  EXPECT_EQ(losses_->Snapshot().first_failure.error_number(), ENXIO);
+
+  const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(reader, 0);
+  Write(*sink, "read");
+  sink.reset();
+  char buffer[16] = {};
+  EXPECT_EQ(read(reader, buffer, sizeof buffer), 4);
+  EXPECT_STREQ(buffer, "read");
+  close(reader);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, FileSinkLossTest, ::testing::ValuesIn(kKinds),
+                         [](const auto& test) { return std::string(test.param.name); });
+
+// A file renamed away (rotated) or removed is followed by a fresh file under
+// the name, once the next look at the name is due; the old file keeps what
+// it had and gets nothing more.
+TEST(LogFileTest, RotatedOrRemovedFileIsOpenedAgainByItsName) {
+  TempDir dir;
+  const std::string file = dir.File("traffic.log");
+  const std::string rotated = dir.File("traffic.log.1");
+  LogLossCounter losses;
+  LogFile log(LogFileAccess::Default(), file, &losses);
+  auto now = std::chrono::steady_clock::now();
+
+  ASSERT_TRUE(log.Append("one|", 4));
+  ASSERT_EQ(std::rename(file.c_str(), rotated.c_str()), 0);
+  // Before the interval has passed the name is not looked at.
+  log.CheckRotation(now);
+  ASSERT_TRUE(log.Append("two|", 4));
+  now += LogFile::kRotationCheckInterval * 2;
+  log.CheckRotation(now);
+  ASSERT_TRUE(log.Append("three|", 6));
+  EXPECT_EQ(ReadFile(rotated), "one|two|");
+  EXPECT_EQ(ReadFile(file), "three|");
+
+  ASSERT_EQ(std::remove(file.c_str()), 0);
+  now += LogFile::kRotationCheckInterval * 2;
+  log.CheckRotation(now);
+  ASSERT_TRUE(log.Append("four|", 5));
+  EXPECT_EQ(ReadFile(file), "four|");
+  // Nothing was lost, and an unchanged file is not opened again.
+  now += LogFile::kRotationCheckInterval * 2;
+  log.CheckRotation(now);
+  ASSERT_TRUE(log.Append("five", 4));
+  EXPECT_EQ(ReadFile(file), "four|five");
+  EXPECT_EQ(losses.Snapshot().records, 0u);
+}
+
+// The file is opened once for the sink's life, not per record or drain.
+TEST(LogFileTest, OneOpenForTheWholeRun) {
+  TempDir dir;
+  FaultyFileAccess access;
+  LogLossCounter losses;
+  {
+    LogFile log(&access, dir.File("traffic.log"), &losses);
+    for (int i = 0; i < 100; ++i) ASSERT_TRUE(log.Append("x", 1));
+  }
+  EXPECT_EQ(access.opens, 1);
+  EXPECT_EQ(access.open_descriptors, 0);
+  EXPECT_EQ(ReadFile(dir.File("traffic.log")), std::string(100, 'x'));
+}
+
+}  // namespace
+}  // namespace portwick
