@@ -55,6 +55,63 @@ bool LogFile::Append(const char* data, size_t length) {
   return true;
 }
 
+size_t LogFile::AppendRecords(const LogRecord* records, size_t count) {
+  // Pieces per writev: the system's limit is 1024.
+  constexpr int kMaxPieces = 256;
+  const auto length_of = [records](size_t i) { return static_cast<size_t>(records[i].length); };
+  size_t written_whole = 0;
+  size_t index = 0;
+  size_t offset = 0;  // bytes of records[index] already written
+  while (index < count) {
+    if (length_of(index) == 0) {  // nothing to write
+      ++written_whole;
+      ++index;
+      continue;
+    }
+    if (fd_ < 0 || reopen_) {
+      if (!Open()) {
+        CountLoss("open", errno, length_of(index) - offset);
+        ++index;
+        offset = 0;
+        continue;
+      }
+    }
+    iovec pieces[kMaxPieces];
+    int used = 0;
+    for (size_t i = index; i < count && used < kMaxPieces; ++i) {
+      const size_t skip = i == index ? offset : 0;
+      pieces[used].iov_base = const_cast<char*>(records[i].data + skip);
+      pieces[used].iov_len = length_of(i) - skip;
+      ++used;
+    }
+    const ssize_t written = access_->WriteVector(fd_, pieces, used);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) {
+      const int error = written == 0 ? EIO : errno;
+      CountLoss("write", error, length_of(index) - offset);
+      CloseLog();
+      TakeSpare();
+      ++index;
+      offset = 0;
+      continue;
+    }
+    // Moves past what was written, record by record.
+    size_t left = static_cast<size_t>(written);
+    while (left > 0) {
+      const size_t rest = length_of(index) - offset;
+      if (left < rest) {
+        offset += left;
+        break;
+      }
+      left -= rest;
+      ++written_whole;
+      ++index;
+      offset = 0;
+    }
+  }
+  return written_whole;
+}
+
 void LogFile::CheckRotation(std::chrono::steady_clock::time_point now) {
   if (now < next_check_) return;
   next_check_ = now + kRotationCheckInterval;

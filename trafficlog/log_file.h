@@ -7,6 +7,7 @@
 
 #include "trafficlog/log_file_access.h"
 #include "trafficlog/log_loss.h"
+#include "trafficlog/log_record.h"
 
 namespace portwick {
 
@@ -43,6 +44,11 @@ class LogFile {
   // Appends all `length` bytes, going on after partial writes and
   // interrupted calls. False when the record (or its rest) was lost.
   bool Append(const char* data, size_t length);
+  // Appends `count` records one after another, as that many Appends would,
+  // but with as few system calls as the pieces allow (writev). A record
+  // that can't be written is counted and the next one tried. Returns the
+  // records written whole.
+  size_t AppendRecords(const LogRecord* records, size_t count);
 
   // Unless the last look was less than kRotationCheckInterval before `now`:
   // when the name no longer leads to the open file, the next Append opens

@@ -40,6 +40,10 @@ class PosixLogFileAccess final : public LogFileAccess {
     return ::write(fd, data, length);
   }
 
+  ssize_t WriteVector(int fd, const iovec* pieces, int count) override {
+    return ::writev(fd, pieces, count);
+  }
+
   // close(2) is not retried on EINTR: on Linux the descriptor is gone anyway.
   void Close(int fd) override { ::close(fd); }
 };
@@ -47,6 +51,15 @@ class PosixLogFileAccess final : public LogFileAccess {
 FileIdentity IdentityOf(const struct stat& status) { return {status.st_dev, status.st_ino}; }
 
 }  // namespace
+
+ssize_t LogFileAccess::WriteVector(int fd, const iovec* pieces, int count) {
+  for (int i = 0; i < count; ++i) {
+    if (pieces[i].iov_len > 0) {
+      return Write(fd, static_cast<const char*>(pieces[i].iov_base), pieces[i].iov_len);
+    }
+  }
+  return 0;
+}
 
 bool LogFileAccess::IdentifyName(const std::string& name, FileIdentity* identity) {
   struct stat status;

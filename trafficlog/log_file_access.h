@@ -2,6 +2,7 @@
 #define PORTWICK_TRAFFICLOG_LOG_FILE_ACCESS_H_
 
 #include <sys/types.h>
+#include <sys/uio.h>
 
 #include <cstddef>
 #include <string>
@@ -32,6 +33,10 @@ class LogFileAccess {
   // Like write(2): the count of bytes written, or -1 with errno set.
   virtual ssize_t Write(int fd, const char* data, size_t length) = 0;
   virtual void Close(int fd) = 0;
+  // Like writev(2). By default it writes the first non-empty piece alone
+  // through Write (a short write, as writev may make), so a seam that only
+  // overrides Write sees every byte.
+  virtual ssize_t WriteVector(int fd, const iovec* pieces, int count);
 
   // The file `name` leads to now (links followed) and the file open on `fd`;
   // false (errno set) when there is none.

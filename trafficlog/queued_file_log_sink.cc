@@ -18,6 +18,10 @@ void QueuedFileLogSink::Output(const char* data, int32_t length) {
   file_.Append(data, static_cast<size_t>(length));
 }
 
+void QueuedFileLogSink::OutputRecords(const LogRecord* records, size_t count) {
+  file_.AppendRecords(records, count);
+}
+
 void QueuedFileLogSink::BeginDrain() { file_.CheckRotation(std::chrono::steady_clock::now()); }
 
 }  // namespace portwick

@@ -33,6 +33,8 @@ class QueuedFileLogSink : public QueuedLogSink {
 
  protected:
   void Output(const char* data, int32_t length) override;
+  // A chunk's records in few writes (writev).
+  void OutputRecords(const LogRecord* records, size_t count) override;
   void BeginDrain() override;
 
  private:

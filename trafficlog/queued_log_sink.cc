@@ -127,17 +127,23 @@ void QueuedLogSink::Run() {
 void QueuedLogSink::DeliverBatch(std::deque<Chunk>& batch) {
   BeginDrain();
   for (Chunk& chunk : batch) {
+    batch_records_.clear();
     size_t at = 0;
     while (at < chunk.used) {
       LogRecord record;
       std::memcpy(&record.length, chunk.bytes.get() + at, sizeof record.length);
       record.data = chunk.bytes.get() + at + sizeof record.length;
-      Output(record.data, record.length);
+      batch_records_.push_back(record);
       at += LaidOutSize(record.length);
     }
+    OutputRecords(batch_records_.data(), batch_records_.size());
     ReleaseChunk(std::move(chunk));
   }
   EndDrain();
+}
+
+void QueuedLogSink::OutputRecords(const LogRecord* records, size_t count) {
+  for (size_t i = 0; i < count; ++i) Output(records[i].data, records[i].length);
 }
 
 void QueuedLogSink::ReleaseChunk(Chunk chunk) {

@@ -11,16 +11,10 @@
 
 #include "base/mutex.h"
 #include "engine/log_sink_handle.h"
+#include "trafficlog/log_record.h"
 #include "trafficlog/log_sink_base.h"
 
 namespace portwick {
-
-// One queued record as the worker delivers it: the sink's own copy of the
-// bytes, followed by a zero byte, valid during its delivery.
-struct LogRecord {
-  const char* data = nullptr;
-  int32_t length = 0;  // the zero byte not counted
-};
 
 // A sink that copies each record into a first-in, first-out queue and
 // returns; a worker thread of its own delivers the records one by one, in the
@@ -111,6 +105,9 @@ class QueuedLogSink : public LogSinkBase {
   // Delivers one record on the worker thread; `data` is followed by a zero
   // byte. Failures are the subclass's own business.
   virtual void Output(const char* data, int32_t length) = 0;
+  // Delivers `count` records in order; by default one Output each. A sink
+  // that can take several at once (one system call for many) overrides it.
+  virtual void OutputRecords(const LogRecord* records, size_t count);
 
   // Called on the worker thread before and after the records it has taken
   // off the queue at once (a drain) are handed to Output. Never called for
@@ -158,7 +155,8 @@ class QueuedLogSink : public LogSinkBase {
   bool wake_ GUARDED_BY(mutex_) = false;
   WorkerState state_ GUARDED_BY(mutex_) = WorkerState::WorkerRunning;
 
-  std::thread worker_;  // started last in the constructor
+  std::vector<LogRecord> batch_records_;  // worker thread only
+  std::thread worker_;                    // started last in the constructor
 };
 
 }  // namespace portwick

@@ -6,14 +6,17 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <ostream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -226,6 +229,82 @@ TEST(LogFileTest, OneOpenForTheWholeRun) {
   EXPECT_EQ(access.opens, 1);
   EXPECT_EQ(access.open_descriptors, 0);
   EXPECT_EQ(ReadFile(dir.File("traffic.log")), std::string(100, 'x'));
+}
+
+// Real vectored writes, each cut short after `max_bytes` across the pieces,
+// every third call interrupted, and the calls listed in `failing` failed.
+class ShortVectorAccess : public FaultyFileAccess {
+ public:
+  ssize_t WriteVector(int fd, const iovec* pieces, int count) override {
+    const int call = ++calls;
+    if (call % 3 == 0) {
+      errno = EINTR;
+      return -1;
+    }
+    if (failing.count(call) > 0) {
+      errno = ENOSPC;
+      return -1;
+    }
+    std::vector<iovec> cut;
+    size_t budget = max_bytes;
+    for (int i = 0; i < count && budget > 0; ++i) {
+      const size_t take = std::min(budget, pieces[i].iov_len);
+      cut.push_back({pieces[i].iov_base, take});
+      budget -= take;
+    }
+    return writev(fd, cut.data(), static_cast<int>(cut.size()));
+  }
+
+  size_t max_bytes = 7;
+  std::set<int> failing;
+  int calls = 0;
+};
+
+// Many records in few writes must give the file exactly what one write per
+// record gives, whatever the writes cut; a failed write loses only the
+// record it hit, counted with the bytes not written.
+TEST(LogFileTest, RecordsWrittenTogetherLandWholeAndInOrder) {
+  TempDir dir;
+  const std::string file = dir.File("traffic.log");
+  const std::vector<std::string> texts = {
+      "alpha", "",      std::string("b\0t", 3), std::string(40, 'c'),
+      "",      "delta", std::string(13, 'e'),   "f"};
+  std::vector<LogRecord> records;
+  for (const std::string& text : texts) {
+    records.push_back({text.data(), static_cast<int32_t>(text.size())});
+  }
+  std::string all;
+  for (const std::string& text : texts) all += text;
+  for (const size_t cut : {size_t{1}, size_t{7}, size_t{1000}}) {
+    SCOPED_TRACE("writes cut at " + std::to_string(cut));
+    std::remove(file.c_str());
+    ShortVectorAccess access;
+    access.max_bytes = cut;
+    LogLossCounter losses;
+    {
+      LogFile log(&access, file, &losses);
+      EXPECT_EQ(log.AppendRecords(records.data(), records.size()), records.size());
+    }
+    EXPECT_EQ(ReadFile(file), all);
+    EXPECT_EQ(losses.Snapshot().records, 0u);
+    EXPECT_EQ(access.open_descriptors, 0);
+  }
+
+  // The second call fails while "alpha" is partly written: its rest is lost
+  // (the file keeps the part), the following records are written.
+  std::remove(file.c_str());
+  ShortVectorAccess access;
+  access.max_bytes = 3;
+  access.failing = {2};
+  LogLossCounter losses;
+  {
+    LogFile log(&access, file, &losses);
+    EXPECT_EQ(log.AppendRecords(records.data(), records.size()), records.size() - 1);
+  }
+  EXPECT_EQ(ReadFile(file), "alp" + all.substr(5));
+  EXPECT_EQ(losses.Snapshot().records, 1u);
+  EXPECT_EQ(losses.Snapshot().bytes, 2u);
+  EXPECT_EQ(losses.Snapshot().first_failure, Status::Error("write", ENOSPC));
 }
 
 }  // namespace
