@@ -9,7 +9,8 @@
 //                      [--big-session-mib=200]
 //
 // --port: a running portwick_bench_server (else one runs in this process).
-// --rss-gib: also relay that many GiB with everything shown, for peak memory.
+// --rss-gib: also relay that many GiB with everything shown, for peak memory
+// (--rss-only: only that; --rss-shown=pane|sessions|nothing: show less).
 // --sessions, --big-session-mib: the Sessions window's list of that many
 // sessions and a conversation of that size, from a store filled directly.
 #include <unistd.h>
@@ -326,6 +327,7 @@ int Main(int argc, char** argv) {
   std::printf("%-4s %-22s %9s %6s %8s %8s %8s %9s %9s %9s %7s\n", "dir", "shown", "MiB/s", "ratio",
               "late p50", "late p99", "late max", "peak MiB", "RSS MiB", "cleared", "stop s");
   for (bool upload : {true, false}) {
+    if (flags.Has("rss-only")) break;
     double unlogged = 0;
     for (const Phase& phase : phases) {
       const PhaseResult r = RunPhase(window, phase, upload, bytes);
@@ -334,9 +336,17 @@ int Main(int argc, char** argv) {
       std::fflush(stdout);
     }
   }
-  MeasureSessionsView(static_cast<int>(sessions_flag), static_cast<std::uint64_t>(big_mib));
+  if (!flags.Has("rss-only")) {
+    MeasureSessionsView(static_cast<int>(sessions_flag), static_cast<std::uint64_t>(big_mib));
+  }
   if (rss_gib > 0) {
-    const Phase everything{"everything shown", true, false, true};
+    const std::string shown = flags.String("rss-shown", "everything");
+    const Phase everything{shown == "pane"       ? "pane shown"
+                           : shown == "sessions" ? "Sessions window shown"
+                           : shown == "nothing"  ? "nothing shown"
+                                                 : "everything shown",
+                           shown == "pane" || shown == "everything", false,
+                           shown == "sessions" || shown == "everything"};
     const PhaseResult r =
         RunPhase(window, everything, false, static_cast<std::uint64_t>(rss_gib * 1024) << 20);
     std::printf("%.0f GiB with %s: ", rss_gib, everything.name);
