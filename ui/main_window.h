@@ -135,6 +135,9 @@ class MainWindow : public MessageFilter, public IdleHandler {
   // Shows the newest connect failure among the sessions that changed since
   // the last look (`sequence`: the store's count now).
   void NoteConnectFailures(const CaptureStore& store, uint64_t sequence);
+  // Shows, once per run, that the traffic log could not be opened or
+  // written, and how much it lacks.
+  void NoteLogLoss();
 
   // main_window_commands.cc
   void SaveCommandScript();
@@ -173,6 +176,9 @@ class MainWindow : public MessageFilter, public IdleHandler {
   QLabel* status_line_ = nullptr;                 // owned by dialog_ (Qt parent)
   std::string destination_text_;                  // of the run started last
   std::string last_error_;                        // shown in the status line
+  std::string run_log_file_;                      // the log file of the run started last
+  bool log_loss_noted_ = false;                   // its failure has been shown
+  std::string log_loss_text_;                     // as it was last shown
   const CaptureStore* failures_store_ = nullptr;  // whose failures were looked at
   uint64_t failures_seen_after_ = 0;              // its sequence when failures were last looked for
 

@@ -98,6 +98,8 @@ void MainWindow::StartForwarding() {
     return;
   }
   last_error_.clear();
+  log_loss_noted_ = false;
+  run_log_file_ = log_file_name_;
   destination_text_ = DestinationText(remote_host_, remote_port_);
   // The Sessions window shows the new run's sessions from now on.
   if (sessions_window_) sessions_window_->SetStore(capture_store());

@@ -56,6 +56,23 @@ void MainWindow::NoteConnectFailures(const CaptureStore& store, uint64_t sequenc
   if (newest != nullptr) last_error_ = ConnectErrorText(*newest);
 }
 
+void MainWindow::NoteLogLoss() {
+  const LogLoss loss = run_.log_loss();
+  if (loss.first_failure.ok()) return;
+  const std::string text =
+      LogFileErrorText(run_log_file_, loss.first_failure) + "; " + std::to_string(loss.records) +
+      (loss.records == 1 ? " record (" : " records (") + SizeText(loss.bytes) + ") not written";
+  // Said once per run; while it is still the last failure shown, its counts
+  // go on.
+  if (!log_loss_noted_) {
+    log_loss_noted_ = true;
+    last_error_ = text;
+  } else if (last_error_ == log_loss_text_) {
+    last_error_ = text;
+  }
+  log_loss_text_ = text;
+}
+
 void MainWindow::UpdateStatusLine() {
   if (status_line_ == nullptr) return;
   StatusFigures figures;
@@ -67,6 +84,7 @@ void MainWindow::UpdateStatusLine() {
     figures.counts = store->Counts();
     NoteConnectFailures(*store, figures.counts.sequence);
   }
+  NoteLogLoss();
   figures.last_error = last_error_;
   const QString text = QString::fromStdString(StatusLineText(figures));
   if (status_line_->text() != text) status_line_->setText(text);

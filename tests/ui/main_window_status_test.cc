@@ -92,3 +92,37 @@ TEST_F(MainWindowTest, StatusLineCountsTheRunsSessionsAndNamesAFailedConnect) {
 
 }  // namespace
 }  // namespace portwick
+
+namespace portwick {
+namespace {
+
+TEST_F(MainWindowTest, StatusLineSaysOnceThatTheLogFileCannotBeWritten) {
+  testing::TestServer echo([](int fd) {
+    for (;;) {
+      const testing::ReadResult got = testing::ReadExactly(fd, 1, std::chrono::seconds(5));
+      if (got.data.empty() || !testing::SendBytes(fd, got.data)) return;
+    }
+  });
+  ProxySettings settings = Forwarding(echo.port());
+  settings.log_file_name = "/nonexistent-portwick-dir/traffic.log";
+  settings.show_in_output = false;
+  Open(settings);
+  Command(kStartButton);
+  ASSERT_TRUE(window_->listener().IsRunning());
+  Socket client = testing::ConnectLoopback(window_->listener().BoundPort());
+  ASSERT_TRUE(client.valid());
+  for (const char* text : {"one\n", "two\n"}) {
+    ASSERT_TRUE(testing::SendBytes(client.fd(), text));
+    EXPECT_EQ(testing::ReadExactly(client.fd(), 4).data, text) << "forwarding goes on";
+  }
+  const QString failure =
+      "Cannot open the traffic log /nonexistent-portwick-dir/traffic.log: "
+      "No such file or directory; ";
+  ServeEventsUntil([&] { return window_->StatusText().contains(failure); });
+  EXPECT_TRUE(window_->StatusText().contains(failure)) << window_->StatusText().toStdString();
+  EXPECT_TRUE(window_->StatusText().contains("not written")) << window_->StatusText().toStdString();
+  Command(kStopButton);
+}
+
+}  // namespace
+}  // namespace portwick
