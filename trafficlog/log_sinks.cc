@@ -87,7 +87,11 @@ std::shared_ptr<LogSinkHandle> BuildLogSinks(LogSinks& sinks, const LogSettings&
     if (settings.log_synchronously) {
       sinks.window_sink = std::make_unique<WindowLogSink>(pane);
     } else {
-      sinks.window_sink = std::make_unique<QueuedWindowLogSink>(pane, options);
+      // The pane shows only the newest few MiB of text and takes records
+      // over without waiting, so a deep queue would only hold memory.
+      QueuedLogSink::Options window_options = options;
+      window_options.max_queued_bytes = QueuedWindowLogSink::kMaxQueuedBytes;
+      sinks.window_sink = std::make_unique<QueuedWindowLogSink>(pane, window_options);
     }
     chain->AddSink(sinks.window_sink.get());
   }

@@ -17,6 +17,9 @@ namespace portwick {
 // sink. Thread safety: as QueuedLogSink.
 class QueuedWindowLogSink : public QueuedLogSink {
  public:
+  // The queue bound BuildLogSinks gives it (a file sink's is larger).
+  static constexpr size_t kMaxQueuedBytes = size_t{16} << 20;
+
   explicit QueuedWindowLogSink(OutputPane* pane, Options options = {});
   ~QueuedWindowLogSink() override;
 
