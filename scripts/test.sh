@@ -2,7 +2,9 @@
 # Builds and runs every test: first a plain build, then the whole suite under
 # AddressSanitizer + UndefinedBehaviorSanitizer, then the threaded suites under
 # ThreadSanitizer, then a clang build whose thread-safety analysis and
-# warnings are errors. Exits non-zero on any failure.
+# warnings are errors, then a short run of the fuzzers. The fault suite
+# (tests/stress) runs after the plain build's tests. Exits non-zero on any
+# failure.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/setup.sh" run test
@@ -20,7 +22,13 @@ echo "== format" >&2
 
 echo "== plain build" >&2
 configure_and_build "$root/build/test" -DCMAKE_BUILD_TYPE=RelWithDebInfo
-ctest --test-dir "$root/build/test" -j "$jobs" --output-on-failure
+ctest --test-dir "$root/build/test" -j "$jobs" --output-on-failure -LE stress
+
+echo "== fault suite (stress)" >&2
+# One process for the whole suite, so that its figures add up. Run here only:
+# the unit suites cover the sanitizers, and the suite's load would take the
+# sanitizer builds far longer.
+"$root/build/test/tests/stress/stress_test"
 
 echo "== install tree and Debian package" >&2
 "$root/scripts/check_package.sh" "$root/build/test"
@@ -31,7 +39,7 @@ configure_and_build "$root/build/asan" -DCMAKE_BUILD_TYPE=Debug \
 ASAN_OPTIONS="detect_leaks=1:abort_on_error=1" \
 LSAN_OPTIONS="suppressions=$root/tests/lsan.supp:print_suppressions=0" \
 UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1" \
-  ctest --test-dir "$root/build/asan" -j "$jobs" --output-on-failure
+  ctest --test-dir "$root/build/asan" -j "$jobs" --output-on-failure -LE stress
 
 echo "== ThreadSanitizer (threaded suites)" >&2
 configure_and_build "$root/build/tsan" -DCMAKE_BUILD_TYPE=Debug -DPORTWICK_WITH_GUI=OFF \
@@ -45,5 +53,8 @@ TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1" \
 echo "== clang: thread-safety analysis and warnings" >&2
 CC=clang CXX=clang++ configure_and_build "$root/build/clang" -DCMAKE_BUILD_TYPE=Debug \
   -DPORTWICK_WITH_GUI=OFF -DPORTWICK_BUILD_BENCH=OFF -DBUILD_TESTING=OFF
+
+echo "== fuzzing (command line, command scripts)" >&2
+"$root/scripts/fuzz.sh" --seconds=15
 
 echo "== all tests passed" >&2

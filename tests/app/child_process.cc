@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -59,6 +60,11 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(const Options& options, std::s
       _exit(126);
     }
     for (const int fd : options.closed_descriptors) close(fd);
+    if (options.descriptor_limit > 0) {
+      const rlimit limit = {static_cast<rlim_t>(options.descriptor_limit),
+                            static_cast<rlim_t>(options.descriptor_limit)};
+      if (setrlimit(RLIMIT_NOFILE, &limit) != 0) _exit(126);
+    }
     if (cwd != nullptr && chdir(cwd) != 0) _exit(126);
     sigset_t none;
     sigemptyset(&none);

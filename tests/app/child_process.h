@@ -28,6 +28,8 @@ class ChildProcess {
     bool read_stdout = true;
     // Standard descriptors (0, 1, 2) the child starts with closed.
     std::vector<int> closed_descriptors;
+    // When not 0, the child's descriptor limit (soft and hard).
+    int descriptor_limit = 0;
   };
 
   // Returns null (with the reason in `*error`) when the child can't be made.

@@ -1,0 +1,503 @@
+// The fault suite: the real program under load and attack, loopback only.
+// Every case checks the bytes end to end (what the clients sent, what the
+// destination got, what the log holds) and adds its figures to the ones
+// printed at the end. PORTWICK_STRESS_SOAK=N runs it N times as long.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "stress_support.h"
+
+namespace portwick::stress {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Behaviour = Destination::Behaviour;
+
+// A folder of its own for the log files, removed at the end.
+class Scratch {
+ public:
+  Scratch() {
+    char name[] = "/tmp/portwick-stress.XXXXXX";
+    path_ = mkdtemp(name) != nullptr ? name : "/tmp";
+  }
+  ~Scratch() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// Runs `sessions` clients at once, each on a thread of its own.
+template <typename Body>
+void RunClients(int sessions, Body body) {
+  std::vector<std::thread> threads;
+  for (int i = 0; i < sessions; ++i) threads.emplace_back([&body, i] { body(i); });
+  for (std::thread& thread : threads) thread.join();
+}
+
+// Stream ids of one case: distinct per case and per session.
+uint64_t IdOf(uint64_t test, int session) { return (test << 32) | static_cast<uint32_t>(session); }
+
+// The log must hold exactly what was relayed: for each session its stream
+// as far as the destination got it (up) and the replies (down), nothing else.
+void ExpectLogHolds(const std::string& log, const std::vector<uint64_t>& ids,
+                    const std::map<uint64_t, uint64_t>& up,
+                    const std::map<uint64_t, uint64_t>& down, bool up_may_exceed = false) {
+  const LogCheck check = CheckLog(log, ids);
+  EXPECT_EQ(check.bytes_unexplained, 0u);
+  uint64_t lost = 0;
+  for (uint64_t id : ids) {
+    const uint64_t sent_up = up.count(id) ? up.at(id) : 0;
+    const uint64_t logged_up = check.up_logged.count(id) ? check.up_logged.at(id) : 0;
+    if (up_may_exceed) {
+      // A record is logged before it is sent: a stop may leave it logged but
+      // never delivered, never the other way round.
+      EXPECT_GE(logged_up, sent_up) << "stream " << id;
+      if (logged_up < sent_up) lost += sent_up - logged_up;
+    } else {
+      EXPECT_EQ(logged_up, sent_up) << "stream " << id;
+      lost += logged_up < sent_up ? sent_up - logged_up : 0;
+    }
+    const uint64_t sent_down = down.count(id) ? down.at(id) : 0;
+    const uint64_t logged_down = check.down_logged.count(id) ? check.down_logged.at(id) : 0;
+    EXPECT_EQ(logged_down, sent_down) << "reply stream " << id;
+    lost += logged_down < sent_down ? sent_down - logged_down : 0;
+  }
+  Figures::Add(ids.size(), check.bytes_explained, lost + check.bytes_unexplained);
+}
+
+class ByteExactTest : public ::testing::TestWithParam<bool> {};
+
+// Many sessions at once, each with its own binary stream echoed back: every
+// byte arrives unchanged in both directions and lies in the log once, in
+// order, whatever the sessions' records interleave.
+TEST_P(ByteExactTest, ConcurrentBinarySessionsThroughRelayAndLog) {
+  const bool synchronously = GetParam();
+  Scratch scratch;
+  const std::string log = scratch.File("traffic.log");
+  Destination destination(Behaviour::kEcho);
+  std::vector<std::string> args = {"--output=off", "--filename=" + log};
+  if (synchronously) args.push_back("--synch");
+  Portwick portwick(destination.Address(), {args});
+  ASSERT_TRUE(portwick.started()) << portwick.StandardError();
+
+  const int kSessions = 48;
+  const size_t kBytes = size_t{512} << 10;
+  const int rounds = SoakFactor();
+  std::vector<uint64_t> ids;
+  std::map<uint64_t, uint64_t> expected;
+  for (int round = 0; round < rounds; ++round) {
+    std::atomic<int> failures{0};
+    std::vector<uint64_t> round_ids;
+    for (int i = 0; i < kSessions; ++i) round_ids.push_back(IdOf(100 + round, i));
+    RunClients(kSessions, [&](int i) {
+      const Stream stream(round_ids[static_cast<size_t>(i)]);
+      Client client(portwick.port());
+      // Sent and read back in pieces, so neither side's buffers fill up.
+      constexpr size_t kPiece = 32 << 10;
+      for (size_t at = 0; at < kBytes; at += kPiece) {
+        if (!client.Send(stream, at, kPiece) || !client.ReceiveEcho(stream, at, kPiece)) {
+          ++failures;
+          return;
+        }
+      }
+    });
+    EXPECT_EQ(failures, 0);
+    for (uint64_t id : round_ids) {
+      ids.push_back(id);
+      expected[id] = kBytes;
+    }
+  }
+  EXPECT_EQ(destination.Mismatches(), 0u);
+  EXPECT_EQ(portwick.Stop(SIGTERM), 0) << portwick.StandardError();
+  ExpectLogHolds(ReadWholeFile(log), ids, expected, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, ByteExactTest, ::testing::Bool(),
+                         [](const auto& test) { return test.param ? "Synchronous" : "Queued"; });
+
+// Bursts of simultaneous connects: every one is served, promptly, and
+// logged.
+TEST(StressTest, BurstsOfConnectsAreAllServed) {
+  Scratch scratch;
+  const std::string log = scratch.File("traffic.log");
+  Destination destination(Behaviour::kEcho);
+  Portwick portwick(destination.Address(), {{"--output=off", "--filename=" + log}});
+  ASSERT_TRUE(portwick.started()) << portwick.StandardError();
+  const int kBurst = 200;
+  const int bursts = 3 * SoakFactor();
+  std::vector<uint64_t> ids;
+  std::map<uint64_t, uint64_t> expected;
+  std::atomic<long long> slowest_ms{0};
+  for (int burst = 0; burst < bursts; ++burst) {
+    std::atomic<int> failures{0};
+    RunClients(kBurst, [&](int i) {
+      const Stream stream(IdOf(200 + burst, i));
+      const auto started = std::chrono::steady_clock::now();
+      Client client(portwick.port());
+      if (!client.connected() || !client.Send(stream, 0, 64) ||
+          !client.ReceiveEcho(stream, 0, 64, 20s)) {
+        ++failures;
+        return;
+      }
+      const long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                               std::chrono::steady_clock::now() - started)
+                               .count();
+      long long seen = slowest_ms.load();
+      while (ms > seen && !slowest_ms.compare_exchange_weak(seen, ms)) {
+      }
+    });
+    EXPECT_EQ(failures, 0) << "burst " << burst;
+    for (int i = 0; i < kBurst; ++i) {
+      ids.push_back(IdOf(200 + burst, i));
+      expected[ids.back()] = 64;
+    }
+  }
+  std::printf("stress: slowest of %d bursts of %d connects: %lld ms\n", bursts, kBurst,
+              slowest_ms.load());
+  EXPECT_EQ(portwick.Stop(SIGTERM), 0) << portwick.StandardError();
+  ExpectLogHolds(ReadWholeFile(log), ids, expected, expected);
+}
+
+// With the descriptor limit reached, sessions that are relayed are logged
+// whole (the log keeps its descriptor); connections beyond the limit wait
+// or are closed, and are served once descriptors are free again.
+TEST(StressTest, DescriptorExhaustionWithLoggingLosesNothing) {
+  Scratch scratch;
+  const std::string log = scratch.File("traffic.log");
+  Destination destination(Behaviour::kEcho);
+  Portwick portwick(destination.Address(),
+                    {{"--output=off", "--filename=" + log}, /*descriptor_limit=*/64});
+  ASSERT_TRUE(portwick.started()) << portwick.StandardError();
+
+  // Far more sessions than 64 descriptors hold (each takes two).
+  const int kSessions = 60;
+  std::vector<Client> clients(kSessions);
+  std::vector<bool> served(kSessions, false);
+  std::map<uint64_t, uint64_t> expected;
+  std::vector<uint64_t> ids;
+  for (int round = 0; round < 2; ++round) {
+    int newly_served = 0;
+    RunClients(kSessions, [&](int i) {
+      if (served[static_cast<size_t>(i)]) return;
+      const Stream stream(IdOf(300, i));
+      Client& client = clients[static_cast<size_t>(i)];
+      if (!client.Connect(portwick.port())) return;
+      // Connections past the limit wait in the listen queue: give up on
+      // them after a while, not on the ones relayed.
+      if (client.Send(stream, 0, 4096) && client.ReceiveEcho(stream, 0, 4096, 3s)) {
+        served[static_cast<size_t>(i)] = true;
+      } else {
+        client.Reset();
+      }
+    });
+    for (int i = 0; i < kSessions; ++i) {
+      if (!served[static_cast<size_t>(i)] || expected.count(IdOf(300, i))) continue;
+      ++newly_served;
+      ids.push_back(IdOf(300, i));
+      expected[ids.back()] = 4096;
+    }
+    if (round == 0) {
+      EXPECT_GT(newly_served, 0);
+      EXPECT_LT(newly_served, kSessions) << "the limit was never reached";
+      // Frees the descriptors of the sessions served so far.
+      for (Client& client : clients) client.Close();
+    } else {
+      EXPECT_GT(newly_served, 0) << "nothing served once descriptors were free";
+    }
+  }
+  for (Client& client : clients) client.Close();
+  EXPECT_EQ(portwick.Stop(SIGTERM), 0) << portwick.StandardError();
+  EXPECT_EQ(portwick.StandardError().find("cannot write"), std::string::npos)
+      << portwick.StandardError();
+  ExpectLogHolds(ReadWholeFile(log), ids, expected, expected);
+}
+
+// Peers that refuse, reset, never read or dribble one byte at a time: the
+// sessions beside them stay byte-exact and the program goes on serving.
+TEST(StressTest, MisbehavingPeersLeaveTheOtherSessionsAlone) {
+  Scratch scratch;
+  const std::string log = scratch.File("traffic.log");
+  const std::string dribble_log = scratch.File("dribble.log");
+  Destination echo(Behaviour::kEcho);
+  Destination counting(Behaviour::kDiscard);
+  Destination resetting(Behaviour::kResetAfter, 100000);
+  Destination never_reading(Behaviour::kNeverRead);
+  int refusing_port = 0;
+  {
+    Destination gone(Behaviour::kDiscard);
+    refusing_port = gone.port();
+  }
+  Portwick to_echo(echo.Address(), {{"--output=off", "--filename=" + log}});
+  Portwick to_counting(counting.Address(), {{"--output=off", "--filename=" + dribble_log}});
+  Portwick to_reset(resetting.Address(), {{"--output=off"}});
+  Portwick to_never(never_reading.Address(), {{"--output=off"}});
+  Portwick to_refusing("127.0.0.1:" + std::to_string(refusing_port), {{"--output=off"}});
+  for (Portwick* portwick : {&to_echo, &to_counting, &to_reset, &to_never, &to_refusing}) {
+    ASSERT_TRUE(portwick->started()) << portwick->StandardError();
+  }
+
+  const int kEach = 8 * SoakFactor();
+  constexpr uint64_t kDribbled = 40;
+  std::atomic<int> failures{0};
+  std::vector<std::thread> threads;
+  std::vector<uint64_t> ids;
+  std::map<uint64_t, uint64_t> expected;
+  for (int i = 0; i < kEach; ++i) {
+    ids.push_back(IdOf(400, i));
+    expected[ids.back()] = 256 << 10;
+    // A well-behaved session beside each kind of misbehaviour.
+    threads.emplace_back([&, id = ids.back()] {
+      const Stream stream(id);
+      Client client(to_echo.port());
+      for (size_t at = 0; at < (256 << 10); at += 16 << 10) {
+        if (!client.Send(stream, at, 16 << 10) || !client.ReceiveEcho(stream, at, 16 << 10)) {
+          ++failures;
+          return;
+        }
+      }
+    });
+    // A client that dribbles its bytes one by one (a record each).
+    threads.emplace_back([&, i] {
+      const Stream stream(IdOf(401, i));
+      Client client(to_counting.port());
+      for (uint64_t at = 0; at < kDribbled; ++at) {
+        if (!client.Send(stream, at, 1)) {
+          ++failures;
+          return;
+        }
+        std::this_thread::sleep_for(5ms);
+      }
+    });
+    // The destination resets after 100,000 bytes: the client sees the end.
+    threads.emplace_back([&, i] {
+      Client client(to_reset.port());
+      client.Send(Stream(IdOf(402, i)), 0, 1 << 20);
+      if (!client.WaitForEnd()) ++failures;
+    });
+    // The destination refuses: the client's connection is closed.
+    threads.emplace_back([&] {
+      Client client(to_refusing.port());
+      if (!client.WaitForEnd()) ++failures;
+    });
+    // The destination never reads: the client stops sending when the
+    // buffers are full and gives up with a reset.
+    threads.emplace_back([&, i] {
+      Client client(to_never.port());
+      const int flags = fcntl(client.fd(), F_GETFL);
+      fcntl(client.fd(), F_SETFL, flags | O_NONBLOCK);
+      const std::string block = Stream(IdOf(403, i)).Bytes(0, 65536);
+      const auto deadline = std::chrono::steady_clock::now() + 2s;
+      while (std::chrono::steady_clock::now() < deadline &&
+             (send(client.fd(), block.data(), block.size(), MSG_NOSIGNAL) > 0 || errno == EAGAIN)) {
+        std::this_thread::sleep_for(1ms);
+      }
+      client.Reset();
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(failures, 0);
+  EXPECT_EQ(echo.Mismatches() + resetting.Mismatches(), 0u);
+  // The dribbled bytes all arrived, in order; one-byte records of several
+  // sessions can't be told apart in a log, so it is checked as a whole: the
+  // same bytes, as many of each.
+  ASSERT_TRUE(counting.WaitForTotal(kEach * kDribbled));
+  EXPECT_EQ(counting.Mismatches(), 0u);
+  std::string dribbled;
+  for (int i = 0; i < kEach; ++i) dribbled += Stream(IdOf(401, i)).Bytes(0, kDribbled);
+  EXPECT_EQ(to_counting.Stop(SIGTERM), 0) << to_counting.StandardError();
+  std::string dribble_logged = ReadWholeFile(dribble_log);
+  std::sort(dribbled.begin(), dribbled.end());
+  std::sort(dribble_logged.begin(), dribble_logged.end());
+  EXPECT_EQ(dribble_logged, dribbled);
+  Figures::Add(kEach, dribble_logged.size(), 0);
+  // Still serving: a fresh session after all that.
+  {
+    const Stream stream(IdOf(404, 0));
+    Client client(to_echo.port());
+    EXPECT_TRUE(client.Send(stream, 0, 1000) && client.ReceiveEcho(stream, 0, 1000));
+    ids.push_back(stream.id());
+    expected[stream.id()] = 1000;
+  }
+  for (Portwick* portwick : {&to_reset, &to_never, &to_refusing}) {
+    EXPECT_EQ(portwick->Stop(SIGTERM), 0) << portwick->StandardError();
+  }
+  EXPECT_EQ(to_echo.Stop(SIGTERM), 0) << to_echo.StandardError();
+  ExpectLogHolds(ReadWholeFile(log), ids, expected, expected);
+}
+
+// A log target that fails (a full disk: /dev/full) must not stop the
+// relay, and must say so: once while running, and at the stop how much was
+// lost, which is everything relayed.
+TEST(StressTest, AFailingLogSaysSoAndCountsEveryLostByte) {
+  Destination destination(Behaviour::kEcho);
+  Portwick portwick(destination.Address(), {{"--output=off", "--filename=/dev/full"}});
+  ASSERT_TRUE(portwick.started()) << portwick.StandardError();
+  const int kSessions = 16;
+  const size_t kBytes = 64 << 10;
+  std::atomic<int> failures{0};
+  RunClients(kSessions, [&](int i) {
+    const Stream stream(IdOf(500, i));
+    Client client(portwick.port());
+    if (!client.Send(stream, 0, kBytes) || !client.ReceiveEcho(stream, 0, kBytes)) ++failures;
+  });
+  EXPECT_EQ(failures, 0);
+  EXPECT_EQ(portwick.Stop(SIGINT), 1);
+  const std::string error = portwick.StandardError();
+  const std::string reported = "cannot write the traffic log file \"/dev/full\"";
+  const size_t first = error.find(reported);
+  EXPECT_NE(first, std::string::npos) << error;
+  EXPECT_EQ(error.find(reported, first + 1), std::string::npos) << "said more than once";
+  const uint64_t total = 2 * uint64_t{kSessions} * kBytes;
+  EXPECT_NE(error.find("(" + std::to_string(total) + " bytes) could not be written"),
+            std::string::npos)
+      << error;
+  Figures::Add(kSessions, total, 0);  // every lost byte was counted and said
+}
+
+// The log file removed while sessions relay: a new file is made under the
+// name, and the old file (still open here) and the new one hold everything
+// between them.
+TEST(StressTest, ARemovedLogFileIsMadeAgainWithoutLosingRecords) {
+  Scratch scratch;
+  const std::string log = scratch.File("traffic.log");
+  Destination destination(Behaviour::kEcho);
+  Portwick portwick(destination.Address(), {{"--output=off", "--filename=" + log}});
+  ASSERT_TRUE(portwick.started()) << portwick.StandardError();
+  const int kSessions = 4;
+  std::vector<uint64_t> ids;
+  std::map<uint64_t, uint64_t> expected;
+  std::vector<Client> clients;
+  for (int i = 0; i < kSessions; ++i) {
+    ids.push_back(IdOf(600, i));
+    clients.emplace_back(portwick.port());
+  }
+  uint64_t offset = 0;
+  const auto exchange = [&](size_t count) {
+    for (int i = 0; i < kSessions; ++i) {
+      const Stream stream(ids[static_cast<size_t>(i)]);
+      Client& client = clients[static_cast<size_t>(i)];
+      ASSERT_TRUE(client.Send(stream, offset, count) && client.ReceiveEcho(stream, offset, count));
+    }
+    offset += count;
+  };
+  exchange(100000);
+  ASSERT_TRUE(destination.WaitForTotal(kSessions * offset));
+  // The queued sink writes within its drain period; then the file goes.
+  const auto deadline = std::chrono::steady_clock::now() + kDeadline;
+  while ((!fs::exists(log) || fs::file_size(log) < 2 * kSessions * offset) &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(5ms);
+  }
+  const int old_file = open(log.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(old_file, 0);
+  ASSERT_EQ(unlink(log.c_str()), 0);
+  // Traffic goes on until the program has noticed and made the file again.
+  while (!fs::exists(log) && std::chrono::steady_clock::now() < deadline) exchange(1000);
+  ASSERT_TRUE(fs::exists(log));
+  exchange(50000);
+  for (uint64_t id : ids) expected[id] = offset;
+  clients.clear();
+  EXPECT_EQ(portwick.Stop(SIGTERM), 0) << portwick.StandardError();
+
+  std::string both;
+  char buffer[65536];
+  for (ssize_t n; (n = read(old_file, buffer, sizeof buffer)) > 0;) {
+    both.append(buffer, static_cast<size_t>(n));
+  }
+  close(old_file);
+  both += ReadWholeFile(log);
+  ExpectLogHolds(both, ids, expected, expected);
+}
+
+// Every stop signal under load: the program stops, delivers the queued log
+// and exits 0; the log holds at least everything the destination received.
+TEST(StressTest, EveryStopSignalUnderLoadKeepsTheLog) {
+  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+    SCOPED_TRACE(signal_number);
+    Scratch scratch;
+    const std::string log = scratch.File("traffic.log");
+    Destination destination(Behaviour::kDiscard);
+    Portwick portwick(destination.Address(), {{"--output=off", "--filename=" + log}});
+    ASSERT_TRUE(portwick.started()) << portwick.StandardError();
+    const int kSessions = 8;
+    std::vector<uint64_t> ids;
+    std::vector<std::thread> senders;
+    for (int i = 0; i < kSessions; ++i) {
+      ids.push_back(IdOf(700 + static_cast<uint64_t>(signal_number), i));
+      senders.emplace_back([&portwick, id = ids.back()] {
+        Client client(portwick.port());
+        // Until the stop resets the connection.
+        client.Send(Stream(id), 0, size_t{1} << 30);
+      });
+    }
+    // Stopped mid-stream, with the queue full of records.
+    ASSERT_TRUE(destination.WaitForTotal((uint64_t{32} << 20) * SoakFactor()));
+    EXPECT_EQ(portwick.Stop(signal_number), 0) << portwick.StandardError();
+    for (std::thread& sender : senders) sender.join();
+    EXPECT_EQ(destination.Mismatches(), 0u);
+    ExpectLogHolds(ReadWholeFile(log), ids, destination.Received(), {}, /*up_may_exceed=*/true);
+  }
+}
+
+// A log target that blocks for good (a FIFO that is never read) under
+// load: the stop gives up after its time limit, says what was not written,
+// and the program ends.
+TEST(StressTest, ABlockedLogTargetDoesNotHangTheStop) {
+  Scratch scratch;
+  const std::string fifo = scratch.File("traffic.fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(reader, 0);
+  Destination destination(Behaviour::kEcho);
+  Portwick portwick(destination.Address(), {{"--output=off", "--filename=" + fifo}});
+  ASSERT_TRUE(portwick.started()) << portwick.StandardError();
+  const int kSessions = 8;
+  const size_t kBytes = 1 << 20;
+  std::atomic<int> failures{0};
+  RunClients(kSessions, [&](int i) {
+    const Stream stream(IdOf(800, i));
+    Client client(portwick.port());
+    if (!client.Send(stream, 0, kBytes) || !client.ReceiveEcho(stream, 0, kBytes)) ++failures;
+  });
+  EXPECT_EQ(failures, 0) << "the queued log must not hold the relay up";
+  const auto stopped = std::chrono::steady_clock::now();
+  EXPECT_EQ(portwick.Stop(SIGTERM), 1);
+  EXPECT_LT(std::chrono::steady_clock::now() - stopped, 15s);
+  EXPECT_NE(portwick.StandardError().find("not written to the log file"), std::string::npos)
+      << portwick.StandardError();
+  close(reader);
+  Figures::Add(kSessions, 2 * uint64_t{kSessions} * kBytes, 0);
+}
+
+}  // namespace
+}  // namespace portwick::stress
+
+// Prints the suite's figures when all cases have run.
+class FiguresPrinter : public ::testing::Environment {
+ public:
+  void TearDown() override { std::printf("%s\n", portwick::stress::Figures::Text().c_str()); }
+};
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  ::testing::AddGlobalTestEnvironment(new FiguresPrinter);
+  return RUN_ALL_TESTS();
+}
