@@ -38,6 +38,8 @@ constexpr MetricInfo kLoggingMetrics[] = {
     {"log_off", "no sink, no capture (--output=off --capture-limit=0)", "MiB/s", true, ""},
     {"log_before", "no sink, the earlier build given with --before", "MiB/s", true, ""},
     {"log_file", "queued file", "MiB/s", true, ""},
+    {"log_off8", "no sink, 8 connections", "MiB/s", true, ""},
+    {"log_file8", "queued file, 8 connections", "MiB/s", true, ""},
     {"log_synch", "synchronous file (--synch)", "MiB/s", true, ""},
     {"log_stdout", "queued output to /dev/null", "MiB/s", true, ""},
     {"log_trace", "hex trace to /dev/null (--trace=hex)", "MiB/s", true, ""},
@@ -68,6 +70,8 @@ constexpr Goal kGoals[] = {
     {"threads_after", "threads_before", "portwick", 1.0, 0},
     {"fds_after", "fds_before", "portwick", 1.0, 0},
     {"log_file", "log_off", "portwick", 0.8, 0},
+    {"log_file", "up1", "haproxy", 0.8, 0},
+    {"log_file8", "up8", "haproxy", 0.8, 0},
     {"log_synch", "log_off", "portwick", 0.5, 0},
     {"log_peak_mib", "", "", 0, 256},
     {"log_off", "log_before", "portwick", 0.95, 0},
@@ -257,15 +261,19 @@ std::string RenderReport(const Results& results) {
       "Forwarding: median [min-max] over the repetitions; pw/X = portwick's median / X's\n\n";
   out += RenderTable(rows);
 
-  std::vector<std::vector<std::string>> logging{{"portwick logging (1 connection, client->server)",
-                                                 "figure", "vs unlogged", "goal", "result"}};
+  std::vector<std::vector<std::string>> logging{
+      {"portwick logging (client->server; 1 connection unless said)", "figure", "vs unlogged",
+       "vs haproxy unlogged", "goal", "result"}};
   bool any = false;
   for (const MetricInfo& info : kLoggingMetrics) {
     if (!results.Has(Str(info.id), Str(kPortwick))) continue;
     any = true;
+    const bool eight = info.id.ends_with('8');
+    const bool speed = info.unit == "MiB/s" && info.id != "log_disk";
     std::vector<std::string> cells{
         Label(info), Cell(results, info, kPortwick),
-        info.unit == "MiB/s" ? Ratio(results, info.id, kPortwick, "log_off", kPortwick) : "-"};
+        speed ? Ratio(results, info.id, kPortwick, eight ? "log_off8" : "log_off", kPortwick) : "-",
+        speed ? Ratio(results, info.id, kPortwick, eight ? "up8" : "up1", "haproxy") : "-"};
     AddRows(results, cells, info.id, &logging);
   }
   if (any) out += "\n" + RenderTable(logging);

@@ -7,6 +7,7 @@
 #   bench/run.sh [--reps=3] [--mib=1024] [--big-log-gib=4 | --no-big-log]
 #                [--quick] [--no-build] [--no-gui] [--keep-results=FILE]
 #                [--before=PATH]   (an earlier portwick build, for its unlogged figure)
+#                [--only=logging]  (client->server bulk rows and the logging modes)
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -22,6 +23,7 @@ do_build=1
 do_gui=1
 keep_results=""
 before=""
+only=""            # "logging": client->server bulk rows and the logging modes only
 
 for arg in "$@"; do
   case "$arg" in
@@ -34,7 +36,8 @@ for arg in "$@"; do
     --no-gui) do_gui=0 ;;
     --keep-results=*) keep_results="${arg#*=}" ;;
     --before=*) before="${arg#*=}" ;;
-    -h|--help) sed -n '2,9p' "$0"; exit 0 ;;
+    --only=logging) only=logging; big_log_gib=0 ;;
+    -h|--help) sed -n '2,10p' "$0"; exit 0 ;;
     *) echo "run.sh: unknown argument $arg" >&2; exit 2 ;;
   esac
 done
@@ -243,11 +246,14 @@ done
 for ((rep = 1; rep <= reps; rep++)); do
   note "repetition $rep/$reps: bulk transfers"
   for t in "${targets[@]}"; do
+    [ "$only" = logging ] && [ "$t" = socat ] && continue
     for n in 1 8; do
       measure "up$n" "$t" "$client" upload --port="${port[$t]}" --connections=$n --mib="$mib"
+      [ "$only" = logging ] && continue
       measure "down$n" "$t" "$client" download --port="${port[$t]}" --connections=$n --mib="$mib"
     done
   done
+  [ "$only" = logging ] && continue
   note "repetition $rep/$reps: ping-pong and short connections"
   for t in "${targets[@]}"; do
     measure_latency pp "$t" "$client" pingpong --port="${port[$t]}" \
@@ -269,8 +275,9 @@ for ((rep = 1; rep <= reps; rep++)); do
 done
 
 # --- leak check: back at idle? ---------------------------------------------------
-note "waiting for the forwarders to return to idle"
-for t in "${forwarders[@]}"; do
+[ "$only" = logging ] && forwarders_idle=() || forwarders_idle=("${forwarders[@]}")
+[ "$only" = logging ] || note "waiting for the forwarders to return to idle"
+for t in "${forwarders_idle[@]}"; do
   read -r threads fds <<<"$("$client" settle --pid="${pid[$t]}" --tree --seconds=10 \
     --threads="${threads_before[$t]}" --fds="${fds_before[$t]}")"
   echo "threads_after $t $threads" >>"$results"
@@ -279,6 +286,7 @@ done
 
 # --- resident memory per idle session (a fresh instance per repetition) ------
 for ((rep = 1; rep <= reps; rep++)); do
+  [ "$only" = logging ] && break
   note "repetition $rep/$reps: $sessions idle sessions"
   for t in "${forwarders[@]}"; do
     if [ "$t" = portwick ]; then start_portwick --output=off || continue; else "start_$t" || continue; fi
@@ -320,14 +328,22 @@ if [[ " ${targets[*]} " == *" portwick "* ]]; then
   if start_portwick --output=off; then log_port[log_capture]="$started_port"; fi
   for ((rep = 1; rep <= reps; rep++)); do
     note "repetition $rep/$reps: logging modes"
-    for mode in log_off log_before log_file log_synch log_stdout log_trace log_capture; do
-      [ -n "${log_port[$mode]:-}" ] || continue
-      measure "$mode" portwick "$client" upload --port="${log_port[$mode]}" --mib="$mib"
-      if [ -n "${log_file[$mode]:-}" ]; then
-        wait_for_size "${log_file[$mode]}" "$bytes" 120 || true
-        rm -f "${log_file[$mode]}"
+    modes=(log_off log_before log_file log_synch log_stdout log_trace log_capture log_off8 log_file8)
+    [ "$only" = logging ] && modes=(log_off log_before log_file log_off8 log_file8)
+    for mode in "${modes[@]}"; do
+      base="${mode%8}"  # the 8-connection rows use the same instances
+      connections=1
+      [ "$base" != "$mode" ] && connections=8
+      [ -n "${log_port[$base]:-}" ] || continue
+      measure "$mode" portwick "$client" upload --port="${log_port[$base]}" \
+        --connections="$connections" --mib="$mib"
+      if [ -n "${log_file[$base]:-}" ]; then
+        wait_for_size "${log_file[$base]}" "$bytes" 120 || true
+        # Emptied, not removed: the instance keeps its log open (appending).
+        : >"${log_file[$base]}"
       fi
     done
+    [ "$only" = logging ] && continue
     # A pcapng file (capture on, as by default), a fresh instance each time:
     # its stop writes out what is queued and the file can go.
     if start_portwick --output=off --pcap="$work/run.pcapng"; then
