@@ -1,6 +1,7 @@
 #include "capture/capture_store.h"
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 #include <utility>
 
@@ -10,6 +11,15 @@ namespace {
 
 // What malloc adds to each block it hands out (header and rounding).
 constexpr uint64_t kMallocOverhead = 16;
+// Chunk headers are aligned to this in their block.
+constexpr uint64_t kChunkAlignment = 8;
+// The smallest block; small limits get blocks of an eighth of the limit.
+constexpr size_t kMinBlockSize = size_t{16} << 10;
+
+size_t BlockSizeFor(uint64_t limit) {
+  return static_cast<size_t>(
+      std::clamp<uint64_t>(limit / 8, kMinBlockSize, CaptureStore::kMaxBlockSize));
+}
 // An empty std::deque already holds its map and one node; a hash map entry
 // its node and bucket.
 constexpr uint64_t kDequeOverhead = 512 + 64;
@@ -22,16 +32,53 @@ size_t DirectionIndex(Direction direction) {
 }  // namespace
 
 const uint64_t CaptureStore::kChunkOverhead =
-    sizeof(CapturedChunk) + kMallocOverhead + sizeof(ChunkRef) + sizeof(Arrival);
+    sizeof(CapturedChunk) + kChunkAlignment + sizeof(CapturedChunk*) + sizeof(Arrival);
 const uint64_t CaptureStore::kSessionOverhead =
     sizeof(Record) + kMallocOverhead + kDequeOverhead + kHashEntryOverhead + sizeof(Arrival);
 
-CaptureStore::CaptureStore(uint64_t limit) : limit_(limit) {
+CaptureStore::CaptureStore(uint64_t limit)
+    : limit_(limit), pool_(BlockPool::Create(BlockSizeFor(limit))) {
   MutexLock lock(&mutex_);
   counts_.capture_limit = limit;
 }
 
-CaptureStore::~CaptureStore() = default;
+CaptureStore::~CaptureStore() {
+  {
+    MutexLock lock(&mutex_);
+    for (const Arrival& arrival : arrivals_) {
+      if (!arrival.is_session) arrival.block->Unref();
+    }
+    arrivals_.clear();
+    records_.clear();
+    if (current_ != nullptr) current_->Unref();
+    current_ = nullptr;
+  }
+  pool_->Close();
+}
+
+size_t CaptureStore::BlockMemory() const { return pool_->blocks() * pool_->block_size(); }
+
+CapturedChunk* CaptureStore::Reserve(Direction direction, const EventTime& time, size_t size) {
+  const size_t footprint = CapturedChunk::Footprint(size);
+  ChunkBlock* block = nullptr;
+  if (footprint > pool_->block_size()) {
+    block = BlockPool::TakeLarge(footprint);
+    if (block == nullptr) return nullptr;
+  } else {
+    if (current_ == nullptr || current_->capacity() - current_->used < footprint) {
+      ChunkBlock* fresh = pool_->Take();
+      if (fresh == nullptr) return nullptr;
+      fresh->Ref();
+      if (current_ != nullptr) current_->Unref();
+      current_ = fresh;
+    }
+    block = current_;
+  }
+  char* at = block->bytes() + block->used;
+  block->used += footprint;
+  block->Ref();  // the chunk's
+  return new (at) CapturedChunk(block, direction, time, size);
+}
 
 CaptureCounts CaptureStore::Counts() const {
   MutexLock lock(&mutex_);
@@ -74,7 +121,7 @@ ChunkPage CaptureStore::Chunks(SessionId id, uint64_t from_index, size_t max_chu
   size_t bytes = 0;
   auto at = record.chunks.begin() + static_cast<std::ptrdiff_t>(first - page.first_kept_chunk);
   for (size_t i = 0; i < wanted && (i == 0 || bytes < max_bytes); ++i, ++at) {
-    page.chunks.push_back(*at);
+    page.chunks.push_back(ChunkRef::Counted(*at));
     bytes += (*at)->size();
   }
   return page;
@@ -101,14 +148,14 @@ void CaptureStore::CountBytes(Record& record, Direction direction, uint64_t size
   }
 }
 
-bool CaptureStore::Append(Record& record, const ChunkRef& chunk) {
+bool CaptureStore::Append(Record& record, CapturedChunk* chunk) {
   try {
     record.chunks.push_back(chunk);
   } catch (const std::bad_alloc&) {
     return false;
   }
   try {
-    arrivals_.push_back({&record, false});
+    arrivals_.push_back({&record, chunk->block_, static_cast<uint32_t>(chunk->size()), false});
   } catch (const std::bad_alloc&) {
     record.chunks.pop_back();
     return false;
@@ -128,12 +175,12 @@ bool CaptureStore::MakeRoom(uint64_t need, const Record* keep) {
     Record& record = *arrival.record;
     if (!arrival.is_session) {
       // The record's chunks and its chunk entries here are in the same order.
-      ChunkRef dropped = std::move(record.chunks.front());
       record.chunks.pop_front();
-      const uint64_t size = dropped->size();
+      arrival.block->Unref();
+      const uint64_t size = arrival.size;
       counts_.capture_used -= size + kChunkOverhead;
       counts_.bytes_dropped += size;
-      record.session.first_kept_chunk = dropped->index() + 1;
+      ++record.session.first_kept_chunk;
       record.session.bytes_kept -= size;
       record.session.bytes_dropped += size;
       record.session.version = ++counts_.sequence;
@@ -206,27 +253,46 @@ void CaptureStore::OnConnectFailed(const SessionConnectFailed& event) {
 void CaptureStore::OnChunk(const SessionChunk& event) {
   if (event.size == 0) return;
   const uint64_t cost = event.size + kChunkOverhead;
-  // The copy is made before the lock is taken; it is freed after the lock
-  // is given back when the store doesn't keep it.
-  ChunkRef chunk;
-  if (cost <= limit_)
-    chunk = CapturedChunk::Copy(event.direction, event.time, event.data, event.size);
+  const size_t direction = DirectionIndex(event.direction);
+  // First: count the bytes, make room and take the space.
+  CapturedChunk* reserved = nullptr;
+  uint64_t offset = 0;
+  {
+    MutexLock lock(&mutex_);
+    Record* record = Find(event.session);
+    if (record == nullptr) return;
+    offset = record->stream_end[direction];
+    CountBytes(*record, event.direction, event.size);
+    if (cost <= limit_ && event.size <= UINT32_MAX && MakeRoom(cost, record)) {
+      reserved = Reserve(event.direction, event.time, event.size);
+    }
+    if (reserved == nullptr) {
+      record->session.bytes_dropped += event.size;
+      counts_.bytes_dropped += event.size;
+      Touch(*record, event.time);
+      return;
+    }
+    counts_.capture_used += cost;
+  }
+  // Then the copy, without the lock: the space is this thread's alone.
+  std::memcpy(reserved->mutable_data(), event.data, event.size);
+  reserved->stream_offset_ = offset;
+  // Last: publish it (or give the room back when the session has gone).
   MutexLock lock(&mutex_);
   Record* record = Find(event.session);
-  if (record == nullptr) return;
-  CapturedSession& session = record->session;
-  const uint64_t offset = record->stream_end[DirectionIndex(event.direction)];
-  CountBytes(*record, event.direction, event.size);
-  if (chunk && MakeRoom(cost, record) && Append(*record, chunk)) {
-    CapturedChunk* stored = chunk.mutable_chunk();
-    stored->index_ = session.chunk_count++;
-    stored->stream_offset_ = offset;
-    session.bytes_kept += event.size;
-    counts_.capture_used += cost;
-  } else {
-    session.bytes_dropped += event.size;
+  if (record == nullptr || !Append(*record, reserved)) {
+    reserved->block_->Unref();
+    counts_.capture_used -= cost;
     counts_.bytes_dropped += event.size;
+    if (record != nullptr) {
+      record->session.bytes_dropped += event.size;
+      Touch(*record, event.time);
+    }
+    return;
   }
+  CapturedSession& session = record->session;
+  reserved->index_ = session.chunk_count++;
+  session.bytes_kept += event.size;
   Touch(*record, event.time);
 }
 
@@ -268,7 +334,7 @@ void CaptureStore::OnClosed(const SessionClosed& event) {
   Touch(*record, event.time);
   // An ended session may leave the list, after the chunks it had by now.
   try {
-    arrivals_.push_back({record, true});
+    arrivals_.push_back({record, nullptr, 0, true});
   } catch (const std::bad_alloc&) {
     // It stays listed.
   }

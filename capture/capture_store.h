@@ -127,6 +127,11 @@ class CaptureStore : public SessionObserver {
   // besides the chunk's bytes.
   static const uint64_t kChunkOverhead;
   static const uint64_t kSessionOverhead;
+  // The largest block chunks are laid out in (smaller for small limits).
+  static constexpr size_t kMaxBlockSize = size_t{1} << 20;
+
+  // Memory in chunk blocks now, spare ones included (for tests and figures).
+  size_t BlockMemory() const;
 
   // --- Reading (any thread) ---
 
@@ -158,7 +163,9 @@ class CaptureStore : public SessionObserver {
  private:
   struct Record {
     CapturedSession session;
-    std::deque<ChunkRef> chunks;      // held chunks, oldest first
+    // Held chunks, oldest first. Their blocks' references belong to their
+    // entries in arrivals_, so dropping one never reads its (cold) header.
+    std::deque<CapturedChunk*> chunks;
     uint64_t stream_end[2] = {0, 0};  // bytes relayed so far per direction
     bool closed = false;              // SessionClosed has come
   };
@@ -166,7 +173,9 @@ class CaptureStore : public SessionObserver {
   // An item in the order of arrival, for dropping the oldest first.
   struct Arrival {
     Record* record;
-    bool is_session;  // the ended session itself; otherwise its oldest chunk
+    ChunkBlock* block;  // a chunk's block (its reference is this entry's)
+    uint32_t size;      // a chunk's bytes
+    bool is_session;    // the ended session itself; otherwise its oldest chunk
   };
 
   Record* Find(SessionId id) EXCLUSIVE_LOCKS_REQUIRED(mutex_);
@@ -175,14 +184,21 @@ class CaptureStore : public SessionObserver {
   // Drops the oldest items until `need` more bytes fit; false when they
   // can't. `keep` (the session being written) is never taken off the list.
   bool MakeRoom(uint64_t need, const Record* keep) EXCLUSIVE_LOCKS_REQUIRED(mutex_);
-  // Holds `chunk` as the newest of `record`; false when memory is short.
-  bool Append(Record& record, const ChunkRef& chunk) EXCLUSIVE_LOCKS_REQUIRED(mutex_);
+  // Holds `chunk` as the newest of `record`, with its block reference;
+  // false when memory is short (the reference is then still the caller's).
+  bool Append(Record& record, CapturedChunk* chunk) EXCLUSIVE_LOCKS_REQUIRED(mutex_);
+  // Room for a chunk of `size` bytes in the current block (or a new one);
+  // the chunk's reference on its block is counted. Null when memory is short.
+  CapturedChunk* Reserve(Direction direction, const EventTime& time, size_t size)
+      EXCLUSIVE_LOCKS_REQUIRED(mutex_);
   void CountBytes(Record& record, Direction direction, uint64_t size)
       EXCLUSIVE_LOCKS_REQUIRED(mutex_);
 
   const uint64_t limit_;
+  BlockPool* const pool_;  // let go of (Close) by the destructor
 
   mutable Mutex mutex_;
+  ChunkBlock* current_ GUARDED_BY(mutex_) = nullptr;  // being filled; one reference held
   std::unordered_map<SessionId, std::unique_ptr<Record>> records_ GUARDED_BY(mutex_);
   std::deque<Arrival> arrivals_ GUARDED_BY(mutex_);
   CaptureCounts counts_ GUARDED_BY(mutex_);

@@ -1,29 +1,25 @@
 #ifndef PORTWICK_CAPTURE_CAPTURED_CHUNK_H_
 #define PORTWICK_CAPTURE_CAPTURED_CHUNK_H_
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
+#include <utility>
 
+#include "capture/chunk_block.h"
 #include "engine/session_observer.h"
 
 namespace portwick {
 
-class ChunkRef;
-
 // One captured chunk: the bytes a relay passed on in one direction, with when
-// and where in the session they came. Header and bytes are one allocation.
-// Immutable once the capture store has published it, so any number of
-// threads read it at once; counted references (ChunkRef) keep it alive, also
-// after the store has dropped it.
+// and where in the session they came; header and bytes lie in a ChunkBlock
+// of the capture store. Immutable once the store has published it, so any
+// number of threads read it at once; counted references (ChunkRef) keep its
+// block alive, also after the store has dropped the chunk.
 class CapturedChunk {
  public:
   CapturedChunk(const CapturedChunk&) = delete;
   CapturedChunk& operator=(const CapturedChunk&) = delete;
-
-  // A copy of `size` bytes at `data`; null when memory is short.
-  static ChunkRef Copy(Direction direction, const EventTime& time, const char* data, size_t size);
 
   // Position among the chunks of its session (both directions), from 0.
   uint64_t index() const { return index_; }
@@ -35,15 +31,19 @@ class CapturedChunk {
   size_t size() const { return size_; }
   std::string_view bytes() const { return {data(), size_}; }
 
+  // The room a chunk of `size` bytes takes in a block, header included.
+  static size_t Footprint(size_t size);
+
  private:
   friend class ChunkRef;
-  friend class CaptureStore;  // sets index and offset before publishing
+  friend class CaptureStore;  // lays chunks out and numbers them
 
-  CapturedChunk(Direction direction, const EventTime& time, size_t size)
-      : time_(time), size_(size), direction_(direction) {}
+  CapturedChunk(ChunkBlock* block, Direction direction, const EventTime& time, size_t size)
+      : block_(block), time_(time), size_(size), direction_(direction) {}
   ~CapturedChunk() = default;
+  char* mutable_data() { return reinterpret_cast<char*>(this + 1); }
 
-  std::atomic<uint32_t> references_{1};
+  ChunkBlock* const block_;
   EventTime time_;
   uint64_t index_ = 0;
   uint64_t stream_offset_ = 0;
@@ -57,23 +57,32 @@ class CapturedChunk {
 class ChunkRef {
  public:
   ChunkRef() = default;
-  ChunkRef(const ChunkRef& other) noexcept;
-  ChunkRef(ChunkRef&& other) noexcept : chunk_(other.chunk_) { other.chunk_ = nullptr; }
+  ChunkRef(const ChunkRef& other) noexcept : chunk_(other.chunk_) {
+    if (chunk_ != nullptr) chunk_->block_->Ref();
+  }
+  ChunkRef(ChunkRef&& other) noexcept : chunk_(std::exchange(other.chunk_, nullptr)) {}
   ChunkRef& operator=(ChunkRef other) noexcept {
     std::swap(chunk_, other.chunk_);
     return *this;
   }
-  ~ChunkRef();
+  ~ChunkRef() {
+    if (chunk_ != nullptr) chunk_->block_->Unref();
+  }
+
+  // A new counted reference to a chunk that something else keeps alive.
+  static ChunkRef Counted(CapturedChunk* chunk) {
+    chunk->block_->Ref();
+    return ChunkRef(chunk);
+  }
 
   explicit operator bool() const { return chunk_ != nullptr; }
   const CapturedChunk& operator*() const { return *chunk_; }
   const CapturedChunk* operator->() const { return chunk_; }
 
  private:
-  friend class CapturedChunk;
   friend class CaptureStore;
+  // Takes over a reference already counted on the chunk's block.
   explicit ChunkRef(CapturedChunk* chunk) : chunk_(chunk) {}
-  CapturedChunk* mutable_chunk() const { return chunk_; }
 
   CapturedChunk* chunk_ = nullptr;
 };

@@ -111,20 +111,27 @@ void PcapngWriter::Segment(Conversation& conversation, bool from_client, uint8_t
   sender.next_sequence += static_cast<uint32_t>(size);
   if ((flags & (kTcpSyn | kTcpFin)) != 0) ++sender.next_sequence;
 
-  packet_.clear();
-  AppendTcpPacket(packet_, segment);
+  // The enhanced packet block is built in place: lengths are filled in once
+  // the packet is there.
   const auto nanoseconds = static_cast<uint64_t>(
       std::chrono::duration_cast<std::chrono::nanoseconds>(time.wall.time_since_epoch()).count());
-  std::string body;
-  body.reserve(20 + packet_.size() + 4);
-  Put<uint32_t>(body, 0);  // interface
-  Put<uint32_t>(body, static_cast<uint32_t>(nanoseconds >> 32));
-  Put<uint32_t>(body, static_cast<uint32_t>(nanoseconds & 0xFFFFFFFF));
-  Put<uint32_t>(body, static_cast<uint32_t>(packet_.size()));  // captured
-  Put<uint32_t>(body, static_cast<uint32_t>(packet_.size()));  // original
-  body += packet_;
-  PadTo32Bits(body);
-  AppendBlock(kEnhancedPacketBlock, body);
+  const size_t block = buffer_.size();
+  Put<uint32_t>(buffer_, kEnhancedPacketBlock);
+  Put<uint32_t>(buffer_, 0);  // total length, below
+  Put<uint32_t>(buffer_, 0);  // interface
+  Put<uint32_t>(buffer_, static_cast<uint32_t>(nanoseconds >> 32));
+  Put<uint32_t>(buffer_, static_cast<uint32_t>(nanoseconds & 0xFFFFFFFF));
+  const size_t lengths = buffer_.size();
+  Put<uint64_t>(buffer_, 0);  // captured and original length, below
+  const size_t packet = buffer_.size();
+  AppendTcpPacket(buffer_, segment);
+  const auto packet_size = static_cast<uint32_t>(buffer_.size() - packet);
+  std::memcpy(buffer_.data() + lengths, &packet_size, sizeof packet_size);
+  std::memcpy(buffer_.data() + lengths + 4, &packet_size, sizeof packet_size);
+  PadTo32Bits(buffer_);
+  const auto total = static_cast<uint32_t>(buffer_.size() - block + 4);
+  Put<uint32_t>(buffer_, total);
+  std::memcpy(buffer_.data() + block + 4, &total, sizeof total);
   ++packets_;
   if (buffer_.size() >= kWriteSize) WriteOut();
 }

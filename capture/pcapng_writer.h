@@ -75,7 +75,6 @@ class PcapngWriter : public SessionEventWriter {
   FailureReport on_failure_;
   Status status_;
   std::string buffer_;
-  std::string packet_;  // scratch for one packet
   uint64_t packets_ = 0;
   std::unordered_map<SessionId, Conversation> conversations_;
 };

@@ -46,21 +46,37 @@ void Put32(std::string& out, uint32_t value) {
   Put16(out, static_cast<uint16_t>(value & 0xFFFF));
 }
 
-void Set16(std::string& out, size_t at, uint16_t value) {
-  out[at] = static_cast<char>(value >> 8);
-  out[at + 1] = static_cast<char>(value & 0xFF);
-}
-
-// One's complement sum of 16-bit big-endian words (an odd last byte padded).
-uint32_t Sum(const uint8_t* data, size_t size, uint32_t sum = 0) {
-  for (size_t i = 0; i + 1 < size; i += 2) sum += static_cast<uint32_t>(data[i] << 8 | data[i + 1]);
-  if (size % 2 != 0) sum += static_cast<uint32_t>(data[size - 1] << 8);
+// The Internet checksum's one's complement sum, taken over little-endian
+// 16-bit words eight bytes at a time: the sum of byte-swapped words is the
+// byte-swapped sum, so the folded result is stored as it is (native order)
+// and lands in the header in network order. A lone last byte is the high
+// byte of its big-endian word, which is the low byte of the little-endian one.
+uint64_t Sum(const uint8_t* data, size_t size, uint64_t sum = 0) {
+  while (size >= 8) {
+    uint64_t word;
+    std::memcpy(&word, data, sizeof word);
+    sum += (word & 0xFFFFFFFF) + (word >> 32);
+    data += 8;
+    size -= 8;
+  }
+  while (size >= 2) {
+    uint16_t word;
+    std::memcpy(&word, data, sizeof word);
+    sum += word;
+    data += 2;
+    size -= 2;
+  }
+  if (size > 0) sum += data[0];
   return sum;
 }
 
-uint16_t Fold(uint32_t sum) {
+// A 16-bit value in network order as the little-endian sum sees it.
+uint64_t SwappedWord(size_t value) { return ((value & 0xFF) << 8) | ((value >> 8) & 0xFF); }
+
+void StoreChecksum(std::string& out, size_t at, uint64_t sum) {
   while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
-  return static_cast<uint16_t>(~sum & 0xFFFF);
+  const auto checksum = static_cast<uint16_t>(~sum & 0xFFFF);
+  std::memcpy(out.data() + at, &checksum, sizeof checksum);
 }
 
 size_t AddressSize(const Endpoint& endpoint) {
@@ -106,7 +122,7 @@ void AppendTcpPacket(std::string& out, const TcpSegment& segment) {
   out.append(reinterpret_cast<const char*>(segment.to.address_bytes()), address_size);
   if (ipv4) {
     const auto* header = reinterpret_cast<const uint8_t*>(out.data() + start);
-    Set16(out, start + 10, Fold(Sum(header, kIPv4HeaderSize)));
+    StoreChecksum(out, start + 10, Sum(header, kIPv4HeaderSize));
   }
 
   const size_t tcp_start = out.size();
@@ -122,12 +138,11 @@ void AppendTcpPacket(std::string& out, const TcpSegment& segment) {
   if (segment.payload_size > 0) out.append(segment.payload, segment.payload_size);
 
   // The pseudo-header: both addresses, the protocol and the TCP length.
-  uint32_t sum = Sum(segment.from.address_bytes(), address_size);
+  uint64_t sum = Sum(segment.from.address_bytes(), address_size);
   sum = Sum(segment.to.address_bytes(), address_size, sum);
-  sum += kProtocolTcp;
-  sum += static_cast<uint32_t>(tcp_size & 0xFFFF) + static_cast<uint32_t>(tcp_size >> 16);
+  sum += SwappedWord(kProtocolTcp) + SwappedWord(tcp_size);
   sum = Sum(reinterpret_cast<const uint8_t*>(out.data() + tcp_start), tcp_size, sum);
-  Set16(out, tcp_start + 16, Fold(sum));
+  StoreChecksum(out, tcp_start + 16, sum);
 }
 
 }  // namespace portwick

@@ -323,6 +323,68 @@ TEST(CaptureStoreTest, ReferencesOutliveDroppedChunks) {
   EXPECT_EQ(page.chunks[0]->bytes(), std::string(100, 'a'));
 }
 
+// The chunks live in blocks of the store's own, reused once their chunks
+// are gone, so many writer threads can't make the memory grow past the
+// limit (memory from per-thread malloc arenas was kept by each arena).
+TEST(CaptureStoreTest, BlocksBoundTheMemoryWhateverTheWriters) {
+  constexpr uint64_t kLimit = 4 << 20;
+  CaptureStore store(kLimit);
+  EventFeeder feeder(&store);
+  constexpr int kThreads = 16;
+  for (SessionId id = 1; id <= kThreads / 2; ++id) {
+    feeder.Open(id);
+    feeder.Connect(id);
+  }
+  std::vector<std::thread> writers;
+  for (int t = 0; t < kThreads; ++t) {
+    writers.emplace_back([&store, t] {
+      const std::string bytes(10384, static_cast<char>('a' + t));
+      SessionChunk chunk;
+      chunk.session = static_cast<SessionId>(t / 2 + 1);
+      chunk.direction = t % 2 == 0 ? kUp : kDown;
+      chunk.data = bytes.data();
+      chunk.size = bytes.size();
+      for (int i = 0; i < 800; ++i) {  // 8 MiB per thread, 32 times the limit in all
+        chunk.time = EventTime::Now();
+        store.OnChunk(chunk);
+      }
+    });
+  }
+  for (std::thread& writer : writers) writer.join();
+  const CaptureCounts counts = store.Counts();
+  EXPECT_LE(counts.capture_used, kLimit);
+  EXPECT_GT(counts.bytes_dropped, 0u);
+  // The limit, plus the block being filled and one being emptied.
+  const size_t block = kLimit / 8;
+  EXPECT_LE(store.BlockMemory(), kLimit + 2 * block);
+  EXPECT_GE(store.BlockMemory(), counts.capture_used / 2);
+  // What is held is intact: every chunk is one thread's letter throughout.
+  for (const CapturedSession& session : store.Sessions()) {
+    for (const ChunkRef& chunk : store.Chunks(session.id, 0, SIZE_MAX).chunks) {
+      ASSERT_EQ(chunk->size(), 10384u);
+      EXPECT_EQ(chunk->bytes().find_first_not_of(chunk->bytes()[0]), std::string_view::npos);
+    }
+  }
+}
+
+TEST(CaptureStoreTest, AChunkLargerThanABlockHasOneOfItsOwn) {
+  const uint64_t limit = 64 << 10;  // blocks of 16 KiB
+  CaptureStore store(limit);
+  EventFeeder feeder(&store);
+  feeder.Open(1);
+  feeder.Connect(1);
+  const std::string large(40000, 'L');
+  feeder.Chunk(1, kUp, "small");
+  feeder.Chunk(1, kUp, large);
+  feeder.Chunk(1, kUp, "after");
+  EXPECT_EQ(Concatenated(store.Chunks(1, 0, 10)), "small" + large + "after");
+  // The large one goes like any other when room is needed.
+  for (int i = 0; i < 4; ++i) feeder.Chunk(1, kDown, std::string(9000, 'd'));
+  const CapturedSession session = *store.Session(1);
+  EXPECT_GE(session.first_kept_chunk, 2u);
+  EXPECT_LE(store.Counts().capture_used, limit);
+}
+
 // Two writers per session (one per direction) and a reader at the same
 // time: every page the reader gets is consecutive and agrees with the
 // offsets, and in the end everything relayed is either held or counted as
