@@ -100,11 +100,18 @@ struct ChunkPage {
 // are dropped first, in the order they came: chunks (whole; the session is
 // then trimmed and counts the bytes dropped) and ended sessions (taken off
 // the list once their chunks are gone; a session counts from its end).
-// Open sessions stay listed. A chunk
-// that still doesn't fit (larger than the limit, or the room is all taken by
-// open sessions) is not held, and counted as dropped. The relay never waits
-// for room: the copy is made outside the lock, and the lock is held only for
-// the bookkeeping.
+// Open sessions stay listed. A chunk that still doesn't fit (larger than the
+// limit, or the room is all taken by open sessions) is not held, and counted
+// as dropped.
+//
+// The relay never waits for room: the lock is held to make room and take
+// the space, in blocks of the store's own that are reused once their chunks
+// are gone (memory the C library hands each thread from an arena of its own
+// would not be reused across threads); the bytes are copied outside the
+// lock; then the lock is taken again to publish the chunk. So the chunks
+// take the limit, plus the block being filled, plus at most one block for
+// each relay that was copying at a given moment (its chunk, published after
+// newer ones, keeps its block a while longer).
 //
 // Thread safety: the observer methods are called by the engine's threads as
 // SessionObserver says; the read methods from any thread at the same time.
