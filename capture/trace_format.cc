@@ -2,6 +2,7 @@
 
 #include <time.h>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace portwick {
@@ -69,16 +70,21 @@ void AppendEscapedText(std::string& out, const char* data, size_t size) {
   const auto* bytes = reinterpret_cast<const unsigned char*>(data);
   size_t i = 0;
   while (i < size) {
-    const unsigned char byte = bytes[i];
-    if (byte >= 0x20 && byte < 0x7F) {
-      if (byte == '\\') out += '\\';
-      out += static_cast<char>(byte);
-      ++i;
+    // A run of bytes that go out as they are, appended at once.
+    size_t run = i;
+    while (run < size && ((bytes[run] >= 0x20 && bytes[run] < 0x7F && bytes[run] != '\\') ||
+                          bytes[run] == '\n')) {
+      ++run;
+    }
+    if (run > i) {
+      out.append(data + i, run - i);
+      i = run;
       continue;
     }
+    const unsigned char byte = bytes[i];
     switch (byte) {
-      case '\n':
-        out += '\n';
+      case '\\':
+        out += "\\\\";
         ++i;
         continue;
       case '\r':
@@ -112,26 +118,39 @@ void AppendEscapedText(std::string& out, const char* data, size_t size) {
 void AppendHexDump(std::string& out, const char* data, size_t size, uint64_t offset) {
   constexpr size_t kPerLine = 16;
   const auto* bytes = reinterpret_cast<const unsigned char*>(data);
-  for (size_t line = 0; line < size; line += kPerLine) {
-    char position[24];
-    std::snprintf(position, sizeof position, "%04llx ",
-                  static_cast<unsigned long long>(offset + line));
-    out += position;
-    std::string printable;
+  // One line at a time in a buffer of its own: "OFFSET " (at least four hex
+  // digits), 16 x " hh" with one more space after the eighth, "  |", the
+  // printable column, "|\n".
+  char line[24 + 3 * kPerLine + 1 + 3 + kPerLine + 2];
+  for (size_t start = 0; start < size; start += kPerLine) {
+    char* at = line;
+    const uint64_t position = offset + start;
+    int digits = 4;
+    while (digits < 16 && (position >> (4 * digits)) != 0) ++digits;
+    for (int d = digits - 1; d >= 0; --d) *at++ = kHexDigits[(position >> (4 * d)) & 0x0F];
+    *at++ = ' ';
+    const size_t count = std::min(kPerLine, size - start);
     for (size_t i = 0; i < kPerLine; ++i) {
-      if (i == 8) out += ' ';
-      if (line + i < size) {
-        const unsigned char byte = bytes[line + i];
-        out += ' ';
-        AppendHexByte(out, byte);
-        printable += (byte >= 0x20 && byte < 0x7F) ? static_cast<char>(byte) : '.';
+      if (i == 8) *at++ = ' ';
+      *at++ = ' ';
+      if (i < count) {
+        *at++ = kHexDigits[bytes[start + i] >> 4];
+        *at++ = kHexDigits[bytes[start + i] & 0x0F];
       } else {
-        out += "   ";
+        *at++ = ' ';
+        *at++ = ' ';
       }
     }
-    out += "  |";
-    out += printable;
-    out += "|\n";
+    *at++ = ' ';
+    *at++ = ' ';
+    *at++ = '|';
+    for (size_t i = 0; i < count; ++i) {
+      const unsigned char byte = bytes[start + i];
+      *at++ = (byte >= 0x20 && byte < 0x7F) ? static_cast<char>(byte) : '.';
+    }
+    *at++ = '|';
+    *at++ = '\n';
+    out.append(line, static_cast<size_t>(at - line));
   }
 }
 
