@@ -4,6 +4,7 @@
 #include <string>
 #include <utility>
 
+#include "app/heap_trimmer.h"
 #include "capture/observer_fan_out.h"
 #include "capture/pcapng_writer.h"
 #include "capture/trace_writer.h"
@@ -56,6 +57,8 @@ Status ForwardingRun::Start(const RunSettings& settings, OutputPane* pane,
   observers->Add(capture_);
   observers->Add(writers_);
   observers->Add(settings.observer);
+  // Gives a burst's memory back once its sessions are gone.
+  observers->Add(std::make_shared<HeapTrimmer>());
   // Last: when it has seen a session close, every other observer has too.
   observers->Add(tracker_);
 

@@ -1,0 +1,39 @@
+#include "app/heap_trimmer.h"
+
+#include <malloc.h>
+
+#include <system_error>
+#include <thread>
+#include <utility>
+
+namespace portwick {
+
+HeapTrimmer::HeapTrimmer(std::function<void()> trim, std::chrono::milliseconds delay)
+    : trim_(trim ? std::move(trim) : std::function<void()>([] { malloc_trim(0); })),
+      delay_(delay) {}
+
+void HeapTrimmer::OnOpened(const SessionOpened& /*event*/) { open_->fetch_add(1); }
+
+void HeapTrimmer::OnClosed(const SessionClosed& /*event*/) {
+  const int64_t closed = closed_since_trim_.fetch_add(1) + 1;
+  if (open_->fetch_sub(1) - 1 != 0 || closed < kSessionsPerTrim) return;
+  // One trim per burst, even when two threads see the end at once.
+  int64_t expected = closed;
+  while (expected >= kSessionsPerTrim && !closed_since_trim_.compare_exchange_weak(expected, 0)) {
+  }
+  if (expected < kSessionsPerTrim) return;
+  if (delay_.count() == 0) {
+    trim_();
+    return;
+  }
+  try {
+    std::thread([open = open_, trim = trim_, delay = delay_] {
+      std::this_thread::sleep_for(delay);
+      if (open->load() == 0) trim();
+    }).detach();
+  } catch (const std::system_error&) {
+    // No thread to spare: the memory stays with the allocator.
+  }
+}
+
+}  // namespace portwick
