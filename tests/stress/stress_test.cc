@@ -469,7 +469,9 @@ TEST(StressTest, ABlockedLogTargetDoesNotHangTheStop) {
   Destination destination(Behaviour::kEcho);
   Portwick portwick(destination.Address(), {{"--output=off", "--filename=" + fifo}});
   ASSERT_TRUE(portwick.started()) << portwick.StandardError();
-  const int kSessions = 8;
+  // Within the queue's bound (16 MiB): the relay goes on although the log
+  // target is stuck.
+  const int kSessions = 4;
   const size_t kBytes = 1 << 20;
   std::atomic<int> failures{0};
   RunClients(kSessions, [&](int i) {
