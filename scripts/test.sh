@@ -29,6 +29,7 @@ echo "== fault suite (stress)" >&2
 # the unit suites cover the sanitizers, and the suite's load would take the
 # sanitizer builds far longer.
 "$root/build/test/tests/stress/stress_test"
+"$root/build/test/tests/stress/stress_window_test"
 
 echo "== install tree and Debian package" >&2
 "$root/scripts/check_package.sh" "$root/build/test"
