@@ -37,6 +37,11 @@ class LogSink {
   virtual void ReleaseOutput(LogCall& call) = 0;
   virtual const char* OutputData(const LogCall& call) const = 0;
   virtual int32_t OutputLength(const LogCall& call) const = 0;
+
+  // True when the sink neither logs nor changes anything (an empty chain):
+  // the relay may then skip it and move the bytes without looking at them.
+  // Must not change once the sink is in use.
+  virtual bool LogsNothing() const { return false; }
 };
 
 }  // namespace portwick

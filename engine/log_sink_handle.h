@@ -75,6 +75,12 @@ class LogSinkHandle {
 
   bool IsDetached() const;
 
+  // False when every record passes through unlogged and unchanged (no sink,
+  // or one that logs nothing): a relay may then move the bytes without
+  // handing them to the sink, as long as it ends once the handle is
+  // detached. Any thread.
+  bool NeedsBytes() const { return sink_ != nullptr && !sink_->LogsNothing(); }
+
  private:
   void EndUse() LOCKS_EXCLUDED(mutex_);
   bool DetachAndWait(const std::chrono::steady_clock::time_point* deadline,

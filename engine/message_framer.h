@@ -22,6 +22,9 @@ class MessageFramer {
   // Asked right after FindMessageEnd returned true: the message began in full
   // buffers that the pump has set aside and is to be forwarded joined with them.
   virtual bool IsContinuation() = 0;
+  // True for a framer that takes every receive as one message: the pump may
+  // then relay without looking at the bytes at all.
+  virtual bool IsPassThrough() const { return false; }
 };
 
 // Treats whatever one receive delivered as one message.
@@ -33,6 +36,7 @@ class PassThroughFramer final : public MessageFramer {
   }
   bool ReservedQuery() override { return false; }
   bool IsContinuation() override { return false; }
+  bool IsPassThrough() const override { return true; }
 };
 
 }  // namespace portwick

@@ -5,6 +5,10 @@
 #include <new>
 #include <utility>
 
+#include "engine/idle_parker.h"
+#include "engine/pipe_pool.h"
+#include "engine/socket_ops.h"
+
 namespace portwick {
 
 namespace {
@@ -16,6 +20,15 @@ std::unique_ptr<char[]> NewBuffer() {
 SessionObserver* ChunkObserver(SessionObserver* observer) {
   return observer != nullptr && observer->WantsChunks() ? observer : nullptr;
 }
+
+// A parked pump on its way back to a thread.
+class ResumeTask final : public ThreadTask {
+ public:
+  explicit ResumeTask(std::unique_ptr<RelayPump> parked) : pump(std::move(parked)) {}
+  void Run() override { RelayPump::RunParking(std::move(pump)); }
+
+  std::unique_ptr<RelayPump> pump;
+};
 
 // Built with care: it is needed when memory has run out.
 Status OutOfMemory() noexcept {
@@ -41,19 +54,95 @@ RelayPump::RelayPump(std::shared_ptr<Session> session, Direction direction,
       chunk_observer_(ChunkObserver(observer_)),
       framer_(std::move(framer)),
       io_(io),
-      buffer_(NewBuffer()),
-      message_start_(buffer_.get()),
-      write_position_(buffer_.get()),
-      log_sink_(std::move(log_sink)) {}
+      log_sink_(std::move(log_sink)) {
+  const bool needs_bytes = !framer_->IsPassThrough() || chunk_observer_ != nullptr ||
+                           (log_sink_ != nullptr && log_sink_->NeedsBytes());
+  if (!needs_bytes) {
+    splice_ = std::make_unique<SpliceRelay>(io_, &PipePool::Default(), source_fd_, destination_fd_,
+                                            log_sink_.get());
+  }
+}
 
-void RelayPump::Run() {
+RelayPump::~RelayPump() {
+  if (!started_ || finished_) return;
+  // Parked and then no thread to go on with: the session can't go on.
+  failure_ = CloseReason::kStopped;
+  try {
+    failure_error_ = Status::Error("thread", EAGAIN);
+  } catch (const std::bad_alloc&) {
+  }
+  Finish(false);
+}
+
+void RelayPump::Run() { Step(/*may_park=*/false); }
+
+void RelayPump::RunParking(std::unique_ptr<RelayPump> pump) {
+  while (pump->Step(/*may_park=*/true) == Progress::kIdle) {
+    const int fd = pump->source_fd_;
+    auto* resume = new (std::nothrow) ResumeTask(std::move(pump));
+    if (resume != nullptr) {
+      std::unique_ptr<ThreadTask> task(resume);
+      if (IdleParker::Default().Park(fd, task)) return;
+      pump = std::move(resume->pump);
+    }
+    // Not parked: wait on this thread instead.
+    sockets::WaitReadable(fd);
+  }
+}
+
+RelayPump::Progress RelayPump::Step(bool may_park) {
+  started_ = true;
   bool ended_normally = false;
   try {
-    ended_normally = Relay();
+    std::optional<Progress> spliced;
+    if (splice_ != nullptr) spliced = RelaySpliced(may_park, &ended_normally);
+    if (spliced == Progress::kIdle) return Progress::kIdle;
+    if (!spliced) ended_normally = Relay();
   } catch (const std::bad_alloc&) {
     ended_normally = false;
     failure_ = CloseReason::kStopped;
     failure_error_ = OutOfMemory();
+  }
+  Finish(ended_normally);
+  return Progress::kDone;
+}
+
+std::optional<RelayPump::Progress> RelayPump::RelaySpliced(bool may_park, bool* ended_normally) {
+  while (true) {
+    switch (splice_->Relay()) {
+      case SpliceRelay::Result::kIdle:
+        if (may_park) return Progress::kIdle;
+        sockets::WaitReadable(source_fd_);
+        continue;
+      case SpliceRelay::Result::kEnded:
+        // After a reset from outside a receive may read as end-of-stream.
+        *ended_normally = !session_->cancelled();
+        if (!*ended_normally) Failed(CloseReason::kStopped, Status());
+        return Progress::kDone;
+      case SpliceRelay::Result::kReceiveFailed:
+        Failed(direction_ == Direction::kClientToServer ? CloseReason::kResetByClient
+                                                        : CloseReason::kResetByServer,
+               Status::Error("recv", splice_->error()));
+        return Progress::kDone;
+      case SpliceRelay::Result::kSendFailed:
+        SendFailed(splice_->error());
+        return Progress::kDone;
+      case SpliceRelay::Result::kDetached:
+        Failed(CloseReason::kStopped, Status::Error("log", 0, "log sink released"));
+        return Progress::kDone;
+      case SpliceRelay::Result::kRefused:
+        relayed_ += splice_->bytes();
+        splice_.reset();
+        return std::nullopt;
+    }
+  }
+}
+
+void RelayPump::Finish(bool ended_normally) {
+  finished_ = true;
+  if (splice_ != nullptr) {
+    relayed_ += splice_->bytes();
+    splice_.reset();  // the pipe goes back to the pool (or is closed)
   }
   if (observer_ != nullptr) session_->AddRelayed(direction_, relayed_);
   if (ended_normally) {
@@ -74,6 +163,10 @@ bool RelayPump::Failed(CloseReason how, Status error) {
 }
 
 bool RelayPump::Relay() {
+  if (buffer_ == nullptr) {
+    buffer_ = NewBuffer();
+    message_start_ = write_position_ = buffer_.get();
+  }
   bool skip_receive = false;
   while (true) {
     if (!skip_receive) {
@@ -219,21 +312,23 @@ void RelayPump::ReportChunk(const char* data, int32_t length) {
 bool RelayPump::SendAll(const char* data, int32_t length) {
   while (length > 0) {
     const ssize_t n = io_->Send(destination_fd_, data, static_cast<size_t>(length));
-    if (n <= 0) {
-      // A peer that reset (or closed with bytes unread) shows as ECONNRESET
-      // or EPIPE on the send towards it.
-      const bool reset = n == -ECONNRESET || n == -EPIPE;
-      const bool to_client = direction_ == Direction::kServerToClient;
-      const CloseReason how = !reset      ? CloseReason::kSendError
-                              : to_client ? CloseReason::kResetByClient
-                                          : CloseReason::kResetByServer;
-      return Failed(how, n < 0 ? Status::Error("send", static_cast<int>(n))
-                               : Status::Error("send", 0, "nothing sent"));
-    }
+    if (n <= 0) return SendFailed(n);
     data += n;
     length -= static_cast<int32_t>(n);
   }
   return true;
+}
+
+bool RelayPump::SendFailed(ssize_t result) {
+  // A peer that reset (or closed with bytes unread) shows as ECONNRESET or
+  // EPIPE on the send towards it.
+  const bool reset = result == -ECONNRESET || result == -EPIPE;
+  const bool to_client = direction_ == Direction::kServerToClient;
+  const CloseReason how = !reset      ? CloseReason::kSendError
+                          : to_client ? CloseReason::kResetByClient
+                                      : CloseReason::kResetByServer;
+  return Failed(how, result < 0 ? Status::Error("send", static_cast<int>(result))
+                                : Status::Error("send", 0, "nothing sent"));
 }
 
 }  // namespace portwick

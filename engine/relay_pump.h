@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "engine/byte_accumulator.h"
 #include "engine/log_sink_handle.h"
@@ -10,6 +11,7 @@
 #include "engine/session.h"
 #include "engine/session_observer.h"
 #include "engine/socket_io.h"
+#include "engine/splice_relay.h"
 
 namespace portwick {
 
@@ -27,9 +29,18 @@ namespace portwick {
 // SessionChunk (after the sink, before the send), and the half-close as a
 // SessionHalfClosed. Without one the relay pays a null check per record.
 //
-// A pump is built on one thread and then owned by its relay thread, which
-// calls Run once and destroys it. Nothing of it is shared but the session and
-// the log sink handle.
+// When nobody needs the bytes (the pass-through framer, a log sink handle
+// that needs no bytes or none, no observer that wants chunks), the direction
+// is relayed with splice through a pipe (SpliceRelay) instead, falling back
+// to copying where splice is refused. Such a direction can also park: after
+// a short while without bytes RunParking hands it to the IdleParker, so an
+// idle session keeps no thread, and it goes on on a new thread once its
+// source is readable.
+//
+// A pump is built on one thread and then owned by its relay thread (one at a
+// time), which runs it and destroys it. Nothing of it is shared but the
+// session and the log sink handle. A pump destroyed after it started but
+// before its direction ended (no thread to go on with) resets the session.
 class RelayPump {
  public:
   // Data bytes per buffer; each buffer has one more byte for a zero.
@@ -37,19 +48,36 @@ class RelayPump {
 
   // Relays `direction` of `session`: client to destination socket, or the
   // other way. `log_sink` may be null (bytes pass unlogged). `io` must
-  // outlive the pump. Allocates the buffer: may throw std::bad_alloc.
+  // outlive the pump. May throw std::bad_alloc.
   RelayPump(std::shared_ptr<Session> session, Direction direction,
             std::unique_ptr<MessageFramer> framer, std::shared_ptr<LogSinkHandle> log_sink,
             SocketIo* io = &SocketIo::Default());
   RelayPump(const RelayPump&) = delete;
   RelayPump& operator=(const RelayPump&) = delete;
-  ~RelayPump() = default;
+  ~RelayPump();
 
   // Relays until the direction ends, then lets go of the session (the last
-  // pump out closes both sockets).
+  // pump out closes both sockets). Waits on this thread while idle.
   void Run();
 
+  // As Run, but an idle spliced direction is parked instead of waiting here:
+  // the call then returns, and the pump goes on on another thread later.
+  static void RunParking(std::unique_ptr<RelayPump> pump);
+
+  // Whether this direction relays with splice (decided at construction).
+  bool splicing() const { return splice_ != nullptr; }
+
  private:
+  enum class Progress { kDone, kIdle };
+
+  // Relays until the direction ends (then reports its end) or, with
+  // `may_park`, until a spliced direction is idle.
+  Progress Step(bool may_park);
+  // The spliced relay; nothing when it is refused and copying takes over.
+  std::optional<Progress> RelaySpliced(bool may_park, bool* ended_normally);
+  // Reports the end of the direction and lets go of the session.
+  void Finish(bool ended_normally);
+  bool SendFailed(ssize_t result);
   // The relay loop. True when the source ended its stream normally, false
   // when the session must be reset.
   bool Relay();
@@ -91,11 +119,14 @@ class RelayPump {
   int32_t received_ = 0;            // bytes of the last receive; 0 when working on old bytes
   int32_t pending_ = 0;             // bytes between message start and write position
   int32_t available_ = 0;           // pending + received
-  std::unique_ptr<char[]> buffer_;  // kBufferSize + 1 bytes
+  std::unique_ptr<char[]> buffer_;  // kBufferSize + 1 bytes, once copying
   char* message_start_ = nullptr;   // first byte not yet forwarded
   char* write_position_ = nullptr;  // where the next receive stores its bytes
   ByteAccumulator accumulator_;
   std::shared_ptr<LogSinkHandle> log_sink_;
+  std::unique_ptr<SpliceRelay> splice_;  // while splicing
+  bool started_ = false;
+  bool finished_ = false;
 };
 
 }  // namespace portwick

@@ -17,7 +17,9 @@ namespace portwick {
 namespace {
 
 bool StartPump(ThreadStarter* threads, std::unique_ptr<RelayPump> pump) {
-  return threads->Start(MakeTask([pump = std::move(pump)] { pump->Run(); }), kRelayStackSize);
+  return threads->Start(
+      MakeTask([pump = std::move(pump)]() mutable { RelayPump::RunParking(std::move(pump)); }),
+      kRelayStackSize);
 }
 
 std::chrono::nanoseconds Since(const EventTime& start, const EventTime& now) {
@@ -136,7 +138,7 @@ void Connect(std::unique_ptr<SessionRequest> request) {
   // The connector's own thread relays the client's direction, so a session
   // starts one thread, not two.
   session.reset();
-  upstream->Run();
+  RelayPump::RunParking(std::move(upstream));
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "engine/socket_io.h"
 
+#include <cerrno>
+
 #include "base/no_destructor.h"
 #include "engine/socket_ops.h"
 
@@ -15,11 +17,16 @@ class PosixSocketIo final : public SocketIo {
   ssize_t Send(int fd, const char* data, size_t length) override {
     return sockets::Send(fd, data, length);
   }
+  ssize_t Splice(int from, int to, size_t length) override {
+    return sockets::Splice(from, to, length);
+  }
 };
 
 }  // namespace
 
 int SocketIo::Accept(int listen_fd, Endpoint* peer) { return sockets::Accept(listen_fd, peer); }
+
+ssize_t SocketIo::Splice(int /*from*/, int /*to*/, size_t /*length*/) { return -EINVAL; }
 
 SocketIo& SocketIo::Default() {
   static NoDestructor<PosixSocketIo> io;

@@ -9,10 +9,10 @@
 
 namespace portwick {
 
-// The data calls a relay pump makes on its sockets, and the listener's
-// accept, behind an interface so tests can inject short or failing sends and
-// failing accepts. Results as in socket_ops.h: a byte count or descriptor,
-// or the negated errno.
+// The data calls a relay pump makes on its sockets (receive and send, or
+// splice through a pipe), and the listener's accept, behind an interface so tests can inject short
+// or failing sends and failing accepts. Results as in socket_ops.h: a byte count or descriptor, or
+// the negated errno.
 //
 // Thread safety: implementations are called from many threads at once.
 class SocketIo {
@@ -24,6 +24,10 @@ class SocketIo {
   virtual ssize_t Send(int fd, const char* data, size_t length) = 0;
   // As sockets::Accept.
   virtual int Accept(int listen_fd, Endpoint* peer);
+  // As sockets::Splice. Refused here (-EINVAL), so a test double relays
+  // through its Recv and Send unless it offers splicing itself; the real
+  // calls splice.
+  virtual ssize_t Splice(int from, int to, size_t length);
 
   // The real socket calls; lives for the whole process.
   static SocketIo& Default();

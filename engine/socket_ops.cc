@@ -1,9 +1,12 @@
 #include "engine/socket_ops.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -142,6 +145,53 @@ int SendAll(int fd, const char* data, size_t length) {
     length -= static_cast<size_t>(n);
   }
   return 0;
+}
+
+ssize_t Splice(int from, int to, size_t length) {
+  while (true) {
+    const ssize_t n = ::splice(from, nullptr, to, nullptr, length, SPLICE_F_MOVE);
+    if (n >= 0) return n;
+    if (errno != EINTR) return -errno;
+  }
+}
+
+int WaitReadable(int fd) {
+  pollfd p{fd, POLLIN | POLLRDHUP, 0};
+  while (::poll(&p, 1, -1) < 0) {
+    if (errno != EINTR) return -errno;
+  }
+  return 0;
+}
+
+int SetReceiveTimeout(int fd, int milliseconds) {
+  timeval timeout{};
+  timeout.tv_sec = milliseconds / 1000;
+  timeout.tv_usec = (milliseconds % 1000) * 1000;
+  return ResultOf(::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout));
+}
+
+namespace {
+thread_local bool sigpipe_blocked = false;
+
+sigset_t SigpipeSet() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGPIPE);
+  return set;
+}
+}  // namespace
+
+void BlockSigpipe() {
+  if (sigpipe_blocked) return;
+  const sigset_t set = SigpipeSet();
+  sigpipe_blocked = ::pthread_sigmask(SIG_BLOCK, &set, nullptr) == 0;
+}
+
+void DiscardPendingSigpipe() {
+  const sigset_t set = SigpipeSet();
+  const timespec now{};
+  while (::sigtimedwait(&set, nullptr, &now) == SIGPIPE) {
+  }
 }
 
 int ShutdownWrite(int fd) { return ResultOf(::shutdown(fd, SHUT_WR)); }

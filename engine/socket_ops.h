@@ -55,6 +55,27 @@ ssize_t Send(int fd, const char* data, size_t length);
 // Sends every byte; 0, or -errno of the failed call.
 int SendAll(int fd, const char* data, size_t length);
 
+// Moves up to `length` bytes from `from` to `to` inside the kernel; one of
+// the two must be a pipe. Blocks as a receive or send on the socket would
+// (a receive time-out shows as -EAGAIN). Returns the bytes moved, 0 at the
+// end of the stream, or -errno. A send towards a peer that has gone raises
+// SIGPIPE for the calling thread: call BlockSigpipe() first.
+ssize_t Splice(int from, int to, size_t length);
+
+// Waits until `fd` has bytes to read, the end of the stream, an error or a
+// reset. 0 or -errno.
+int WaitReadable(int fd);
+
+// Makes a blocking receive on `fd` (recv or splice) give up with EAGAIN after
+// `milliseconds` without data; 0 waits without limit. 0 or -errno.
+int SetReceiveTimeout(int fd, int milliseconds);
+
+// Blocks SIGPIPE for the calling thread (once per thread; cheap after that),
+// so a send that can't say MSG_NOSIGNAL (splice) fails with EPIPE instead.
+void BlockSigpipe();
+// Drops a SIGPIPE pending for the calling thread after such a send failed.
+void DiscardPendingSigpipe();
+
 // Ends the sending side: the peer reads end-of-stream once it has the rest.
 int ShutdownWrite(int fd);
 // Ends both sides and wakes a thread blocked in accept, recv or connect on

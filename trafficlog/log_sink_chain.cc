@@ -1,5 +1,7 @@
 #include "trafficlog/log_sink_chain.h"
 
+#include <algorithm>
+
 namespace portwick {
 
 void LogSinkChain::AddSink(LogSink* sink) {
@@ -16,6 +18,11 @@ void LogSinkChain::Write(LogCall& call, const char* data, int32_t length) {
     call.output_length = child_length;
     sink->ReleaseOutput(child_call);
   }
+}
+
+bool LogSinkChain::LogsNothing() const {
+  return std::all_of(sinks_.begin(), sinks_.end(),
+                     [](const LogSink* sink) { return sink->LogsNothing(); });
 }
 
 void LogSinkChain::Process(LogCall& /*call*/) {}

@@ -27,6 +27,8 @@ class LogSinkChain : public LogSinkBase {
   void AddSink(LogSink* sink);
 
   void Write(LogCall& call, const char* data, int32_t length) override;
+  // True when every child logs nothing (or there is none).
+  bool LogsNothing() const override;
 
   // For tests and the owner: the children in order.
   const std::vector<LogSink*>& sinks() const { return sinks_; }

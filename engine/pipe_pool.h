@@ -1,0 +1,88 @@
+#ifndef PORTWICK_ENGINE_PIPE_POOL_H_
+#define PORTWICK_ENGINE_PIPE_POOL_H_
+
+#include <cstddef>
+#include <utility>
+#include <vector>
+
+#include "base/mutex.h"
+
+namespace portwick {
+
+// The two ends of a pipe that carries one direction's bytes from socket to
+// socket inside the kernel. Owns both descriptors until it goes back to its
+// pool or is destroyed (which closes them). Movable, not copyable.
+class Pipe {
+ public:
+  Pipe() = default;
+  Pipe(int read_fd, int write_fd) : read_fd_(read_fd), write_fd_(write_fd) {}
+  Pipe(Pipe&& other) noexcept
+      : read_fd_(std::exchange(other.read_fd_, -1)),
+        write_fd_(std::exchange(other.write_fd_, -1)) {}
+  Pipe& operator=(Pipe&& other) noexcept;
+  Pipe(const Pipe&) = delete;
+  Pipe& operator=(const Pipe&) = delete;
+  ~Pipe() { Close(); }
+
+  bool valid() const { return read_fd_ >= 0; }
+  int read_fd() const { return read_fd_; }
+  int write_fd() const { return write_fd_; }
+  void Close();
+
+ private:
+  int read_fd_ = -1;
+  int write_fd_ = -1;
+};
+
+// Keeps empty pipes for the directions that splice, so a session borrows
+// one instead of making two new ones. A direction holds a pipe only while
+// bytes flow; an idle one gives it back.
+//
+// Pipes count against the process's descriptor limit: Acquire makes a new
+// pipe only while the descriptor table is well below the limit (the new
+// descriptors' numbers tell, since the system hands out the lowest free
+// ones), and otherwise returns no pipe, so the caller copies instead of
+// taking the descriptors that new connections need. CloseIdle gives the kept
+// descriptors back when they run short.
+//
+// Thread safety: every method may be called from any thread.
+class PipePool {
+ public:
+  // Pipes are enlarged to `pipe_size` bytes where the system allows it; at
+  // most `max_idle` empty pipes are kept.
+  PipePool(int pipe_size, size_t max_idle);
+  PipePool(const PipePool&) = delete;
+  PipePool& operator=(const PipePool&) = delete;
+  // Closes the kept pipes.
+  ~PipePool() = default;
+
+  // The pool the relay uses; lives for the whole process.
+  static PipePool& Default();
+
+  // An empty pipe, kept or new; an invalid one when none can be had (no
+  // descriptors or memory to spare).
+  Pipe Acquire() LOCKS_EXCLUDED(mutex_);
+
+  // Takes back a pipe that holds no bytes. (A pipe that may still hold bytes
+  // is destroyed instead, never put back.)
+  void Release(Pipe pipe) LOCKS_EXCLUDED(mutex_);
+
+  // Closes every kept pipe.
+  void CloseIdle() LOCKS_EXCLUDED(mutex_);
+
+  size_t idle_count() const LOCKS_EXCLUDED(mutex_);
+  // The size asked for new pipes (the most one splice moves).
+  int pipe_size() const { return pipe_size_; }
+
+ private:
+  Pipe MakePipe();
+
+  const int pipe_size_;
+  const size_t max_idle_;
+  mutable Mutex mutex_;
+  std::vector<Pipe> idle_ GUARDED_BY(mutex_);
+};
+
+}  // namespace portwick
+
+#endif  // PORTWICK_ENGINE_PIPE_POOL_H_
