@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <memory>
@@ -12,6 +13,7 @@
 #include "app/forwarding_run.h"
 #include "app/stdout_pane.h"
 #include "app/stop_signals.h"
+#include "engine/descriptor_limit.h"
 
 namespace portwick {
 
@@ -64,6 +66,25 @@ int RunConsoleCommandLine(const std::vector<std::string>& args) {
   return RunConsole(settings);
 }
 
+namespace {
+
+// Said once per process, from the accept thread that hit the limit.
+void ReportDescriptorLimit(int error, long limit) {
+  if (error == ENFILE) {
+    std::fprintf(stderr,
+                 "%s: the system's limit of open files is reached; new connections wait until "
+                 "sessions end\n",
+                 kApplicationTitle);
+  } else {
+    std::fprintf(stderr,
+                 "%s: the limit of %ld open descriptors is reached; new connections wait until "
+                 "sessions end\n",
+                 kApplicationTitle, limit);
+  }
+}
+
+}  // namespace
+
 int RunConsole(const ProxySettings& settings) {
   if (!BlockStopSignals()) {
     std::fprintf(stderr, "%s: cannot block the stop signals\n", kApplicationTitle);
@@ -72,6 +93,7 @@ int RunConsole(const ProxySettings& settings) {
 
   StdoutPane pane;
   ForwardingRun run;
+  descriptor_limit::SetReachedHandler(&ReportDescriptorLimit);
 
   RunSettings run_settings;
   run_settings.bind_address = ParseBindAddress(settings.bind_address).value_or(Endpoint());

@@ -7,6 +7,7 @@
 #include "app/console_runner.h"
 #include "app/standard_descriptors.h"
 #include "app/version_text.h"
+#include "engine/descriptor_limit.h"
 
 #if defined(PORTWICK_HAVE_GUI)
 #include "app/gui_startup.h"
@@ -32,6 +33,9 @@ int main(int argc, char** argv) {
   // Before anything opens a descriptor: a closed standard output must not
   // become a client's socket that the traffic display then writes into.
   if (!portwick::EnsureStandardDescriptors()) return 1;
+  // Every session takes two descriptors: allow as many as the system lets
+  // this process have.
+  portwick::descriptor_limit::RaiseToHardLimit();
   const std::vector<std::string> args(argv, argv + argc);
   // A first look without side effects decides the mode; each mode parses the
   // arguments again with its own help display. --version needs neither mode,

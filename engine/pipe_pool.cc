@@ -24,14 +24,18 @@ int ReservedDescriptors(rlim_t limit) {
   return static_cast<int>(std::clamp<rlim_t>(limit / 32, 16, 256));
 }
 
-bool NearDescriptorLimit(int highest_fd) {
+}  // namespace
+
+bool PipePool::NearDescriptorLimit(int highest_fd) const {
   rlimit limit{};
-  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return false;
+  if (descriptor_limit_ > 0) {
+    limit.rlim_cur = static_cast<rlim_t>(descriptor_limit_);
+  } else if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) {
+    return false;
+  }
   const rlim_t reserved = static_cast<rlim_t>(ReservedDescriptors(limit.rlim_cur));
   return static_cast<rlim_t>(highest_fd) + reserved >= limit.rlim_cur;
 }
-
-}  // namespace
 
 Pipe& Pipe::operator=(Pipe&& other) noexcept {
   if (this != &other) {
@@ -47,7 +51,8 @@ void Pipe::Close() {
   if (write_fd_ >= 0) ::close(std::exchange(write_fd_, -1));
 }
 
-PipePool::PipePool(int pipe_size, size_t max_idle) : pipe_size_(pipe_size), max_idle_(max_idle) {}
+PipePool::PipePool(int pipe_size, size_t max_idle, long descriptor_limit)
+    : pipe_size_(pipe_size), max_idle_(max_idle), descriptor_limit_(descriptor_limit) {}
 
 PipePool& PipePool::Default() {
   static NoDestructor<PipePool> pool(kPipeSize, kMaxIdlePipes);

@@ -49,8 +49,9 @@ class Pipe {
 class PipePool {
  public:
   // Pipes are enlarged to `pipe_size` bytes where the system allows it; at
-  // most `max_idle` empty pipes are kept.
-  PipePool(int pipe_size, size_t max_idle);
+  // most `max_idle` empty pipes are kept. `descriptor_limit` stands in for
+  // the process's limit when positive (for tests).
+  PipePool(int pipe_size, size_t max_idle, long descriptor_limit = 0);
   PipePool(const PipePool&) = delete;
   PipePool& operator=(const PipePool&) = delete;
   // Closes the kept pipes.
@@ -77,8 +78,11 @@ class PipePool {
  private:
   Pipe MakePipe();
 
+  bool NearDescriptorLimit(int highest_fd) const;
+
   const int pipe_size_;
   const size_t max_idle_;
+  const long descriptor_limit_;
   mutable Mutex mutex_;
   std::vector<Pipe> idle_ GUARDED_BY(mutex_);
 };

@@ -11,6 +11,8 @@
 #include <utility>
 
 #include "base/mutex.h"
+#include "engine/descriptor_limit.h"
+#include "engine/pipe_pool.h"
 #include "engine/session.h"
 #include "engine/session_connector.h"
 #include "engine/session_request.h"
@@ -102,6 +104,11 @@ void ProxyListener::State::AcceptLoop(const std::shared_ptr<SocketLayer>& run_la
       continue;
     }
     const AcceptFailure failure = ClassifyAcceptError(-fd);
+    if (fd == -EMFILE || fd == -ENFILE) {
+      descriptor_limit::NoteReached(-fd);
+      // Kept pipes hold descriptors that new sessions need more.
+      PipePool::Default().CloseIdle();
+    }
     if (failure == AcceptFailure::kRetryLater) {
       MutexLock lock(&mutex);
       if (running.load()) wake.WaitFor(kResourcePause);

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/descriptor_limit.h"
 #include "engine/message_framer.h"
 #include "engine/relay_pump.h"
 #include "engine/session.h"
@@ -44,6 +45,7 @@ bool ConnectDestination(Session& session, const Destination& destination, NameRe
     // can't interrupt; and a reset just before connect began doesn't stop it.
     if (session.cancelled()) return false;
     const int fd = sockets::CreateTcpSocket(address.address_family());
+    if (fd == -EMFILE || fd == -ENFILE) descriptor_limit::NoteReached(-fd);
     if (fd < 0) {
       status = Status::Error("socket", fd);
       continue;

@@ -232,6 +232,57 @@ TEST(ConsoleTest, ListensOnTheBindAddressAndReachesEveryKindOfDestination) {
   }
 }
 
+// Started with a soft descriptor limit below the hard one, the program
+// raises it; when sessions take every descriptor it says so once, and goes
+// on serving once sessions end.
+TEST(ConsoleTest, RaisesTheDescriptorLimitAndSaysOnceWhenItIsReached) {
+  TcpPeerServer server(TcpPeerServer::Mode::kEcho);
+  ASSERT_GT(server.port(), 0);
+  ChildProcess::Options options;
+  options.argv = {"/usr/bin/prlimit",
+                  "--nofile=24:48",
+                  "--",
+                  PortwickBinary(),
+                  "--console",
+                  "--source=0",
+                  "--destination=" + Destination(server),
+                  "--output=off"};
+  std::string error;
+  auto child = ChildProcess::Start(options, &error);
+  ASSERT_TRUE(child) << error;
+  const int port = WaitForListening(*child, Destination(server));
+  ASSERT_GT(port, 0);
+
+  // Each session takes two descriptors: 40 sessions are far more than 48 allow.
+  std::vector<std::unique_ptr<TcpClient>> clients;
+  for (int i = 0; i < 40; ++i) {
+    clients.push_back(std::make_unique<TcpClient>());
+    ASSERT_TRUE(clients.back()->Connect(port));
+    ASSERT_TRUE(clients.back()->SendAll("x"));
+  }
+  const std::string reached =
+      "Portwick: the limit of 48 open descriptors is reached; new connections wait until "
+      "sessions end";
+  EXPECT_TRUE(
+      child->WaitForStderrLine([&](const std::string& line) { return line == reached; }, kTimeout))
+      << child->stderr_text();
+  EXPECT_EQ(clients.front()->Receive(1, kTimeout), "x");
+  // Sessions end; once their descriptors are free, a new client is served.
+  clients.erase(clients.begin() + 1, clients.end());
+  bool served = false;
+  for (int attempt = 0; attempt < 200 && !served; ++attempt) {
+    TcpClient later;
+    served = later.Connect(port) && later.SendAll("y") && later.Receive(1, kTimeout) == "y";
+    if (!served) std::this_thread::sleep_for(50ms);
+  }
+  EXPECT_TRUE(served);
+  ASSERT_TRUE(child->Signal(SIGTERM));
+  EXPECT_EQ(ExitCode(child->WaitForExit(kTimeout)), 0);
+  child->DrainOutput(kTimeout);
+  const std::string& text = child->stderr_text();
+  EXPECT_EQ(text.find(reached), text.rfind(reached)) << "said more than once: " << text;
+}
+
 TEST(ConsoleTest, BusyPortReportsTheReasonAndExitsOne) {
   TcpPeerServer occupant(TcpPeerServer::Mode::kDiscard);
   ASSERT_GT(occupant.port(), 0);

@@ -1,0 +1,332 @@
+// Sessions whose bytes nobody needs are relayed with splice: every byte in
+// order, half-closes, resets and Stop as on the copying path, a copying
+// fallback where splice is refused or no pipe can be had, and idle
+// directions parked without a thread.
+
+#include "engine/splice_relay.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <cerrno>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "engine/idle_parker.h"
+#include "engine/pipe_pool.h"
+#include "engine/proxy_listener.h"
+#include "engine/socket_io.h"
+#include "engine/socket_layer.h"
+#include "engine/socket_ops.h"
+#include "recording_observer.h"
+#include "test_server.h"
+
+namespace portwick {
+namespace {
+
+using testing::ReadExactly;
+using testing::ReadUntilEnd;
+using testing::SendBytes;
+using testing::StreamEnd;
+
+bool IsPipe(int fd) {
+  struct stat st {};
+  return ::fstat(fd, &st) == 0 && S_ISFIFO(st.st_mode);
+}
+
+// The real calls, counted; splice can be refused into the pipe or out of it.
+class CountingIo : public SocketIo {
+ public:
+  enum class Refuse { kNothing, kIntoPipe, kOutOfPipe };
+  explicit CountingIo(Refuse refuse = Refuse::kNothing) : refuse_(refuse) {}
+
+  ssize_t Recv(int fd, char* buffer, size_t length) override {
+    recvs.fetch_add(1);
+    return SocketIo::Default().Recv(fd, buffer, length);
+  }
+  ssize_t Send(int fd, const char* data, size_t length) override {
+    return SocketIo::Default().Send(fd, data, length);
+  }
+  ssize_t Splice(int from, int to, size_t length) override {
+    const bool out_of_pipe = IsPipe(from);
+    if ((refuse_ == Refuse::kIntoPipe && !out_of_pipe) ||
+        (refuse_ == Refuse::kOutOfPipe && out_of_pipe)) {
+      return -EINVAL;
+    }
+    splices.fetch_add(1);
+    return SocketIo::Default().Splice(from, to, length);
+  }
+
+  std::atomic<int> recvs{0};
+  std::atomic<int> splices{0};
+
+ private:
+  const Refuse refuse_;
+};
+
+class SplicedSessionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(testing::WaitUntil([] { return SocketLayer::LiveRegistrations() == 0; }));
+  }
+
+  // Starts a listener without a sink and with an observer that wants no
+  // bytes, connects a client and takes the server's end.
+  void Open(SocketIo* io) {
+    ListenerConfig config;
+    config.bind = Endpoint::LoopbackIPv4(0);
+    config.destination_host = "127.0.0.1";
+    config.destination_port = static_cast<uint16_t>(server_.port());
+    config.observer = observer_;
+    config.io = io;
+    ASSERT_TRUE(listener_.Start(config).ok());
+    client_ = testing::ConnectLoopback(listener_.BoundPort());
+    destination_ = server_.WaitAccept();
+    ASSERT_TRUE(client_.valid() && destination_.valid());
+  }
+
+  SessionClosed Closed() {
+    EXPECT_TRUE(observer_->WaitForClosed(1, testing::kDeadline));
+    auto sessions = observer_->sessions();
+    if (sessions.empty() || sessions.begin()->second.closed.empty()) return SessionClosed();
+    return sessions.begin()->second.closed.front();
+  }
+
+  testing::TestServer server_;
+  std::shared_ptr<testing::RecordingObserver> observer_ =
+      std::make_shared<testing::RecordingObserver>(/*wants_chunks=*/false);
+  ProxyListener listener_;
+  Socket client_;
+  Socket destination_;
+};
+
+class SplicedBulkTest : public SplicedSessionTest,
+                        public ::testing::WithParamInterface<CountingIo::Refuse> {};
+
+TEST_P(SplicedBulkTest, BothWaysArriveByteExactAndEndWithBothHalfCloses) {
+  CountingIo io(GetParam());
+  Open(&io);
+  constexpr size_t kBytes = 6 << 20;
+  const std::string up = testing::PatternBytes(kBytes, 1);
+  const std::string down = testing::PatternBytes(kBytes, 2);
+  std::thread upload([&] {
+    EXPECT_TRUE(SendBytes(client_.fd(), up));
+    sockets::ShutdownWrite(client_.fd());
+  });
+  std::thread download([&] {
+    EXPECT_TRUE(SendBytes(destination_.fd(), down));
+    sockets::ShutdownWrite(destination_.fd());
+  });
+  const testing::ReadResult at_server = ReadUntilEnd(destination_.fd());
+  const testing::ReadResult at_client = ReadUntilEnd(client_.fd());
+  upload.join();
+  download.join();
+  EXPECT_EQ(at_server.end, StreamEnd::kEof);
+  EXPECT_EQ(at_client.end, StreamEnd::kEof);
+  EXPECT_TRUE(at_server.data == up) << "bytes up differ";
+  EXPECT_TRUE(at_client.data == down) << "bytes down differ";
+
+  const SessionClosed closed = Closed();
+  EXPECT_EQ(closed.how, CloseReason::kBothFinished);
+  EXPECT_EQ(closed.bytes_up, kBytes);
+  EXPECT_EQ(closed.bytes_down, kBytes);
+  if (GetParam() == CountingIo::Refuse::kNothing) {
+    EXPECT_GT(io.splices.load(), 2);
+    EXPECT_EQ(io.recvs.load(), 0) << "a spliced session never copies";
+  } else {
+    EXPECT_GT(io.recvs.load(), 2) << "refused splice falls back to copying";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Splice, SplicedBulkTest,
+                         ::testing::Values(CountingIo::Refuse::kNothing,
+                                           CountingIo::Refuse::kIntoPipe,
+                                           CountingIo::Refuse::kOutOfPipe));
+
+TEST_F(SplicedSessionTest, EachHalfCloseLetsTheOtherDirectionGoOn) {
+  CountingIo io;
+  Open(&io);
+  // The client finishes first; the server answers after it read the end.
+  ASSERT_TRUE(SendBytes(client_.fd(), "request"));
+  sockets::ShutdownWrite(client_.fd());
+  EXPECT_EQ(ReadUntilEnd(destination_.fd()).data, "request");
+  const std::string reply = testing::PatternBytes(300000, 3);
+  ASSERT_TRUE(SendBytes(destination_.fd(), reply));
+  EXPECT_EQ(ReadExactly(client_.fd(), reply.size()).data, reply);
+  // Then the server finishes too.
+  sockets::ShutdownWrite(destination_.fd());
+  EXPECT_EQ(ReadUntilEnd(client_.fd()).end, StreamEnd::kEof);
+  EXPECT_EQ(Closed().how, CloseReason::kBothFinished);
+  const auto events = observer_->sessions().begin()->second.events;
+  EXPECT_EQ(events, (std::vector<std::string>{"opened", "connected", "half-close >", "half-close <",
+                                              "closed"}));
+}
+
+TEST_F(SplicedSessionTest, ServerFinishingFirstLeavesTheClientDirectionOpen) {
+  CountingIo io;
+  Open(&io);
+  ASSERT_TRUE(SendBytes(destination_.fd(), "banner"));
+  sockets::ShutdownWrite(destination_.fd());
+  EXPECT_EQ(ReadUntilEnd(client_.fd()).data, "banner");
+  ASSERT_TRUE(SendBytes(client_.fd(), "late words"));
+  EXPECT_EQ(ReadExactly(destination_.fd(), 10).data, "late words");
+  sockets::ShutdownWrite(client_.fd());
+  EXPECT_EQ(ReadUntilEnd(destination_.fd()).end, StreamEnd::kEof);
+  EXPECT_EQ(Closed().how, CloseReason::kBothFinished);
+}
+
+struct ResetCase {
+  const char* name;
+  bool server_resets;
+  bool server_finished_first;  // the reset then fails the next send with EPIPE
+  CloseReason expected;
+};
+
+class SplicedResetTest : public SplicedSessionTest,
+                         public ::testing::WithParamInterface<ResetCase> {};
+
+TEST_P(SplicedResetTest, ResetMidStreamResetsTheOtherSide) {
+  const ResetCase& c = GetParam();
+  Open(&SocketIo::Default());
+  const std::string chunk = testing::PatternBytes(200000, 4);
+  ASSERT_TRUE(SendBytes(client_.fd(), chunk));
+  ASSERT_EQ(ReadExactly(destination_.fd(), chunk.size()).data, chunk);
+  if (c.server_finished_first) {
+    sockets::ShutdownWrite(destination_.fd());
+    EXPECT_EQ(ReadUntilEnd(client_.fd()).end, StreamEnd::kEof);
+  }
+  Socket& resetting = c.server_resets ? destination_ : client_;
+  Socket& other = c.server_resets ? client_ : destination_;
+  sockets::ResetConnection(resetting.fd());
+  // After the half-close the send towards the reset server fails with
+  // EPIPE, which raises SIGPIPE for the relay thread: the process lives on.
+  if (c.server_finished_first) SendBytes(client_.fd(), chunk);
+  if (!c.server_finished_first) {
+    EXPECT_EQ(ReadUntilEnd(other.fd()).end, StreamEnd::kReset);
+  }
+  const SessionClosed closed = Closed();
+  EXPECT_EQ(closed.how, c.expected) << closed.error.Message();
+  if (c.server_finished_first) {
+    EXPECT_EQ(closed.error.error_number(), EPIPE);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Splice, SplicedResetTest,
+    ::testing::Values(ResetCase{"ClientResets", false, false, CloseReason::kResetByClient},
+                      ResetCase{"ServerResets", true, false, CloseReason::kResetByServer},
+                      ResetCase{"ServerFinishedThenReset", true, true,
+                                CloseReason::kResetByServer}),
+    [](const auto& test) { return std::string(test.param.name); });
+
+TEST_F(SplicedSessionTest, StopEndsASessionBlockedSendingSplicedBytes) {
+  Open(&SocketIo::Default());
+  // The server reads nothing: the relay fills its socket buffers and blocks
+  // in splice towards it with bytes in the pipe.
+  ::fcntl(client_.fd(), F_SETFL, O_NONBLOCK);
+  const std::string chunk(1 << 16, 'z');
+  size_t sent = 0;
+  ASSERT_TRUE(testing::WaitUntil([&] {
+    const ssize_t n = ::send(client_.fd(), chunk.data(), chunk.size(), MSG_NOSIGNAL);
+    if (n > 0) sent += static_cast<size_t>(n);
+    return n < 0 && errno == EAGAIN && sent > (1u << 20);
+  }));
+  listener_.Stop();
+  ::fcntl(client_.fd(), F_SETFL, 0);
+  EXPECT_EQ(ReadUntilEnd(client_.fd()).end, StreamEnd::kReset);
+  EXPECT_EQ(Closed().how, CloseReason::kStopped);
+  EXPECT_TRUE(testing::WaitUntil([&] { return listener_.SessionCount() == 0; }));
+}
+
+TEST_F(SplicedSessionTest, IdleDirectionsParkWithoutAThreadAndWakeForBytesAndForStop) {
+  Open(&SocketIo::Default());
+  ASSERT_TRUE(SendBytes(client_.fd(), "ping"));
+  ASSERT_EQ(ReadExactly(destination_.fd(), 4).data, "ping");
+  // Both directions have nothing to do: both park.
+  ASSERT_TRUE(testing::WaitUntil([] { return IdleParker::Default().parked() >= 2; }));
+  ASSERT_TRUE(SendBytes(destination_.fd(), "pong"));
+  EXPECT_EQ(ReadExactly(client_.fd(), 4).data, "pong");
+  ASSERT_TRUE(SendBytes(client_.fd(), "again"));
+  EXPECT_EQ(ReadExactly(destination_.fd(), 5).data, "again");
+
+  ASSERT_TRUE(testing::WaitUntil([] { return IdleParker::Default().parked() >= 2; }));
+  listener_.Stop();
+  EXPECT_EQ(ReadUntilEnd(client_.fd()).end, StreamEnd::kReset);
+  EXPECT_EQ(ReadUntilEnd(destination_.fd()).end, StreamEnd::kReset);
+  const SessionClosed closed = Closed();
+  EXPECT_EQ(closed.how, CloseReason::kStopped);
+  EXPECT_EQ(closed.bytes_up, 9u);
+  EXPECT_EQ(closed.bytes_down, 4u);
+  EXPECT_TRUE(testing::WaitUntil([] { return IdleParker::Default().parked() == 0; }));
+}
+
+// Runs a SpliceRelay from one loopback pair to another on a thread of its
+// own until it reports an end other than kIdle.
+SpliceRelay::Result RelayBetween(SocketIo* io, PipePool* pool, int source, int destination) {
+  SpliceRelay::Result result = SpliceRelay::Result::kIdle;
+  std::thread relay([&] {
+    SpliceRelay splice(io, pool, source, destination, nullptr);
+    while ((result = splice.Relay()) == SpliceRelay::Result::kIdle) sockets::WaitReadable(source);
+  });
+  relay.join();
+  return result;
+}
+
+TEST(SpliceRelayTest, WithoutDescriptorsForAPipeBytesAreCopiedInstead) {
+  testing::TcpPair in = testing::MakeTcpPair();
+  testing::TcpPair out = testing::MakeTcpPair();
+  ASSERT_TRUE(in.far.valid() && out.far.valid());
+  // A limit just above the descriptors in use: a new pipe would press on it.
+  const int probe = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  ::close(probe);
+  PipePool pool(1 << 16, 4, probe + 12);
+  CountingIo io;
+  const std::string bytes = testing::PatternBytes(1 << 20, 5);
+  std::thread sender([&] {
+    EXPECT_TRUE(SendBytes(in.near.fd(), bytes));
+    sockets::ShutdownWrite(in.near.fd());
+  });
+  testing::ReadResult received;
+  std::thread reader([&] { received = ReadUntilEnd(out.far.fd()); });
+  EXPECT_FALSE(pool.Acquire().valid()) << "no pipe this close to the limit";
+  EXPECT_EQ(RelayBetween(&io, &pool, in.far.fd(), out.near.fd()), SpliceRelay::Result::kEnded);
+  sockets::ShutdownWrite(out.near.fd());
+  sender.join();
+  reader.join();
+  EXPECT_TRUE(received.data == bytes) << "bytes differ";
+  EXPECT_EQ(io.splices.load(), 0);
+  EXPECT_EQ(pool.idle_count(), 0u);
+}
+
+// Splices into the pipe as usual; splicing out of it fails as a reset.
+class FailingSendIo : public CountingIo {
+ public:
+  ssize_t Splice(int from, int to, size_t length) override {
+    if (IsPipe(from)) return -ECONNRESET;
+    return CountingIo::Splice(from, to, length);
+  }
+};
+
+TEST(SpliceRelayTest, APipeGoesBackToThePoolOnlyWhenEmpty) {
+  for (const bool send_fails : {false, true}) {
+    SCOPED_TRACE(send_fails ? "send fails with bytes in the pipe" : "clean end");
+    testing::TcpPair in = testing::MakeTcpPair();
+    testing::TcpPair out = testing::MakeTcpPair();
+    ASSERT_TRUE(in.far.valid() && out.far.valid());
+    PipePool pool(1 << 16, 4);
+    CountingIo counting;
+    FailingSendIo failing;
+    ASSERT_TRUE(SendBytes(in.near.fd(), "some bytes"));
+    sockets::ShutdownWrite(in.near.fd());
+    const SpliceRelay::Result result =
+        RelayBetween(send_fails ? &failing : &counting, &pool, in.far.fd(), out.near.fd());
+    EXPECT_EQ(result, send_fails ? SpliceRelay::Result::kSendFailed : SpliceRelay::Result::kEnded);
+    EXPECT_EQ(pool.idle_count(), send_fails ? 0u : 1u);
+  }
+}
+
+}  // namespace
+}  // namespace portwick
