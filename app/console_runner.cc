@@ -106,7 +106,9 @@ int RunConsole(const ProxySettings& settings) {
   run_settings.log.show_in_output = settings.show_in_output && settings.trace == TraceMode::kOff;
   run_settings.log.log_synchronously = settings.log_synchronously;
   run_settings.observer = std::make_shared<ConnectFailureReporter>(STDERR_FILENO);
-  run_settings.outputs.capture_limit = settings.capture_limit;
+  // Nothing in console mode shows captured sessions (the Sessions window
+  // reads them), so keeping them would only hold memory and copy every byte.
+  run_settings.outputs.capture_limit = 0;
   run_settings.outputs.trace = settings.trace;
   run_settings.outputs.trace_fd = STDOUT_FILENO;
   run_settings.outputs.pcap_file = settings.pcap_file;
