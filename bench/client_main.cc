@@ -5,7 +5,7 @@
 //   upload|download --port=P [--connections=1] [--mib=1024]   -> MiB/s
 //   pingpong --port=P [--iterations=20000] [--warmup=500] [--seconds=3]
 //                                                             -> p50_us p99_us
-//   connrate --port=P [--clients=1] [--seconds=2] [--max=100000] -> conn/s
+//   connrate --port=P [--clients=1] [--seconds=2] [--max=100000] -> conn/s slowest_ms
 //   idle --port=P --pid=PID [--sessions=1000] [--tree]        -> KiB per session
 //   usage --pid=PID [--tree]          -> rss_kib peak_rss_kib threads fds processes
 //   settle --pid=PID --threads=T --fds=F [--seconds=10] [--tree] -> threads fds
@@ -104,7 +104,7 @@ int ConnRate(const Flags& flags) {
   if (!numbers.error().empty()) return Fail(numbers.error());
   RateResult result = RunConnectionRate(port, clients, seconds, static_cast<std::uint64_t>(max));
   if (!result.ok) return Fail(result.error);
-  std::printf("%.0f\n", result.PerSecond());
+  std::printf("%.0f %.2f\n", result.PerSecond(), result.slowest_ms);
   std::fprintf(stderr, "connrate: %llu cycles, %llu failed, %.3f s\n",
                static_cast<unsigned long long>(result.connections),
                static_cast<unsigned long long>(result.failures), result.seconds);

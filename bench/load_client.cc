@@ -2,6 +2,7 @@
 
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -155,14 +156,18 @@ RateResult RunConnectionRate(int port, int clients, double seconds, std::uint64_
   Clock::time_point deadline =
       start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
   std::vector<std::thread> threads;
+  std::vector<double> slowest(static_cast<std::size_t>(clients > 0 ? clients : 0), 0.0);
   for (int i = 0; i < clients; ++i) {
-    threads.emplace_back([&] {
+    threads.emplace_back([&, i] {
       while (Clock::now() < deadline && done.load(std::memory_order_relaxed) < max_connections) {
+        const Clock::time_point cycle_start = Clock::now();
         UniqueFd fd = ConnectLoopback(port, kShortTimeoutMs, nullptr);
         char byte = kEchoMode;
         if (fd.valid() && WriteAll(fd.get(), &byte, 1) && ReadExactly(fd.get(), &byte, 1) &&
             byte == kEchoMode) {
           done.fetch_add(1, std::memory_order_relaxed);
+          double& worst = slowest[static_cast<std::size_t>(i)];
+          worst = std::max(worst, SecondsSince(cycle_start) * 1000);
         } else if (failed.fetch_add(1, std::memory_order_relaxed) > 1000) {
           return;  // something is badly wrong; don't spin
         }
@@ -171,6 +176,7 @@ RateResult RunConnectionRate(int port, int clients, double seconds, std::uint64_
   }
   for (std::thread& thread : threads) thread.join();
   result.seconds = SecondsSince(start);
+  for (double worst : slowest) result.slowest_ms = std::max(result.slowest_ms, worst);
   result.connections = done.load();
   result.failures = failed.load();
   result.ok = result.connections > 0 && result.failures * 100 <= result.connections;

@@ -47,6 +47,7 @@ struct RateResult {
   std::uint64_t connections = 0;  // completed connect/request/reply/close cycles
   std::uint64_t failures = 0;
   double seconds = 0;
+  double slowest_ms = 0;  // the longest completed cycle
   double PerSecond() const;
 };
 

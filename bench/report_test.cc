@@ -170,10 +170,14 @@ TEST(ReportTest, TableShowsRangesRatiosAndOnlyMeasuredColumns) {
   ASSERT_NE(goal, std::string::npos) << table;
   std::string line = table.substr(goal, table.find('\n', goal) - goal);
   EXPECT_EQ(line.substr(line.size() - 4), "PASS") << line;
-  goal = table.find(">= 0.8 x haproxy");
+  goal = table.find(">= 1.5 x haproxy");
   ASSERT_NE(goal, std::string::npos) << table;
   line = table.substr(goal, table.find('\n', goal) - goal);
   EXPECT_EQ(line.substr(line.size() - 3), "n/a") << line;
+  goal = table.find(">= 0.7 x direct");  // 200 against 0.7 x 400
+  ASSERT_NE(goal, std::string::npos) << table;
+  line = table.substr(goal, table.find('\n', goal) - goal);
+  EXPECT_EQ(line.substr(line.size() - 4), "MISS") << line;
   EXPECT_EQ(table.find("logging"), std::string::npos) << table;  // no logging figures, no table
 }
 
