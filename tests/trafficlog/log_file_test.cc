@@ -108,6 +108,9 @@ class FileSinkLossTest : public ::testing::TestWithParam<SinkKind> {
 // With every descriptor in use, the sessions still relay; their records must
 // still reach the log, whether the file existed at the start or not.
 TEST_P(FileSinkLossTest, RecordsReachTheFileAtTheDescriptorLimit) {
+#if defined(PORTWICK_UBSAN_VPTR_NEEDS_DESCRIPTORS)
+  GTEST_SKIP() << "the sanitizer's vptr check needs descriptors of its own";
+#endif
   for (const bool existed : {true, false}) {
     SCOPED_TRACE(existed ? "existing file" : "created by the first record");
     const std::string file = dir_.File(existed ? "existing.log" : "new.log");
