@@ -90,6 +90,12 @@ uint64_t LogSinkHandle::UsesInFlight() const {
   return state_.load(std::memory_order_acquire) & ~kDetachedBit;
 }
 
+bool LogSinkHandle::NeedsBytes() {
+  const Use use = Acquire();
+  if (!use) return true;
+  return use.sink() != nullptr && !use.sink()->LogsNothing();
+}
+
 bool LogSinkHandle::IsDetached() const {
   return (state_.load(std::memory_order_acquire) & kDetachedBit) != 0;
 }

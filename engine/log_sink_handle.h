@@ -78,8 +78,10 @@ class LogSinkHandle {
   // False when every record passes through unlogged and unchanged (no sink,
   // or one that logs nothing): a relay may then move the bytes without
   // handing them to the sink, as long as it ends once the handle is
-  // detached. Any thread.
-  bool NeedsBytes() const { return sink_ != nullptr && !sink_->LogsNothing(); }
+  // detached. Asks the sink under a use, so it is never asked once its owner
+  // may destroy it; a detached handle says true (the copying relay then ends
+  // at its first record). Any thread.
+  bool NeedsBytes();
 
  private:
   void EndUse() LOCKS_EXCLUDED(mutex_);
