@@ -38,8 +38,8 @@ const char kHelpText[] =
     "    --trace[=text|hex|events]  :    show the sessions on standard output \r\n"
     "                  instead of the raw traffic (console only) \r\n"
     "    --pcap=file  :    write the sessions to a pcapng file (console only) \r\n"
-    "    --capture-limit=size  :    memory for captured sessions, with K, M or G; \r\n"
-    "                  0 turns capturing off (default: 256M) \r\n"
+    "    --capture-limit=size  :    memory for the window's captured sessions, with \r\n"
+    "                  K, M or G; 0 turns capturing off (window only; default: 256M) \r\n"
     "    --forward=[addr:]lport:host:port  :    one of several forwards (console \r\n"
     "                  only, repeatable; replaces --source and --destination) \r\n"
     "\r\n";

@@ -146,10 +146,12 @@ void RelayPump::Finish(bool ended_normally) {
   }
   if (observer_ != nullptr) session_->AddRelayed(direction_, relayed_);
   if (ended_normally) {
-    session_->EndSending(destination_fd_);
+    // Reported before the FIN is passed on (as chunks are before they are
+    // sent), so the peer's answering FIN can't be reported ahead of it.
     if (observer_ != nullptr) {
       observer_->OnHalfClosed(SessionHalfClosed{session_->id(), direction_, EventTime::Now()});
     }
+    session_->EndSending(destination_fd_);
   } else {
     session_->Fail(failure_, failure_error_);
   }

@@ -28,6 +28,9 @@ Session::~Session() {
     if (ending_recorded_) {
       closed.how = how_;
       closed.error = error_;
+    } else if (finished_directions_.load() == 2) {
+      // A reset from outside after both ends were passed on ended nothing.
+      closed.how = CloseReason::kBothFinished;
     } else if (registration_.cancelled()) {
       closed.how = CloseReason::kStopped;
     }
@@ -47,7 +50,10 @@ void Session::SetDestination(Socket destination) {
   destination_ = std::move(destination);
 }
 
-void Session::EndSending(int fd) { sockets::ShutdownWrite(fd); }
+void Session::EndSending(int fd) {
+  sockets::ShutdownWrite(fd);
+  finished_directions_.fetch_add(1);
+}
 
 void Session::RecordEnding(CloseReason how, const Status& error) {
   // Checked before taking the mutex: the layer's lock is not taken under it.

@@ -35,7 +35,8 @@ struct SessionIdentity {
 //
 // It also keeps how the session ends: the first failure recorded wins (a
 // failure found after the session was cancelled from outside, by the layer's
-// last Cleanup, counts as kStopped), and the destructor reports SessionClosed
+// last Cleanup, counts as kStopped), both directions passing their
+// half-close on count as kBothFinished, and the destructor reports SessionClosed
 // to the observer, exactly once and after every other event of the session.
 //
 // Thread safety: every method may be called from any thread, except
@@ -79,7 +80,9 @@ class Session {
   bool cancelled() const { return registration_.cancelled(); }
 
   // Passes a half-close on: the peer on `fd` (one of the two sockets) reads
-  // end-of-stream once it has everything sent before.
+  // end-of-stream once it has everything sent before. Called once per
+  // direction; once both have, the session closes as kBothFinished, even
+  // when a reset from outside comes before it is released.
   void EndSending(int fd);
 
   // Notes how the session ends, unless an earlier end was noted.
@@ -109,6 +112,7 @@ class Session {
   SocketLayer::Registration registration_;
 
   std::atomic<uint64_t> relayed_[2] = {0, 0};
+  std::atomic<int> finished_directions_{0};
   Mutex mutex_;
   bool ending_recorded_ GUARDED_BY(mutex_) = false;
   CloseReason how_ GUARDED_BY(mutex_) = CloseReason::kBothFinished;

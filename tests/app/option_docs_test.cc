@@ -2,6 +2,7 @@
 // options table shows must be the same, so that none of them drifts.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -68,6 +69,51 @@ TEST(OptionDocsTest, HelpManualPageAndReadmeNameTheSameOptions) {
   ASSERT_FALSE(readme.empty());
   const std::set<std::string> in_readme = OptionNames(ReadmeOptionsTable(readme), "-");
   EXPECT_EQ(in_readme, in_help) << "the options table of README.md differs from the help";
+}
+
+// `text` in lower case with every run of white space as one blank.
+std::string Flattened(const std::string& text) {
+  std::string flat;
+  for (const char c : text) {
+    const bool space = c == ' ' || c == '\t' || c == '\r' || c == '\n';
+    if (space && (flat.empty() || flat.back() == ' ')) continue;
+    flat += space ? ' ' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  return flat;
+}
+
+// From the first `start` in `text` up to the next `end` after it.
+std::string Between(const std::string& text, const std::string& start, const std::string& end) {
+  const size_t begin = text.find(start);
+  if (begin == std::string::npos) return "";
+  return text.substr(begin, text.find(end, begin + start.size()) - begin);
+}
+
+TEST(OptionDocsTest, AnOptionForOneModeOnlySaysSoEverywhere) {
+  struct Mode {
+    const char* help;    // in the help entry
+    const char* manual;  // in the manual page's entry
+    const char* readme;  // the README row's effect starts with it
+  };
+  const Mode modes[] = {{"console only", "in console mode", "console"},
+                        {"window only", "for the window only", "window"}};
+  const std::string manual = Section(ReadSource("packaging/portwick.1.in"), ".SH OPTIONS", ".SH");
+  const std::string readme = ReadSource("README.md");
+  std::set<std::string> restricted;
+  for (const std::string& name : OptionNames(kHelpText, "-")) {
+    SCOPED_TRACE(name);
+    const std::string help = Flattened(Between(kHelpText, "    --" + name, "\n    --"));
+    const std::string in_manual = Flattened(Between(manual, "\\-\\-" + name, ".TP"));
+    const std::string row = Flattened(Between(readme, "\n| `--" + name, "\n"));
+    for (const Mode& mode : modes) {
+      if (help.find(mode.help) == std::string::npos) continue;
+      restricted.insert(name);
+      EXPECT_NE(in_manual.find(mode.manual), std::string::npos) << in_manual;
+      EXPECT_NE(row.find(std::string("| ") + mode.readme), std::string::npos) << row;
+    }
+  }
+  // (Names as OptionNames reads them: up to the first character not a-z.)
+  EXPECT_EQ(restricted, (std::set<std::string>{"capture", "forward", "pcap", "trace"}));
 }
 
 }  // namespace

@@ -479,5 +479,26 @@ INSTANTIATE_TEST_SUITE_P(
                                      0}),
     [](const ::testing::TestParamInfo<PumpEndingCase>& test) { return test.param.name; });
 
+TEST_F(RelayPumpTest, AResetAfterBothHalfClosesWerePassedOnEndsNothing) {
+  for (const bool both : {true, false}) {
+    SCOPED_TRACE(both ? "both directions finished" : "one direction finished");
+    auto observer = std::make_shared<testing::RecordingObserver>();
+    session_ =
+        std::make_shared<Session>(std::shared_ptr<SocketLayer>(std::shared_ptr<void>(), &layer_),
+                                  Socket(), SessionIdentity{7, {}, {}, EventTime::Now(), observer});
+    for (const Direction direction : {kUp, kDown}) {
+      if (direction == kDown && !both) break;
+      ScriptedIo io;
+      io.chunks = {"x"};
+      RelayPump(session_, direction, std::make_unique<PassThroughFramer>(), nullptr, &io).Run();
+    }
+    session_->Reset();  // what a Stop does to every session still held
+    session_.reset();
+    const std::vector<SessionClosed> closed = observer->sessions().at(7).closed;
+    ASSERT_EQ(closed.size(), 1u);
+    EXPECT_EQ(closed.front().how, both ? CloseReason::kBothFinished : CloseReason::kStopped);
+  }
+}
+
 }  // namespace
 }  // namespace portwick

@@ -3,6 +3,7 @@
 // ended.
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <atomic>
@@ -176,6 +177,48 @@ INSTANTIATE_TEST_SUITE_P(Chunks, ConcurrentSessionEventsTest, ::testing::Bool(),
                          [](const ::testing::TestParamInfo<bool>& test) {
                            return test.param ? "WithChunks" : "WithoutChunks";
                          });
+
+// Notes, as each half-close is reported, whether the peer it goes to can
+// already read the end of the stream.
+class PeekingObserver : public RecordingObserver {
+ public:
+  using RecordingObserver::RecordingObserver;
+  void OnHalfClosed(const SessionHalfClosed& event) override {
+    const bool up = event.direction == Direction::kClientToServer;
+    char byte;
+    if (::recv(up ? server_fd.load() : client_fd.load(), &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0) {
+      ++passed_on_before_reported;
+    }
+    RecordingObserver::OnHalfClosed(event);
+  }
+  std::atomic<int> client_fd{-1};
+  std::atomic<int> server_fd{-1};
+  std::atomic<int> passed_on_before_reported{0};
+};
+
+// Copying (chunks wanted) and spliced (no chunks wanted).
+TEST_P(ConcurrentSessionEventsTest, HalfClosesAreReportedBeforeThePeerSeesThem) {
+  auto observer = std::make_shared<PeekingObserver>(GetParam());
+  observer_ = observer;
+  TestServer server;
+  Start("127.0.0.1", server.port());
+  Socket client = Connect();
+  Socket destination = server.WaitAccept();
+  ASSERT_TRUE(destination.valid());
+  observer->client_fd = client.fd();
+  observer->server_fd = destination.fd();
+  // The server answers the client's end with its own at once.
+  sockets::ShutdownWrite(client.fd());
+  EXPECT_EQ(ReadUntilEnd(destination.fd()).end, testing::StreamEnd::kEof);
+  sockets::ShutdownWrite(destination.fd());
+  EXPECT_EQ(ReadUntilEnd(client.fd()).end, testing::StreamEnd::kEof);
+
+  const ObservedSession s = OnlySession();
+  EXPECT_EQ(s.events, (std::vector<std::string>{"opened", "connected", "half-close >",
+                                                "half-close <", "closed"}));
+  EXPECT_EQ(observer->passed_on_before_reported.load(), 0);
+  EXPECT_EQ(s.closed.front().how, CloseReason::kBothFinished);
+}
 
 struct EndingCase {
   const char* name;
