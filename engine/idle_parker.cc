@@ -1,6 +1,7 @@
 #include "engine/idle_parker.h"
 
 #include <sys/epoll.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -103,6 +104,9 @@ void IdleParker::Watch() {
       if (parked_ > 0 || count > 0) {
         quiet_since = now;
       } else if (now - quiet_since >= kWatcherLinger) {
+        // Its descriptor goes too; the next Park makes a new one.
+        ::close(epoll_fd_);
+        epoll_fd_ = -1;
         watching_ = false;
         return;
       }

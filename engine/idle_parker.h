@@ -15,8 +15,8 @@ namespace portwick {
 // again. One thread watches every parked socket with epoll; when a socket
 // becomes readable (bytes, end of stream, an error or a reset) its task is
 // started on a thread of its own and relays on, blocking as before. The
-// watching thread is started by the first Park and ends once nothing has
-// been parked for a couple of seconds.
+// watching thread and its epoll descriptor are made by the first Park and
+// end once nothing has been parked for a couple of seconds.
 //
 // A task whose thread can't be started is destroyed without running; its
 // destructor must end what it stood for (a relay pump resets its session).

@@ -5,8 +5,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <new>
 
 #include "base/no_destructor.h"
+#include "engine/detached_thread.h"
 
 namespace portwick {
 
@@ -51,8 +53,19 @@ void Pipe::Close() {
   if (write_fd_ >= 0) ::close(std::exchange(write_fd_, -1));
 }
 
-PipePool::PipePool(int pipe_size, size_t max_idle, long descriptor_limit)
-    : pipe_size_(pipe_size), max_idle_(max_idle), descriptor_limit_(descriptor_limit) {}
+PipePool::PipePool(int pipe_size, size_t max_idle, long descriptor_limit,
+                   std::chrono::milliseconds keep_idle)
+    : pipe_size_(pipe_size),
+      max_idle_(max_idle),
+      descriptor_limit_(descriptor_limit),
+      keep_idle_(keep_idle) {}
+
+PipePool::~PipePool() {
+  MutexLock lock(&mutex_);
+  destroying_ = true;
+  changed_.SignalAll();
+  while (closer_running_) changed_.Wait();
+}
 
 PipePool& PipePool::Default() {
   static NoDestructor<PipePool> pool(kPipeSize, kMaxIdlePipes);
@@ -62,6 +75,7 @@ PipePool& PipePool::Default() {
 Pipe PipePool::Acquire() {
   {
     MutexLock lock(&mutex_);
+    last_use_ = std::chrono::steady_clock::now();
     if (!idle_.empty()) {
       Pipe pipe = std::move(idle_.back());
       idle_.pop_back();
@@ -84,7 +98,31 @@ Pipe PipePool::MakePipe() {
 void PipePool::Release(Pipe pipe) {
   if (!pipe.valid()) return;
   MutexLock lock(&mutex_);
-  if (idle_.size() < max_idle_) idle_.push_back(std::move(pipe));
+  last_use_ = std::chrono::steady_clock::now();
+  if (idle_.size() >= max_idle_) return;
+  idle_.push_back(std::move(pipe));
+  if (closer_running_) return;
+  try {
+    closer_running_ = StartDetachedThread(MakeTask([this] { CloseWhenUnused(); }), kRelayStackSize);
+  } catch (const std::bad_alloc&) {
+  }
+  // Without the thread the pipes are kept until CloseIdle or the next try.
+}
+
+void PipePool::CloseWhenUnused() {
+  std::vector<Pipe> closing;
+  MutexLock lock(&mutex_);
+  while (!idle_.empty() && !destroying_) {
+    const auto quiet_until = last_use_ + keep_idle_;
+    if (std::chrono::steady_clock::now() >= quiet_until) {
+      closing.swap(idle_);
+      break;
+    }
+    changed_.WaitUntil(quiet_until);
+  }
+  closer_running_ = false;
+  changed_.SignalAll();
+  // `closing` is closed after the lock is let go (declared before it).
 }
 
 void PipePool::CloseIdle() {

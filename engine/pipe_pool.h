@@ -1,6 +1,7 @@
 #ifndef PORTWICK_ENGINE_PIPE_POOL_H_
 #define PORTWICK_ENGINE_PIPE_POOL_H_
 
+#include <chrono>
 #include <cstddef>
 #include <utility>
 #include <vector>
@@ -43,19 +44,26 @@ class Pipe {
 // descriptors' numbers tell, since the system hands out the lowest free
 // ones), and otherwise returns no pipe, so the caller copies instead of
 // taking the descriptors that new connections need. CloseIdle gives the kept
-// descriptors back when they run short.
+// descriptors back when they run short, and kept pipes are closed anyway
+// once no pipe has been taken or given back for `keep_idle`: a thread of the
+// pool waits for that while it keeps pipes, so a quiet process holds no more
+// descriptors than before its sessions.
 //
 // Thread safety: every method may be called from any thread.
 class PipePool {
  public:
+  static constexpr std::chrono::milliseconds kKeepIdle{3000};
+
   // Pipes are enlarged to `pipe_size` bytes where the system allows it; at
-  // most `max_idle` empty pipes are kept. `descriptor_limit` stands in for
-  // the process's limit when positive (for tests).
-  PipePool(int pipe_size, size_t max_idle, long descriptor_limit = 0);
+  // most `max_idle` empty pipes are kept, for `keep_idle` after the last use
+  // of any. `descriptor_limit` stands in for the process's limit when
+  // positive (for tests).
+  PipePool(int pipe_size, size_t max_idle, long descriptor_limit = 0,
+           std::chrono::milliseconds keep_idle = kKeepIdle);
   PipePool(const PipePool&) = delete;
   PipePool& operator=(const PipePool&) = delete;
-  // Closes the kept pipes.
-  ~PipePool() = default;
+  // Ends the pool's waiting thread and closes the kept pipes.
+  ~PipePool() LOCKS_EXCLUDED(mutex_);
 
   // The pool the relay uses; lives for the whole process.
   static PipePool& Default();
@@ -77,14 +85,22 @@ class PipePool {
 
  private:
   Pipe MakePipe();
+  // The pool's thread while it keeps pipes: closes them once unused for
+  // keep_idle_, then ends.
+  void CloseWhenUnused() LOCKS_EXCLUDED(mutex_);
 
   bool NearDescriptorLimit(int highest_fd) const;
 
   const int pipe_size_;
   const size_t max_idle_;
   const long descriptor_limit_;
+  const std::chrono::milliseconds keep_idle_;
   mutable Mutex mutex_;
+  CondVar changed_{&mutex_};  // the closing thread ended, or the pool is going
   std::vector<Pipe> idle_ GUARDED_BY(mutex_);
+  std::chrono::steady_clock::time_point last_use_ GUARDED_BY(mutex_);
+  bool closer_running_ GUARDED_BY(mutex_) = false;
+  bool destroying_ GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace portwick

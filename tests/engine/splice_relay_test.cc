@@ -11,6 +11,8 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
@@ -241,7 +243,19 @@ TEST_F(SplicedSessionTest, StopEndsASessionBlockedSendingSplicedBytes) {
   EXPECT_TRUE(testing::WaitUntil([&] { return listener_.SessionCount() == 0; }));
 }
 
+// Descriptors of this process that lead to `kind` ("pipe:", ...).
+int OpenOf(const std::string& kind) {
+  int count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code error;
+    if (std::filesystem::read_symlink(entry.path(), error).string().starts_with(kind)) ++count;
+  }
+  return count;
+}
+
 TEST_F(SplicedSessionTest, IdleDirectionsParkWithoutAThreadAndWakeForBytesAndForStop) {
+  PipePool::Default().CloseIdle();
+  const int pipes = OpenOf("pipe:");  // inherited ones (standard output, ...)
   Open(&SocketIo::Default());
   ASSERT_TRUE(SendBytes(client_.fd(), "ping"));
   ASSERT_EQ(ReadExactly(destination_.fd(), 4).data, "ping");
@@ -261,6 +275,9 @@ TEST_F(SplicedSessionTest, IdleDirectionsParkWithoutAThreadAndWakeForBytesAndFor
   EXPECT_EQ(closed.bytes_up, 9u);
   EXPECT_EQ(closed.bytes_down, 4u);
   EXPECT_TRUE(testing::WaitUntil([] { return IdleParker::Default().parked() == 0; }));
+  // Once quiet, the kept pipes and the parker's epoll descriptor go too.
+  EXPECT_TRUE(testing::WaitUntil(
+      [&] { return OpenOf("pipe:") == pipes && OpenOf("anon_inode:[eventpoll]") == 0; }));
 }
 
 // Runs a SpliceRelay from one loopback pair to another on a thread of its
@@ -316,7 +333,7 @@ TEST(SpliceRelayTest, APipeGoesBackToThePoolOnlyWhenEmpty) {
     testing::TcpPair in = testing::MakeTcpPair();
     testing::TcpPair out = testing::MakeTcpPair();
     ASSERT_TRUE(in.far.valid() && out.far.valid());
-    PipePool pool(1 << 16, 4);
+    PipePool pool(1 << 16, 4, 0, std::chrono::milliseconds(50));
     CountingIo counting;
     FailingSendIo failing;
     ASSERT_TRUE(SendBytes(in.near.fd(), "some bytes"));
@@ -325,6 +342,8 @@ TEST(SpliceRelayTest, APipeGoesBackToThePoolOnlyWhenEmpty) {
         RelayBetween(send_fails ? &failing : &counting, &pool, in.far.fd(), out.near.fd());
     EXPECT_EQ(result, send_fails ? SpliceRelay::Result::kSendFailed : SpliceRelay::Result::kEnded);
     EXPECT_EQ(pool.idle_count(), send_fails ? 0u : 1u);
+    EXPECT_TRUE(testing::WaitUntil([&] { return pool.idle_count() == 0; }))
+        << "kept pipes are closed once unused";
   }
 }
 
