@@ -32,7 +32,8 @@ constexpr MetricInfo kForwardingMetrics[] = {
     {"slow1", "slowest short connection, 1 client", "ms", false, ""},
     {"slow8", "slowest short connection, 8 clients", "ms", false, ""},
     {"idle_kib", "resident memory per idle session, 1,000 sessions", "KiB", false, ""},
-    {"idle10k_kib", "resident memory per idle session, 10,000 sessions", "KiB", false, ""},
+    {"idle10k_kib", "resident memory per idle session, 10,000 sessions (or as many as fit)", "KiB",
+     false, ""},
     {"threads_after", "threads at idle after the tests", "", false, "threads_before"},
     {"fds_after", "descriptors at idle after the tests", "", false, "fds_before"},
 };

@@ -83,6 +83,18 @@ done
 # the client and in the server): raise the hard limit where allowed (root).
 { [ "$(ulimit -Hn)" != unlimited ] && [ "$(ulimit -Hn)" -lt 65536 ] && ulimit -Hn 65536; } 2>/dev/null || true
 ulimit -n "$(ulimit -Hn)" 2>/dev/null || true
+# Where the hard limit stays lower (no right to raise it), as many sessions as
+# fit: two descriptors each, and a few for the process itself.
+if [ "$many_sessions" != 0 ] && [ "$(ulimit -Hn)" != unlimited ]; then
+  fit=$((($(ulimit -Hn) - 64) / 2))
+  if [ "$fit" -lt "$many_sessions" ]; then
+    note "descriptor hard limit $(ulimit -Hn): $fit instead of $many_sessions idle sessions"
+    many_sessions=$fit
+  fi
+fi
+# haproxy keeps at most maxconn sessions and sets its own descriptor limit
+# from it (2 per session and a few), which must stay within the hard limit.
+haproxy_maxconn=$((many_sessions > 4080 ? many_sessions + 16 : 4096))
 
 # --- process bookkeeping: everything started here is ended on exit -----------
 work="$(mktemp -d /tmp/portwick-bench.XXXXXX)"
@@ -165,16 +177,14 @@ haproxy_bin="$(command -v haproxy || true)"
 start_haproxy() {
   started_port="$("$client" freeport)"
   local config="$work/haproxy.$started_port.cfg"
-  # Two threads for two cores; maxconn above the 1,000 idle sessions (each
-  # takes two descriptors); long timeouts. (With 12,000 haproxy did not start
-  # here; its 10,000-session figure is then missing.)
+  # Two threads for two cores; maxconn above the idle sessions; long timeouts.
   cat >"$config" <<EOF
 global
   nbthread 2
-  maxconn 4096
+  maxconn $haproxy_maxconn
 defaults
   mode tcp
-  maxconn 4096
+  maxconn $haproxy_maxconn
   timeout connect 10s
   timeout client 1h
   timeout server 1h
@@ -322,6 +332,18 @@ for ((rep = 1; rep <= reps; rep++)); do
   done
 done
 
+# ... and once with many more (socat, a process per session, is left out).
+if [ "$many_sessions" != 0 ] && [ "$only" != logging ]; then
+  note "$many_sessions idle sessions"
+  for t in "${forwarders[@]}"; do
+    [ "$t" = socat ] && continue
+    if [ "$t" = portwick ]; then start_portwick --output=off || continue; else "start_$t" || continue; fi
+    measure idle10k_kib "$t" "$client" idle --port="$started_port" --pid="$started_pid" --tree \
+      --sessions="$many_sessions"
+    forget_pid "$started_pid"
+  done
+fi
+
 # --- Portwick's logging modes ------------------------------------------------------
 wait_for_size() {  # file, bytes, seconds: until the log holds that many bytes
   local i
@@ -432,7 +454,8 @@ echo
 echo "Portwick forwarding benchmark, $(date -u '+%Y-%m-%d %H:%M UTC'), commit" \
   "$(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo '?'), $(nproc) CPUs," \
   "load average at the end $(cut -d ' ' -f 1-3 /proc/loadavg)"
-echo "$reps repetitions; $mib MiB per bulk run; $sessions idle sessions;" \
+echo "$reps repetitions; $mib MiB per bulk run; $sessions idle sessions" \
+  "$([ "$many_sessions" != 0 ] && echo "(and $many_sessions once)");" \
   "run took $((SECONDS - started_at)) s"
 echo
 "$tools/portwick_bench_report" "$results"

@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 
+#include <algorithm>
 #include <chrono>
 #include <new>
 #include <utility>
@@ -21,10 +22,13 @@ namespace {
 constexpr std::chrono::seconds kIdleLinger{2};
 
 // A started thread between two tasks. Lives on the thread's own stack.
+// Each has a lock of its own, so handing a task over wakes one thread and
+// contends with nobody else (one lock for the whole pool had every waking
+// thread queue behind the threads that hand over and the ones that finish).
 struct Worker {
-  explicit Worker(Mutex* pool_mutex) : wake(pool_mutex) {}
-  CondVar wake;
-  std::unique_ptr<ThreadTask> task;  // guarded by the pool's mutex once pooled
+  Mutex mutex;
+  CondVar wake{&mutex};
+  std::unique_ptr<ThreadTask> task GUARDED_BY(mutex);
 };
 
 // Threads waiting for a task, by stack size. Never destroyed: idle threads
@@ -38,9 +42,6 @@ class IdleThreads {
     return IdleOf(stack_size).size();
   }
 
-  // Guards every pooled Worker's task.
-  Mutex* mutex() RETURN_CAPABILITY(mutex_) { return &mutex_; }
-
   static IdleThreads& Instance() {
     static NoDestructor<IdleThreads> instance;
     return *instance.get();
@@ -49,11 +50,17 @@ class IdleThreads {
   // Gives `task` to an idle thread of that stack size; false (task untouched)
   // when there is none.
   bool Hand(std::unique_ptr<ThreadTask>& task, size_t stack_size) LOCKS_EXCLUDED(mutex_) {
-    MutexLock lock(&mutex_);
-    std::vector<Worker*>& idle = IdleOf(stack_size);
-    if (idle.empty()) return false;
-    Worker* worker = idle.back();
-    idle.pop_back();
+    Worker* worker;
+    {
+      MutexLock lock(&mutex_);
+      std::vector<Worker*>& idle = IdleOf(stack_size);
+      if (idle.empty()) return false;
+      worker = idle.back();
+      idle.pop_back();
+    }
+    // Off the list, the worker waits for this task and can't end before it
+    // has it; signalled under its lock, so it is still there to be woken.
+    MutexLock lock(&worker->mutex);
     worker->task = std::move(task);
     worker->wake.Signal();
     return true;
@@ -62,22 +69,36 @@ class IdleThreads {
   // Called by a thread whose task is done: waits up to kIdleLinger for the
   // next one. Returns it, or null when the thread should end.
   std::unique_ptr<ThreadTask> AwaitNext(Worker* self, size_t stack_size) LOCKS_EXCLUDED(mutex_) {
-    MutexLock lock(&mutex_);
-    std::vector<Worker*>& idle = IdleOf(stack_size);
-    idle.push_back(self);
+    {
+      MutexLock lock(&mutex_);
+      IdleOf(stack_size).push_back(self);
+    }
     const auto deadline = std::chrono::steady_clock::now() + kIdleLinger;
+    MutexLock lock(&self->mutex);
+    bool listed = true;
     while (self->task == nullptr) {
-      if (!self->wake.WaitUntil(deadline) && self->task == nullptr) {
-        // Looked up again: another stack size added meanwhile may have moved
-        // the list that `idle` referred to.
-        std::erase(IdleOf(stack_size), self);
-        return nullptr;
+      if (!listed) {
+        self->wake.Wait();
+      } else if (!self->wake.WaitUntil(deadline) && self->task == nullptr) {
+        if (Withdraw(self, stack_size)) return nullptr;
+        listed = false;  // Hand took it off the list: its task is on the way
       }
     }
     return std::move(self->task);
   }
 
  private:
+  // Takes `self` off the idle list; false when Hand took it first (its task
+  // is then on the way).
+  bool Withdraw(Worker* self, size_t stack_size) LOCKS_EXCLUDED(mutex_) {
+    MutexLock lock(&mutex_);
+    std::vector<Worker*>& idle = IdleOf(stack_size);
+    const auto found = std::find(idle.begin(), idle.end(), self);
+    if (found == idle.end()) return false;
+    idle.erase(found);
+    return true;
+  }
+
   std::vector<Worker*>& IdleOf(size_t stack_size) EXCLUSIVE_LOCKS_REQUIRED(mutex_) {
     for (auto& [size, workers] : idle_) {
       if (size == stack_size) return workers;
@@ -85,7 +106,7 @@ class IdleThreads {
     return idle_.emplace_back(stack_size, std::vector<Worker*>()).second;
   }
 
-  Mutex mutex_;
+  Mutex mutex_;  // guards the lists only; taken after a worker's lock, never before
   // One entry per stack size in use (only a few); last in, first out, so
   // the threads that idle longest are the ones that end.
   std::vector<std::pair<size_t, std::vector<Worker*>>> idle_ GUARDED_BY(mutex_);
@@ -98,7 +119,7 @@ struct ThreadStart {
 
 void* ThreadMain(void* argument) {
   std::unique_ptr<ThreadStart> start(static_cast<ThreadStart*>(argument));
-  Worker self(IdleThreads::Instance().mutex());
+  Worker self;
   std::unique_ptr<ThreadTask> task = std::move(start->task);
   while (task != nullptr) {
     task->Run();
