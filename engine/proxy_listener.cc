@@ -188,6 +188,8 @@ Status ProxyListener::Start(const ListenerConfig& config) {
   s.listen_socket.Reset(result);
   const int fd = s.listen_socket.fd();
   sockets::SetReuseAddress(fd);
+  // Accepted sockets inherit it: one system call less per connection.
+  sockets::SetNoDelay(fd);
   if ((result = sockets::Bind(fd, config.bind)) < 0) return fail("bind", result);
   // The system's largest queue: a burst of connects waits there for the
   // accept thread instead of being dropped.

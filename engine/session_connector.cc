@@ -119,8 +119,8 @@ void Connect(std::unique_ptr<SessionRequest> request) {
   if (!ConnectDestination(*session, destination, resolver)) return;
   ReportConnected(*session);
 
-  // A forwarder must not add Nagle delay to what it relays.
-  sockets::SetNoDelay(session->client_fd());
+  // A forwarder must not add Nagle delay to what it relays (the accepted
+  // socket has it from the listening socket).
   sockets::SetNoDelay(session->destination_fd());
 
   std::unique_ptr<RelayPump> upstream;

@@ -20,6 +20,8 @@ namespace portwick {
 // which owns it from then on. Since it carries its own copies, a later Start
 // with other settings doesn't affect sessions already accepted.
 struct SessionRequest {
+  // With TCP_NODELAY set (the listener's sockets inherit it from the
+  // listening socket).
   Socket accepted_socket;
   // The number, client, accept time and observer; the connector fills in
   // the listening endpoint.
