@@ -1,9 +1,14 @@
 #include "engine/detached_thread.h"
 
+#include <linux/futex.h>
 #include <pthread.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <ctime>
 #include <new>
 #include <utility>
 #include <vector>
@@ -22,14 +27,51 @@ namespace {
 constexpr std::chrono::seconds kIdleLinger{2};
 
 // A started thread between two tasks. Lives on the thread's own stack.
-// Each has a lock of its own, so handing a task over wakes one thread and
-// contends with nobody else (one lock for the whole pool had every waking
-// thread queue behind the threads that hand over and the ones that finish).
+//
+// Each has a word of its own that it sleeps on in the kernel (a futex), so
+// handing a task over is one wake-up system call and touches no lock the
+// woken thread must then take: one lock for the whole pool had every waking
+// thread queue behind the threads handing over and the ones finishing, and a
+// lock and condition variable per thread still cost a third system call per
+// hand-over (the lock retaken after the wait is released with a wake-up).
 struct Worker {
-  Mutex mutex;
-  CondVar wake{&mutex};
-  std::unique_ptr<ThreadTask> task GUARDED_BY(mutex);
+  // Written by the one thread that took the worker off the idle list, before
+  // it sets `handed`; read by the worker after it has seen `handed` set.
+  std::unique_ptr<ThreadTask> task;
+  std::atomic<int> handed{0};
+
+  // By the handing thread. The worker can't end before it has the task, and
+  // a wake-up that comes late reaches nobody (a private futex word is only
+  // an address to the kernel).
+  void Post() {
+    handed.store(1, std::memory_order_release);
+    ::syscall(SYS_futex, Word(), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+  }
+
+  // By the worker: true once posted (and then ready for the next Post),
+  // false after `timeout`; waits without end for a negative one.
+  bool WaitFor(std::chrono::nanoseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (handed.load(std::memory_order_acquire) == 0) {
+      timespec left{};
+      if (timeout.count() >= 0) {
+        const std::chrono::nanoseconds rest = deadline - std::chrono::steady_clock::now();
+        if (rest.count() <= 0) return false;
+        left.tv_sec = static_cast<time_t>(rest.count() / 1'000'000'000);
+        left.tv_nsec = static_cast<long>(rest.count() % 1'000'000'000);
+      }
+      // Returns at once when `handed` is no longer 0; else sleeps until a
+      // Post wakes it, the time is up or a signal comes.
+      ::syscall(SYS_futex, Word(), FUTEX_WAIT_PRIVATE, 0, timeout.count() >= 0 ? &left : nullptr,
+                nullptr, 0);
+    }
+    handed.store(0, std::memory_order_relaxed);
+    return true;
+  }
+
+  int* Word() { return reinterpret_cast<int*>(&handed); }
 };
+static_assert(sizeof(std::atomic<int>) == sizeof(int) && std::atomic<int>::is_always_lock_free);
 
 // Threads waiting for a task, by stack size. Never destroyed: idle threads
 // may still be waiting on it while the process exits.
@@ -59,10 +101,9 @@ class IdleThreads {
       idle.pop_back();
     }
     // Off the list, the worker waits for this task and can't end before it
-    // has it; signalled under its lock, so it is still there to be woken.
-    MutexLock lock(&worker->mutex);
+    // has it.
     worker->task = std::move(task);
-    worker->wake.Signal();
+    worker->Post();
     return true;
   }
 
@@ -73,16 +114,10 @@ class IdleThreads {
       MutexLock lock(&mutex_);
       IdleOf(stack_size).push_back(self);
     }
-    const auto deadline = std::chrono::steady_clock::now() + kIdleLinger;
-    MutexLock lock(&self->mutex);
-    bool listed = true;
-    while (self->task == nullptr) {
-      if (!listed) {
-        self->wake.Wait();
-      } else if (!self->wake.WaitUntil(deadline) && self->task == nullptr) {
-        if (Withdraw(self, stack_size)) return nullptr;
-        listed = false;  // Hand took it off the list: its task is on the way
-      }
+    if (!self->WaitFor(kIdleLinger)) {
+      if (Withdraw(self, stack_size)) return nullptr;
+      // Hand took it off the list first: its task is on the way.
+      self->WaitFor(std::chrono::nanoseconds(-1));
     }
     return std::move(self->task);
   }
@@ -106,7 +141,7 @@ class IdleThreads {
     return idle_.emplace_back(stack_size, std::vector<Worker*>()).second;
   }
 
-  Mutex mutex_;  // guards the lists only; taken after a worker's lock, never before
+  Mutex mutex_;  // guards the lists only
   // One entry per stack size in use (only a few); last in, first out, so
   // the threads that idle longest are the ones that end.
   std::vector<std::pair<size_t, std::vector<Worker*>>> idle_ GUARDED_BY(mutex_);

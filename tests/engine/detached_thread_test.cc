@@ -5,11 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "test_server.h"
 
@@ -60,6 +62,27 @@ TEST(DetachedThreadTest, TaskIsDestroyedOnItsThreadBeforeTheThreadIsReused) {
   // Once the thread is idle again, its task (and what the task held) is gone.
   ASSERT_TRUE(testing::WaitUntil([] { return IdleThreadCount(kTestStackSize) >= 1; }));
   EXPECT_EQ(destroyed_on, ran_on);
+}
+
+TEST(DetachedThreadTest, TasksHandedOverFromManyThreadsAtOnceEachRunOnce) {
+  constexpr int kStarters = 4;
+  constexpr int kTasksEach = 300;
+  std::atomic<int> runs{0};
+  std::atomic<int> refused{0};
+  std::vector<std::thread> starters;
+  for (int i = 0; i < kStarters; ++i) {
+    starters.emplace_back([&] {
+      for (int t = 0; t < kTasksEach; ++t) {
+        if (!StartDetachedThread(MakeTask([&runs] { runs.fetch_add(1); }), kTestStackSize)) {
+          refused.fetch_add(1);
+        }
+      }
+    });
+  }
+  for (std::thread& starter : starters) starter.join();
+  EXPECT_EQ(refused.load(), 0);
+  EXPECT_TRUE(testing::WaitUntil([&] { return runs.load() == kStarters * kTasksEach; }))
+      << runs.load();
 }
 
 }  // namespace
