@@ -349,9 +349,15 @@ class FailingAcceptIo : public SocketIo {
 };
 
 // Stops a listener at the end of a scope, before the seams it uses go.
+// Stops the listener and waits until its sessions have ended: declared after
+// the test's own SocketIo, it keeps that alive for as long as a relay thread
+// may still call it.
 struct StopAtScopeEnd {
   ProxyListener& listener;
-  ~StopAtScopeEnd() { listener.Stop(); }
+  ~StopAtScopeEnd() {
+    listener.Stop();
+    EXPECT_TRUE(testing::WaitUntil([] { return SocketLayer::LiveRegistrations() == 0; }));
+  }
 };
 
 TEST_F(ProxyListenerTest, AcceptPausesWhenResourcesRunOutAndThenGoesOn) {
