@@ -16,7 +16,9 @@ namespace {
 
 // Bytes per pipe: large enough that one splice moves what a busy loopback
 // connection has queued, small enough for the per-user pipe memory limit of
-// an ordinary account (pipes are held only while bytes flow).
+// an ordinary account (pipes are held only while bytes flow). Measured on one
+// loopback connection: 1 MiB took 0.24-0.34 s of CPU per GiB relayed, 256 KiB
+// 0.36-0.48 and 64 KiB 0.36-0.58; SPLICE_F_MORE on top saved nothing.
 constexpr int kPipeSize = 1 << 20;
 constexpr size_t kMaxIdlePipes = 64;
 
