@@ -9,6 +9,7 @@
 
 #include "engine/descriptor_limit.h"
 #include "engine/message_framer.h"
+#include "engine/pipe_pool.h"
 #include "engine/relay_pump.h"
 #include "engine/session.h"
 #include "engine/socket_ops.h"
@@ -44,7 +45,12 @@ bool ConnectDestination(Session& session, const Destination& destination, NameRe
     // The layer's last Cleanup may have come while resolving, which it
     // can't interrupt; and a reset just before connect began doesn't stop it.
     if (session.cancelled()) return false;
-    const int fd = sockets::CreateTcpSocket(address.address_family());
+    int fd = sockets::CreateTcpSocket(address.address_family());
+    if (fd == -EMFILE || fd == -ENFILE) {
+      // Kept pipes hold descriptors that this session needs more.
+      PipePool::Default().CloseIdle();
+      fd = sockets::CreateTcpSocket(address.address_family());
+    }
     if (fd == -EMFILE || fd == -ENFILE) descriptor_limit::NoteReached(-fd);
     if (fd < 0) {
       status = Status::Error("socket", fd);

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
@@ -17,6 +18,7 @@
 #include <string>
 #include <thread>
 
+#include "descriptor_limit_hold.h"
 #include "engine/idle_parker.h"
 #include "engine/pipe_pool.h"
 #include "engine/proxy_listener.h"
@@ -278,6 +280,31 @@ TEST_F(SplicedSessionTest, IdleDirectionsParkWithoutAThreadAndWakeForBytesAndFor
   // Once quiet, the kept pipes and the parker's epoll descriptor go too.
   EXPECT_TRUE(testing::WaitUntil(
       [&] { return OpenOf("pipe:") == pipes && OpenOf("anon_inode:[eventpoll]") == 0; }));
+}
+
+TEST_F(SplicedSessionTest, AtTheDescriptorLimitKeptPipesGiveWayToANewSession) {
+#if defined(PORTWICK_UBSAN_VPTR_NEEDS_DESCRIPTORS)
+  GTEST_SKIP() << "the sanitizer's vptr check needs descriptors of its own";
+#endif
+  // A session that spliced both ways and went quiet leaves its pipes kept.
+  Open(&SocketIo::Default());
+  ASSERT_TRUE(SendBytes(client_.fd(), "ping"));
+  ASSERT_EQ(ReadExactly(destination_.fd(), 4).data, "ping");
+  ASSERT_TRUE(SendBytes(destination_.fd(), "pong"));
+  ASSERT_EQ(ReadExactly(client_.fd(), 4).data, "pong");
+  ASSERT_TRUE(testing::WaitUntil([] { return PipePool::Default().idle_count() >= 1; }));
+
+  testing::DescriptorLimitHold hold;
+  ASSERT_TRUE(hold.reached());
+  // Room for the new client's socket and the accepted one, but not for the
+  // session's outgoing socket, nor for the test server's end of it.
+  hold.Free(2);
+  Socket client = testing::ConnectLoopback(listener_.BoundPort());
+  ASSERT_TRUE(client.valid());
+  Socket destination = server_.WaitAccept();
+  ASSERT_TRUE(destination.valid()) << "the session found no descriptor for its outgoing socket";
+  ASSERT_TRUE(SendBytes(client.fd(), "after"));
+  EXPECT_EQ(ReadExactly(destination.fd(), 5).data, "after");
 }
 
 // Runs a SpliceRelay from one loopback pair to another on a thread of its

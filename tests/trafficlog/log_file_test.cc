@@ -4,7 +4,6 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -20,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "descriptor_limit_hold.h"
 #include "trafficlog/file_log_sink.h"
 #include "trafficlog/queued_file_log_sink.h"
 #include "trafficlog_test_support.h"
@@ -37,37 +37,6 @@ void Write(LogSink& sink, const std::string& record) {
   sink.Write(call, record.c_str(), static_cast<int32_t>(record.size()));
   sink.ReleaseOutput(call);
 }
-
-// Holds the process at its descriptor limit for its scope: the soft limit is
-// lowered to what is open now and every free number below it is filled, so
-// the next open or socket fails with EMFILE.
-class DescriptorLimit {
- public:
-  DescriptorLimit() {
-    getrlimit(RLIMIT_NOFILE, &saved_);
-    int highest = 2;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
-      highest = std::max(highest, std::stoi(entry.path().filename().string()));
-    }
-    rlimit lowered = saved_;
-    lowered.rlim_cur = static_cast<rlim_t>(highest) + 1;
-    setrlimit(RLIMIT_NOFILE, &lowered);
-    for (int fd; (fd = open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) fillers_.push_back(fd);
-    error_ = errno;
-  }
-  DescriptorLimit(const DescriptorLimit&) = delete;
-  DescriptorLimit& operator=(const DescriptorLimit&) = delete;
-  ~DescriptorLimit() {
-    for (int fd : fillers_) close(fd);
-    setrlimit(RLIMIT_NOFILE, &saved_);
-  }
-  bool reached() const { return error_ == EMFILE; }
-
- private:
-  rlimit saved_{};
-  std::vector<int> fillers_;
-  int error_ = 0;
-};
 
 struct SinkKind {
   const char* name;
@@ -117,7 +86,7 @@ TEST_P(FileSinkLossTest, RecordsReachTheFileAtTheDescriptorLimit) {
     if (existed) WriteFile(file, "old|");
     auto sink = Make(file);
     {
-      const DescriptorLimit limit;
+      const testing::DescriptorLimitHold limit;
       ASSERT_TRUE(limit.reached());
       Write(*sink, "first|");
       Write(*sink, std::string("sec\0nd", 6));
