@@ -1,6 +1,7 @@
 #ifndef PORTWICK_ENGINE_PIPE_POOL_H_
 #define PORTWICK_ENGINE_PIPE_POOL_H_
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <utility>
@@ -43,7 +44,8 @@ class Pipe {
 // pipe only while the descriptor table is well below the limit (the new
 // descriptors' numbers tell, since the system hands out the lowest free
 // ones), and otherwise returns no pipe, so the caller copies instead of
-// taking the descriptors that new connections need. CloseIdle gives the kept
+// taking the descriptors that new connections need; nor does it hand out a
+// kept one to a session whose own descriptors are that close. CloseIdle gives the kept
 // descriptors back when they run short, and kept pipes are closed anyway
 // once no pipe has been taken or given back for `keep_idle`: a thread of the
 // pool waits for that while it keeps pipes, so a quiet process holds no more
@@ -69,8 +71,11 @@ class PipePool {
   static PipePool& Default();
 
   // An empty pipe, kept or new; an invalid one when none can be had (no
-  // descriptors or memory to spare).
-  Pipe Acquire() LOCKS_EXCLUDED(mutex_);
+  // descriptors or memory to spare). `session_fd`, a descriptor of the
+  // asking session, tells how full the descriptor table is: when it is near
+  // the limit, no pipe is handed out and the kept ones are closed, so the
+  // descriptors go to new connections and this session copies.
+  Pipe Acquire(int session_fd = -1) LOCKS_EXCLUDED(mutex_);
 
   // Takes back a pipe that holds no bytes. (A pipe that may still hold bytes
   // is destroyed instead, never put back.)
@@ -101,6 +106,8 @@ class PipePool {
   std::chrono::steady_clock::time_point last_use_ GUARDED_BY(mutex_);
   bool closer_running_ GUARDED_BY(mutex_) = false;
   bool destroying_ GUARDED_BY(mutex_) = false;
+  // The last session that asked for a pipe was near the descriptor limit.
+  std::atomic<bool> near_limit_{false};
 };
 
 }  // namespace portwick

@@ -59,7 +59,7 @@ SpliceRelay::Result SpliceRelay::Relay() {
     timeout_set_ = true;
   }
   while (true) {
-    if (!pipe_.valid()) pipe_ = pool_->Acquire();
+    if (!pipe_.valid()) pipe_ = pool_->Acquire(std::max(source_fd_, destination_fd_));
     if (!pipe_.valid()) {
       if (const std::optional<Result> end = CopyOnce()) return *end;
       continue;

@@ -345,6 +345,23 @@ TEST(SpliceRelayTest, WithoutDescriptorsForAPipeBytesAreCopiedInstead) {
   EXPECT_EQ(pool.idle_count(), 0u);
 }
 
+TEST(SpliceRelayTest, ASessionNearTheDescriptorLimitGetsNoKeptPipeAndFreesThem) {
+  const int probe = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  ::close(probe);
+  const int limit = probe + 300;
+  PipePool pool(1 << 16, 4, limit);
+  Pipe in_use = pool.Acquire(probe);
+  pool.Release(pool.Acquire(probe));
+  ASSERT_TRUE(in_use.valid());
+  ASSERT_EQ(pool.idle_count(), 1u);
+  EXPECT_FALSE(pool.Acquire(limit - 2).valid()) << "the session's descriptors are near the limit";
+  EXPECT_EQ(pool.idle_count(), 0u) << "kept pipes make room for new connections";
+  pool.Release(std::move(in_use));
+  EXPECT_EQ(pool.idle_count(), 0u) << "a pipe given back near the limit is closed";
+  pool.Release(pool.Acquire(probe));
+  EXPECT_EQ(pool.idle_count(), 1u) << "pipes are kept again once there is room";
+}
+
 // Splices into the pipe as usual; splicing out of it fails as a reset.
 class FailingSendIo : public CountingIo {
  public:
