@@ -47,14 +47,11 @@ constexpr MetricInfo kLoggingMetrics[] = {
     {"log_synch", "synchronous file (--synch)", "MiB/s", true, ""},
     {"log_stdout", "queued output to /dev/null", "MiB/s", true, ""},
     {"log_trace", "hex trace to /dev/null (--trace=hex)", "MiB/s", true, ""},
-    {"log_capture", "capture store, default limit (--output=off)", "MiB/s", true, ""},
-    {"log_pcap", "pcapng file and capture store (--pcap)", "MiB/s", true, ""},
+    {"log_pcap", "pcapng file (--pcap)", "MiB/s", true, ""},
     {"log_disk", "reference: plain 10384-byte appends to a file there", "MiB/s", true, ""},
     {"log_peak_mib", "peak RSS while logging to a file", "MiB", false, ""},
     {"log_peak_seconds", "duration of that transfer", "s", false, ""},
     {"log_peak_gib", "size of that transfer", "GiB", true, ""},
-    {"capture_peak_mib", "peak RSS while capturing, default limit (256 MiB)", "MiB", false, ""},
-    {"capture_peak_gib", "size of that transfer", "GiB", true, ""},
 };
 
 constexpr Goal kGoals[] = {
@@ -85,9 +82,7 @@ constexpr Goal kGoals[] = {
     {"log_file", "up1", "haproxy", 0.8, 0},
     {"log_file8", "up8", "haproxy", 0.8, 0},
     {"log_off", "log_before", "portwick", 0.95, 0},
-    {"log_capture", "log_off", "portwick", 0.8, 0},
     {"log_pcap", "log_off", "portwick", 0.6, 0},
-    {"capture_peak_mib", "", "", 0, 256 + 64},
     {"log_synch", "log_off", "portwick", 0.5, 0},
     {"log_peak_mib", "", "", 0, 256},
 };
