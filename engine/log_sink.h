@@ -42,6 +42,12 @@ class LogSink {
   // the relay may then skip it and move the bytes without looking at them.
   // Must not change once the sink is in use.
   virtual bool LogsNothing() const { return false; }
+
+  // True when ReleaseOutput may come before the output is sent: the caller
+  // then copies the output and sends it later, gathered with the records
+  // after it (still in order, still only after Write). A sink that needs
+  // the calling order above keeps the default.
+  virtual bool MaySendAfterRelease() const { return false; }
 };
 
 }  // namespace portwick

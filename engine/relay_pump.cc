@@ -174,13 +174,25 @@ bool RelayPump::Relay() {
     if (!skip_receive) {
       if (write_position_ == buffer_.get() + kBufferSize) MoveToFront();
       const size_t room = static_cast<size_t>(buffer_.get() + kBufferSize - write_position_);
-      const ssize_t n = io_->Recv(source_fd_, write_position_, room);
+      // At once while bytes are gathered; else (or when none is there yet)
+      // the gathered bytes go first and the receive waits, with no send
+      // buffer kept meanwhile.
+      ssize_t n =
+          outgoing_size_ > 0 ? io_->RecvIfReady(source_fd_, write_position_, room) : -EAGAIN;
+      if (n == -EAGAIN) {
+        if (!SendGathered()) return false;
+        outgoing_.reset();
+        n = io_->Recv(source_fd_, write_position_, room);
+      }
       if (n == 0) {
         // After a reset from outside a receive may read as end-of-stream.
         if (session_->cancelled()) return Failed(CloseReason::kStopped, Status());
-        return FlushTail();
+        return FlushTail() && SendGathered();
       }
       if (n < 0) {
+        // What came before the failure is sent on first, as it would have
+        // been without gathering.
+        if (!SendGathered()) return false;
         return Failed(direction_ == Direction::kClientToServer ? CloseReason::kResetByClient
                                                                : CloseReason::kResetByServer,
                       Status::Error("recv", static_cast<int>(n)));
@@ -276,26 +288,27 @@ bool RelayPump::FlushTail() {
 }
 
 bool RelayPump::Forward(const char* data, int32_t length) {
-  if (log_sink_ == nullptr) return SendOn(data, length);
+  if (log_sink_ == nullptr) return SendOn(data, length, true);
   LogSinkHandle::Use use = log_sink_->Acquire();
   // The sink's owner has released it: end the session rather than forward
   // bytes that aren't logged.
   if (!use) return Failed(CloseReason::kStopped, Status::Error("log", 0, "log sink released"));
   LogSink* sink = use.sink();
-  if (sink == nullptr) return SendOn(data, length);
+  if (sink == nullptr) return SendOn(data, length, true);
 
   LogCall call;
   sink->Write(call, data, length);
   const int32_t output_length = sink->OutputLength(call);
   const char* output_data = sink->OutputData(call);
-  const bool sent = SendOn(output_data, output_length);
+  const bool sent = SendOn(output_data, output_length, sink->MaySendAfterRelease());
   sink->ReleaseOutput(call);
   return sent;
 }
 
-bool RelayPump::SendOn(const char* data, int32_t length) {
+bool RelayPump::SendOn(const char* data, int32_t length, bool may_gather) {
   if (observer_ != nullptr) ReportChunk(data, length);
-  return SendAll(data, length);
+  if (may_gather) return SendAll(data, length);
+  return SendGathered() && SendNow(data, length);
 }
 
 void RelayPump::ReportChunk(const char* data, int32_t length) {
@@ -312,6 +325,25 @@ void RelayPump::ReportChunk(const char* data, int32_t length) {
 }
 
 bool RelayPump::SendAll(const char* data, int32_t length) {
+  if (length > kOutgoingSize - outgoing_size_) {
+    if (!SendGathered()) return false;
+    if (length > kOutgoingSize) return SendNow(data, length);
+  }
+  if (outgoing_ == nullptr) {
+    outgoing_.reset(new (std::nothrow) char[kOutgoingSize]);
+    if (outgoing_ == nullptr) return SendNow(data, length);
+  }
+  std::memcpy(outgoing_.get() + outgoing_size_, data, static_cast<size_t>(length));
+  outgoing_size_ += length;
+  return true;
+}
+
+bool RelayPump::SendGathered() {
+  const int32_t size = std::exchange(outgoing_size_, 0);
+  return SendNow(outgoing_.get(), size);
+}
+
+bool RelayPump::SendNow(const char* data, int32_t length) {
   while (length > 0) {
     const ssize_t n = io_->Send(destination_fd_, data, static_cast<size_t>(length));
     if (n <= 0) return SendFailed(n);

@@ -14,6 +14,9 @@ class PosixSocketIo final : public SocketIo {
   ssize_t Recv(int fd, char* buffer, size_t length) override {
     return sockets::Recv(fd, buffer, length);
   }
+  ssize_t RecvIfReady(int fd, char* buffer, size_t length) override {
+    return sockets::RecvIfReady(fd, buffer, length);
+  }
   ssize_t Send(int fd, const char* data, size_t length) override {
     return sockets::Send(fd, data, length);
   }
@@ -25,6 +28,8 @@ class PosixSocketIo final : public SocketIo {
 }  // namespace
 
 int SocketIo::Accept(int listen_fd, Endpoint* peer) { return sockets::Accept(listen_fd, peer); }
+
+ssize_t SocketIo::RecvIfReady(int /*fd*/, char* /*buffer*/, size_t /*length*/) { return -EAGAIN; }
 
 ssize_t SocketIo::Splice(int /*from*/, int /*to*/, size_t /*length*/) { return -EINVAL; }
 

@@ -20,6 +20,10 @@ class SocketIo {
   virtual ~SocketIo() = default;
 
   virtual ssize_t Recv(int fd, char* buffer, size_t length) = 0;
+  // As Recv, but -EAGAIN instead of waiting. Here always -EAGAIN, so a test
+  // double waits in its Recv for every receive; the real call asks the
+  // socket.
+  virtual ssize_t RecvIfReady(int fd, char* buffer, size_t length);
   // May send fewer bytes than asked; the caller sends the rest.
   virtual ssize_t Send(int fd, const char* data, size_t length) = 0;
   // As sockets::Accept.

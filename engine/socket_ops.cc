@@ -129,6 +129,14 @@ ssize_t Recv(int fd, char* buffer, size_t length) {
   }
 }
 
+ssize_t RecvIfReady(int fd, char* buffer, size_t length) {
+  while (true) {
+    ssize_t n = ::recv(fd, buffer, length, MSG_DONTWAIT);
+    if (n >= 0) return n;
+    if (errno != EINTR) return errno == EWOULDBLOCK ? -EAGAIN : -errno;
+  }
+}
+
 ssize_t Send(int fd, const char* data, size_t length) {
   while (true) {
     ssize_t n = ::send(fd, data, length, MSG_NOSIGNAL);

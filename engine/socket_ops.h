@@ -49,6 +49,8 @@ int PeerEndpoint(int fd, Endpoint* endpoint);
 int LocalPort(int fd);
 
 ssize_t Recv(int fd, char* buffer, size_t length);
+// As Recv, but never waits: -EAGAIN when no byte is there yet.
+ssize_t RecvIfReady(int fd, char* buffer, size_t length);
 // One send call with MSG_NOSIGNAL: a peer that has gone yields -EPIPE instead
 // of killing the process.
 ssize_t Send(int fd, const char* data, size_t length);

@@ -10,7 +10,8 @@ namespace portwick {
 // The common implementation of LogSink. Write stores the record in the
 // caller's LogCall as both its input and its output, then hands it to
 // Process; the sinks here never change the output, so every sink passes its
-// input on unchanged. ReleaseOutput does nothing.
+// input on unchanged. ReleaseOutput does nothing, so the caller may send a
+// copy of the output after it (MaySendAfterRelease).
 //
 // Thread safety: the LogSink operations may be called from any number of
 // threads at once, each with its own LogCall; Process must allow that too.
@@ -25,6 +26,7 @@ class LogSinkBase : public LogSink {
   void ReleaseOutput(LogCall& call) override;
   const char* OutputData(const LogCall& call) const override;
   int32_t OutputLength(const LogCall& call) const override;
+  bool MaySendAfterRelease() const override { return true; }
 
  protected:
   // The sink's own handling of the record in `call` (its output pair), on

@@ -40,6 +40,7 @@ class ScriptedIo : public SocketIo {
   size_t max_send = SIZE_MAX;    // bytes accepted per Send call
   size_t fail_after = SIZE_MAX;  // Send fails once this many were sent
   ssize_t send_error = -EPIPE;   // what the failing Send returns
+  bool all_ready = false;        // every scripted byte is there at once
   std::vector<std::string>* events = nullptr;
   std::mutex* events_mutex = nullptr;
 
@@ -56,6 +57,10 @@ class ScriptedIo : public SocketIo {
     front.erase(0, n);
     if (front.empty()) chunks.pop_front();
     return static_cast<ssize_t>(n);
+  }
+
+  ssize_t RecvIfReady(int fd, char* buffer, size_t length) override {
+    return all_ready ? Recv(fd, buffer, length) : -EAGAIN;
   }
 
   ssize_t Send(int, const char* data, size_t length) override {
@@ -234,6 +239,67 @@ TEST_F(RelayPumpTest, SinkCallsFollowTheCallingOrderAroundEachSend) {
   const std::vector<std::string> expected = {"recv",   "Write 3", "OutputLength",  "OutputData",
                                              "send 2", "send 1",  "ReleaseOutput", "recv"};
   EXPECT_EQ(events, expected);
+}
+
+// A sink that lets the relay send its output after ReleaseOutput.
+class GatheringSink : public RecordingSink {
+ public:
+  using RecordingSink::RecordingSink;
+  bool MaySendAfterRelease() const override { return true; }
+};
+
+TEST_F(RelayPumpTest, RecordsReadyTogetherAreSentTogetherWhereTheSinkAllowsIt) {
+  const std::vector<std::string> chunks = {Body(kBuf, 1), Body(kBuf, 2), Body(kBuf, 3),
+                                           Body(kBuf, 4), Body(kBuf, 5), Body(kBuf, 6),
+                                           Body(kBuf, 7), "tail"};
+  struct Case {
+    const char* name;
+    bool all_ready;
+    bool sink_allows;
+    ssize_t final_recv;
+    std::vector<size_t> sends;
+  };
+  const size_t six = 6 * static_cast<size_t>(kBuf);
+  const Case cases[] = {
+      {"all ready, sink allows", true, true, 0, {six, static_cast<size_t>(kBuf) + 4}},
+      // Bytes before a receive error still go out before the reset.
+      {"all ready, then a reset", true, true, -ECONNRESET, {six, static_cast<size_t>(kBuf) + 4}},
+      {"all ready, sink keeps the calling order", true, false, 0, {}},
+      {"each receive waits", false, true, 0, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptedIo io;
+    io.chunks = {chunks.begin(), chunks.end()};
+    io.all_ready = c.all_ready;
+    io.final_recv = c.final_recv;
+    std::vector<std::string> events;
+    std::mutex events_mutex;
+    io.events = &events;
+    io.events_mutex = &events_mutex;
+    auto session = std::make_shared<Session>(&layer_, Socket(), Socket());
+    std::unique_ptr<RecordingSink> sink =
+        c.sink_allows ? std::make_unique<GatheringSink>() : std::make_unique<RecordingSink>();
+    {
+      RelayPump pump(session, Direction::kClientToServer, std::make_unique<PassThroughFramer>(),
+                     HandleFor(sink.get()), &io);
+      pump.Run();
+    }
+    EXPECT_TRUE(io.sent == Concat(chunks)) << "the bytes sent differ";
+    EXPECT_TRUE(sink->records() == chunks) << "the records logged differ";
+    EXPECT_EQ(sink->unbalanced_calls(), 0);
+    EXPECT_EQ(session->cancelled(), c.final_recv != 0);
+    std::vector<size_t> sends;
+    for (const std::string& event : events) {
+      if (event.rfind("send ", 0) == 0) sends.push_back(std::stoul(event.substr(5)));
+    }
+    // Without gathering, one send per record.
+    std::vector<size_t> expected = c.sends;
+    if (expected.empty()) {
+      for (const std::string& chunk : chunks) expected.push_back(chunk.size());
+    }
+    EXPECT_EQ(sends, expected);
+  }
 }
 
 TEST_F(RelayPumpTest, SendsWhatTheSinkPassesOn) {
