@@ -20,7 +20,6 @@
 #include "app/command_line.h"
 #include "child_process.h"
 #include "fake_display.h"
-#include "tcp_peer.h"
 #include "test_server.h"
 
 namespace portwick {
@@ -29,9 +28,12 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using testing::ChildProcess;
-using testing::TcpClient;
-using testing::TcpPeerServer;
-using Ending = TcpPeerServer::Ending;
+using testing::ConnectLoopback;
+using testing::PeerServer;
+using testing::ReadExactly;
+using testing::ReadUntilEnd;
+using testing::SendBytes;
+using testing::StreamEnd;
 
 constexpr auto kTimeout = 20s;
 
@@ -82,14 +84,69 @@ int WaitForListening(ChildProcess& child, const std::string& destination,
   return port;
 }
 
-std::string Destination(const TcpPeerServer& server) {
-  return "127.0.0.1:" + std::to_string(server.port());
-}
-
 // The exit code of a child that ended normally; -1 otherwise.
 int ExitCode(const std::optional<int>& status) {
   if (!status || !WIFEXITED(*status)) return -1;
   return WEXITSTATUS(*status);
+}
+
+// A program run to its end: the exit code (-1 when it did not exit
+// normally) and everything it wrote.
+struct Ended {
+  int code = -1;
+  std::string out;
+  std::string err;
+};
+Ended RunToEnd(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
+  ChildProcess::Options options;
+  options.argv = {PortwickBinary()};
+  options.argv.insert(options.argv.end(), args.begin(), args.end());
+  options.env = env;
+  std::string error;
+  std::unique_ptr<ChildProcess> child = ChildProcess::Start(options, &error);
+  if (!child) {
+    ADD_FAILURE() << error;
+    return {};
+  }
+  Ended ended;
+  ended.code = ExitCode(child->WaitForExit(kTimeout));
+  child->DrainOutput(kTimeout);
+  ended.out = child->stdout_text();
+  ended.err = child->stderr_text();
+  return ended;
+}
+
+// A console run forwarding from an ephemeral port to `destination`, with
+// `options` after --console --source=0 --destination=...; `port` is 0 when
+// it did not start.
+struct Forwarding {
+  std::unique_ptr<ChildProcess> child;
+  int port = 0;
+};
+Forwarding StartForwarding(const std::string& destination,
+                           const std::vector<std::string>& options = {}, bool read_stdout = true,
+                           std::vector<int> closed_descriptors = {}) {
+  std::vector<std::string> args = {"--console", "--source=0", "--destination=" + destination};
+  args.insert(args.end(), options.begin(), options.end());
+  Forwarding run{StartPortwick(args, read_stdout, std::move(closed_descriptors))};
+  if (run.child) run.port = WaitForListening(*run.child, destination);
+  return run;
+}
+
+// Signals `child`; its exit code once it has ended, with its output read.
+int StopWith(ChildProcess& child, int signal_number) {
+  EXPECT_TRUE(child.Signal(signal_number));
+  const int code = ExitCode(child.WaitForExit(kTimeout));
+  child.DrainOutput(kTimeout);
+  return code;
+}
+
+// A client of `port` that has sent `bytes` and had them echoed.
+Socket EchoedClient(int port, const std::string& bytes) {
+  Socket client = ConnectLoopback(port);
+  EXPECT_TRUE(SendBytes(client.fd(), bytes));
+  EXPECT_EQ(ReadExactly(client.fd(), bytes.size(), kTimeout).data, bytes);
+  return client;
 }
 
 std::string ReadFile(const fs::path& path) {
@@ -103,24 +160,19 @@ TEST(ConsoleTest, ForwardsUntilSignalThenResetsSessionsAndExitsZero) {
   // A closed terminal (SIGHUP) and Ctrl-\ (SIGQUIT) stop like the others.
   for (int signal_number : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) {
     SCOPED_TRACE(signal_number);
-    TcpPeerServer server(TcpPeerServer::Mode::kEcho);
+    PeerServer server(PeerServer::Mode::kEcho);
     ASSERT_GT(server.port(), 0);
-    auto child = StartPortwick({"--console", "--source=0", "--destination=" + Destination(server)});
-    ASSERT_TRUE(child);
-    const int port = WaitForListening(*child, Destination(server));
-    ASSERT_GT(port, 0);
+    Forwarding run = StartForwarding(server.Address());
+    ASSERT_GT(run.port, 0);
 
-    TcpClient client;
-    ASSERT_TRUE(client.Connect(port));
-    ASSERT_TRUE(client.SendAll("ping\n"));
-    EXPECT_EQ(client.Receive(5, kTimeout), "ping\n");
+    Socket client = EchoedClient(run.port, "ping\n");
     // Show in Output is on by default: both directions appear on stdout.
-    EXPECT_TRUE(child->WaitForStdout("ping\nping\n", kTimeout)) << child->stdout_text();
+    EXPECT_TRUE(run.child->WaitForStdout("ping\nping\n", kTimeout)) << run.child->stdout_text();
 
-    ASSERT_TRUE(child->Signal(signal_number));
-    EXPECT_EQ(client.WaitForEnd(kTimeout), Ending::kReset);
-    EXPECT_EQ(server.WaitForEnding(0, kTimeout), Ending::kReset);
-    EXPECT_EQ(ExitCode(child->WaitForExit(kTimeout)), 0) << child->stderr_text();
+    ASSERT_TRUE(run.child->Signal(signal_number));
+    EXPECT_EQ(ReadUntilEnd(client.fd(), kTimeout).end, StreamEnd::kReset);
+    EXPECT_EQ(server.WaitForFirstEnd(kTimeout), StreamEnd::kReset);
+    EXPECT_EQ(ExitCode(run.child->WaitForExit(kTimeout)), 0) << run.child->stderr_text();
   }
 }
 
@@ -128,32 +180,21 @@ TEST(ConsoleTest, ForwardsUntilSignalThenResetsSessionsAndExitsZero) {
 // those numbers to its sockets: the traffic shown on "standard output" would
 // then go to whichever client got descriptor 1.
 TEST(ConsoleTest, ClosedStandardDescriptorsNeverCarryAnotherSessionsTraffic) {
-  TcpPeerServer server(TcpPeerServer::Mode::kEcho);
+  PeerServer server(PeerServer::Mode::kEcho);
   // Synchronous: each chunk is shown before it is sent on, so once the echo
   // is back every copy of it has been written.
-  auto child =
-      StartPortwick({"--console", "--synch", "--source=0", "--destination=" + Destination(server)},
-                    /*read_stdout=*/true, /*closed_descriptors=*/{0, 1});
-  ASSERT_TRUE(child);
-  const int port = WaitForListening(*child, Destination(server));
-  ASSERT_GT(port, 0);
+  Forwarding run = StartForwarding(server.Address(), {"--synch"}, /*read_stdout=*/true,
+                                   /*closed_descriptors=*/{0, 1});
+  ASSERT_GT(run.port, 0);
 
-  TcpClient first;
-  ASSERT_TRUE(first.Connect(port));
-  ASSERT_TRUE(first.SendAll("one"));
-  ASSERT_EQ(first.Receive(3, kTimeout), "one");
-  TcpClient second;
-  ASSERT_TRUE(second.Connect(port));
-  const std::string secret = "password=hunter2";
-  ASSERT_TRUE(second.SendAll(secret));
-  ASSERT_EQ(second.Receive(secret.size(), kTimeout), secret);
-
+  Socket first = EchoedClient(run.port, "one");
+  Socket second = EchoedClient(run.port, "password=hunter2");
   // The first client gets exactly its own echo, nothing of the second's.
-  ASSERT_TRUE(first.SendAll("two"));
-  EXPECT_EQ(first.Receive(3, kTimeout), "two");
-  ASSERT_TRUE(child->Signal(SIGTERM));
-  EXPECT_EQ(first.WaitForEnd(kTimeout), Ending::kReset);
-  EXPECT_EQ(ExitCode(child->WaitForExit(kTimeout)), 0) << child->stderr_text();
+  ASSERT_TRUE(SendBytes(first.fd(), "two"));
+  EXPECT_EQ(ReadExactly(first.fd(), 3, kTimeout).data, "two");
+  ASSERT_TRUE(run.child->Signal(SIGTERM));
+  EXPECT_EQ(ReadUntilEnd(first.fd(), kTimeout).end, StreamEnd::kReset);
+  EXPECT_EQ(ExitCode(run.child->WaitForExit(kTimeout)), 0) << run.child->stderr_text();
 }
 
 #if defined(PORTWICK_BINARY_HAS_WINDOW)
@@ -164,22 +205,15 @@ TEST(ConsoleTest, UnreachableDisplayPointsToConsoleModeInsteadOfAborting) {
   ASSERT_FALSE(gone.name().empty());
   for (const std::string argument : {"--source=1", "--bogus"}) {
     SCOPED_TRACE(argument);
-    ChildProcess::Options options;
-    options.argv = {PORTWICK_BINARY, argument};
-    options.env = {"DISPLAY=" + gone.name()};
-    std::string error;
-    auto child = ChildProcess::Start(options, &error);
-    ASSERT_TRUE(child) << error;
-    const std::optional<int> status = child->WaitForExit(kTimeout);
-    child->DrainOutput(kTimeout);
-    ASSERT_TRUE(status && WIFEXITED(*status)) << child->stderr_text();
+    const Ended ended = RunToEnd({argument}, {"DISPLAY=" + gone.name()});
+    ASSERT_NE(ended.code, -1) << ended.err;
     if (argument == "--bogus") {
       // A failed command line prints the help, display or not.
-      EXPECT_EQ(child->stdout_text(), HelpTextWithLineFeeds());
-      EXPECT_EQ(child->stderr_text(), "");
+      EXPECT_EQ(ended.out, HelpTextWithLineFeeds());
+      EXPECT_EQ(ended.err, "");
     } else {
-      EXPECT_EQ(WEXITSTATUS(*status), 3);
-      EXPECT_EQ(child->stderr_text(),
+      EXPECT_EQ(ended.code, 3);
+      EXPECT_EQ(ended.err,
                 "Portwick: cannot open the main window: no display (DISPLAY=" + gone.name() +
                     " can't be reached).\nPortwick: run with --console to forward without a "
                     "window.\n");
@@ -209,7 +243,8 @@ TEST(ConsoleTest, ListensOnTheBindAddressAndReachesEveryKindOfDestination) {
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE("bind " + c.bind + " to [" + c.destination_host + "]");
-    TcpPeerServer server(TcpPeerServer::Mode::kEcho, c.server_ipv6);
+    PeerServer server(PeerServer::Mode::kEcho,
+                      c.server_ipv6 ? Endpoint::LoopbackIPv6(0) : Endpoint::LoopbackIPv4(0));
     if (server.port() == 0 && c.server_ipv6) {
       GTEST_SKIP() << "no IPv6 loopback address here";
     }
@@ -222,12 +257,13 @@ TEST(ConsoleTest, ListensOnTheBindAddressAndReachesEveryKindOfDestination) {
     const int listening_port = WaitForListening(*child, c.shown_host + ":" + port, c.listening);
     ASSERT_GT(listening_port, 0);
 
-    TcpClient client;
-    ASSERT_TRUE(client.Connect(listening_port, c.client_ipv6));
-    ASSERT_TRUE(client.SendAll("hello\n"));
-    EXPECT_EQ(client.Receive(6, kTimeout), "hello\n");
-    ASSERT_TRUE(child->Signal(SIGTERM));
-    EXPECT_EQ(ExitCode(child->WaitForExit(kTimeout)), 0) << child->stderr_text();
+    const auto to = static_cast<uint16_t>(listening_port);
+    Socket client =
+        testing::ConnectTo(c.client_ipv6 ? Endpoint::LoopbackIPv6(to) : Endpoint::LoopbackIPv4(to));
+    ASSERT_TRUE(client.valid());
+    ASSERT_TRUE(SendBytes(client.fd(), "hello\n"));
+    EXPECT_EQ(ReadExactly(client.fd(), 6, kTimeout).data, "hello\n");
+    EXPECT_EQ(StopWith(*child, SIGTERM), 0) << child->stderr_text();
   }
 }
 
@@ -237,7 +273,7 @@ TEST(ConsoleTest, RaisesTheDescriptorLimitAndSaysOnceWhenItIsReached) {
 #if defined(PORTWICK_UBSAN_VPTR_NEEDS_DESCRIPTORS)
   GTEST_SKIP() << "the sanitizer's vptr check needs descriptors of its own";
 #endif
-  TcpPeerServer server(TcpPeerServer::Mode::kEcho);
+  PeerServer server(PeerServer::Mode::kEcho);
   ASSERT_GT(server.port(), 0);
   ChildProcess::Options options;
   options.argv = {"/usr/bin/prlimit",
@@ -246,20 +282,19 @@ TEST(ConsoleTest, RaisesTheDescriptorLimitAndSaysOnceWhenItIsReached) {
                   PortwickBinary(),
                   "--console",
                   "--source=0",
-                  "--destination=" + Destination(server),
+                  "--destination=" + server.Address(),
                   "--output=off"};
   std::string error;
   auto child = ChildProcess::Start(options, &error);
   ASSERT_TRUE(child) << error;
-  const int port = WaitForListening(*child, Destination(server));
+  const int port = WaitForListening(*child, server.Address());
   ASSERT_GT(port, 0);
 
   // Each session takes two descriptors: 40 sessions are far more than 48 allow.
-  std::vector<std::unique_ptr<TcpClient>> clients;
+  std::vector<Socket> clients;
   for (int i = 0; i < 40; ++i) {
-    clients.push_back(std::make_unique<TcpClient>());
-    ASSERT_TRUE(clients.back()->Connect(port));
-    ASSERT_TRUE(clients.back()->SendAll("x"));
+    clients.push_back(ConnectLoopback(port));
+    ASSERT_TRUE(SendBytes(clients.back().fd(), "x"));
   }
   const std::string reached =
       "Portwick: the limit of 48 open descriptors is reached; new connections wait until "
@@ -267,157 +302,126 @@ TEST(ConsoleTest, RaisesTheDescriptorLimitAndSaysOnceWhenItIsReached) {
   EXPECT_TRUE(
       child->WaitForStderrLine([&](const std::string& line) { return line == reached; }, kTimeout))
       << child->stderr_text();
-  ASSERT_TRUE(child->Signal(SIGTERM));
-  EXPECT_EQ(ExitCode(child->WaitForExit(kTimeout)), 0);
-  child->DrainOutput(kTimeout);
+  EXPECT_EQ(StopWith(*child, SIGTERM), 0);
   const std::string& text = child->stderr_text();
   EXPECT_EQ(text.find(reached), text.rfind(reached)) << "said more than once: " << text;
 }
 
-TEST(ConsoleTest, BusyPortReportsTheReasonAndExitsOne) {
-  TcpPeerServer occupant(TcpPeerServer::Mode::kDiscard);
+// Command lines that end the program at once: help, version, a port that is
+// taken, and command lines it can't use, each with its exit code and exactly
+// what it prints where.
+TEST(ConsoleTest, RunsThatEndAtOnceSayWhyWithTheirExitCode) {
+  PeerServer occupant(PeerServer::Mode::kDiscard);
   ASSERT_GT(occupant.port(), 0);
-  const std::string port = std::to_string(occupant.port());
-  struct Case {
-    std::string bind;
-    std::string where;
-  };
-  const Case kCases[] = {{"", "port " + port}, {"127.0.0.1", "127.0.0.1:" + port}};
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(c.where);
-    auto child = StartPortwick(
-        {"--console", "--source=" + port, "--bind=" + c.bind, "--destination=127.0.0.1:9"});
-    ASSERT_TRUE(child);
-    EXPECT_EQ(ExitCode(child->WaitForExit(kTimeout)), 1);
-    child->DrainOutput(kTimeout);
-    EXPECT_EQ(child->stderr_text(),
-              "Portwick: cannot listen on " + c.where + ": Address already in use\n");
-    EXPECT_EQ(child->stdout_text(), "");
-  }
-}
-
-TEST(ConsoleTest, HelpOptionPrintsHelpToStdoutAndExitsZero) {
+  const std::string busy = std::to_string(occupant.port());
   const std::string help = HelpTextWithLineFeeds();
-  const std::vector<std::string> kCases[] = {
-      {"--console", "--help"},
-      {"--console", "-h"},
-      {"--console", "start", "/H"},
-      // The command help prints at once, the option once more.
-      {"--console", "help", "--help"},
-  };
-  for (const std::vector<std::string>& args : kCases) {
-    SCOPED_TRACE(args.back());
-    auto child = StartPortwick(args);
-    ASSERT_TRUE(child);
-    EXPECT_EQ(ExitCode(child->WaitForExit(kTimeout)), 0);
-    child->DrainOutput(kTimeout);
-    EXPECT_EQ(child->stdout_text(), args[1] == "help" ? help + help : help);
-    EXPECT_EQ(child->stderr_text(), "");
-  }
-}
-
-TEST(ConsoleTest, UnusableCommandLineIsNamedOnStderrAndExitsTwo) {
-  const std::string kSeeHelp = "Portwick: see 'portwick --help' for the options\n";
+  const std::string version = std::string("Portwick ") + PORTWICK_PROJECT_VERSION + "\n";
+  const std::string see_help = "Portwick: see 'portwick --help' for the options\n";
+  const std::vector<std::string> kPlainPath = {"PATH=/usr/bin:/bin"};
   struct Case {
     std::vector<std::string> args;
-    std::string stdout_text;
-    std::string stderr_text;
+    int code;
+    std::string out;
+    std::string err;
+    std::vector<std::string> env = {};  // empty: the test's own environment
   };
   const Case kCases[] = {
+      {{"--console", "--help"}, 0, help, ""},
+      {{"--console", "-h"}, 0, help, ""},
+      {{"--console", "start", "/H"}, 0, help, ""},
+      // The command help prints at once, the option once more.
+      {{"--console", "help", "--help"}, 0, help + help, ""},
+      {{"--version"}, 0, version, "", kPlainPath},
+      // A display that can't be reached must not matter either.
+      {{"--version"}, 0, version, "", {"PATH=/usr/bin:/bin", "DISPLAY=:97", "QT_QPA_PLATFORM=xcb"}},
+      {{"--console", "--version"}, 0, version, ""},
+      {{"-VERSION", "--source=70000", "start"}, 0, version, "", kPlainPath},
+      {{"help", "--version"}, 0, version, "", kPlainPath},
+      // A command line that fails is not rescued by --version.
+      {{"--console", "--version", "--bogus"},
+       2,
+       "",
+       "Portwick: unknown option '--bogus'\n" + see_help},
+      {{"--console", "--source=" + busy, "--bind=", "--destination=127.0.0.1:9"},
+       1,
+       "",
+       "Portwick: cannot listen on port " + busy + ": Address already in use\n"},
+      {{"--console", "--source=" + busy, "--bind=127.0.0.1", "--destination=127.0.0.1:9"},
+       1,
+       "",
+       "Portwick: cannot listen on 127.0.0.1:" + busy + ": Address already in use\n"},
       {{"--console", "--destinaton=localhost:2007"},
+       2,
        "",
-       "Portwick: unknown option '--destinaton=localhost:2007'\n" + kSeeHelp},
-      {{"--console", "--bogus"}, "", "Portwick: unknown option '--bogus'\n" + kSeeHelp},
+       "Portwick: unknown option '--destinaton=localhost:2007'\n" + see_help},
+      {{"--console", "--bogus"}, 2, "", "Portwick: unknown option '--bogus'\n" + see_help},
       {{"--console", "start", "--hostname=x"},
+       2,
        "",
-       "Portwick: unknown option '--hostname=x'\n" + kSeeHelp},
-      {{"--console", "80"}, "", "Portwick: unknown command '80'\n" + kSeeHelp},
+       "Portwick: unknown option '--hostname=x'\n" + see_help},
+      {{"--console", "80"}, 2, "", "Portwick: unknown command '80'\n" + see_help},
       // A known option with a value it can't use.
       {{"--console", "--trace=colour"},
+       2,
        "",
-       "Portwick: unusable value in '--trace=colour'\n" + kSeeHelp},
+       "Portwick: unusable value in '--trace=colour'\n" + see_help},
       {{"--console", "--forward=80:host"},
+       2,
        "",
-       "Portwick: unusable value in '--forward=80:host'\n" + kSeeHelp},
-      {{"--console", "it's"}, "", "Portwick: unknown command 'it's'\n" + kSeeHelp},
+       "Portwick: unusable value in '--forward=80:host'\n" + see_help},
+      {{"--console", "it's"}, 2, "", "Portwick: unknown command 'it's'\n" + see_help},
       // The command help prints at once; the failure then has its message.
-      {{"--console", "help", "--nope"},
-       HelpTextWithLineFeeds(),
-       "Portwick: unknown option '--nope'\n" + kSeeHelp},
+      {{"--console", "help", "--nope"}, 2, help, "Portwick: unknown option '--nope'\n" + see_help},
       // Ports outside 0..65535 are refused instead of cut to 16 bits.
-      {{"--console", "--source=70000"}, "", "Portwick: the local port 70000 is outside 0..65535\n"},
-      {{"--console", "--source=-1"}, "", "Portwick: the local port -1 is outside 0..65535\n"},
+      {{"--console", "--source=70000"},
+       2,
+       "",
+       "Portwick: the local port 70000 is outside 0..65535\n"},
+      {{"--console", "--source=-1"}, 2, "", "Portwick: the local port -1 is outside 0..65535\n"},
       {{"--console", "--source=0", "--destination=h:65536"},
+       2,
        "",
        "Portwick: the remote port 65536 is outside 0..65535\n"},
       {{"--console", "--source=0", "--destination=-5"},
+       2,
        "",
        "Portwick: the remote port -5 is outside 0..65535\n"},
       {{"--console", "--source=99999999999", "--destination=h:-1"},
+       2,
        "",
        "Portwick: the local port 2147483647 is outside 0..65535\n"},
       {{"--console", "--bind=localhost"},
+       2,
        "",
        "Portwick: cannot listen on 'localhost': not an IPv4 or IPv6 address\n"},
       {{"--console", "--bind=127.0.0.1:80"},
+       2,
        "",
        "Portwick: cannot listen on '127.0.0.1:80': not an IPv4 or IPv6 address\n"},
+      {{"--console", "--source=0", "--destination=127.0.0.1:9",
+        "--pcap=/nonexistent-folder/x.pcapng"},
+       1,
+       "",
+       "Portwick: cannot create the pcap file /nonexistent-folder/x.pcapng: No such file or "
+       "directory\n"},
   };
   for (const Case& c : kCases) {
-    SCOPED_TRACE(c.args.back());
-    auto child = StartPortwick(c.args);
-    ASSERT_TRUE(child);
-    EXPECT_EQ(ExitCode(child->WaitForExit(kTimeout)), 2);
-    child->DrainOutput(kTimeout);
-    EXPECT_EQ(child->stdout_text(), c.stdout_text);
-    EXPECT_EQ(child->stderr_text(), c.stderr_text);
+    std::string command_line;
+    for (const std::string& arg : c.args) command_line += " " + arg;
+    SCOPED_TRACE(command_line + (c.env.empty() ? "" : " with env " + c.env.back()));
+    const Ended ended = RunToEnd(c.args, c.env);
+    EXPECT_EQ(ended.code, c.code);
+    EXPECT_EQ(ended.out, c.out);
+    EXPECT_EQ(ended.err, c.err);
   }
-}
-
-TEST(ConsoleTest, VersionPrintsTheProjectVersionWithoutADisplay) {
-  const std::string kVersion = std::string("Portwick ") + PORTWICK_PROJECT_VERSION + "\n";
-  struct Case {
-    std::vector<std::string> args;
-    std::vector<std::string> env;  // empty: the test's own environment
-  };
-  const Case kCases[] = {
-      {{"--version"}, {"PATH=/usr/bin:/bin"}},
-      // A display that can't be reached must not matter either.
-      {{"--version"}, {"PATH=/usr/bin:/bin", "DISPLAY=:97", "QT_QPA_PLATFORM=xcb"}},
-      {{"--console", "--version"}, {}},
-      {{"-VERSION", "--source=70000", "start"}, {"PATH=/usr/bin:/bin"}},
-      {{"help", "--version"}, {"PATH=/usr/bin:/bin"}},
-  };
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(c.args[0] + " env " + std::to_string(c.env.size()));
-    ChildProcess::Options options;
-    options.argv = {PortwickBinary()};
-    options.argv.insert(options.argv.end(), c.args.begin(), c.args.end());
-    options.env = c.env;
-    std::string error;
-    auto child = ChildProcess::Start(options, &error);
-    ASSERT_TRUE(child) << error;
-    EXPECT_EQ(ExitCode(child->WaitForExit(kTimeout)), 0);
-    child->DrainOutput(kTimeout);
-    EXPECT_EQ(child->stdout_text(), kVersion);
-    EXPECT_EQ(child->stderr_text(), "");
-  }
-  // A command line that fails is not rescued by --version.
-  auto child = StartPortwick({"--console", "--version", "--bogus"});
-  ASSERT_TRUE(child);
-  EXPECT_EQ(ExitCode(child->WaitForExit(kTimeout)), 2);
 }
 
 TEST(ConsoleTest, HelpCommandPrintsHelpAndForwards) {
-  TcpPeerServer server(TcpPeerServer::Mode::kEcho);
-  auto child = StartPortwick(
-      {"--console", "help", "--source=0", "--destination=" + Destination(server), "--output=off"});
-  ASSERT_TRUE(child);
-  ASSERT_GT(WaitForListening(*child, Destination(server)), 0);
-  ASSERT_TRUE(child->Signal(SIGTERM));
-  EXPECT_EQ(ExitCode(child->WaitForExit(kTimeout)), 0);
-  child->DrainOutput(kTimeout);
-  EXPECT_EQ(child->stdout_text(), HelpTextWithLineFeeds());
+  PeerServer server(PeerServer::Mode::kEcho);
+  Forwarding run = StartForwarding(server.Address(), {"help", "--output=off"});
+  ASSERT_GT(run.port, 0);
+  EXPECT_EQ(StopWith(*run.child, SIGTERM), 0);
+  EXPECT_EQ(run.child->stdout_text(), HelpTextWithLineFeeds());
 }
 
 TEST(ConsoleTest, LogsTrafficToFileAndStdout) {
@@ -438,32 +442,24 @@ TEST(ConsoleTest, LogsTrafficToFileAndStdout) {
     const fs::path log =
         fs::temp_directory_path() / ("portwick-console-" + std::to_string(getpid()) + ".log");
     fs::remove(log);
-    TcpPeerServer server(TcpPeerServer::Mode::kEcho);
-    std::vector<std::string> args = {"--console", "--source=0",
-                                     "--destination=" + Destination(server),
-                                     "--filename=" + log.string()};
-    args.insert(args.end(), c.options.begin(), c.options.end());
-    auto child = StartPortwick(args);
-    ASSERT_TRUE(child);
-    const int port = WaitForListening(*child, Destination(server));
-    ASSERT_GT(port, 0);
+    PeerServer server(PeerServer::Mode::kEcho);
+    std::vector<std::string> options = c.options;
+    options.push_back("--filename=" + log.string());
+    Forwarding run = StartForwarding(server.Address(), options);
+    ASSERT_GT(run.port, 0);
+    const std::unique_ptr<ChildProcess>& child = run.child;
 
-    TcpClient client;
-    ASSERT_TRUE(client.Connect(port));
     // Each chunk is echoed before the next is sent, so the log order is fixed.
-    ASSERT_TRUE(client.SendAll(text));
-    ASSERT_EQ(client.Receive(text.size(), kTimeout), text);
-    ASSERT_TRUE(client.SendAll(binary));
-    ASSERT_EQ(client.Receive(binary.size(), kTimeout), binary);
+    Socket client = EchoedClient(run.port, text);
+    ASSERT_TRUE(SendBytes(client.fd(), binary));
+    ASSERT_EQ(ReadExactly(client.fd(), binary.size(), kTimeout).data, binary);
     if (c.on_stdout) {
       // The pane shows each chunk as text, unconverted, up to its first NUL.
       EXPECT_TRUE(child->WaitForStdout(text + text + "aa", kTimeout)) << child->stdout_text();
     }
 
     // Stopping releases the sinks, which deliver everything still queued.
-    ASSERT_TRUE(child->Signal(SIGINT));
-    EXPECT_EQ(ExitCode(child->WaitForExit(kTimeout)), 0) << child->stderr_text();
-    child->DrainOutput(kTimeout);
+    EXPECT_EQ(StopWith(*child, SIGINT), 0) << child->stderr_text();
     EXPECT_EQ(ReadFile(log), text + text + binary + binary);
     EXPECT_EQ(child->stdout_text(), c.on_stdout ? text + text + "aa" : "");
     fs::remove(log);
@@ -487,22 +483,12 @@ TEST(ConsoleTest, TraceReplacesTheRawBytesAndFailedConnectsGoToStderr) {
   const std::string bytes("a\0b\r\n\\", 6);
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.options.empty() ? "none" : c.options[0]);
-    TcpPeerServer server(TcpPeerServer::Mode::kEcho);
-    std::vector<std::string> args = {"--console", "--source=0",
-                                     "--destination=" + Destination(server)};
-    args.insert(args.end(), c.options.begin(), c.options.end());
-    auto child = StartPortwick(args);
-    ASSERT_TRUE(child);
-    const int port = WaitForListening(*child, Destination(server));
-    ASSERT_GT(port, 0);
-    TcpClient client;
-    ASSERT_TRUE(client.Connect(port));
-    ASSERT_TRUE(client.SendAll(bytes));
-    ASSERT_EQ(client.Receive(bytes.size(), kTimeout), bytes);
-    ASSERT_TRUE(child->Signal(SIGINT));
-    EXPECT_EQ(ExitCode(child->WaitForExit(kTimeout)), 0) << child->stderr_text();
-    child->DrainOutput(kTimeout);
-    const std::string& out = child->stdout_text();
+    PeerServer server(PeerServer::Mode::kEcho);
+    Forwarding run = StartForwarding(server.Address(), c.options);
+    ASSERT_GT(run.port, 0);
+    EchoedClient(run.port, bytes);
+    EXPECT_EQ(StopWith(*run.child, SIGINT), 0) << run.child->stderr_text();
+    const std::string& out = run.child->stdout_text();
     size_t at = 0;
     for (const std::string& piece : c.on_stdout) {
       at = out.find(piece, at);
@@ -520,21 +506,17 @@ TEST(ConsoleTest, TraceReplacesTheRawBytesAndFailedConnectsGoToStderr) {
     int refused_port = 0;
     Socket not_listening = testing::BoundButNotListening(&refused_port);
     const std::string destination = "127.0.0.1:" + std::to_string(refused_port);
-    std::vector<std::string> args = {"--console", "--source=0", "--destination=" + destination};
-    args.insert(args.end(), options.begin(), options.end());
-    auto child = StartPortwick(args);
-    ASSERT_TRUE(child);
-    const int port = WaitForListening(*child, destination);
-    TcpClient client;
-    ASSERT_TRUE(client.Connect(port));
+    Forwarding run = StartForwarding(destination, options);
+    ASSERT_GT(run.port, 0);
+    const std::unique_ptr<ChildProcess>& child = run.child;
+    Socket client = ConnectLoopback(run.port);
+    ASSERT_TRUE(client.valid());
     const std::string report =
         "Portwick: #1 cannot connect to " + destination + ": Connection refused";
     EXPECT_TRUE(
         child->WaitForStderrLine([&](const std::string& line) { return line == report; }, kTimeout))
         << child->stderr_text();
-    ASSERT_TRUE(child->Signal(SIGINT));
-    EXPECT_EQ(ExitCode(child->WaitForExit(kTimeout)), 0);
-    child->DrainOutput(kTimeout);
+    EXPECT_EQ(StopWith(*child, SIGINT), 0);
     if (!options.empty()) {
       EXPECT_NE(child->stdout_text().find(" #1 cannot connect to " + destination +
                                           ": Connection refused\n"),
@@ -545,8 +527,8 @@ TEST(ConsoleTest, TraceReplacesTheRawBytesAndFailedConnectsGoToStderr) {
 }
 
 TEST(ConsoleTest, SeveralForwardsInOneProcess) {
-  TcpPeerServer first(TcpPeerServer::Mode::kEcho);
-  TcpPeerServer second(TcpPeerServer::Mode::kEcho);
+  PeerServer first(PeerServer::Mode::kEcho);
+  PeerServer second(PeerServer::Mode::kEcho);
   const std::string forward1 = "--forward=127.0.0.1:0:127.0.0.1:" + std::to_string(first.port());
   const std::string forward2 = "--forward=0:127.0.0.1:" + std::to_string(second.port());
   auto child = StartPortwick({"--console", forward1, forward2, "--trace=events"});
@@ -563,43 +545,27 @@ TEST(ConsoleTest, SeveralForwardsInOneProcess) {
     ports.push_back(std::stoi(listening.substr(listening.find(':') + 1)));
   }
   for (size_t i = 0; i < ports.size(); ++i) {
-    TcpClient client;
-    ASSERT_TRUE(client.Connect(ports[i]));
+    Socket client = ConnectLoopback(ports[i]);
+    ASSERT_TRUE(client.valid());
     const std::string hello = "to forward " + std::to_string(i + 1);
-    ASSERT_TRUE(client.SendAll(hello));
-    EXPECT_EQ(client.Receive(hello.size(), kTimeout), hello);
+    ASSERT_TRUE(SendBytes(client.fd(), hello));
+    EXPECT_EQ(ReadExactly(client.fd(), hello.size(), kTimeout).data, hello);
   }
-  ASSERT_TRUE(child->Signal(SIGTERM));
-  EXPECT_EQ(ExitCode(child->WaitForExit(kTimeout)), 0) << child->stderr_text();
-  child->DrainOutput(kTimeout);
+  EXPECT_EQ(StopWith(*child, SIGTERM), 0) << child->stderr_text();
   EXPECT_NE(child->stdout_text().find(" #1.1 open from "), std::string::npos);
   EXPECT_NE(child->stdout_text().find(" #2.1 closed: "), std::string::npos);
 }
 
-TEST(ConsoleTest, PcapFileThatCannotBeCreatedEndsTheStart) {
-  auto child = StartPortwick({"--console", "--source=0", "--destination=127.0.0.1:9",
-                              "--pcap=/nonexistent-folder/x.pcapng"});
-  ASSERT_TRUE(child);
-  EXPECT_EQ(ExitCode(child->WaitForExit(kTimeout)), 1);
-  child->DrainOutput(kTimeout);
-  EXPECT_EQ(child->stderr_text(),
-            "Portwick: cannot create the pcap file /nonexistent-folder/x.pcapng: No such file or "
-            "directory\n");
-}
-
 TEST(ConsoleTest, SecondSignalEndsAStopThatCannotFinish) {
-  TcpPeerServer server(TcpPeerServer::Mode::kDiscard);
+  PeerServer server(PeerServer::Mode::kDiscard);
   // Nobody reads the child's stdout: once the pipe is full, the pane can't
   // deliver what its queue holds, so releasing the sinks can't finish.
-  auto child = StartPortwick({"--console", "--source=0", "--destination=" + Destination(server)},
-                             /*read_stdout=*/false);
-  ASSERT_TRUE(child);
-  const int port = WaitForListening(*child, Destination(server));
-  ASSERT_GT(port, 0);
-  TcpClient client;
-  ASSERT_TRUE(client.Connect(port));
+  Forwarding run = StartForwarding(server.Address(), {}, /*read_stdout=*/false);
+  ASSERT_GT(run.port, 0);
+  ChildProcess* child = run.child.get();
+  Socket client = ConnectLoopback(run.port);
   const std::string payload(1 << 20, 'x');  // far more than a pipe holds
-  ASSERT_TRUE(client.SendAll(payload));
+  ASSERT_TRUE(SendBytes(client.fd(), payload));
   ASSERT_TRUE(server.WaitForBytes(payload.size(), kTimeout));
 
   // Two different signals, so that neither is merged into the other while
@@ -664,21 +630,15 @@ TEST(ConsoleTest, ABlockedLogTargetNeitherHangsTheStopNorLosesRecordsSilently) {
     fs::remove(fifo);
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     const int reader = c.fifo_reader ? open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC) : -1;
-    TcpPeerServer server(TcpPeerServer::Mode::kDiscard);
-    std::vector<std::string> args = {"--console", "--source=0",
-                                     "--destination=" + Destination(server)};
-    args.insert(args.end(), c.options.begin(), c.options.end());
-    auto child = StartPortwick(args, c.read_stdout);
-    ASSERT_TRUE(child);
-    const int port = WaitForListening(*child, Destination(server));
-    ASSERT_GT(port, 0);
-
-    TcpClient client;
-    ASSERT_TRUE(client.Connect(port));
+    PeerServer server(PeerServer::Mode::kDiscard);
+    Forwarding run = StartForwarding(server.Address(), c.options, c.read_stdout);
+    ASSERT_GT(run.port, 0);
+    const std::unique_ptr<ChildProcess>& child = run.child;
+    Socket client = ConnectLoopback(run.port);
     // Far more than a pipe holds; in synchronous mode forwarding stalls
     // behind the blocked log, so the client may not get it all sent.
     const std::string payload(1 << 20, 'x');
-    std::thread sender([&] { client.SendAll(payload); });
+    std::thread sender([&] { SendBytes(client.fd(), payload); });
     // Ends the sender whatever happens: its connection ends with the child.
     struct EndSender {
       ChildProcess& child;

@@ -210,4 +210,33 @@ void EchoHandler(int fd) {
   sockets::ShutdownWrite(fd);
 }
 
+PeerServer::PeerServer(Mode mode, const Endpoint& bind)
+    : mode_(mode), server_([this](int fd) { Serve(fd); }, 64, bind) {}
+
+void PeerServer::Serve(int fd) {
+  char buffer[65536];
+  ssize_t n;
+  while ((n = sockets::Recv(fd, buffer, sizeof buffer)) > 0) {
+    if (mode_ == Mode::kEcho) sockets::SendAll(fd, buffer, static_cast<size_t>(n));
+    std::lock_guard<std::mutex> lock(mutex_);
+    bytes_ += static_cast<size_t>(n);
+    changed_.notify_all();
+  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  ends_.push_back(n == -ECONNRESET ? StreamEnd::kReset : StreamEnd::kEof);
+  changed_.notify_all();
+}
+
+bool PeerServer::WaitForBytes(size_t count, std::chrono::milliseconds deadline) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return changed_.wait_for(lock, deadline, [&] { return bytes_ >= count; });
+}
+
+StreamEnd PeerServer::WaitForFirstEnd(std::chrono::milliseconds deadline) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (!changed_.wait_for(lock, deadline, [&] { return !ends_.empty(); }))
+    return StreamEnd::kTimeout;
+  return ends_.front();
+}
+
 }  // namespace portwick::testing

@@ -119,6 +119,37 @@ class TestServer {
 // after the last byte (a half-close round trip).
 void EchoHandler(int fd);
 
+// A destination that serves each connection on a thread of its own: with
+// kEcho it sends every byte back, with kDiscard it only reads. It counts the
+// bytes that came and records how each connection ended (kEof or kReset).
+// Listens on 127.0.0.1 (or `bind`); port() is 0 when that failed. The
+// destructor ends every connection and joins every thread.
+class PeerServer {
+ public:
+  enum class Mode { kEcho, kDiscard };
+
+  explicit PeerServer(Mode mode, const Endpoint& bind = Endpoint::LoopbackIPv4(0));
+
+  int port() const { return server_.port(); }
+  // "127.0.0.1:<port>".
+  std::string Address() const { return "127.0.0.1:" + std::to_string(port()); }
+
+  // Waits until `count` bytes in all have come; false at the deadline.
+  bool WaitForBytes(size_t count, std::chrono::milliseconds deadline = kDeadline);
+  // How the first connection to end ended; kTimeout when none ended in time.
+  StreamEnd WaitForFirstEnd(std::chrono::milliseconds deadline = kDeadline);
+
+ private:
+  void Serve(int fd);
+
+  const Mode mode_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  size_t bytes_ = 0;
+  std::vector<StreamEnd> ends_;
+  TestServer server_;  // last: its threads are gone before what they record
+};
+
 }  // namespace portwick::testing
 
 #endif  // PORTWICK_TESTS_ENGINE_TEST_SERVER_H_
