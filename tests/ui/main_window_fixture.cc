@@ -5,6 +5,8 @@
 #include <QtWidgets/QCheckBox>
 #include <QtWidgets/QLineEdit>
 #include <QtWidgets/QWidget>
+#include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "app/loop_registry.h"
@@ -90,6 +92,18 @@ int MainWindowTest::RunWith(const std::function<void()>& action) {
   QObject::connect(&guard, &QTimer::timeout, [this] { loop_.PostQuit(-1); });
   guard.start(10000);
   return loop_.Run();
+}
+
+int ThreadsBlockedInSend() {
+  constexpr int kSendTo = 44;  // x86-64
+  int count = 0;
+  std::error_code error;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", error)) {
+    std::ifstream syscall(task.path() / "syscall");
+    int number = -1;
+    if (syscall >> number && number == kSendTo) ++count;
+  }
+  return count;
 }
 
 }  // namespace portwick

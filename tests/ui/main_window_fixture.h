@@ -78,6 +78,10 @@ class MainWindowTest : public ::testing::Test {
   std::unique_ptr<MainWindow> window_;
 };
 
+// Threads of this process inside a send (sendto) call: a send that has
+// room returns at once, so these are blocked in it.
+int ThreadsBlockedInSend();
+
 }  // namespace portwick
 
 #endif  // PORTWICK_TESTS_UI_MAIN_WINDOW_FIXTURE_H_
