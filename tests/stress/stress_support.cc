@@ -1,13 +1,7 @@
 #include "stress_support.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <poll.h>
-#include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -15,6 +9,8 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+
+#include "engine/socket_ops.h"
 
 namespace portwick::stress {
 
@@ -25,26 +21,6 @@ uint64_t SplitMix(uint64_t x) {
   x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
   x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
   return x ^ (x >> 31);
-}
-
-sockaddr_in Loopback(int port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return address;
-}
-
-bool WaitReadable(int fd, std::chrono::steady_clock::time_point deadline) {
-  while (true) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (left.count() < 0) return false;
-    pollfd pfd{fd, POLLIN, 0};
-    const int ready = poll(&pfd, 1, static_cast<int>(left.count()) + 1);
-    if (ready > 0) return true;
-    if (ready < 0 && errno != EINTR) return false;
-  }
 }
 
 // Reads a stream from its start and checks each byte against it.
@@ -97,48 +73,9 @@ std::string Stream::Bytes(uint64_t offset, size_t count) const {
 // ---- Destination -------------------------------------------------------------
 
 Destination::Destination(Behaviour behaviour, size_t reset_after)
-    : behaviour_(behaviour), reset_after_(reset_after) {
-  listen_fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address = Loopback(0);
-  socklen_t length = sizeof address;
-  if (listen_fd_ < 0 || bind(listen_fd_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-      listen(listen_fd_, SOMAXCONN) != 0 ||
-      getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    return;
-  }
-  port_ = ntohs(address.sin_port);
-  accept_thread_ = std::thread([this] { AcceptLoop(); });
-}
-
-Destination::~Destination() {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    stopping_ = true;
-    for (int fd : fds_) shutdown(fd, SHUT_RDWR);
-  }
-  if (listen_fd_ >= 0) shutdown(listen_fd_, SHUT_RDWR);
-  if (accept_thread_.joinable()) accept_thread_.join();
-  for (std::thread& thread : threads_) thread.join();
-  for (int fd : fds_) close(fd);
-  if (listen_fd_ >= 0) close(listen_fd_);
-}
-
-void Destination::AcceptLoop() {
-  while (true) {
-    const int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (fd < 0) {
-      if (errno == EINTR || errno == ECONNABORTED) continue;
-      return;
-    }
-    if (stopping_) {
-      close(fd);
-      return;
-    }
-    fds_.push_back(fd);
-    threads_.emplace_back([this, fd] { Serve(fd); });
-  }
-}
+    : behaviour_(behaviour),
+      reset_after_(reset_after),
+      server_([this](int fd) { Serve(fd); }, SOMAXCONN) {}
 
 void Destination::Serve(int fd) {
   if (behaviour_ == Behaviour::kNeverRead) {
@@ -153,18 +90,13 @@ void Destination::Serve(int fd) {
     size_t room = buffer.size();
     if (behaviour_ == Behaviour::kResetAfter) {
       if (checker.offset() >= reset_after_) {
-        const linger abortive{1, 0};
-        setsockopt(fd, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
-        std::lock_guard<std::mutex> lock(mutex_);
-        fds_.erase(std::find(fds_.begin(), fds_.end(), fd));
-        close(fd);  // with SO_LINGER 0: a reset
+        sockets::ResetConnection(fd);
         return;
       }
       room = std::min(room, reset_after_ - static_cast<size_t>(checker.offset()));
     }
-    const ssize_t n = recv(fd, buffer.data(), room, 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n == 0) shutdown(fd, SHUT_WR);  // the end passed back: the session ends
+    const ssize_t n = sockets::Recv(fd, reinterpret_cast<char*>(buffer.data()), room);
+    if (n == 0) sockets::ShutdownWrite(fd);  // the end passed back: the session ends
     if (n <= 0) return;
     const auto size = static_cast<size_t>(n);
     mismatches_ += checker.Take(buffer.data(), size);
@@ -174,13 +106,7 @@ void Destination::Serve(int fd) {
     }
     if (behaviour_ == Behaviour::kEcho) {
       for (size_t i = 0; i < size; ++i) buffer[i] = EchoOf(buffer[i]);
-      size_t sent = 0;
-      while (sent < size) {
-        const ssize_t m = send(fd, buffer.data() + sent, size - sent, MSG_NOSIGNAL);
-        if (m < 0 && errno == EINTR) continue;
-        if (m <= 0) return;
-        sent += static_cast<size_t>(m);
-      }
+      if (sockets::SendAll(fd, reinterpret_cast<const char*>(buffer.data()), size) != 0) return;
     }
   }
 }
@@ -197,96 +123,38 @@ uint64_t Destination::TotalReceived() const {
 }
 
 bool Destination::WaitForTotal(uint64_t bytes, std::chrono::milliseconds timeout) const {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (TotalReceived() < bytes) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
+  return testing::WaitUntil([&] { return TotalReceived() >= bytes; }, timeout);
 }
 
 // ---- Client -----------------------------------------------------------------
 
-Client::Client(Client&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-
-Client& Client::operator=(Client&& other) noexcept {
-  if (this != &other) {
-    Close();
-    fd_ = other.fd_;
-    other.fd_ = -1;
-  }
-  return *this;
-}
-
-Client::~Client() { Close(); }
-
-bool Client::Connect(int port) {
-  Close();
-  fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  const sockaddr_in address = Loopback(port);
-  if (fd_ >= 0 && connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
-    return true;
-  }
-  Close();
-  return false;
-}
-
 bool Client::Send(const Stream& stream, uint64_t offset, size_t count) {
-  constexpr size_t kPiece = 65536;
-  while (count > 0) {
-    const size_t piece = std::min(count, kPiece);
-    const std::string bytes = stream.Bytes(offset, piece);
-    size_t sent = 0;
-    while (sent < piece) {
-      const ssize_t n = send(fd_, bytes.data() + sent, piece - sent, MSG_NOSIGNAL);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      sent += static_cast<size_t>(n);
+  constexpr uint64_t kPiece = 65536;
+  for (const uint64_t end = offset + count; offset < end; offset += kPiece) {
+    if (!testing::SendBytes(fd(), stream.Bytes(offset, std::min(kPiece, end - offset)))) {
+      return false;
     }
-    offset += piece;
-    count -= piece;
   }
   return true;
 }
 
 bool Client::ReceiveEcho(const Stream& stream, uint64_t offset, size_t count,
                          std::chrono::milliseconds timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  std::vector<uint8_t> buffer(65536);
-  while (count > 0) {
-    if (!WaitReadable(fd_, deadline)) return false;
-    const ssize_t n = recv(fd_, buffer.data(), std::min(count, buffer.size()), 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    for (ssize_t i = 0; i < n; ++i) {
-      if (buffer[static_cast<size_t>(i)] != EchoOf(stream.At(offset++))) return false;
-    }
-    count -= static_cast<size_t>(n);
+  const std::string echo = testing::ReadExactly(fd(), count, timeout).data;
+  if (echo.size() != count) return false;
+  for (size_t i = 0; i < count; ++i) {
+    if (static_cast<uint8_t>(echo[i]) != EchoOf(stream.At(offset + i))) return false;
   }
   return true;
 }
 
 bool Client::WaitForEnd(std::chrono::milliseconds timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  char buffer[65536];
-  while (WaitReadable(fd_, deadline)) {
-    const ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return true;
-  }
-  return false;
+  return testing::ReadUntilEnd(fd(), timeout).end != testing::StreamEnd::kTimeout;
 }
 
 void Client::Reset() {
-  if (fd_ < 0) return;
-  const linger abortive{1, 0};
-  setsockopt(fd_, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+  if (connected()) sockets::ResetConnection(fd());
   Close();
-}
-
-void Client::Close() {
-  if (fd_ >= 0) close(fd_);
-  fd_ = -1;
 }
 
 // ---- Portwick ---------------------------------------------------------------

@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "child_process.h"
+#include "engine/socket.h"
+#include "test_server.h"
 
 // Loopback peers, byte streams that can be recognised wherever they end up,
 // and the figures the fault suite prints.
@@ -57,12 +59,9 @@ class Destination {
   };
 
   explicit Destination(Behaviour behaviour, size_t reset_after = 0);
-  Destination(const Destination&) = delete;
-  Destination& operator=(const Destination&) = delete;
-  ~Destination();
 
-  int port() const { return port_; }
-  std::string Address() const { return "127.0.0.1:" + std::to_string(port_); }
+  int port() const { return server_.port(); }
+  std::string Address() const { return "127.0.0.1:" + std::to_string(port()); }
 
   // Bytes received per stream id; connections still open included.
   std::map<uint64_t, uint64_t> Received() const;
@@ -72,36 +71,24 @@ class Destination {
   bool WaitForTotal(uint64_t bytes, std::chrono::milliseconds timeout = kDeadline) const;
 
  private:
-  void AcceptLoop();
   void Serve(int fd);
 
   const Behaviour behaviour_;
   const size_t reset_after_;
-  int listen_fd_ = -1;
-  int port_ = 0;
-  std::thread accept_thread_;
   std::atomic<uint64_t> mismatches_{0};
   mutable std::mutex mutex_;
-  bool stopping_ = false;
-  std::vector<int> fds_;
-  std::vector<std::thread> threads_;
   std::map<uint64_t, uint64_t> received_;
+  testing::TestServer server_;  // last: its threads are gone before what they record
 };
 
-// A client connection to 127.0.0.1:port (blocking, close-on-exec).
+// A client connection to 127.0.0.1:port (blocking, close-on-exec). Movable.
 class Client {
  public:
   Client() = default;
-  explicit Client(int port) { Connect(port); }
-  Client(Client&& other) noexcept;
-  Client& operator=(Client&& other) noexcept;
-  Client(const Client&) = delete;
-  Client& operator=(const Client&) = delete;
-  ~Client();
+  explicit Client(int port) : socket_(testing::ConnectLoopback(port)) {}
 
-  bool Connect(int port);
-  bool connected() const { return fd_ >= 0; }
-  int fd() const { return fd_; }
+  bool connected() const { return socket_.valid(); }
+  int fd() const { return socket_.fd(); }
   // Sends `count` bytes of `stream` from `offset`; false when the
   // connection failed.
   bool Send(const Stream& stream, uint64_t offset, size_t count);
@@ -112,11 +99,11 @@ class Client {
   // Waits until the peer ends the connection (end of stream, reset or error);
   // false at the deadline.
   bool WaitForEnd(std::chrono::milliseconds timeout = kDeadline);
-  void Reset();  // closes with a reset (SO_LINGER 0)
-  void Close();
+  void Reset();  // closes with a reset
+  void Close() { socket_.Reset(); }
 
  private:
-  int fd_ = -1;
+  Socket socket_;
 };
 
 // One portwick --console child. Start() waits for its "forwarding" line.

@@ -6,8 +6,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,20 +23,6 @@ using namespace std::chrono_literals;
 using stress::Client;
 using stress::Destination;
 using stress::Stream;
-
-// Threads of this process inside a send (sendto) call: a send that has
-// room returns at once, so these are blocked in it.
-int ThreadsBlockedInSend() {
-  constexpr int kSendTo = 44;  // x86-64
-  int count = 0;
-  std::error_code error;
-  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", error)) {
-    std::ifstream syscall(task.path() / "syscall");
-    int number = -1;
-    if (syscall >> number && number == kSendTo) ++count;
-  }
-  return count;
-}
 
 TEST_F(MainWindowTest, CloseWithBlockedSessionsEndsPromptlyEveryTime) {
   Destination never_reading(Destination::Behaviour::kNeverRead);
