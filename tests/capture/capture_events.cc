@@ -1,7 +1,5 @@
 #include "capture_events.h"
 
-#include <utility>
-
 namespace portwick::testing {
 
 EventFeeder::EventFeeder(SessionObserver* observer, std::chrono::microseconds step)
@@ -84,45 +82,6 @@ void EventFeeder::Close(SessionId id, CloseReason how, uint64_t bytes_up, uint64
   event.duration = std::chrono::microseconds(76500);
   event.time = Tick();
   observer_->OnClosed(event);
-}
-
-std::vector<std::string> RecordingObserver::lines() const {
-  MutexLock lock(&mutex_);
-  return lines_;
-}
-
-void RecordingObserver::Add(std::string line) {
-  MutexLock lock(&mutex_);
-  lines_.push_back(std::move(line));
-}
-
-void RecordingObserver::OnOpened(const SessionOpened& event) {
-  Add("open " + std::to_string(event.session) + " " + event.client.ToString());
-}
-
-void RecordingObserver::OnConnected(const SessionConnected& event) {
-  Add("connected " + std::to_string(event.session) + " " + event.destination.ToString());
-}
-
-void RecordingObserver::OnConnectFailed(const SessionConnectFailed& event) {
-  Add("failed " + std::to_string(event.session) + " " + event.status.Message());
-}
-
-void RecordingObserver::OnChunk(const SessionChunk& event) {
-  Add("chunk " + std::to_string(event.session) +
-      (event.direction == Direction::kClientToServer ? " > " : " < ") + std::to_string(event.size) +
-      " " + std::string(event.data, event.size));
-}
-
-void RecordingObserver::OnHalfClosed(const SessionHalfClosed& event) {
-  Add("half-close " + std::to_string(event.session) +
-      (event.direction == Direction::kClientToServer ? " >" : " <"));
-}
-
-void RecordingObserver::OnClosed(const SessionClosed& event) {
-  Add("closed " + std::to_string(event.session) +
-      " how=" + std::to_string(static_cast<int>(event.how)) +
-      " up=" + std::to_string(event.bytes_up) + " down=" + std::to_string(event.bytes_down));
 }
 
 }  // namespace portwick::testing

@@ -4,10 +4,9 @@
 #include <chrono>
 #include <string>
 #include <string_view>
-#include <vector>
 
-#include "base/mutex.h"
 #include "engine/session_observer.h"
+#include "recording_observer.h"
 
 namespace portwick::testing {
 
@@ -44,32 +43,6 @@ class EventFeeder {
   EventTime now_;
   Endpoint destination_;
   Endpoint client_base_;
-};
-
-// Writes down every event it gets as one line of text, for comparing event
-// streams: "open 3 127.0.0.1:40003", "connected 3 127.0.0.1:2007",
-// "failed 3 connect: Connection refused", "chunk 3 > 5 hello",
-// "half-close 3 <", "closed 3 how=0 up=5 down=0". Any thread.
-class RecordingObserver : public SessionObserver {
- public:
-  explicit RecordingObserver(bool wants_chunks = true) : wants_chunks_(wants_chunks) {}
-
-  std::vector<std::string> lines() const;
-
-  bool WantsChunks() const override { return wants_chunks_; }
-  void OnOpened(const SessionOpened& event) override;
-  void OnConnected(const SessionConnected& event) override;
-  void OnConnectFailed(const SessionConnectFailed& event) override;
-  void OnChunk(const SessionChunk& event) override;
-  void OnHalfClosed(const SessionHalfClosed& event) override;
-  void OnClosed(const SessionClosed& event) override;
-
- private:
-  void Add(std::string line);
-
-  const bool wants_chunks_;
-  mutable Mutex mutex_;
-  std::vector<std::string> lines_ GUARDED_BY(mutex_);
 };
 
 }  // namespace portwick::testing

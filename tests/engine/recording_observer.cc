@@ -1,5 +1,7 @@
 #include "recording_observer.h"
 
+#include <utility>
+
 namespace portwick::testing {
 
 namespace {
@@ -8,7 +10,9 @@ const char* Arrow(Direction direction) {
 }
 }  // namespace
 
-ObservedSession& RecordingObserver::Note(SessionId session, const std::string& event) {
+ObservedSession& RecordingObserver::Note(SessionId session, const std::string& event,
+                                         std::string line) {
+  lines_.push_back(std::move(line));
   ObservedSession& observed = sessions_[session];
   observed.events.push_back(event);
   return observed;
@@ -16,22 +20,32 @@ ObservedSession& RecordingObserver::Note(SessionId session, const std::string& e
 
 void RecordingObserver::OnOpened(const SessionOpened& event) {
   std::lock_guard<std::mutex> lock(mutex_);
-  Note(event.session, "opened").opened = event;
+  Note(event.session, "opened",
+       "open " + std::to_string(event.session) + " " + event.client.ToString())
+      .opened = event;
 }
 
 void RecordingObserver::OnConnected(const SessionConnected& event) {
   std::lock_guard<std::mutex> lock(mutex_);
-  Note(event.session, "connected").connected = event;
+  Note(event.session, "connected",
+       "connected " + std::to_string(event.session) + " " + event.destination.ToString())
+      .connected = event;
 }
 
 void RecordingObserver::OnConnectFailed(const SessionConnectFailed& event) {
   std::lock_guard<std::mutex> lock(mutex_);
-  Note(event.session, "connect failed").connect_failed = event;
+  Note(event.session, "connect failed",
+       "failed " + std::to_string(event.session) + " " + event.status.Message())
+      .connect_failed = event;
 }
 
 void RecordingObserver::OnChunk(const SessionChunk& event) {
   std::lock_guard<std::mutex> lock(mutex_);
-  ObservedSession& observed = Note(event.session, std::string("chunk ") + Arrow(event.direction));
+  const std::string arrow = Arrow(event.direction);
+  ObservedSession& observed =
+      Note(event.session, "chunk " + arrow,
+           "chunk " + std::to_string(event.session) + " " + arrow + " " +
+               std::to_string(event.size) + " " + std::string(event.data, event.size));
   const bool up = event.direction == Direction::kClientToServer;
   (up ? observed.up : observed.down).append(event.data, event.size);
   (up ? observed.up_times : observed.down_times).push_back(event.time);
@@ -39,12 +53,18 @@ void RecordingObserver::OnChunk(const SessionChunk& event) {
 
 void RecordingObserver::OnHalfClosed(const SessionHalfClosed& event) {
   std::lock_guard<std::mutex> lock(mutex_);
-  Note(event.session, std::string("half-close ") + Arrow(event.direction));
+  const std::string arrow = Arrow(event.direction);
+  Note(event.session, "half-close " + arrow,
+       "half-close " + std::to_string(event.session) + " " + arrow);
 }
 
 void RecordingObserver::OnClosed(const SessionClosed& event) {
   std::lock_guard<std::mutex> lock(mutex_);
-  Note(event.session, "closed").closed.push_back(event);
+  Note(event.session, "closed",
+       "closed " + std::to_string(event.session) +
+           " how=" + std::to_string(static_cast<int>(event.how)) +
+           " up=" + std::to_string(event.bytes_up) + " down=" + std::to_string(event.bytes_down))
+      .closed.push_back(event);
   ++closed_count_;
   closed_cv_.notify_all();
 }
@@ -52,6 +72,11 @@ void RecordingObserver::OnClosed(const SessionClosed& event) {
 std::map<SessionId, ObservedSession> RecordingObserver::sessions() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return sessions_;
+}
+
+std::vector<std::string> RecordingObserver::lines() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return lines_;
 }
 
 bool RecordingObserver::WaitForClosed(size_t count, std::chrono::milliseconds deadline) {

@@ -29,8 +29,12 @@ struct ObservedSession {
   std::vector<EventTime> down_times;
 };
 
-// A SessionObserver that keeps every event per session. Safe for the many
-// threads that report at once; tests read copies.
+// A SessionObserver that keeps every event per session, and every event of
+// all sessions as one line of text in the order they came, for comparing
+// event streams: "open 3 127.0.0.1:40003", "connected 3 127.0.0.1:2007",
+// "failed 3 connect: Connection refused", "chunk 3 > 5 hello",
+// "half-close 3 <", "closed 3 how=0 up=5 down=0". Safe for the many threads
+// that report at once; tests read copies.
 class RecordingObserver : public SessionObserver {
  public:
   explicit RecordingObserver(bool wants_chunks = true) : wants_chunks_(wants_chunks) {}
@@ -44,17 +48,19 @@ class RecordingObserver : public SessionObserver {
   void OnClosed(const SessionClosed& event) override;
 
   std::map<SessionId, ObservedSession> sessions() const;
+  std::vector<std::string> lines() const;
   // Waits until `count` SessionClosed events have come; false at the deadline.
   bool WaitForClosed(size_t count, std::chrono::milliseconds deadline);
 
  private:
-  ObservedSession& Note(SessionId session, const std::string& event);
+  ObservedSession& Note(SessionId session, const std::string& event, std::string line);
 
   const bool wants_chunks_;
   mutable std::mutex mutex_;
   std::condition_variable closed_cv_;
   size_t closed_count_ = 0;
   std::map<SessionId, ObservedSession> sessions_;
+  std::vector<std::string> lines_;
 };
 
 }  // namespace portwick::testing
