@@ -5,7 +5,6 @@
 #include "app/forwarding_run.h"
 
 #include <gtest/gtest.h>
-#include <sys/mman.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -31,25 +30,10 @@ namespace fs = std::filesystem;
 using testing::DecodedTrace;
 using testing::DecodeTrace;
 using testing::EchoHandler;
+using testing::MemoryFile;
 using testing::PatternBytes;
 using testing::TestServer;
 using testing::TraceBody;
-
-// A file in memory for the trace.
-class MemoryFile {
- public:
-  MemoryFile() : fd_(memfd_create("trace", MFD_CLOEXEC)) {}
-  ~MemoryFile() { close(fd_); }
-  int fd() const { return fd_; }
-  std::string Contents() const {
-    std::string text(static_cast<size_t>(lseek(fd_, 0, SEEK_END)), '\0');
-    EXPECT_EQ(pread(fd_, text.data(), text.size(), 0), static_cast<ssize_t>(text.size()));
-    return text;
-  }
-
- private:
-  const int fd_;
-};
 
 class ForwardingRunOutputsTest : public ::testing::Test {
  protected:

@@ -1,5 +1,8 @@
 #include "trace_decoder.h"
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cctype>
 #include <charconv>
 
@@ -175,6 +178,16 @@ class Decoder {
 
 DecodedTrace DecodeTrace(std::string_view trace, TraceBody body) {
   return Decoder(trace, body).Run();
+}
+
+MemoryFile::MemoryFile() : fd_(memfd_create("trace", MFD_CLOEXEC)) {}
+
+MemoryFile::~MemoryFile() { close(fd_); }
+
+std::string MemoryFile::Contents() const {
+  std::string text(static_cast<size_t>(lseek(fd_, 0, SEEK_END)), '\0');
+  const ssize_t read = pread(fd_, text.data(), text.size(), 0);
+  return read == static_cast<ssize_t>(text.size()) ? text : "";
 }
 
 }  // namespace portwick::testing

@@ -26,6 +26,23 @@ enum class TraceBody { kText, kHex };
 
 DecodedTrace DecodeTrace(std::string_view trace, TraceBody body);
 
+// A file in memory (memfd) a trace is written to and read back from. Closed
+// by the destructor; one thread.
+class MemoryFile {
+ public:
+  MemoryFile();
+  MemoryFile(const MemoryFile&) = delete;
+  MemoryFile& operator=(const MemoryFile&) = delete;
+  ~MemoryFile();
+
+  int fd() const { return fd_; }
+  // Everything written so far, from the start; "" when it can't be read.
+  std::string Contents() const;
+
+ private:
+  const int fd_;
+};
+
 }  // namespace portwick::testing
 
 #endif  // PORTWICK_TESTS_CAPTURE_TRACE_DECODER_H_

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -20,6 +19,7 @@ namespace {
 using testing::DecodedTrace;
 using testing::DecodeTrace;
 using testing::EventFeeder;
+using testing::MemoryFile;
 using testing::TraceBody;
 
 constexpr auto kUp = Direction::kClientToServer;
@@ -34,22 +34,6 @@ class UtcEnvironment : public ::testing::Environment {
   }
 };
 const auto* const kUtc = ::testing::AddGlobalTestEnvironment(new UtcEnvironment);
-
-// A file in memory that a TraceWriter writes to.
-class MemoryFile {
- public:
-  MemoryFile() : fd_(memfd_create("trace", MFD_CLOEXEC)) {}
-  ~MemoryFile() { close(fd_); }
-  int fd() const { return fd_; }
-  std::string Contents() const {
-    std::string text(static_cast<size_t>(lseek(fd_, 0, SEEK_END)), '\0');
-    EXPECT_EQ(pread(fd_, text.data(), text.size(), 0), static_cast<ssize_t>(text.size()));
-    return text;
-  }
-
- private:
-  const int fd_;
-};
 
 std::string Escaped(const std::string& bytes) {
   std::string out;
