@@ -30,6 +30,7 @@
 #include "engine/socket_io.h"
 #include "engine/socket_layer.h"
 #include "engine/socket_ops.h"
+#include "listener_seams.h"
 #include "recording_sink.h"
 #include "test_server.h"
 
@@ -324,15 +325,9 @@ TEST_F(ProxyListenerTest, StopResetsOnlyTheSessionsOfItsOwnListener) {
 
 // The real socket calls, except that the first `failures` accepts fail
 // with `error` without taking a connection from the queue.
-class FailingAcceptIo : public SocketIo {
+class FailingAcceptIo : public testing::PassThroughIo {
  public:
   FailingAcceptIo(int error, int failures) : error_(error), failures_left_(failures) {}
-  ssize_t Recv(int fd, char* buffer, size_t length) override {
-    return SocketIo::Default().Recv(fd, buffer, length);
-  }
-  ssize_t Send(int fd, const char* data, size_t length) override {
-    return SocketIo::Default().Send(fd, data, length);
-  }
   int Accept(int listen_fd, Endpoint* peer) override {
     if (failures_left_.fetch_sub(1) > 0) {
       ++failed_;
@@ -371,13 +366,8 @@ TEST_F(ProxyListenerTest, AcceptPausesWhenResourcesRunOutAndThenGoesOn) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     FailingAcceptIo io(c.error, 3);
-    ListenerConfig config;
-    config.bind = Endpoint::LoopbackIPv4(0);
-    config.destination_host = "127.0.0.1";
-    config.destination_port = static_cast<uint16_t>(echo.port());
-    config.io = &io;
     StopAtScopeEnd stop{listener_};
-    ASSERT_TRUE(listener_.Start(config).ok());
+    ASSERT_TRUE(listener_.Start(testing::LoopbackForward(echo.port(), &io)).ok());
     Socket client = Connect();
     ASSERT_TRUE(SendBytes(client.fd(), "after"));
     EXPECT_EQ(ReadExactly(client.fd(), 5).data, "after");
@@ -436,14 +426,8 @@ TEST_F(ProxyListenerTest, BothSocketsOfASessionSendWithoutNagleDelay) {
 }
 
 // The real socket calls, except that Accept waits until Open.
-class GatedAcceptIo : public SocketIo {
+class GatedAcceptIo : public testing::PassThroughIo {
  public:
-  ssize_t Recv(int fd, char* buffer, size_t length) override {
-    return SocketIo::Default().Recv(fd, buffer, length);
-  }
-  ssize_t Send(int fd, const char* data, size_t length) override {
-    return SocketIo::Default().Send(fd, data, length);
-  }
   int Accept(int listen_fd, Endpoint* peer) override {
     {
       std::unique_lock<std::mutex> lock(mutex_);
@@ -484,17 +468,12 @@ TEST_F(ProxyListenerTest, ConnectsWaitInTheQueueWhileTheAcceptThreadIsBusy) {
   constexpr int kClients = 100;
   TestServer echo(EchoHandler, SOMAXCONN);
   GatedAcceptIo io;
-  ListenerConfig config;
-  config.bind = Endpoint::LoopbackIPv4(0);
-  config.destination_host = "127.0.0.1";
-  config.destination_port = static_cast<uint16_t>(echo.port());
-  config.io = &io;
   StopAtScopeEnd stop{listener_};
   struct OpenAtScopeEnd {
     GatedAcceptIo& io;
     ~OpenAtScopeEnd() { io.Open(); }
   } open{io};
-  ASSERT_TRUE(listener_.Start(config).ok());
+  ASSERT_TRUE(listener_.Start(testing::LoopbackForward(echo.port(), &io)).ok());
 
   // Nothing is accepted yet, so every connect that completes waits in the
   // listening socket's queue; a short queue drops the rest.

@@ -18,6 +18,7 @@
 #include "engine/proxy_listener.h"
 #include "engine/socket_layer.h"
 #include "engine/socket_ops.h"
+#include "listener_seams.h"
 #include "recording_observer.h"
 #include "recording_sink.h"
 #include "test_server.h"
@@ -41,10 +42,8 @@ class SessionEventsTest : public ::testing::Test {
 
   // Starts the listener on 127.0.0.1 towards `host`:`port`.
   void Start(const std::string& host, int port, std::shared_ptr<LogSinkHandle> sink = nullptr) {
-    ListenerConfig config;
-    config.bind = Endpoint::LoopbackIPv4(0);
+    ListenerConfig config = testing::LoopbackForward(port);
     config.destination_host = host;
-    config.destination_port = static_cast<uint16_t>(port);
     config.log_sink = std::move(sink);
     config.observer = observer_;
     const Status status = listener_.Start(config);

@@ -25,6 +25,7 @@
 #include "engine/socket_io.h"
 #include "engine/socket_layer.h"
 #include "engine/socket_ops.h"
+#include "listener_seams.h"
 #include "recording_observer.h"
 #include "test_server.h"
 
@@ -42,7 +43,7 @@ bool IsPipe(int fd) {
 }
 
 // The real calls, counted; splice can be refused into the pipe or out of it.
-class CountingIo : public SocketIo {
+class CountingIo : public testing::PassThroughIo {
  public:
   enum class Refuse { kNothing, kIntoPipe, kOutOfPipe };
   explicit CountingIo(Refuse refuse = Refuse::kNothing) : refuse_(refuse) {}
@@ -50,9 +51,6 @@ class CountingIo : public SocketIo {
   ssize_t Recv(int fd, char* buffer, size_t length) override {
     recvs.fetch_add(1);
     return SocketIo::Default().Recv(fd, buffer, length);
-  }
-  ssize_t Send(int fd, const char* data, size_t length) override {
-    return SocketIo::Default().Send(fd, data, length);
   }
   ssize_t Splice(int from, int to, size_t length) override {
     const bool out_of_pipe = IsPipe(from);
@@ -80,12 +78,8 @@ class SplicedSessionTest : public ::testing::Test {
   // Starts a listener without a sink and with an observer that wants no
   // bytes, connects a client and takes the server's end.
   void Open(SocketIo* io) {
-    ListenerConfig config;
-    config.bind = Endpoint::LoopbackIPv4(0);
-    config.destination_host = "127.0.0.1";
-    config.destination_port = static_cast<uint16_t>(server_.port());
+    ListenerConfig config = testing::LoopbackForward(server_.port(), io);
     config.observer = observer_;
-    config.io = io;
     ASSERT_TRUE(listener_.Start(config).ok());
     client_ = testing::ConnectLoopback(listener_.BoundPort());
     destination_ = server_.WaitAccept();
