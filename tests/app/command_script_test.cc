@@ -7,25 +7,19 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "app/command_line.h"
 #include "child_process.h"
+#include "read_file.h"
 
 namespace portwick {
 namespace {
 
 namespace fs = std::filesystem;
 using std::chrono_literals::operator""s;
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using testing::ReadFile;
 
 // A fresh directory, removed with everything in it at the end of the test.
 class TempDir {

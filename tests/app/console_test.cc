@@ -10,16 +10,15 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "app/command_line.h"
 #include "child_process.h"
 #include "fake_display.h"
+#include "read_file.h"
 #include "test_server.h"
 
 namespace portwick {
@@ -31,6 +30,7 @@ using testing::ChildProcess;
 using testing::ConnectLoopback;
 using testing::PeerServer;
 using testing::ReadExactly;
+using testing::ReadFile;
 using testing::ReadUntilEnd;
 using testing::SendBytes;
 using testing::StreamEnd;
@@ -147,13 +147,6 @@ Socket EchoedClient(int port, const std::string& bytes) {
   EXPECT_TRUE(SendBytes(client.fd(), bytes));
   EXPECT_EQ(ReadExactly(client.fd(), bytes.size(), kTimeout).data, bytes);
   return client;
-}
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 TEST(ConsoleTest, ForwardsUntilSignalThenResetsSessionsAndExitsZero) {

@@ -3,21 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
-#include <fstream>
 #include <set>
 #include <sstream>
 #include <string>
 
 #include "app/command_line.h"
+#include "read_file.h"
 
 namespace portwick {
 namespace {
 
 std::string ReadSource(const std::string& relative) {
-  std::ifstream in(std::string(PORTWICK_SOURCE_DIR) + "/" + relative, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
+  return testing::ReadFile(std::string(PORTWICK_SOURCE_DIR) + "/" + relative);
 }
 
 // Every "--name" in `text`, where a '-' may be written as `dash` ("\\-" in roff).

@@ -7,8 +7,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
 #include "engine/socket_ops.h"
 
@@ -184,13 +182,6 @@ int Portwick::Stop(int signal_number, std::chrono::milliseconds timeout) {
 }
 
 std::string Portwick::StandardError() { return child_ ? child_->stderr_text() : ""; }
-
-std::string ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 // ---- LogCheck ---------------------------------------------------------------
 

@@ -14,6 +14,7 @@
 
 #include "child_process.h"
 #include "engine/socket.h"
+#include "read_file.h"
 #include "test_server.h"
 
 // Loopback peers, byte streams that can be recognised wherever they end up,
@@ -126,7 +127,7 @@ class Portwick {
   int port_ = 0;
 };
 
-std::string ReadWholeFile(const std::string& path);
+using testing::ReadFile;
 
 // A log holds the records of many sessions back to back, each record a
 // stretch of one stream. LogCheck takes the log apart again: stretch after

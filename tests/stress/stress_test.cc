@@ -143,7 +143,7 @@ TEST_P(ByteExactTest, ConcurrentBinarySessionsThroughRelayAndLog) {
   }
   EXPECT_EQ(destination.Mismatches(), 0u);
   EXPECT_EQ(portwick.Stop(SIGTERM), 0) << portwick.StandardError();
-  ExpectLogHolds(ReadWholeFile(log), ids, expected, expected);
+  ExpectLogHolds(ReadFile(log), ids, expected, expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, ByteExactTest, ::testing::Bool(),
@@ -189,7 +189,7 @@ TEST(StressTest, BurstsOfConnectsAreAllServed) {
   std::printf("stress: slowest of %d bursts of %d connects: %lld ms\n", bursts, kBurst,
               slowest_ms.load());
   EXPECT_EQ(portwick.Stop(SIGTERM), 0) << portwick.StandardError();
-  ExpectLogHolds(ReadWholeFile(log), ids, expected, expected);
+  ExpectLogHolds(ReadFile(log), ids, expected, expected);
 }
 
 // With the descriptor limit reached, sessions that are relayed are logged
@@ -264,7 +264,7 @@ TEST(StressTest, DescriptorExhaustionWithLoggingLosesNothing) {
     EXPECT_EQ(portwick.Stop(SIGTERM), 0) << portwick.StandardError();
     EXPECT_EQ(portwick.StandardError().find("cannot write"), std::string::npos)
         << portwick.StandardError();
-    ExpectLogHolds(ReadWholeFile(log), ids, expected, expected, /*up_may_exceed=*/false, abandoned);
+    ExpectLogHolds(ReadFile(log), ids, expected, expected, /*up_may_exceed=*/false, abandoned);
   }
 }
 
@@ -361,7 +361,7 @@ TEST(StressTest, MisbehavingPeersLeaveTheOtherSessionsAlone) {
   std::string dribbled;
   for (int i = 0; i < kEach; ++i) dribbled += Stream(IdOf(401, i)).Bytes(0, kDribbled);
   EXPECT_EQ(to_counting.Stop(SIGTERM), 0) << to_counting.StandardError();
-  std::string dribble_logged = ReadWholeFile(dribble_log);
+  std::string dribble_logged = ReadFile(dribble_log);
   std::sort(dribbled.begin(), dribbled.end());
   std::sort(dribble_logged.begin(), dribble_logged.end());
   EXPECT_EQ(dribble_logged, dribbled);
@@ -378,7 +378,7 @@ TEST(StressTest, MisbehavingPeersLeaveTheOtherSessionsAlone) {
     EXPECT_EQ(portwick->Stop(SIGTERM), 0) << portwick->StandardError();
   }
   EXPECT_EQ(to_echo.Stop(SIGTERM), 0) << to_echo.StandardError();
-  ExpectLogHolds(ReadWholeFile(log), ids, expected, expected);
+  ExpectLogHolds(ReadFile(log), ids, expected, expected);
 }
 
 // A log target that fails (a full disk: /dev/full) must not stop the
@@ -461,7 +461,7 @@ TEST(StressTest, ARemovedLogFileIsMadeAgainWithoutLosingRecords) {
     both.append(buffer, static_cast<size_t>(n));
   }
   close(old_file);
-  both += ReadWholeFile(log);
+  both += ReadFile(log);
   ExpectLogHolds(both, ids, expected, expected);
 }
 
@@ -491,7 +491,7 @@ TEST(StressTest, EveryStopSignalUnderLoadKeepsTheLog) {
     EXPECT_EQ(portwick.Stop(signal_number), 0) << portwick.StandardError();
     for (std::thread& sender : senders) sender.join();
     EXPECT_EQ(destination.Mismatches(), 0u);
-    ExpectLogHolds(ReadWholeFile(log), ids, destination.Received(), {}, /*up_may_exceed=*/true);
+    ExpectLogHolds(ReadFile(log), ids, destination.Received(), {}, /*up_may_exceed=*/true);
   }
 }
 

@@ -13,6 +13,7 @@
 #include <string>
 #include <thread>
 
+#include "read_file.h"
 #include "trafficlog/log_file_access.h"
 #include "trafficlog/output_pane.h"
 
@@ -45,8 +46,7 @@ class TempDir {
   std::filesystem::path path_;
 };
 
-// The whole content of a file; empty when it cannot be read.
-std::string ReadFile(const std::string& name);
+using testing::ReadFile;
 void WriteFile(const std::string& name, const std::string& content);
 bool FileExists(const std::string& name);
 

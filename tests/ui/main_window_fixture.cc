@@ -15,21 +15,6 @@
 
 namespace portwick {
 
-std::optional<std::string> ScriptedFileChoosers::ChooseSaveFile(QWidget* owner,
-                                                                const SaveFileRequest& request) {
-  requests.push_back(request);
-  owners.push_back(owner);
-  if (answers.empty()) return std::nullopt;
-  std::optional<std::string> answer = answers.front();
-  answers.pop_front();
-  return answer;
-}
-
-void ScriptedFileChoosers::ShowError(QWidget* owner, const std::string& text) {
-  errors.push_back(text);
-  owners.push_back(owner);
-}
-
 bool TitleRecorder::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::WindowTitleChange) {
     titles.push_back(static_cast<QWidget*>(watched)->windowTitle());

@@ -14,7 +14,7 @@
 
 #include "app/message_loop.h"
 #include "app/proxy_settings.h"
-#include "ui/file_choosers.h"
+#include "scripted_file_choosers.h"
 #include "ui/main_window.h"
 #include "ui/version_reader.h"
 
@@ -23,21 +23,6 @@ class QWidget;
 namespace portwick {
 
 class TemplateDialog;
-
-// Stands in for the Save dialogs and message boxes: answers from a script,
-// records what was asked.
-class ScriptedFileChoosers : public FileChoosers {
- public:
-  std::optional<std::string> ChooseSaveFile(QWidget* owner,
-                                            const SaveFileRequest& request) override;
-  void ShowError(QWidget* owner, const std::string& text) override;
-
-  // The next dialogs' answers in turn; nullopt (or none left) cancels.
-  std::deque<std::optional<std::string>> answers;
-  std::vector<SaveFileRequest> requests;
-  std::vector<std::string> errors;
-  std::vector<QWidget*> owners;  // of every dialog and box, in order
-};
 
 // Records every title a widget takes.
 class TitleRecorder : public QObject {

@@ -7,46 +7,20 @@
 #include <unistd.h>
 
 #include <QtCore/QTemporaryDir>
-#include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "capture_events.h"
+#include "read_file.h"
 #include "trace_decoder.h"
+#include "tshark_reader.h"
 
 namespace portwick {
 namespace {
 
 using testing::EventFeeder;
+using testing::ReadFile;
 constexpr Direction kUp = Direction::kClientToServer;
 constexpr Direction kDown = Direction::kServerToClient;
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream buffer;
-  buffer << in.rdbuf();
-  return buffer.str();
-}
-
-std::string Shell(const std::string& command) {
-  std::string out;
-  FILE* pipe = popen(("(" + command + ") 2>/dev/null").c_str(), "r");
-  if (pipe == nullptr) return out;
-  char buffer[65536];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-  pclose(pipe);
-  return out;
-}
-
-std::string FromHex(const std::string& hex) {
-  std::string bytes;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) {
-    bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-  }
-  return bytes;
-}
 
 class SessionExportTest : public ::testing::Test {
  protected:
@@ -110,26 +84,13 @@ TEST_F(SessionExportTest, TranscriptDecodesBackToTheBytesAndNamesTheEvents) {
 }
 
 TEST_F(SessionExportTest, PcapngThatTsharkFollowsBackToTheBytes) {
-  if (Shell("tshark --version").empty()) GTEST_SKIP() << "tshark is not installed";
+  if (!testing::HaveTshark()) GTEST_SKIP() << "tshark is not installed";
   ASSERT_TRUE(ExportPcapng(store_, {}, Path("all.pcapng")).ok());
   ASSERT_TRUE(ExportPcapng(store_, {1}, Path("one.pcapng")).ok());
   for (const char* name : {"all.pcapng", "one.pcapng"}) {
-    // Follow's raw lines: the client's in hex, the destination's after a tab.
-    const std::string out = Shell("tshark -r '" + Path(name) + "' -q -z follow,tcp,raw,0");
-    std::string client, server;
-    std::istringstream lines(out);
-    bool in_data = false;
-    for (std::string line; std::getline(lines, line);) {
-      if (line.starts_with("Node 1: ")) {
-        in_data = true;
-      } else if (line.starts_with("=====")) {
-        in_data = false;
-      } else if (in_data && !line.empty()) {
-        (line[0] == '\t' ? server : client) += FromHex(line[0] == '\t' ? line.substr(1) : line);
-      }
-    }
-    EXPECT_EQ(client, up_) << name;
-    EXPECT_EQ(server, down_) << name;
+    const testing::FollowedStream stream = testing::FollowTcpStream(Path(name), 0);
+    EXPECT_EQ(stream.from0, up_) << name;  // the client sent the first packet
+    EXPECT_EQ(stream.from1, down_) << name;
   }
 }
 

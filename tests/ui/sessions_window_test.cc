@@ -18,47 +18,23 @@
 #include <QtWidgets/QLineEdit>
 #include <QtWidgets/QScrollBar>
 #include <QtWidgets/QTableView>
-#include <deque>
-#include <fstream>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "capture_events.h"
+#include "read_file.h"
+#include "scripted_file_choosers.h"
 #include "serve_events_until.h"
-#include "ui/file_choosers.h"
 #include "ui/session_list_model.h"
 
 namespace portwick {
 namespace {
 
 using testing::EventFeeder;
+using testing::ReadFile;
 constexpr Direction kUp = Direction::kClientToServer;
 constexpr Direction kDown = Direction::kServerToClient;
-
-class AnsweringChoosers : public FileChoosers {
- public:
-  std::optional<std::string> ChooseSaveFile(QWidget*, const SaveFileRequest& request) override {
-    requests.push_back(request);
-    if (answers.empty()) return std::nullopt;
-    std::optional<std::string> answer = answers.front();
-    answers.pop_front();
-    return answer;
-  }
-  void ShowError(QWidget*, const std::string& text) override { errors.push_back(text); }
-
-  std::deque<std::optional<std::string>> answers;
-  std::vector<SaveFileRequest> requests;
-  std::vector<std::string> errors;
-};
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream buffer;
-  buffer << in.rdbuf();
-  return buffer.str();
-}
 
 class SessionsWindowTest : public ::testing::Test {
  protected:
@@ -91,7 +67,7 @@ class SessionsWindowTest : public ::testing::Test {
 
   std::shared_ptr<CaptureStore> store_ = std::make_shared<CaptureStore>();
   EventFeeder feeder_{store_.get()};
-  AnsweringChoosers choosers_;
+  ScriptedFileChoosers choosers_;
   SessionsWindow window_{&choosers_};
   QTemporaryDir dir_;
 };
