@@ -25,13 +25,14 @@ namespace portwick {
 // resets the whole session, which wakes the other pump; the session keeps
 // the first such failure as the way it ended.
 //
-// Records are sent as the sink passes them on, but while the source has more
-// bytes ready, and the sink allows it (LogSink::MaySendAfterRelease), their
-// sends are gathered (up to kOutgoingSize) and made as one:
-// a send runs the whole TCP path, and on loopback the receiver's too, so
-// one per 10 KiB record made the relay thread the bottleneck of a logged
-// transfer. Nothing waits in the gathering: before every receive that would
-// wait, and before the end is passed on, what is gathered is sent.
+// Records are sent as the sink passes them on. While the source already has
+// more bytes waiting, and the sink allows it (LogSink::MaySendAfterRelease),
+// their sends are gathered (up to kOutgoingSize) and made as one: a send runs
+// the whole TCP path, on loopback the receiver's too, so one per 10 KiB
+// record made the relay thread the bottleneck of a logged transfer. Nothing
+// waits in the gathering: what is gathered is sent before every receive that
+// would wait, before the end is passed on and before a receive error resets
+// the session.
 //
 // With an observer on the session, every record sent on is reported as a
 // SessionChunk (after the sink, before the send), and the half-close as a
