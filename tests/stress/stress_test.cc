@@ -55,6 +55,24 @@ void RunClients(int sessions, Body body) {
 // Stream ids of one case: distinct per case and per session.
 uint64_t IdOf(uint64_t test, int session) { return (test << 32) | static_cast<uint32_t>(session); }
 
+// `sessions` clients of `port` at once: client i sends `bytes` of stream
+// IdOf(test, i) in pieces of `piece` (so that neither side's buffers fill
+// up) and checks each piece's echo. How many clients failed.
+int EchoSessions(int port, uint64_t test, int sessions, size_t bytes, size_t piece) {
+  std::atomic<int> failures{0};
+  RunClients(sessions, [&](int i) {
+    const Stream stream(IdOf(test, i));
+    Client client(port);
+    for (size_t at = 0; at < bytes; at += piece) {
+      if (!client.Send(stream, at, piece) || !client.ReceiveEcho(stream, at, piece)) {
+        ++failures;
+        return;
+      }
+    }
+  });
+  return failures.load();
+}
+
 // The log must hold exactly what was relayed: for each session its stream
 // as far as the destination got it (up) and the replies (down), nothing else.
 // `abandoned` streams (id -> bytes sent) are clients that gave up and reset:
@@ -120,25 +138,10 @@ TEST_P(ByteExactTest, ConcurrentBinarySessionsThroughRelayAndLog) {
   std::vector<uint64_t> ids;
   std::map<uint64_t, uint64_t> expected;
   for (int round = 0; round < rounds; ++round) {
-    std::atomic<int> failures{0};
-    std::vector<uint64_t> round_ids;
-    for (int i = 0; i < kSessions; ++i) round_ids.push_back(IdOf(100 + round, i));
-    RunClients(kSessions, [&](int i) {
-      const Stream stream(round_ids[static_cast<size_t>(i)]);
-      Client client(portwick.port());
-      // Sent and read back in pieces, so neither side's buffers fill up.
-      constexpr size_t kPiece = 32 << 10;
-      for (size_t at = 0; at < kBytes; at += kPiece) {
-        if (!client.Send(stream, at, kPiece) || !client.ReceiveEcho(stream, at, kPiece)) {
-          ++failures;
-          return;
-        }
-      }
-    });
-    EXPECT_EQ(failures, 0);
-    for (uint64_t id : round_ids) {
-      ids.push_back(id);
-      expected[id] = kBytes;
+    EXPECT_EQ(EchoSessions(portwick.port(), 100 + round, kSessions, kBytes, 32 << 10), 0);
+    for (int i = 0; i < kSessions; ++i) {
+      ids.push_back(IdOf(100 + round, i));
+      expected[ids.back()] = kBytes;
     }
   }
   EXPECT_EQ(destination.Mismatches(), 0u);
@@ -298,20 +301,12 @@ TEST(StressTest, MisbehavingPeersLeaveTheOtherSessionsAlone) {
   std::vector<std::thread> threads;
   std::vector<uint64_t> ids;
   std::map<uint64_t, uint64_t> expected;
+  // A well-behaved session beside each kind of misbehaviour.
+  threads.emplace_back(
+      [&] { failures += EchoSessions(to_echo.port(), 400, kEach, 256 << 10, 16 << 10); });
   for (int i = 0; i < kEach; ++i) {
     ids.push_back(IdOf(400, i));
     expected[ids.back()] = 256 << 10;
-    // A well-behaved session beside each kind of misbehaviour.
-    threads.emplace_back([&, id = ids.back()] {
-      const Stream stream(id);
-      Client client(to_echo.port());
-      for (size_t at = 0; at < (256 << 10); at += 16 << 10) {
-        if (!client.Send(stream, at, 16 << 10) || !client.ReceiveEcho(stream, at, 16 << 10)) {
-          ++failures;
-          return;
-        }
-      }
-    });
     // A client that dribbles its bytes one by one (a record each).
     threads.emplace_back([&, i] {
       const Stream stream(IdOf(401, i));
@@ -390,13 +385,7 @@ TEST(StressTest, AFailingLogSaysSoAndCountsEveryLostByte) {
   ASSERT_TRUE(portwick.started()) << portwick.StandardError();
   const int kSessions = 16;
   const size_t kBytes = 64 << 10;
-  std::atomic<int> failures{0};
-  RunClients(kSessions, [&](int i) {
-    const Stream stream(IdOf(500, i));
-    Client client(portwick.port());
-    if (!client.Send(stream, 0, kBytes) || !client.ReceiveEcho(stream, 0, kBytes)) ++failures;
-  });
-  EXPECT_EQ(failures, 0);
+  EXPECT_EQ(EchoSessions(portwick.port(), 500, kSessions, kBytes, kBytes), 0);
   EXPECT_EQ(portwick.Stop(SIGINT), 1);
   const std::string error = portwick.StandardError();
   const std::string reported = "cannot write the traffic log file \"/dev/full\"";
@@ -511,13 +500,8 @@ TEST(StressTest, ABlockedLogTargetDoesNotHangTheStop) {
   // target is stuck.
   const int kSessions = 4;
   const size_t kBytes = 1 << 20;
-  std::atomic<int> failures{0};
-  RunClients(kSessions, [&](int i) {
-    const Stream stream(IdOf(800, i));
-    Client client(portwick.port());
-    if (!client.Send(stream, 0, kBytes) || !client.ReceiveEcho(stream, 0, kBytes)) ++failures;
-  });
-  EXPECT_EQ(failures, 0) << "the queued log must not hold the relay up";
+  EXPECT_EQ(EchoSessions(portwick.port(), 800, kSessions, kBytes, kBytes), 0)
+      << "the queued log must not hold the relay up";
   const auto stopped = std::chrono::steady_clock::now();
   EXPECT_EQ(portwick.Stop(SIGTERM), 1);
   EXPECT_LT(std::chrono::steady_clock::now() - stopped, 15s);
