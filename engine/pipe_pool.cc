@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <new>
 
 #include "base/no_destructor.h"
@@ -28,21 +29,27 @@ constexpr size_t kMaxIdlePipes = 64;
 // before stay out until their directions go quiet, so the reserve must
 // outlast that while connections keep coming: 1,024 of 20,000 were enough
 // for a client opening a session every 50 us, 256 were not.
-int ReservedDescriptors(rlim_t limit) {
-  return static_cast<int>(std::clamp<rlim_t>(limit / 16, 16, 1024));
-}
+long ReservedDescriptors(long limit) { return std::clamp<long>(limit / 16, 16, 1024); }
 
 }  // namespace
 
-bool PipePool::NearDescriptorLimit(int highest_fd) const {
+long PipePool::DescriptorLimit(bool ask_system) const {
+  if (descriptor_limit_ > 0) return descriptor_limit_;
+  long known = known_limit_.load(std::memory_order_relaxed);
+  if (known != 0 && !ask_system) return known;
   rlimit limit{};
-  if (descriptor_limit_ > 0) {
-    limit.rlim_cur = static_cast<rlim_t>(descriptor_limit_);
-  } else if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) {
-    return false;
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) {
+    known = -1;
+  } else {
+    known = static_cast<long>(std::min<rlim_t>(limit.rlim_cur, LONG_MAX));
   }
-  const rlim_t reserved = static_cast<rlim_t>(ReservedDescriptors(limit.rlim_cur));
-  return static_cast<rlim_t>(highest_fd) + reserved >= limit.rlim_cur;
+  known_limit_.store(known, std::memory_order_relaxed);
+  return known;
+}
+
+bool PipePool::NearDescriptorLimit(int highest_fd, bool ask_system) const {
+  const long limit = DescriptorLimit(ask_system);
+  return limit > 0 && highest_fd + ReservedDescriptors(limit) >= limit;
 }
 
 Pipe& Pipe::operator=(Pipe&& other) noexcept {
@@ -80,7 +87,8 @@ PipePool& PipePool::Default() {
 
 Pipe PipePool::Acquire(int session_fd) {
   if (session_fd >= 0) {
-    const bool near_limit = NearDescriptorLimit(session_fd);
+    // The limit last asked for: asking the system costs a call per session.
+    const bool near_limit = NearDescriptorLimit(session_fd, false);
     near_limit_.store(near_limit, std::memory_order_relaxed);
     if (near_limit) {
       CloseIdle();
@@ -103,7 +111,7 @@ Pipe PipePool::MakePipe() {
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) return Pipe();
   Pipe pipe(fds[0], fds[1]);
-  if (NearDescriptorLimit(std::max(fds[0], fds[1]))) return Pipe();
+  if (NearDescriptorLimit(std::max(fds[0], fds[1]), true)) return Pipe();
   // Refused beyond the per-user pipe memory limit; the default size works.
   ::fcntl(pipe.write_fd(), F_SETPIPE_SZ, pipe_size_);
   return pipe;
@@ -141,6 +149,7 @@ void PipePool::CloseWhenUnused() {
 }
 
 void PipePool::CloseIdle() {
+  DescriptorLimit(true);  // asked again: the limit may have changed
   std::vector<Pipe> closing;
   {
     MutexLock lock(&mutex_);

@@ -94,7 +94,10 @@ class PipePool {
   // keep_idle_, then ends.
   void CloseWhenUnused() LOCKS_EXCLUDED(mutex_);
 
-  bool NearDescriptorLimit(int highest_fd) const;
+  // The process's descriptor limit (or the one given for tests), as the
+  // system said it the last time it was asked; -1 when there is none.
+  long DescriptorLimit(bool ask_system) const;
+  bool NearDescriptorLimit(int highest_fd, bool ask_system) const;
 
   const int pipe_size_;
   const size_t max_idle_;
@@ -108,6 +111,7 @@ class PipePool {
   bool destroying_ GUARDED_BY(mutex_) = false;
   // The last session that asked for a pipe was near the descriptor limit.
   std::atomic<bool> near_limit_{false};
+  mutable std::atomic<long> known_limit_{0};  // 0 until first asked
 };
 
 }  // namespace portwick
