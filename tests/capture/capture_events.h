@@ -22,6 +22,11 @@ class EventFeeder {
 
   void Open(SessionId id);
   void Connect(SessionId id);
+  // Open, then Connect: a session that relays.
+  void OpenAndConnect(SessionId id) {
+    Open(id);
+    Connect(id);
+  }
   void FailConnect(SessionId id, const char* step, int error_number, const char* reason);
   void Chunk(SessionId id, Direction direction, std::string_view bytes);
   void HalfClose(SessionId id, Direction direction);

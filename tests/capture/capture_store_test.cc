@@ -36,23 +36,17 @@ TEST(CaptureStoreTest, LifecycleStates) {
   const Case cases[] = {
       {"accepted", [](EventFeeder& f) { f.Open(1); }, CapturedState::kConnecting,
        CloseReason::kStopped, false, false, 1},
-      {"connected",
-       [](EventFeeder& f) {
-         f.Open(1);
-         f.Connect(1);
-       },
-       CapturedState::kOpen, CloseReason::kStopped, false, false, 1},
+      {"connected", [](EventFeeder& f) { f.OpenAndConnect(1); }, CapturedState::kOpen,
+       CloseReason::kStopped, false, false, 1},
       {"half-closed by the server",
        [](EventFeeder& f) {
-         f.Open(1);
-         f.Connect(1);
+         f.OpenAndConnect(1);
          f.HalfClose(1, kDown);
        },
        CapturedState::kHalfClosed, CloseReason::kStopped, false, true, 1},
       {"both FINs",
        [](EventFeeder& f) {
-         f.Open(1);
-         f.Connect(1);
+         f.OpenAndConnect(1);
          f.HalfClose(1, kUp);
          f.HalfClose(1, kDown);
          f.Close(1, CloseReason::kBothFinished);
@@ -60,8 +54,7 @@ TEST(CaptureStoreTest, LifecycleStates) {
        CapturedState::kClosed, CloseReason::kBothFinished, true, true, 0},
       {"reset by the server",
        [](EventFeeder& f) {
-         f.Open(1);
-         f.Connect(1);
+         f.OpenAndConnect(1);
          f.Close(1, CloseReason::kResetByServer);
        },
        CapturedState::kClosed, CloseReason::kResetByServer, false, false, 0},
@@ -104,8 +97,7 @@ TEST(CaptureStoreTest, LifecycleStates) {
 TEST(CaptureStoreTest, ChunksKeepBoundariesDirectionAndOffsets) {
   CaptureStore store(1 << 20);
   EventFeeder feeder(&store);
-  feeder.Open(7);
-  feeder.Connect(7);
+  feeder.OpenAndConnect(7);
   const std::string request("GET /\0x\r\n", 9);
   feeder.Chunk(7, kUp, request);
   feeder.Chunk(7, kDown, "OK");
@@ -142,8 +134,7 @@ TEST(CaptureStoreTest, ChunksKeepBoundariesDirectionAndOffsets) {
 TEST(CaptureStoreTest, PagesFromAnIndex) {
   CaptureStore store(1 << 20);
   EventFeeder feeder(&store);
-  feeder.Open(1);
-  feeder.Connect(1);
+  feeder.OpenAndConnect(1);
   for (int i = 0; i < 10; ++i) feeder.Chunk(1, kUp, std::string(10, static_cast<char>('a' + i)));
   struct Case {
     uint64_t from;
@@ -173,10 +164,8 @@ TEST(CaptureStoreTest, FullStoreDropsTheOldestChunksFirstAndCountsThem) {
   const uint64_t limit = 2 * CaptureStore::kSessionOverhead + 5 * chunk_cost;
   CaptureStore store(limit);
   EventFeeder feeder(&store);
-  feeder.Open(1);
-  feeder.Connect(1);
-  feeder.Open(2);
-  feeder.Connect(2);
+  feeder.OpenAndConnect(1);
+  feeder.OpenAndConnect(2);
   // 1:a 2:b 1:c 2:d 1:e fill the store; 2:f drops 1:a, 2:g drops 2:b,
   // 1:h drops 1:c.
   const std::pair<SessionId, char> order[] = {{1, 'a'}, {2, 'b'}, {1, 'c'}, {2, 'd'},
@@ -216,12 +205,10 @@ TEST(CaptureStoreTest, EndedSessionsLeaveTheListOnlyOnceTheirChunksAreGone) {
   feeder.Open(1);
   feeder.FailConnect(1, "resolve", 0, "Name or service not known");
   feeder.Close(1, CloseReason::kConnectFailed);
-  feeder.Open(2);
-  feeder.Connect(2);
+  feeder.OpenAndConnect(2);
   feeder.Chunk(2, kUp, std::string(kSize, 'x'));
   feeder.Close(2, CloseReason::kBothFinished);
-  feeder.Open(3);
-  feeder.Connect(3);
+  feeder.OpenAndConnect(3);
   feeder.Chunk(3, kUp, std::string(kSize, 'y'));
   EXPECT_EQ(store.Counts().capture_used, limit);
 
@@ -265,8 +252,7 @@ TEST(CaptureStoreTest, ChunksThatCannotBeHeldAreCountedAsDropped) {
     CaptureStore store(c.limit);
     EXPECT_EQ(store.WantsChunks(), c.limit > 0);
     EventFeeder feeder(&store);
-    feeder.Open(1);
-    feeder.Connect(1);
+    feeder.OpenAndConnect(1);
     feeder.Chunk(1, kDown, std::string(c.size, 'q'));
     const CapturedSession session = *store.Session(1);
     EXPECT_EQ(session.bytes_down, c.size);
@@ -280,8 +266,7 @@ TEST(CaptureStoreTest, ChunksThatCannotBeHeldAreCountedAsDropped) {
 TEST(CaptureStoreTest, ClosedTotalsWinOverCountedChunks) {
   CaptureStore store(0);  // no chunks held or given
   EventFeeder feeder(&store);
-  feeder.Open(4);
-  feeder.Connect(4);
+  feeder.OpenAndConnect(4);
   feeder.Close(4, CloseReason::kBothFinished, 1234, 56);
   const CapturedSession session = *store.Session(4);
   EXPECT_EQ(session.bytes_up, 1234u);
@@ -313,8 +298,7 @@ TEST(CaptureStoreTest, ReferencesOutliveDroppedChunks) {
   const uint64_t limit = CaptureStore::kSessionOverhead + 100 + CaptureStore::kChunkOverhead;
   CaptureStore store(limit);
   EventFeeder feeder(&store);
-  feeder.Open(1);
-  feeder.Connect(1);
+  feeder.OpenAndConnect(1);
   feeder.Chunk(1, kUp, std::string(100, 'a'));
   const ChunkPage page = store.Chunks(1, 0, 1);
   feeder.Chunk(1, kUp, std::string(100, 'b'));  // drops the first
@@ -332,8 +316,7 @@ TEST(CaptureStoreTest, BlocksBoundTheMemoryWhateverTheWriters) {
   EventFeeder feeder(&store);
   constexpr int kThreads = 16;
   for (SessionId id = 1; id <= kThreads / 2; ++id) {
-    feeder.Open(id);
-    feeder.Connect(id);
+    feeder.OpenAndConnect(id);
   }
   std::vector<std::thread> writers;
   for (int t = 0; t < kThreads; ++t) {
@@ -373,8 +356,7 @@ TEST(CaptureStoreTest, AChunkLargerThanABlockHasOneOfItsOwn) {
   const uint64_t limit = 64 << 10;  // blocks of 16 KiB
   CaptureStore store(limit);
   EventFeeder feeder(&store);
-  feeder.Open(1);
-  feeder.Connect(1);
+  feeder.OpenAndConnect(1);
   const std::string large(40000, 'L');
   feeder.Chunk(1, kUp, "small");
   feeder.Chunk(1, kUp, large);
@@ -398,8 +380,7 @@ TEST(CaptureStoreTest, ConcurrentWritersAndReader) {
   CaptureStore store(limit);
   EventFeeder feeder(&store);
   for (SessionId id = 1; id <= kSessions; ++id) {
-    feeder.Open(id);
-    feeder.Connect(id);
+    feeder.OpenAndConnect(id);
   }
   std::atomic<bool> done{false};
   std::atomic<int> bad_pages{0};

@@ -21,8 +21,7 @@ using Lines = std::vector<std::string>;
 
 void FeedOneSession(SessionObserver* observer) {
   EventFeeder feeder(observer);
-  feeder.Open(3);
-  feeder.Connect(3);
+  feeder.OpenAndConnect(3);
   feeder.Chunk(3, Direction::kClientToServer, "hi");
   feeder.HalfClose(3, Direction::kServerToClient);
   feeder.Close(3, CloseReason::kBothFinished, 2, 0);

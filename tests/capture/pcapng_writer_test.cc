@@ -64,14 +64,11 @@ TEST_F(PcapngWriterTest, FollowGivesBackWhatEachSideSent) {
     // 2: reset by the server in the middle.
     // 3: over IPv6, with a chunk larger than the largest IP packet.
     // 4: the connect fails (no conversation).
-    feeder.Open(1);
-    feeder.Connect(1);
-    feeder.Open(2);
-    feeder.Connect(2);
+    feeder.OpenAndConnect(1);
+    feeder.OpenAndConnect(2);
     feeder.set_client_base(Endpoint::LoopbackIPv6(40000));
     feeder.set_destination(Endpoint::LoopbackIPv6(2007));
-    feeder.Open(3);
-    feeder.Connect(3);
+    feeder.OpenAndConnect(3);
     feeder.Open(4);
     feeder.FailConnect(4, "connect", 111, "Connection refused");
     feeder.Close(4, CloseReason::kConnectFailed);
@@ -141,8 +138,7 @@ TEST_F(PcapngWriterTest, TimestampsAreTheEventsOwnToTheNanosecond) {
   {
     PcapngWriter writer(path_);
     EventFeeder feeder(&writer, std::chrono::microseconds(1));
-    feeder.Open(1);
-    feeder.Connect(1);
+    feeder.OpenAndConnect(1);
     feeder.Chunk(1, kUp, "x");
     feeder.Close(1, CloseReason::kResetByClient);
   }
@@ -155,8 +151,7 @@ TEST_F(PcapngWriterTest, TimestampsAreTheEventsOwnToTheNanosecond) {
 TEST_F(PcapngWriterTest, FileIsValidAfterEveryFlush) {
   PcapngWriter writer(path_);
   EventFeeder feeder(&writer);
-  feeder.Open(1);
-  feeder.Connect(1);
+  feeder.OpenAndConnect(1);
   writer.Flush();
   EXPECT_EQ(Shell("tshark -r '" + path_ + "' -T fields -e tcp.flags.str | wc -l"), "3\n");
   feeder.Chunk(1, kUp, "more");
@@ -172,8 +167,7 @@ TEST(PcapngWriterFailureTest, OpenAndWriteFailuresAreReported) {
   std::vector<Status> reports;
   PcapngWriter full("/dev/full", [&](const Status& status) { reports.push_back(status); });
   EventFeeder feeder(&full);
-  feeder.Open(1);
-  feeder.Connect(1);
+  feeder.OpenAndConnect(1);
   full.Flush();
   full.Flush();
   ASSERT_EQ(reports.size(), 1u);  // once, not per write

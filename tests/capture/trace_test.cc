@@ -115,8 +115,7 @@ std::string TraceOf(TraceMode mode, void (*feed)(EventFeeder&)) {
 }
 
 void HttpExchange(EventFeeder& f) {
-  f.Open(3);
-  f.Connect(3);
+  f.OpenAndConnect(3);
   f.Chunk(3, kUp, "GET / HTTP/1.1\r\n\r\n");
   f.Chunk(3, kDown, "HTTP/1.1 200 OK\r\n");
   f.HalfClose(3, kUp);

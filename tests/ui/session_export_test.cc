@@ -27,8 +27,7 @@ class SessionExportTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(dir_.isValid());
     // Session 1: text and binary both ways, closed; session 2: failed.
-    feeder_.Open(1);
-    feeder_.Connect(1);
+    feeder_.OpenAndConnect(1);
     feeder_.Chunk(1, kUp, "GET / HTTP/1.1\r\n\r\n");
     feeder_.Chunk(1, kDown, binary_);
     feeder_.Chunk(1, kUp, std::string("\0\0tail", 6));

@@ -48,20 +48,16 @@ TEST_F(SessionListModelTest, EachStateAndItsBytesInARow) {
     const char* state;
   };
   feeder_.Open(1);
-  feeder_.Open(2);
-  feeder_.Connect(2);
+  feeder_.OpenAndConnect(2);
   feeder_.Chunk(2, kUp, "hello");
   feeder_.Chunk(2, kDown, std::string(2000, 'x'));
-  feeder_.Open(3);
-  feeder_.Connect(3);
+  feeder_.OpenAndConnect(3);
   feeder_.HalfClose(3, kUp);
-  feeder_.Open(4);
-  feeder_.Connect(4);
+  feeder_.OpenAndConnect(4);
   feeder_.HalfClose(4, kUp);
   feeder_.HalfClose(4, kDown);
   feeder_.Close(4, CloseReason::kBothFinished);
-  feeder_.Open(5);
-  feeder_.Connect(5);
+  feeder_.OpenAndConnect(5);
   feeder_.Close(5, CloseReason::kResetByServer);
   feeder_.Open(6);
   feeder_.FailConnect(6, "connect", 111, "Connection refused");
@@ -90,8 +86,7 @@ TEST_F(SessionListModelTest, EachStateAndItsBytesInARow) {
 }
 
 TEST_F(SessionListModelTest, UpdatesTakeOnlyWhatChangedAndKeepRows) {
-  feeder_.Open(1);
-  feeder_.Connect(1);
+  feeder_.OpenAndConnect(1);
   model_.Update(&store_);
   ASSERT_EQ(model_.rowCount(), 1);
   int inserted = 0, reset = 0;
@@ -113,8 +108,7 @@ TEST_F(SessionListModelTest, UpdatesTakeOnlyWhatChangedAndKeepRows) {
 
 TEST_F(SessionListModelTest, FilterByTextInTheRowAndSortNumbersAsNumbers) {
   for (SessionId id = 1; id <= 3; ++id) {
-    feeder_.Open(id);
-    feeder_.Connect(id);
+    feeder_.OpenAndConnect(id);
   }
   feeder_.Chunk(1, kUp, std::string(9000, 'a'));
   feeder_.Chunk(2, kUp, std::string(10, 'b'));
@@ -152,12 +146,10 @@ TEST(SessionListModelTrimTest, TrimmedSessionsSayWhatWasDroppedAndDroppedSession
                      3 * (1000 + CaptureStore::kChunkOverhead) + 500);
   EventFeeder feeder(&store);
   SessionListModel model;
-  feeder.Open(1);
-  feeder.Connect(1);
+  feeder.OpenAndConnect(1);
   feeder.Chunk(1, kUp, std::string(1000, 'a'));
   feeder.Close(1, CloseReason::kBothFinished, 1000, 0);
-  feeder.Open(2);
-  feeder.Connect(2);
+  feeder.OpenAndConnect(2);
   model.Update(&store);
   ASSERT_EQ(model.rowCount(), 2);
   for (int i = 0; i < 6; ++i) feeder.Chunk(2, kDown, std::string(1000, 'b'));
@@ -180,10 +172,7 @@ TEST(SessionListModelTrimTest, TrimmedSessionsSayWhatWasDroppedAndDroppedSession
 
 class ConversationModelTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    feeder_.Open(1);
-    feeder_.Connect(1);
-  }
+  void SetUp() override { feeder_.OpenAndConnect(1); }
   void Show() {
     model_.SetSession(&store_, 1);
     LoadAll();
@@ -321,8 +310,7 @@ TEST_F(ConversationModelTest, LoadsInPagesAndDropsChunksTheStoreReleased) {
   // A store that drops the session's oldest chunks: their lines go too.
   CaptureStore small(CaptureStore::kSessionOverhead + 4 * (1000 + CaptureStore::kChunkOverhead));
   EventFeeder feeder(&small);
-  feeder.Open(1);
-  feeder.Connect(1);
+  feeder.OpenAndConnect(1);
   ConversationModel model;
   model.SetSession(&small, 1);
   for (int i = 0; i < 10; ++i) {

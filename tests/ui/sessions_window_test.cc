@@ -39,12 +39,10 @@ constexpr Direction kDown = Direction::kServerToClient;
 class SessionsWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    feeder_.Open(1);
-    feeder_.Connect(1);
+    feeder_.OpenAndConnect(1);
     feeder_.Chunk(1, kUp, "GET /index.html HTTP/1.1\r\nHost: example\r\n\r\n");
     feeder_.Chunk(1, kDown, "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello");
-    feeder_.Open(2);
-    feeder_.Connect(2);
+    feeder_.OpenAndConnect(2);
     feeder_.Chunk(2, kUp, std::string("\x00\x01\x02\xff", 4));
     feeder_.Open(3);
     feeder_.FailConnect(3, "connect", 111, "Connection refused");
