@@ -32,6 +32,7 @@ using testing::PeerServer;
 using testing::ReadExactly;
 using testing::ReadFile;
 using testing::ReadUntilEnd;
+using testing::SendAndRead;
 using testing::SendBytes;
 using testing::StreamEnd;
 
@@ -144,8 +145,7 @@ int StopWith(ChildProcess& child, int signal_number) {
 // A client of `port` that has sent `bytes` and had them echoed.
 Socket EchoedClient(int port, const std::string& bytes) {
   Socket client = ConnectLoopback(port);
-  EXPECT_TRUE(SendBytes(client.fd(), bytes));
-  EXPECT_EQ(ReadExactly(client.fd(), bytes.size(), kTimeout).data, bytes);
+  EXPECT_EQ(SendAndRead(client.fd(), client.fd(), bytes, kTimeout), bytes);
   return client;
 }
 
@@ -183,8 +183,7 @@ TEST(ConsoleTest, ClosedStandardDescriptorsNeverCarryAnotherSessionsTraffic) {
   Socket first = EchoedClient(run.port, "one");
   Socket second = EchoedClient(run.port, "password=hunter2");
   // The first client gets exactly its own echo, nothing of the second's.
-  ASSERT_TRUE(SendBytes(first.fd(), "two"));
-  EXPECT_EQ(ReadExactly(first.fd(), 3, kTimeout).data, "two");
+  ASSERT_EQ(SendAndRead(first.fd(), first.fd(), "two", kTimeout), "two");
   ASSERT_TRUE(run.child->Signal(SIGTERM));
   EXPECT_EQ(ReadUntilEnd(first.fd(), kTimeout).end, StreamEnd::kReset);
   EXPECT_EQ(ExitCode(run.child->WaitForExit(kTimeout)), 0) << run.child->stderr_text();
@@ -254,8 +253,7 @@ TEST(ConsoleTest, ListensOnTheBindAddressAndReachesEveryKindOfDestination) {
     Socket client =
         testing::ConnectTo(c.client_ipv6 ? Endpoint::LoopbackIPv6(to) : Endpoint::LoopbackIPv4(to));
     ASSERT_TRUE(client.valid());
-    ASSERT_TRUE(SendBytes(client.fd(), "hello\n"));
-    EXPECT_EQ(ReadExactly(client.fd(), 6, kTimeout).data, "hello\n");
+    ASSERT_EQ(SendAndRead(client.fd(), client.fd(), "hello\n", kTimeout), "hello\n");
     EXPECT_EQ(StopWith(*child, SIGTERM), 0) << child->stderr_text();
   }
 }
@@ -426,8 +424,7 @@ TEST(ConsoleTest, LogsTrafficToFileAndStdout) {
 
     // Each chunk is echoed before the next is sent, so the log order is fixed.
     Socket client = EchoedClient(run.port, text);
-    ASSERT_TRUE(SendBytes(client.fd(), binary));
-    ASSERT_EQ(ReadExactly(client.fd(), binary.size(), kTimeout).data, binary);
+    ASSERT_EQ(SendAndRead(client.fd(), client.fd(), binary, kTimeout), binary);
     if (c.on_stdout) {
       // The pane shows each chunk as text, unconverted, up to its first NUL.
       EXPECT_TRUE(child->WaitForStdout(text + text + "aa", kTimeout)) << child->stdout_text();
@@ -520,8 +517,7 @@ TEST(ConsoleTest, SeveralForwardsInOneProcess) {
     Socket client = ConnectLoopback(ports[i]);
     ASSERT_TRUE(client.valid());
     const std::string hello = "to forward " + std::to_string(i + 1);
-    ASSERT_TRUE(SendBytes(client.fd(), hello));
-    EXPECT_EQ(ReadExactly(client.fd(), hello.size(), kTimeout).data, hello);
+    ASSERT_EQ(SendAndRead(client.fd(), client.fd(), hello, kTimeout), hello);
   }
   EXPECT_EQ(StopWith(*child, SIGTERM), 0) << child->stderr_text();
   EXPECT_NE(child->stdout_text().find(" #1.1 open from "), std::string::npos);

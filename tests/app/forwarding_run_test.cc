@@ -252,8 +252,7 @@ TEST_F(ForwardingRunOutputsTest, SeveralForwardsShareTheOutputs) {
   for (size_t forward = 0; forward < 2; ++forward) {
     Socket socket = testing::ConnectLoopback(run.BoundPort(forward));
     const std::string hello = "forward " + std::to_string(forward + 1);
-    ASSERT_TRUE(testing::SendBytes(socket.fd(), hello));
-    ASSERT_EQ(testing::ReadExactly(socket.fd(), hello.size()).data, hello);
+    ASSERT_EQ(testing::SendAndRead(socket.fd(), socket.fd(), hello), hello);
     open.push_back(std::move(socket));
   }
   run.Stop({});
@@ -294,8 +293,7 @@ TEST_F(ForwardingRunOutputsTest, OutputsFollowTheSettings) {
     ASSERT_TRUE(run.Start(settings, nullptr, {}).ok());
     EXPECT_FALSE(run.capture());
     Socket socket = testing::ConnectLoopback(run.BoundPort());
-    ASSERT_TRUE(testing::SendBytes(socket.fd(), "x"));
-    EXPECT_EQ(testing::ReadExactly(socket.fd(), 1).data, "x");
+    ASSERT_EQ(testing::SendAndRead(socket.fd(), socket.fd(), "x"), "x");
     run.Stop({});
     EXPECT_EQ(trace_.Contents(), "");
   }

@@ -27,6 +27,7 @@ using testing::kDeadline;
 using testing::ObservedSession;
 using testing::ReadExactly;
 using testing::RecordingObserver;
+using testing::SendAndRead;
 using testing::SendBytes;
 using testing::TestServer;
 
@@ -88,8 +89,7 @@ class ListenerEndpointsTest : public ::testing::Test {
       Socket client = testing::ConnectTo(to);
       EXPECT_TRUE(client.valid()) << to.ToString();
       if (!client.valid()) return {};
-      EXPECT_TRUE(SendBytes(client.fd(), bytes));
-      EXPECT_EQ(ReadExactly(client.fd(), bytes.size()).data, bytes);
+      EXPECT_EQ(SendAndRead(client.fd(), client.fd(), bytes), bytes);
       Endpoint local;
       sockets::LocalEndpoint(client.fd(), &local);
       client_ = local;

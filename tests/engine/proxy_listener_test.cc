@@ -45,6 +45,7 @@ using testing::ReadExactly;
 using testing::ReadResult;
 using testing::ReadUntilEnd;
 using testing::RecordingSink;
+using testing::SendAndRead;
 using testing::SendBytes;
 using testing::StreamEnd;
 using testing::TestServer;
@@ -78,8 +79,7 @@ TEST_F(ProxyListenerTest, BurstsLargerThanTheBufferArriveWholeAndLoggedInRecords
 
   Socket client = Connect();
   const std::string burst = PatternBytes(25000);
-  ASSERT_TRUE(SendBytes(client.fd(), burst));
-  EXPECT_EQ(ReadExactly(client.fd(), burst.size()).data, burst);
+  ASSERT_EQ(SendAndRead(client.fd(), client.fd(), burst), burst);
 
   // Each record is logged before it is sent on, so all are there now.
   EXPECT_EQ(sink.total_bytes(), 2 * burst.size());
@@ -98,11 +98,9 @@ TEST_F(ProxyListenerTest, RelaysBothDirectionsIncludingZeroBytes) {
   ASSERT_TRUE(destination.valid());
 
   const std::string greeting("hi\0there\0", 9);
-  ASSERT_TRUE(SendBytes(destination.fd(), greeting));
-  EXPECT_EQ(ReadExactly(client.fd(), greeting.size()).data, greeting);
+  ASSERT_EQ(SendAndRead(destination.fd(), client.fd(), greeting), greeting);
   const std::string request("\0\0req\0", 6);
-  ASSERT_TRUE(SendBytes(client.fd(), request));
-  EXPECT_EQ(ReadExactly(destination.fd(), request.size()).data, request);
+  ASSERT_EQ(SendAndRead(client.fd(), destination.fd(), request), request);
 }
 
 TEST_F(ProxyListenerTest, LargeTransferArrivesIntact) {
@@ -265,8 +263,7 @@ TEST_F(ProxyListenerTest, StartWhileRunningIsRefusedAndTheRunningListenerGoesOn)
   EXPECT_EQ(listener_.BoundPort(), port);
 
   Socket client = Connect();
-  ASSERT_TRUE(SendBytes(client.fd(), "ping"));
-  EXPECT_EQ(ReadExactly(client.fd(), 4).data, "ping");
+  ASSERT_EQ(SendAndRead(client.fd(), client.fd(), "ping"), "ping");
   EXPECT_EQ(first.accepted(), 1);
   EXPECT_EQ(second.accepted(), 0);
 }
@@ -278,8 +275,7 @@ TEST_F(ProxyListenerTest, StopResetsOpenSessionsOnBothSides) {
   Socket client = Connect();
   Socket destination = server.WaitAccept();
   ASSERT_TRUE(destination.valid());
-  ASSERT_TRUE(SendBytes(client.fd(), "x"));
-  ASSERT_EQ(ReadExactly(destination.fd(), 1).data, "x");
+  ASSERT_EQ(SendAndRead(client.fd(), destination.fd(), "x"), "x");
 
   listener_.Stop();
   EXPECT_FALSE(listener_.IsRunning());
@@ -369,8 +365,7 @@ TEST_F(ProxyListenerTest, AcceptPausesWhenResourcesRunOutAndThenGoesOn) {
     StopAtScopeEnd stop{listener_};
     ASSERT_TRUE(listener_.Start(testing::LoopbackForward(echo.port(), &io)).ok());
     Socket client = Connect();
-    ASSERT_TRUE(SendBytes(client.fd(), "after"));
-    EXPECT_EQ(ReadExactly(client.fd(), 5).data, "after");
+    ASSERT_EQ(SendAndRead(client.fd(), client.fd(), "after"), "after");
     EXPECT_EQ(io.failed(), 3);
     EXPECT_TRUE(listener_.IsRunning());
     client.Reset();
@@ -405,8 +400,7 @@ TEST_F(ProxyListenerTest, BothSocketsOfASessionSendWithoutNagleDelay) {
   Socket destination = server.WaitAccept();
   ASSERT_TRUE(destination.valid());
   // Relaying has begun, so the session is fully set up.
-  ASSERT_TRUE(SendBytes(client.fd(), "x"));
-  ASSERT_EQ(ReadExactly(destination.fd(), 1).data, "x");
+  ASSERT_EQ(SendAndRead(client.fd(), destination.fd(), "x"), "x");
 
   Endpoint client_end, client_peer, destination_end, destination_peer;
   ASSERT_EQ(sockets::LocalEndpoint(client.fd(), &client_end), 0);
@@ -489,8 +483,7 @@ TEST_F(ProxyListenerTest, ConnectsWaitInTheQueueWhileTheAcceptThreadIsBusy) {
   io.Open();
   for (Socket& c : clients) {
     ::fcntl(c.fd(), F_SETFL, 0);
-    ASSERT_TRUE(SendBytes(c.fd(), "q"));
-    ASSERT_EQ(ReadExactly(c.fd(), 1).data, "q");
+    ASSERT_EQ(SendAndRead(c.fd(), c.fd(), "q"), "q");
   }
 }
 
@@ -551,8 +544,7 @@ TEST_F(ProxyListenerTest, StartAfterStopOnTheSamePortUsesTheNewSettings) {
   Socket client = Connect();
   Socket destination = new_destination.WaitAccept();
   ASSERT_TRUE(destination.valid());
-  ASSERT_TRUE(SendBytes(client.fd(), "new"));
-  EXPECT_EQ(ReadExactly(destination.fd(), 3).data, "new");
+  ASSERT_EQ(SendAndRead(client.fd(), destination.fd(), "new"), "new");
   EXPECT_EQ(old_destination.accepted(), 1);
 }
 
@@ -578,8 +570,7 @@ TEST_F(ProxyListenerTest, DetachedSinkEndsTheSessionInsteadOfForwardingUnlogged)
   Socket client = Connect();
   Socket destination = server.WaitAccept();
   ASSERT_TRUE(destination.valid());
-  ASSERT_TRUE(SendBytes(client.fd(), "logged"));
-  ASSERT_EQ(ReadExactly(destination.fd(), 6).data, "logged");
+  ASSERT_EQ(SendAndRead(client.fd(), destination.fd(), "logged"), "logged");
 
   handle->Detach(nullptr);
   ASSERT_TRUE(SendBytes(client.fd(), "unlogged"));
@@ -599,15 +590,12 @@ TEST_F(ProxyListenerTest, SessionsKeepTheSinkTheyWereAcceptedWith) {
   listener_.SetLogSink(first.handle());
   StartTowards(echo.port());
   Socket early = Connect();
-  ASSERT_TRUE(SendBytes(early.fd(), "a"));
-  ASSERT_EQ(ReadExactly(early.fd(), 1).data, "a");
+  ASSERT_EQ(SendAndRead(early.fd(), early.fd(), "a"), "a");
 
   listener_.SetLogSink(second.handle());
   Socket late = Connect();
-  ASSERT_TRUE(SendBytes(late.fd(), "b"));
-  ASSERT_EQ(ReadExactly(late.fd(), 1).data, "b");
-  ASSERT_TRUE(SendBytes(early.fd(), "c"));
-  ASSERT_EQ(ReadExactly(early.fd(), 1).data, "c");
+  ASSERT_EQ(SendAndRead(late.fd(), late.fd(), "b"), "b");
+  ASSERT_EQ(SendAndRead(early.fd(), early.fd(), "c"), "c");
 
   EXPECT_EQ(first_sink.records(), (std::vector<std::string>{"a", "a", "c", "c"}));
   EXPECT_EQ(second_sink.records(), (std::vector<std::string>{"b", "b"}));

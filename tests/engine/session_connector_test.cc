@@ -77,10 +77,8 @@ TEST_F(SessionConnectorTest, ConnectorRelaysTheClientDirectionOnItsOwnThread) {
   std::thread connector([&request] { RunSessionConnector(std::move(request)); });
   Socket destination = server_.WaitAccept();
   ASSERT_TRUE(destination.valid());
-  ASSERT_TRUE(testing::SendBytes(client.fd(), "up"));
-  EXPECT_EQ(testing::ReadExactly(destination.fd(), 2).data, "up");
-  ASSERT_TRUE(testing::SendBytes(destination.fd(), "down"));
-  EXPECT_EQ(testing::ReadExactly(client.fd(), 4).data, "down");
+  ASSERT_EQ(testing::SendAndRead(client.fd(), destination.fd(), "up"), "up");
+  ASSERT_EQ(testing::SendAndRead(destination.fd(), client.fd(), "down"), "down");
   // The client's end of stream ends the connector's own pump.
   sockets::ShutdownWrite(client.fd());
   connector.join();

@@ -31,6 +31,7 @@ using testing::ObservedSession;
 using testing::ReadExactly;
 using testing::ReadUntilEnd;
 using testing::RecordingObserver;
+using testing::SendAndRead;
 using testing::SendBytes;
 using testing::TestServer;
 
@@ -241,10 +242,8 @@ TEST_P(SessionEndingTest, ClosedSaysHowTheSessionEnded) {
   Socket client = Connect();
   Socket destination = server.WaitAccept();
   ASSERT_TRUE(destination.valid());
-  ASSERT_TRUE(SendBytes(client.fd(), "ping"));
-  ASSERT_EQ(ReadExactly(destination.fd(), 4).data, "ping");
-  ASSERT_TRUE(SendBytes(destination.fd(), "pong!"));
-  ASSERT_EQ(ReadExactly(client.fd(), 5).data, "pong!");
+  ASSERT_EQ(SendAndRead(client.fd(), destination.fd(), "ping"), "ping");
+  ASSERT_EQ(SendAndRead(destination.fd(), client.fd(), "pong!"), "pong!");
 
   c.end(client, destination, listener_, *logged.handle());
 

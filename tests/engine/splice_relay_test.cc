@@ -34,6 +34,7 @@ namespace {
 
 using testing::ReadExactly;
 using testing::ReadUntilEnd;
+using testing::SendAndRead;
 using testing::SendBytes;
 using testing::StreamEnd;
 
@@ -152,8 +153,7 @@ TEST_F(SplicedSessionTest, EachHalfCloseLetsTheOtherDirectionGoOn) {
   sockets::ShutdownWrite(client_.fd());
   EXPECT_EQ(ReadUntilEnd(destination_.fd()).data, "request");
   const std::string reply = testing::PatternBytes(300000, 3);
-  ASSERT_TRUE(SendBytes(destination_.fd(), reply));
-  EXPECT_EQ(ReadExactly(client_.fd(), reply.size()).data, reply);
+  ASSERT_EQ(SendAndRead(destination_.fd(), client_.fd(), reply), reply);
   // Then the server finishes too.
   sockets::ShutdownWrite(destination_.fd());
   EXPECT_EQ(ReadUntilEnd(client_.fd()).end, StreamEnd::kEof);
@@ -169,8 +169,7 @@ TEST_F(SplicedSessionTest, ServerFinishingFirstLeavesTheClientDirectionOpen) {
   ASSERT_TRUE(SendBytes(destination_.fd(), "banner"));
   sockets::ShutdownWrite(destination_.fd());
   EXPECT_EQ(ReadUntilEnd(client_.fd()).data, "banner");
-  ASSERT_TRUE(SendBytes(client_.fd(), "late words"));
-  EXPECT_EQ(ReadExactly(destination_.fd(), 10).data, "late words");
+  ASSERT_EQ(SendAndRead(client_.fd(), destination_.fd(), "late words"), "late words");
   sockets::ShutdownWrite(client_.fd());
   EXPECT_EQ(ReadUntilEnd(destination_.fd()).end, StreamEnd::kEof);
   EXPECT_EQ(Closed().how, CloseReason::kBothFinished);
@@ -190,8 +189,7 @@ TEST_P(SplicedResetTest, ResetMidStreamResetsTheOtherSide) {
   const ResetCase& c = GetParam();
   Open(&SocketIo::Default());
   const std::string chunk = testing::PatternBytes(200000, 4);
-  ASSERT_TRUE(SendBytes(client_.fd(), chunk));
-  ASSERT_EQ(ReadExactly(destination_.fd(), chunk.size()).data, chunk);
+  ASSERT_EQ(SendAndRead(client_.fd(), destination_.fd(), chunk), chunk);
   if (c.server_finished_first) {
     sockets::ShutdownWrite(destination_.fd());
     EXPECT_EQ(ReadUntilEnd(client_.fd()).end, StreamEnd::kEof);
@@ -253,14 +251,11 @@ TEST_F(SplicedSessionTest, IdleDirectionsParkWithoutAThreadAndWakeForBytesAndFor
   PipePool::Default().CloseIdle();
   const int pipes = OpenOf("pipe:");  // inherited ones (standard output, ...)
   Open(&SocketIo::Default());
-  ASSERT_TRUE(SendBytes(client_.fd(), "ping"));
-  ASSERT_EQ(ReadExactly(destination_.fd(), 4).data, "ping");
+  ASSERT_EQ(SendAndRead(client_.fd(), destination_.fd(), "ping"), "ping");
   // Both directions have nothing to do: both park.
   ASSERT_TRUE(testing::WaitUntil([] { return IdleParker::Default().parked() >= 2; }));
-  ASSERT_TRUE(SendBytes(destination_.fd(), "pong"));
-  EXPECT_EQ(ReadExactly(client_.fd(), 4).data, "pong");
-  ASSERT_TRUE(SendBytes(client_.fd(), "again"));
-  EXPECT_EQ(ReadExactly(destination_.fd(), 5).data, "again");
+  ASSERT_EQ(SendAndRead(destination_.fd(), client_.fd(), "pong"), "pong");
+  ASSERT_EQ(SendAndRead(client_.fd(), destination_.fd(), "again"), "again");
 
   ASSERT_TRUE(testing::WaitUntil([] { return IdleParker::Default().parked() >= 2; }));
   listener_.Stop();
@@ -282,10 +277,8 @@ TEST_F(SplicedSessionTest, AtTheDescriptorLimitKeptPipesGiveWayToANewSession) {
 #endif
   // A session that spliced both ways and went quiet leaves its pipes kept.
   Open(&SocketIo::Default());
-  ASSERT_TRUE(SendBytes(client_.fd(), "ping"));
-  ASSERT_EQ(ReadExactly(destination_.fd(), 4).data, "ping");
-  ASSERT_TRUE(SendBytes(destination_.fd(), "pong"));
-  ASSERT_EQ(ReadExactly(client_.fd(), 4).data, "pong");
+  ASSERT_EQ(SendAndRead(client_.fd(), destination_.fd(), "ping"), "ping");
+  ASSERT_EQ(SendAndRead(destination_.fd(), client_.fd(), "pong"), "pong");
   ASSERT_TRUE(testing::WaitUntil([] { return PipePool::Default().idle_count() >= 1; }));
 
   testing::DescriptorLimitHold hold;
@@ -297,8 +290,7 @@ TEST_F(SplicedSessionTest, AtTheDescriptorLimitKeptPipesGiveWayToANewSession) {
   ASSERT_TRUE(client.valid());
   Socket destination = server_.WaitAccept();
   ASSERT_TRUE(destination.valid()) << "the session found no descriptor for its outgoing socket";
-  ASSERT_TRUE(SendBytes(client.fd(), "after"));
-  EXPECT_EQ(ReadExactly(destination.fd(), 5).data, "after");
+  ASSERT_EQ(SendAndRead(client.fd(), destination.fd(), "after"), "after");
 }
 
 // Runs a SpliceRelay from one loopback pair to another on a thread of its

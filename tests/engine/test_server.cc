@@ -117,6 +117,12 @@ ReadResult ReadUntilEnd(int fd, std::chrono::milliseconds deadline) {
   return result;
 }
 
+std::string SendAndRead(int from, int to, std::string_view bytes,
+                        std::chrono::milliseconds deadline) {
+  if (!SendBytes(from, bytes)) return "";
+  return ReadExactly(to, bytes.size(), deadline).data;
+}
+
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds deadline) {
   const auto until = Clock::now() + deadline;
   while (!condition()) {

@@ -63,6 +63,11 @@ bool SendBytes(int fd, std::string_view data);
 ReadResult ReadExactly(int fd, size_t count, std::chrono::milliseconds deadline = kDeadline);
 // Reads until the stream ends (end-of-stream or error) or the deadline.
 ReadResult ReadUntilEnd(int fd, std::chrono::milliseconds deadline = kDeadline);
+// Sends `bytes` on `from`, then reads as many from `to` (the same socket for
+// an echo): what came, less than `bytes` when the send failed or the stream
+// ended or the deadline passed first.
+std::string SendAndRead(int from, int to, std::string_view bytes,
+                        std::chrono::milliseconds deadline = kDeadline);
 
 // Polls `condition` until it holds or the deadline passes; returns its last
 // value. For state that has no other way to be waited on.

@@ -221,8 +221,7 @@ TEST_F(MainWindowTest, RelaysBetweenIPv6AddressesWithOrWithoutBrackets) {
     Socket client = testing::ConnectTo(
         Endpoint::LoopbackIPv6(static_cast<uint16_t>(window_->listener().BoundPort())));
     ASSERT_TRUE(client.valid());
-    ASSERT_TRUE(testing::SendBytes(client.fd(), "six!\n"));
-    EXPECT_EQ(testing::ReadExactly(client.fd(), 5).data, "six!\n");
+    ASSERT_EQ(testing::SendAndRead(client.fd(), client.fd(), "six!\n"), "six!\n");
     Command(kStopButton);
   }
 }
