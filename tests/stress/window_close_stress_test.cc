@@ -36,8 +36,7 @@ TEST_F(MainWindowTest, CloseWithBlockedSessionsEndsPromptlyEveryTime) {
     // one relaying normally, each closed while its sessions are busy.
     for (const bool blocked : {true, false}) {
       Open(Forwarding(blocked ? never_reading.port() : echo.port()));
-      Command(kStartButton);
-      ASSERT_TRUE(window_->listener().IsRunning());
+      ASSERT_TRUE(ClickStart());
       const int port = window_->listener().BoundPort();
       std::vector<std::thread> clients;
       std::atomic<int> echoed{0};

@@ -31,8 +31,7 @@ TEST_F(MainWindowTest, CloseWithASessionBlockedInSendEndsLikeStop) {
     destination_reset = (hang_up.revents & POLLERR) != 0;
   });
   Open(Forwarding(server.port()));
-  Command(kStartButton);
-  ASSERT_TRUE(window_->listener().IsRunning());
+  ASSERT_TRUE(ClickStart());
   Socket client = testing::ConnectLoopback(window_->listener().BoundPort());
   ASSERT_TRUE(client.valid());
 

@@ -12,6 +12,7 @@
 #include "app/loop_registry.h"
 #include "ui/framework/data_exchange.h"
 #include "ui/framework/template_dialog.h"
+#include "ui/main_window_template.h"
 
 namespace portwick {
 
@@ -54,6 +55,11 @@ TemplateDialog& MainWindowTest::Open(const ProxySettings& settings) {
 }
 
 TemplateDialog& MainWindowTest::dialog() const { return *window_->dialog(); }
+
+bool MainWindowTest::ClickStart() {
+  Command(kStartButton);
+  return window_->listener().IsRunning();
+}
 
 void MainWindowTest::Command(int command_id) { dialog().SendCommand(command_id); }
 

@@ -45,6 +45,8 @@ class MainWindowTest : public ::testing::Test {
   TemplateDialog& Open(const ProxySettings& settings);
   TemplateDialog& dialog() const;
   void Command(int command_id);
+  // Clicks Start; whether the listener runs now.
+  bool ClickStart();
   void SetField(int control_id, const std::string& text);
   void Click(int control_id);
   // The enabled state after the loop's next idle moment.

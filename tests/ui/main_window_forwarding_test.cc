@@ -65,8 +65,7 @@ TEST_F(MainWindowTest, AutostartShowsTheWindowAlreadyRunning) {
 
 TEST_F(MainWindowTest, StartStopAndASecondStartSetTheirTitlesAndButtons) {
   Open(Forwarding(2007));
-  Command(kStartButton);
-  ASSERT_TRUE(window_->listener().IsRunning());
+  ASSERT_TRUE(ClickStart());
   const int first_port = window_->listener().BoundPort();
   EXPECT_FALSE(EnabledAtIdle(kStartButton));
   EXPECT_TRUE(EnabledAtIdle(kStopButton));
@@ -109,8 +108,7 @@ TEST_F(MainWindowTest, StartThatCannotListenOrFindsItRunningChangesNothing) {
   EXPECT_NE(window_->log_sinks().chain, nullptr);
 
   SetField(kLocalPortField, "0");
-  Command(kStartButton);
-  ASSERT_TRUE(window_->listener().IsRunning());
+  ASSERT_TRUE(ClickStart());
   const LogSinkChain* chain = window_->log_sinks().chain.get();
   const LogSinkHandle* handle = window_->log_sinks().handle.get();
   const int port = window_->listener().BoundPort();
@@ -194,8 +192,7 @@ TEST_F(MainWindowTest, TitleNamesTheLocalHostWhenOneIsGiven) {
     Open(Forwarding(2007));
     SetField(kLocalHostField, c.local_host);
     SetField(kRemoteHostField, c.remote_host);
-    Command(kStartButton);
-    ASSERT_TRUE(window_->listener().IsRunning());
+    ASSERT_TRUE(ClickStart());
     EXPECT_EQ(Title(), "[" + c.prefix + "LP: " + std::to_string(window_->listener().BoundPort()) +
                            ", RP: 2007, RH: " + c.remote_host + "] - Portwick");
     EXPECT_EQ(window_->listener().BoundEndpoint().AddressText(), c.listening);
@@ -211,8 +208,7 @@ TEST_F(MainWindowTest, RelaysBetweenIPv6AddressesWithOrWithoutBrackets) {
     Open(Forwarding(server.port()));
     SetField(kLocalHostField, host);
     SetField(kRemoteHostField, host);
-    Command(kStartButton);
-    ASSERT_TRUE(window_->listener().IsRunning());
+    ASSERT_TRUE(ClickStart());
     EXPECT_EQ(window_->listener().BoundEndpoint().AddressText(), "::1");
     // One pair of brackets around the destination, typed with them or not.
     EXPECT_TRUE(window_->StatusText().contains(
@@ -276,8 +272,7 @@ TEST_F(MainWindowTest, StartBuildsTheSinksTheCheckBoxesAskFor) {
     d.CheckBox(kWriteToFileBox)->setChecked(c.file);
     d.CheckBox(kShowInOutputBox)->setChecked(c.output);
     d.CheckBox(kLogSynchronouslyBox)->setChecked(c.sync);
-    Command(kStartButton);
-    ASSERT_TRUE(window_->listener().IsRunning());
+    ASSERT_TRUE(ClickStart());
     const LogSinks& sinks = window_->log_sinks();
     ASSERT_NE(sinks.chain, nullptr);
     std::vector<LogSink*> children;
@@ -320,8 +315,7 @@ TEST_F(MainWindowTest, TrafficReachesThePaneAndTheLogFileAndStopResetsTheSession
     settings.log_file_name = log;
     settings.log_synchronously = synchronously;
     TemplateDialog& d = Open(settings);
-    Command(kStartButton);
-    ASSERT_TRUE(window_->listener().IsRunning());
+    ASSERT_TRUE(ClickStart());
     Socket client = testing::ConnectLoopback(window_->listener().BoundPort());
     ASSERT_TRUE(client.valid());
 
@@ -369,8 +363,7 @@ TEST_F(MainWindowTest, CaptureLimitFromTheCommandLine) {
   ProxySettings settings = Forwarding(server.port());
   settings.capture_limit = 0;
   Open(settings);
-  Command(kStartButton);
-  ASSERT_TRUE(window_->listener().IsRunning());
+  ASSERT_TRUE(ClickStart());
   EXPECT_FALSE(window_->capture_store());
   Command(kStopButton);
 
@@ -384,8 +377,7 @@ TEST_F(MainWindowTest, CaptureLimitFromTheCommandLine) {
 
 TEST_F(MainWindowTest, CloseDuringAReleaseClosesWithoutLosingTheQuit) {
   Open(Forwarding(2007));  // a queued pane sink: its release serves events
-  Command(kStartButton);
-  ASSERT_TRUE(window_->listener().IsRunning());
+  ASSERT_TRUE(ClickStart());
   bool closed_during_release = false;
   const int exit_code = RunWith([&] {
     QMetaObject::invokeMethod(
@@ -407,8 +399,7 @@ TEST_F(MainWindowTest, CloseDuringAReleaseClosesWithoutLosingTheQuit) {
 
 TEST_F(MainWindowTest, StartAndStopThatArriveDuringAReleaseRunAfterIt) {
   Open(Forwarding(2007));
-  Command(kStartButton);
-  ASSERT_TRUE(window_->listener().IsRunning());
+  ASSERT_TRUE(ClickStart());
   titles_.titles.clear();
   // Action > Start while Stop releases the sinks: it runs once Stop is done.
   bool waited = false;

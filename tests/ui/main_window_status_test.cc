@@ -33,8 +33,7 @@ TEST_F(MainWindowTest, StatusLineSaysWhereItListensAndWhyAStartFailed) {
       << window_->StatusText().toStdString();
 
   SetField(kLocalPortField, "0");
-  Command(kStartButton);
-  ASSERT_TRUE(window_->listener().IsRunning());
+  ASSERT_TRUE(ClickStart());
   const QString listening =
       QString("Listening on port %1 for 127.0.0.1:2007").arg(window_->listener().BoundPort());
   EXPECT_TRUE(window_->StatusText().startsWith(listening)) << window_->StatusText().toStdString();
@@ -64,8 +63,7 @@ TEST_F(MainWindowTest, StatusLineCountsTheRunsSessionsAndNamesAFailedConnect) {
   Socket not_listening = testing::BoundButNotListening(&refused_port);
   ASSERT_TRUE(not_listening.valid());
   TemplateDialog& d = Open(Forwarding(refused_port));
-  Command(kStartButton);
-  ASSERT_TRUE(window_->listener().IsRunning());
+  ASSERT_TRUE(ClickStart());
   Socket client = testing::ConnectLoopback(window_->listener().BoundPort());
   ASSERT_TRUE(client.valid());
   // The session fails at once; the status line notices within a few reads.
@@ -107,8 +105,7 @@ TEST_F(MainWindowTest, StatusLineSaysOnceThatTheLogFileCannotBeWritten) {
   settings.log_file_name = "/nonexistent-portwick-dir/traffic.log";
   settings.show_in_output = false;
   Open(settings);
-  Command(kStartButton);
-  ASSERT_TRUE(window_->listener().IsRunning());
+  ASSERT_TRUE(ClickStart());
   Socket client = testing::ConnectLoopback(window_->listener().BoundPort());
   ASSERT_TRUE(client.valid());
   for (const char* text : {"one\n", "two\n"}) {
