@@ -242,29 +242,17 @@ measure() {
   fi
 }
 
-# measure_rate N TARGET command...: records cpsN and slowN (the slowest cycle).
-measure_rate() {
-  local n="$1" target="$2" values
-  shift 2
+# measure_two FIRST SECOND TARGET command...: records the two figures the
+# command prints as metrics FIRST and SECOND.
+measure_two() {
+  local first="$1" second="$2" target="$3" values one two
+  shift 3
   if values="$("$@" 2>>"$work/client.err")"; then
-    read -r rate slowest <<<"$values"
-    echo "cps$n $target $rate" >>"$results"
-    echo "slow$n $target $slowest" >>"$results"
+    read -r one two <<<"$values"
+    echo "$first $target $one" >>"$results"
+    echo "$second $target $two" >>"$results"
   else
-    note "FAILED cps$n on $target: $(tail -n 1 "$work/client.err")"
-  fi
-}
-
-# measure_latency PREFIX TARGET command...: records PREFIX_p50 and PREFIX_p99.
-measure_latency() {
-  local prefix="$1" target="$2" values
-  shift 2
-  if values="$("$@" 2>>"$work/client.err")"; then
-    read -r p50 p99 <<<"$values"
-    echo "${prefix}_p50 $target $p50" >>"$results"
-    echo "${prefix}_p99 $target $p99" >>"$results"
-  else
-    note "FAILED $prefix on $target: $(tail -n 1 "$work/client.err")"
+    note "FAILED $first on $target: $(tail -n 1 "$work/client.err")"
   fi
 }
 
@@ -292,10 +280,10 @@ for ((rep = 1; rep <= reps; rep++)); do
   [ "$only" = logging ] && continue
   note "repetition $rep/$reps: ping-pong and short connections"
   for t in "${targets[@]}"; do
-    measure_latency pp "$t" "$client" pingpong --port="${port[$t]}" \
+    measure_two pp_p50 pp_p99 "$t" "$client" pingpong --port="${port[$t]}" \
       --iterations="$ping_iterations" --seconds="$ping_seconds"
     for n in 1 8; do
-      measure_rate "$n" "$t" "$client" connrate --port="${port[$t]}" --clients=$n --seconds="$rate_seconds"
+      measure_two "cps$n" "slow$n" "$t" "$client" connrate --port="${port[$t]}" --clients=$n --seconds="$rate_seconds"
     done
   done
   note "repetition $rep/$reps: ping-pong with everything on CPU 0"
@@ -304,7 +292,7 @@ for ((rep = 1; rep <= reps; rep++)); do
     pinned=("$server_pid")
     [ "$t" != direct ] && pinned+=("${pid[$t]}")
     for p in "${pinned[@]}"; do taskset -a -p -c 0 "$p" >/dev/null; done
-    measure_latency pin "$t" taskset -c 0 "$client" pingpong --port="${port[$t]}" \
+    measure_two pin_p50 pin_p99 "$t" taskset -c 0 "$client" pingpong --port="${port[$t]}" \
       --iterations="$ping_iterations" --seconds="$ping_seconds"
     for p in "${pinned[@]}"; do taskset -a -p -c "$all_cpus" "$p" >/dev/null; done
   done
