@@ -9,11 +9,11 @@
 
 #include "app/command_line.h"
 #include "app/connect_failure_reporter.h"
-#include "app/endpoint_text.h"
-#include "app/forwarding_run.h"
 #include "app/stdout_pane.h"
 #include "app/stop_signals.h"
 #include "engine/descriptor_limit.h"
+#include "run/endpoint_text.h"
+#include "run/forwarding_run.h"
 
 namespace portwick {
 

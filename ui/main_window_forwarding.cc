@@ -4,7 +4,7 @@
 #include <string>
 #include <utility>
 
-#include "app/endpoint_text.h"
+#include "run/endpoint_text.h"
 #include "ui/framework/template_dialog.h"
 #include "ui/main_window.h"
 #include "ui/main_window_template.h"

@@ -14,9 +14,9 @@
 #include <memory>
 #include <string>
 
-#include "app/forwarding_run.h"
-#include "app/proxy_settings.h"
 #include "capture/capture_store.h"
+#include "run/forwarding_run.h"
+#include "run/proxy_settings.h"
 #include "test_server.h"
 #include "ui/about_box.h"
 #include "ui/file_choosers.h"

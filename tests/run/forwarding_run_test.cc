@@ -2,7 +2,7 @@
 // store, the console trace and the pcapng file against what the clients
 // really sent, with sessions at the same time, several forwards, and a stop
 // in the middle of transfers.
-#include "app/forwarding_run.h"
+#include "run/forwarding_run.h"
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>

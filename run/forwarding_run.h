@@ -1,5 +1,5 @@
-#ifndef PORTWICK_APP_FORWARDING_RUN_H_
-#define PORTWICK_APP_FORWARDING_RUN_H_
+#ifndef PORTWICK_RUN_FORWARDING_RUN_H_
+#define PORTWICK_RUN_FORWARDING_RUN_H_
 
 #include <chrono>
 #include <cstdint>
@@ -177,4 +177,4 @@ std::string UndeliveredText(const SinkRelease& release);
 
 }  // namespace portwick
 
-#endif  // PORTWICK_APP_FORWARDING_RUN_H_
+#endif  // PORTWICK_RUN_FORWARDING_RUN_H_

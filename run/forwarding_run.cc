@@ -1,13 +1,13 @@
-#include "app/forwarding_run.h"
+#include "run/forwarding_run.h"
 
 #include <cstdint>
 #include <string>
 #include <utility>
 
-#include "app/heap_trimmer.h"
 #include "capture/observer_fan_out.h"
 #include "capture/pcapng_writer.h"
 #include "capture/trace_writer.h"
+#include "run/heap_trimmer.h"
 
 namespace portwick {
 
