@@ -6,10 +6,7 @@ namespace portwick {
 
 RunSettings RunSettingsFrom(const ProxySettings& settings) {
   RunSettings run;
-  run.bind_address = ParseBindAddress(settings.bind_address).value_or(Endpoint());
-  run.local_port = settings.local_port;
-  run.remote_host = RemoteHostForRun(settings.remote_host);
-  run.remote_port = settings.remote_port;
+  const Endpoint bind_address = ParseBindAddress(settings.bind_address).value_or(Endpoint());
   run.log.write_to_file = !settings.log_file_name.empty();
   run.log.log_file_name = settings.log_file_name;
   // The trace takes standard output instead of the raw bytes.
@@ -18,11 +15,19 @@ RunSettings RunSettingsFrom(const ProxySettings& settings) {
   run.outputs.capture_limit = settings.capture_limit;
   run.outputs.trace = settings.trace;
   run.outputs.pcap_file = settings.pcap_file;
+  if (settings.forwards.empty()) {
+    // One forward from source and destination; only the low 16 bits of the
+    // ports reach the network.
+    Endpoint bind = bind_address;
+    bind.set_port(static_cast<uint16_t>(settings.local_port & 0xFFFF));
+    run.forwards.push_back({bind, RemoteHostForRun(settings.remote_host),
+                            static_cast<uint16_t>(settings.remote_port & 0xFFFF)});
+  }
   for (const ForwardSpec& forward : settings.forwards) {
     // Without an address of its own a forward listens where --bind says.
     Endpoint bind = forward.bind;
     if (!forward.bind_given) {
-      bind = run.bind_address;
+      bind = bind_address;
       bind.set_port(forward.bind.port());
     }
     run.forwards.push_back({bind, forward.remote_host, forward.remote_port});

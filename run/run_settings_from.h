@@ -8,8 +8,9 @@ namespace portwick {
 
 // The run that `settings` asks for, as the console and the main window both
 // start it:
-// - the bind address parsed (every IPv4 interface when empty), the remote
-//   host without the brackets of an IPv6 literal, the ports as given;
+// - without forwards, one from the bind address (every IPv4 interface when
+//   empty) and local port to the remote host (without the brackets of an
+//   IPv6 literal) and port;
 // - the log file written when a name is given, "Show in Output" unless a
 //   trace takes standard output, logging synchronously as asked;
 // - the capture limit, the trace mode and the pcapng file as given;
