@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "app/application_title.h"
 #include "base/write_fully.h"
 #include "capture/session_label.h"
+#include "run/application_title.h"
 
 namespace portwick {
 
