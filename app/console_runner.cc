@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
@@ -112,9 +113,14 @@ int RunConsole(const ProxySettings& settings) {
   run_settings.outputs.trace = settings.trace;
   run_settings.outputs.trace_fd = STDOUT_FILENO;
   run_settings.outputs.pcap_file = settings.pcap_file;
-  run_settings.outputs.on_pcap_failure = [file = settings.pcap_file](const Status& status) {
+  // Said at once (on the writers' thread), and counted in the exit code as a
+  // lost log record is.
+  auto pcap_failed = std::make_shared<std::atomic<bool>>(false);
+  run_settings.outputs.on_pcap_failure = [file = settings.pcap_file,
+                                          pcap_failed](const Status& status) {
     std::fprintf(stderr, "%s: cannot write the pcap file %s: %s\n", kApplicationTitle, file.c_str(),
                  status.reason().c_str());
+    pcap_failed->store(true);
   };
   for (const ForwardSpec& forward : settings.forwards) {
     // Without an address of its own a forward listens where --bind says.
@@ -182,6 +188,7 @@ int RunConsole(const ProxySettings& settings) {
     std::fflush(nullptr);
     _exit(1);
   }
+  int code = 0;
   const LogLoss loss = run.log_loss();
   if (loss.records > 0) {
     std::fprintf(stderr,
@@ -189,9 +196,15 @@ int RunConsole(const ProxySettings& settings) {
                  " bytes) could not be written to the log "
                  "file\n",
                  kApplicationTitle, loss.records, loss.bytes);
-    return 1;
+    code = 1;
   }
-  return 0;
+  if (pcap_failed->load()) {
+    std::fprintf(stderr,
+                 "%s: the pcap file %s ends with the last packet written before the failure\n",
+                 kApplicationTitle, settings.pcap_file.c_str());
+    code = 1;
+  }
+  return code;
 }
 
 }  // namespace portwick
