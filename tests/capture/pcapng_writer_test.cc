@@ -142,10 +142,11 @@ TEST_F(PcapngWriterTest, TimestampsAreTheEventsOwnToTheNanosecond) {
     feeder.Chunk(1, kUp, "x");
     feeder.Close(1, CloseReason::kResetByClient);
   }
-  // SYN at the open, SYN-ACK and ACK at the connect, data, RST.
-  EXPECT_EQ(Shell("tshark -r '" + path_ + "' -T fields -e frame.time_epoch"),
-            "1772366400.000000000\n1772366400.000001000\n1772366400.000001000\n"
-            "1772366400.000002000\n1772366400.000003000\n");
+  // SYN at the open, SYN-ACK and ACK at the connect, data, the client's RST.
+  EXPECT_EQ(Shell("tshark -r '" + path_ + "' -T fields -e frame.time_epoch -e tcp.srcport"),
+            "1772366400.000000000\t40001\n1772366400.000001000\t2007\n"
+            "1772366400.000001000\t40001\n1772366400.000002000\t40001\n"
+            "1772366400.000003000\t40001\n");
 }
 
 TEST_F(PcapngWriterTest, FileIsValidAfterEveryFlush) {

@@ -67,8 +67,8 @@ class RecordingWriter : public SessionEventWriter {
   bool blocked_ GUARDED_BY(mutex_) = false;
 };
 
-bool WaitFor(const std::function<bool()>& condition) {
-  const auto deadline = std::chrono::steady_clock::now() + 15s;
+bool WaitFor(const std::function<bool()>& condition, std::chrono::seconds limit = 15s) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
   while (!condition()) {
     if (std::chrono::steady_clock::now() > deadline) return false;
     std::this_thread::sleep_for(1ms);
@@ -189,6 +189,25 @@ TEST(QueuedObserverTest, AFullQueueHoldsTheRelayInsteadOfDropping) {
   queue.Stop();
   EXPECT_EQ(writer->lines().size(), 20u);
   EXPECT_EQ(queue.dropped_events(), 0u);
+}
+
+// A chunk larger than the bound passes alone once the queue is empty,
+// instead of waiting for room that never comes. Should it wait, the queue
+// is left behind (its worker and the relay thread can't end), so that the
+// test fails in seconds instead of hanging.
+TEST(QueuedObserverTest, AChunkLargerThanTheBoundPassesAnEmptyQueue) {
+  auto writer = std::make_shared<RecordingWriter>();
+  QueuedObserver::Options options;
+  options.max_queued_bytes = 4096;
+  auto* queue = new QueuedObserver({writer}, options);
+  auto passed = std::make_shared<std::atomic<bool>>(false);
+  std::thread([queue, passed] {
+    EventFeeder(queue).Chunk(1, Direction::kClientToServer, std::string(10000, 'L'));
+    passed->store(true);
+  }).detach();
+  ASSERT_TRUE(WaitFor([&] { return passed->load(); }, 5s)) << "the chunk waits for good";
+  delete queue;
+  EXPECT_EQ(writer->lines().size(), 1u);
 }
 
 }  // namespace
