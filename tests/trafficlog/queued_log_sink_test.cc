@@ -1,11 +1,13 @@
 #include "trafficlog/queued_log_sink.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
+#include <filesystem>
 #include <iterator>
 #include <mutex>
 #include <string>
@@ -274,15 +276,30 @@ TEST(QueuedLogSinkTest, AFullQueueMakesWritersWaitAndDropsNothing) {
   EXPECT_LE(sink.MostHeld(), kBound);
 }
 
+// True when every thread of this process but the caller sleeps.
+bool OtherThreadsSleep() {
+  const std::string self = std::to_string(gettid());
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+    if (task.path().filename() == self) continue;
+    // "TID (NAME) STATE ..."
+    const std::string stat = logtesting::ReadFile(task.path() / "stat");
+    const size_t name_end = stat.rfind(')');
+    if (name_end == std::string::npos || stat.substr(name_end, 3) != ") S") return false;
+  }
+  return true;
+}
+
 // Heavy traffic is written a mebibyte at a time, not a drain period (an
-// hour here) late. Whatever the worker drained while it started, more than
-// a mebibyte is delivered: either it drained that much, or a mebibyte was
-// left to wake it.
+// hour here) late. Nothing was written yet, so a sleeping worker sleeps
+// in its wait for work.
 TEST(QueuedLogSinkTest, AMebibyteQueuedWakesTheWorker) {
   RecordingSink sink(SleepyOptions());
+  ASSERT_TRUE(WaitUntil(OtherThreadsSleep));
   const std::string record(1023, 'm');  // 1024 held
-  for (int i = 0; i < 2048; ++i) Write(sink, record);
-  EXPECT_TRUE(WaitUntil([&] { return sink.Count() > 1024; }, std::chrono::seconds(5)));
+  for (int i = 0; i < 1023; ++i) Write(sink, record);
+  EXPECT_EQ(sink.Count(), 0u);
+  Write(sink, record);
+  EXPECT_TRUE(WaitUntil([&] { return sink.Count() == 1024; }, std::chrono::seconds(5)));
 }
 
 TEST(QueuedLogSinkTest, ARecordLargerThanTheBoundStillPasses) {
