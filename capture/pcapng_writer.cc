@@ -269,7 +269,8 @@ void PcapngWriter::WriteOut() {
       // readers; a FIFO or pipe can't be cut back, and that is fine.
       [[maybe_unused]] const int cut = ftruncate(fd_, static_cast<off_t>(written_));
       Fail(error == ECANCELED
-               ? Status::Error("write", error, "given up at the stop: the reader took nothing")
+               ? Status::Error("write", error,
+                               "given up at the stop: its reader did not take the rest in time")
                : Status::Error("write", error));
     }
   }
