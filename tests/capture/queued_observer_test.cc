@@ -191,21 +191,17 @@ TEST(QueuedObserverTest, AFullQueueHoldsTheRelayInsteadOfDropping) {
   EXPECT_EQ(queue.dropped_events(), 0u);
 }
 
-// A chunk larger than the bound passes alone once the queue is empty,
-// instead of waiting for room that never comes. Should it wait, the queue
-// is left behind (its worker and the relay thread can't end), so that the
-// test fails in seconds instead of hanging.
+// A chunk larger than the bound passes an empty queue alone. Should it wait
+// for good, the queue is left behind, so the test fails instead of hanging.
 TEST(QueuedObserverTest, AChunkLargerThanTheBoundPassesAnEmptyQueue) {
   auto writer = std::make_shared<RecordingWriter>();
-  QueuedObserver::Options options;
-  options.max_queued_bytes = 4096;
-  auto* queue = new QueuedObserver({writer}, options);
+  auto* queue = new QueuedObserver({writer}, {.max_queued_bytes = 4096});
   auto passed = std::make_shared<std::atomic<bool>>(false);
   std::thread([queue, passed] {
     EventFeeder(queue).Chunk(1, Direction::kClientToServer, std::string(10000, 'L'));
-    passed->store(true);
+    *passed = true;
   }).detach();
-  ASSERT_TRUE(WaitFor([&] { return passed->load(); }, 5s)) << "the chunk waits for good";
+  ASSERT_TRUE(WaitFor([&] { return passed->load(); }, 5s));
   delete queue;
   EXPECT_EQ(writer->lines().size(), 1u);
 }

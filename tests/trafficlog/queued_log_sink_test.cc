@@ -280,25 +280,18 @@ TEST(QueuedLogSinkTest, AFullQueueMakesWritersWaitAndDropsNothing) {
 bool OtherThreadsSleep() {
   const std::string self = std::to_string(gettid());
   for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
-    if (task.path().filename() == self) continue;
-    // "TID (NAME) STATE ..."
-    const std::string stat = logtesting::ReadFile(task.path() / "stat");
-    const size_t name_end = stat.rfind(')');
-    if (name_end == std::string::npos || stat.substr(name_end, 3) != ") S") return false;
+    const std::string stat = logtesting::ReadFile(task.path() / "stat");  // "TID (NAME) STATE"
+    if (task.path().filename() != self && stat.find(") S ") == std::string::npos) return false;
   }
   return true;
 }
 
-// Heavy traffic is written a mebibyte at a time, not a drain period (an
-// hour here) late. Nothing was written yet, so a sleeping worker sleeps
-// in its wait for work.
+// Heavy traffic is written a mebibyte at a time, not a drain period (an hour
+// here) late. Nothing is queued yet, so a sleeping worker waits for work.
 TEST(QueuedLogSinkTest, AMebibyteQueuedWakesTheWorker) {
   RecordingSink sink(SleepyOptions());
   ASSERT_TRUE(WaitUntil(OtherThreadsSleep));
-  const std::string record(1023, 'm');  // 1024 held
-  for (int i = 0; i < 1023; ++i) Write(sink, record);
-  EXPECT_EQ(sink.Count(), 0u);
-  Write(sink, record);
+  for (int i = 0; i < 1024; ++i) Write(sink, std::string(1023, 'm'));  // 1024 held each
   EXPECT_TRUE(WaitUntil([&] { return sink.Count() == 1024; }, std::chrono::seconds(5)));
 }
 
