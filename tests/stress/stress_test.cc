@@ -530,7 +530,7 @@ TEST(StressTest, APcapFifoNeverHoldsTheProgram) {
   ASSERT_TRUE(alone) << error;
   std::optional<int> status = alone->WaitForExit(3s);
   if (!status && alone->Signal(SIGTERM)) status = alone->WaitForExit(3s);
-  EXPECT_TRUE(status && WIFEXITED(*status) && WEXITSTATUS(*status) == 1) << "not ended at once";
+  ASSERT_TRUE(status && WIFEXITED(*status) && WEXITSTATUS(*status) == 1) << "not ended at once";
 
   const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   Portwick portwick(destination.Address(), {{"--output=off", "--pcap=" + fifo}});
