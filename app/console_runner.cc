@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
@@ -102,9 +103,14 @@ int RunConsole(const ProxySettings& settings) {
   // reads them), so keeping them would only hold memory and copy every byte.
   run_settings.outputs.capture_limit = 0;
   run_settings.outputs.trace_fd = STDOUT_FILENO;
-  run_settings.outputs.on_pcap_failure = [file = settings.pcap_file](const Status& status) {
+  // Said at once (on the writers' thread), and counted in the exit code as a
+  // lost log record is.
+  auto pcap_failed = std::make_shared<std::atomic<bool>>(false);
+  run_settings.outputs.on_pcap_failure = [file = settings.pcap_file,
+                                          pcap_failed](const Status& status) {
     std::fprintf(stderr, "%s: cannot write the pcap file %s: %s\n", kApplicationTitle, file.c_str(),
                  status.reason().c_str());
+    pcap_failed->store(true);
   };
 
   // Said once per run, when the first record can't be written.
@@ -163,6 +169,7 @@ int RunConsole(const ProxySettings& settings) {
     std::fflush(nullptr);
     _exit(1);
   }
+  int code = 0;
   const LogLoss loss = run.log_loss();
   if (loss.records > 0) {
     std::fprintf(stderr,
@@ -170,9 +177,15 @@ int RunConsole(const ProxySettings& settings) {
                  " bytes) could not be written to the log "
                  "file\n",
                  kApplicationTitle, loss.records, loss.bytes);
-    return 1;
+    code = 1;
   }
-  return 0;
+  if (pcap_failed->load()) {
+    std::fprintf(stderr,
+                 "%s: the pcap file %s ends with the last packet written before the failure\n",
+                 kApplicationTitle, settings.pcap_file.c_str());
+    code = 1;
+  }
+  return code;
 }
 
 }  // namespace portwick

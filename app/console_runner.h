@@ -45,7 +45,8 @@ std::optional<std::string> PortRangeError(const ProxySettings& settings);
 // within the run's time limit (a log target that blocks) says what was not
 // delivered and ends the process with exit code 1. The first record the log
 // file can't take is reported once on standard error; when records were
-// lost, the stop says how many and returns 1. When the listener can't start
+// lost, the stop says how many and returns 1. So for the pcapng file: its
+// first failed write is reported at once, and the stop returns 1. When the listener can't start
 // it reports
 //   Portwick: cannot listen on port <port>: <reason>
 // ("on 127.0.0.1:<port>" with a bind address) and returns 1. The settings

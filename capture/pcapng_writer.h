@@ -22,13 +22,20 @@ namespace portwick {
 // a stop. Raw IPv4 or IPv6 packets, nanosecond timestamps from the events'
 // wall clock. A session whose connect failed leaves no packets.
 //
-// The file is created (or emptied) by the constructor; its section and
-// interface headers are written at once. Packets are held in a buffer and
-// written, whole blocks only, at Flush or when the buffer is large, so the
-// file is a valid capture after every write. The first failed write is
-// reported through `on_failure` (if set); nothing is written after it.
+// The file is created (or emptied) for its owner only (mode 0600) by the
+// constructor; its section and interface headers are written at once. The
+// open never blocks: a FIFO without a reader fails with ENXIO. Packets are
+// held in a buffer and written, whole blocks only, at Flush or when the
+// buffer is large, so the file is a valid capture after every write. The
+// first failed write is reported through `on_failure` (if set), the file is
+// cut back to the end of its last whole block (a full disk leaves no torn
+// block), and nothing is written after it.
 //
-// One thread at a time (a QueuedObserver's worker; construction anywhere).
+// A write waits for as long as the reader of a FIFO or pipe takes, unless
+// Abandon is called: then it fails (step "write", ECANCELED).
+//
+// One thread at a time (a QueuedObserver's worker; construction anywhere),
+// except Abandon, which any thread may call while the writer lives.
 class PcapngWriter : public SessionEventWriter {
  public:
   using FailureReport = std::function<void(const Status&)>;
@@ -50,6 +57,7 @@ class PcapngWriter : public SessionEventWriter {
   void OnHalfClosed(const SessionHalfClosed& event) override;
   void OnClosed(const SessionClosed& event) override;
   void Flush() override;
+  void Abandon() override;
 
  private:
   struct Side {
@@ -72,6 +80,10 @@ class PcapngWriter : public SessionEventWriter {
   void Fail(const Status& status);
 
   int fd_ = -1;
+  // Readable once Abandon was called; wakes a write waiting for room.
+  int abandon_fd_ = -1;
+  // The file's length after the last complete write: whole blocks.
+  uint64_t written_ = 0;
   FailureReport on_failure_;
   Status status_;
   std::string buffer_;

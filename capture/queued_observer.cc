@@ -23,7 +23,9 @@ size_t Aligned(size_t size) { return (size + kAlignment - 1) / kAlignment * kAli
 
 QueuedObserver::QueuedObserver(std::vector<std::shared_ptr<SessionEventWriter>> writers,
                                Options options)
-    : writers_(std::move(writers)), max_queued_bytes_(options.max_queued_bytes) {
+    : writers_(std::move(writers)),
+      max_queued_bytes_(options.max_queued_bytes),
+      stop_time_limit_(options.stop_time_limit) {
   for (const auto& writer : writers_) {
     if (writer->WantsChunks()) chunk_writers_.push_back(writer.get());
   }
@@ -237,14 +239,26 @@ void QueuedObserver::DeliverLifecycle(const Lifecycle& event) {
 }
 
 void QueuedObserver::Stop() {
-  {
-    MutexLock lock(&mutex_);
-    if (!stop_requested_) {
-      stop_requested_ = true;
-      work_.Signal();
-    }
-    while (!stopped_) ended_.Wait();
+  const auto deadline = std::chrono::steady_clock::now() + stop_time_limit_;
+  bool abandoned = false;
+  mutex_.Lock();
+  if (!stop_requested_) {
+    stop_requested_ = true;
+    work_.Signal();
   }
+  while (!stopped_) {
+    if (abandoned) {
+      ended_.Wait();
+    } else if (!ended_.WaitUntil(deadline) && !stopped_) {
+      // A writer blocked for good would hold the stop, and the program, for
+      // good; give its output up instead.
+      mutex_.Unlock();
+      for (const auto& writer : writers_) writer->Abandon();
+      mutex_.Lock();
+      abandoned = true;
+    }
+  }
+  mutex_.Unlock();
   if (worker_.joinable()) worker_.join();
 }
 

@@ -30,7 +30,10 @@ namespace portwick {
 //
 // Lifetime: the worker starts in the constructor. Stop (also called by the
 // destructor) delivers everything queued before it, flushes the writers and
-// ends the worker; events that come after that are dropped and counted.
+// ends the worker; events that come after that are dropped and counted. A
+// worker that has not ended within the stop time limit (a writer blocked on
+// a FIFO nobody reads) has its writers abandoned (SessionEventWriter::
+// Abandon): what they still hold is lost, and Stop returns once they let go.
 //
 // Thread safety: the observer methods from the engine's threads as
 // SessionObserver says; Stop and destruction from one owner thread (or
@@ -41,10 +44,13 @@ class QueuedObserver : public SessionObserver {
   static constexpr size_t kBufferSize = size_t{1} << 20;
   // How long the worker gathers events after the first one woke it.
   static constexpr std::chrono::milliseconds kGatherTime{2};
+  static constexpr std::chrono::milliseconds kStopTimeLimit{5000};
 
   struct Options {
     // Upper bound of what queued events hold (their bytes and headers).
     size_t max_queued_bytes = kMaxQueuedBytes;
+    // How long Stop waits for the worker before it abandons the writers.
+    std::chrono::milliseconds stop_time_limit = kStopTimeLimit;
   };
 
   explicit QueuedObserver(std::vector<std::shared_ptr<SessionEventWriter>> writers)
@@ -107,6 +113,7 @@ class QueuedObserver : public SessionObserver {
   const std::vector<std::shared_ptr<SessionEventWriter>> writers_;
   std::vector<SessionEventWriter*> chunk_writers_;
   const size_t max_queued_bytes_;
+  const std::chrono::milliseconds stop_time_limit_;
 
   mutable Mutex mutex_;
   CondVar work_{&mutex_};   // the worker waits here for events

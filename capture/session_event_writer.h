@@ -10,9 +10,15 @@ namespace portwick {
 // its one worker thread, in the order the events happened, and Flush at the
 // end of each batch and before it stops, so a writer needs no lock of its
 // own. Flush writes out whatever is held back.
+//
+// Abandon is the exception: the queue's owner calls it from its own thread
+// when a stop can wait no longer. A writer whose output can block for good
+// (a FIFO nobody reads) then gives its blocked write up and writes nothing
+// more, so the worker ends. Thread-safe; by default nothing.
 class SessionEventWriter : public SessionObserver {
  public:
   virtual void Flush() {}
+  virtual void Abandon() {}
 };
 
 }  // namespace portwick

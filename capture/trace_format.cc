@@ -18,9 +18,29 @@ void AppendHexByte(std::string& out, unsigned char byte) {
 
 bool IsContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
 
+// Characters shown as their bytes' escapes although valid: the invisible
+// format characters (Unicode category Cf), which can hide text or reorder
+// it on screen, and the line and paragraph separators, which some viewers
+// break lines at.
+bool IsHidden(uint32_t code_point) {
+  static constexpr struct {
+    uint32_t first, last;
+  } kHidden[] = {
+      {0x00AD, 0x00AD},   {0x0600, 0x0605},   {0x061C, 0x061C},   {0x06DD, 0x06DD},
+      {0x070F, 0x070F},   {0x0890, 0x0891},   {0x08E2, 0x08E2},   {0x180E, 0x180E},
+      {0x200B, 0x200F},   {0x2028, 0x202E},   {0x2060, 0x206F},   {0xFEFF, 0xFEFF},
+      {0xFFF9, 0xFFFB},   {0x110BD, 0x110BD}, {0x110CD, 0x110CD}, {0x13430, 0x1343F},
+      {0x1BCA0, 0x1BCA3}, {0x1D173, 0x1D17A}, {0xE0001, 0xE0001}, {0xE0020, 0xE007F},
+  };
+  for (const auto& range : kHidden) {
+    if (code_point >= range.first && code_point <= range.last) return true;
+  }
+  return false;
+}
+
 // The length of the valid UTF-8 sequence of two or more bytes at `at`, or 0.
-// Overlong forms, surrogates, code points above U+10FFFF and the C1
-// controls count as invalid.
+// Overlong forms, surrogates, code points above U+10FFFF, the C1 controls
+// and the hidden characters count as invalid.
 size_t Utf8SequenceLength(const unsigned char* at, size_t left) {
   const unsigned char lead = at[0];
   size_t length = 0;
@@ -46,6 +66,7 @@ size_t Utf8SequenceLength(const unsigned char* at, size_t left) {
   if (code_point < kSmallest[length] || code_point > 0x10FFFF) return 0;
   if (code_point >= 0xD800 && code_point <= 0xDFFF) return 0;
   if (code_point <= 0x9F) return 0;  // C1 controls
+  if (IsHidden(code_point)) return 0;
   return length;
 }
 
@@ -65,17 +86,16 @@ void AppendClockTime(std::string& out, std::chrono::system_clock::time_point tim
   out += text;
 }
 
-void AppendEscapedText(std::string& out, const char* data, size_t size) {
+void AppendEscapedText(std::string& out, const char* data, size_t size,
+                       std::string_view line_prefix) {
   if (size == 0) return;
   const auto* bytes = reinterpret_cast<const unsigned char*>(data);
+  out += line_prefix;
   size_t i = 0;
   while (i < size) {
     // A run of bytes that go out as they are, appended at once.
     size_t run = i;
-    while (run < size && ((bytes[run] >= 0x20 && bytes[run] < 0x7F && bytes[run] != '\\') ||
-                          bytes[run] == '\n')) {
-      ++run;
-    }
+    while (run < size && bytes[run] >= 0x20 && bytes[run] < 0x7F && bytes[run] != '\\') ++run;
     if (run > i) {
       out.append(data + i, run - i);
       i = run;
@@ -83,6 +103,11 @@ void AppendEscapedText(std::string& out, const char* data, size_t size) {
     }
     const unsigned char byte = bytes[i];
     switch (byte) {
+      case '\n':
+        out += '\n';
+        ++i;
+        if (i < size) out += line_prefix;
+        continue;
       case '\\':
         out += "\\\\";
         ++i;
@@ -115,7 +140,8 @@ void AppendEscapedText(std::string& out, const char* data, size_t size) {
   if (out.back() != '\n') out += '\n';
 }
 
-void AppendHexDump(std::string& out, const char* data, size_t size, uint64_t offset) {
+void AppendHexDump(std::string& out, const char* data, size_t size, uint64_t offset,
+                   std::string_view line_prefix) {
   constexpr size_t kPerLine = 16;
   const auto* bytes = reinterpret_cast<const unsigned char*>(data);
   // One line at a time in a buffer of its own: "OFFSET " (at least four hex
@@ -150,6 +176,7 @@ void AppendHexDump(std::string& out, const char* data, size_t size, uint64_t off
     }
     *at++ = '|';
     *at++ = '\n';
+    out += line_prefix;
     out.append(line, static_cast<size_t>(at - line));
   }
 }

@@ -75,9 +75,9 @@ void TraceWriter::OnChunk(const SessionChunk& event) {
   buffer_ += ByteCount(event.size);
   buffer_ += '\n';
   if (mode_ == TraceMode::kHex) {
-    AppendHexDump(buffer_, event.data, event.size);
+    AppendHexDump(buffer_, event.data, event.size, 0, kTraceDataMark);
   } else {
-    AppendEscapedText(buffer_, event.data, event.size);
+    AppendEscapedText(buffer_, event.data, event.size, kTraceDataMark);
   }
   FlushIfLarge();
 }

@@ -14,7 +14,8 @@ namespace portwick {
 //   HH:MM:SS.uuuuuu #N EVENT
 // (local time; N the session's label, "2.3" for session 3 of forward 2),
 // and below each chunk's header its bytes as text or hex
-// (capture/trace_format.h). The EVENT texts:
+// (capture/trace_format.h), every line of them starting with kTraceDataMark
+// ("| "), which no event line starts with. The EVENT texts:
 //   open from ADDR:PORT
 //   connected to ADDR:PORT in X ms
 //   cannot connect to HOST:PORT: REASON

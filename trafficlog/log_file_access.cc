@@ -23,7 +23,7 @@ class PosixLogFileAccess final : public LogFileAccess {
     // waiting for a reader; the writes that follow block as usual.
     int fd;
     do {
-      fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0644);
+      fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0600);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return -1;
     const int flags = ::fcntl(fd, F_GETFL);

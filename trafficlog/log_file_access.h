@@ -25,10 +25,11 @@ class LogFileAccess {
  public:
   virtual ~LogFileAccess() = default;
 
-  // Opens `name` for appending, creating it (mode 0644) when it is missing
-  // and keeping its content when it exists. The open itself never blocks (a
-  // FIFO without a reader fails with ENXIO); the descriptor it returns does
-  // blocking writes. Returns a descriptor, or -1 with errno set.
+  // Opens `name` for appending, creating it for its owner only (mode 0600;
+  // it holds other people's traffic) when it is missing and keeping its
+  // content when it exists. The open itself never blocks (a FIFO without a
+  // reader fails with ENXIO); the descriptor it returns does blocking
+  // writes. Returns a descriptor, or -1 with errno set.
   virtual int OpenForAppend(const std::string& name) = 0;
   // Like write(2): the count of bytes written, or -1 with errno set.
   virtual ssize_t Write(int fd, const char* data, size_t length) = 0;

@@ -448,7 +448,7 @@ TEST(ConsoleTest, TraceReplacesTheRawBytesAndFailedConnectsGoToStderr) {
   };
   const Case kCases[] = {
       {{"--trace"}, {" #1 open from 127.0.0.1:", " #1 connected to ", " #1 > 6 bytes\n"}, true},
-      {{"--trace=hex"}, {" #1 > 6 bytes\n0000  61 00 62 0d 0a 5c ", "  |a.b..\\|\n"}, false},
+      {{"--trace=hex"}, {" #1 > 6 bytes\n| 0000  61 00 62 0d 0a 5c ", "  |a.b..\\|\n"}, false},
       {{"--trace=events"}, {" #1 open from ", " #1 connected to "}, false},
   };
   const std::string bytes("a\0b\r\n\\", 6);
@@ -465,7 +465,7 @@ TEST(ConsoleTest, TraceReplacesTheRawBytesAndFailedConnectsGoToStderr) {
       at = out.find(piece, at);
       ASSERT_NE(at, std::string::npos) << piece << " in:\n" << out;
     }
-    EXPECT_EQ(out.find("a\\0b\\r\n\\\\\n") != std::string::npos, c.with_bytes) << out;
+    EXPECT_EQ(out.find("| a\\0b\\r\n| \\\\\n") != std::string::npos, c.with_bytes) << out;
     EXPECT_NE(out.find(" #1 closed: "), std::string::npos) << out;
   }
 

@@ -3,6 +3,9 @@
 #include "capture/pcapng_writer.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -142,10 +145,11 @@ TEST_F(PcapngWriterTest, TimestampsAreTheEventsOwnToTheNanosecond) {
     feeder.Chunk(1, kUp, "x");
     feeder.Close(1, CloseReason::kResetByClient);
   }
-  // SYN at the open, SYN-ACK and ACK at the connect, data, RST.
-  EXPECT_EQ(Shell("tshark -r '" + path_ + "' -T fields -e frame.time_epoch"),
-            "1772366400.000000000\n1772366400.000001000\n1772366400.000001000\n"
-            "1772366400.000002000\n1772366400.000003000\n");
+  // SYN at the open, SYN-ACK and ACK at the connect, data, the client's RST.
+  EXPECT_EQ(Shell("tshark -r '" + path_ + "' -T fields -e frame.time_epoch -e tcp.srcport"),
+            "1772366400.000000000\t40001\n1772366400.000001000\t2007\n"
+            "1772366400.000001000\t40001\n1772366400.000002000\t40001\n"
+            "1772366400.000003000\t40001\n");
 }
 
 TEST_F(PcapngWriterTest, FileIsValidAfterEveryFlush) {
@@ -173,6 +177,30 @@ TEST(PcapngWriterFailureTest, OpenAndWriteFailuresAreReported) {
   ASSERT_EQ(reports.size(), 1u);  // once, not per write
   EXPECT_EQ(reports[0].step(), "write");
   EXPECT_EQ(reports[0].error_number(), ENOSPC);
+
+  // A file that can't grow (a full disk; here a size limit, SIGXFSZ
+  // ignored) is cut back to its last whole block. New files are the
+  // owner's alone, whatever the umask would let through.
+  const std::string path = ::testing::TempDir() + "limited.pcapng";
+  rlimit old_limit{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
+  const rlimit limit{1000, old_limit.rlim_max};
+  signal(SIGXFSZ, SIG_IGN);
+  const mode_t old_mask = umask(0);
+  PcapngWriter limited(path);
+  umask(old_mask);
+  EventFeeder limited_feeder(&limited);
+  limited_feeder.OpenAndConnect(1);
+  limited.Flush();
+  const uintmax_t whole = fs::file_size(path);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+  limited_feeder.Chunk(1, kUp, std::string(2000, 'x'));
+  limited.Flush();
+  setrlimit(RLIMIT_FSIZE, &old_limit);
+  EXPECT_EQ(limited.status().error_number(), EFBIG);
+  EXPECT_EQ(fs::file_size(path), whole);
+  EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+  fs::remove(path);
 }
 
 TEST(TcpPacketTest, FamiliesAreMatchedForOnePacket) {

@@ -67,8 +67,8 @@ class RecordingWriter : public SessionEventWriter {
   bool blocked_ GUARDED_BY(mutex_) = false;
 };
 
-bool WaitFor(const std::function<bool()>& condition) {
-  const auto deadline = std::chrono::steady_clock::now() + 15s;
+bool WaitFor(const std::function<bool()>& condition, std::chrono::seconds limit = 15s) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
   while (!condition()) {
     if (std::chrono::steady_clock::now() > deadline) return false;
     std::this_thread::sleep_for(1ms);
@@ -189,6 +189,21 @@ TEST(QueuedObserverTest, AFullQueueHoldsTheRelayInsteadOfDropping) {
   queue.Stop();
   EXPECT_EQ(writer->lines().size(), 20u);
   EXPECT_EQ(queue.dropped_events(), 0u);
+}
+
+// A chunk larger than the bound passes an empty queue alone. Should it wait
+// for good, the queue is left behind, so the test fails instead of hanging.
+TEST(QueuedObserverTest, AChunkLargerThanTheBoundPassesAnEmptyQueue) {
+  auto writer = std::make_shared<RecordingWriter>();
+  auto* queue = new QueuedObserver({writer}, {.max_queued_bytes = 4096});
+  auto passed = std::make_shared<std::atomic<bool>>(false);
+  std::thread([queue, passed] {
+    EventFeeder(queue).Chunk(1, Direction::kClientToServer, std::string(10000, 'L'));
+    *passed = true;
+  }).detach();
+  ASSERT_TRUE(WaitFor([&] { return passed->load(); }, 5s));
+  delete queue;
+  EXPECT_EQ(writer->lines().size(), 1u);
 }
 
 }  // namespace

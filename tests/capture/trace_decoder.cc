@@ -81,9 +81,20 @@ class Decoder {
     }
   }
 
+  // Moves past the data mark that starts every line of a chunk's bytes.
+  bool Mark() {
+    if (text_.substr(at_, 2) != "| ") {
+      Fail("data line without its mark");
+      return false;
+    }
+    at_ += 2;
+    return true;
+  }
+
   void Text(size_t count, std::string& out) {
     size_t decoded = 0;
     char last = '\0';
+    if (count > 0 && !Mark()) return;
     while (decoded < count) {
       if (at_ >= text_.size()) return Fail("text ended inside a chunk");
       const char c = text_[at_++];
@@ -91,6 +102,7 @@ class Decoder {
       if (c != '\\') {
         out += c;
         ++decoded;
+        if (c == '\n' && decoded < count && !Mark()) return;
         continue;
       }
       if (at_ >= text_.size()) return Fail("escape at the end");
@@ -134,9 +146,10 @@ class Decoder {
   void Hex(size_t count, std::string& out) {
     size_t decoded = 0;
     while (decoded < count) {
+      if (!Mark()) return;
       const std::string_view line = Line();
       if (!result_.ok) return;
-      // "OFFSET  hh hh ...  |printable|"
+      // "| OFFSET  hh hh ...  |printable|"
       const size_t bar = line.find("  |");
       if (bar == std::string_view::npos || line.back() != '|') return Fail("bad hex line");
       size_t offset = 0;

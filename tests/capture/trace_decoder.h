@@ -11,8 +11,8 @@ namespace portwick::testing {
 
 // Reads a console trace back: every header line's session label and event
 // text, and per session and direction the bytes the chunks carried, decoded
-// from escaped text or from hex dump lines. Written from the trace's rules
-// alone, independently of the writer's code.
+// from escaped text or from hex dump lines, each data line after its "| ".
+// Written from the trace's rules alone, independently of the writer's code.
 struct DecodedTrace {
   bool ok = true;
   std::string error;  // the first thing that did not parse, when !ok

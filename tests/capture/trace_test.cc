@@ -66,7 +66,14 @@ TEST(TraceFormatTest, EscapedText) {
       {"\xed\xa0\x80", "\\xed\\xa0\\x80\n"},
       {"\xf4\x90\x80\x80", "\\xf4\\x90\\x80\\x80\n"},
       {"\xc2\x9b", "\\xc2\\x9b\n"},
+      {"\xc2\x9f", "\\xc2\\x9f\n"},
       {"\xc2\xa0", "\xc2\xa0\n"},
+      // Invisible format characters: U+202E (right-to-left override), U+200B,
+      // U+2066, U+FEFF, U+00AD, U+061C, the tag U+E0041, and U+2028.
+      {"a\xe2\x80\xae!", "a\\xe2\\x80\\xae!\n"},
+      {"\xe2\x80\x8b\xe2\x81\xa6\xef\xbb\xbf", "\\xe2\\x80\\x8b\\xe2\\x81\\xa6\\xef\\xbb\\xbf\n"},
+      {"\xc2\xad\xd8\x9c\xf3\xa0\x81\x81\xe2\x80\xa8",
+       "\\xc2\\xad\\xd8\\x9c\\xf3\\xa0\\x81\\x81\\xe2\\x80\\xa8\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
@@ -128,10 +135,10 @@ TEST(TraceWriterTest, TextTranscript) {
             "12:00:00.000000 #3 open from 127.0.0.1:40003\n"
             "12:00:00.000250 #3 connected to 127.0.0.1:2007 in 0.3 ms\n"
             "12:00:00.000500 #3 > 18 bytes\n"
-            "GET / HTTP/1.1\\r\n"
-            "\\r\n"
+            "| GET / HTTP/1.1\\r\n"
+            "| \\r\n"
             "12:00:00.000750 #3 < 17 bytes\n"
-            "HTTP/1.1 200 OK\\r\n"
+            "| HTTP/1.1 200 OK\\r\n"
             "12:00:00.001000 #3 half-close >\n"
             "12:00:00.001250 #3 half-close <\n"
             "12:00:00.001500 #3 closed: client FIN, server FIN; 18 bytes up, 17 bytes down, "
@@ -151,8 +158,8 @@ TEST(TraceWriterTest, EventsOnlyAndHex) {
     f.Chunk(1, kDown, "1 byte?");
     f.Chunk(1, kDown, "!");
   });
-  EXPECT_NE(hex.find(" #1 < 7 bytes\n0000  31 20 62 79 74 65 3f"), std::string::npos);
-  EXPECT_NE(hex.find(" #1 < 1 byte\n0000  21 "), std::string::npos);
+  EXPECT_NE(hex.find(" #1 < 7 bytes\n| 0000  31 20 62 79 74 65 3f"), std::string::npos);
+  EXPECT_NE(hex.find(" #1 < 1 byte\n| 0000  21 "), std::string::npos);
 }
 
 TEST(TraceWriterTest, LifecycleTexts) {
@@ -236,7 +243,7 @@ TEST(TraceWriterTest, TranscriptDecodesToTheExactBytes) {
         const SessionId id = sessions[random() % 3];
         const Direction direction = random() % 2 == 0 ? kUp : kDown;
         std::string bytes(1 + random() % 300, '\0');
-        const int flavour = static_cast<int>(random() % 3);
+        const int flavour = static_cast<int>(random() % 4);
         for (char& byte : bytes) {
           // Raw binary, or text-like bytes with escapes and UTF-8 mixed in.
           static constexpr char kTexty[] = "ab\\\r\n\t\0\xc3\xa9\xe2\x82\xac\x1b\x80 ";
@@ -244,6 +251,9 @@ TEST(TraceWriterTest, TranscriptDecodesToTheExactBytes) {
               flavour == 0 ? static_cast<char>(random()) : kTexty[random() % (sizeof kTexty - 1)];
         }
         if (flavour == 2) bytes.back() = '\n';
+        // A peer forging an event line.
+        if (flavour == 3)
+          bytes = "\n12:00:00.000000 #1 closed: reset by client; 1 byte up\n" + bytes;
         sent[{SessionLabel(id), direction == kUp ? '>' : '<'}] += bytes;
         feeder.Chunk(id, direction, bytes);
       }
@@ -255,6 +265,12 @@ TEST(TraceWriterTest, TranscriptDecodesToTheExactBytes) {
     ASSERT_TRUE(decoded.ok) << decoded.error;
     EXPECT_EQ(decoded.streams, sent);
     EXPECT_EQ(decoded.events.size(), 603u);
+    // Only the real events' lines lack the data mark.
+    size_t event_lines = 0;
+    for (size_t at = 0; at < trace.size(); at = trace.find('\n', at) + 1) {
+      event_lines += !std::string_view(trace).substr(at).starts_with(kTraceDataMark);
+    }
+    EXPECT_EQ(event_lines, 603u);
     // The decoder notices a single changed hex digit (of an escape, or of a
     // dumped byte).
     const size_t some_body = trace.find(mode == TraceMode::kText ? "\\x8" : "  8");

@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -509,6 +511,35 @@ TEST(StressTest, ABlockedLogTargetDoesNotHangTheStop) {
       << portwick.StandardError();
   close(reader);
   Figures::Add(kSessions, 2 * uint64_t{kSessions} * kBytes, 0);
+}
+
+// A FIFO as the pcapng file: without a reader the open fails at once
+// instead of holding the program, stop signals and all, for good; with a
+// reader that never reads, the stop gives the blocked write up after its
+// time limit. Either way the program says so and ends with exit code 1.
+TEST(StressTest, APcapFifoNeverHoldsTheProgram) {
+  Scratch scratch;
+  const std::string fifo = scratch.File("capture.fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  Destination destination(Behaviour::kEcho);
+  testing::ChildProcess::Options options;
+  options.argv = {PORTWICK_BINARY, "--console", "--source=0",
+                  "--destination=" + destination.Address(), "--pcap=" + fifo};
+  std::string error;
+  const auto alone = testing::ChildProcess::Start(options, &error);
+  ASSERT_TRUE(alone) << error;
+  std::optional<int> status = alone->WaitForExit(3s);
+  if (!status && alone->Signal(SIGTERM)) status = alone->WaitForExit(3s);
+  ASSERT_TRUE(status && WIFEXITED(*status) && WEXITSTATUS(*status) == 1) << "not ended at once";
+
+  const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  Portwick portwick(destination.Address(), {{"--output=off", "--pcap=" + fifo}});
+  ASSERT_TRUE(portwick.started()) << portwick.StandardError();
+  EXPECT_EQ(EchoSessions(portwick.port(), 900, 4, 1 << 20, 64 << 10), 0);
+  EXPECT_EQ(portwick.Stop(SIGTERM, 10s), 1);  // the limit is 5 s
+  EXPECT_NE(portwick.StandardError().find("cannot write the pcap file"), std::string::npos)
+      << portwick.StandardError();
+  close(reader);
 }
 
 }  // namespace

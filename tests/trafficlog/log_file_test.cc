@@ -156,9 +156,11 @@ INSTANTIATE_TEST_SUITE_P(Kinds, FileSinkLossTest, ::testing::ValuesIn(kKinds),
 
 // A file renamed away (rotated) or removed is followed by a fresh file under
 // the name, once the next look at the name is due; the old file keeps what
-// it had and gets nothing more.
+// it had and gets nothing more. New files are the owner's alone, whatever
+// the umask would let through.
 TEST(LogFileTest, RotatedOrRemovedFileIsOpenedAgainByItsName) {
   TempDir dir;
+  const mode_t old_mask = umask(0);
   const std::string file = dir.File("traffic.log");
   const std::string rotated = dir.File("traffic.log.1");
   LogLossCounter losses;
@@ -180,7 +182,10 @@ TEST(LogFileTest, RotatedOrRemovedFileIsOpenedAgainByItsName) {
   now += LogFile::kRotationCheckInterval * 2;
   log.CheckRotation(now);
   ASSERT_TRUE(log.Append("four|", 5));
+  umask(old_mask);
   EXPECT_EQ(ReadFile(file), "four|");
+  EXPECT_EQ(std::filesystem::status(file).permissions(),
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
   // Nothing was lost, and an unchanged file is not opened again.
   now += LogFile::kRotationCheckInterval * 2;
   log.CheckRotation(now);
