@@ -3,6 +3,7 @@
 #include <string>
 
 #include "app/application_title.h"
+#include "app/endpoint_text.h"
 #include "base/write_fully.h"
 #include "capture/session_label.h"
 
@@ -10,7 +11,7 @@ namespace portwick {
 
 void ConnectFailureReporter::OnConnectFailed(const SessionConnectFailed& event) {
   const std::string line = std::string(kApplicationTitle) + ": #" + SessionLabel(event.session) +
-                           " cannot connect to " + FormatHostPort(event.host, event.port) + ": " +
+                           " cannot connect to " + DestinationText(event.host, event.port) + ": " +
                            event.status.reason() + "\n";
   MutexLock lock(&mutex_);
   WriteFully(fd_, line.data(), line.size());
