@@ -224,6 +224,7 @@ void SessionsWindow::BuildShortcuts() {
     auto* shortcut = new QShortcut(keys, this);  // owned by this window
     shortcut->setContext(Qt::WindowShortcut);
     connect(shortcut, &QShortcut::activated, this, handler);
+    return shortcut;
   };
   add(QKeySequence::Find, [this] {
     find_box_->setFocus(Qt::ShortcutFocusReason);
@@ -231,7 +232,9 @@ void SessionsWindow::BuildShortcuts() {
   });
   add(QKeySequence(Qt::Key_F3), [this] { FindNext(true); });
   add(QKeySequence(Qt::SHIFT | Qt::Key_F3), [this] { FindNext(false); });
-  add(QKeySequence(Qt::Key_Escape), [this] { close(); });
+  // Esc held after it closed a popup (the find kind's list) leaves the
+  // window open: only a fresh press closes it.
+  add(QKeySequence(Qt::Key_Escape), [this] { close(); })->setAutoRepeat(false);
 }
 
 void SessionsWindow::SetStore(std::shared_ptr<const CaptureStore> store) {
@@ -316,6 +319,11 @@ void SessionsWindow::Say(const std::string& text) {
 void SessionsWindow::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
   Refresh();
+  // Opened on an empty selection: the newest session, most likely the one
+  // the user came for.
+  if (!session_view_->selectionModel()->hasSelection() && sessions_->rowCount() > 0) {
+    SelectSession(sessions_->SessionAt(sessions_->rowCount() - 1)->id);
+  }
   refresh_timer_->start();
 }
 

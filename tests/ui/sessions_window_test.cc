@@ -72,6 +72,7 @@ class SessionsWindowTest : public ::testing::Test {
 
 TEST_F(SessionsWindowTest, SelectingASessionShowsItsConversationAndTheFilterNarrowsTheList) {
   EXPECT_EQ(window_.session_view()->model()->rowCount(), 3);
+  EXPECT_EQ(window_.selected_session(), 3u) << "the newest, as the window opened";
   window_.SelectSession(1);
   EXPECT_EQ(window_.selected_session(), 1u);
   std::vector<QString> lines = ConversationLines();
@@ -98,8 +99,14 @@ TEST_F(SessionsWindowTest, FindSelectsTheLineAndWrapsAndSaysWhenNothingMatches) 
   QTest::keyClicks(window_.find_box(), "HTTP/1.1");
   QTest::keyClick(window_.find_box(), Qt::Key_F3);
   EXPECT_EQ(window_.conversation_view()->currentIndex().row(), 1);
+  // The chunk as its header shows it, counted from 1.
+  EXPECT_TRUE(window_.message_line()->text().startsWith(
+      QString::fromUtf8("Found at byte 17 of chunk 1 (client \u2192 server, 12:00:00.")))
+      << window_.message_line()->text().toStdString();
   QTest::keyClick(window_.find_box(), Qt::Key_F3);
   EXPECT_EQ(window_.conversation_view()->currentIndex().row(), 5) << "the reply's status line";
+  EXPECT_TRUE(window_.message_line()->text().startsWith(
+      QString::fromUtf8("Found at byte 1 of chunk 2 (server \u2192 client, ")));
   QTest::keyClick(window_.find_box(), Qt::Key_F3);
   EXPECT_EQ(window_.conversation_view()->currentIndex().row(), 1) << "from the start again";
   EXPECT_TRUE(window_.message_line()->text().contains("from the start"));
