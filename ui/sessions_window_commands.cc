@@ -59,7 +59,9 @@ bool SessionsWindow::FindNext(bool forward) {
   match_ = match;
   const int row = conversation_->RowOf(match->at);
   const QModelIndex index = conversation_->index(row);
-  conversation_view_->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+  // The match itself is highlighted, not its whole line.
+  conversation_->SetHighlight(match);
+  conversation_view_->selectionModel()->setCurrentIndex(index, QItemSelectionModel::Clear);
   conversation_view_->scrollTo(index, QAbstractItemView::PositionAtCenter);
   // Named as the view shows the chunk: its header's direction and time;
   // counts from 1, as a reader counts.

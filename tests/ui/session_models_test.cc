@@ -75,6 +75,9 @@ TEST_F(SessionListModelTest, EachStateAndItsBytesInARow) {
     const int row = model_.RowOf(c.id);
     ASSERT_EQ(row, static_cast<int>(c.id) - 1) << "in the order they were opened";
     EXPECT_EQ(Cell(model_, row, SessionListModel::kState), c.state) << c.id;
+    // The column may cut the text off; the tooltip holds the whole reason.
+    EXPECT_EQ(model_.index(row, SessionListModel::kState).data(Qt::ToolTipRole).toString(),
+              c.state);
     EXPECT_EQ(Cell(model_, row, SessionListModel::kNumber), QString::number(c.id));
   }
   EXPECT_EQ(Cell(model_, 1, SessionListModel::kClient), "127.0.0.1:40002");

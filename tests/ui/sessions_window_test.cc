@@ -99,6 +99,13 @@ TEST_F(SessionsWindowTest, FindSelectsTheLineAndWrapsAndSaysWhenNothingMatches) 
   QTest::keyClicks(window_.find_box(), "HTTP/1.1");
   QTest::keyClick(window_.find_box(), Qt::Key_F3);
   EXPECT_EQ(window_.conversation_view()->currentIndex().row(), 1);
+  // The match is highlighted, not its line: "> GET /index.html " comes before.
+  const auto highlight = [&](int row) {
+    return window_.conversation_model()->index(row).data(ConversationModel::kHighlightRole);
+  };
+  EXPECT_EQ(highlight(1).toPoint(), QPoint(18, 26));
+  EXPECT_FALSE(highlight(2).isValid());
+  EXPECT_TRUE(window_.conversation_view()->selectionModel()->selectedIndexes().isEmpty());
   // The chunk as its header shows it, counted from 1.
   EXPECT_TRUE(window_.message_line()->text().startsWith(
       QString::fromUtf8("Found at byte 17 of chunk 1 (client \u2192 server, 12:00:00.")))
@@ -116,6 +123,10 @@ TEST_F(SessionsWindowTest, FindSelectsTheLineAndWrapsAndSaysWhenNothingMatches) 
   window_.find_kind()->setCurrentIndex(1);
   window_.find_box()->setText("0d 0a 68 65");
   EXPECT_TRUE(window_.FindNext(true)) << "\\r\\nhe in hex, across the reply's lines";
+  // In hex, bytes 36 to 39 of the reply: "< 0020 " then " hh" each.
+  window_.SetHexMode(true);
+  EXPECT_EQ(highlight(7).toPoint(), QPoint(20, 31));
+  window_.SetHexMode(false);
   window_.find_box()->setText("0d 0");
   EXPECT_FALSE(window_.FindNext(true));
   EXPECT_TRUE(window_.message_line()->text().contains("not hex bytes"));
