@@ -121,11 +121,12 @@ TEST_F(SessionsWindowTest, FindSelectsTheLineAndWrapsAndSaysWhenNothingMatches) 
   EXPECT_EQ(window_.conversation_view()->currentIndex().row(), 5) << "Shift+F3 goes back";
 
   window_.find_kind()->setCurrentIndex(1);
-  window_.find_box()->setText("0d 0a 68 65");
-  EXPECT_TRUE(window_.FindNext(true)) << "\\r\\nhe in hex, across the reply's lines";
-  // In hex, bytes 36 to 39 of the reply: "< 0020 " then " hh" each.
+  window_.find_box()->setText("0d 0a 68 65 6c 6c");
+  EXPECT_TRUE(window_.FindNext(true)) << "\\r\\nhell in hex, across the reply's lines";
+  // In hex, bytes 36 to 41 of the reply: "< 0020 " then " hh" each, one
+  // more space after the eighth.
   window_.SetHexMode(true);
-  EXPECT_EQ(highlight(7).toPoint(), QPoint(20, 31));
+  EXPECT_EQ(highlight(7).toPoint(), QPoint(20, 38));
   window_.SetHexMode(false);
   window_.find_box()->setText("0d 0");
   EXPECT_FALSE(window_.FindNext(true));
