@@ -120,9 +120,10 @@ class MainWindow : public MessageFilter, public IdleHandler {
   void RunDeferredCommands();
   void StartForwarding();
   void StopForwarding();
-  // Reads every control; false (after a beep and with the focus on the
-  // field) when a port field holds no number or one outside 0..65535, or
-  // Local Host holds something other than an IP address.
+  // Reads every control; false (after a beep, with the focus on the field
+  // and the status line naming it and why) when a port field holds no number
+  // or one outside 0..65535, or Local Host holds something other than an IP
+  // address.
   bool ReadSettings();
   // Releases the sinks of the current run while serving events; new sinks
   // are built only after it has returned.
