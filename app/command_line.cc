@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/number_text.h"
+#include "run/number_text.h"
 
 namespace portwick {
 

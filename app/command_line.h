@@ -6,8 +6,8 @@
 #include <string_view>
 #include <vector>
 
-#include "app/application_title.h"
-#include "app/proxy_settings.h"
+#include "run/application_title.h"
+#include "run/proxy_settings.h"
 
 namespace portwick {
 

@@ -2,10 +2,10 @@
 
 #include <string>
 
-#include "app/application_title.h"
-#include "app/endpoint_text.h"
 #include "base/write_fully.h"
 #include "capture/session_label.h"
+#include "run/application_title.h"
+#include "run/endpoint_text.h"
 
 namespace portwick {
 

@@ -9,11 +9,12 @@
 
 #include "app/command_line.h"
 #include "app/connect_failure_reporter.h"
-#include "app/endpoint_text.h"
-#include "app/forwarding_run.h"
 #include "app/stdout_pane.h"
 #include "app/stop_signals.h"
 #include "engine/descriptor_limit.h"
+#include "run/endpoint_text.h"
+#include "run/forwarding_run.h"
+#include "run/run_settings_from.h"
 
 namespace portwick {
 
@@ -96,36 +97,16 @@ int RunConsole(const ProxySettings& settings) {
   ForwardingRun run;
   descriptor_limit::SetReachedHandler(&ReportDescriptorLimit);
 
-  RunSettings run_settings;
-  run_settings.bind_address = ParseBindAddress(settings.bind_address).value_or(Endpoint());
-  run_settings.local_port = settings.local_port;
-  run_settings.remote_host = RemoteHostForRun(settings.remote_host);
-  run_settings.remote_port = settings.remote_port;
-  run_settings.log.write_to_file = !settings.log_file_name.empty();
-  run_settings.log.log_file_name = settings.log_file_name;
-  // The trace takes standard output instead of the raw bytes.
-  run_settings.log.show_in_output = settings.show_in_output && settings.trace == TraceMode::kOff;
-  run_settings.log.log_synchronously = settings.log_synchronously;
+  RunSettings run_settings = RunSettingsFrom(settings);
   run_settings.observer = std::make_shared<ConnectFailureReporter>(STDERR_FILENO);
   // Nothing in console mode shows captured sessions (the Sessions window
   // reads them), so keeping them would only hold memory and copy every byte.
   run_settings.outputs.capture_limit = 0;
-  run_settings.outputs.trace = settings.trace;
   run_settings.outputs.trace_fd = STDOUT_FILENO;
-  run_settings.outputs.pcap_file = settings.pcap_file;
   run_settings.outputs.on_pcap_failure = [file = settings.pcap_file](const Status& status) {
     std::fprintf(stderr, "%s: cannot write the pcap file %s: %s\n", kApplicationTitle, file.c_str(),
                  status.reason().c_str());
   };
-  for (const ForwardSpec& forward : settings.forwards) {
-    // Without an address of its own a forward listens where --bind says.
-    Endpoint bind = forward.bind;
-    if (!forward.bind_given) {
-      bind = run_settings.bind_address;
-      bind.set_port(forward.bind.port());
-    }
-    run_settings.forwards.push_back({bind, forward.remote_host, forward.remote_port});
-  }
 
   // Said once per run, when the first record can't be written.
   const std::string log_name = settings.log_file_name;

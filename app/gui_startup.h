@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "app/gui_window.h"
-#include "app/proxy_settings.h"
+#include "run/proxy_settings.h"
 
 namespace portwick {
 

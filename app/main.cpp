@@ -6,8 +6,8 @@
 #include "app/command_line.h"
 #include "app/console_runner.h"
 #include "app/standard_descriptors.h"
-#include "app/version_text.h"
 #include "engine/descriptor_limit.h"
+#include "run/version_text.h"
 
 #if defined(PORTWICK_HAVE_GUI)
 #include "app/gui_startup.h"

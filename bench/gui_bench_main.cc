@@ -27,13 +27,13 @@
 #include <thread>
 #include <vector>
 
-#include "app/proxy_settings.h"
 #include "bench/flags.h"
 #include "bench/load_client.h"
 #include "bench/load_server.h"
 #include "bench/proc_stats.h"
 #include "bench/stats.h"
 #include "capture/capture_store.h"
+#include "run/proxy_settings.h"
 #include "ui/conversation_model.h"
 #include "ui/file_choosers.h"
 #include "ui/framework/template_dialog.h"

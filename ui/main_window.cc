@@ -9,10 +9,10 @@
 #include <array>
 #include <cstdio>
 
-#include "app/loop_registry.h"
-#include "app/message_loop.h"
 #include "resources/app_icon.h"
 #include "ui/about_box.h"
+#include "ui/framework/loop_registry.h"
+#include "ui/framework/message_loop.h"
 #include "ui/framework/template_dialog.h"
 #include "ui/main_window_template.h"
 #include "ui/output_pane_widget.h"

@@ -7,12 +7,12 @@
 #include <memory>
 #include <string>
 
-#include "app/forwarding_run.h"
-#include "app/idle_handler.h"
-#include "app/message_filter.h"
-#include "app/proxy_settings.h"
+#include "run/forwarding_run.h"
+#include "run/proxy_settings.h"
 #include "ui/framework/control_state_table.h"
 #include "ui/framework/data_exchange.h"
+#include "ui/framework/idle_handler.h"
+#include "ui/framework/message_filter.h"
 #include "ui/ui_services.h"
 
 class QLabel;

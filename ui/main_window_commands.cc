@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "app/command_script.h"
+#include "run/command_script.h"
 #include "ui/file_choosers.h"
 #include "ui/framework/template_dialog.h"
 #include "ui/main_window.h"

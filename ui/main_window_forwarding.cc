@@ -4,7 +4,8 @@
 #include <string>
 #include <utility>
 
-#include "app/endpoint_text.h"
+#include "run/endpoint_text.h"
+#include "run/run_settings_from.h"
 #include "ui/framework/data_exchange.h"
 #include "ui/framework/template_dialog.h"
 #include "ui/main_window.h"
@@ -79,17 +80,19 @@ void MainWindow::StartForwarding() {
   ReleaseLogSinks();
   if (ended_) return;  // closed while the release waited
 
-  RunSettings settings;
-  // ReadSettings has checked the Local Host field.
-  settings.bind_address = ParseBindAddress(local_host_).value_or(Endpoint());
-  settings.local_port = local_port_;
-  settings.remote_host = RemoteHostForRun(remote_host_);
-  settings.remote_port = remote_port_;
+  // The fields as the command line would give them; the log file is
+  // written as the Write to File box says, whatever the name.
+  ProxySettings fields;
+  fields.bind_address = local_host_;  // ReadSettings has checked it
+  fields.local_port = local_port_;
+  fields.remote_host = remote_host_;
+  fields.remote_port = remote_port_;
+  fields.log_file_name = log_file_name_;
+  fields.show_in_output = show_in_output_ != 0;
+  fields.log_synchronously = log_synchronously_ != 0;
+  fields.capture_limit = capture_limit_;
+  RunSettings settings = RunSettingsFrom(fields);
   settings.log.write_to_file = write_to_file_ != 0;
-  settings.log.show_in_output = show_in_output_ != 0;
-  settings.log.log_synchronously = log_synchronously_ != 0;
-  settings.log.log_file_name = log_file_name_;
-  settings.outputs.capture_limit = capture_limit_;
   // On failure (the port is in use, ...) the title and the buttons stay as
   // they are and the status line says why; the sinks just built stay until
   // the next Start, Stop or close.

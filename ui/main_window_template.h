@@ -3,7 +3,7 @@
 
 #include <span>
 
-#include "app/application_title.h"
+#include "run/application_title.h"
 #include "ui/framework/dialog_template.h"
 #include "ui/framework/resize_table.h"
 

@@ -3,9 +3,9 @@
 #include <cinttypes>
 #include <cstdio>
 
-#include "app/endpoint_text.h"
 #include "capture/session_label.h"
 #include "capture/trace_writer.h"
+#include "run/endpoint_text.h"
 
 namespace portwick {
 

@@ -1,4 +1,4 @@
-#include "app/command_script.h"
+#include "run/command_script.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

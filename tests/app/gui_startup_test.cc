@@ -13,9 +13,9 @@
 
 #include "app/command_line.h"
 #include "app/display_check.h"
-#include "app/loop_registry.h"
-#include "app/message_loop.h"
 #include "fake_display.h"
+#include "ui/framework/loop_registry.h"
+#include "ui/framework/message_loop.h"
 
 namespace portwick {
 namespace {

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "app/command_line.h"
-#include "app/command_script.h"
 #include "round_trip.h"
+#include "run/command_script.h"
 
 namespace {
 

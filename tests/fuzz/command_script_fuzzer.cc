@@ -9,8 +9,8 @@
 #include <string>
 
 #include "app/command_line.h"
-#include "app/command_script.h"
 #include "round_trip.h"
+#include "run/command_script.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider input(data, size);

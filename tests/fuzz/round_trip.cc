@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "app/command_line.h"
-#include "app/proxy_settings.h"
+#include "run/proxy_settings.h"
 #include "shell_words.h"
 
 namespace portwick::fuzzing {

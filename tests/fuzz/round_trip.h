@@ -1,7 +1,7 @@
 #ifndef PORTWICK_TESTS_FUZZ_ROUND_TRIP_H_
 #define PORTWICK_TESTS_FUZZ_ROUND_TRIP_H_
 
-#include "app/command_script.h"
+#include "run/command_script.h"
 
 namespace portwick::fuzzing {
 

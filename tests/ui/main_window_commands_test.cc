@@ -17,9 +17,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/loop_registry.h"
-#include "app/message_loop.h"
 #include "ui/about_box.h"
+#include "ui/framework/loop_registry.h"
+#include "ui/framework/message_loop.h"
 #include "ui/framework/template_dialog.h"
 #include "ui/main_window.h"
 #include "ui/main_window_template.h"

@@ -9,8 +9,8 @@
 #include <fstream>
 #include <thread>
 
-#include "app/loop_registry.h"
 #include "ui/framework/data_exchange.h"
+#include "ui/framework/loop_registry.h"
 #include "ui/framework/template_dialog.h"
 #include "ui/main_window_template.h"
 

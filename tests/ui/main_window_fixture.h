@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "app/message_loop.h"
-#include "app/proxy_settings.h"
+#include "run/proxy_settings.h"
 #include "scripted_file_choosers.h"
+#include "ui/framework/message_loop.h"
 #include "ui/main_window.h"
 #include "ui/version_reader.h"
 

@@ -14,9 +14,9 @@
 #include <memory>
 #include <string>
 
-#include "app/forwarding_run.h"
-#include "app/proxy_settings.h"
 #include "capture/capture_store.h"
+#include "run/forwarding_run.h"
+#include "run/proxy_settings.h"
 #include "test_server.h"
 #include "ui/about_box.h"
 #include "ui/file_choosers.h"
@@ -72,9 +72,8 @@ bool RelaySessions(const std::shared_ptr<portwick::CaptureStore>& store) {
   auto server = std::make_unique<portwick::testing::TestServer>(Serve);
   portwick::ForwardingRun run;
   portwick::RunSettings settings;
-  settings.local_port = 0;
-  settings.remote_host = "127.0.0.1";
-  settings.remote_port = server->port();
+  settings.forwards = {
+      {portwick::Endpoint::AnyIPv4(0), "127.0.0.1", static_cast<uint16_t>(server->port())}};
   settings.observer = store;
   if (!run.Start(settings, nullptr, {}).ok()) return false;
   const int port = run.BoundPort();

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/proxy_settings.h"
+#include "run/proxy_settings.h"
 
 namespace portwick {
 

@@ -1,5 +1,5 @@
-#ifndef PORTWICK_APP_PROXY_SETTINGS_H_
-#define PORTWICK_APP_PROXY_SETTINGS_H_
+#ifndef PORTWICK_RUN_PROXY_SETTINGS_H_
+#define PORTWICK_RUN_PROXY_SETTINGS_H_
 
 #include <cstdint>
 #include <string>
@@ -63,4 +63,4 @@ struct ProxySettings {
 
 }  // namespace portwick
 
-#endif  // PORTWICK_APP_PROXY_SETTINGS_H_
+#endif  // PORTWICK_RUN_PROXY_SETTINGS_H_

@@ -1,5 +1,5 @@
-#ifndef PORTWICK_APP_APPLICATION_TITLE_H_
-#define PORTWICK_APP_APPLICATION_TITLE_H_
+#ifndef PORTWICK_RUN_APPLICATION_TITLE_H_
+#define PORTWICK_RUN_APPLICATION_TITLE_H_
 
 namespace portwick {
 
@@ -10,4 +10,4 @@ inline constexpr char kApplicationTitle[] = "Portwick";
 
 }  // namespace portwick
 
-#endif  // PORTWICK_APP_APPLICATION_TITLE_H_
+#endif  // PORTWICK_RUN_APPLICATION_TITLE_H_

@@ -1,5 +1,5 @@
-#ifndef PORTWICK_APP_FORWARDING_RUN_H_
-#define PORTWICK_APP_FORWARDING_RUN_H_
+#ifndef PORTWICK_RUN_FORWARDING_RUN_H_
+#define PORTWICK_RUN_FORWARDING_RUN_H_
 
 #include <chrono>
 #include <cstdint>
@@ -24,7 +24,7 @@
 
 namespace portwick {
 
-// One forward of a run with several: where it listens and where it goes.
+// One forward of a run: where it listens and where it goes.
 struct ForwardSettings {
   Endpoint bind;  // address and port
   std::string remote_host;
@@ -47,22 +47,15 @@ struct SessionOutputs {
 
 // What one run forwards and how it logs.
 struct RunSettings {
-  // The address to listen on (every IPv4 interface by default; "::" for
-  // every IPv6 and IPv4 one); its port is ignored, local_port gives it.
-  Endpoint bind_address = Endpoint::AnyIPv4(0);
-  // Only the low 16 bits of the ports reach the network.
-  int local_port = 1999;
-  std::string remote_host = "localhost";
-  int remote_port = 2007;
+  // At least one. The main window gives one; the console one or several
+  // (option forward). Each forward gets a listener of its own; with more than
+  // one, the observers see session ids tagged with the forward's number 1,
+  // 2, ... (capture/session_label.h). They share the sinks and the outputs.
+  std::vector<ForwardSettings> forwards;
   LogSettings log;
   // Told about every session of the run; may be null.
   std::shared_ptr<SessionObserver> observer;
   SessionOutputs outputs;
-  // Several forwards at once (console): when not empty, these replace the
-  // four fields above, each forward gets a listener of its own, and the
-  // observers see session ids tagged with the forward's number 1, 2, ...
-  // (capture/session_label.h). They share the sinks and the outputs.
-  std::vector<ForwardSettings> forwards;
 };
 
 // Owns one forwarding run: the listeners, the log sinks they write to, the
@@ -117,7 +110,7 @@ class ForwardingRun {
   // stay until the next Start, ReleaseSinks or destruction; the status is the
   // listener's: the step that failed ("socket", "bind", "listen", "thread";
   // "start" while running) and the system's reason; "pcap" when the pcapng
-  // file can't be created (nothing listens then). `pane` (for "Show in
+  // file can't be created (nothing listens then); "start" without a forward. `pane` (for "Show in
   // Output") is borrowed and must outlive the sinks.
   Status Start(const RunSettings& settings, OutputPane* pane, const ServeEvents& serve_events);
 
@@ -177,4 +170,4 @@ std::string UndeliveredText(const SinkRelease& release);
 
 }  // namespace portwick
 
-#endif  // PORTWICK_APP_FORWARDING_RUN_H_
+#endif  // PORTWICK_RUN_FORWARDING_RUN_H_

@@ -1,4 +1,4 @@
-#include "app/number_text.h"
+#include "run/number_text.h"
 
 #include <climits>
 #include <cstdint>

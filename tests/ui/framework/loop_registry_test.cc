@@ -1,4 +1,4 @@
-#include "app/loop_registry.h"
+#include "ui/framework/loop_registry.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "app/version_text.h"
+#include "run/version_text.h"
 
-#include "app/application_title.h"
 #include "resources/version_resource.h"
+#include "run/application_title.h"
 
 namespace portwick {
 

@@ -1,5 +1,5 @@
-#ifndef PORTWICK_APP_HEAP_TRIMMER_H_
-#define PORTWICK_APP_HEAP_TRIMMER_H_
+#ifndef PORTWICK_RUN_HEAP_TRIMMER_H_
+#define PORTWICK_RUN_HEAP_TRIMMER_H_
 
 #include <atomic>
 #include <chrono>
@@ -45,4 +45,4 @@ class HeapTrimmer : public SessionObserver {
 
 }  // namespace portwick
 
-#endif  // PORTWICK_APP_HEAP_TRIMMER_H_
+#endif  // PORTWICK_RUN_HEAP_TRIMMER_H_

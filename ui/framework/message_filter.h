@@ -1,5 +1,5 @@
-#ifndef PORTWICK_APP_MESSAGE_FILTER_H_
-#define PORTWICK_APP_MESSAGE_FILTER_H_
+#ifndef PORTWICK_UI_FRAMEWORK_MESSAGE_FILTER_H_
+#define PORTWICK_UI_FRAMEWORK_MESSAGE_FILTER_H_
 
 class QEvent;
 class QObject;
@@ -26,4 +26,4 @@ class MessageFilter {
 
 }  // namespace portwick
 
-#endif  // PORTWICK_APP_MESSAGE_FILTER_H_
+#endif  // PORTWICK_UI_FRAMEWORK_MESSAGE_FILTER_H_

@@ -1,5 +1,5 @@
-#ifndef PORTWICK_APP_COMMAND_SCRIPT_H_
-#define PORTWICK_APP_COMMAND_SCRIPT_H_
+#ifndef PORTWICK_RUN_COMMAND_SCRIPT_H_
+#define PORTWICK_RUN_COMMAND_SCRIPT_H_
 
 #include <string>
 #include <string_view>
@@ -46,4 +46,4 @@ std::string CannotCreateMessage(const std::string& path);
 
 }  // namespace portwick
 
-#endif  // PORTWICK_APP_COMMAND_SCRIPT_H_
+#endif  // PORTWICK_RUN_COMMAND_SCRIPT_H_

@@ -1,5 +1,5 @@
-#ifndef PORTWICK_APP_IDLE_HANDLER_H_
-#define PORTWICK_APP_IDLE_HANDLER_H_
+#ifndef PORTWICK_UI_FRAMEWORK_IDLE_HANDLER_H_
+#define PORTWICK_UI_FRAMEWORK_IDLE_HANDLER_H_
 
 namespace portwick {
 
@@ -16,4 +16,4 @@ class IdleHandler {
 
 }  // namespace portwick
 
-#endif  // PORTWICK_APP_IDLE_HANDLER_H_
+#endif  // PORTWICK_UI_FRAMEWORK_IDLE_HANDLER_H_

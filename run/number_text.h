@@ -1,5 +1,5 @@
-#ifndef PORTWICK_APP_NUMBER_TEXT_H_
-#define PORTWICK_APP_NUMBER_TEXT_H_
+#ifndef PORTWICK_RUN_NUMBER_TEXT_H_
+#define PORTWICK_RUN_NUMBER_TEXT_H_
 
 #include <string_view>
 
@@ -14,4 +14,4 @@ int TextToInt(std::string_view text);
 
 }  // namespace portwick
 
-#endif  // PORTWICK_APP_NUMBER_TEXT_H_
+#endif  // PORTWICK_RUN_NUMBER_TEXT_H_

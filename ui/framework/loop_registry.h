@@ -1,5 +1,5 @@
-#ifndef PORTWICK_APP_LOOP_REGISTRY_H_
-#define PORTWICK_APP_LOOP_REGISTRY_H_
+#ifndef PORTWICK_UI_FRAMEWORK_LOOP_REGISTRY_H_
+#define PORTWICK_UI_FRAMEWORK_LOOP_REGISTRY_H_
 
 #include <thread>
 #include <vector>
@@ -47,4 +47,4 @@ MessageLoop* CurrentThreadLoop();
 
 }  // namespace portwick
 
-#endif  // PORTWICK_APP_LOOP_REGISTRY_H_
+#endif  // PORTWICK_UI_FRAMEWORK_LOOP_REGISTRY_H_

@@ -1,5 +1,5 @@
-#ifndef PORTWICK_APP_ENDPOINT_TEXT_H_
-#define PORTWICK_APP_ENDPOINT_TEXT_H_
+#ifndef PORTWICK_RUN_ENDPOINT_TEXT_H_
+#define PORTWICK_RUN_ENDPOINT_TEXT_H_
 
 #include <optional>
 #include <string>
@@ -32,4 +32,4 @@ std::string DestinationText(std::string_view host, int port);
 
 }  // namespace portwick
 
-#endif  // PORTWICK_APP_ENDPOINT_TEXT_H_
+#endif  // PORTWICK_RUN_ENDPOINT_TEXT_H_

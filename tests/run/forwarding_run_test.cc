@@ -2,7 +2,7 @@
 // store, the console trace and the pcapng file against what the clients
 // really sent, with sessions at the same time, several forwards, and a stop
 // in the middle of transfers.
-#include "app/forwarding_run.h"
+#include "run/forwarding_run.h"
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>
@@ -48,10 +48,8 @@ class ForwardingRunOutputsTest : public ::testing::Test {
 
   RunSettings Settings(int destination_port) {
     RunSettings settings;
-    settings.bind_address = Endpoint::LoopbackIPv4(0);
-    settings.local_port = 0;
-    settings.remote_host = "127.0.0.1";
-    settings.remote_port = destination_port;
+    settings.forwards = {
+        {Endpoint::LoopbackIPv4(0), "127.0.0.1", static_cast<uint16_t>(destination_port)}};
     settings.outputs.trace = TraceMode::kText;
     settings.outputs.trace_fd = trace_.fd();
     settings.outputs.pcap_file = pcap_path();

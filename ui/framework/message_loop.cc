@@ -1,4 +1,4 @@
-#include "app/message_loop.h"
+#include "ui/framework/message_loop.h"
 
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>

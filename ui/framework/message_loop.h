@@ -1,11 +1,11 @@
-#ifndef PORTWICK_APP_MESSAGE_LOOP_H_
-#define PORTWICK_APP_MESSAGE_LOOP_H_
+#ifndef PORTWICK_UI_FRAMEWORK_MESSAGE_LOOP_H_
+#define PORTWICK_UI_FRAMEWORK_MESSAGE_LOOP_H_
 
 #include <memory>
 #include <vector>
 
-#include "app/idle_handler.h"
-#include "app/message_filter.h"
+#include "ui/framework/idle_handler.h"
+#include "ui/framework/message_filter.h"
 
 class QEventLoop;
 
@@ -99,4 +99,4 @@ class MessageLoop {
 
 }  // namespace portwick
 
-#endif  // PORTWICK_APP_MESSAGE_LOOP_H_
+#endif  // PORTWICK_UI_FRAMEWORK_MESSAGE_LOOP_H_

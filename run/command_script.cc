@@ -1,4 +1,4 @@
-#include "app/command_script.h"
+#include "run/command_script.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "app/endpoint_text.h"
+#include "run/endpoint_text.h"
 
 namespace portwick {
 

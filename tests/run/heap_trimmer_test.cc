@@ -1,4 +1,4 @@
-#include "app/heap_trimmer.h"
+#include "run/heap_trimmer.h"
 
 #include <gtest/gtest.h>
 

@@ -1,13 +1,13 @@
-#include "app/forwarding_run.h"
+#include "run/forwarding_run.h"
 
 #include <cstdint>
 #include <string>
 #include <utility>
 
-#include "app/heap_trimmer.h"
 #include "capture/observer_fan_out.h"
 #include "capture/pcapng_writer.h"
 #include "capture/trace_writer.h"
+#include "run/heap_trimmer.h"
 
 namespace portwick {
 
@@ -25,17 +25,9 @@ ForwardingRun::~ForwardingRun() {
 Status ForwardingRun::Start(const RunSettings& settings, OutputPane* pane,
                             const ServeEvents& serve_events) {
   if (IsRunning()) return Status::Error("start", 0, "Already running");
+  const std::vector<ForwardSettings>& forwards = settings.forwards;
+  if (forwards.empty()) return Status::Error("start", 0, "Nothing to forward");
   FinishOutputs(serve_events);
-
-  std::vector<ForwardSettings> forwards = settings.forwards;
-  if (forwards.empty()) {
-    ForwardSettings single;
-    single.bind = settings.bind_address;
-    single.bind.set_port(static_cast<uint16_t>(settings.local_port & 0xFFFF));
-    single.remote_host = settings.remote_host;
-    single.remote_port = static_cast<uint16_t>(settings.remote_port & 0xFFFF);
-    forwards.push_back(std::move(single));
-  }
 
   const SessionOutputs& outputs = settings.outputs;
   std::vector<std::shared_ptr<SessionEventWriter>> writers;

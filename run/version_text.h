@@ -1,5 +1,5 @@
-#ifndef PORTWICK_APP_VERSION_TEXT_H_
-#define PORTWICK_APP_VERSION_TEXT_H_
+#ifndef PORTWICK_RUN_VERSION_TEXT_H_
+#define PORTWICK_RUN_VERSION_TEXT_H_
 
 #include <string>
 
@@ -12,4 +12,4 @@ std::string VersionLine();
 
 }  // namespace portwick
 
-#endif  // PORTWICK_APP_VERSION_TEXT_H_
+#endif  // PORTWICK_RUN_VERSION_TEXT_H_
