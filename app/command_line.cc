@@ -15,7 +15,7 @@ namespace portwick {
 const char kHelpText[] =
     " Portwick command line:\r\n"
     "\r\n"
-    "\tportwick.exe options [COMMAND]\r\n"
+    "\tportwick options [COMMAND]\r\n"
     "\r\n"
     " Available commands:\r\n"
     "\t start - start listen sockets\r\n"
@@ -44,13 +44,38 @@ const char kHelpText[] =
     "                  only, repeatable; replaces --source and --destination) \r\n"
     "\r\n";
 
-std::string HelpTextWithLineFeeds() {
+std::string HelpTextWithLineFeeds(std::string_view program) {
   std::string text;
   for (const char* p = kHelpText; *p != '\0'; ++p) {
     if (p[0] == '\r' && p[1] == '\n') continue;
     text += *p;
   }
+  // The usage line names the program as it was started.
+  constexpr std::string_view kUsage = "\tportwick options";
+  if (const size_t at = text.find(kUsage); at != std::string::npos && !program.empty()) {
+    text.replace(at + 1, std::string_view("portwick").size(), program);
+  }
   return text;
+}
+
+std::string ProgramName(std::string_view path) {
+  const size_t slash = path.find_last_of('/');
+  const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+  return name.empty() ? std::string("portwick") : std::string(name);
+}
+
+std::string ParseFailureText(const ParseFailure& failure) {
+  switch (failure.kind) {
+    case ParseFailure::Kind::kHelpOption:
+      return "";
+    case ParseFailure::Kind::kBadValue:
+      return "unusable value in '" + failure.argument + "'";
+    case ParseFailure::Kind::kUnknownCommand:
+      return "unknown command '" + failure.argument + "'";
+    case ParseFailure::Kind::kUnknownOption:
+      break;
+  }
+  return "unknown option '" + failure.argument + "'";
 }
 
 namespace {

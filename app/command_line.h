@@ -15,8 +15,13 @@ namespace portwick {
 // ended by CR LF, as a message box expects, the last line empty.
 extern const char kHelpText[];
 
-// kHelpText with plain LF line ends, for printing to a terminal.
-std::string HelpTextWithLineFeeds();
+// kHelpText with plain LF line ends, for printing to a terminal; its usage
+// line names `program` (see ProgramName).
+std::string HelpTextWithLineFeeds(std::string_view program = "portwick");
+
+// The program's name as it was started: the last part of `path` (argv[0]),
+// "portwick" when that is empty.
+std::string ProgramName(std::string_view path);
 
 // Called when the command word `help` (or `h`) asks for the help at once;
 // parsing goes on when it returns.
@@ -37,6 +42,10 @@ struct ParseFailure {
   Kind kind = Kind::kUnknownOption;
   std::string argument;  // the whole argument as given, prefix included
 };
+
+// What went wrong, for a person: "unknown option '--sourc=1'", "unknown
+// command 'strat'", "unusable value in '--pcap='"; empty for kHelpOption.
+std::string ParseFailureText(const ParseFailure& failure);
 
 // Handles one argument whose prefix ("--", "-", "/", ...) has already been
 // removed. With `is_option` it is an option text such as "source=80", matched

@@ -5,12 +5,13 @@
 #include "base/write_fully.h"
 #include "capture/session_label.h"
 #include "run/application_title.h"
+#include "run/endpoint_text.h"
 
 namespace portwick {
 
 void ConnectFailureReporter::OnConnectFailed(const SessionConnectFailed& event) {
   const std::string line = std::string(kApplicationTitle) + ": #" + SessionLabel(event.session) +
-                           " cannot connect to " + FormatHostPort(event.host, event.port) + ": " +
+                           " cannot connect to " + DestinationText(event.host, event.port) + ": " +
                            event.status.reason() + "\n";
   MutexLock lock(&mutex_);
   WriteFully(fd_, line.data(), line.size());

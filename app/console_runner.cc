@@ -34,8 +34,9 @@ std::optional<std::string> PortRangeError(const ProxySettings& settings) {
 }
 
 int RunConsoleCommandLine(const std::vector<std::string>& args) {
-  const auto print_help = [] {
-    std::fputs(HelpTextWithLineFeeds().c_str(), stdout);
+  const std::string help = HelpTextWithLineFeeds(ProgramName(args.empty() ? "" : args[0]));
+  const auto print_help = [&help] {
+    std::fputs(help.c_str(), stdout);
     std::fflush(stdout);
   };
   ProxySettings settings;

@@ -41,9 +41,29 @@ class LoopRegistration {
 
 bool DisplayAvailable() { return DisplayProblem().empty(); }
 
+std::string HelpBoxMarkup(const std::string& text) {
+  // The help's columns are made with tabs (stops every 8 characters) and
+  // spaces; laid out in a fixed-width font without wrapping they line up as
+  // in a terminal.
+  std::string expanded;
+  size_t column = 0;
+  for (const char c : text) {
+    if (c == '\t') {
+      do {
+        expanded += ' ';
+      } while (++column % 8 != 0);
+      continue;
+    }
+    expanded += c;
+    column = c == '\n' ? 0 : column + 1;
+  }
+  return "<pre>" + QString::fromStdString(expanded).toHtmlEscaped().toStdString() + "</pre>";
+}
+
 void ShowHelpBox(const std::string& text) {
   QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(kApplicationTitle),
-                  QString::fromStdString(text), QMessageBox::Ok);
+                  QString::fromStdString(HelpBoxMarkup(text)), QMessageBox::Ok);
+  box.setTextFormat(Qt::RichText);
   box.exec();
 }
 
@@ -76,21 +96,30 @@ int RunGui(const std::vector<std::string>& args, const GuiStartup& startup) {
   MessageLoop loop;
   LoopRegistration registration(&loop);
 
-  const std::string help = HelpTextWithLineFeeds();
-  auto show_help = [&]() {
+  const std::string help = HelpTextWithLineFeeds(ProgramName(args.empty() ? "" : args[0]));
+  // `problem`: what was wrong with the command line, said above the help.
+  auto show_help = [&](const std::string& problem) {
     out << help;
     out.flush();
+    if (!problem.empty()) {
+      err << kApplicationTitle << ": " << problem << "\n";
+      err.flush();
+    }
     if (!has_display) return;
+    std::string text = help;
+    if (!problem.empty()) text = "The command line has an " + problem + ".\n\n" + help;
     if (startup.show_help_box) {
-      startup.show_help_box(help);
+      startup.show_help_box(text);
     } else {
-      ShowHelpBox(help);
+      ShowHelpBox(text);
     }
   };
 
   ProxySettings settings;
-  if (ParseCommandLine(args, &settings, show_help) == ParseStatus::kFailure) {
-    show_help();
+  ParseFailure failure;
+  if (ParseCommandLine(
+          args, &settings, [&] { show_help(""); }, &failure) == ParseStatus::kFailure) {
+    show_help(ParseFailureText(failure));
     return 0;
   }
 

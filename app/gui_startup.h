@@ -25,6 +25,9 @@ bool DisplayAvailable();
 // The help box: a message box with caption "Portwick", `text`, an OK button
 // and no icon. Returns when the user closes it.
 void ShowHelpBox(const std::string& text);
+// `text` as the help box shows it: tabs expanded, in a fixed-width font,
+// lines never wrapped (rich text).
+std::string HelpBoxMarkup(const std::string& text);
 
 // What RunGui() takes from its surroundings; empty members mean the real
 // thing. Tests replace them so that nothing blocks.
@@ -42,9 +45,11 @@ struct GuiStartup {
 
 // The program with a window, from the command line to the exit code:
 // 1. registers a MessageLoop for this thread in the loop registry;
-// 2. parses `args` (args[0] is the program path). On failure prints the help
-//    to `out`, shows the help box once and returns 0 without a window. The
-//    command `help` does the same and goes on;
+// 2. parses `args` (args[0] is the program path, whose last part the help
+//    names). On failure prints the help to `out` and what was wrong to
+//    `err`, shows the help box once (naming the wrong argument above the
+//    help) and returns 0 without a window. The command `help` shows the help
+//    the same way and goes on;
 // 3. without a display (none set, or the one set can't be reached), writes
 //    the reason and a pointer to --console to `err` and returns
 //    kExitNoDisplay (checked before any QApplication exists);

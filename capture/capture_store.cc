@@ -34,7 +34,7 @@ size_t DirectionIndex(Direction direction) {
 const uint64_t CaptureStore::kChunkOverhead =
     sizeof(CapturedChunk) + kChunkAlignment + sizeof(CapturedChunk*) + sizeof(Arrival);
 const uint64_t CaptureStore::kSessionOverhead =
-    sizeof(Record) + kMallocOverhead + kDequeOverhead + kHashEntryOverhead + sizeof(Arrival);
+    sizeof(Record) + kMallocOverhead + kDequeOverhead + kHashEntryOverhead + sizeof(Record*);
 
 CaptureStore::CaptureStore(uint64_t limit)
     : limit_(limit), pool_(BlockPool::Create(BlockSizeFor(limit))) {
@@ -45,10 +45,9 @@ CaptureStore::CaptureStore(uint64_t limit)
 CaptureStore::~CaptureStore() {
   {
     MutexLock lock(&mutex_);
-    for (const Arrival& arrival : arrivals_) {
-      if (!arrival.is_session) arrival.block->Unref();
-    }
+    for (const Arrival& arrival : arrivals_) arrival.block->Unref();
     arrivals_.clear();
+    ended_.clear();
     records_.clear();
     if (current_ != nullptr) current_->Unref();
     current_ = nullptr;
@@ -155,7 +154,7 @@ bool CaptureStore::Append(Record& record, CapturedChunk* chunk) {
     return false;
   }
   try {
-    arrivals_.push_back({&record, chunk->block_, static_cast<uint32_t>(chunk->size()), false});
+    arrivals_.push_back({&record, chunk->block_, static_cast<uint32_t>(chunk->size())});
   } catch (const std::bad_alloc&) {
     record.chunks.pop_back();
     return false;
@@ -164,16 +163,11 @@ bool CaptureStore::Append(Record& record, CapturedChunk* chunk) {
 }
 
 bool CaptureStore::MakeRoom(uint64_t need, const Record* keep) {
-  // A session entry whose session still holds chunks (which came after it
-  // ended) moves to the back; a whole round of them without anything dropped
-  // means nothing more can go.
-  size_t kept_in_a_row = 0;
   while (counts_.capture_used + need > limit_) {
-    if (arrivals_.empty() || kept_in_a_row >= arrivals_.size()) return false;
-    const Arrival arrival = arrivals_.front();
-    arrivals_.pop_front();
-    Record& record = *arrival.record;
-    if (!arrival.is_session) {
+    if (!arrivals_.empty()) {
+      const Arrival arrival = arrivals_.front();
+      arrivals_.pop_front();
+      Record& record = *arrival.record;
       // The record's chunks and its chunk entries here are in the same order.
       record.chunks.pop_front();
       arrival.block->Unref();
@@ -184,18 +178,20 @@ bool CaptureStore::MakeRoom(uint64_t need, const Record* keep) {
       record.session.bytes_kept -= size;
       record.session.bytes_dropped += size;
       record.session.version = ++counts_.sequence;
-      kept_in_a_row = 0;
-    } else if (&record != keep && record.closed && record.chunks.empty()) {
-      counts_.capture_used -= kSessionOverhead;
-      ++counts_.sessions_dropped;
-      --counts_.sessions_kept;
-      ++counts_.sequence;
-      records_.erase(record.session.id);
-      kept_in_a_row = 0;
-    } else {
-      arrivals_.push_back(arrival);
-      ++kept_in_a_row;
+      continue;
     }
+    // No chunk is left: only then do ended sessions leave the list, the
+    // oldest first, so that a trimmed session stays listed as trimmed.
+    auto oldest = ended_.begin();
+    if (oldest != ended_.end() && *oldest == keep) ++oldest;
+    if (oldest == ended_.end()) return false;
+    const SessionId id = (*oldest)->session.id;
+    ended_.erase(oldest);
+    counts_.capture_used -= kSessionOverhead;
+    ++counts_.sessions_dropped;
+    --counts_.sessions_kept;
+    ++counts_.sequence;
+    records_.erase(id);
   }
   return true;
 }
@@ -332,9 +328,9 @@ void CaptureStore::OnClosed(const SessionClosed& event) {
   }
   --counts_.sessions_open;
   Touch(*record, event.time);
-  // An ended session may leave the list, after the chunks it had by now.
+  // An ended session may leave the list once no chunk is left to drop.
   try {
-    arrivals_.push_back({record, nullptr, 0, true});
+    ended_.push_back(record);
   } catch (const std::bad_alloc&) {
     // It stays listed.
   }

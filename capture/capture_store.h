@@ -96,11 +96,11 @@ struct ChunkPage {
 // direction and time, up to a memory limit.
 //
 // Memory: each chunk counts its bytes plus kChunkOverhead, each session
-// kSessionOverhead. When a chunk would pass the limit, the oldest held items
-// are dropped first, in the order they came: chunks (whole; the session is
-// then trimmed and counts the bytes dropped) and ended sessions (taken off
-// the list once their chunks are gone; a session counts from its end).
-// Open sessions stay listed. A chunk that still doesn't fit (larger than the
+// kSessionOverhead. When a chunk would pass the limit, the oldest held
+// chunks are dropped first, whole, in the order they came (their session is
+// then trimmed and counts the bytes dropped, and stays listed as trimmed).
+// Only when no chunk is left do ended sessions leave the list, the oldest
+// end first. Open sessions stay listed. A chunk that still doesn't fit (larger than the
 // limit, or the room is all taken by open sessions) is not held, and counted
 // as dropped.
 //
@@ -177,12 +177,11 @@ class CaptureStore : public SessionObserver {
     bool closed = false;              // SessionClosed has come
   };
 
-  // An item in the order of arrival, for dropping the oldest first.
+  // A held chunk in the order of arrival, for dropping the oldest first.
   struct Arrival {
     Record* record;
-    ChunkBlock* block;  // a chunk's block (its reference is this entry's)
-    uint32_t size;      // a chunk's bytes
-    bool is_session;    // the ended session itself; otherwise its oldest chunk
+    ChunkBlock* block;  // the chunk's block (its reference is this entry's)
+    uint32_t size;      // the chunk's bytes
   };
 
   Record* Find(SessionId id) EXCLUSIVE_LOCKS_REQUIRED(mutex_);
@@ -208,6 +207,7 @@ class CaptureStore : public SessionObserver {
   ChunkBlock* current_ GUARDED_BY(mutex_) = nullptr;  // being filled; one reference held
   std::unordered_map<SessionId, std::unique_ptr<Record>> records_ GUARDED_BY(mutex_);
   std::deque<Arrival> arrivals_ GUARDED_BY(mutex_);
+  std::deque<Record*> ended_ GUARDED_BY(mutex_);  // ended sessions, by their end
   CaptureCounts counts_ GUARDED_BY(mutex_);
 };
 

@@ -27,6 +27,7 @@ std::string ListeningText(std::string_view bind_text, int port);
 std::string RemoteHostForRun(std::string_view host);
 
 // Host and port as the console shows them: "localhost:2007", "[::1]:2007".
+// An empty host is this machine, as the connector takes it: "localhost:2007".
 std::string DestinationText(std::string_view host, int port);
 
 }  // namespace portwick

@@ -4,6 +4,7 @@
 #include <QColor>
 #include <QElapsedTimer>
 #include <QFont>
+#include <QPoint>
 #include <algorithm>
 #include <cstring>
 
@@ -54,6 +55,7 @@ ConversationModel::ConversationModel(QObject* parent) : QAbstractListModel(paren
 
 void ConversationModel::SetSession(const CaptureStore* store, SessionId id) {
   beginResetModel();
+  if (store != store_ || id != id_) highlight_.reset();
   store_ = store;
   id_ = store != nullptr ? id : 0;
   shown_.clear();
@@ -214,6 +216,8 @@ QVariant ConversationModel::data(const QModelIndex& index, int role) const {
       return up ? 0 : 1;
     case kHeaderRole:
       return header;
+    case kHighlightRole:
+      return HighlightOf(shown, line - shown.first_line);
     case Qt::ForegroundRole:
       // Dark blue one way, dark orange-brown the other: apart in hue and in
       // lightness, so they stay apart for most colour vision.
@@ -230,6 +234,64 @@ QVariant ConversationModel::data(const QModelIndex& index, int role) const {
     default:
       return {};
   }
+}
+
+void ConversationModel::SetHighlight(std::optional<Match> match) {
+  highlight_.reset();
+  if (match) {
+    if (const std::optional<size_t> position = PositionOfChunk(match->at.chunk)) {
+      const Shown& shown = shown_[*position];
+      const uint64_t begin = shown.stream_offset + match->at.offset;
+      highlight_ = Highlight{shown.direction, begin, begin + match->length};
+    }
+  }
+  if (rowCount() > 0) emit dataChanged(index(0), index(rowCount() - 1), {kHighlightRole});
+}
+
+QVariant ConversationModel::HighlightOf(const Shown& shown, uint64_t line_in_chunk) const {
+  if (!highlight_ || line_in_chunk == 0 || shown.direction != highlight_->direction) return {};
+  const size_t i = static_cast<size_t>(line_in_chunk - 1);
+  size_t begin, end;
+  if (mode_ == Mode::kText) {
+    begin = shown.starts[i];
+    end = i + 1 < shown.starts.size() ? shown.starts[i + 1] : shown.size;
+  } else {
+    begin = i * kHexLineBytes;
+    end = std::min(shown.size, begin + kHexLineBytes);
+  }
+  // The match's bytes on this line, as offsets in the chunk.
+  const uint64_t from = std::max<uint64_t>(highlight_->begin, shown.stream_offset + begin);
+  const uint64_t to = std::min<uint64_t>(highlight_->end, shown.stream_offset + end);
+  if (from >= to) return {};
+  const size_t first = static_cast<size_t>(from - shown.stream_offset);
+  const size_t last = static_cast<size_t>(to - shown.stream_offset);
+  const auto width = [](const std::string& text) {
+    return static_cast<int>(QString::fromUtf8(text).size());
+  };
+  if (mode_ == Mode::kHex) {
+    // "OFFSET" (at least four hex digits), a space, then " hh" per byte
+    // with one more space after the eighth (AppendHexDump).
+    const uint64_t position = shown.stream_offset + begin;
+    int digits = 4;
+    while (digits < 16 && (position >> (4 * digits)) != 0) ++digits;
+    const auto column = [&](size_t k) {
+      return 2 + digits + 1 + 3 * static_cast<int>(k) + 1 + (k >= 8 ? 1 : 0);
+    };
+    return QPoint(column(first - begin), column(last - 1 - begin) + 2);
+  }
+  const ChunkRef chunk = Fetch(shown);
+  if (!chunk) return {};
+  // As LineText shows them: escaped, without the line break the escaping ends with.
+  const auto escaped = [&](size_t part_begin, size_t part_end) {
+    std::string part;
+    AppendEscapedText(part, chunk->data() + part_begin, part_end - part_begin);
+    if (!part.empty() && part.back() == '\n') part.pop_back();
+    return part;
+  };
+  const std::string before = Mark(shown.direction) + escaped(begin, first);
+  const int start = width(before);
+  const std::string text = before + escaped(first, last);
+  return QPoint(start, width(text));
 }
 
 int ConversationModel::RowOf(const Place& place) const {

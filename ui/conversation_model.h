@@ -38,6 +38,9 @@ class ConversationModel : public QAbstractListModel {
   enum class Mode { kText, kHex };
   static constexpr int kDirectionRole = Qt::UserRole;   // int: 0 client to server, 1 back
   static constexpr int kHeaderRole = Qt::UserRole + 1;  // bool: a chunk's header line
+  // QPoint(first, last): the characters [first, last) of the line's text that
+  // show bytes of the highlighted match; no value on other lines.
+  static constexpr int kHighlightRole = Qt::UserRole + 2;
   static constexpr size_t kTextLineBytes = 128;
   static constexpr size_t kHexLineBytes = 16;
 
@@ -71,6 +74,9 @@ class ConversationModel : public QAbstractListModel {
   std::optional<Match> Find(std::string_view needle, std::optional<Place> from, bool forward) const;
   // The line that shows the byte at `place`; -1 when it is not shown.
   int RowOf(const Place& place) const;
+  // Highlights the bytes of `match` (kHighlightRole) in either mode until
+  // another session is shown; nullopt clears it.
+  void SetHighlight(std::optional<Match> match);
 
   // The chunk a line belongs to and the range of its bytes the line shows
   // (empty for a header line); no chunk for a row out of range or a chunk
@@ -112,6 +118,7 @@ class ConversationModel : public QAbstractListModel {
   std::optional<size_t> PositionOfChunk(uint64_t chunk_index) const;
   size_t PositionOfLine(uint64_t line) const;
   std::string LineText(const Shown& shown, uint64_t line_in_chunk) const;
+  QVariant HighlightOf(const Shown& shown, uint64_t line_in_chunk) const;
   std::optional<size_t> FirstIn(size_t position, size_t begin, std::string_view needle) const;
   std::optional<size_t> LastIn(size_t position, size_t limit, std::string_view needle) const;
   bool MatchesAt(size_t position, size_t offset, std::string_view needle) const;
@@ -124,6 +131,13 @@ class ConversationModel : public QAbstractListModel {
   uint64_t end_line_ = 0;   // absolute number after the last line
   uint64_t next_chunk_ = 0;
   mutable ChunkRef last_fetched_;  // the chunk read last, kept for its next lines
+  // The highlighted bytes: [begin, end) of one direction's stream.
+  struct Highlight {
+    Direction direction = Direction::kClientToServer;
+    uint64_t begin = 0;
+    uint64_t end = 0;
+  };
+  std::optional<Highlight> highlight_;
 };
 
 // The bytes a Find text stands for: UTF-8, with the console trace's escapes

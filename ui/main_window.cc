@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include <QtCore/QCoreApplication>
+#include <QtGui/QKeyEvent>
+#include <QtGui/QWindow>
 #include <QtWidgets/QLineEdit>
 #include <array>
 #include <cstdio>
@@ -138,7 +140,32 @@ bool MainWindow::ExchangeData(ExchangeDirection direction, int control_id) {
   return ExchangePairs(*dialog_, pairs, direction, control_id);
 }
 
-bool MainWindow::PreTranslateMessage(const Message& /*message*/) { return false; }
+bool MainWindow::PreTranslateMessage(const Message& message) {
+  const QEvent::Type type = message.event->type();
+  if (type != QEvent::KeyPress && type != QEvent::ShortcutOverride && type != QEvent::KeyRelease) {
+    return false;
+  }
+  const auto* key = static_cast<const QKeyEvent*>(message.event);
+  if (key->key() != Qt::Key_Escape || !dialog_) return false;
+  if (type == QEvent::KeyRelease) {
+    if (!key->isAutoRepeat()) escape_pressed_here_ = false;
+    return false;
+  }
+  // Key events reach the window system's window first, then the widget.
+  bool here = false;
+  if (const auto* widget = qobject_cast<const QWidget*>(message.receiver)) {
+    here = widget->window() == dialog_.get();
+  } else if (const auto* window = qobject_cast<const QWindow*>(message.receiver)) {
+    here = window == dialog_->windowHandle();
+  }
+  // A press that a shortcut of another window took never shows up here, so
+  // only a press seen for this window lets its repeats through.
+  if (!key->isAutoRepeat()) {
+    escape_pressed_here_ = here;
+    return false;
+  }
+  return here && !escape_pressed_here_;
+}
 
 bool MainWindow::OnIdle() {
   if (dialog_) control_states_.Apply(*dialog_);

@@ -83,7 +83,9 @@ class MainWindow : public MessageFilter, public IdleHandler {
   const std::string& command_script_path() const { return command_script_path_; }
 
   // MessageFilter: the dialog's keyboard handling (Tab, arrows, Enter for the
-  // default button, Esc as command 2) is Qt's own, so nothing is consumed.
+  // default button, Esc as command 2) is Qt's own. Consumed: the repeats of
+  // an Esc pressed for another window (the Sessions window, a popup) that
+  // closed on it and left this one active, so they don't end the program.
   bool PreTranslateMessage(const Message& message) override;
   // IdleHandler: applies the pending enabled states of the controls.
   bool OnIdle() override;
@@ -118,9 +120,10 @@ class MainWindow : public MessageFilter, public IdleHandler {
   void RunDeferredCommands();
   void StartForwarding();
   void StopForwarding();
-  // Reads every control; false (after a beep and with the focus on the
-  // field) when a port field holds no number or one outside 0..65535, or
-  // Local Host holds something other than an IP address.
+  // Reads every control; false (after a beep, with the focus on the field
+  // and the status line naming it and why) when a port field holds no number
+  // or one outside 0..65535, or Local Host holds something other than an IP
+  // address.
   bool ReadSettings();
   // Releases the sinks of the current run while serving events; new sinks
   // are built only after it has returned.
@@ -184,8 +187,9 @@ class MainWindow : public MessageFilter, public IdleHandler {
 
   bool releasing_ = false;
   std::deque<DeferredCommand> deferred_;
-  bool ended_ = false;  // closed, or being destroyed: commands do nothing
-  int close_code_ = 0;  // the closing command's id, the process's exit code
+  bool ended_ = false;                // closed, or being destroyed: commands do nothing
+  bool escape_pressed_here_ = false;  // the Esc key held now was pressed for this window
+  int close_code_ = 0;                // the closing command's id, the process's exit code
 };
 
 }  // namespace portwick

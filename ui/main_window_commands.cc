@@ -28,8 +28,10 @@ void MainWindow::SaveCommandScript() {
   if (!ReadSettings()) return;
 
   SaveFileRequest request;
-  request.filters = {"Windows NT Command Script Files (*.cmd)", "All Files (*.*)"};
-  request.default_suffix = "cmd";
+  // The script is a shell command line: shell scripts first; a .cmd name
+  // (as older versions wrote) is still offered and kept as typed.
+  request.filters = {"Shell Scripts (*.sh)", "Command Scripts (*.cmd)", "All Files (*)"};
+  request.default_suffix = "sh";
   request.initial_name = command_script_path_;
   request.confirm_overwrite = true;
   const std::optional<std::string> path =

@@ -6,6 +6,7 @@
 
 #include "run/endpoint_text.h"
 #include "run/run_settings_from.h"
+#include "ui/framework/data_exchange.h"
 #include "ui/framework/template_dialog.h"
 #include "ui/main_window.h"
 #include "ui/main_window_template.h"
@@ -127,18 +128,21 @@ void MainWindow::StopForwarding() {
 }
 
 bool MainWindow::ReadSettings() {
-  // A port field without a number has beeped and taken the focus already.
-  if (!ExchangeData(ExchangeDirection::kRead)) return false;
   // Checked in exchange order: the remote port comes before the local one.
-  const std::pair<int, int32_t> ports[] = {{kRemotePortField, remote_port_},
-                                           {kLocalPortField, local_port_}};
-  for (const auto& [control_id, port] : ports) {
-    if (port < 0 || port > kHighestPort) {
+  // A field that holds no port beeps, takes the focus and says why.
+  const std::pair<int, const char*> port_fields[] = {{kRemotePortField, "Remote Port"},
+                                                     {kLocalPortField, "Local Port"}};
+  for (const auto& [control_id, name] : port_fields) {
+    int32_t port = 0;
+    if (!ReadInt(*dialog_, control_id, &port) || port < 0 || port > kHighestPort) {
+      ReportError(std::string(name) + ": enter a number from 0 to 65535");
       ReportFieldFailure(*dialog_, control_id);
       return false;
     }
   }
+  if (!ExchangeData(ExchangeDirection::kRead)) return false;
   if (!ParseBindAddress(local_host_)) {
+    ReportError("Local Host: enter an IPv4 or IPv6 address, or nothing for every IPv4 interface");
     ReportFieldFailure(*dialog_, kLocalHostField);
     return false;
   }

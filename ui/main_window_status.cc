@@ -87,7 +87,12 @@ void MainWindow::UpdateStatusLine() {
   NoteLogLoss();
   figures.last_error = last_error_;
   const QString text = QString::fromStdString(StatusLineText(figures));
-  if (status_line_->text() != text) status_line_->setText(text);
+  if (status_line_->text() != text) {
+    status_line_->setText(text);
+    // The bar cuts a long line off; the whole of it (the failure's reason
+    // last) stays reachable.
+    status_line_->setToolTip(text);
+  }
 }
 
 QString MainWindow::StatusText() const {

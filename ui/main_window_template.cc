@@ -43,7 +43,7 @@ constexpr MenuItemTemplate kActionItems[] = {
     {"Start", kStartCommand},
     {"Stop", kStopCommand},
     kMenuSeparator,
-    {"Save &As *.cmd", kSaveAsCommand},
+    {"Save &As *.sh", kSaveAsCommand},
     kMenuSeparator,
     {"E&xit", kExitCommand},
 };

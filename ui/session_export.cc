@@ -37,7 +37,7 @@ class File {
 };
 
 File Create(const std::string& path) {
-  return File(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  return File(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
 }
 
 Status Finish(File& file) {

@@ -5,6 +5,7 @@
 
 #include "capture/session_label.h"
 #include "capture/trace_writer.h"
+#include "run/endpoint_text.h"
 
 namespace portwick {
 
@@ -43,7 +44,7 @@ std::string DestinationText(const CapturedSession& session) {
   if (session.state != CapturedState::kConnecting && session.state != CapturedState::kFailed) {
     return session.destination.ToString();
   }
-  return FormatHostPort(session.destination_host, session.destination_port);
+  return portwick::DestinationText(session.destination_host, session.destination_port);
 }
 
 std::string SizeText(uint64_t bytes) {
@@ -83,7 +84,8 @@ std::string ListenErrorText(int port, const Status& status) {
 }
 
 std::string ConnectErrorText(const CapturedSession& session) {
-  const std::string target = FormatHostPort(session.destination_host, session.destination_port);
+  const std::string target =
+      portwick::DestinationText(session.destination_host, session.destination_port);
   const std::string what =
       session.failure.step() == "resolve" ? "cannot resolve " : "cannot connect to ";
   return "Session " + SessionLabel(session.id) + ": " + what + target + ": " +
@@ -104,6 +106,11 @@ std::string StatusLineText(const StatusFigures& figures) {
     const CaptureCounts& c = figures.counts;
     text += " | " + std::to_string(c.sessions_open) + " open / " +
             std::to_string(c.sessions_total) + (c.sessions_total == 1 ? " session" : " sessions");
+    // The list keeps trimmed sessions; only a capture full of sessions alone
+    // takes ended ones off it.
+    if (c.sessions_dropped > 0) {
+      text += " (" + std::to_string(c.sessions_dropped) + " no longer listed)";
+    }
     text += " | " + SizeText(c.bytes_up) + " up, " + SizeText(c.bytes_down) + " down";
     if (c.capture_limit > 0) {
       text += " | capture " + SizeText(c.capture_used) + " of " + SizeText(c.capture_limit) + ", " +

@@ -1,5 +1,6 @@
 #include "ui/sessions_window.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -10,12 +11,15 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPainter>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSettings>
 #include <QShortcut>
 #include <QSortFilterProxyModel>
 #include <QSplitter>
+#include <QStyle>
+#include <QStyledItemDelegate>
 #include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -34,6 +38,40 @@ constexpr std::chrono::milliseconds kLoadBudget{30};
 constexpr qint64 kHoldPlaceMs = 300;
 constexpr const char* kGeometryKey = "sessions_window/geometry";
 constexpr const char* kSplitterKey = "sessions_window/splitter";
+
+// Draws a conversation line as usual, then the characters of a Find match
+// (ConversationModel::kHighlightRole) in the selection's colours on top.
+class MatchDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+  void paint(QPainter* painter, const QStyleOptionViewItem& option,
+             const QModelIndex& index) const override {
+    QStyledItemDelegate::paint(painter, option, index);
+    const QVariant range = index.data(ConversationModel::kHighlightRole);
+    if (!range.isValid()) return;
+    const QPoint columns = range.toPoint();
+    QStyleOptionViewItem item = option;
+    initStyleOption(&item, index);
+    const QWidget* widget = option.widget;
+    const QStyle* style = widget != nullptr ? widget->style() : QApplication::style();
+    QRect text_rect = style->subElementRect(QStyle::SE_ItemViewItemText, &item, widget);
+    const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
+    text_rect.adjust(margin, 0, -margin, 0);
+    const QString& text = item.text;
+    const QString part = text.mid(columns.x(), columns.y() - columns.x());
+    const QFontMetrics metrics(item.font);
+    const int left = text_rect.left() + metrics.horizontalAdvance(text.left(columns.x()));
+    const QRect mark(left, option.rect.top(), metrics.horizontalAdvance(part),
+                     option.rect.height());
+    painter->save();
+    painter->fillRect(mark, option.palette.brush(QPalette::Active, QPalette::Highlight));
+    painter->setFont(item.font);
+    painter->setPen(option.palette.color(QPalette::Active, QPalette::HighlightedText));
+    painter->drawText(mark, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, part);
+    painter->restore();
+  }
+};
 
 }  // namespace
 
@@ -92,7 +130,8 @@ void SessionsWindow::BuildWidgets() {
       {SessionListModel::kClient, "127.0.0.1:65535"},
       {SessionListModel::kDestination, "127.0.0.1:65535"},
       {SessionListModel::kOpened, "00:00:00.000000"},
-      {SessionListModel::kState, "closed: client FIN, server FIN"},
+      // A refused connect's reason fits; longer ones have a tooltip.
+      {SessionListModel::kState, "failed: connect: Connection refused"},
       {SessionListModel::kUp, "1023 MiB"},
       {SessionListModel::kDown, "1023 MiB"},
       {SessionListModel::kDuration, "59 min 59 s"},
@@ -162,6 +201,7 @@ void SessionsWindow::BuildWidgets() {
   conversation_view_ = new QTableView(lower);
   conversation_view_->setModel(conversation_);
   conversation_view_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  conversation_view_->setItemDelegate(new MatchDelegate(conversation_view_));
   conversation_view_->horizontalHeader()->hide();
   conversation_view_->verticalHeader()->hide();
   conversation_view_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
@@ -224,6 +264,7 @@ void SessionsWindow::BuildShortcuts() {
     auto* shortcut = new QShortcut(keys, this);  // owned by this window
     shortcut->setContext(Qt::WindowShortcut);
     connect(shortcut, &QShortcut::activated, this, handler);
+    return shortcut;
   };
   add(QKeySequence::Find, [this] {
     find_box_->setFocus(Qt::ShortcutFocusReason);
@@ -231,7 +272,9 @@ void SessionsWindow::BuildShortcuts() {
   });
   add(QKeySequence(Qt::Key_F3), [this] { FindNext(true); });
   add(QKeySequence(Qt::SHIFT | Qt::Key_F3), [this] { FindNext(false); });
-  add(QKeySequence(Qt::Key_Escape), [this] { close(); });
+  // Esc held after it closed a popup (the find kind's list) leaves the
+  // window open: only a fresh press closes it.
+  add(QKeySequence(Qt::Key_Escape), [this] { close(); })->setAutoRepeat(false);
 }
 
 void SessionsWindow::SetStore(std::shared_ptr<const CaptureStore> store) {
@@ -316,6 +359,11 @@ void SessionsWindow::Say(const std::string& text) {
 void SessionsWindow::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
   Refresh();
+  // Opened on an empty selection: the newest session, most likely the one
+  // the user came for.
+  if (!session_view_->selectionModel()->hasSelection() && sessions_->rowCount() > 0) {
+    SelectSession(sessions_->SessionAt(sessions_->rowCount() - 1)->id);
+  }
   refresh_timer_->start();
 }
 

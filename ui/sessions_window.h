@@ -33,7 +33,11 @@ class SessionListModel;
 // transcript, pcapng of the session or of all). A line at the bottom says
 // what the last command did, or why it failed.
 //
-// Modeless and resizable; closing hides it, and it keeps its geometry and
+// Shown with no session selected, it selects the newest. Find highlights the
+// matched characters and names the chunk as its header shows it.
+//
+// Modeless and resizable; closing hides it (Esc: a fresh press, not the
+// repeats of one that closed a popup), and it keeps its geometry and
 // the splitter's sizes across runs of the program (QSettings). While shown it
 // reads the store at most ten times a second. The store is shared with the
 // run that writes it; the window keeps the last one it was given after the

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "capture/session_label.h"
+#include "capture/trace_format.h"
 #include "ui/file_choosers.h"
 #include "ui/session_export.h"
 #include "ui/session_texts.h"
@@ -58,11 +59,21 @@ bool SessionsWindow::FindNext(bool forward) {
   match_ = match;
   const int row = conversation_->RowOf(match->at);
   const QModelIndex index = conversation_->index(row);
-  conversation_view_->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+  // The match itself is highlighted, not its whole line.
+  conversation_->SetHighlight(match);
+  conversation_view_->selectionModel()->setCurrentIndex(index, QItemSelectionModel::Clear);
   conversation_view_->scrollTo(index, QAbstractItemView::PositionAtCenter);
-  Say("Found at byte " + std::to_string(match->at.offset) + " of chunk " +
-      std::to_string(match->at.chunk) +
-      (wrapped ? (forward ? " (from the start)" : " (from the end)") : ""));
+  // Named as the view shows the chunk: its header's direction and time;
+  // counts from 1, as a reader counts.
+  std::string where = "Found at byte " + std::to_string(match->at.offset + 1) + " of chunk " +
+                      std::to_string(match->at.chunk + 1);
+  if (const ChunkRef chunk = conversation_->BytesOf(row).chunk) {
+    where += chunk->direction() == Direction::kClientToServer ? " (client \u2192 server, "
+                                                              : " (server \u2192 client, ";
+    AppendClockTime(where, chunk->time().wall);
+    where += ")";
+  }
+  Say(where + (wrapped ? (forward ? ", from the start" : ", from the end") : ""));
   return true;
 }
 

@@ -507,7 +507,7 @@ TEST(HelpTextTest, ExactBytes) {
   const char* const kLines[] = {
       " Portwick command line:",
       "",
-      "\tportwick.exe options [COMMAND]",
+      "\tportwick options [COMMAND]",
       "",
       " Available commands:",
       "\t start - start listen sockets",

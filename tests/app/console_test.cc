@@ -200,9 +200,10 @@ TEST(ConsoleTest, UnreachableDisplayPointsToConsoleModeInsteadOfAborting) {
     const Ended ended = RunToEnd({argument}, {"DISPLAY=" + gone.name()});
     ASSERT_NE(ended.code, -1) << ended.err;
     if (argument == "--bogus") {
-      // A failed command line prints the help, display or not.
+      // A failed command line prints the help, display or not, and says
+      // which argument was wrong.
       EXPECT_EQ(ended.out, HelpTextWithLineFeeds());
-      EXPECT_EQ(ended.err, "");
+      EXPECT_EQ(ended.err, "Portwick: unknown option '--bogus'\n");
     } else {
       EXPECT_EQ(ended.code, 3);
       EXPECT_EQ(ended.err,
@@ -229,8 +230,8 @@ TEST(ConsoleTest, ListensOnTheBindAddressAndReachesEveryKindOfDestination) {
       {"[::1]", true, "[::1]", "[::1]", "[::1]", true},
       // Every IPv6 and IPv4 interface; an empty host is this machine, whose
       // addresses are tried in turn until the IPv4 echo server answers.
-      {"::", false, "", "[::]", "", false},
-      {"::", true, "", "[::]", "", true},
+      {"::", false, "", "[::]", "localhost", false},
+      {"::", true, "", "[::]", "localhost", true},
       {"::", true, "[::1]", "[::]", "[::1]", false},
   };
   for (const Case& c : kCases) {

@@ -71,7 +71,7 @@ class GuiStartupTest : public ::testing::Test {
  protected:
   int Run(std::vector<std::string> args, bool display = true, bool create_ok = true,
           int quit_code = 57665) {
-    args.insert(args.begin(), "/usr/bin/portwick");
+    args.insert(args.begin(), program_);
     GuiStartup startup;
     startup.make_window = [this, create_ok, quit_code](const ProxySettings& settings) {
       return std::make_unique<FakeWindow>(settings, &log_, create_ok, quit_code);
@@ -83,6 +83,7 @@ class GuiStartupTest : public ::testing::Test {
     return RunGui(args, startup);
   }
 
+  std::string program_ = "/usr/bin/portwick";  // argv[0]
   WindowLog log_;
   std::vector<std::string> boxes_;
   std::ostringstream out_;
@@ -109,11 +110,15 @@ TEST_F(GuiStartupTest, RunsTheWindowAndReturnsTheClosingCommand) {
   EXPECT_EQ(CurrentThreadLoop(), nullptr);
 }
 
-TEST_F(GuiStartupTest, BadCommandLineShowsTheHelpOnceAndNoWindow) {
-  EXPECT_EQ(Run({"--nonsense=1"}), 0);
+TEST_F(GuiStartupTest, BadCommandLineShowsTheHelpOnceNamingTheArgumentAndNoWindow) {
+  program_ = "/opt/pw/bin/portwick-dev";
+  EXPECT_EQ(Run({"--source=1", "--nonsense=1"}), 0);
+  const std::string help = HelpTextWithLineFeeds("portwick-dev");
+  EXPECT_NE(help.find("\tportwick-dev options [COMMAND]\n"), std::string::npos) << help;
   ASSERT_EQ(boxes_.size(), 1u);
-  EXPECT_EQ(boxes_[0], HelpTextWithLineFeeds());
-  EXPECT_EQ(out_.str(), HelpTextWithLineFeeds());
+  EXPECT_EQ(boxes_[0], "The command line has an unknown option '--nonsense=1'.\n\n" + help);
+  EXPECT_EQ(out_.str(), help);
+  EXPECT_EQ(err_.str(), "Portwick: unknown option '--nonsense=1'\n");
   EXPECT_TRUE(log_.events.empty());
   EXPECT_EQ(CurrentThreadLoop(), nullptr);
 }
@@ -137,7 +142,12 @@ TEST_F(GuiStartupTest, WithoutADisplayPointsToConsoleMode) {
   EXPECT_EQ(Run({"--nonsense=1"}, false), 0);
   EXPECT_TRUE(boxes_.empty());
   EXPECT_EQ(out_.str(), HelpTextWithLineFeeds());
-  EXPECT_EQ(err_.str(), "");
+  EXPECT_EQ(err_.str(), "Portwick: unknown option '--nonsense=1'\n");
+}
+
+TEST(HelpBoxTest, TabsBecomeSpacesToTheNextStopInAFixedFontUnwrapped) {
+  EXPECT_EQ(HelpBoxMarkup("\tportwick a<b\n ab\tc\n"),
+            "<pre>        portwick a&lt;b\n ab     c\n</pre>");
 }
 
 TEST_F(GuiStartupTest, FailedWindowCreationEndsWithZero) {

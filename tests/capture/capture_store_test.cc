@@ -194,7 +194,7 @@ TEST(CaptureStoreTest, FullStoreDropsTheOldestChunksFirstAndCountsThem) {
   EXPECT_EQ(counts.bytes_up, 8 * kSize);
 }
 
-TEST(CaptureStoreTest, EndedSessionsLeaveTheListOnlyOnceTheirChunksAreGone) {
+TEST(CaptureStoreTest, TrimmedSessionsStayListedUntilNoChunkIsLeftToDrop) {
   constexpr size_t kSize = 100;
   const uint64_t chunk_cost = kSize + CaptureStore::kChunkOverhead;
   const uint64_t limit = 3 * CaptureStore::kSessionOverhead + 2 * chunk_cost;
@@ -212,20 +212,18 @@ TEST(CaptureStoreTest, EndedSessionsLeaveTheListOnlyOnceTheirChunksAreGone) {
   feeder.Chunk(3, kUp, std::string(kSize, 'y'));
   EXPECT_EQ(store.Counts().capture_used, limit);
 
-  // Room for one more chunk: session 1 (ended, oldest) goes first.
+  // Room for one more chunk: the oldest chunk goes (session 2's); every
+  // session stays listed, session 2 trimmed to nothing.
   feeder.Chunk(3, kUp, std::string(kSize, 'z'));
-  EXPECT_FALSE(store.Session(1));
+  ASSERT_TRUE(store.Session(1));
   ASSERT_TRUE(store.Session(2));
-  EXPECT_EQ(store.Counts().sessions_dropped, 1u);
-  EXPECT_EQ(store.Counts().sessions_kept, 2u);
+  EXPECT_TRUE(store.Session(2)->trimmed());
+  EXPECT_EQ(store.Session(2)->bytes_kept, 0u);
 
-  // Many more: session 2's chunk goes, then session 2; session 3 stays
-  // listed however much of it is dropped.
+  // Many more: only chunks go; session 3 stays however much of it is dropped.
   for (int i = 0; i < 30; ++i) feeder.Chunk(3, kUp, std::string(kSize, 'w'));
-  EXPECT_FALSE(store.Session(2));
-  ASSERT_TRUE(store.Session(3));
-  EXPECT_EQ(store.Counts().sessions_dropped, 2u);
-  EXPECT_EQ(store.Counts().sessions_total, 3u);
+  EXPECT_EQ(store.Counts().sessions_dropped, 0u);
+  EXPECT_EQ(store.Counts().sessions_kept, 3u);
   EXPECT_LE(store.Counts().capture_used, limit);
   const CapturedSession three = *store.Session(3);
   EXPECT_EQ(three.chunk_count, 32u);
@@ -233,6 +231,16 @@ TEST(CaptureStoreTest, EndedSessionsLeaveTheListOnlyOnceTheirChunksAreGone) {
   const std::string held = Concatenated(store.Chunks(3, 0, 100));
   EXPECT_EQ(held, std::string((three.chunk_count - three.first_kept_chunk) * kSize, 'w'));
   EXPECT_EQ(three.bytes_dropped, three.first_kept_chunk * kSize);
+
+  // A new session needs more room than the chunks left: they go, then the
+  // ended session that ended first.
+  feeder.Open(4);
+  EXPECT_FALSE(store.Session(1));
+  ASSERT_TRUE(store.Session(2));
+  EXPECT_EQ(store.Session(3)->bytes_kept, 0u);
+  EXPECT_EQ(store.Counts().sessions_dropped, 1u);
+  EXPECT_EQ(store.Counts().sessions_total, 4u);
+  EXPECT_LE(store.Counts().capture_used, limit);
 }
 
 TEST(CaptureStoreTest, ChunksThatCannotBeHeldAreCountedAsDropped) {

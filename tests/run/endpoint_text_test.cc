@@ -54,7 +54,7 @@ TEST(EndpointTextTest, ListeningAndDestinationTexts) {
   EXPECT_EQ(DestinationText("localhost", 2007), "localhost:2007");
   EXPECT_EQ(DestinationText("::1", 2007), "[::1]:2007");
   EXPECT_EQ(DestinationText("[::1]", 2007), "[::1]:2007");
-  EXPECT_EQ(DestinationText("", 2007), ":2007");
+  EXPECT_EQ(DestinationText("", 2007), "localhost:2007");
 
   EXPECT_EQ(RemoteHostForRun("[fe80::1%lo]"), "fe80::1%lo");
   EXPECT_EQ(RemoteHostForRun("fe80::1%lo"), "fe80::1%lo");

@@ -26,8 +26,8 @@ namespace {
 namespace fs = std::filesystem;
 using std::chrono_literals::operator""s;
 
-const std::vector<std::string> kScriptFilters = {"Windows NT Command Script Files (*.cmd)",
-                                                 "All Files (*.*)"};
+const std::vector<std::string> kScriptFilters = {"Shell Scripts (*.sh)", "Command Scripts (*.cmd)",
+                                                 "All Files (*)"};
 
 TEST_F(MainWindowTest, SaveAsWritesTheScriptOfWhatTheWindowShows) {
   logtesting::TempDir dir;
@@ -40,12 +40,12 @@ TEST_F(MainWindowTest, SaveAsWritesTheScriptOfWhatTheWindowShows) {
     std::string expected;
   };
   const Case kCases[] = {
-      {false, "plain.cmd", program + " --source=1999 --destination=localhost:2007 "},
+      {false, "plain.sh", program + " --source=1999 --destination=localhost:2007 "},
       {true, "with-log.cmd",
        program +
            " --source=1999 --destination=localhost:2007  --filename=\"traffic.log\" start \n"},
       // An existing file is replaced.
-      {false, "plain.cmd", program + " --source=1999 --destination=localhost:2007 "},
+      {false, "plain.sh", program + " --source=1999 --destination=localhost:2007 "},
   };
   logtesting::WriteFile(dir.File("with-log.cmd"), std::string(500, 'x'));
   std::string previous_path;
@@ -57,7 +57,7 @@ TEST_F(MainWindowTest, SaveAsWritesTheScriptOfWhatTheWindowShows) {
     EXPECT_EQ(logtesting::ReadFile(dir.File(c.file)), c.expected);
     const SaveFileRequest& request = choosers_.requests.back();
     EXPECT_EQ(request.filters, kScriptFilters);
-    EXPECT_EQ(request.default_suffix, "cmd");
+    EXPECT_EQ(request.default_suffix, "sh");
     EXPECT_TRUE(request.confirm_overwrite);
     EXPECT_EQ(request.initial_name, previous_path);
     EXPECT_EQ(choosers_.owners.back(), &d);

@@ -143,6 +143,9 @@ TEST_F(MainWindowTest, PortFieldsWithoutAUsablePortStopStartAndSaveAsButNotStop)
     Command(kStartButton);
     EXPECT_EQ(beeps_, 1);
     EXPECT_EQ(d.focusWidget(), d.Control(c.field));
+    const char* name = c.field == kLocalPortField ? "Local Port" : "Remote Port";
+    EXPECT_TRUE(window_->StatusText().endsWith(QString(name) + ": enter a number from 0 to 65535"))
+        << window_->StatusText().toStdString();
     EXPECT_FALSE(window_->listener().IsRunning());
     EXPECT_EQ(window_->log_sinks().chain, nullptr);
     EXPECT_TRUE(titles_.titles.empty());
@@ -167,6 +170,7 @@ TEST_F(MainWindowTest, LocalHostThatIsNotAnAddressStopsStartAndSaveAs) {
     Command(kStartButton);
     EXPECT_EQ(beeps_, 1);
     EXPECT_EQ(d.focusWidget(), d.Control(kLocalHostField));
+    EXPECT_TRUE(window_->StatusText().contains("Local Host: enter an IPv4 or IPv6 address"));
     EXPECT_FALSE(window_->listener().IsRunning());
     EXPECT_TRUE(titles_.titles.empty());
     Command(kSaveAsCommand);

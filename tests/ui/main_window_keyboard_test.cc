@@ -1,6 +1,9 @@
 // The main window from the keyboard alone: Alt with the first letter of a
 // menu opens it (a hidden control's mnemonic takes nothing away), and every
 // label's mnemonic reaches the control it names, the output pane included.
+#include <QtTest/qtestspontaneevent.h>
+
+#include <QtGui/QKeyEvent>
 #include <QtTest/QTest>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QLineEdit>
@@ -95,6 +98,23 @@ TEST_F(MainWindowKeyboardTest, CtrlLOpensTheSessionsWindowFromAnyField) {
   ServeEventsUntil([&] { return sessions->isActiveWindow(); });
   QTest::keyClick(sessions->filter_box(), Qt::Key_Escape);
   EXPECT_FALSE(window_->sessions_window()->isVisible());
+  EXPECT_TRUE(d.isVisible());
+
+  // Esc held down: it closes the Sessions window, and its repeats, which
+  // reach the main window then active, don't end the program.
+  QTest::keyClick(d.Edit(kLocalPortField), Qt::Key_L, Qt::ControlModifier);
+  QApplication::setActiveWindow(sessions);
+  ServeEventsUntil([&] { return sessions->isActiveWindow(); });
+  const int code = RunWith([&] {
+    QTest::keyPress(sessions->filter_box(), Qt::Key_Escape);
+    EXPECT_FALSE(sessions->isVisible());
+    QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier, QString(), true);
+    QSpontaneKeyEvent::setSpontaneous(&repeat);
+    qApp->notify(d.Edit(kLocalPortField), &repeat);  // as QTest does: stays spontaneous
+    QTest::keyRelease(d.Edit(kLocalPortField), Qt::Key_Escape);
+    loop_.PostQuit(0);
+  });
+  EXPECT_EQ(code, 0) << "2 when the repeat closed the main window";
   EXPECT_TRUE(d.isVisible());
 }
 

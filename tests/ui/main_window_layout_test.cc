@@ -191,7 +191,7 @@ TEST_F(MainWindowLayoutTest, MenuBarHoldsItsItemsAndCommands) {
       {"Action", "Start", 32772, ""},
       {"Action", "Stop", 32773, ""},
       {"Action", "", 0, ""},
-      {"Action", "Save &As *.cmd", 32775, ""},
+      {"Action", "Save &As *.sh", 32775, ""},
       {"Action", "", 0, ""},
       {"Action", "E&xit", 57665, ""},
       {"View", "&Sessions", kSessionsCommand, "Ctrl+L"},

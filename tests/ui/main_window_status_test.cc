@@ -1,5 +1,6 @@
 // The main window's status line: stopped or listening where, and a Start
 // that cannot listen says why there while the title stays as it was.
+#include <QtWidgets/QLabel>
 #include <QtWidgets/QMenuBar>
 #include <QtWidgets/QStatusBar>
 #include <string>
@@ -75,6 +76,8 @@ TEST_F(MainWindowTest, StatusLineCountsTheRunsSessionsAndNamesAFailedConnect) {
       << window_->StatusText().toStdString();
   EXPECT_TRUE(window_->StatusText().contains(" / 1 session | "))
       << window_->StatusText().toStdString();
+  // The bar may cut the line off; its tooltip holds all of it.
+  EXPECT_EQ(d.status_bar()->findChild<QLabel*>("status_line")->toolTip(), window_->StatusText());
   EXPECT_TRUE(window_->StatusText().contains("capture ")) << "the run keeps a capture";
 
   // The Sessions window shows the run's sessions, the failed one included.

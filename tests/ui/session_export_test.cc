@@ -4,6 +4,7 @@
 #include "ui/session_export.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QtCore/QTemporaryDir>
@@ -58,6 +59,10 @@ TEST_F(SessionExportTest, EachDirectionByteExact) {
   ASSERT_TRUE(ExportDirection(store_, 1, kDown, Path("down.bin")).ok());
   EXPECT_EQ(ReadFile(Path("up.bin")), up_);
   EXPECT_EQ(ReadFile(Path("down.bin")), down_);
+  // Other people's traffic: readable by its owner only.
+  struct stat info {};
+  ASSERT_EQ(::stat(Path("up.bin").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
   // An existing file is replaced, not appended to.
   ASSERT_TRUE(ExportDirection(store_, 1, kUp, Path("down.bin")).ok());
   EXPECT_EQ(ReadFile(Path("down.bin")), up_);

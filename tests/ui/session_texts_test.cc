@@ -38,6 +38,8 @@ TEST(SessionTextsTest, EachFailureWithTheSystemsReason) {
   refused.destination_host = "localhost";
   refused.destination_port = 2007;
   refused.failure = Status::Error("connect", 111);
+  CapturedSession no_host = refused;
+  no_host.destination_host.clear();
   CapturedSession unresolved = refused;
   unresolved.id = 4;
   unresolved.destination_host = "no.such.host";
@@ -46,6 +48,8 @@ TEST(SessionTextsTest, EachFailureWithTheSystemsReason) {
       {ListenErrorText(1999, Status::Error("bind", 98)),
        "Cannot open port 1999: Address already in use"},
       {ConnectErrorText(refused),
+       "Session 3: cannot connect to localhost:2007: Connection refused"},
+      {ConnectErrorText(no_host),
        "Session 3: cannot connect to localhost:2007: Connection refused"},
       {ConnectErrorText(unresolved),
        "Session 4: cannot resolve no.such.host:2007: Name or service not known"},
@@ -68,6 +72,7 @@ TEST(SessionTextsTest, StatusLineStoppedListeningCountsAndTheLastError) {
   figures.capturing = true;
   figures.counts.sessions_open = 2;
   figures.counts.sessions_total = 17;
+  figures.counts.sessions_dropped = 4;
   figures.counts.bytes_up = 1536;
   figures.counts.bytes_down = 3 << 20;
   figures.counts.capture_used = 5 << 20;
@@ -75,14 +80,15 @@ TEST(SessionTextsTest, StatusLineStoppedListeningCountsAndTheLastError) {
   figures.counts.bytes_dropped = 0;
   figures.last_error = "Session 3: cannot connect to localhost:2007: Connection refused";
   EXPECT_EQ(StatusLineText(figures),
-            "Listening on port 1999 for localhost:2007 | 2 open / 17 sessions | 1.50 KiB up, "
-            "3.00 MiB down | capture 5.00 MiB of 256 MiB, 0 B dropped | Session 3: cannot "
-            "connect to localhost:2007: Connection refused");
+            "Listening on port 1999 for localhost:2007 | 2 open / 17 sessions (4 no longer "
+            "listed) | 1.50 KiB up, 3.00 MiB down | capture 5.00 MiB of 256 MiB, 0 B dropped | "
+            "Session 3: cannot connect to localhost:2007: Connection refused");
   figures.counts.capture_limit = 0;
   figures.listening = false;
   figures.last_error.clear();
   EXPECT_EQ(StatusLineText(figures),
-            "Stopped | 2 open / 17 sessions | 1.50 KiB up, 3.00 MiB down | capture off");
+            "Stopped | 2 open / 17 sessions (4 no longer listed) | 1.50 KiB up, 3.00 MiB down | "
+            "capture off");
 }
 
 }  // namespace

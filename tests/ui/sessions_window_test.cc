@@ -72,6 +72,7 @@ class SessionsWindowTest : public ::testing::Test {
 
 TEST_F(SessionsWindowTest, SelectingASessionShowsItsConversationAndTheFilterNarrowsTheList) {
   EXPECT_EQ(window_.session_view()->model()->rowCount(), 3);
+  EXPECT_EQ(window_.selected_session(), 3u) << "the newest, as the window opened";
   window_.SelectSession(1);
   EXPECT_EQ(window_.selected_session(), 1u);
   std::vector<QString> lines = ConversationLines();
@@ -98,8 +99,21 @@ TEST_F(SessionsWindowTest, FindSelectsTheLineAndWrapsAndSaysWhenNothingMatches) 
   QTest::keyClicks(window_.find_box(), "HTTP/1.1");
   QTest::keyClick(window_.find_box(), Qt::Key_F3);
   EXPECT_EQ(window_.conversation_view()->currentIndex().row(), 1);
+  // The match is highlighted, not its line: "> GET /index.html " comes before.
+  const auto highlight = [&](int row) {
+    return window_.conversation_model()->index(row).data(ConversationModel::kHighlightRole);
+  };
+  EXPECT_EQ(highlight(1).toPoint(), QPoint(18, 26));
+  EXPECT_FALSE(highlight(2).isValid());
+  EXPECT_TRUE(window_.conversation_view()->selectionModel()->selectedIndexes().isEmpty());
+  // The chunk as its header shows it, counted from 1.
+  EXPECT_TRUE(window_.message_line()->text().startsWith(
+      QString::fromUtf8("Found at byte 17 of chunk 1 (client \u2192 server, 12:00:00.")))
+      << window_.message_line()->text().toStdString();
   QTest::keyClick(window_.find_box(), Qt::Key_F3);
   EXPECT_EQ(window_.conversation_view()->currentIndex().row(), 5) << "the reply's status line";
+  EXPECT_TRUE(window_.message_line()->text().startsWith(
+      QString::fromUtf8("Found at byte 1 of chunk 2 (server \u2192 client, ")));
   QTest::keyClick(window_.find_box(), Qt::Key_F3);
   EXPECT_EQ(window_.conversation_view()->currentIndex().row(), 1) << "from the start again";
   EXPECT_TRUE(window_.message_line()->text().contains("from the start"));
@@ -107,8 +121,13 @@ TEST_F(SessionsWindowTest, FindSelectsTheLineAndWrapsAndSaysWhenNothingMatches) 
   EXPECT_EQ(window_.conversation_view()->currentIndex().row(), 5) << "Shift+F3 goes back";
 
   window_.find_kind()->setCurrentIndex(1);
-  window_.find_box()->setText("0d 0a 68 65");
-  EXPECT_TRUE(window_.FindNext(true)) << "\\r\\nhe in hex, across the reply's lines";
+  window_.find_box()->setText("0d 0a 68 65 6c 6c");
+  EXPECT_TRUE(window_.FindNext(true)) << "\\r\\nhell in hex, across the reply's lines";
+  // In hex, bytes 36 to 41 of the reply: "< 0020 " then " hh" each, one
+  // more space after the eighth.
+  window_.SetHexMode(true);
+  EXPECT_EQ(highlight(7).toPoint(), QPoint(20, 38));
+  window_.SetHexMode(false);
   window_.find_box()->setText("0d 0");
   EXPECT_FALSE(window_.FindNext(true));
   EXPECT_TRUE(window_.message_line()->text().contains("not hex bytes"));
