@@ -156,6 +156,10 @@ std::string FormatHostPort(std::string_view host, int port) {
   return text + ":" + std::to_string(port);
 }
 
+std::string FormatDestination(std::string_view host, int port) {
+  return FormatHostPort(host.empty() ? std::string_view("localhost") : StripBrackets(host), port);
+}
+
 std::string_view StripBrackets(std::string_view host) {
   if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
     return host.substr(1, host.size() - 2);

@@ -75,6 +75,10 @@ struct HostPort {
 // "host:port", with brackets around a host that holds a ':' ("[::1]:2007").
 std::string FormatHostPort(std::string_view host, int port);
 
+// A destination as users read it: "host:port" as above, with an empty host
+// (which the resolver takes as this machine) shown as "localhost".
+std::string FormatDestination(std::string_view host, int port);
+
 // Removes the brackets of a bracketed IPv6 literal ("[::1]" -> "::1"); any
 // other text comes back unchanged.
 std::string_view StripBrackets(std::string_view host);

@@ -61,7 +61,7 @@ void TraceWriter::OnConnected(const SessionConnected& event) {
 void TraceWriter::OnConnectFailed(const SessionConnectFailed& event) {
   BeginHeader(event.session, event.time.wall);
   buffer_ += "cannot connect to ";
-  buffer_ += FormatHostPort(event.host, event.port);
+  buffer_ += FormatDestination(event.host, event.port);
   buffer_ += ": ";
   buffer_ += event.status.reason();
   buffer_ += '\n';

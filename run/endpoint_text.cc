@@ -16,8 +16,7 @@ std::string ListeningText(std::string_view bind_text, int port) {
 std::string RemoteHostForRun(std::string_view host) { return std::string(StripBrackets(host)); }
 
 std::string DestinationText(std::string_view host, int port) {
-  // The resolver takes an empty name as this machine: its loopback addresses.
-  return FormatHostPort(host.empty() ? std::string_view("localhost") : StripBrackets(host), port);
+  return FormatDestination(host, port);
 }
 
 }  // namespace portwick

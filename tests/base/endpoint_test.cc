@@ -82,6 +82,8 @@ TEST(EndpointTest, WellKnownAddressesAndHostPortText) {
   EXPECT_EQ(FormatHostPort("localhost", 2007), "localhost:2007");
   EXPECT_EQ(FormatHostPort("::1", 2007), "[::1]:2007");
   EXPECT_EQ(FormatHostPort("", 2007), ":2007");
+  EXPECT_EQ(FormatDestination("", 2007), "localhost:2007");
+  EXPECT_EQ(FormatDestination("[::1]", 2007), "[::1]:2007");
   EXPECT_EQ(StripBrackets("[::1]"), "::1");
   EXPECT_EQ(StripBrackets("::1"), "::1");
   EXPECT_EQ(StripBrackets("[x"), "[x");
