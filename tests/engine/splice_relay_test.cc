@@ -19,7 +19,9 @@
 #include <thread>
 
 #include "descriptor_limit_hold.h"
+#include "engine/detached_thread.h"
 #include "engine/idle_parker.h"
+#include "engine/log_sink_handle.h"
 #include "engine/pipe_pool.h"
 #include "engine/proxy_listener.h"
 #include "engine/socket_io.h"
@@ -242,7 +244,7 @@ TEST_F(SplicedSessionTest, AServerResetWhileTheClientSendsReachesTheClientAsARes
     ListenerConfig config = testing::LoopbackForward(server_.port(), io);
     config.observer = observer_;
     ASSERT_TRUE(listener_.Start(config).ok());
-    for (int round = 0; round < 150; ++round) {
+    for (int round = 0; round < 250; ++round) {
       SCOPED_TRACE("round " + std::to_string(round));
       Socket client = testing::ConnectLoopback(listener_.BoundPort());
       Socket destination = server_.WaitAccept();
@@ -335,10 +337,11 @@ TEST_F(SplicedSessionTest, AtTheDescriptorLimitKeptPipesGiveWayToANewSession) {
 
 // Runs a SpliceRelay from one loopback pair to another on a thread of its
 // own until it reports an end other than kIdle.
-SpliceRelay::Result RelayBetween(SocketIo* io, PipePool* pool, int source, int destination) {
+SpliceRelay::Result RelayBetween(SocketIo* io, PipePool* pool, int source, int destination,
+                                 const LogSinkHandle* log_sink = nullptr) {
   SpliceRelay::Result result = SpliceRelay::Result::kIdle;
   std::thread relay([&] {
-    SpliceRelay splice(io, pool, source, destination, nullptr);
+    SpliceRelay splice(io, pool, source, destination, log_sink);
     while ((result = splice.Relay()) == SpliceRelay::Result::kIdle) sockets::WaitReadable(source);
   });
   relay.join();
@@ -346,29 +349,45 @@ SpliceRelay::Result RelayBetween(SocketIo* io, PipePool* pool, int source, int d
 }
 
 TEST(SpliceRelayTest, WithoutDescriptorsForAPipeBytesAreCopiedInstead) {
-  testing::TcpPair in = testing::MakeTcpPair();
-  testing::TcpPair out = testing::MakeTcpPair();
-  ASSERT_TRUE(in.far.valid() && out.far.valid());
-  // A limit just above the descriptors in use: a new pipe would press on it.
-  const int probe = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-  ::close(probe);
-  PipePool pool(1 << 16, 4, probe + 12);
-  CountingIo io;
-  const std::string bytes = testing::PatternBytes(1 << 20, 5);
-  std::thread sender([&] {
-    EXPECT_TRUE(SendBytes(in.near.fd(), bytes));
-    sockets::ShutdownWrite(in.near.fd());
-  });
-  testing::ReadResult received;
-  std::thread reader([&] { received = ReadUntilEnd(out.far.fd()); });
-  EXPECT_FALSE(pool.Acquire().valid()) << "no pipe this close to the limit";
-  EXPECT_EQ(RelayBetween(&io, &pool, in.far.fd(), out.near.fd()), SpliceRelay::Result::kEnded);
-  sockets::ShutdownWrite(out.near.fd());
-  sender.join();
-  reader.join();
-  EXPECT_TRUE(received.data == bytes) << "bytes differ";
-  EXPECT_EQ(io.splices.load(), 0);
-  EXPECT_EQ(pool.idle_count(), 0u);
+  struct Case {
+    const char* name;
+    int limit_above_probe;        // the pool's limit, above the lowest free descriptor
+    bool destination_near_limit;  // only the destination's descriptor is near it
+  };
+  const Case cases[] = {{"every new pipe near the limit", 12, false},
+                        {"the session's destination near the limit", 300, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    testing::TcpPair in = testing::MakeTcpPair();
+    testing::TcpPair out = testing::MakeTcpPair();
+    ASSERT_TRUE(in.far.valid() && out.far.valid());
+    const int probe = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    ::close(probe);
+    const int limit = probe + c.limit_above_probe;
+    PipePool pool(1 << 16, 4, limit);
+    // The source's descriptor stays low, the destination's goes high.
+    Socket high_destination(
+        c.destination_near_limit ? ::fcntl(out.near.fd(), F_DUPFD_CLOEXEC, limit - 2) : -1);
+    const int destination = high_destination.valid() ? high_destination.fd() : out.near.fd();
+    CountingIo io;
+    const std::string bytes = testing::PatternBytes(1 << 20, 5);
+    std::thread sender([&] {
+      EXPECT_TRUE(SendBytes(in.near.fd(), bytes));
+      sockets::ShutdownWrite(in.near.fd());
+    });
+    testing::ReadResult received;
+    std::thread reader([&] { received = ReadUntilEnd(out.far.fd()); });
+    if (!c.destination_near_limit) {
+      EXPECT_FALSE(pool.Acquire().valid()) << "no pipe this close to the limit";
+    }
+    EXPECT_EQ(RelayBetween(&io, &pool, in.far.fd(), destination), SpliceRelay::Result::kEnded);
+    sockets::ShutdownWrite(out.near.fd());
+    sender.join();
+    reader.join();
+    EXPECT_TRUE(received.data == bytes) << "bytes differ";
+    EXPECT_EQ(io.splices.load(), 0);
+    EXPECT_EQ(pool.idle_count(), 0u);
+  }
 }
 
 TEST(SpliceRelayTest, ASessionNearTheDescriptorLimitGetsNoKeptPipeAndFreesThem) {
@@ -379,6 +398,9 @@ TEST(SpliceRelayTest, ASessionNearTheDescriptorLimitGetsNoKeptPipeAndFreesThem) 
   Pipe in_use = pool.Acquire(probe);
   pool.Release(pool.Acquire(probe));
   ASSERT_TRUE(in_use.valid());
+  // Programs started by the process (a command script) get none of them.
+  EXPECT_EQ(::fcntl(in_use.read_fd(), F_GETFD) & FD_CLOEXEC, FD_CLOEXEC);
+  EXPECT_EQ(::fcntl(in_use.write_fd(), F_GETFD) & FD_CLOEXEC, FD_CLOEXEC);
   ASSERT_EQ(pool.idle_count(), 1u);
   EXPECT_FALSE(pool.Acquire(limit - 2).valid()) << "the session's descriptors are near the limit";
   EXPECT_EQ(pool.idle_count(), 0u) << "kept pipes make room for new connections";
@@ -386,6 +408,50 @@ TEST(SpliceRelayTest, ASessionNearTheDescriptorLimitGetsNoKeptPipeAndFreesThem) 
   EXPECT_EQ(pool.idle_count(), 0u) << "a pipe given back near the limit is closed";
   pool.Release(pool.Acquire(probe));
   EXPECT_EQ(pool.idle_count(), 1u) << "pipes are kept again once there is room";
+  Pipe more[5] = {pool.Acquire(probe), pool.Acquire(probe), pool.Acquire(probe),
+                  pool.Acquire(probe), pool.Acquire(probe)};
+  for (Pipe& pipe : more) pool.Release(std::move(pipe));
+  EXPECT_EQ(pool.idle_count(), 4u) << "no more kept than the pool's maximum";
+}
+
+// Once the log sink handle is detached nothing more is sent, spliced or
+// copied (no pipe to be had).
+TEST(SpliceRelayTest, ADetachedLogHandleEndsTheRelayBeforeItSends) {
+  for (const bool copying : {false, true}) {
+    SCOPED_TRACE(copying ? "copied" : "spliced");
+    testing::TcpPair in = testing::MakeTcpPair();
+    testing::TcpPair out = testing::MakeTcpPair();
+    ASSERT_TRUE(in.far.valid() && out.far.valid());
+    const int probe = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    ::close(probe);
+    PipePool pool(1 << 16, 4, copying ? probe + 12 : 0);
+    CountingIo io;
+    LogSinkHandle handle(nullptr);
+    handle.Detach({});
+    ASSERT_TRUE(SendBytes(in.near.fd(), "not to be sent"));
+    sockets::ShutdownWrite(in.near.fd());  // a relay that goes on ends anyway
+    EXPECT_EQ(RelayBetween(&io, &pool, in.far.fd(), out.near.fd(), &handle),
+              SpliceRelay::Result::kDetached);
+    sockets::ShutdownWrite(out.near.fd());
+    EXPECT_EQ(ReadUntilEnd(out.far.fd()).data, "");
+  }
+}
+
+// A parked socket is watched for as long as it is parked, however long
+// that is: the watching thread leaves only once nothing is parked.
+TEST(IdleParkerTest, AParkedSocketIsWatchedLongAfterTheWatcherCouldLinger) {
+  testing::TcpPair pair = testing::MakeTcpPair();
+  ASSERT_TRUE(pair.far.valid());
+  std::atomic<bool> ran{false};
+  std::unique_ptr<ThreadTask> task = MakeTask([&ran] { ran.store(true); });
+  const size_t parked_before = IdleParker::Default().parked();
+  ASSERT_TRUE(IdleParker::Default().Park(pair.far.fd(), task));
+  // Longer than the watcher stays once nothing is parked (2 s), plus one
+  // of its waits.
+  std::this_thread::sleep_for(std::chrono::milliseconds(2700));
+  ASSERT_TRUE(SendBytes(pair.near.fd(), "wake"));
+  ASSERT_TRUE(testing::WaitUntil([&] { return ran.load(); }, std::chrono::seconds(3)));
+  EXPECT_TRUE(testing::WaitUntil([&] { return IdleParker::Default().parked() == parked_before; }));
 }
 
 // Splices into the pipe as usual; splicing out of it fails as a reset.
