@@ -4,16 +4,16 @@
 // in the middle of transfers.
 #include "app/forwarding_run.h"
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <future>
 #include <map>
