@@ -229,15 +229,7 @@ TEST_F(SplicedSessionTest, AServerResetWhileTheClientSendsReachesTheClientAsARes
   // One send, so the client's sending never takes the reset that its reading
   // is to see: a send that fails takes it, one that was partly done leaves it.
   const std::string bytes(8 << 20, 'r');
-  CountingIo copying(CountingIo::Refuse::kIntoPipe);
-  // Every session ends before `copying` goes.
-  struct StopFirst {
-    ProxyListener& listener;
-    ~StopFirst() {
-      listener.Stop();
-      EXPECT_TRUE(testing::WaitUntil([] { return SocketLayer::LiveRegistrations() == 0; }));
-    }
-  } stop{listener_};
+  static CountingIo copying(CountingIo::Refuse::kIntoPipe);  // outlives every session
   for (SocketIo* io : {&SocketIo::Default(), static_cast<SocketIo*>(&copying)}) {
     SCOPED_TRACE(io == &copying ? "copied" : "spliced");
     listener_.Stop();
@@ -349,45 +341,29 @@ SpliceRelay::Result RelayBetween(SocketIo* io, PipePool* pool, int source, int d
 }
 
 TEST(SpliceRelayTest, WithoutDescriptorsForAPipeBytesAreCopiedInstead) {
-  struct Case {
-    const char* name;
-    int limit_above_probe;        // the pool's limit, above the lowest free descriptor
-    bool destination_near_limit;  // only the destination's descriptor is near it
-  };
-  const Case cases[] = {{"every new pipe near the limit", 12, false},
-                        {"the session's destination near the limit", 300, true}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    testing::TcpPair in = testing::MakeTcpPair();
-    testing::TcpPair out = testing::MakeTcpPair();
-    ASSERT_TRUE(in.far.valid() && out.far.valid());
-    const int probe = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-    ::close(probe);
-    const int limit = probe + c.limit_above_probe;
-    PipePool pool(1 << 16, 4, limit);
-    // The source's descriptor stays low, the destination's goes high.
-    Socket high_destination(
-        c.destination_near_limit ? ::fcntl(out.near.fd(), F_DUPFD_CLOEXEC, limit - 2) : -1);
-    const int destination = high_destination.valid() ? high_destination.fd() : out.near.fd();
-    CountingIo io;
-    const std::string bytes = testing::PatternBytes(1 << 20, 5);
-    std::thread sender([&] {
-      EXPECT_TRUE(SendBytes(in.near.fd(), bytes));
-      sockets::ShutdownWrite(in.near.fd());
-    });
-    testing::ReadResult received;
-    std::thread reader([&] { received = ReadUntilEnd(out.far.fd()); });
-    if (!c.destination_near_limit) {
-      EXPECT_FALSE(pool.Acquire().valid()) << "no pipe this close to the limit";
-    }
-    EXPECT_EQ(RelayBetween(&io, &pool, in.far.fd(), destination), SpliceRelay::Result::kEnded);
-    sockets::ShutdownWrite(out.near.fd());
-    sender.join();
-    reader.join();
-    EXPECT_TRUE(received.data == bytes) << "bytes differ";
-    EXPECT_EQ(io.splices.load(), 0);
-    EXPECT_EQ(pool.idle_count(), 0u);
-  }
+  testing::TcpPair in = testing::MakeTcpPair();
+  testing::TcpPair out = testing::MakeTcpPair();
+  ASSERT_TRUE(in.far.valid() && out.far.valid());
+  // A limit just above the descriptors in use: a new pipe would press on it.
+  const int probe = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  ::close(probe);
+  PipePool pool(1 << 16, 4, probe + 12);
+  CountingIo io;
+  const std::string bytes = testing::PatternBytes(1 << 20, 5);
+  std::thread sender([&] {
+    EXPECT_TRUE(SendBytes(in.near.fd(), bytes));
+    sockets::ShutdownWrite(in.near.fd());
+  });
+  testing::ReadResult received;
+  std::thread reader([&] { received = ReadUntilEnd(out.far.fd()); });
+  EXPECT_FALSE(pool.Acquire().valid()) << "no pipe this close to the limit";
+  EXPECT_EQ(RelayBetween(&io, &pool, in.far.fd(), out.near.fd()), SpliceRelay::Result::kEnded);
+  sockets::ShutdownWrite(out.near.fd());
+  sender.join();
+  reader.join();
+  EXPECT_TRUE(received.data == bytes) << "bytes differ";
+  EXPECT_EQ(io.splices.load(), 0);
+  EXPECT_EQ(pool.idle_count(), 0u);
 }
 
 TEST(SpliceRelayTest, ASessionNearTheDescriptorLimitGetsNoKeptPipeAndFreesThem) {
@@ -414,26 +390,35 @@ TEST(SpliceRelayTest, ASessionNearTheDescriptorLimitGetsNoKeptPipeAndFreesThem) 
   EXPECT_EQ(pool.idle_count(), 4u) << "no more kept than the pool's maximum";
 }
 
-// Once the log sink handle is detached nothing more is sent, spliced or
-// copied (no pipe to be had).
-TEST(SpliceRelayTest, ADetachedLogHandleEndsTheRelayBeforeItSends) {
-  for (const bool copying : {false, true}) {
-    SCOPED_TRACE(copying ? "copied" : "spliced");
+// What the relay does with bytes at its source: copied when the session's
+// destination (not only its source) is near the descriptor limit; not sent
+// on at all, spliced or copied, once the log sink handle is detached.
+TEST(SpliceRelayTest, NoPipeNearTheLimitAndNothingSentOnceTheLogIsDetached) {
+  struct Case {
+    const char* name;
+    int limit_above_probe;  // the pool's limit (0: none); the destination goes just below it
+    bool detached;
+  };
+  for (const Case& c : {Case{"destination near the limit", 300, false},
+                        Case{"detached, spliced", 0, true}, Case{"detached, copied", 300, true}}) {
+    SCOPED_TRACE(c.name);
     testing::TcpPair in = testing::MakeTcpPair();
     testing::TcpPair out = testing::MakeTcpPair();
-    ASSERT_TRUE(in.far.valid() && out.far.valid());
     const int probe = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
     ::close(probe);
-    PipePool pool(1 << 16, 4, copying ? probe + 12 : 0);
-    CountingIo io;
+    const int limit = c.limit_above_probe > 0 ? probe + c.limit_above_probe : 0;
+    PipePool pool(1 << 16, 4, limit);
+    Socket destination(::fcntl(out.near.fd(), F_DUPFD_CLOEXEC, limit > 0 ? limit - 2 : 0));
     LogSinkHandle handle(nullptr);
-    handle.Detach({});
-    ASSERT_TRUE(SendBytes(in.near.fd(), "not to be sent"));
+    if (c.detached) handle.Detach({});
+    CountingIo io;
+    ASSERT_TRUE(SendBytes(in.near.fd(), "some bytes"));
     sockets::ShutdownWrite(in.near.fd());  // a relay that goes on ends anyway
-    EXPECT_EQ(RelayBetween(&io, &pool, in.far.fd(), out.near.fd(), &handle),
-              SpliceRelay::Result::kDetached);
-    sockets::ShutdownWrite(out.near.fd());
-    EXPECT_EQ(ReadUntilEnd(out.far.fd()).data, "");
+    EXPECT_EQ(RelayBetween(&io, &pool, in.far.fd(), destination.fd(), &handle),
+              c.detached ? SpliceRelay::Result::kDetached : SpliceRelay::Result::kEnded);
+    sockets::ShutdownWrite(destination.fd());
+    EXPECT_EQ(ReadUntilEnd(out.far.fd()).data, c.detached ? "" : "some bytes");
+    EXPECT_EQ(io.splices.load() > 0, limit == 0) << "spliced only far from the limit";
   }
 }
 
