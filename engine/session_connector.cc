@@ -36,9 +36,6 @@ struct Destination {
   uint16_t port = 0;
 };
 
-// Connects the session's outgoing socket to the first address of the
-// destination that takes the connection. False when the session must end;
-// it has then noted why (a connect failure is also reported).
 // A socket for `family`: the reserved one when it fits, else a new one, for
 // which the reserved one makes room when descriptors have run out.
 int OutgoingSocket(int family, Socket* reserved) {
@@ -55,6 +52,9 @@ int OutgoingSocket(int family, Socket* reserved) {
   return fd;
 }
 
+// Connects the session's outgoing socket to the first address of the
+// destination that takes the connection. False when the session must end;
+// it has then noted why (a connect failure is also reported).
 bool ConnectDestination(Session& session, const Destination& destination, NameResolver* resolver,
                         Socket reserved) {
   if (session.cancelled()) return false;
