@@ -135,8 +135,14 @@ int RunConsole(const ProxySettings& settings) {
       std::fprintf(stderr, "%s: cannot listen on %s: %s\n", kApplicationTitle, where.c_str(),
                    started.reason().c_str());
     } else {
-      std::fprintf(stderr, "%s: cannot listen for every forward: %s\n", kApplicationTitle,
-                   started.reason().c_str());
+      // Named as the forwarding lines name it: number, then where it listens.
+      const size_t failed = run.failed_forward();
+      const ForwardSpec& forward = settings.forwards[failed];
+      const std::string where = forward.bind_given
+                                    ? forward.bind.ToString()
+                                    : ListeningText(settings.bind_address, forward.bind.port());
+      std::fprintf(stderr, "%s: forward %zu: cannot listen on %s: %s\n", kApplicationTitle,
+                   failed + 1, where.c_str(), started.reason().c_str());
     }
     run.ReleaseSinks({});
     return 1;

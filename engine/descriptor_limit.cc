@@ -11,6 +11,7 @@ namespace portwick::descriptor_limit {
 namespace {
 std::atomic<ReachedHandler> handler{nullptr};
 std::atomic<uint64_t> times_reached{0};
+std::atomic<bool> told{false};  // the handler now set was called
 }  // namespace
 
 long RaiseToHardLimit() {
@@ -30,11 +31,16 @@ long Current() {
   return limit.rlim_cur == RLIM_INFINITY ? LONG_MAX : static_cast<long>(limit.rlim_cur);
 }
 
-void SetReachedHandler(ReachedHandler reached) { handler.store(reached); }
+void SetReachedHandler(ReachedHandler reached) {
+  handler.store(reached);
+  told.store(false);
+}
 
 void NoteReached(int error) {
-  if (times_reached.fetch_add(1) != 0) return;
-  if (ReachedHandler reached = handler.load()) reached(error, Current());
+  times_reached.fetch_add(1);
+  ReachedHandler reached = handler.load();
+  if (reached == nullptr || told.exchange(true)) return;
+  reached(error, Current());
 }
 
 uint64_t TimesReached() { return times_reached.load(); }

@@ -17,16 +17,18 @@ long RaiseToHardLimit();
 // The soft limit now in force (LONG_MAX for none), or -errno.
 long Current();
 
-// Called for the first time the limit was reached, with the errno (EMFILE
+// Called the first time the limit was reached after it was set, with the errno (EMFILE
 // for the process's limit, ENFILE for the system's) and the limit. Runs on
 // the thread that hit the limit (an accept thread): quick and thread-safe.
 using ReachedHandler = void (*)(int error, long limit);
 
-// Sets the handler (null: none). Set it before listening.
+// Sets the handler (null: none), which is then told once. Set it before
+// listening.
 void SetReachedHandler(ReachedHandler handler);
 
 // Notes that a descriptor could not be had for lack of descriptors (`error`
-// EMFILE or ENFILE); calls the handler the first time. Any thread, no lock.
+// EMFILE or ENFILE); calls the handler the first time since it was set. Any
+// thread, no lock.
 void NoteReached(int error);
 
 // How often the limit was reached since start-up (for a status display that

@@ -24,8 +24,9 @@ namespace portwick {
 
 namespace {
 
-// How long the accept thread pauses after accept failed for lack of
-// descriptors or memory, before it tries again.
+// How long the accept thread pauses when descriptors or memory ran short
+// (for the next session's socket or in accept), before it tries again: a
+// bounded back-off, short against a session's life, with no busy loop.
 constexpr std::chrono::milliseconds kResourcePause{20};
 
 enum class AcceptFailure { kRetryLater, kSkip, kEnd };
@@ -86,12 +87,43 @@ struct ProxyListener::State {
   std::shared_ptr<SessionObserver> observer GUARDED_BY(mutex);
 
   void AcceptLoop(const std::shared_ptr<SocketLayer>& run_layer);
-  void HandOn(int fd, const Endpoint& peer, const std::shared_ptr<SocketLayer>& run_layer);
+  void HandOn(int fd, const Endpoint& peer, const std::shared_ptr<SocketLayer>& run_layer,
+              Socket reserved);
+  // After a failure with `error` (an errno value): notes a reached
+  // descriptor limit and, when descriptors or memory ran short, pauses
+  // (kResourcePause, or until Stop). True when it paused.
+  bool PauseWhileShort(int error);
 };
+
+bool ProxyListener::State::PauseWhileShort(int error) {
+  if (error == EMFILE || error == ENFILE) {
+    descriptor_limit::NoteReached(error);
+    // Kept pipes hold descriptors that new sessions need more.
+    PipePool::Default().CloseIdle();
+  }
+  if (ClassifyAcceptError(error) != AcceptFailure::kRetryLater) return false;
+  // Then tries again: a session may have ended and given its descriptors back.
+  MutexLock lock(&mutex);
+  if (running.load()) wake.WaitFor(kResourcePause);
+  return true;
+}
 
 void ProxyListener::State::AcceptLoop(const std::shared_ptr<SocketLayer>& run_layer) {
   const int listen_fd = listen_socket.fd();
+  // The next session's outgoing socket, made before its client is accepted:
+  // a connection that can't have one stays in the listen queue instead of
+  // being accepted and then reset.
+  Socket reserved;
   while (running.load()) {
+    if (!reserved.valid()) {
+      const int made = sockets::CreateTcpSocket(AF_INET);
+      if (made >= 0) {
+        reserved.Reset(made);
+      } else if (PauseWhileShort(-made)) {
+        continue;
+      }
+      // Other failures (no IPv4 here): the connector makes its own socket.
+    }
     Endpoint peer;
     const int fd = io->Accept(listen_fd, &peer);
     if (!running.load()) {
@@ -100,19 +132,10 @@ void ProxyListener::State::AcceptLoop(const std::shared_ptr<SocketLayer>& run_la
       break;
     }
     if (fd >= 0) {
-      HandOn(fd, peer, run_layer);
+      HandOn(fd, peer, run_layer, std::move(reserved));
       continue;
     }
-    const AcceptFailure failure = ClassifyAcceptError(-fd);
-    if (fd == -EMFILE || fd == -ENFILE) {
-      descriptor_limit::NoteReached(-fd);
-      // Kept pipes hold descriptors that new sessions need more.
-      PipePool::Default().CloseIdle();
-    }
-    if (failure == AcceptFailure::kRetryLater) {
-      MutexLock lock(&mutex);
-      if (running.load()) wake.WaitFor(kResourcePause);
-    } else if (failure == AcceptFailure::kEnd) {
+    if (!PauseWhileShort(-fd) && ClassifyAcceptError(-fd) == AcceptFailure::kEnd) {
       running.store(false);
     }
   }
@@ -121,12 +144,13 @@ void ProxyListener::State::AcceptLoop(const std::shared_ptr<SocketLayer>& run_la
 }
 
 void ProxyListener::State::HandOn(int fd, const Endpoint& peer,
-                                  const std::shared_ptr<SocketLayer>& run_layer) {
+                                  const std::shared_ptr<SocketLayer>& run_layer, Socket reserved) {
   Socket accepted(fd);
   // Nothing here waits: the connector thread resolves, connects and reports.
   try {
     auto request = std::make_unique<SessionRequest>();
     request->accepted_socket = std::move(accepted);
+    request->reserved_socket = std::move(reserved);
     request->identity.id = ++last_session;
     request->identity.client = peer;
     request->layer = run_layer;

@@ -37,6 +37,11 @@ struct ListenerConfig {
 
 // Listens on one local TCP endpoint (backlog SOMAXCONN) and starts a session
 // for every accepted client, relaying it to the destination host and port.
+// A client is accepted only once the socket for its outgoing connection is
+// made: at the descriptor limit new connections wait in the listen queue
+// (the limit is noted with descriptor_limit::NoteReached, and the accept
+// thread tries again every few milliseconds) instead of being accepted and
+// then reset for want of a descriptor.
 // Sessions are numbered 1, 2, 3 ... per run (from Start to Stop). Each run
 // keeps the registry of its own sessions, so its Stop resets exactly those,
 // whatever other listeners in the process do.

@@ -115,14 +115,10 @@ std::optional<RelayPump::Progress> RelayPump::RelaySpliced(bool may_park, bool* 
         sockets::WaitReadable(source_fd_);
         continue;
       case SpliceRelay::Result::kEnded:
-        // After a reset from outside a receive may read as end-of-stream.
-        *ended_normally = !session_->cancelled();
-        if (!*ended_normally) Failed(CloseReason::kStopped, Status());
+        *ended_normally = EndedNormally();
         return Progress::kDone;
       case SpliceRelay::Result::kReceiveFailed:
-        Failed(direction_ == Direction::kClientToServer ? CloseReason::kResetByClient
-                                                        : CloseReason::kResetByServer,
-               Status::Error("recv", splice_->error()));
+        Failed(ResetBySource(), Status::Error("recv", splice_->error()));
         return Progress::kDone;
       case SpliceRelay::Result::kSendFailed:
         SendFailed(splice_->error());
@@ -158,6 +154,21 @@ void RelayPump::Finish(bool ended_normally) {
   session_.reset();
 }
 
+bool RelayPump::EndedNormally() {
+  // After a reset from outside a receive may read as end-of-stream.
+  if (session_->cancelled()) return Failed(CloseReason::kStopped, Status());
+  // The peer's reset, met first by the other direction: passed on as one.
+  if (session_->EndWasReset(source_fd_)) {
+    return Failed(ResetBySource(), Status::Error("recv", ECONNRESET));
+  }
+  return true;
+}
+
+CloseReason RelayPump::ResetBySource() const {
+  return direction_ == Direction::kClientToServer ? CloseReason::kResetByClient
+                                                  : CloseReason::kResetByServer;
+}
+
 bool RelayPump::Failed(CloseReason how, Status error) {
   failure_ = how;
   failure_error_ = std::move(error);
@@ -185,17 +196,16 @@ bool RelayPump::Relay() {
         n = io_->Recv(source_fd_, write_position_, room);
       }
       if (n == 0) {
-        // After a reset from outside a receive may read as end-of-stream.
-        if (session_->cancelled()) return Failed(CloseReason::kStopped, Status());
-        return FlushTail() && SendGathered();
+        // What came before a reset is sent on first, as before a receive
+        // error (and before the tail, at a clean end).
+        if (!SendGathered()) return false;
+        return EndedNormally() && FlushTail() && SendGathered();
       }
       if (n < 0) {
         // What came before the failure is sent on first, as it would have
         // been without gathering.
         if (!SendGathered()) return false;
-        return Failed(direction_ == Direction::kClientToServer ? CloseReason::kResetByClient
-                                                               : CloseReason::kResetByServer,
-                      Status::Error("recv", static_cast<int>(n)));
+        return Failed(ResetBySource(), Status::Error("recv", static_cast<int>(n)));
       }
       if (chunk_observer_ != nullptr) received_at_ = EventTime::Now();
       received_ = static_cast<int32_t>(n);

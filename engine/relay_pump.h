@@ -20,7 +20,9 @@ namespace portwick {
 // the log sink and sends what the sink passes on to the destination socket.
 //
 // End of the stream (the source peer shut down its sending side) is passed
-// on as a half-close to the destination, while the other direction goes on.
+// on as a half-close to the destination, while the other direction goes on;
+// an end of stream that a reset left behind (see Session::EndWasReset) resets
+// the session instead, on either path.
 // A receive error, a failed send, a detached log sink or memory exhaustion
 // resets the whole session, which wakes the other pump; the session keeps
 // the first such failure as the way it ended.
@@ -118,6 +120,11 @@ class RelayPump {
   bool SendGathered();
 
   void ReportChunk(const char* data, int32_t length);
+  // True when the source's end of stream is to be passed on as a
+  // half-close; false (with the failure noted) after a reset.
+  bool EndedNormally();
+  // How the session ends when the source fails.
+  CloseReason ResetBySource() const;
   // Notes why the direction failed; always false.
   bool Failed(CloseReason how, Status error);
 

@@ -85,6 +85,14 @@ class Session {
   // when a reset from outside comes before it is released.
   void EndSending(int fd);
 
+  // Whether the end of stream read from `fd` (one of the two sockets) came
+  // from a reset rather than a FIN. A reset is reported as an error to one
+  // reader only: when the other direction, sending towards the same peer,
+  // met it first, this direction reads end-of-stream, which must not be
+  // passed on as a half-close. The socket then shows the closed TCP state,
+  // which after a FIN it reaches only once this side passed its own end on.
+  bool EndWasReset(int fd) const;
+
   // Notes how the session ends, unless an earlier end was noted.
   void RecordEnding(CloseReason how, const Status& error) LOCKS_EXCLUDED(mutex_);
   // RecordEnding, then Reset.
@@ -113,6 +121,8 @@ class Session {
 
   std::atomic<uint64_t> relayed_[2] = {0, 0};
   std::atomic<int> finished_directions_{0};
+  // EndSending was called for the client (0) or destination (1) socket.
+  std::atomic<bool> sending_ended_[2] = {false, false};
   Mutex mutex_;
   bool ending_recorded_ GUARDED_BY(mutex_) = false;
   CloseReason how_ GUARDED_BY(mutex_) = CloseReason::kBothFinished;

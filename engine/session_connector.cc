@@ -1,5 +1,7 @@
 #include "engine/session_connector.h"
 
+#include <sys/socket.h>
+
 #include <cerrno>
 #include <chrono>
 #include <new>
@@ -34,10 +36,27 @@ struct Destination {
   uint16_t port = 0;
 };
 
+// A socket for `family`: the reserved one when it fits, else a new one, for
+// which the reserved one makes room when descriptors have run out.
+int OutgoingSocket(int family, Socket* reserved) {
+  if (reserved->valid() && family == AF_INET) return reserved->Release();
+  int fd = sockets::CreateTcpSocket(family);
+  if (fd == -EMFILE || fd == -ENFILE) {
+    reserved->Reset();
+    // Kept pipes hold descriptors that this session needs more.
+    PipePool::Default().CloseIdle();
+    fd = sockets::CreateTcpSocket(family);
+  }
+  if (fd == -EMFILE || fd == -ENFILE) descriptor_limit::NoteReached(-fd);
+  reserved->Reset();
+  return fd;
+}
+
 // Connects the session's outgoing socket to the first address of the
 // destination that takes the connection. False when the session must end;
 // it has then noted why (a connect failure is also reported).
-bool ConnectDestination(Session& session, const Destination& destination, NameResolver* resolver) {
+bool ConnectDestination(Session& session, const Destination& destination, NameResolver* resolver,
+                        Socket reserved) {
   if (session.cancelled()) return false;
   std::vector<Endpoint> addresses;
   Status status = resolver->Resolve(destination.host, destination.port, &addresses);
@@ -45,13 +64,10 @@ bool ConnectDestination(Session& session, const Destination& destination, NameRe
     // The layer's last Cleanup may have come while resolving, which it
     // can't interrupt; and a reset just before connect began doesn't stop it.
     if (session.cancelled()) return false;
-    int fd = sockets::CreateTcpSocket(address.address_family());
-    if (fd == -EMFILE || fd == -ENFILE) {
-      // Kept pipes hold descriptors that this session needs more.
-      PipePool::Default().CloseIdle();
-      fd = sockets::CreateTcpSocket(address.address_family());
-    }
-    if (fd == -EMFILE || fd == -ENFILE) descriptor_limit::NoteReached(-fd);
+    // The socket of the address tried before goes first: at the limit its
+    // descriptor is the one the next socket gets.
+    session.SetDestination(Socket());
+    const int fd = OutgoingSocket(address.address_family(), &reserved);
     if (fd < 0) {
       status = Status::Error("socket", fd);
       continue;
@@ -111,6 +127,7 @@ void Connect(std::unique_ptr<SessionRequest> request) {
   // Without a run of its own the session belongs to the process-wide layer
   // (borrowed: it is never destroyed).
   if (layer == nullptr) layer = std::shared_ptr<SocketLayer>(layer, &SocketLayer::Default());
+  Socket reserved = std::move(request->reserved_socket);
   ThreadStarter* threads = request->threads;
   SocketIo* io = request->io;
   NameResolver* resolver = request->resolver;
@@ -122,7 +139,7 @@ void Connect(std::unique_ptr<SessionRequest> request) {
   ReportOpened(*session);
   // On failure the session goes here, which closes both sockets and reports
   // how it ended.
-  if (!ConnectDestination(*session, destination, resolver)) return;
+  if (!ConnectDestination(*session, destination, resolver, std::move(reserved))) return;
   ReportConnected(*session);
 
   // A forwarder must not add Nagle delay to what it relays (the accepted

@@ -23,6 +23,11 @@ struct SessionRequest {
   // With TCP_NODELAY set (the listener's sockets inherit it from the
   // listening socket).
   Socket accepted_socket;
+  // An IPv4 TCP socket made before the accept, so the session has a
+  // descriptor for its outgoing connection even at the descriptor limit
+  // (used as it is for an IPv4 destination, closed to make room for an IPv6
+  // one). May be invalid: the connector then makes its socket itself.
+  Socket reserved_socket;
   // The number, client, accept time and observer; the connector fills in
   // the listening endpoint.
   SessionIdentity identity;

@@ -206,6 +206,13 @@ int ShutdownWrite(int fd) { return ResultOf(::shutdown(fd, SHUT_WR)); }
 
 int ShutdownBoth(int fd) { return ResultOf(::shutdown(fd, SHUT_RDWR)); }
 
+bool IsClosedState(int fd) {
+  tcp_info info{};
+  socklen_t length = sizeof(info);
+  if (::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &length) != 0) return false;
+  return length > 0 && info.tcpi_state == TCP_CLOSE;
+}
+
 void ResetConnection(int fd) {
   // Connecting a TCP socket to AF_UNSPEC disconnects it: an established
   // connection is aborted with a reset, a pending connect fails, and blocked

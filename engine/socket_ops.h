@@ -84,6 +84,11 @@ int ShutdownWrite(int fd);
 // `fd` without closing the descriptor.
 int ShutdownBoth(int fd);
 
+// True when the TCP connection on `fd` is closed without the orderly
+// ending's wait (TCP_CLOSE): after a reset, or after the FIN both ways once
+// this side had shut its sending side. False for other sockets or on error.
+bool IsClosedState(int fd);
+
 // Aborts a TCP connection without closing the descriptor: the peer sees a
 // reset (RST), and threads blocked in recv, send or connect on `fd` wake with
 // an error. Safe on a socket in any state.

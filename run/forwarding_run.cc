@@ -70,6 +70,7 @@ Status ForwardingRun::Start(const RunSettings& settings, OutputPane* pane,
     }
     const Status started = listeners_[i]->Start(config);
     if (!started.ok()) {
+      failed_forward_ = i;
       StopListening();
       return started;
     }

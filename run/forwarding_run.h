@@ -136,6 +136,9 @@ class ForwardingRun {
   LogLoss log_loss() const { return sinks_.losses ? sinks_.losses->Snapshot() : LogLoss(); }
 
   bool IsRunning() const;
+  // The index of the forward whose listener failed in the last Start (0
+  // with a single forward).
+  size_t failed_forward() const { return failed_forward_; }
   // The port the first (or `forward`th) listener listens on (the system's
   // choice for port 0); 0 when stopped.
   int BoundPort(size_t forward = 0) const;
@@ -162,6 +165,7 @@ class ForwardingRun {
   std::vector<std::unique_ptr<ProxyListener>> listeners_;  // never empty
   std::chrono::milliseconds stop_time_limit_ = kStopTimeLimit;
   bool left_sinks_behind_ = false;
+  size_t failed_forward_ = 0;
 };
 
 // "3 records (1200 bytes) not written to the log file, ..." for a release

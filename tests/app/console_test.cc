@@ -337,6 +337,10 @@ TEST(ConsoleTest, RunsThatEndAtOnceSayWhyWithTheirExitCode) {
       {{"--console", "--source=" + busy, "--bind=127.0.0.1", "--destination=127.0.0.1:9"},
        1,
        "Portwick: cannot listen on 127.0.0.1:" + busy + ": Address already in use\n"},
+      // Of several forwards, the one that failed is named as its forwarding line would be.
+      {{"--console", "--bind=127.0.0.1", "--forward=0:127.0.0.1:9", "--forward=" + busy + ":h:9"},
+       1,
+       "Portwick: forward 2: cannot listen on 127.0.0.1:" + busy + ": Address already in use\n"},
       {{"--console", "--destinaton=localhost:2007"},
        2,
        "Portwick: unknown option '--destinaton=localhost:2007'\n" + see_help},

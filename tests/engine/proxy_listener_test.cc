@@ -26,6 +26,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/descriptor_limit.h"
 #include "engine/log_sink_handle.h"
 #include "engine/socket_io.h"
 #include "engine/socket_layer.h"
@@ -351,8 +352,14 @@ struct StopAtScopeEnd {
   }
 };
 
+// Calls of the descriptor limit's handler.
+std::atomic<int> limit_reports{0};
+
 TEST_F(ProxyListenerTest, AcceptPausesWhenResourcesRunOutAndThenGoesOn) {
   TestServer echo(EchoHandler);
+  // Reached six times below (EMFILE and ENFILE, three times each): said once.
+  descriptor_limit::SetReachedHandler([](int, long) { limit_reports.fetch_add(1); });
+  const uint64_t reached_before = descriptor_limit::TimesReached();
   struct Case {
     const char* name;
     int error;
@@ -372,6 +379,9 @@ TEST_F(ProxyListenerTest, AcceptPausesWhenResourcesRunOutAndThenGoesOn) {
     listener_.Stop();  // before `io` goes
     ASSERT_TRUE(testing::WaitUntil([this] { return listener_.SessionCount() == 0; }));
   }
+  descriptor_limit::SetReachedHandler(nullptr);
+  EXPECT_GE(descriptor_limit::TimesReached() - reached_before, 6u);
+  EXPECT_EQ(limit_reports.load(), 1) << "the limit is said once";
 }
 
 // The descriptor of this process's socket with the given ends.

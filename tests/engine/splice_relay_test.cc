@@ -19,7 +19,9 @@
 #include <thread>
 
 #include "descriptor_limit_hold.h"
+#include "engine/detached_thread.h"
 #include "engine/idle_parker.h"
+#include "engine/log_sink_handle.h"
 #include "engine/pipe_pool.h"
 #include "engine/proxy_listener.h"
 #include "engine/socket_io.h"
@@ -218,6 +220,38 @@ INSTANTIATE_TEST_SUITE_P(
                                 CloseReason::kResetByServer}),
     [](const auto& test) { return std::string(test.param.name); });
 
+// The direction sending towards the server meets its reset first; the other
+// direction then reads end-of-stream, which must reach the client as the
+// reset it stands for, not as a FIN. The race goes that way in about one
+// round of ten, so it is run often; spliced, and copied where splice is
+// refused.
+TEST_F(SplicedSessionTest, AServerResetWhileTheClientSendsReachesTheClientAsAReset) {
+  // One send, so the client's sending never takes the reset that its reading
+  // is to see: a send that fails takes it, one that was partly done leaves it.
+  const std::string bytes(8 << 20, 'r');
+  static CountingIo copying(CountingIo::Refuse::kIntoPipe);  // outlives every session
+  for (SocketIo* io : {&SocketIo::Default(), static_cast<SocketIo*>(&copying)}) {
+    SCOPED_TRACE(io == &copying ? "copied" : "spliced");
+    listener_.Stop();
+    ListenerConfig config = testing::LoopbackForward(server_.port(), io);
+    config.observer = observer_;
+    ASSERT_TRUE(listener_.Start(config).ok());
+    for (int round = 0; round < 250; ++round) {
+      SCOPED_TRACE("round " + std::to_string(round));
+      Socket client = testing::ConnectLoopback(listener_.BoundPort());
+      Socket destination = server_.WaitAccept();
+      ASSERT_TRUE(client.valid() && destination.valid());
+      std::thread sender([&] { ::send(client.fd(), bytes.data(), bytes.size(), MSG_NOSIGNAL); });
+      // Read while the relay is busy sending, so the reset meets it mid-send.
+      ASSERT_EQ(ReadExactly(destination.fd(), 1 << 20).data.size(), 1u << 20);
+      sockets::ResetConnection(destination.fd());
+      EXPECT_EQ(ReadUntilEnd(client.fd()).end, StreamEnd::kReset);
+      sender.join();
+      if (HasFailure()) return;
+    }
+  }
+}
+
 TEST_F(SplicedSessionTest, StopEndsASessionBlockedSendingSplicedBytes) {
   Open(&SocketIo::Default());
   // The server reads nothing: the relay fills its socket buffers and blocks
@@ -295,10 +329,11 @@ TEST_F(SplicedSessionTest, AtTheDescriptorLimitKeptPipesGiveWayToANewSession) {
 
 // Runs a SpliceRelay from one loopback pair to another on a thread of its
 // own until it reports an end other than kIdle.
-SpliceRelay::Result RelayBetween(SocketIo* io, PipePool* pool, int source, int destination) {
+SpliceRelay::Result RelayBetween(SocketIo* io, PipePool* pool, int source, int destination,
+                                 const LogSinkHandle* log_sink = nullptr) {
   SpliceRelay::Result result = SpliceRelay::Result::kIdle;
   std::thread relay([&] {
-    SpliceRelay splice(io, pool, source, destination, nullptr);
+    SpliceRelay splice(io, pool, source, destination, log_sink);
     while ((result = splice.Relay()) == SpliceRelay::Result::kIdle) sockets::WaitReadable(source);
   });
   relay.join();
@@ -339,6 +374,9 @@ TEST(SpliceRelayTest, ASessionNearTheDescriptorLimitGetsNoKeptPipeAndFreesThem) 
   Pipe in_use = pool.Acquire(probe);
   pool.Release(pool.Acquire(probe));
   ASSERT_TRUE(in_use.valid());
+  // Programs started by the process (a command script) get none of them.
+  EXPECT_EQ(::fcntl(in_use.read_fd(), F_GETFD) & FD_CLOEXEC, FD_CLOEXEC);
+  EXPECT_EQ(::fcntl(in_use.write_fd(), F_GETFD) & FD_CLOEXEC, FD_CLOEXEC);
   ASSERT_EQ(pool.idle_count(), 1u);
   EXPECT_FALSE(pool.Acquire(limit - 2).valid()) << "the session's descriptors are near the limit";
   EXPECT_EQ(pool.idle_count(), 0u) << "kept pipes make room for new connections";
@@ -346,6 +384,59 @@ TEST(SpliceRelayTest, ASessionNearTheDescriptorLimitGetsNoKeptPipeAndFreesThem) 
   EXPECT_EQ(pool.idle_count(), 0u) << "a pipe given back near the limit is closed";
   pool.Release(pool.Acquire(probe));
   EXPECT_EQ(pool.idle_count(), 1u) << "pipes are kept again once there is room";
+  Pipe more[5] = {pool.Acquire(probe), pool.Acquire(probe), pool.Acquire(probe),
+                  pool.Acquire(probe), pool.Acquire(probe)};
+  for (Pipe& pipe : more) pool.Release(std::move(pipe));
+  EXPECT_EQ(pool.idle_count(), 4u) << "no more kept than the pool's maximum";
+}
+
+// What the relay does with bytes at its source: copied when the session's
+// destination (not only its source) is near the descriptor limit; not sent
+// on at all, spliced or copied, once the log sink handle is detached.
+TEST(SpliceRelayTest, NoPipeNearTheLimitAndNothingSentOnceTheLogIsDetached) {
+  struct Case {
+    const char* name;
+    int limit_above_probe;  // the pool's limit (0: none); the destination goes just below it
+    bool detached;
+  };
+  for (const Case& c : {Case{"destination near the limit", 300, false},
+                        Case{"detached, spliced", 0, true}, Case{"detached, copied", 300, true}}) {
+    SCOPED_TRACE(c.name);
+    testing::TcpPair in = testing::MakeTcpPair();
+    testing::TcpPair out = testing::MakeTcpPair();
+    const int probe = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    ::close(probe);
+    const int limit = c.limit_above_probe > 0 ? probe + c.limit_above_probe : 0;
+    PipePool pool(1 << 16, 4, limit);
+    Socket destination(::fcntl(out.near.fd(), F_DUPFD_CLOEXEC, limit > 0 ? limit - 2 : 0));
+    LogSinkHandle handle(nullptr);
+    if (c.detached) handle.Detach({});
+    CountingIo io;
+    ASSERT_TRUE(SendBytes(in.near.fd(), "some bytes"));
+    sockets::ShutdownWrite(in.near.fd());  // a relay that goes on ends anyway
+    EXPECT_EQ(RelayBetween(&io, &pool, in.far.fd(), destination.fd(), &handle),
+              c.detached ? SpliceRelay::Result::kDetached : SpliceRelay::Result::kEnded);
+    sockets::ShutdownWrite(destination.fd());
+    EXPECT_EQ(ReadUntilEnd(out.far.fd()).data, c.detached ? "" : "some bytes");
+    EXPECT_EQ(io.splices.load() > 0, limit == 0) << "spliced only far from the limit";
+  }
+}
+
+// A parked socket is watched for as long as it is parked, however long
+// that is: the watching thread leaves only once nothing is parked.
+TEST(IdleParkerTest, AParkedSocketIsWatchedLongAfterTheWatcherCouldLinger) {
+  testing::TcpPair pair = testing::MakeTcpPair();
+  ASSERT_TRUE(pair.far.valid());
+  std::atomic<bool> ran{false};
+  std::unique_ptr<ThreadTask> task = MakeTask([&ran] { ran.store(true); });
+  const size_t parked_before = IdleParker::Default().parked();
+  ASSERT_TRUE(IdleParker::Default().Park(pair.far.fd(), task));
+  // Longer than the watcher stays once nothing is parked (2 s), plus one
+  // of its waits.
+  std::this_thread::sleep_for(std::chrono::milliseconds(2700));
+  ASSERT_TRUE(SendBytes(pair.near.fd(), "wake"));
+  ASSERT_TRUE(testing::WaitUntil([&] { return ran.load(); }, std::chrono::seconds(3)));
+  EXPECT_TRUE(testing::WaitUntil([&] { return IdleParker::Default().parked() == parked_before; }));
 }
 
 // Splices into the pipe as usual; splicing out of it fails as a reset.

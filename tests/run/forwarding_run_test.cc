@@ -4,13 +4,18 @@
 // in the middle of transfers.
 #include "run/forwarding_run.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <future>
 #include <map>
 #include <memory>
 #include <string>
@@ -18,6 +23,8 @@
 #include <vector>
 
 #include "capture/session_label.h"
+#include "engine/socket.h"
+#include "engine/socket_layer.h"
 #include "engine/socket_ops.h"
 #include "test_server.h"
 #include "trace_decoder.h"
@@ -306,6 +313,49 @@ TEST_F(ForwardingRunOutputsTest, OutputsFollowTheSettings) {
     run.Stop({});
     EXPECT_TRUE(run.capture());
   }
+}
+
+// A stop waits for the log at most its time limit: a log target that
+// blocks for good (a FIFO never read) is left behind and the stop says what
+// it had not delivered. In-process, with a short limit; the stop runs on a
+// thread of its own, so one that waits for good fails instead of hanging.
+TEST_F(ForwardingRunOutputsTest, AStopGivesUpOnABlockedLogAfterItsTimeLimit) {
+  const std::string fifo = (directory_ / "log.fifo").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  Socket reader(::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));  // never reads
+  TestServer server(EchoHandler);
+  RunSettings settings = Settings(server.port());
+  settings.outputs = SessionOutputs();
+  settings.outputs.capture_limit = 0;
+  settings.log.write_to_file = true;
+  settings.log.log_synchronously = true;
+  settings.log.log_file_name = fifo;
+  ForwardingRun run;
+  run.set_stop_time_limit(std::chrono::milliseconds(300));
+  ASSERT_TRUE(run.Start(settings, nullptr, {}).ok());
+  Socket client = testing::ConnectLoopback(run.BoundPort());
+  std::thread sender([&] { testing::SendBytes(client.fd(), std::string(1 << 20, 'x')); });
+  // Nearly full (64 KiB): a relay thread is blocked writing, or about to be.
+  EXPECT_TRUE(testing::WaitUntil([&] {
+    int queued = 0;
+    return ::ioctl(reader.fd(), FIONREAD, &queued) == 0 && queued >= 40000;
+  }));
+  const auto stopping = std::chrono::steady_clock::now();
+  std::future<SinkRelease> stopped = std::async(std::launch::async, [&] { return run.Stop({}); });
+  EXPECT_EQ(stopped.wait_for(std::chrono::seconds(3)), std::future_status::ready);
+  EXPECT_GE(std::chrono::steady_clock::now() - stopping, std::chrono::milliseconds(250));
+  // Reading lets the relay thread go; its session was reset.
+  EXPECT_TRUE(testing::WaitUntil([&] {
+    char buffer[65536];
+    while (::read(reader.fd(), buffer, sizeof buffer) > 0) {
+    }
+    return SocketLayer::LiveRegistrations() == 0;
+  }));
+  sender.join();
+  const SinkRelease release = stopped.get();
+  EXPECT_FALSE(release.complete);
+  EXPECT_EQ(release.records_in_flight, 1u);
+  EXPECT_TRUE(run.left_sinks_behind());
 }
 
 }  // namespace

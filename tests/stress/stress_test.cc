@@ -273,6 +273,46 @@ TEST(StressTest, DescriptorExhaustionWithLoggingLosesNothing) {
   }
 }
 
+// Idle clients beyond the descriptor limit wait in the listen queue; none is
+// accepted and then reset. They are served in waves: the clients whose bytes
+// reached the destination get their echo and close, making room.
+TEST(StressTest, IdleClientsBeyondTheDescriptorLimitWaitAndAreServedInTurn) {
+  Destination destination(Behaviour::kEcho);
+  Portwick portwick(destination.Address(), {{"--output=off"}, 64});
+  ASSERT_TRUE(portwick.started()) << portwick.StandardError();
+  const int kClients = 90;  // two descriptors a session: three times more than fit
+  std::vector<Client> clients;
+  for (int i = 0; i < kClients; ++i) {
+    clients.emplace_back(portwick.port());
+    ASSERT_TRUE(clients.back().Send(Stream(IdOf(700, i)), 0, 16)) << "client " << i;
+  }
+  int served = 0;
+  int waves = 0;
+  for (; served < kClients; ++waves) {
+    int wave = 0;
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (wave == 0 && std::chrono::steady_clock::now() < deadline) {
+      for (const auto& [id, bytes] : destination.Received()) {
+        Client& client = clients[static_cast<size_t>(id & 0xffffffff)];
+        if (bytes != 16 || !client.connected()) continue;
+        EXPECT_TRUE(client.ReceiveEcho(Stream(id), 0, 16)) << "stream " << id;
+        client.Close();
+        ++wave;
+      }
+      std::this_thread::sleep_for(5ms);
+    }
+    ASSERT_GT(wave, 0) << served << " of " << kClients << " served, no more reach the destination";
+    served += wave;
+  }
+  EXPECT_GT(waves, 1) << "the limit was never reached";
+  EXPECT_EQ(portwick.Stop(SIGTERM), 0) << portwick.StandardError();
+  const std::string said = portwick.StandardError();
+  const size_t first = said.find("open descriptors is reached");
+  EXPECT_NE(first, std::string::npos) << said;
+  EXPECT_EQ(said.find("open descriptors is reached", first + 1), std::string::npos) << said;
+  Figures::Add(kClients, kClients * 32, 0);
+}
+
 // Peers that refuse, reset, never read or dribble one byte at a time: the
 // sessions beside them stay byte-exact and the program goes on serving.
 TEST(StressTest, MisbehavingPeersLeaveTheOtherSessionsAlone) {
