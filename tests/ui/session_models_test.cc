@@ -11,8 +11,9 @@
 
 #include "capture/capture_store.h"
 #include "capture_events.h"
-#include "ui/conversation_model.h"
-#include "ui/session_list_model.h"
+#include "ui/qt/conversation_model.h"
+#include "ui/qt/session_list_model.h"
+#include "ui/sessions/find_input.h"
 
 namespace portwick {
 namespace {
