@@ -17,15 +17,7 @@ namespace {
 using testing::EventFeeder;
 using Place = ConversationLines::Place;
 
-TEST(FindBytesTest, TextEscapesAndHexPairs) {
-  EXPECT_EQ(FindBytesFromText("a\\r\\n\\0\\x41\\\\\\q"), std::string("a\r\n\0A\\\\q", 8));
-  EXPECT_EQ(FindBytesFromText("\\x4"), "\\x4") << "not an escape: taken as typed";
-  EXPECT_EQ(FindBytesFromHex("de ad BE EF"), std::string("\xde\xad\xbe\xef"));
-  EXPECT_EQ(FindBytesFromHex("0d0a"), std::string("\r\n"));
-  EXPECT_EQ(FindBytesFromHex("0d 0"), std::nullopt);
-  EXPECT_EQ(FindBytesFromHex("zz"), std::nullopt);
-  EXPECT_EQ(FindBytesFromHex(""), std::nullopt);
-
+TEST(FindInputTest, TheNeedleOrWhyThereIsNone) {
   struct Case {
     const char* typed;
     bool hex;
