@@ -34,14 +34,14 @@
 #include "bench/stats.h"
 #include "capture/capture_store.h"
 #include "run/proxy_settings.h"
-#include "ui/conversation_model.h"
 #include "ui/file_choosers.h"
 #include "ui/framework/template_dialog.h"
 #include "ui/main_window.h"
 #include "ui/main_window_template.h"
 #include "ui/output_pane_widget.h"
-#include "ui/session_list_model.h"
-#include "ui/sessions_window.h"
+#include "ui/qt/conversation_model.h"
+#include "ui/qt/session_list_model.h"
+#include "ui/qt/sessions_window.h"
 
 namespace portwick::bench {
 namespace {

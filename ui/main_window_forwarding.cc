@@ -11,8 +11,8 @@
 #include "ui/main_window.h"
 #include "ui/main_window_template.h"
 #include "ui/output_pane_widget.h"
-#include "ui/session_texts.h"
-#include "ui/sessions_window.h"
+#include "ui/qt/sessions_window.h"
+#include "ui/sessions/session_texts.h"
 
 namespace portwick {
 

@@ -9,7 +9,7 @@
 #include "capture/capture_store.h"
 #include "ui/framework/template_dialog.h"
 #include "ui/main_window.h"
-#include "ui/session_texts.h"
+#include "ui/sessions/session_texts.h"
 
 namespace portwick {
 

@@ -15,7 +15,7 @@
 #include "ui/framework/template_dialog.h"
 #include "ui/main_window_template.h"
 #include "ui/output_pane_widget.h"
-#include "ui/sessions_window.h"
+#include "ui/qt/sessions_window.h"
 
 namespace portwick {
 namespace {

@@ -10,8 +10,8 @@
 #include "test_server.h"
 #include "ui/framework/template_dialog.h"
 #include "ui/main_window_template.h"
-#include "ui/session_list_model.h"
-#include "ui/sessions_window.h"
+#include "ui/qt/session_list_model.h"
+#include "ui/qt/sessions_window.h"
 
 namespace portwick {
 namespace {

@@ -22,7 +22,7 @@
 #include "ui/file_choosers.h"
 #include "ui/framework/template_dialog.h"
 #include "ui/main_window.h"
-#include "ui/sessions_window.h"
+#include "ui/qt/sessions_window.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // keeps the end in view until the user scrolls up, Copy fills the clipboard,
 // Export writes files through the Save dialog seam and reports failures, and
 // the keys reach what they name.
-#include "ui/sessions_window.h"
+#include "ui/qt/sessions_window.h"
 
 #include <gtest/gtest.h>
 
@@ -26,7 +26,7 @@
 #include "read_file.h"
 #include "scripted_file_choosers.h"
 #include "serve_events_until.h"
-#include "ui/session_list_model.h"
+#include "ui/qt/session_list_model.h"
 
 namespace portwick {
 namespace {

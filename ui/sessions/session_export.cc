@@ -1,4 +1,4 @@
-#include "ui/session_export.h"
+#include "ui/sessions/session_export.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>

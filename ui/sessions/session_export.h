@@ -1,5 +1,5 @@
-#ifndef PORTWICK_UI_SESSION_EXPORT_H_
-#define PORTWICK_UI_SESSION_EXPORT_H_
+#ifndef PORTWICK_UI_SESSIONS_SESSION_EXPORT_H_
+#define PORTWICK_UI_SESSIONS_SESSION_EXPORT_H_
 
 #include <string>
 #include <vector>
@@ -34,4 +34,4 @@ std::string TranscriptText(const CaptureStore& store, SessionId id);
 
 }  // namespace portwick
 
-#endif  // PORTWICK_UI_SESSION_EXPORT_H_
+#endif  // PORTWICK_UI_SESSIONS_SESSION_EXPORT_H_

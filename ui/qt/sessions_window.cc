@@ -1,9 +1,8 @@
-#include "ui/sessions_window.h"
+#include "ui/qt/sessions_window.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QElapsedTimer>
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QHBoxLayout>
@@ -25,17 +24,13 @@
 #include <QVBoxLayout>
 #include <chrono>
 
-#include "ui/session_list_model.h"
+#include "ui/qt/session_list_model.h"
+#include "ui/sessions/view_rules.h"
 
 namespace portwick {
 
 namespace {
 
-// How long one refresh may spend laying out new chunks.
-constexpr std::chrono::milliseconds kLoadBudget{30};
-// How long switching between text and hex may load to find the line that
-// was at the top.
-constexpr qint64 kHoldPlaceMs = 300;
 constexpr const char* kGeometryKey = "sessions_window/geometry";
 constexpr const char* kSplitterKey = "sessions_window/splitter";
 
@@ -232,10 +227,10 @@ void SessionsWindow::BuildWidgets() {
   // Follow: rows that arrive while the view is at its end scroll into view.
   connect(conversation_, &QAbstractItemModel::rowsAboutToBeInserted, this, [this] {
     const QScrollBar* bar = conversation_view_->verticalScrollBar();
-    at_end_ = bar->value() >= bar->maximum();
+    follow_.BeforeInsert(bar->value() >= bar->maximum());
   });
   connect(conversation_, &QAbstractItemModel::rowsInserted, this, [this] {
-    if (follow_box_->isChecked() && at_end_ && !hold_place_) conversation_view_->scrollToBottom();
+    if (follow_.ScrollToEnd(follow_box_->isChecked())) conversation_view_->scrollToBottom();
   });
 
   splitter_->addWidget(session_view_);
@@ -317,7 +312,7 @@ void SessionsWindow::OnCurrentSessionChanged() {
   if (id == conversation_->session()) return;
   match_.reset();
   conversation_->SetSession(store_.get(), id);
-  at_end_ = true;
+  follow_.Restart();
   conversation_->Load(kLoadBudget);
 }
 
@@ -333,23 +328,18 @@ void SessionsWindow::SetHexMode(bool hex) {
   const ConversationModel::LineBytes line = conversation_->BytesOf(top.row());
   conversation_->SetMode(mode);  // lays out anew from the first page
   if (following || !top.isValid()) {
-    at_end_ = true;
+    follow_.Restart();
     conversation_->Load(kLoadBudget);
     return;
   }
-  hold_place_ = true;
-  const ConversationModel::Place place{line.chunk_index, line.begin};
-  QElapsedTimer spent;
-  spent.start();
-  while (conversation_->RowOf(place) < 0 && conversation_->Load(kLoadBudget) &&
-         spent.elapsed() < kHoldPlaceMs) {
-  }
-  const int row = conversation_->RowOf(place);
+  follow_.set_holding(true);
+  const int row =
+      conversation_->lines().LoadUntilShown({line.chunk_index, line.begin}, kHoldPlaceBudget);
   if (row >= 0) {
     conversation_view_->scrollTo(conversation_->index(line.header ? row - 1 : row),
                                  QAbstractItemView::PositionAtTop);
   }
-  hold_place_ = false;
+  follow_.set_holding(false);
 }
 
 void SessionsWindow::Say(const std::string& text) {
@@ -359,10 +349,9 @@ void SessionsWindow::Say(const std::string& text) {
 void SessionsWindow::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
   Refresh();
-  // Opened on an empty selection: the newest session, most likely the one
-  // the user came for.
-  if (!session_view_->selectionModel()->hasSelection() && sessions_->rowCount() > 0) {
-    SelectSession(sessions_->SessionAt(sessions_->rowCount() - 1)->id);
+  if (const std::optional<SessionId> newest = SessionToSelectOnShow(
+          session_view_->selectionModel()->hasSelection(), sessions_->table())) {
+    SelectSession(*newest);
   }
   refresh_timer_->start();
 }

@@ -1,5 +1,5 @@
-#ifndef PORTWICK_UI_SESSION_TEXTS_H_
-#define PORTWICK_UI_SESSION_TEXTS_H_
+#ifndef PORTWICK_UI_SESSIONS_SESSION_TEXTS_H_
+#define PORTWICK_UI_SESSIONS_SESSION_TEXTS_H_
 
 #include <chrono>
 #include <cstdint>
@@ -54,4 +54,4 @@ std::string StatusLineText(const StatusFigures& figures);
 
 }  // namespace portwick
 
-#endif  // PORTWICK_UI_SESSION_TEXTS_H_
+#endif  // PORTWICK_UI_SESSIONS_SESSION_TEXTS_H_

@@ -1,5 +1,5 @@
-#ifndef PORTWICK_UI_SESSIONS_WINDOW_H_
-#define PORTWICK_UI_SESSIONS_WINDOW_H_
+#ifndef PORTWICK_UI_QT_SESSIONS_WINDOW_H_
+#define PORTWICK_UI_QT_SESSIONS_WINDOW_H_
 
 #include <QWidget>
 #include <memory>
@@ -7,7 +7,9 @@
 #include <string>
 
 #include "capture/capture_store.h"
-#include "ui/conversation_model.h"
+#include "ui/qt/conversation_model.h"
+#include "ui/sessions/export_command.h"
+#include "ui/sessions/view_rules.h"
 
 class QCheckBox;
 class QComboBox;
@@ -24,7 +26,7 @@ namespace portwick {
 class FileChoosers;
 class SessionListModel;
 
-// The Sessions window: a live, sortable and filterable list of the sessions
+// The Sessions window drawn with Qt Widgets: a live, sortable and filterable list of the sessions
 // a capture store holds and, below it, the selected session's conversation
 // as text or hex, with Find (Ctrl+F, F3, Shift+F3; text with the trace's
 // escapes, or hex bytes), Follow (keeps the newest chunk in view until the
@@ -43,11 +45,15 @@ class SessionListModel;
 // run that writes it; the window keeps the last one it was given after the
 // run has ended, so its sessions can still be read and exported.
 //
+// What is not drawing (texts, find, export, follow, paging, which session
+// to select) is the shared logic of ui/sessions/; this class lays out the
+// widgets and wires them to it.
+//
 // GUI thread only. `choosers` (Save dialogs, error boxes) is borrowed and
 // must outlive the window.
 class SessionsWindow : public QWidget {
  public:
-  static constexpr int kRefreshMs = 100;
+  static constexpr int kRefreshMs = static_cast<int>(kRefreshInterval.count());
 
   explicit SessionsWindow(FileChoosers* choosers, QWidget* parent = nullptr);
   ~SessionsWindow() override;
@@ -69,7 +75,7 @@ class SessionsWindow : public QWidget {
   // false when nothing matches.
   bool FindNext(bool forward);
   void CopySelection(bool hex);
-  enum class ExportKind { kClientBytes, kServerBytes, kTranscript, kPcapngSession, kPcapngAll };
+  using ExportKind = SessionExportKind;
   void Export(ExportKind kind);
 
   SessionListModel* session_model() const { return sessions_; }
@@ -112,11 +118,10 @@ class SessionsWindow : public QWidget {
   QPushButton* export_button_ = nullptr;
   QLabel* message_ = nullptr;
   QTimer* refresh_timer_ = nullptr;
-  bool at_end_ = true;       // the conversation was scrolled to its end
-  bool hold_place_ = false;  // a new layout keeps the place in view, not the end
+  FollowRule follow_;
   std::optional<ConversationModel::Match> match_;
 };
 
 }  // namespace portwick
 
-#endif  // PORTWICK_UI_SESSIONS_WINDOW_H_
+#endif  // PORTWICK_UI_QT_SESSIONS_WINDOW_H_

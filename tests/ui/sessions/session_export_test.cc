@@ -1,18 +1,18 @@
 // Exports of captured sessions: each direction's bytes exactly, a transcript
 // that decodes back to them, pcapng that tshark follows back to them, and
 // failures that say which step failed and why.
-#include "ui/session_export.h"
+#include "ui/sessions/session_export.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QtCore/QTemporaryDir>
 #include <string>
 
 #include "capture_events.h"
 #include "read_file.h"
 #include "trace_decoder.h"
+#include "trafficlog_test_support.h"
 #include "tshark_reader.h"
 
 namespace portwick {
@@ -26,7 +26,6 @@ constexpr Direction kDown = Direction::kServerToClient;
 class SessionExportTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(dir_.isValid());
     // Session 1: text and binary both ways, closed; session 2: failed.
     feeder_.OpenAndConnect(1);
     feeder_.Chunk(1, kUp, "GET / HTTP/1.1\r\n\r\n");
@@ -40,7 +39,7 @@ class SessionExportTest : public ::testing::Test {
     feeder_.FailConnect(2, "connect", 111, "Connection refused");
     feeder_.Close(2, CloseReason::kConnectFailed);
   }
-  std::string Path(const char* name) const { return dir_.filePath(name).toStdString(); }
+  std::string Path(const char* name) const { return dir_.File(name); }
 
   const std::string binary_ = [] {
     std::string bytes;
@@ -49,7 +48,7 @@ class SessionExportTest : public ::testing::Test {
   }();
   const std::string up_ = std::string("GET / HTTP/1.1\r\n\r\n") + std::string("\0\0tail", 6);
   const std::string down_ = binary_ + "HTTP/1.1 200 OK\r\n";
-  QTemporaryDir dir_;
+  logtesting::TempDir dir_;
   CaptureStore store_;
   EventFeeder feeder_{&store_};
 };

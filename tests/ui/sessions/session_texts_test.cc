@@ -1,6 +1,6 @@
 // The words of the status line and the session list: sizes, durations, and
 // one text for each failure the window reports, with the system's reason.
-#include "ui/session_texts.h"
+#include "ui/sessions/session_texts.h"
 
 #include <gtest/gtest.h>
 

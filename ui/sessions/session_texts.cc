@@ -1,4 +1,4 @@
-#include "ui/session_texts.h"
+#include "ui/sessions/session_texts.h"
 
 #include <cinttypes>
 #include <cstdio>

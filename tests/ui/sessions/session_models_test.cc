@@ -1,18 +1,20 @@
-// The Sessions window's models over a capture store fed the way the engine
-// feeds it: the session list (rows, states, bytes, updates, filtering,
-// sorting, trimmed and dropped sessions) and the conversation (text escapes,
-// hex, long lines, find across chunks, copy, pages, released chunks).
+// The Sessions window's shared models over a capture store fed the way the
+// engine feeds it: the session table (rows, states, bytes, updates, sort
+// values, trimmed and dropped sessions) and the conversation's lines (text
+// escapes, hex, long lines, find across chunks, highlight, copy, pages,
+// released chunks).
 #include <gtest/gtest.h>
 
-#include <QtCore/QSortFilterProxyModel>
 #include <chrono>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "capture/capture_store.h"
 #include "capture_events.h"
-#include "ui/conversation_model.h"
-#include "ui/session_list_model.h"
+#include "ui/sessions/conversation_lines.h"
+#include "ui/sessions/find_input.h"
+#include "ui/sessions/session_table.h"
 
 namespace portwick {
 namespace {
@@ -21,28 +23,42 @@ using testing::EventFeeder;
 constexpr Direction kUp = Direction::kClientToServer;
 constexpr Direction kDown = Direction::kServerToClient;
 
-QString Cell(const QAbstractItemModel& model, int row, int column) {
-  return model.data(model.index(row, column), Qt::DisplayRole).toString();
+std::vector<std::string> Lines(const ConversationLines& lines) {
+  std::vector<std::string> texts;
+  for (int row = 0; row < lines.line_count(); ++row) texts.push_back(lines.LineText(row));
+  return texts;
 }
 
-std::vector<QString> Lines(const ConversationModel& model) {
-  std::vector<QString> lines;
-  for (int row = 0; row < model.rowCount(); ++row) lines.push_back(Cell(model, row, 0));
-  return lines;
-}
+// Counts what a view would be told.
+class CountingObserver : public SessionTable::Observer {
+ public:
+  void BeforeReset() override { ++resets; }
+  void AfterReset() override {}
+  void BeforeRemove(int, int) override {}
+  void AfterRemove() override {}
+  void BeforeInsert(int first, int last) override { inserted.push_back({first, last}); }
+  void AfterInsert() override {}
+  void RowsChanged(int first, int last) override { changed.push_back({first, last}); }
+  void DurationsChanged() override {}
 
-// A list whose open sessions have run for 2 s.
-class SessionListModelTest : public ::testing::Test {
+  int resets = 0;
+  std::vector<std::pair<int, int>> inserted;
+  std::vector<std::pair<int, int>> changed;
+};
+
+// A table whose open sessions have run for 2 s.
+class SessionTableTest : public ::testing::Test {
  protected:
-  SessionListModelTest()
-      : model_(nullptr, [this] { return feeder_.now().monotonic + std::chrono::seconds(2); }) {}
+  SessionTableTest()
+      : model_(&seen_, [this] { return feeder_.now().monotonic + std::chrono::seconds(2); }) {}
 
   CaptureStore store_;
   EventFeeder feeder_{&store_};
-  SessionListModel model_;
+  CountingObserver seen_;
+  SessionTable model_;
 };
 
-TEST_F(SessionListModelTest, EachStateAndItsBytesInARow) {
+TEST_F(SessionTableTest, EachStateAndItsBytesInARow) {
   struct Case {
     SessionId id;
     const char* state;
@@ -70,91 +86,62 @@ TEST_F(SessionListModelTest, EachStateAndItsBytesInARow) {
                         {4, "closed: client FIN, server FIN"},
                         {5, "closed: reset by server"},
                         {6, "failed: connect: Connection refused"}};
-  ASSERT_EQ(model_.rowCount(), 6);
+  ASSERT_EQ(model_.row_count(), 6);
   for (const Case& c : cases) {
     const int row = model_.RowOf(c.id);
     ASSERT_EQ(row, static_cast<int>(c.id) - 1) << "in the order they were opened";
-    EXPECT_EQ(Cell(model_, row, SessionListModel::kState), c.state) << c.id;
-    // The column may cut the text off; the tooltip holds the whole reason.
-    EXPECT_EQ(model_.index(row, SessionListModel::kState).data(Qt::ToolTipRole).toString(),
-              c.state);
-    EXPECT_EQ(Cell(model_, row, SessionListModel::kNumber), QString::number(c.id));
+    EXPECT_EQ(model_.CellText(row, SessionTable::kState), c.state) << c.id;
+    EXPECT_EQ(model_.CellText(row, SessionTable::kNumber), std::to_string(c.id));
   }
-  EXPECT_EQ(Cell(model_, 1, SessionListModel::kClient), "127.0.0.1:40002");
-  EXPECT_EQ(Cell(model_, 1, SessionListModel::kDestination), "127.0.0.1:2007");
-  EXPECT_EQ(Cell(model_, 1, SessionListModel::kUp), "5 B");
-  EXPECT_EQ(Cell(model_, 1, SessionListModel::kDown), "1.95 KiB");
-  EXPECT_EQ(Cell(model_, 1, SessionListModel::kDuration), "2.00 s") << "open: runs on";
-  EXPECT_EQ(Cell(model_, 1, SessionListModel::kTrimmed), "");
+  EXPECT_EQ(model_.CellText(1, SessionTable::kClient), "127.0.0.1:40002");
+  EXPECT_EQ(model_.CellText(1, SessionTable::kDestination), "127.0.0.1:2007");
+  EXPECT_EQ(model_.CellText(1, SessionTable::kUp), "5 B");
+  EXPECT_EQ(model_.CellText(1, SessionTable::kDown), "1.95 KiB");
+  EXPECT_EQ(model_.CellText(1, SessionTable::kDuration), "2.00 s") << "open: runs on";
+  EXPECT_EQ(model_.CellText(1, SessionTable::kTrimmed), "");
+  // Numbers sort as numbers, other columns by their text.
+  EXPECT_EQ(model_.SortKeyOf(1, SessionTable::kDown), SessionTable::SortKey(uint64_t{2000}));
+  const SessionTable::SortKey duration = model_.SortKeyOf(1, SessionTable::kDuration);
+  ASSERT_TRUE(std::holds_alternative<int64_t>(duration)) << "nanoseconds";
+  EXPECT_GE(std::get<int64_t>(duration), 2'000'000'000);
+  EXPECT_LT(std::get<int64_t>(duration), 2'005'000'000);
+  EXPECT_EQ(model_.SortKeyOf(5, SessionTable::kState),
+            SessionTable::SortKey(std::string("failed: connect: Connection refused")));
 }
 
-TEST_F(SessionListModelTest, UpdatesTakeOnlyWhatChangedAndKeepRows) {
+TEST_F(SessionTableTest, UpdatesTakeOnlyWhatChangedAndKeepRows) {
   feeder_.OpenAndConnect(1);
   model_.Update(&store_);
-  ASSERT_EQ(model_.rowCount(), 1);
-  int inserted = 0, reset = 0;
-  QObject::connect(&model_, &QAbstractItemModel::rowsInserted, [&] { ++inserted; });
-  QObject::connect(&model_, &QAbstractItemModel::modelReset, [&] { ++reset; });
+  ASSERT_EQ(model_.row_count(), 1);
+  const int resets = seen_.resets;
+  seen_.inserted.clear();
   feeder_.Chunk(1, kUp, "abc");
   feeder_.Open(2);
   feeder_.Open(3);
   model_.Update(&store_);
-  EXPECT_EQ(model_.rowCount(), 3);
-  EXPECT_EQ(inserted, 1) << "both new sessions at once";
-  EXPECT_EQ(reset, 0);
-  EXPECT_EQ(Cell(model_, 0, SessionListModel::kUp), "3 B");
+  EXPECT_EQ(model_.row_count(), 3);
+  EXPECT_EQ(seen_.inserted, (std::vector<std::pair<int, int>>{{1, 2}})) << "both at once";
+  EXPECT_EQ(seen_.changed, (std::vector<std::pair<int, int>>{{0, 0}}));
+  EXPECT_EQ(seen_.resets, resets);
+  EXPECT_EQ(model_.CellText(0, SessionTable::kUp), "3 B");
   model_.Update(&store_);
-  EXPECT_EQ(inserted, 1) << "nothing new";
+  EXPECT_EQ(seen_.inserted.size(), 1u) << "nothing new";
   model_.Update(nullptr);
-  EXPECT_EQ(model_.rowCount(), 0);
+  EXPECT_EQ(model_.row_count(), 0);
 }
 
-TEST_F(SessionListModelTest, FilterByTextInTheRowAndSortNumbersAsNumbers) {
-  for (SessionId id = 1; id <= 3; ++id) {
-    feeder_.OpenAndConnect(id);
-  }
-  feeder_.Chunk(1, kUp, std::string(9000, 'a'));
-  feeder_.Chunk(2, kUp, std::string(10, 'b'));
-  feeder_.Chunk(3, kUp, std::string(900, 'c'));
-  feeder_.Open(4);
-  feeder_.FailConnect(4, "resolve", 0, "Name or service not known");
-  model_.Update(&store_);
-
-  QSortFilterProxyModel proxy;
-  proxy.setSourceModel(&model_);
-  proxy.setSortRole(SessionListModel::kSortRole);
-  proxy.setFilterKeyColumn(-1);
-  proxy.setFilterCaseSensitivity(Qt::CaseInsensitive);
-  proxy.sort(SessionListModel::kUp, Qt::AscendingOrder);
-  std::vector<QString> order;
-  for (int row = 0; row < proxy.rowCount(); ++row) order.push_back(Cell(proxy, row, 0));
-  EXPECT_EQ(order, (std::vector<QString>{"4", "2", "3", "1"})) << "0 B, 10 B, 900 B, 8.79 KiB";
-
-  struct Case {
-    const char* filter;
-    std::vector<QString> numbers;
-  };
-  for (const Case& c : {Case{"NAME OR SERVICE", {"4"}}, Case{":40002", {"2"}},
-                        Case{"open", {"2", "3", "1"}}, Case{"nothing like it", {}}}) {
-    proxy.setFilterFixedString(c.filter);
-    std::vector<QString> seen;
-    for (int row = 0; row < proxy.rowCount(); ++row) seen.push_back(Cell(proxy, row, 0));
-    EXPECT_EQ(seen, c.numbers) << c.filter;
-  }
-}
-
-TEST(SessionListModelTrimTest, TrimmedSessionsStayListedSayingWhatWasDropped) {
+TEST(SessionTableTrimTest, TrimmedSessionsStayListedSayingWhatWasDropped) {
   // Room for a few small chunks only.
   CaptureStore store(2 * CaptureStore::kSessionOverhead +
                      3 * (1000 + CaptureStore::kChunkOverhead) + 500);
   EventFeeder feeder(&store);
-  SessionListModel model;
+  SessionTable model;
   feeder.OpenAndConnect(1);
   feeder.Chunk(1, kUp, std::string(1000, 'a'));
   feeder.Close(1, CloseReason::kBothFinished, 1000, 0);
   feeder.OpenAndConnect(2);
   model.Update(&store);
-  ASSERT_EQ(model.rowCount(), 2);
+  ASSERT_EQ(model.row_count(), 2);
   for (int i = 0; i < 6; ++i) feeder.Chunk(2, kDown, std::string(1000, 'b'));
   model.Update(&store);
   ASSERT_TRUE(store.Session(2)->trimmed())
@@ -162,23 +149,22 @@ TEST(SessionListModelTrimTest, TrimmedSessionsStayListedSayingWhatWasDropped) {
       << store.Counts().bytes_dropped;
   const int row = model.RowOf(2);
   ASSERT_GE(row, 0);
-  EXPECT_TRUE(Cell(model, row, SessionListModel::kTrimmed).endsWith(" dropped"));
-  EXPECT_EQ(model.data(model.index(row, SessionListModel::kTrimmed), SessionListModel::kSortRole)
-                .toULongLong(),
-            store.Session(2)->bytes_dropped);
+  EXPECT_TRUE(model.CellText(row, SessionTable::kTrimmed).ends_with(" dropped"));
+  EXPECT_EQ(model.SortKeyOf(row, SessionTable::kTrimmed),
+            SessionTable::SortKey(store.Session(2)->bytes_dropped));
   // Session 1, trimmed to nothing, stays listed as trimmed.
   ASSERT_EQ(model.RowOf(1), 0);
-  EXPECT_EQ(Cell(model, 0, SessionListModel::kTrimmed), "1000 B dropped");
+  EXPECT_EQ(model.CellText(0, SessionTable::kTrimmed), "1000 B dropped");
   // New sessions that need more room than the chunks left take it off.
   for (SessionId id = 3; id < 20 && store.Session(1); ++id) feeder.OpenAndConnect(id);
   model.Update(&store);
   EXPECT_EQ(model.RowOf(1), -1) << "gone from the list when the store dropped it";
-  EXPECT_EQ(model.rowCount(), static_cast<int>(store.Sessions().size()));
+  EXPECT_EQ(model.row_count(), static_cast<int>(store.Sessions().size()));
 }
 
 // --- conversation ---
 
-class ConversationModelTest : public ::testing::Test {
+class ConversationLinesTest : public ::testing::Test {
  protected:
   void SetUp() override { feeder_.OpenAndConnect(1); }
   void Show() {
@@ -192,62 +178,60 @@ class ConversationModelTest : public ::testing::Test {
 
   CaptureStore store_;
   EventFeeder feeder_{&store_};
-  ConversationModel model_;
+  ConversationLines model_;
 };
 
-TEST_F(ConversationModelTest, TextLinesWithTheTracesEscapesAndADirectionOnEachLine) {
+TEST_F(ConversationLinesTest, TextLinesWithTheTracesEscapesAndADirectionOnEachLine) {
   feeder_.Chunk(1, kUp, "GET / HTTP/1.1\r\nHost: x\r\n\r\n");
   feeder_.Chunk(1, kDown, std::string("\x00\x01\xff caf\xc3\xa9\t\\", 11));
   Show();
-  const std::vector<QString> lines = Lines(model_);
+  const std::vector<std::string> lines = Lines(model_);
   ASSERT_EQ(lines.size(), 6u);
-  EXPECT_TRUE(lines[0].startsWith(QString::fromUtf8("> \u25B6 client \u2192 server  12:00:00.")))
-      << lines[0].toStdString();
-  EXPECT_TRUE(lines[0].endsWith("  27 bytes"));
+  EXPECT_TRUE(lines[0].starts_with("> \u25B6 client \u2192 server  12:00:00.")) << lines[0];
+  EXPECT_TRUE(lines[0].ends_with("  27 bytes"));
   EXPECT_EQ(lines[1], "> GET / HTTP/1.1\\r");
   EXPECT_EQ(lines[2], "> Host: x\\r");
   EXPECT_EQ(lines[3], "> \\r");
-  EXPECT_TRUE(lines[4].startsWith(QString::fromUtf8("< \u25C0 server \u2192 client")));
-  EXPECT_EQ(lines[5], QString::fromUtf8("< \\0\\x01\\xff caf\u00e9\\t\\\\"));
-  EXPECT_EQ(model_.data(model_.index(1), ConversationModel::kDirectionRole).toInt(), 0);
-  EXPECT_EQ(model_.data(model_.index(5), ConversationModel::kDirectionRole).toInt(), 1);
-  EXPECT_TRUE(model_.data(model_.index(0), ConversationModel::kHeaderRole).toBool());
-  EXPECT_NE(model_.data(model_.index(1), Qt::ForegroundRole),
-            model_.data(model_.index(5), Qt::ForegroundRole));
+  EXPECT_TRUE(lines[4].starts_with("< \u25C0 server \u2192 client"));
+  EXPECT_EQ(lines[5], "< \\0\\x01\\xff caf\u00e9\\t\\\\");
+  EXPECT_EQ(model_.DirectionOf(1), kUp);
+  EXPECT_EQ(model_.DirectionOf(5), kDown);
+  EXPECT_TRUE(model_.IsHeader(0));
+  EXPECT_FALSE(model_.IsHeader(1));
 }
 
-TEST_F(ConversationModelTest, HexLinesOfSixteenBytesWithStreamOffsets) {
+TEST_F(ConversationLinesTest, HexLinesOfSixteenBytesWithStreamOffsets) {
   feeder_.Chunk(1, kUp, "0123456789abcdefXYZ");
   feeder_.Chunk(1, kUp, "!");
   Show();
-  model_.SetMode(ConversationModel::Mode::kHex);
+  model_.SetMode(ConversationLines::Mode::kHex);
   LoadAll();
-  const std::vector<QString> lines = Lines(model_);
+  const std::vector<std::string> lines = Lines(model_);
   ASSERT_EQ(lines.size(), 5u);
   EXPECT_EQ(lines[1],
             "> 0000  30 31 32 33 34 35 36 37  38 39 61 62 63 64 65 66  |0123456789abcdef|");
   EXPECT_EQ(lines[2], "> 0010  58 59 5a                                          |XYZ|");
-  EXPECT_TRUE(lines[4].startsWith("> 0013  21 ")) << "offset in the direction's stream";
-  model_.SetMode(ConversationModel::Mode::kText);
+  EXPECT_TRUE(lines[4].starts_with("> 0013  21 ")) << "offset in the direction's stream";
+  model_.SetMode(ConversationLines::Mode::kText);
   LoadAll();
-  EXPECT_EQ(model_.rowCount(), 4);
+  EXPECT_EQ(model_.line_count(), 4);
 }
 
-TEST_F(ConversationModelTest, LongLinesBreakButNeverInsideACharacter) {
+TEST_F(ConversationLinesTest, LongLinesBreakButNeverInsideACharacter) {
   // 127 ASCII bytes, then a two-byte character across the 128-byte mark.
   const std::string text = std::string(127, 'a') + "\xc3\xa9" + std::string(10, 'b');
   feeder_.Chunk(1, kUp, text);
   Show();
-  const std::vector<QString> lines = Lines(model_);
+  const std::vector<std::string> lines = Lines(model_);
   ASSERT_EQ(lines.size(), 3u);
-  EXPECT_EQ(lines[1], "> " + QString(127, u'a'));
-  EXPECT_EQ(lines[2], QString::fromUtf8("> \u00e9") + QString(10, u'b'));
-  const ConversationModel::LineBytes second = model_.BytesOf(2);
+  EXPECT_EQ(lines[1], "> " + std::string(127, 'a'));
+  EXPECT_EQ(lines[2], "> \u00e9" + std::string(10, 'b'));
+  const ConversationLines::LineBytes second = model_.BytesOf(2);
   EXPECT_EQ(second.begin, 127u);
   EXPECT_EQ(second.end, text.size());
 }
 
-TEST_F(ConversationModelTest, FindGoesAcrossChunksOfOneDirectionForwardAndBack) {
+TEST_F(ConversationLinesTest, FindGoesAcrossChunksOfOneDirectionForwardAndBack) {
   feeder_.Chunk(1, kUp, "GET /in");
   feeder_.Chunk(1, kDown, "dex.html");  // the other direction: no match across it
   feeder_.Chunk(1, kUp, "dex.html HTTP/1.1\r\n");
@@ -256,11 +240,11 @@ TEST_F(ConversationModelTest, FindGoesAcrossChunksOfOneDirectionForwardAndBack) 
   struct Case {
     const char* name;
     std::string needle;
-    std::optional<ConversationModel::Place> from;
+    std::optional<ConversationLines::Place> from;
     bool forward;
-    std::optional<ConversationModel::Place> at;
+    std::optional<ConversationLines::Place> at;
   };
-  using P = ConversationModel::Place;
+  using P = ConversationLines::Place;
   const Case cases[] = {
       {"across_chunks", "/index.html", std::nullopt, true, P{0, 4}},
       {"next_after_the_first", "HTTP/1.1", std::nullopt, true, P{2, 9}},
@@ -281,6 +265,21 @@ TEST_F(ConversationModelTest, FindGoesAcrossChunksOfOneDirectionForwardAndBack) 
   EXPECT_EQ(model_.RowOf({2, 9}), 5) << "headers at rows 0, 2, 4";
 }
 
+TEST_F(ConversationLinesTest, HighlightCountsColumnsAsTheToolkitsCountCharacters) {
+  // An accent (two bytes, one unit) and an emoji (four bytes, two units)
+  // before the match; a byte shown as "\x01" (four characters) inside it.
+  feeder_.Chunk(1, kUp, std::string("\xc3\xa9\xf0\x9f\x98\x80 key\x01=v", 13));
+  Show();
+  model_.SetHighlight(model_.Find(std::string("key\x01", 4), std::nullopt, true));
+  ASSERT_TRUE(model_.HighlightOf(1));
+  EXPECT_EQ(model_.HighlightOf(1)->first, 6) << "\"> \", 1 + 2 units, a space";
+  EXPECT_EQ(model_.HighlightOf(1)->last, 6 + 7);
+  EXPECT_FALSE(model_.HighlightOf(0)) << "never on a header";
+  model_.SetHighlight(std::nullopt);
+  EXPECT_FALSE(model_.HighlightOf(1));
+  EXPECT_EQ(Utf16Length("a\u00e9\u20ac\U0001F600"), 5);
+}
+
 TEST(FindBytesTest, TextEscapesAndHexPairs) {
   EXPECT_EQ(FindBytesFromText("a\\r\\n\\0\\x41\\\\\\q"), std::string("a\r\n\0A\\\\q", 8));
   EXPECT_EQ(FindBytesFromText("\\x4"), "\\x4") << "not an escape: taken as typed";
@@ -291,12 +290,12 @@ TEST(FindBytesTest, TextEscapesAndHexPairs) {
   EXPECT_EQ(FindBytesFromHex(""), std::nullopt);
 }
 
-TEST_F(ConversationModelTest, CopyGivesTheSelectedBytesAsTextOrHex) {
+TEST_F(ConversationLinesTest, CopyGivesTheSelectedBytesAsTextOrHex) {
   feeder_.Chunk(1, kUp, "line one\nline two\n");
   feeder_.Chunk(1, kDown, std::string("\x00ok", 3));
   Show();
   // header, "line one", "line two", header, "\0ok"
-  ASSERT_EQ(model_.rowCount(), 5);
+  ASSERT_EQ(model_.line_count(), 5);
   EXPECT_EQ(model_.CopyText({2, 1}, false), "line one\nline two\n");
   EXPECT_EQ(model_.CopyText({1, 4}, true), "6c 69 6e 65 20 6f 6e 65 0a\n00 6f 6b\n");
   const std::string with_header = model_.CopyText({3, 4}, false);
@@ -304,29 +303,29 @@ TEST_F(ConversationModelTest, CopyGivesTheSelectedBytesAsTextOrHex) {
   EXPECT_TRUE(with_header.find("\n\\0ok\n") != std::string::npos) << with_header;
 }
 
-TEST_F(ConversationModelTest, LoadsInPagesAndDropsChunksTheStoreReleased) {
+TEST_F(ConversationLinesTest, LoadsInPagesAndDropsChunksTheStoreReleased) {
   constexpr int kChunks = 3000;
   for (int i = 0; i < kChunks; ++i) feeder_.Chunk(1, i % 2 ? kDown : kUp, "x");
   model_.SetSession(&store_, 1);
   EXPECT_TRUE(model_.Load(std::chrono::milliseconds(0))) << "one page, more waiting";
-  EXPECT_GT(model_.rowCount(), 0);
-  EXPECT_LT(model_.rowCount(), 2 * kChunks);
+  EXPECT_GT(model_.line_count(), 0);
+  EXPECT_LT(model_.line_count(), 2 * kChunks);
   while (model_.Load(std::chrono::milliseconds(1000))) {
   }
-  EXPECT_EQ(model_.rowCount(), 2 * kChunks);
+  EXPECT_EQ(model_.line_count(), 2 * kChunks);
 
   // A store that drops the session's oldest chunks: their lines go too.
   CaptureStore small(CaptureStore::kSessionOverhead + 4 * (1000 + CaptureStore::kChunkOverhead));
   EventFeeder feeder(&small);
   feeder.OpenAndConnect(1);
-  ConversationModel model;
+  ConversationLines model;
   model.SetSession(&small, 1);
   for (int i = 0; i < 10; ++i) {
     feeder.Chunk(1, kUp, std::string(1000, static_cast<char>('a' + i)));
     model.Load(std::chrono::milliseconds(1000));
     const CapturedSession session = *small.Session(1);
     // Per kept chunk a header and eight lines of at most 128 bytes.
-    ASSERT_EQ(static_cast<uint64_t>(model.rowCount()),
+    ASSERT_EQ(static_cast<uint64_t>(model.line_count()),
               9 * (session.chunk_count - session.first_kept_chunk));
   }
   EXPECT_TRUE(model.BytesOf(0).header);
@@ -335,13 +334,12 @@ TEST_F(ConversationModelTest, LoadsInPagesAndDropsChunksTheStoreReleased) {
   // The model keeps no chunk alive (beyond the one it read last, here the
   // newest): one the store drops between two loads is gone at once, and its
   // lines say so until the next load takes them out.
-  model.BytesOf(model.rowCount() - 1);
+  model.BytesOf(model.line_count() - 1);
   const uint64_t oldest = small.Session(1)->first_kept_chunk;
   feeder.Chunk(1, kUp, std::string(1000, 'z'));
   ASSERT_GT(small.Session(1)->first_kept_chunk, oldest);
   EXPECT_FALSE(model.BytesOf(1).chunk);
-  EXPECT_TRUE(Cell(model, 1, 0).endsWith("(dropped from the capture)"))
-      << Cell(model, 1, 0).toStdString();
+  EXPECT_TRUE(model.LineText(1).ends_with("(dropped from the capture)")) << model.LineText(1);
   model.Load(std::chrono::milliseconds(1000));
   EXPECT_EQ(model.BytesOf(0).chunk_index, small.Session(1)->first_kept_chunk);
 }

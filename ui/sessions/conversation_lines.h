@@ -1,7 +1,6 @@
-#ifndef PORTWICK_UI_CONVERSATION_MODEL_H_
-#define PORTWICK_UI_CONVERSATION_MODEL_H_
+#ifndef PORTWICK_UI_SESSIONS_CONVERSATION_LINES_H_
+#define PORTWICK_UI_SESSIONS_CONVERSATION_LINES_H_
 
-#include <QAbstractListModel>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -20,31 +19,43 @@ namespace portwick {
 // with the console trace's escapes (at most kTextLineBytes bytes each, broken
 // after a line feed) or as hex dump lines of 16 bytes. Every line of a chunk
 // starts with its direction mark, "> " (client to server) or "< " (server to
-// client), and carries its direction's colour, so colour is never the only
-// sign.
+// client), so colour is never the only sign. Texts are UTF-8.
 //
 // Load() takes the chunks the store has got since the last call, a page at a
 // time and within a time budget, so a session of hundreds of MiB opens and
-// grows without freezing the GUI thread, and drops the lines of chunks the
-// store no longer holds. The model keeps each chunk's place and layout (in
-// text mode one offset per line) but not its bytes: a line being drawn, a
-// find or a copy reads them from the store, so chunks the store drops are
-// freed at once (their lines then show as dropped until the next Load).
+// grows without freezing the window's thread, and drops the lines of chunks
+// the store no longer holds. It keeps each chunk's place and layout (in text
+// mode one offset per line) but not its bytes: a line being drawn, a find or
+// a copy reads them from the store, so chunks the store drops are freed at
+// once (their lines then show as dropped until the next Load).
 //
-// GUI thread only. The store must outlive the model's use of it (SetSession
-// with another store or null ends that use).
-class ConversationModel : public QAbstractListModel {
+// Toolkit-neutral; a list model of a toolkit wraps it and passes its
+// Observer, which hears of each change before and after it is made.
+// One thread (the window's). The store must outlive its use here (SetSession
+// with another store or null ends that use); the observer must outlive this.
+class ConversationLines {
  public:
   enum class Mode { kText, kHex };
-  static constexpr int kDirectionRole = Qt::UserRole;   // int: 0 client to server, 1 back
-  static constexpr int kHeaderRole = Qt::UserRole + 1;  // bool: a chunk's header line
-  // QPoint(first, last): the characters [first, last) of the line's text that
-  // show bytes of the highlighted match; no value on other lines.
-  static constexpr int kHighlightRole = Qt::UserRole + 2;
   static constexpr size_t kTextLineBytes = 128;
   static constexpr size_t kHexLineBytes = 16;
 
-  explicit ConversationModel(QObject* parent = nullptr);
+  // Rows are numbered from 0 at the time of the call.
+  class Observer {
+   public:
+    virtual ~Observer() = default;
+    virtual void BeforeReset() = 0;
+    virtual void AfterReset() = 0;
+    virtual void BeforeInsert(int first, int last) = 0;
+    virtual void AfterInsert() = 0;
+    virtual void BeforeRemove(int first, int last) = 0;
+    virtual void AfterRemove() = 0;
+    // Every line's highlight may have changed.
+    virtual void HighlightChanged() = 0;
+  };
+
+  explicit ConversationLines(Observer* observer = nullptr);
+  ConversationLines(const ConversationLines&) = delete;
+  ConversationLines& operator=(const ConversationLines&) = delete;
 
   // Shows session `id` of `store` (null: nothing), from its oldest held chunk.
   void SetSession(const CaptureStore* store, SessionId id);
@@ -56,6 +67,8 @@ class ConversationModel : public QAbstractListModel {
 
   // Takes new chunks for about `budget` at most; true when more are waiting.
   bool Load(std::chrono::milliseconds budget);
+
+  int line_count() const { return static_cast<int>(end_line_ - base_line_); }
 
   // A byte of the conversation: the chunk's index in its session and the
   // offset in the chunk.
@@ -74,7 +87,10 @@ class ConversationModel : public QAbstractListModel {
   std::optional<Match> Find(std::string_view needle, std::optional<Place> from, bool forward) const;
   // The line that shows the byte at `place`; -1 when it is not shown.
   int RowOf(const Place& place) const;
-  // Highlights the bytes of `match` (kHighlightRole) in either mode until
+  // Loads on while `place` is not shown, for `total` at most; its line then,
+  // or -1.
+  int LoadUntilShown(const Place& place, std::chrono::milliseconds total);
+  // Highlights the bytes of `match` (HighlightOf) in either mode until
   // another session is shown; nullopt clears it.
   void SetHighlight(std::optional<Match> match);
 
@@ -90,13 +106,24 @@ class ConversationModel : public QAbstractListModel {
   };
   LineBytes BytesOf(int row) const;
 
+  // What line `row` (in range) shows, its direction and whether it is a
+  // chunk's header.
+  std::string LineText(int row) const;
+  Direction DirectionOf(int row) const;
+  bool IsHeader(int row) const;
+  // The characters [first, last) of LineText(row) that show bytes of the
+  // highlighted match, counted in UTF-16 code units as the toolkits count
+  // them; nothing on other lines.
+  struct Columns {
+    int first = 0;
+    int last = 0;
+  };
+  std::optional<Columns> HighlightOf(int row) const;
+
   // Lines `rows` (any order) for the clipboard: headers as shown, the bytes
   // of the other lines, joined per chunk, as escaped text or as hex pairs
   // ("47 45 54 20"), one line per chunk part.
   std::string CopyText(std::vector<int> rows, bool hex) const;
-
-  int rowCount(const QModelIndex& parent = {}) const override;
-  QVariant data(const QModelIndex& index, int role) const override;
 
  private:
   struct Shown {
@@ -110,6 +137,7 @@ class ConversationModel : public QAbstractListModel {
     std::vector<uint32_t> starts;  // text mode: offset of each content line
   };
 
+  void Reset();
   void LayOut(Shown& shown, const CapturedChunk& chunk) const;
   // The chunk's bytes from the store; empty when it has dropped them.
   ChunkRef Fetch(const Shown& shown) const;
@@ -117,12 +145,13 @@ class ConversationModel : public QAbstractListModel {
   // Position in shown_ of the chunk with that index, or of the line.
   std::optional<size_t> PositionOfChunk(uint64_t chunk_index) const;
   size_t PositionOfLine(uint64_t line) const;
-  std::string LineText(const Shown& shown, uint64_t line_in_chunk) const;
-  QVariant HighlightOf(const Shown& shown, uint64_t line_in_chunk) const;
+  const Shown& ShownAt(int row) const;
+  std::string TextOf(const Shown& shown, uint64_t line_in_chunk) const;
   std::optional<size_t> FirstIn(size_t position, size_t begin, std::string_view needle) const;
   std::optional<size_t> LastIn(size_t position, size_t limit, std::string_view needle) const;
   bool MatchesAt(size_t position, size_t offset, std::string_view needle) const;
 
+  Observer* const observer_;
   const CaptureStore* store_ = nullptr;
   SessionId id_ = 0;
   Mode mode_ = Mode::kText;
@@ -140,12 +169,9 @@ class ConversationModel : public QAbstractListModel {
   std::optional<Highlight> highlight_;
 };
 
-// The bytes a Find text stands for: UTF-8, with the console trace's escapes
-// (\r \n \t \0 \\ \xNN) read back. In hex, pairs of hex digits with any
-// spaces between ("de ad BE EF", "deadbeef"); nullopt when it is not hex.
-std::string FindBytesFromText(std::string_view text);
-std::optional<std::string> FindBytesFromHex(std::string_view text);
+// The number of UTF-16 code units valid UTF-8 `text` takes.
+int Utf16Length(std::string_view text);
 
 }  // namespace portwick
 
-#endif  // PORTWICK_UI_CONVERSATION_MODEL_H_
+#endif  // PORTWICK_UI_SESSIONS_CONVERSATION_LINES_H_

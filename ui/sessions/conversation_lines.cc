@@ -1,10 +1,5 @@
-#include "ui/conversation_model.h"
+#include "ui/sessions/conversation_lines.h"
 
-#include <QBrush>
-#include <QColor>
-#include <QElapsedTimer>
-#include <QFont>
-#include <QPoint>
 #include <algorithm>
 #include <cstring>
 
@@ -24,7 +19,7 @@ void TextLineStarts(const char* data, size_t size, std::vector<uint32_t>& starts
   size_t at = 0;
   while (at < size) {
     starts.push_back(static_cast<uint32_t>(at));
-    const size_t window = std::min(size - at, ConversationModel::kTextLineBytes);
+    const size_t window = std::min(size - at, ConversationLines::kTextLineBytes);
     const void* feed = std::memchr(data + at, '\n', window);
     size_t end = feed != nullptr ? static_cast<size_t>(static_cast<const char*>(feed) - data) + 1
                                  : at + window;
@@ -38,40 +33,64 @@ void TextLineStarts(const char* data, size_t size, std::vector<uint32_t>& starts
   }
 }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 const char* Mark(Direction direction) {
   return direction == Direction::kClientToServer ? "> " : "< ";
 }
 
+// Hears nothing; stands in when no view watches.
+class NoObserver : public ConversationLines::Observer {
+ public:
+  void BeforeReset() override {}
+  void AfterReset() override {}
+  void BeforeInsert(int, int) override {}
+  void AfterInsert() override {}
+  void BeforeRemove(int, int) override {}
+  void AfterRemove() override {}
+  void HighlightChanged() override {}
+};
+
+ConversationLines::Observer* OrNone(ConversationLines::Observer* observer) {
+  static NoObserver none;
+  return observer != nullptr ? observer : &none;
+}
+
 }  // namespace
 
-ConversationModel::ConversationModel(QObject* parent) : QAbstractListModel(parent) {}
+int Utf16Length(std::string_view text) {
+  int units = 0;
+  for (char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if ((byte & 0xC0) != 0x80) ++units;  // a character starts
+    if (byte >= 0xF0) ++units;           // beyond the BMP: a surrogate pair
+  }
+  return units;
+}
 
-void ConversationModel::SetSession(const CaptureStore* store, SessionId id) {
-  beginResetModel();
+ConversationLines::ConversationLines(Observer* observer) : observer_(OrNone(observer)) {}
+
+void ConversationLines::SetSession(const CaptureStore* store, SessionId id) {
+  observer_->BeforeReset();
   if (store != store_ || id != id_) highlight_.reset();
   store_ = store;
   id_ = store != nullptr ? id : 0;
+  Reset();
+  observer_->AfterReset();
+}
+
+void ConversationLines::Reset() {
   shown_.clear();
   last_fetched_ = ChunkRef();
   base_line_ = end_line_ = next_chunk_ = 0;
-  endResetModel();
 }
 
-void ConversationModel::SetMode(Mode mode) {
+void ConversationLines::SetMode(Mode mode) {
   if (mode == mode_) return;
   mode_ = mode;
-  // Loaded anew, page by page, so a large session doesn't hold up the GUI.
+  // Loaded anew, page by page, so a large session doesn't hold up the window.
   SetSession(store_, id_);
 }
 
-void ConversationModel::LayOut(Shown& shown, const CapturedChunk& chunk) const {
+void ConversationLines::LayOut(Shown& shown, const CapturedChunk& chunk) const {
   shown.starts.clear();
   if (mode_ == Mode::kText) {
     TextLineStarts(chunk.data(), chunk.size(), shown.starts);
@@ -82,7 +101,7 @@ void ConversationModel::LayOut(Shown& shown, const CapturedChunk& chunk) const {
   }
 }
 
-ChunkRef ConversationModel::Fetch(const Shown& shown) const {
+ChunkRef ConversationLines::Fetch(const Shown& shown) const {
   if (last_fetched_ && last_fetched_->index() == shown.index) return last_fetched_;
   if (store_ == nullptr) return {};
   ChunkPage page = store_->Chunks(id_, shown.index, 1);
@@ -91,10 +110,9 @@ ChunkRef ConversationModel::Fetch(const Shown& shown) const {
   return last_fetched_;
 }
 
-bool ConversationModel::Load(std::chrono::milliseconds budget) {
+bool ConversationLines::Load(std::chrono::milliseconds budget) {
   if (store_ == nullptr) return false;
-  QElapsedTimer spent;
-  spent.start();
+  const auto started = std::chrono::steady_clock::now();
   for (;;) {
     ChunkPage page = store_->Chunks(id_, next_chunk_, kPageChunks, kPageBytes);
     if (!page.found) return false;
@@ -116,28 +134,38 @@ bool ConversationModel::Load(std::chrono::milliseconds budget) {
       added.push_back(std::move(shown));
     }
     next_chunk_ = added.back().index + 1;
-    beginInsertRows({}, static_cast<int>(end_line_ - base_line_),
-                    static_cast<int>(line - base_line_) - 1);
+    observer_->BeforeInsert(static_cast<int>(end_line_ - base_line_),
+                            static_cast<int>(line - base_line_) - 1);
     for (Shown& shown : added) shown_.push_back(std::move(shown));
     end_line_ = line;
-    endInsertRows();
-    if (std::chrono::milliseconds(spent.elapsed()) >= budget) return true;
+    observer_->AfterInsert();
+    if (std::chrono::steady_clock::now() - started >= budget) return true;
   }
 }
 
-void ConversationModel::DropReleased(uint64_t first_kept_chunk) {
+int ConversationLines::LoadUntilShown(const Place& place, std::chrono::milliseconds total) {
+  // Pages within the budget a refresh has, until the place shows or time is up.
+  constexpr std::chrono::milliseconds kPageBudget{30};
+  const auto started = std::chrono::steady_clock::now();
+  while (RowOf(place) < 0 && Load(kPageBudget) &&
+         std::chrono::steady_clock::now() - started < total) {
+  }
+  return RowOf(place);
+}
+
+void ConversationLines::DropReleased(uint64_t first_kept_chunk) {
   size_t gone = 0;
   while (gone < shown_.size() && shown_[gone].index < first_kept_chunk) ++gone;
   if (gone == 0) return;
   last_fetched_ = ChunkRef();
   const uint64_t new_base = gone < shown_.size() ? shown_[gone].first_line : end_line_;
-  beginRemoveRows({}, 0, static_cast<int>(new_base - base_line_) - 1);
+  observer_->BeforeRemove(0, static_cast<int>(new_base - base_line_) - 1);
   shown_.erase(shown_.begin(), shown_.begin() + static_cast<std::ptrdiff_t>(gone));
   base_line_ = new_base;
-  endRemoveRows();
+  observer_->AfterRemove();
 }
 
-std::optional<size_t> ConversationModel::PositionOfChunk(uint64_t chunk_index) const {
+std::optional<size_t> ConversationLines::PositionOfChunk(uint64_t chunk_index) const {
   auto it =
       std::lower_bound(shown_.begin(), shown_.end(), chunk_index,
                        [](const Shown& shown, uint64_t index) { return shown.index < index; });
@@ -145,20 +173,20 @@ std::optional<size_t> ConversationModel::PositionOfChunk(uint64_t chunk_index) c
   return static_cast<size_t>(it - shown_.begin());
 }
 
-size_t ConversationModel::PositionOfLine(uint64_t line) const {
+size_t ConversationLines::PositionOfLine(uint64_t line) const {
   auto it = std::upper_bound(shown_.begin(), shown_.end(), line,
                              [](uint64_t l, const Shown& shown) { return l < shown.first_line; });
   return static_cast<size_t>(it - shown_.begin()) - 1;
 }
 
-int ConversationModel::rowCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : static_cast<int>(end_line_ - base_line_);
+const ConversationLines::Shown& ConversationLines::ShownAt(int row) const {
+  return shown_[PositionOfLine(base_line_ + static_cast<uint64_t>(row))];
 }
 
-ConversationModel::LineBytes ConversationModel::BytesOf(int row) const {
-  if (row < 0 || row >= rowCount()) return {};
+ConversationLines::LineBytes ConversationLines::BytesOf(int row) const {
+  if (row < 0 || row >= line_count()) return {};
   const uint64_t line = base_line_ + static_cast<uint64_t>(row);
-  const Shown& shown = shown_[PositionOfLine(line)];
+  const Shown& shown = ShownAt(row);
   const uint64_t in_chunk = line - shown.first_line;
   LineBytes bytes;
   bytes.chunk = Fetch(shown);
@@ -178,7 +206,7 @@ ConversationModel::LineBytes ConversationModel::BytesOf(int row) const {
   return bytes;
 }
 
-std::string ConversationModel::LineText(const Shown& shown, uint64_t line_in_chunk) const {
+std::string ConversationLines::TextOf(const Shown& shown, uint64_t line_in_chunk) const {
   std::string text = Mark(shown.direction);
   if (line_in_chunk == 0) {
     const bool up = shown.direction == Direction::kClientToServer;
@@ -203,40 +231,18 @@ std::string ConversationModel::LineText(const Shown& shown, uint64_t line_in_chu
   return text;
 }
 
-QVariant ConversationModel::data(const QModelIndex& index, int role) const {
-  if (!index.isValid() || index.row() >= rowCount()) return {};
-  const uint64_t line = base_line_ + static_cast<uint64_t>(index.row());
-  const Shown& shown = shown_[PositionOfLine(line)];
-  const bool header = line == shown.first_line;
-  const bool up = shown.direction == Direction::kClientToServer;
-  switch (role) {
-    case Qt::DisplayRole:
-      return QString::fromUtf8(LineText(shown, line - shown.first_line));
-    case kDirectionRole:
-      return up ? 0 : 1;
-    case kHeaderRole:
-      return header;
-    case kHighlightRole:
-      return HighlightOf(shown, line - shown.first_line);
-    case Qt::ForegroundRole:
-      // Dark blue one way, dark orange-brown the other: apart in hue and in
-      // lightness, so they stay apart for most colour vision.
-      return QBrush(up ? QColor(0x0B, 0x3D, 0x91) : QColor(0x8A, 0x3B, 0x00));
-    case Qt::BackgroundRole:
-      if (!header) return {};
-      return QBrush(up ? QColor(0xE3, 0xEC, 0xFA) : QColor(0xFB, 0xEB, 0xD9));
-    case Qt::FontRole: {
-      if (!header) return {};
-      QFont font;
-      font.setBold(true);
-      return font;
-    }
-    default:
-      return {};
-  }
+std::string ConversationLines::LineText(int row) const {
+  const Shown& shown = ShownAt(row);
+  return TextOf(shown, base_line_ + static_cast<uint64_t>(row) - shown.first_line);
 }
 
-void ConversationModel::SetHighlight(std::optional<Match> match) {
+Direction ConversationLines::DirectionOf(int row) const { return ShownAt(row).direction; }
+
+bool ConversationLines::IsHeader(int row) const {
+  return base_line_ + static_cast<uint64_t>(row) == ShownAt(row).first_line;
+}
+
+void ConversationLines::SetHighlight(std::optional<Match> match) {
   highlight_.reset();
   if (match) {
     if (const std::optional<size_t> position = PositionOfChunk(match->at.chunk)) {
@@ -245,11 +251,14 @@ void ConversationModel::SetHighlight(std::optional<Match> match) {
       highlight_ = Highlight{shown.direction, begin, begin + match->length};
     }
   }
-  if (rowCount() > 0) emit dataChanged(index(0), index(rowCount() - 1), {kHighlightRole});
+  observer_->HighlightChanged();
 }
 
-QVariant ConversationModel::HighlightOf(const Shown& shown, uint64_t line_in_chunk) const {
-  if (!highlight_ || line_in_chunk == 0 || shown.direction != highlight_->direction) return {};
+std::optional<ConversationLines::Columns> ConversationLines::HighlightOf(int row) const {
+  if (!highlight_ || row < 0 || row >= line_count()) return std::nullopt;
+  const Shown& shown = ShownAt(row);
+  const uint64_t line_in_chunk = base_line_ + static_cast<uint64_t>(row) - shown.first_line;
+  if (line_in_chunk == 0 || shown.direction != highlight_->direction) return std::nullopt;
   const size_t i = static_cast<size_t>(line_in_chunk - 1);
   size_t begin, end;
   if (mode_ == Mode::kText) {
@@ -262,12 +271,9 @@ QVariant ConversationModel::HighlightOf(const Shown& shown, uint64_t line_in_chu
   // The match's bytes on this line, as offsets in the chunk.
   const uint64_t from = std::max<uint64_t>(highlight_->begin, shown.stream_offset + begin);
   const uint64_t to = std::min<uint64_t>(highlight_->end, shown.stream_offset + end);
-  if (from >= to) return {};
+  if (from >= to) return std::nullopt;
   const size_t first = static_cast<size_t>(from - shown.stream_offset);
   const size_t last = static_cast<size_t>(to - shown.stream_offset);
-  const auto width = [](const std::string& text) {
-    return static_cast<int>(QString::fromUtf8(text).size());
-  };
   if (mode_ == Mode::kHex) {
     // "OFFSET" (at least four hex digits), a space, then " hh" per byte
     // with one more space after the eighth (AppendHexDump).
@@ -277,10 +283,10 @@ QVariant ConversationModel::HighlightOf(const Shown& shown, uint64_t line_in_chu
     const auto column = [&](size_t k) {
       return 2 + digits + 1 + 3 * static_cast<int>(k) + 1 + (k >= 8 ? 1 : 0);
     };
-    return QPoint(column(first - begin), column(last - 1 - begin) + 2);
+    return Columns{column(first - begin), column(last - 1 - begin) + 2};
   }
   const ChunkRef chunk = Fetch(shown);
-  if (!chunk) return {};
+  if (!chunk) return std::nullopt;
   // As LineText shows them: escaped, without the line break the escaping ends with.
   const auto escaped = [&](size_t part_begin, size_t part_end) {
     std::string part;
@@ -289,12 +295,11 @@ QVariant ConversationModel::HighlightOf(const Shown& shown, uint64_t line_in_chu
     return part;
   };
   const std::string before = Mark(shown.direction) + escaped(begin, first);
-  const int start = width(before);
   const std::string text = before + escaped(first, last);
-  return QPoint(start, width(text));
+  return Columns{Utf16Length(before), Utf16Length(text)};
 }
 
-int ConversationModel::RowOf(const Place& place) const {
+int ConversationLines::RowOf(const Place& place) const {
   const std::optional<size_t> position = PositionOfChunk(place.chunk);
   if (!position) return -1;
   const Shown& shown = shown_[*position];
@@ -309,7 +314,7 @@ int ConversationModel::RowOf(const Place& place) const {
   return static_cast<int>(shown.first_line + in_chunk - base_line_);
 }
 
-bool ConversationModel::MatchesAt(size_t position, size_t offset, std::string_view needle) const {
+bool ConversationLines::MatchesAt(size_t position, size_t offset, std::string_view needle) const {
   ChunkRef chunk = Fetch(shown_[position]);
   size_t matched = 0;
   while (chunk) {
@@ -330,7 +335,7 @@ bool ConversationModel::MatchesAt(size_t position, size_t offset, std::string_vi
   return false;
 }
 
-std::optional<size_t> ConversationModel::FirstIn(size_t position, size_t begin,
+std::optional<size_t> ConversationLines::FirstIn(size_t position, size_t begin,
                                                  std::string_view needle) const {
   const ChunkRef held = Fetch(shown_[position]);
   if (!held) return std::nullopt;
@@ -351,7 +356,7 @@ std::optional<size_t> ConversationModel::FirstIn(size_t position, size_t begin,
   return std::nullopt;
 }
 
-std::optional<size_t> ConversationModel::LastIn(size_t position, size_t limit,
+std::optional<size_t> ConversationLines::LastIn(size_t position, size_t limit,
                                                 std::string_view needle) const {
   const ChunkRef held = Fetch(shown_[position]);
   if (!held) return std::nullopt;
@@ -375,7 +380,7 @@ std::optional<size_t> ConversationModel::LastIn(size_t position, size_t limit,
   return last;
 }
 
-std::optional<ConversationModel::Match> ConversationModel::Find(std::string_view needle,
+std::optional<ConversationLines::Match> ConversationLines::Find(std::string_view needle,
                                                                 std::optional<Place> from,
                                                                 bool forward) const {
   if (needle.empty() || shown_.empty()) return std::nullopt;
@@ -399,7 +404,7 @@ std::optional<ConversationModel::Match> ConversationModel::Find(std::string_view
   return std::nullopt;
 }
 
-std::string ConversationModel::CopyText(std::vector<int> rows, bool hex) const {
+std::string ConversationLines::CopyText(std::vector<int> rows, bool hex) const {
   std::sort(rows.begin(), rows.end());
   rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
   std::string out;
@@ -428,9 +433,7 @@ std::string ConversationModel::CopyText(std::vector<int> rows, bool hex) const {
     if (!line.chunk) continue;
     if (line.header) {
       flush();
-      const uint64_t absolute = base_line_ + static_cast<uint64_t>(row);
-      const Shown& shown = shown_[PositionOfLine(absolute)];
-      out += LineText(shown, 0) + "\n";
+      out += TextOf(ShownAt(row), 0) + "\n";
       continue;
     }
     if (part_chunk && line.chunk_index == part_chunk->index() && line.begin == part_end) {
@@ -444,71 +447,6 @@ std::string ConversationModel::CopyText(std::vector<int> rows, bool hex) const {
   }
   flush();
   return out;
-}
-
-std::string FindBytesFromText(std::string_view text) {
-  std::string bytes;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\\' || i + 1 == text.size()) {
-      bytes += text[i];
-      continue;
-    }
-    const char next = text[i + 1];
-    switch (next) {
-      case 'r':
-        bytes += '\r';
-        ++i;
-        continue;
-      case 'n':
-        bytes += '\n';
-        ++i;
-        continue;
-      case 't':
-        bytes += '\t';
-        ++i;
-        continue;
-      case '0':
-        bytes += '\0';
-        ++i;
-        continue;
-      case '\\':
-        bytes += '\\';
-        ++i;
-        continue;
-      case 'x':
-        if (i + 3 < text.size() && HexValue(text[i + 2]) >= 0 && HexValue(text[i + 3]) >= 0) {
-          bytes += static_cast<char>(HexValue(text[i + 2]) * 16 + HexValue(text[i + 3]));
-          i += 3;
-          continue;
-        }
-        break;
-      default:
-        break;
-    }
-    bytes += '\\';
-  }
-  return bytes;
-}
-
-std::optional<std::string> FindBytesFromHex(std::string_view text) {
-  std::string bytes;
-  int high = -1;
-  for (char c : text) {
-    if (c == ' ' || c == '\t' || c == ':' || c == ',') {
-      if (high >= 0) return std::nullopt;  // half a byte
-      continue;
-    }
-    const int value = HexValue(c);
-    if (value < 0) return std::nullopt;
-    if (high < 0) {
-      high = value;
-    } else {
-      bytes += static_cast<char>(high * 16 + value);
-      high = -1;
-    }
-  }
-  if (high >= 0 || bytes.empty()) return std::nullopt;
-  return bytes;
 }
 
 }  // namespace portwick
