@@ -108,9 +108,6 @@ void Connect(std::unique_ptr<SessionRequest> request) {
   Destination destination{std::move(request->destination_host), request->destination_port};
   std::shared_ptr<LogSinkHandle> log_sink = std::move(request->log_sink);
   std::shared_ptr<SocketLayer> layer = std::move(request->layer);
-  // Without a run of its own the session belongs to the process-wide layer
-  // (borrowed: it is never destroyed).
-  if (layer == nullptr) layer = std::shared_ptr<SocketLayer>(layer, &SocketLayer::Default());
   ThreadStarter* threads = request->threads;
   SocketIo* io = request->io;
   NameResolver* resolver = request->resolver;
