@@ -28,7 +28,7 @@ TEST(StatusTest, CarriesStepErrorNumberAndReason) {
 }
 
 TEST(WriteFullyTest, ReportsTheErrnoOfTheFailedWrite) {
-  EXPECT_EQ(WriteFully(-1, "x", 1), EBADF);
+  EXPECT_EQ(WriteFully(-1, "x", 1), -EBADF);
   EXPECT_EQ(WriteFully(-1, "", 0), 0);  // nothing to write, nothing fails
 }
 
