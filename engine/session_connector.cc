@@ -68,7 +68,7 @@ bool ConnectDestination(Session& session, const Destination& destination, NameRe
     status = Status::Error("connect", result);
   }
   if (session.cancelled()) return false;
-  if (status.ok()) status = Status::Error("resolve", 0, "no address");
+  if (status.ok()) status = Status::Error(Status::Kind::kResolve, "resolve", 0, "no address");
   session.RecordEnding(CloseReason::kConnectFailed, status);
   if (SessionObserver* observer = session.observer()) {
     SessionConnectFailed failed;
