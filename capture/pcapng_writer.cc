@@ -57,7 +57,7 @@ uint32_t InitialSequence(SessionId id, uint64_t salt) {
 
 // Writes everything to the non-blocking `fd`, waiting for room as long as
 // it takes unless `abandon_fd` becomes readable first. Returns 0 or the
-// errno (ECANCELED when abandoned).
+// negated errno (-ECANCELED when abandoned).
 int WriteAll(int fd, int abandon_fd, const char* data, size_t size) {
   while (size > 0) {
     const ssize_t n = write(fd, data, size);
@@ -66,12 +66,12 @@ int WriteAll(int fd, int abandon_fd, const char* data, size_t size) {
       size -= static_cast<size_t>(n);
       continue;
     }
-    if (n == 0) return EIO;  // takes nothing; don't loop for ever
+    if (n == 0) return -EIO;  // takes nothing; don't loop for ever
     if (errno == EINTR) continue;
-    if (errno != EAGAIN) return errno;
+    if (errno != EAGAIN) return -errno;
     pollfd waits[2] = {{fd, POLLOUT, 0}, {abandon_fd, POLLIN, 0}};
-    if (poll(waits, 2, -1) < 0 && errno != EINTR) return errno;
-    if (waits[1].revents != 0) return ECANCELED;
+    if (poll(waits, 2, -1) < 0 && errno != EINTR) return -errno;
+    if (waits[1].revents != 0) return -ECANCELED;
   }
   return 0;
 }
@@ -268,7 +268,7 @@ void PcapngWriter::WriteOut() {
       // A partial block would make the whole file unreadable to some
       // readers; a FIFO or pipe can't be cut back, and that is fine.
       [[maybe_unused]] const int cut = ftruncate(fd_, static_cast<off_t>(written_));
-      Fail(error == ECANCELED
+      Fail(error == -ECANCELED
                ? Status::Error("write", error,
                                "given up at the stop: its reader did not take the rest in time")
                : Status::Error("write", error));

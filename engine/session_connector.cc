@@ -84,7 +84,7 @@ bool ConnectDestination(Session& session, const Destination& destination, NameRe
     status = Status::Error("connect", result);
   }
   if (session.cancelled()) return false;
-  if (status.ok()) status = Status::Error("resolve", 0, "no address");
+  if (status.ok()) status = Status::Error(Status::Kind::kResolve, "resolve", 0, "no address");
   session.RecordEnding(CloseReason::kConnectFailed, status);
   if (SessionObserver* observer = session.observer()) {
     SessionConnectFailed failed;
@@ -124,9 +124,6 @@ void Connect(std::unique_ptr<SessionRequest> request) {
   Destination destination{std::move(request->destination_host), request->destination_port};
   std::shared_ptr<LogSinkHandle> log_sink = std::move(request->log_sink);
   std::shared_ptr<SocketLayer> layer = std::move(request->layer);
-  // Without a run of its own the session belongs to the process-wide layer
-  // (borrowed: it is never destroyed).
-  if (layer == nullptr) layer = std::shared_ptr<SocketLayer>(layer, &SocketLayer::Default());
   Socket reserved = std::move(request->reserved_socket);
   ThreadStarter* threads = request->threads;
   SocketIo* io = request->io;

@@ -2,7 +2,6 @@
 
 #include <atomic>
 
-#include "base/no_destructor.h"
 #include "engine/socket_ops.h"
 
 namespace portwick {
@@ -62,11 +61,6 @@ void SocketLayer::Registration::ResetSockets() const {
   for (int fd : fds_) {
     if (fd >= 0) sockets::ResetConnection(fd);
   }
-}
-
-SocketLayer& SocketLayer::Default() {
-  static NoDestructor<SocketLayer> layer;
-  return *layer.get();
 }
 
 void SocketLayer::Startup() {

@@ -7,8 +7,7 @@ namespace portwick {
 
 // The counted start-up of a set of connections, and the connections that
 // depend on it. Every listener run has a layer of its own, so stopping one
-// listener resets exactly its sessions; SocketLayer::Default() serves
-// connectors started on their own.
+// listener resets exactly its sessions.
 //
 // A listener's Start takes one reference (Startup) on its run's layer and its
 // accept thread gives it back when it ends (Cleanup). When the last reference is
@@ -61,9 +60,6 @@ class SocketLayer {
   SocketLayer& operator=(const SocketLayer&) = delete;
   // Every Registration must be gone.
   ~SocketLayer() = default;
-
-  // The layer every listener uses; lives for the whole process.
-  static SocketLayer& Default();
 
   void Startup() LOCKS_EXCLUDED(mutex_);
   // Gives one reference back; ignored when none is outstanding.

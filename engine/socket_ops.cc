@@ -56,7 +56,7 @@ int EndpointOf(NameCall call, int fd, Endpoint* endpoint) {
 
 Status ResolveError(int rc) {
   const int error_number = rc == EAI_SYSTEM ? errno : 0;
-  return Status::Error("resolve", error_number, ::gai_strerror(rc));
+  return Status::Error(Status::Kind::kResolve, "resolve", error_number, ::gai_strerror(rc));
 }
 
 }  // namespace

@@ -32,7 +32,7 @@ LogFile::~LogFile() {
 bool LogFile::Append(const char* data, size_t length) {
   if (fd_ < 0 || reopen_) {
     if (!Open()) {
-      CountLoss("open", errno, length);
+      CountLoss(Status::Kind::kOpen, "open", errno, length);
       return false;
     }
   }
@@ -42,7 +42,7 @@ bool LogFile::Append(const char* data, size_t length) {
     if (written <= 0) {
       // A write that makes no progress would make this loop spin.
       const int error = written == 0 ? EIO : errno;
-      CountLoss("write", error, length);
+      CountLoss(Status::Kind::kOther, "write", error, length);
       // The next record opens the file again (a FIFO's new reader, a file
       // system that came back).
       CloseLog();
@@ -70,7 +70,7 @@ size_t LogFile::AppendRecords(const LogRecord* records, size_t count) {
     }
     if (fd_ < 0 || reopen_) {
       if (!Open()) {
-        CountLoss("open", errno, length_of(index) - offset);
+        CountLoss(Status::Kind::kOpen, "open", errno, length_of(index) - offset);
         ++index;
         offset = 0;
         continue;
@@ -88,7 +88,7 @@ size_t LogFile::AppendRecords(const LogRecord* records, size_t count) {
     if (written < 0 && errno == EINTR) continue;
     if (written <= 0) {
       const int error = written == 0 ? EIO : errno;
-      CountLoss("write", error, length_of(index) - offset);
+      CountLoss(Status::Kind::kOther, "write", error, length_of(index) - offset);
       CloseLog();
       TakeSpare();
       ++index;
@@ -168,8 +168,8 @@ void LogFile::GiveBackSpare() {
   spare_fd_ = -1;
 }
 
-void LogFile::CountLoss(const char* step, int error, size_t bytes) {
-  if (losses_ != nullptr) losses_->Count(Status::Error(step, error), 1, bytes);
+void LogFile::CountLoss(Status::Kind kind, const char* step, int error, size_t bytes) {
+  if (losses_ != nullptr) losses_->Count(Status::Error(kind, step, error), 1, bytes);
 }
 
 }  // namespace portwick
