@@ -21,9 +21,9 @@
 #include "trafficlog/queued_file_log_sink.h"
 #include "trafficlog/queued_window_log_sink.h"
 #include "trafficlog/window_log_sink.h"
-#include "ui/framework/template_dialog.h"
+#include "ui/framework/qt/output_pane_widget.h"
+#include "ui/framework/qt/template_dialog.h"
 #include "ui/main_window_template.h"
-#include "ui/output_pane_widget.h"
 
 namespace portwick {
 namespace {
@@ -47,7 +47,7 @@ TEST_F(MainWindowTest, AutostartShowsTheWindowAlreadyRunning) {
   const int port = window_->listener().BoundPort();
   EXPECT_GT(port, 0);
   EXPECT_EQ(d.windowTitle(), Running(port, 2007, "127.0.0.1"));
-  EXPECT_EQ(d.Edit(kLocalPortField)->text(), "0");
+  EXPECT_EQ(TextOf(window_dialog(), kLocalPortField), "0");
   EXPECT_FALSE(EnabledAtIdle(kStartButton));
   EXPECT_TRUE(EnabledAtIdle(kStopButton));
 
@@ -144,8 +144,8 @@ TEST_F(MainWindowTest, PortFieldsWithoutAUsablePortStopStartAndSaveAsButNotStop)
     EXPECT_EQ(beeps_, 1);
     EXPECT_EQ(d.focusWidget(), d.Control(c.field));
     const char* name = c.field == kLocalPortField ? "Local Port" : "Remote Port";
-    EXPECT_TRUE(window_->StatusText().endsWith(QString(name) + ": enter a number from 0 to 65535"))
-        << window_->StatusText().toStdString();
+    EXPECT_TRUE(StatusText().endsWith(QString(name) + ": enter a number from 0 to 65535"))
+        << StatusText().toStdString();
     EXPECT_FALSE(window_->listener().IsRunning());
     EXPECT_EQ(window_->log_sinks().chain, nullptr);
     EXPECT_TRUE(titles_.titles.empty());
@@ -170,7 +170,7 @@ TEST_F(MainWindowTest, LocalHostThatIsNotAnAddressStopsStartAndSaveAs) {
     Command(kStartButton);
     EXPECT_EQ(beeps_, 1);
     EXPECT_EQ(d.focusWidget(), d.Control(kLocalHostField));
-    EXPECT_TRUE(window_->StatusText().contains("Local Host: enter an IPv4 or IPv6 address"));
+    EXPECT_TRUE(StatusText().contains("Local Host: enter an IPv4 or IPv6 address"));
     EXPECT_FALSE(window_->listener().IsRunning());
     EXPECT_TRUE(titles_.titles.empty());
     Command(kSaveAsCommand);
@@ -215,9 +215,9 @@ TEST_F(MainWindowTest, RelaysBetweenIPv6AddressesWithOrWithoutBrackets) {
     ASSERT_TRUE(ClickStart());
     EXPECT_EQ(window_->listener().BoundEndpoint().AddressText(), "::1");
     // One pair of brackets around the destination, typed with them or not.
-    EXPECT_TRUE(window_->StatusText().contains(
+    EXPECT_TRUE(StatusText().contains(
         QString::fromStdString(" for [::1]:" + std::to_string(server.port()))))
-        << window_->StatusText().toStdString();
+        << StatusText().toStdString();
     Socket client = testing::ConnectTo(
         Endpoint::LoopbackIPv6(static_cast<uint16_t>(window_->listener().BoundPort())));
     ASSERT_TRUE(client.valid());
@@ -227,7 +227,7 @@ TEST_F(MainWindowTest, RelaysBetweenIPv6AddressesWithOrWithoutBrackets) {
 }
 
 TEST_F(MainWindowTest, CheckBoxesEnableTheirControlsAtTheNextIdleMoment) {
-  TemplateDialog& d = Open(ProxySettings{});
+  Open(ProxySettings{});
   loop_.OnIdle(0);
   struct Step {
     int box;
@@ -245,7 +245,7 @@ TEST_F(MainWindowTest, CheckBoxesEnableTheirControlsAtTheNextIdleMoment) {
     SCOPED_TRACE(step.box);
     Click(step.box);
     const auto& [changed_id, changed_to] = step.enabled.front();
-    EXPECT_NE(d.Control(changed_id)->isEnabled(), changed_to) << "not before idle";
+    EXPECT_NE(window_dialog().IsControlEnabled(changed_id), changed_to) << "not before idle";
     EXPECT_TRUE(window_->control_states().pending());
     for (const auto& [id, enabled] : step.enabled) EXPECT_EQ(EnabledAtIdle(id), enabled) << id;
   }
@@ -269,13 +269,13 @@ TEST_F(MainWindowTest, StartBuildsTheSinksTheCheckBoxesAskFor) {
       {true, true, true, kSync, kSync},    {true, true, false, kQueued, kQueued},
   };
   logtesting::TempDir dir;
-  TemplateDialog& d = Open(Forwarding(2007));
+  Open(Forwarding(2007));
   SetField(kFileNameField, dir.File("never-written.log"));
   for (const Case& c : kCases) {
     SCOPED_TRACE(std::to_string(c.file) + std::to_string(c.output) + std::to_string(c.sync));
-    d.CheckBox(kWriteToFileBox)->setChecked(c.file);
-    d.CheckBox(kShowInOutputBox)->setChecked(c.output);
-    d.CheckBox(kLogSynchronouslyBox)->setChecked(c.sync);
+    window_dialog().SetCheck(kWriteToFileBox, c.file ? 1 : 0);
+    window_dialog().SetCheck(kShowInOutputBox, c.output ? 1 : 0);
+    window_dialog().SetCheck(kLogSynchronouslyBox, c.sync ? 1 : 0);
     ASSERT_TRUE(ClickStart());
     const LogSinks& sinks = window_->log_sinks();
     ASSERT_NE(sinks.chain, nullptr);

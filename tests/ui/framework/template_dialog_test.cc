@@ -1,4 +1,4 @@
-#include "ui/framework/template_dialog.h"
+#include "ui/framework/qt/template_dialog.h"
 
 #include <gtest/gtest.h>
 
@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "test_dialogs.h"
-#include "ui/framework/dialog_units.h"
+#include "ui/framework/qt/dialog_units.h"
 
 namespace portwick {
 namespace {
