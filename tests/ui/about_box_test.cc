@@ -55,6 +55,8 @@ TEST(AboutBoxTest, ControlsStandWhereTheTemplatePutsThem) {
   EXPECT_EQ(d.windowTitle(), "About");
   EXPECT_EQ(d.size(), QSize(DialogUnitsToPixelsX(227, u), DialogUnitsToPixelsY(81, u)));
   EXPECT_EQ(d.minimumSize(), d.maximumSize()) << "a fixed frame";
+  EXPECT_TRUE(d.isModal()) << "a modal box, also when shown without Run()";
+  EXPECT_FALSE(d.windowFlags() & Qt::WindowMinMaxButtonsHint) << "no minimise or maximise boxes";
 
   QPushButton* ok = d.Button(kCommandOk);
   ASSERT_NE(ok, nullptr);
