@@ -318,16 +318,16 @@ TEST_F(MainWindowTest, TrafficReachesThePaneAndTheLogFileAndStopResetsTheSession
     ProxySettings settings = Forwarding(server.port());
     settings.log_file_name = log;
     settings.log_synchronously = synchronously;
-    TemplateDialog& d = Open(settings);
+    Open(settings);
     ASSERT_TRUE(ClickStart());
     Socket client = testing::ConnectLoopback(window_->listener().BoundPort());
     ASSERT_TRUE(client.valid());
 
     // The pane shows what it was handed in deliveries on this thread.
     ASSERT_TRUE(testing::SendBytes(client.fd(), "hello\n"));
-    ServeEventsUntil([&] { return d.OutputPane(kOutputPane)->toPlainText() == "hello\nhello\n"; },
+    ServeEventsUntil([&] { return TextOf(window_dialog(), kOutputPane) == "hello\nhello\n"; },
                      15000);
-    ASSERT_EQ(d.OutputPane(kOutputPane)->toPlainText(), QString("hello\nhello\n"));
+    ASSERT_EQ(TextOf(window_dialog(), kOutputPane), "hello\nhello\n");
     EXPECT_EQ(testing::ReadExactly(client.fd(), 6).data, "hello\n");
 
     // Unticking Show in Output disables the pane; it goes on receiving the
@@ -336,9 +336,8 @@ TEST_F(MainWindowTest, TrafficReachesThePaneAndTheLogFileAndStopResetsTheSession
     EXPECT_FALSE(EnabledAtIdle(kOutputPane));
     ASSERT_TRUE(testing::SendBytes(client.fd(), "more"));
     ServeEventsUntil(
-        [&] { return d.OutputPane(kOutputPane)->toPlainText() == "hello\nhello\nmoremore"; },
-        15000);
-    ASSERT_EQ(d.OutputPane(kOutputPane)->toPlainText(), QString("hello\nhello\nmoremore"));
+        [&] { return TextOf(window_dialog(), kOutputPane) == "hello\nhello\nmoremore"; }, 15000);
+    ASSERT_EQ(TextOf(window_dialog(), kOutputPane), "hello\nhello\nmoremore");
     EXPECT_EQ(testing::ReadExactly(client.fd(), 4).data, "more");
 
     Command(kStopButton);
