@@ -135,14 +135,14 @@ TEST_F(MainWindowTest, PortFieldsWithoutAUsablePortStopStartAndSaveAsButNotStop)
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(std::to_string(c.field) + " [" + c.text + "]");
-    TemplateDialog& d = Open(Forwarding(2007));
+    Open(Forwarding(2007));
     titles_.titles.clear();
     choosers_.requests.clear();
     beeps_ = 0;
     SetField(c.field, c.text);
     Command(kStartButton);
     EXPECT_EQ(beeps_, 1);
-    EXPECT_EQ(d.focusWidget(), d.Control(c.field));
+    EXPECT_EQ(window_dialog().FocusedControl(), c.field);
     const char* name = c.field == kLocalPortField ? "Local Port" : "Remote Port";
     EXPECT_TRUE(StatusText().endsWith(QString(name) + ": enter a number from 0 to 65535"))
         << StatusText().toStdString();
@@ -162,14 +162,14 @@ TEST_F(MainWindowTest, PortFieldsWithoutAUsablePortStopStartAndSaveAsButNotStop)
 TEST_F(MainWindowTest, LocalHostThatIsNotAnAddressStopsStartAndSaveAs) {
   for (const char* text : {"localhost", "127.0.0.1:80", "[::1]:80", "1.2.3", " ::1", "*"}) {
     SCOPED_TRACE(text);
-    TemplateDialog& d = Open(Forwarding(2007));
+    Open(Forwarding(2007));
     titles_.titles.clear();
     choosers_.requests.clear();
     beeps_ = 0;
     SetField(kLocalHostField, text);
     Command(kStartButton);
     EXPECT_EQ(beeps_, 1);
-    EXPECT_EQ(d.focusWidget(), d.Control(kLocalHostField));
+    EXPECT_EQ(window_dialog().FocusedControl(), kLocalHostField);
     EXPECT_TRUE(StatusText().contains("Local Host: enter an IPv4 or IPv6 address"));
     EXPECT_FALSE(window_->listener().IsRunning());
     EXPECT_TRUE(titles_.titles.empty());

@@ -88,6 +88,9 @@ class Dialog {
   virtual bool IsControlEnabled(int id) const = 0;
   virtual bool ShowControl(int id, bool shown) = 0;
   virtual bool FocusControl(int id) = 0;
+  // The control that has (or gets when the window is activated) the keyboard
+  // focus; kNoControlId when it is none of the template's.
+  virtual int FocusedControl() const = 0;
   // The grey hint an empty edit shows.
   virtual bool SetCueBanner(int id, const std::string& text) = 0;
   virtual bool SetControlTip(int id, const std::string& text) = 0;

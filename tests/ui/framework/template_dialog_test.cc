@@ -227,6 +227,8 @@ TEST_F(TemplateDialogTest, NeutralCallsReachTheirControlOrFail) {
   EXPECT_EQ(dialog_.Edit(kNameEdit)->toolTip(), QString::fromUtf8("caf\xC3\xA9"));
   ASSERT_TRUE(d.EnableControl(kGoButton, false));
   EXPECT_FALSE(d.IsControlEnabled(kGoButton));
+  ASSERT_TRUE(d.FocusControl(kNumberEdit));
+  EXPECT_EQ(d.FocusedControl(), kNumberEdit);
   ASSERT_TRUE(d.ShowControl(kHiddenButton, true));
   EXPECT_FALSE(dialog_.Control(kHiddenButton)->isHidden());
   EXPECT_EQ(d.StatusText(), "") << "no status line yet";

@@ -107,6 +107,7 @@ class TemplateDialog : public QDialog, public Dialog {
   bool IsControlEnabled(int id) const override;
   bool ShowControl(int id, bool shown) override;
   bool FocusControl(int id) override;
+  int FocusedControl() const override;
   bool SetCueBanner(int id, const std::string& text) override;
   bool SetControlTip(int id, const std::string& text) override;
   // Puts an OutputPaneWidget in place of the pane.

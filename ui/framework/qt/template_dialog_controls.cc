@@ -161,6 +161,14 @@ bool TemplateDialog::FocusControl(int id) {
   return true;
 }
 
+int TemplateDialog::FocusedControl() const {
+  const QWidget* focused = focusWidget();
+  for (const auto& [id, control] : controls_) {
+    if (control == focused) return id;
+  }
+  return kNoControlId;
+}
+
 bool TemplateDialog::SetCueBanner(int id, const std::string& text) {
   QLineEdit* edit = Edit(id);
   if (edit == nullptr) return false;
