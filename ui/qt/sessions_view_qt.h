@@ -7,7 +7,8 @@ namespace portwick {
 
 class SessionsWindow;
 
-// The Qt window behind `view` (made by MakeSessionsView), or null for null.
+// The Qt window behind `view` (made by MakeSessionsView), or null for null;
+// owned by `view`. GUI thread only.
 SessionsWindow* QtSessionsWindowOf(SessionsView* view);
 
 }  // namespace portwick

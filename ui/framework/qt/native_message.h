@@ -8,7 +8,8 @@
 
 namespace portwick {
 
-// Under Qt a message is an event and the object it is delivered to.
+// Under Qt a message is an event and the object it is delivered to, both
+// borrowed for the one call the message is offered in. GUI thread only.
 struct NativeMessage {
   QObject* receiver = nullptr;
   QEvent* event = nullptr;
