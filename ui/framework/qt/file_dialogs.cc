@@ -1,8 +1,11 @@
-#include "ui/file_choosers.h"
+// The desktop's Save dialog and error box (QFileDialog, QMessageBox).
+#include "ui/framework/qt/file_dialogs.h"
 
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QStringList>
+
+#include "ui/framework/desktop.h"
 
 namespace portwick {
 
@@ -10,21 +13,25 @@ namespace {
 
 class QtFileChoosers : public FileChoosers {
  public:
-  std::optional<std::string> ChooseSaveFile(QWidget* owner,
+  std::optional<std::string> ChooseSaveFile(NativeWindow owner,
                                             const SaveFileRequest& request) override {
-    std::unique_ptr<QFileDialog> dialog = MakeSaveFileDialog(owner, request);
+    std::unique_ptr<QFileDialog> dialog = MakeSaveFileDialog(static_cast<QWidget*>(owner), request);
     if (dialog->exec() != QDialog::Accepted) return std::nullopt;
     const QStringList files = dialog->selectedFiles();
     if (files.isEmpty() || files.front().isEmpty()) return std::nullopt;
     return files.front().toStdString();
   }
 
-  void ShowError(QWidget* owner, const std::string& text) override {
-    MakeErrorBox(owner, text)->exec();
+  void ShowError(NativeWindow owner, const std::string& text) override {
+    ShowErrorBox(owner, text);
   }
 };
 
 }  // namespace
+
+void ShowErrorBox(NativeWindow owner, const std::string& text) {
+  MakeErrorBox(static_cast<QWidget*>(owner), text)->exec();
+}
 
 FileChoosers& DesktopFileChoosers() {
   static QtFileChoosers choosers;

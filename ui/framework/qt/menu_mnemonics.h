@@ -1,5 +1,5 @@
-#ifndef PORTWICK_UI_FRAMEWORK_MENU_MNEMONICS_H_
-#define PORTWICK_UI_FRAMEWORK_MENU_MNEMONICS_H_
+#ifndef PORTWICK_UI_FRAMEWORK_QT_MENU_MNEMONICS_H_
+#define PORTWICK_UI_FRAMEWORK_QT_MENU_MNEMONICS_H_
 
 #include <QObject>
 #include <QPointer>
@@ -39,4 +39,4 @@ class MenuMnemonics : public QObject {
 
 }  // namespace portwick
 
-#endif  // PORTWICK_UI_FRAMEWORK_MENU_MNEMONICS_H_
+#endif  // PORTWICK_UI_FRAMEWORK_QT_MENU_MNEMONICS_H_

@@ -1,10 +1,18 @@
-#include "ui/framework/dialog_resizer.h"
+#include "ui/framework/qt/dialog_resizer.h"
 
 #include <QSizeGrip>
 #include <QWidget>
 #include <utility>
 
 namespace portwick {
+
+LayoutRect LayoutRectFrom(const QRect& r) {
+  return LayoutRect{r.x(), r.y(), r.x() + r.width(), r.y() + r.height()};
+}
+
+QRect ToQRect(const LayoutRect& r) {
+  return QRect(r.left, r.top, r.right - r.left, r.bottom - r.top);
+}
 
 DialogResizer::DialogResizer(QWidget* window, QWidget* client, std::span<const ResizeEntry> table,
                              FindControl find_control, bool with_grip)
@@ -18,7 +26,7 @@ DialogResizer::DialogResizer(QWidget* window, QWidget* client, std::span<const R
                        hint.width(), hint.height());
     grip_->raise();
     state_.AddEntry(kSizeGripId, kMoveX | kMoveY | kRepaint | kGripMark,
-                    LayoutRect::FromQRect(grip_->geometry()));
+                    LayoutRectFrom(grip_->geometry()));
   }
 
   minimum_size_ = window_->size();
@@ -26,7 +34,7 @@ DialogResizer::DialogResizer(QWidget* window, QWidget* client, std::span<const R
 
   state_.AddTable(
       table, [this](int id) { return find_control_(id) != nullptr; },
-      [this](int id) { return LayoutRect::FromQRect(find_control_(id)->geometry()); });
+      [this](int id) { return LayoutRectFrom(find_control_(id)->geometry()); });
 }
 
 DialogResizer::~DialogResizer() = default;
@@ -54,9 +62,8 @@ void DialogResizer::OnSize(SizeType type, int width, int height) {
     if ((entry.flags & kPlacementFlags) == 0) continue;
     QWidget* widget = WidgetOf(entry);
     if (widget == nullptr) continue;
-    const LayoutRect placed =
-        state_.Place(i, LayoutRect::FromQRect(widget->geometry()), width, height);
-    widget->setGeometry(placed.ToQRect());
+    const LayoutRect placed = state_.Place(i, LayoutRectFrom(widget->geometry()), width, height);
+    widget->setGeometry(ToQRect(placed));
     if (entry.flags & kRepaint) widget->update();
   }
   if (visible) {

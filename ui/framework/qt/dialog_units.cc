@@ -1,4 +1,4 @@
-#include "ui/framework/dialog_units.h"
+#include "ui/framework/qt/dialog_units.h"
 
 #include <QFont>
 #include <QFontMetrics>

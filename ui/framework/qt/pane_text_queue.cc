@@ -1,4 +1,4 @@
-#include "ui/pane_text_queue.h"
+#include "ui/framework/qt/pane_text_queue.h"
 
 #include <algorithm>
 #include <utility>

@@ -1,5 +1,5 @@
-#ifndef PORTWICK_UI_FRAMEWORK_CENTERING_H_
-#define PORTWICK_UI_FRAMEWORK_CENTERING_H_
+#ifndef PORTWICK_UI_FRAMEWORK_QT_CENTERING_H_
+#define PORTWICK_UI_FRAMEWORK_QT_CENTERING_H_
 
 #include <QPoint>
 #include <QRect>
@@ -24,4 +24,4 @@ void CenterOnScreen(QWidget* window);
 
 }  // namespace portwick
 
-#endif  // PORTWICK_UI_FRAMEWORK_CENTERING_H_
+#endif  // PORTWICK_UI_FRAMEWORK_QT_CENTERING_H_

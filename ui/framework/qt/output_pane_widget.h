@@ -1,12 +1,12 @@
-#ifndef PORTWICK_UI_OUTPUT_PANE_WIDGET_H_
-#define PORTWICK_UI_OUTPUT_PANE_WIDGET_H_
+#ifndef PORTWICK_UI_FRAMEWORK_QT_OUTPUT_PANE_WIDGET_H_
+#define PORTWICK_UI_FRAMEWORK_QT_OUTPUT_PANE_WIDGET_H_
 
 #include <QElapsedTimer>
 #include <QPlainTextEdit>
 #include <chrono>
 
-#include "trafficlog/output_pane.h"
-#include "ui/pane_text_queue.h"
+#include "ui/framework/pane_control.h"
+#include "ui/framework/qt/pane_text_queue.h"
 
 class QTimer;
 
@@ -32,7 +32,7 @@ namespace portwick {
 //
 // The sinks that call it are released before the pane is destroyed.
 // Owned through Qt's parent chain (the dialog's client area).
-class OutputPaneWidget : public QPlainTextEdit, public OutputPane {
+class OutputPaneWidget : public QPlainTextEdit, public PaneControl {
  public:
   struct Limits {
     qsizetype max_chars = qsizetype{8} << 20;
@@ -56,7 +56,7 @@ class OutputPaneWidget : public QPlainTextEdit, public OutputPane {
 
   // Empties the pane, drops what is queued for it and gives the memory back;
   // the text can't be brought back with undo. GUI thread.
-  void ClearText();
+  void ClearText() override;
 
   // Appends everything queued now, whatever the budget. GUI thread.
   void DeliverAll();
@@ -87,6 +87,9 @@ class OutputPaneWidget : public QPlainTextEdit, public OutputPane {
   QElapsedTimer since_delivery_;
 };
 
+// The widget behind `pane`: every PaneControl of this toolkit is one.
+OutputPaneWidget* QtPaneOf(PaneControl* pane);
+
 }  // namespace portwick
 
-#endif  // PORTWICK_UI_OUTPUT_PANE_WIDGET_H_
+#endif  // PORTWICK_UI_FRAMEWORK_QT_OUTPUT_PANE_WIDGET_H_

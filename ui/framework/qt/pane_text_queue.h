@@ -1,5 +1,5 @@
-#ifndef PORTWICK_UI_PANE_TEXT_QUEUE_H_
-#define PORTWICK_UI_PANE_TEXT_QUEUE_H_
+#ifndef PORTWICK_UI_FRAMEWORK_QT_PANE_TEXT_QUEUE_H_
+#define PORTWICK_UI_FRAMEWORK_QT_PANE_TEXT_QUEUE_H_
 
 #include <QString>
 #include <cstddef>
@@ -65,4 +65,4 @@ class PaneTextQueue {
 
 }  // namespace portwick
 
-#endif  // PORTWICK_UI_PANE_TEXT_QUEUE_H_
+#endif  // PORTWICK_UI_FRAMEWORK_QT_PANE_TEXT_QUEUE_H_

@@ -1,4 +1,4 @@
-#include "ui/framework/template_dialog.h"
+#include "ui/framework/qt/template_dialog.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -15,10 +15,10 @@
 #include <utility>
 #include <vector>
 
-#include "ui/framework/centering.h"
-#include "ui/framework/dialog_resizer.h"
-#include "ui/framework/menu_bar.h"
-#include "ui/framework/menu_mnemonics.h"
+#include "ui/framework/qt/centering.h"
+#include "ui/framework/qt/dialog_resizer.h"
+#include "ui/framework/qt/menu_bar.h"
+#include "ui/framework/qt/menu_mnemonics.h"
 
 namespace portwick {
 

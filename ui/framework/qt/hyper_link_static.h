@@ -1,5 +1,5 @@
-#ifndef PORTWICK_UI_FRAMEWORK_HYPER_LINK_STATIC_H_
-#define PORTWICK_UI_FRAMEWORK_HYPER_LINK_STATIC_H_
+#ifndef PORTWICK_UI_FRAMEWORK_QT_HYPER_LINK_STATIC_H_
+#define PORTWICK_UI_FRAMEWORK_QT_HYPER_LINK_STATIC_H_
 
 #include <QColor>
 #include <QLabel>
@@ -71,4 +71,4 @@ class HyperLinkStatic : public QLabel {
 
 }  // namespace portwick
 
-#endif  // PORTWICK_UI_FRAMEWORK_HYPER_LINK_STATIC_H_
+#endif  // PORTWICK_UI_FRAMEWORK_QT_HYPER_LINK_STATIC_H_

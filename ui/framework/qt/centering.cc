@@ -1,4 +1,4 @@
-#include "ui/framework/centering.h"
+#include "ui/framework/qt/centering.h"
 
 #include <QGuiApplication>
 #include <QScreen>

@@ -1,5 +1,5 @@
-#ifndef PORTWICK_UI_FRAMEWORK_DIALOG_UNITS_H_
-#define PORTWICK_UI_FRAMEWORK_DIALOG_UNITS_H_
+#ifndef PORTWICK_UI_FRAMEWORK_QT_DIALOG_UNITS_H_
+#define PORTWICK_UI_FRAMEWORK_QT_DIALOG_UNITS_H_
 
 #include <QRect>
 
@@ -29,4 +29,4 @@ QRect DialogUnitsToPixels(int x, int y, int width, int height, const DialogBaseU
 
 }  // namespace portwick
 
-#endif  // PORTWICK_UI_FRAMEWORK_DIALOG_UNITS_H_
+#endif  // PORTWICK_UI_FRAMEWORK_QT_DIALOG_UNITS_H_

@@ -1,4 +1,4 @@
-#include "ui/output_pane_widget.h"
+#include "ui/framework/qt/output_pane_widget.h"
 
 #include <malloc.h>
 
@@ -207,5 +207,7 @@ QString OutputPaneWidget::SelectedText() const {
   }
   return text;
 }
+
+OutputPaneWidget* QtPaneOf(PaneControl* pane) { return static_cast<OutputPaneWidget*>(pane); }
 
 }  // namespace portwick

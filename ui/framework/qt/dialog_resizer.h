@@ -1,6 +1,7 @@
-#ifndef PORTWICK_UI_FRAMEWORK_DIALOG_RESIZER_H_
-#define PORTWICK_UI_FRAMEWORK_DIALOG_RESIZER_H_
+#ifndef PORTWICK_UI_FRAMEWORK_QT_DIALOG_RESIZER_H_
+#define PORTWICK_UI_FRAMEWORK_QT_DIALOG_RESIZER_H_
 
+#include <QRect>
 #include <QSize>
 #include <functional>
 #include <span>
@@ -11,6 +12,10 @@ class QSizeGrip;
 class QWidget;
 
 namespace portwick {
+
+// A widget geometry as a layout rectangle, and back.
+LayoutRect LayoutRectFrom(const QRect& r);
+QRect ToQRect(const LayoutRect& r);
 
 // The size grip's control id.
 inline constexpr int kSizeGripId = 59393;
@@ -61,4 +66,4 @@ class DialogResizer {
 
 }  // namespace portwick
 
-#endif  // PORTWICK_UI_FRAMEWORK_DIALOG_RESIZER_H_
+#endif  // PORTWICK_UI_FRAMEWORK_QT_DIALOG_RESIZER_H_

@@ -1,4 +1,4 @@
-#include "ui/framework/menu_mnemonics.h"
+#include "ui/framework/qt/menu_mnemonics.h"
 
 #include <QAction>
 #include <QApplication>

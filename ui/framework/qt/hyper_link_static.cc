@@ -1,4 +1,4 @@
-#include "ui/framework/hyper_link_static.h"
+#include "ui/framework/qt/hyper_link_static.h"
 
 #include <QDesktopServices>
 #include <QGuiApplication>
@@ -11,7 +11,7 @@
 #include <memory>
 #include <utility>
 
-#include "ui/framework/template_dialog.h"
+#include "ui/framework/qt/template_dialog.h"
 
 namespace portwick {
 

@@ -1,4 +1,4 @@
-#include "ui/framework/menu_bar.h"
+#include "ui/framework/qt/menu_bar.h"
 
 #include <QAction>
 #include <QKeySequence>
