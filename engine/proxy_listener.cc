@@ -116,7 +116,7 @@ void ProxyListener::State::AcceptLoop(const std::shared_ptr<SocketLayer>& run_la
   Socket reserved;
   while (running.load()) {
     if (!reserved.valid()) {
-      const int made = sockets::CreateTcpSocket(AF_INET);
+      const int made = sockets::CreateTcpSocket(Endpoint::Family::kIPv4);
       if (made >= 0) {
         reserved.Reset(made);
       } else if (PauseWhileShort(-made)) {
@@ -207,7 +207,7 @@ Status ProxyListener::Start(const ListenerConfig& config) {
     return Status::Error(step, result);
   };
 
-  int result = sockets::CreateTcpSocket(config.bind.address_family());
+  int result = sockets::CreateTcpSocket(config.bind.family());
   if (result < 0) return fail("socket", result);
   s.listen_socket.Reset(result);
   const int fd = s.listen_socket.fd();

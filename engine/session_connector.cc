@@ -38,8 +38,8 @@ struct Destination {
 
 // A socket for `family`: the reserved one when it fits, else a new one, for
 // which the reserved one makes room when descriptors have run out.
-int OutgoingSocket(int family, Socket* reserved) {
-  if (reserved->valid() && family == AF_INET) return reserved->Release();
+int OutgoingSocket(Endpoint::Family family, Socket* reserved) {
+  if (reserved->valid() && family == Endpoint::Family::kIPv4) return reserved->Release();
   int fd = sockets::CreateTcpSocket(family);
   if (fd == -EMFILE || fd == -ENFILE) {
     reserved->Reset();
@@ -67,7 +67,7 @@ bool ConnectDestination(Session& session, const Destination& destination, NameRe
     // The socket of the address tried before goes first: at the limit its
     // descriptor is the one the next socket gets.
     session.SetDestination(Socket());
-    const int fd = OutgoingSocket(address.address_family(), &reserved);
+    const int fd = OutgoingSocket(address.family(), &reserved);
     if (fd < 0) {
       status = Status::Error("socket", fd);
       continue;

@@ -16,6 +16,8 @@
 #include <cstring>
 #include <optional>
 
+#include "base/posix/sockaddr.h"
+
 namespace portwick::sockets {
 
 namespace {
@@ -48,7 +50,7 @@ int EndpointOf(NameCall call, int fd, Endpoint* endpoint) {
   socklen_t length = sizeof storage;
   if (call(fd, reinterpret_cast<sockaddr*>(&storage), &length) < 0) return -errno;
   std::optional<Endpoint> parsed =
-      Endpoint::FromSockaddr(reinterpret_cast<const sockaddr*>(&storage), length);
+      FromSockaddr(reinterpret_cast<const sockaddr*>(&storage), length);
   if (!parsed) return -EAFNOSUPPORT;
   *endpoint = *parsed;
   return 0;
@@ -61,8 +63,8 @@ Status ResolveError(int rc) {
 
 }  // namespace
 
-int CreateTcpSocket(int family) {
-  return ResultOf(::socket(family, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP));
+int CreateTcpSocket(Endpoint::Family family) {
+  return ResultOf(::socket(AddressFamily(family), SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP));
 }
 
 int SetReuseAddress(int fd) { return SetIntOption(fd, SOL_SOCKET, SO_REUSEADDR, 1); }
@@ -75,7 +77,7 @@ int Bind(int fd, const Endpoint& endpoint) {
     if (result < 0) return result;
   }
   sockaddr_storage storage;
-  const socklen_t length = endpoint.ToSockaddr(&storage);
+  const socklen_t length = ToSockaddr(endpoint, &storage);
   return ResultOf(::bind(fd, reinterpret_cast<const sockaddr*>(&storage), length));
 }
 
@@ -94,7 +96,7 @@ int Accept(int listen_fd, Endpoint* peer) {
     if (fd >= 0) {
       if (peer != nullptr) {
         std::optional<Endpoint> parsed =
-            Endpoint::FromSockaddr(reinterpret_cast<const sockaddr*>(&storage), length);
+            FromSockaddr(reinterpret_cast<const sockaddr*>(&storage), length);
         *peer = parsed.value_or(Endpoint());
       }
       return fd;
@@ -105,7 +107,7 @@ int Accept(int listen_fd, Endpoint* peer) {
 
 int Connect(int fd, const Endpoint& endpoint) {
   sockaddr_storage storage;
-  const socklen_t length = endpoint.ToSockaddr(&storage);
+  const socklen_t length = ToSockaddr(endpoint, &storage);
   if (::connect(fd, reinterpret_cast<const sockaddr*>(&storage), length) == 0) return 0;
   if (errno == EINTR) return FinishInterruptedConnect(fd);
   return -errno;
@@ -246,8 +248,7 @@ Status Resolve(const std::string& host, uint16_t port, std::vector<Endpoint>* en
     in4.sin_family = AF_INET;
     in4.sin_addr.s_addr = dotted;
     in4.sin_port = htons(port);
-    endpoints->push_back(
-        *Endpoint::FromSockaddr(reinterpret_cast<const sockaddr*>(&in4), sizeof in4));
+    endpoints->push_back(*FromSockaddr(reinterpret_cast<const sockaddr*>(&in4), sizeof in4));
     return Status();
   }
   if (host.find(':') != std::string::npos) {
@@ -267,7 +268,7 @@ Status Resolve(const std::string& host, uint16_t port, std::vector<Endpoint>* en
   if (rc != 0) return ResolveError(rc);
   for (const addrinfo* ai = result; ai != nullptr; ai = ai->ai_next) {
     if (ai->ai_addr == nullptr) continue;
-    std::optional<Endpoint> endpoint = Endpoint::FromSockaddr(ai->ai_addr, ai->ai_addrlen);
+    std::optional<Endpoint> endpoint = FromSockaddr(ai->ai_addr, ai->ai_addrlen);
     if (!endpoint) continue;
     endpoint->set_port(port);
     if (std::find(endpoints->begin(), endpoints->end(), *endpoint) == endpoints->end()) {

@@ -18,8 +18,8 @@
 // them; none of them closes a descriptor except Close().
 namespace portwick::sockets {
 
-// A new blocking TCP socket of `family` (AF_INET or AF_INET6), or -errno.
-int CreateTcpSocket(int family = AF_INET);
+// A new blocking TCP socket of `family`, or -errno.
+int CreateTcpSocket(Endpoint::Family family = Endpoint::Family::kIPv4);
 
 // Lets a restarted listener bind a port that still has connections in
 // TIME_WAIT. It does not allow two sockets to listen on one port.

@@ -26,6 +26,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/posix/sockaddr.h"
 #include "engine/descriptor_limit.h"
 #include "engine/log_sink_handle.h"
 #include "engine/socket_io.h"
@@ -456,7 +457,7 @@ std::vector<Socket> StartConnects(int port, int count) {
   std::vector<Socket> clients;
   const Endpoint to = Endpoint::LoopbackIPv4(static_cast<uint16_t>(port));
   sockaddr_storage address;
-  const socklen_t address_length = to.ToSockaddr(&address);
+  const socklen_t address_length = ToSockaddr(to, &address);
   for (int i = 0; i < count; ++i) {
     Socket s(sockets::CreateTcpSocket());
     if (!s.valid()) break;

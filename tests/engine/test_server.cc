@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <utility>
 
+#include "base/posix/sockaddr.h"
 #include "engine/socket_ops.h"
 
 namespace portwick::testing {
@@ -49,14 +50,14 @@ Socket ConnectLoopback(int port) {
 }
 
 Socket ConnectTo(const Endpoint& endpoint) {
-  Socket s(sockets::CreateTcpSocket(endpoint.address_family()));
+  Socket s(sockets::CreateTcpSocket(endpoint.family()));
   if (!s.valid()) return s;
   if (sockets::Connect(s.fd(), endpoint) != 0) return Socket();
   return s;
 }
 
 bool HasIPv6Loopback() {
-  Socket s(sockets::CreateTcpSocket(AF_INET6));
+  Socket s(sockets::CreateTcpSocket(Endpoint::Family::kIPv6));
   return s.valid() && sockets::Bind(s.fd(), Endpoint::LoopbackIPv6(0)) == 0;
 }
 
@@ -78,7 +79,7 @@ Socket StalledListener(int* port, std::vector<Socket>* fillers) {
     Socket s(sockets::CreateTcpSocket());
     ::fcntl(s.fd(), F_SETFL, O_NONBLOCK);
     sockaddr_storage sa;
-    const socklen_t length = Endpoint::LoopbackIPv4(static_cast<uint16_t>(*port)).ToSockaddr(&sa);
+    const socklen_t length = ToSockaddr(Endpoint::LoopbackIPv4(static_cast<uint16_t>(*port)), &sa);
     ::connect(s.fd(), reinterpret_cast<const sockaddr*>(&sa), length);
     pollfd p{s.fd(), POLLOUT, 0};
     const bool completed = ::poll(&p, 1, 200) > 0;
@@ -144,7 +145,7 @@ std::string PatternBytes(size_t count, unsigned seed) {
 
 TestServer::TestServer(Handler handler, int backlog, const Endpoint& bind)
     : handler_(std::move(handler)) {
-  listen_.Reset(sockets::CreateTcpSocket(bind.address_family()));
+  listen_.Reset(sockets::CreateTcpSocket(bind.family()));
   if (!listen_.valid() || sockets::Bind(listen_.fd(), bind) != 0 ||
       sockets::Listen(listen_.fd(), backlog) != 0) {
     listen_.Reset();
