@@ -12,13 +12,13 @@
 
 #include "base/mutex.h"
 #include "engine/descriptor_limit.h"
-#include "engine/pipe_pool.h"
 #include "engine/session.h"
 #include "engine/session_connector.h"
 #include "engine/session_request.h"
 #include "engine/socket.h"
 #include "engine/socket_layer.h"
 #include "engine/socket_ops.h"
+#include "engine/zero_copy.h"
 
 namespace portwick {
 
@@ -99,7 +99,7 @@ bool ProxyListener::State::PauseWhileShort(int error) {
   if (error == EMFILE || error == ENFILE) {
     descriptor_limit::NoteReached(error);
     // Kept pipes hold descriptors that new sessions need more.
-    PipePool::Default().CloseIdle();
+    zero_copy::ReleaseIdlePipes();
   }
   if (ClassifyAcceptError(error) != AcceptFailure::kRetryLater) return false;
   // Then tries again: a session may have ended and given its descriptors back.

@@ -11,10 +11,10 @@
 
 #include "engine/descriptor_limit.h"
 #include "engine/message_framer.h"
-#include "engine/pipe_pool.h"
 #include "engine/relay_pump.h"
 #include "engine/session.h"
 #include "engine/socket_ops.h"
+#include "engine/zero_copy.h"
 
 namespace portwick {
 
@@ -44,7 +44,7 @@ int OutgoingSocket(Endpoint::Family family, Socket* reserved) {
   if (fd == -EMFILE || fd == -ENFILE) {
     reserved->Reset();
     // Kept pipes hold descriptors that this session needs more.
-    PipePool::Default().CloseIdle();
+    zero_copy::ReleaseIdlePipes();
     fd = sockets::CreateTcpSocket(family);
   }
   if (fd == -EMFILE || fd == -ENFILE) descriptor_limit::NoteReached(-fd);

@@ -3,7 +3,7 @@
 // fallback where splice is refused or no pipe can be had, and idle
 // directions parked without a thread.
 
-#include "engine/splice_relay.h"
+#include "engine/linux/splice_relay.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -20,9 +20,9 @@
 
 #include "descriptor_limit_hold.h"
 #include "engine/detached_thread.h"
-#include "engine/idle_parker.h"
+#include "engine/linux/idle_parker.h"
+#include "engine/linux/pipe_pool.h"
 #include "engine/log_sink_handle.h"
-#include "engine/pipe_pool.h"
 #include "engine/proxy_listener.h"
 #include "engine/socket_io.h"
 #include "engine/socket_layer.h"

@@ -1,4 +1,4 @@
-#include "engine/splice_relay.h"
+#include "engine/linux/splice_relay.h"
 
 #include <unistd.h>
 

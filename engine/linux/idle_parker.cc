@@ -1,4 +1,4 @@
-#include "engine/idle_parker.h"
+#include "engine/linux/idle_parker.h"
 
 #include <sys/epoll.h>
 #include <unistd.h>

@@ -1,12 +1,12 @@
-#ifndef PORTWICK_ENGINE_SPLICE_RELAY_H_
-#define PORTWICK_ENGINE_SPLICE_RELAY_H_
+#ifndef PORTWICK_ENGINE_LINUX_SPLICE_RELAY_H_
+#define PORTWICK_ENGINE_LINUX_SPLICE_RELAY_H_
 
 #include <cstdint>
 #include <memory>
 #include <optional>
 
+#include "engine/linux/pipe_pool.h"
 #include "engine/log_sink_handle.h"
-#include "engine/pipe_pool.h"
 #include "engine/socket_io.h"
 
 namespace portwick {
@@ -83,4 +83,4 @@ class SpliceRelay {
 
 }  // namespace portwick
 
-#endif  // PORTWICK_ENGINE_SPLICE_RELAY_H_
+#endif  // PORTWICK_ENGINE_LINUX_SPLICE_RELAY_H_
