@@ -1,7 +1,5 @@
 #include "engine/proxy_listener.h"
 
-#include <sys/socket.h>
-
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -87,7 +85,7 @@ struct ProxyListener::State {
   std::shared_ptr<SessionObserver> observer GUARDED_BY(mutex);
 
   void AcceptLoop(const std::shared_ptr<SocketLayer>& run_layer);
-  void HandOn(int fd, const Endpoint& peer, const std::shared_ptr<SocketLayer>& run_layer,
+  void HandOn(SocketHandle fd, const Endpoint& peer, const std::shared_ptr<SocketLayer>& run_layer,
               Socket reserved);
   // After a failure with `error` (an errno value): notes a reached
   // descriptor limit and, when descriptors or memory ran short, pauses
@@ -109,23 +107,23 @@ bool ProxyListener::State::PauseWhileShort(int error) {
 }
 
 void ProxyListener::State::AcceptLoop(const std::shared_ptr<SocketLayer>& run_layer) {
-  const int listen_fd = listen_socket.fd();
+  const SocketHandle listen_fd = listen_socket.fd();
   // The next session's outgoing socket, made before its client is accepted:
   // a connection that can't have one stays in the listen queue instead of
   // being accepted and then reset.
   Socket reserved;
   while (running.load()) {
     if (!reserved.valid()) {
-      const int made = sockets::CreateTcpSocket(Endpoint::Family::kIPv4);
+      const SocketHandle made = sockets::CreateTcpSocket(Endpoint::Family::kIPv4);
       if (made >= 0) {
         reserved.Reset(made);
-      } else if (PauseWhileShort(-made)) {
+      } else if (PauseWhileShort(sockets::ErrorOf(made))) {
         continue;
       }
       // Other failures (no IPv4 here): the connector makes its own socket.
     }
     Endpoint peer;
-    const int fd = io->Accept(listen_fd, &peer);
+    const SocketHandle fd = io->Accept(listen_fd, &peer);
     if (!running.load()) {
       // Accepted in the instant after Stop: not relayed.
       if (fd >= 0) sockets::Close(fd);
@@ -135,7 +133,8 @@ void ProxyListener::State::AcceptLoop(const std::shared_ptr<SocketLayer>& run_la
       HandOn(fd, peer, run_layer, std::move(reserved));
       continue;
     }
-    if (!PauseWhileShort(-fd) && ClassifyAcceptError(-fd) == AcceptFailure::kEnd) {
+    const int error = sockets::ErrorOf(fd);
+    if (!PauseWhileShort(error) && ClassifyAcceptError(error) == AcceptFailure::kEnd) {
       running.store(false);
     }
   }
@@ -143,7 +142,7 @@ void ProxyListener::State::AcceptLoop(const std::shared_ptr<SocketLayer>& run_la
   run_layer->Cleanup();
 }
 
-void ProxyListener::State::HandOn(int fd, const Endpoint& peer,
+void ProxyListener::State::HandOn(SocketHandle fd, const Endpoint& peer,
                                   const std::shared_ptr<SocketLayer>& run_layer, Socket reserved) {
   Socket accepted(fd);
   // Nothing here waits: the connector thread resolves, connects and reports.
@@ -207,17 +206,18 @@ Status ProxyListener::Start(const ListenerConfig& config) {
     return Status::Error(step, result);
   };
 
-  int result = sockets::CreateTcpSocket(config.bind.family());
-  if (result < 0) return fail("socket", result);
-  s.listen_socket.Reset(result);
-  const int fd = s.listen_socket.fd();
+  const SocketHandle made = sockets::CreateTcpSocket(config.bind.family());
+  if (made < 0) return fail("socket", -sockets::ErrorOf(made));
+  s.listen_socket.Reset(made);
+  const SocketHandle fd = s.listen_socket.fd();
+  int result;
   sockets::SetReuseAddress(fd);
   // Accepted sockets inherit it: one system call less per connection.
   sockets::SetNoDelay(fd);
   if ((result = sockets::Bind(fd, config.bind)) < 0) return fail("bind", result);
   // The system's largest queue: a burst of connects waits there for the
   // accept thread instead of being dropped.
-  if ((result = sockets::Listen(fd, SOMAXCONN)) < 0) return fail("listen", result);
+  if ((result = sockets::Listen(fd, sockets::kMaxBacklog)) < 0) return fail("listen", result);
   if ((result = sockets::LocalEndpoint(fd, &s.bound)) < 0) return fail("listen", result);
 
   s.running.store(true);

@@ -74,7 +74,7 @@ void RelayPump::Run() { Step(/*may_park=*/false); }
 
 void RelayPump::RunParking(std::unique_ptr<RelayPump> pump) {
   while (pump->Step(/*may_park=*/true) == Progress::kIdle) {
-    const int fd = pump->source_fd_;
+    const SocketHandle fd = pump->source_fd_;
     auto* resume = new (std::nothrow) ResumeTask(std::move(pump));
     if (resume != nullptr) {
       std::unique_ptr<ThreadTask> task(resume);

@@ -143,8 +143,8 @@ class RelayPump {
 
   std::shared_ptr<Session> session_;
   const Direction direction_;
-  const int source_fd_;
-  const int destination_fd_;
+  const SocketHandle source_fd_;
+  const SocketHandle destination_fd_;
   SessionObserver* const observer_;        // the session's; may be null
   SessionObserver* const chunk_observer_;  // observer_ when it wants chunks
   uint64_t relayed_ = 0;                   // bytes reported, with an observer

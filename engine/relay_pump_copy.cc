@@ -22,7 +22,7 @@ namespace zero_copy {
 
 void ReleaseIdlePipes() {}
 
-bool Park(int /*fd*/, std::unique_ptr<ThreadTask>& /*task*/) { return false; }
+bool Park(SocketHandle /*fd*/, std::unique_ptr<ThreadTask>& /*task*/) { return false; }
 
 }  // namespace zero_copy
 

@@ -38,16 +38,16 @@ struct Destination {
 
 // A socket for `family`: the reserved one when it fits, else a new one, for
 // which the reserved one makes room when descriptors have run out.
-int OutgoingSocket(Endpoint::Family family, Socket* reserved) {
+SocketHandle OutgoingSocket(Endpoint::Family family, Socket* reserved) {
   if (reserved->valid() && family == Endpoint::Family::kIPv4) return reserved->Release();
-  int fd = sockets::CreateTcpSocket(family);
+  SocketHandle fd = sockets::CreateTcpSocket(family);
   if (fd == -EMFILE || fd == -ENFILE) {
     reserved->Reset();
     // Kept pipes hold descriptors that this session needs more.
     zero_copy::ReleaseIdlePipes();
     fd = sockets::CreateTcpSocket(family);
   }
-  if (fd == -EMFILE || fd == -ENFILE) descriptor_limit::NoteReached(-fd);
+  if (fd == -EMFILE || fd == -ENFILE) descriptor_limit::NoteReached(sockets::ErrorOf(fd));
   reserved->Reset();
   return fd;
 }
@@ -67,9 +67,9 @@ bool ConnectDestination(Session& session, const Destination& destination, NameRe
     // The socket of the address tried before goes first: at the limit its
     // descriptor is the one the next socket gets.
     session.SetDestination(Socket());
-    const int fd = OutgoingSocket(address.family(), &reserved);
+    const SocketHandle fd = OutgoingSocket(address.family(), &reserved);
     if (fd < 0) {
-      status = Status::Error("socket", fd);
+      status = Status::Error("socket", -sockets::ErrorOf(fd));
       continue;
     }
     session.SetDestination(Socket(fd));

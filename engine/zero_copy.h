@@ -3,6 +3,7 @@
 
 #include <memory>
 
+#include "base/socket_handle.h"
 #include "engine/detached_thread.h"
 
 // What the engine asks of relaying without copying, chosen at configure
@@ -19,7 +20,7 @@ void ReleaseIdlePipes();
 // Runs `task` on a new thread once `fd` is readable, as IdleParker::Park.
 // False, leaving `task` with the caller, when it can't be parked (or there
 // is no parker); the caller then waits itself.
-bool Park(int fd, std::unique_ptr<ThreadTask>& task);
+bool Park(SocketHandle fd, std::unique_ptr<ThreadTask>& task);
 
 }  // namespace portwick::zero_copy
 

@@ -52,7 +52,7 @@ namespace zero_copy {
 
 void ReleaseIdlePipes() { PipePool::Default().CloseIdle(); }
 
-bool Park(int fd, std::unique_ptr<ThreadTask>& task) {
+bool Park(SocketHandle fd, std::unique_ptr<ThreadTask>& task) {
   return IdleParker::Default().Park(fd, task);
 }
 

@@ -40,7 +40,7 @@ class SpliceRelay {
   };
 
   // `io`, `pool` and `log_sink` (may be null) must outlive the relay.
-  SpliceRelay(SocketIo* io, PipePool* pool, int source_fd, int destination_fd,
+  SpliceRelay(SocketIo* io, PipePool* pool, SocketHandle source_fd, SocketHandle destination_fd,
               const LogSinkHandle* log_sink);
   SpliceRelay(const SpliceRelay&) = delete;
   SpliceRelay& operator=(const SpliceRelay&) = delete;
@@ -70,8 +70,8 @@ class SpliceRelay {
 
   SocketIo* const io_;
   PipePool* const pool_;
-  const int source_fd_;
-  const int destination_fd_;
+  const SocketHandle source_fd_;
+  const SocketHandle destination_fd_;
   const LogSinkHandle* const log_sink_;
   bool timeout_set_ = false;
   Pipe pipe_;
