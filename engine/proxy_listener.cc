@@ -27,34 +27,6 @@ namespace {
 // bounded back-off, short against a session's life, with no busy loop.
 constexpr std::chrono::milliseconds kResourcePause{20};
 
-enum class AcceptFailure { kRetryLater, kSkip, kEnd };
-
-AcceptFailure ClassifyAcceptError(int error) {
-  switch (error) {
-    case EMFILE:
-    case ENFILE:
-    case ENOBUFS:
-    case ENOMEM:
-      return AcceptFailure::kRetryLater;
-    // The connection went away before it was accepted, or a network error
-    // was reported for it: only that connection is lost.
-    case ECONNABORTED:
-    case EPROTO:
-    case EPERM:
-    case EAGAIN:
-    case ENETDOWN:
-    case ENOPROTOOPT:
-    case EHOSTDOWN:
-    case ENONET:
-    case EHOSTUNREACH:
-    case ENETUNREACH:
-    case ETIMEDOUT:
-      return AcceptFailure::kSkip;
-    default:  // EINVAL once the socket is shut down, EBADF, ...
-      return AcceptFailure::kEnd;
-  }
-}
-
 }  // namespace
 
 // What the owner thread and the accept thread share. The accept thread holds
@@ -99,7 +71,7 @@ bool ProxyListener::State::PauseWhileShort(int error) {
     // Kept pipes hold descriptors that new sessions need more.
     zero_copy::ReleaseIdlePipes();
   }
-  if (ClassifyAcceptError(error) != AcceptFailure::kRetryLater) return false;
+  if (sockets::ClassifyAcceptError(error) != sockets::AcceptFailure::kRetryLater) return false;
   // Then tries again: a session may have ended and given its descriptors back.
   MutexLock lock(&mutex);
   if (running.load()) wake.WaitFor(kResourcePause);
@@ -134,7 +106,8 @@ void ProxyListener::State::AcceptLoop(const std::shared_ptr<SocketLayer>& run_la
       continue;
     }
     const int error = sockets::ErrorOf(fd);
-    if (!PauseWhileShort(error) && ClassifyAcceptError(error) == AcceptFailure::kEnd) {
+    if (!PauseWhileShort(error) &&
+        sockets::ClassifyAcceptError(error) == sockets::AcceptFailure::kEnd) {
       running.store(false);
     }
   }

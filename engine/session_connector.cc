@@ -1,7 +1,5 @@
 #include "engine/session_connector.h"
 
-#include <sys/socket.h>
-
 #include <cerrno>
 #include <chrono>
 #include <new>

@@ -46,6 +46,11 @@ int Listen(SocketHandle fd, int backlog);
 // the client's address there. Returns the new descriptor or -errno.
 SocketHandle Accept(SocketHandle listen_fd, Endpoint* peer = nullptr);
 
+// What a failed Accept's errno means for a listener: wait and try again (no
+// descriptors or memory), lose only that connection, or stop accepting.
+enum class AcceptFailure { kRetryLater, kSkip, kEnd };
+AcceptFailure ClassifyAcceptError(int error);
+
 // Connects to `endpoint`; the socket must be of the endpoint's family.
 // Blocks until the connection is made or has failed. 0 or -errno.
 int Connect(SocketHandle fd, const Endpoint& endpoint);

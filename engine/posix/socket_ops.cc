@@ -66,6 +66,32 @@ Status ResolveError(int rc) {
 
 const int kMaxBacklog = SOMAXCONN;
 
+AcceptFailure ClassifyAcceptError(int error) {
+  switch (error) {
+    case EMFILE:
+    case ENFILE:
+    case ENOBUFS:
+    case ENOMEM:
+      return AcceptFailure::kRetryLater;
+    // The connection went away before it was accepted, or a network error
+    // was reported for it: only that connection is lost.
+    case ECONNABORTED:
+    case EPROTO:
+    case EPERM:
+    case EAGAIN:
+    case ENETDOWN:
+    case ENOPROTOOPT:
+    case EHOSTDOWN:
+    case ENONET:
+    case EHOSTUNREACH:
+    case ENETUNREACH:
+    case ETIMEDOUT:
+      return AcceptFailure::kSkip;
+    default:  // EINVAL once the socket is shut down, EBADF, ...
+      return AcceptFailure::kEnd;
+  }
+}
+
 SocketHandle CreateTcpSocket(Endpoint::Family family) {
   return ResultOf(::socket(AddressFamily(family), SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP));
 }
