@@ -1,6 +1,5 @@
 #include "base/status.h"
 
-#include <cstring>
 #include <utility>
 
 namespace portwick {
@@ -30,13 +29,6 @@ Status Status::Error(Kind kind, std::string_view step, int error_number, std::st
 std::string Status::Message() const {
   if (ok()) return {};
   return reason_.empty() ? step_ : step_ + ": " + reason_;
-}
-
-std::string ErrorText(int error_number) {
-  if (error_number < 0) error_number = -error_number;
-  char buffer[256];
-  // The GNU strerror_r returns the text, which may or may not be `buffer`.
-  return strerror_r(error_number, buffer, sizeof buffer);
 }
 
 }  // namespace portwick

@@ -2,6 +2,7 @@
 #define PORTWICK_ENGINE_SOCKET_LAYER_H_
 
 #include "base/mutex.h"
+#include "base/socket_handle.h"
 
 namespace portwick {
 
@@ -26,7 +27,7 @@ class SocketLayer {
   // closed. Not copyable or movable. The layer must outlive it.
   class Registration {
    public:
-    Registration(SocketLayer* layer, int first_fd, int second_fd);
+    Registration(SocketLayer* layer, SocketHandle first_fd, SocketHandle second_fd);
     Registration(const Registration&) = delete;
     Registration& operator=(const Registration&) = delete;
     ~Registration();
@@ -41,14 +42,14 @@ class SocketLayer {
     // Replaces the second socket (the outgoing one, while a connector tries
     // one address after another). When already cancelled, `fd` is reset at
     // once. The caller closes the old descriptor only after this returns.
-    void SetSecondSocket(int fd);
+    void SetSecondSocket(SocketHandle fd);
 
    private:
     friend class SocketLayer;
     void ResetSockets() const EXCLUSIVE_LOCKS_REQUIRED(layer_->mutex_);
 
     SocketLayer* const layer_;
-    int fds_[2] GUARDED_BY(layer_->mutex_);
+    SocketHandle fds_[2] GUARDED_BY(layer_->mutex_);
     bool linked_ GUARDED_BY(layer_->mutex_) = false;
     bool cancelled_ GUARDED_BY(layer_->mutex_) = false;
     Registration* prev_ GUARDED_BY(layer_->mutex_) = nullptr;

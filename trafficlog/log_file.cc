@@ -1,8 +1,5 @@
 #include "trafficlog/log_file.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <utility>
 
@@ -76,12 +73,12 @@ size_t LogFile::AppendRecords(const LogRecord* records, size_t count) {
         continue;
       }
     }
-    iovec pieces[kMaxPieces];
+    WritePiece pieces[kMaxPieces];
     int used = 0;
     for (size_t i = index; i < count && used < kMaxPieces; ++i) {
       const size_t skip = i == index ? offset : 0;
-      pieces[used].iov_base = const_cast<char*>(records[i].data + skip);
-      pieces[used].iov_len = length_of(i) - skip;
+      pieces[used].data = records[i].data + skip;
+      pieces[used].length = length_of(i) - skip;
       ++used;
     }
     const ssize_t written = access_->WriteVector(fd_, pieces, used);
@@ -157,14 +154,11 @@ void LogFile::CloseLog() {
 }
 
 void LogFile::TakeSpare() {
-  if (spare_fd_ >= 0) return;
-  do {
-    spare_fd_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-  } while (spare_fd_ < 0 && errno == EINTR);
+  if (spare_fd_ < 0) spare_fd_ = OpenSpareDescriptor();
 }
 
 void LogFile::GiveBackSpare() {
-  if (spare_fd_ >= 0) ::close(spare_fd_);
+  CloseSpareDescriptor(spare_fd_);
   spare_fd_ = -1;
 }
 

@@ -1,12 +1,12 @@
-#ifndef PORTWICK_ENGINE_SPLICE_RELAY_H_
-#define PORTWICK_ENGINE_SPLICE_RELAY_H_
+#ifndef PORTWICK_ENGINE_LINUX_SPLICE_RELAY_H_
+#define PORTWICK_ENGINE_LINUX_SPLICE_RELAY_H_
 
 #include <cstdint>
 #include <memory>
 #include <optional>
 
+#include "engine/linux/pipe_pool.h"
 #include "engine/log_sink_handle.h"
-#include "engine/pipe_pool.h"
 #include "engine/socket_io.h"
 
 namespace portwick {
@@ -40,7 +40,7 @@ class SpliceRelay {
   };
 
   // `io`, `pool` and `log_sink` (may be null) must outlive the relay.
-  SpliceRelay(SocketIo* io, PipePool* pool, int source_fd, int destination_fd,
+  SpliceRelay(SocketIo* io, PipePool* pool, SocketHandle source_fd, SocketHandle destination_fd,
               const LogSinkHandle* log_sink);
   SpliceRelay(const SpliceRelay&) = delete;
   SpliceRelay& operator=(const SpliceRelay&) = delete;
@@ -70,8 +70,8 @@ class SpliceRelay {
 
   SocketIo* const io_;
   PipePool* const pool_;
-  const int source_fd_;
-  const int destination_fd_;
+  const SocketHandle source_fd_;
+  const SocketHandle destination_fd_;
   const LogSinkHandle* const log_sink_;
   bool timeout_set_ = false;
   Pipe pipe_;
@@ -83,4 +83,4 @@ class SpliceRelay {
 
 }  // namespace portwick
 
-#endif  // PORTWICK_ENGINE_SPLICE_RELAY_H_
+#endif  // PORTWICK_ENGINE_LINUX_SPLICE_RELAY_H_

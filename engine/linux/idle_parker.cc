@@ -1,4 +1,4 @@
-#include "engine/idle_parker.h"
+#include "engine/linux/idle_parker.h"
 
 #include <sys/epoll.h>
 #include <unistd.h>
@@ -8,6 +8,8 @@
 #include <new>
 #include <utility>
 #include <vector>
+
+#include "base/posix/socket_descriptor.h"
 
 namespace portwick {
 
@@ -31,7 +33,7 @@ IdleParker& IdleParker::Default() {
   return *parker.get();
 }
 
-bool IdleParker::Park(int fd, std::unique_ptr<ThreadTask>& task) {
+bool IdleParker::Park(SocketHandle fd, std::unique_ptr<ThreadTask>& task) {
   Entry* entry = new (std::nothrow) Entry;
   if (entry == nullptr) return false;
   MutexLock lock(&mutex_);
@@ -50,8 +52,8 @@ bool IdleParker::Park(int fd, std::unique_ptr<ThreadTask>& task) {
   event.events = EPOLLIN | EPOLLRDHUP | EPOLLONESHOT;
   event.data.ptr = entry;
   // A socket parked before stays registered (disarmed) until it is closed.
-  if (::epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, fd, &event) != 0 &&
-      (errno != EEXIST || ::epoll_ctl(epoll_fd_, EPOLL_CTL_MOD, fd, &event) != 0)) {
+  if (::epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, Descriptor(fd), &event) != 0 &&
+      (errno != EEXIST || ::epoll_ctl(epoll_fd_, EPOLL_CTL_MOD, Descriptor(fd), &event) != 0)) {
     Unlink(entry);
     delete entry;
     return false;

@@ -6,6 +6,7 @@
 
 #include "base/mutex.h"
 #include "base/no_destructor.h"
+#include "base/socket_handle.h"
 #include "engine/detached_thread.h"
 
 namespace portwick {
@@ -34,7 +35,7 @@ class IdleParker {
   // must stay open until then (the task owns what keeps it open). Returns
   // false, leaving `task` with the caller, when `fd` can't be watched (no
   // memory, descriptor or thread for it); the caller then waits itself.
-  bool Park(int fd, std::unique_ptr<ThreadTask>& task) LOCKS_EXCLUDED(mutex_);
+  bool Park(SocketHandle fd, std::unique_ptr<ThreadTask>& task) LOCKS_EXCLUDED(mutex_);
 
   // Tasks waiting for their socket.
   size_t parked() const LOCKS_EXCLUDED(mutex_);

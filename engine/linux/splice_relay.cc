@@ -1,4 +1,4 @@
-#include "engine/splice_relay.h"
+#include "engine/linux/splice_relay.h"
 
 #include <unistd.h>
 
@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <optional>
 
+#include "base/posix/socket_descriptor.h"
 #include "engine/socket_ops.h"
 
 namespace portwick {
@@ -24,8 +25,8 @@ bool IsRefusal(ssize_t result) {
 
 }  // namespace
 
-SpliceRelay::SpliceRelay(SocketIo* io, PipePool* pool, int source_fd, int destination_fd,
-                         const LogSinkHandle* log_sink)
+SpliceRelay::SpliceRelay(SocketIo* io, PipePool* pool, SocketHandle source_fd,
+                         SocketHandle destination_fd, const LogSinkHandle* log_sink)
     : io_(io),
       pool_(pool),
       source_fd_(source_fd),
@@ -59,13 +60,13 @@ SpliceRelay::Result SpliceRelay::Relay() {
     timeout_set_ = true;
   }
   while (true) {
-    if (!pipe_.valid()) pipe_ = pool_->Acquire(std::max(source_fd_, destination_fd_));
+    if (!pipe_.valid()) pipe_ = pool_->Acquire(Descriptor(std::max(source_fd_, destination_fd_)));
     if (!pipe_.valid()) {
       if (const std::optional<Result> end = CopyOnce()) return *end;
       continue;
     }
-    const ssize_t n =
-        io_->Splice(source_fd_, pipe_.write_fd(), static_cast<size_t>(pool_->pipe_size()));
+    const ssize_t n = io_->Splice(Descriptor(source_fd_), pipe_.write_fd(),
+                                  static_cast<size_t>(pool_->pipe_size()));
     if (n == 0) return Result::kEnded;
     if (n == -EAGAIN) {
       GiveBackPipe();
@@ -86,7 +87,7 @@ SpliceRelay::Result SpliceRelay::Relay() {
 
 std::optional<SpliceRelay::Result> SpliceRelay::Drain() {
   while (in_pipe_ > 0) {
-    const ssize_t n = io_->Splice(pipe_.read_fd(), destination_fd_, in_pipe_);
+    const ssize_t n = io_->Splice(pipe_.read_fd(), Descriptor(destination_fd_), in_pipe_);
     if (n > 0) {
       in_pipe_ -= static_cast<size_t>(n);
       bytes_ += static_cast<uint64_t>(n);

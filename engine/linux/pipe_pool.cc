@@ -1,4 +1,4 @@
-#include "engine/pipe_pool.h"
+#include "engine/linux/pipe_pool.h"
 
 #include <fcntl.h>
 #include <sys/resource.h>

@@ -16,20 +16,23 @@
 #include <cstring>
 #include <optional>
 
+#include "base/posix/sockaddr.h"
+#include "base/posix/socket_descriptor.h"
+
 namespace portwick::sockets {
 
 namespace {
 
 int ResultOf(int rc) { return rc < 0 ? -errno : rc; }
 
-int SetIntOption(int fd, int level, int name, int value) {
-  return ResultOf(::setsockopt(fd, level, name, &value, sizeof value));
+int SetIntOption(SocketHandle fd, int level, int name, int value) {
+  return ResultOf(::setsockopt(Descriptor(fd), level, name, &value, sizeof value));
 }
 
 // After an interrupted connect the connection goes on in the background;
 // wait for it to finish and fetch its result.
-int FinishInterruptedConnect(int fd) {
-  pollfd p{fd, POLLOUT, 0};
+int FinishInterruptedConnect(SocketHandle fd) {
+  pollfd p{Descriptor(fd), POLLOUT, 0};
   while (true) {
     int rc = ::poll(&p, 1, -1);
     if (rc >= 0) break;
@@ -37,18 +40,18 @@ int FinishInterruptedConnect(int fd) {
   }
   int error = 0;
   socklen_t length = sizeof error;
-  if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) < 0) return -errno;
+  if (::getsockopt(Descriptor(fd), SOL_SOCKET, SO_ERROR, &error, &length) < 0) return -errno;
   return -error;
 }
 
 using NameCall = int (*)(int, sockaddr*, socklen_t*);
 
-int EndpointOf(NameCall call, int fd, Endpoint* endpoint) {
+int EndpointOf(NameCall call, SocketHandle fd, Endpoint* endpoint) {
   sockaddr_storage storage{};
   socklen_t length = sizeof storage;
-  if (call(fd, reinterpret_cast<sockaddr*>(&storage), &length) < 0) return -errno;
+  if (call(Descriptor(fd), reinterpret_cast<sockaddr*>(&storage), &length) < 0) return -errno;
   std::optional<Endpoint> parsed =
-      Endpoint::FromSockaddr(reinterpret_cast<const sockaddr*>(&storage), length);
+      FromSockaddr(reinterpret_cast<const sockaddr*>(&storage), length);
   if (!parsed) return -EAFNOSUPPORT;
   *endpoint = *parsed;
   return 0;
@@ -61,40 +64,68 @@ Status ResolveError(int rc) {
 
 }  // namespace
 
-int CreateTcpSocket(int family) {
-  return ResultOf(::socket(family, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP));
+const int kMaxBacklog = SOMAXCONN;
+
+AcceptFailure ClassifyAcceptError(int error) {
+  switch (error) {
+    case EMFILE:
+    case ENFILE:
+    case ENOBUFS:
+    case ENOMEM:
+      return AcceptFailure::kRetryLater;
+    // The connection went away before it was accepted, or a network error
+    // was reported for it: only that connection is lost.
+    case ECONNABORTED:
+    case EPROTO:
+    case EPERM:
+    case EAGAIN:
+    case ENETDOWN:
+    case ENOPROTOOPT:
+    case EHOSTDOWN:
+    case ENONET:
+    case EHOSTUNREACH:
+    case ENETUNREACH:
+    case ETIMEDOUT:
+      return AcceptFailure::kSkip;
+    default:  // EINVAL once the socket is shut down, EBADF, ...
+      return AcceptFailure::kEnd;
+  }
 }
 
-int SetReuseAddress(int fd) { return SetIntOption(fd, SOL_SOCKET, SO_REUSEADDR, 1); }
+SocketHandle CreateTcpSocket(Endpoint::Family family) {
+  return ResultOf(::socket(AddressFamily(family), SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP));
+}
 
-int SetNoDelay(int fd) { return SetIntOption(fd, IPPROTO_TCP, TCP_NODELAY, 1); }
+int SetReuseAddress(SocketHandle fd) { return SetIntOption(fd, SOL_SOCKET, SO_REUSEADDR, 1); }
 
-int Bind(int fd, const Endpoint& endpoint) {
+int SetNoDelay(SocketHandle fd) { return SetIntOption(fd, IPPROTO_TCP, TCP_NODELAY, 1); }
+
+int Bind(SocketHandle fd, const Endpoint& endpoint) {
   if (endpoint.family() == Endpoint::Family::kIPv6 && endpoint.IsAny()) {
     const int result = SetIntOption(fd, IPPROTO_IPV6, IPV6_V6ONLY, 0);
     if (result < 0) return result;
   }
   sockaddr_storage storage;
-  const socklen_t length = endpoint.ToSockaddr(&storage);
-  return ResultOf(::bind(fd, reinterpret_cast<const sockaddr*>(&storage), length));
+  const socklen_t length = ToSockaddr(endpoint, &storage);
+  return ResultOf(::bind(Descriptor(fd), reinterpret_cast<const sockaddr*>(&storage), length));
 }
 
-int BindLoopback(int fd, int port) {
+int BindLoopback(SocketHandle fd, int port) {
   return Bind(fd, Endpoint::LoopbackIPv4(static_cast<uint16_t>(port & 0xffff)));
 }
 
-int Listen(int fd, int backlog) { return ResultOf(::listen(fd, backlog)); }
+int Listen(SocketHandle fd, int backlog) { return ResultOf(::listen(Descriptor(fd), backlog)); }
 
-int Accept(int listen_fd, Endpoint* peer) {
+SocketHandle Accept(SocketHandle listen_fd, Endpoint* peer) {
   while (true) {
     sockaddr_storage storage{};
     socklen_t length = sizeof storage;
-    const int fd =
-        ::accept4(listen_fd, reinterpret_cast<sockaddr*>(&storage), &length, SOCK_CLOEXEC);
+    const int fd = ::accept4(Descriptor(listen_fd), reinterpret_cast<sockaddr*>(&storage), &length,
+                             SOCK_CLOEXEC);
     if (fd >= 0) {
       if (peer != nullptr) {
         std::optional<Endpoint> parsed =
-            Endpoint::FromSockaddr(reinterpret_cast<const sockaddr*>(&storage), length);
+            FromSockaddr(reinterpret_cast<const sockaddr*>(&storage), length);
         *peer = parsed.value_or(Endpoint());
       }
       return fd;
@@ -103,49 +134,53 @@ int Accept(int listen_fd, Endpoint* peer) {
   }
 }
 
-int Connect(int fd, const Endpoint& endpoint) {
+int Connect(SocketHandle fd, const Endpoint& endpoint) {
   sockaddr_storage storage;
-  const socklen_t length = endpoint.ToSockaddr(&storage);
-  if (::connect(fd, reinterpret_cast<const sockaddr*>(&storage), length) == 0) return 0;
+  const socklen_t length = ToSockaddr(endpoint, &storage);
+  if (::connect(Descriptor(fd), reinterpret_cast<const sockaddr*>(&storage), length) == 0) return 0;
   if (errno == EINTR) return FinishInterruptedConnect(fd);
   return -errno;
 }
 
-int LocalEndpoint(int fd, Endpoint* endpoint) { return EndpointOf(&::getsockname, fd, endpoint); }
+int LocalEndpoint(SocketHandle fd, Endpoint* endpoint) {
+  return EndpointOf(&::getsockname, fd, endpoint);
+}
 
-int PeerEndpoint(int fd, Endpoint* endpoint) { return EndpointOf(&::getpeername, fd, endpoint); }
+int PeerEndpoint(SocketHandle fd, Endpoint* endpoint) {
+  return EndpointOf(&::getpeername, fd, endpoint);
+}
 
-int LocalPort(int fd) {
+int LocalPort(SocketHandle fd) {
   Endpoint endpoint;
   const int result = LocalEndpoint(fd, &endpoint);
   return result < 0 ? result : endpoint.port();
 }
 
-ssize_t Recv(int fd, char* buffer, size_t length) {
+ssize_t Recv(SocketHandle fd, char* buffer, size_t length) {
   while (true) {
-    ssize_t n = ::recv(fd, buffer, length, 0);
+    ssize_t n = ::recv(Descriptor(fd), buffer, length, 0);
     if (n >= 0) return n;
     if (errno != EINTR) return -errno;
   }
 }
 
-ssize_t RecvIfReady(int fd, char* buffer, size_t length) {
+ssize_t RecvIfReady(SocketHandle fd, char* buffer, size_t length) {
   while (true) {
-    ssize_t n = ::recv(fd, buffer, length, MSG_DONTWAIT);
+    ssize_t n = ::recv(Descriptor(fd), buffer, length, MSG_DONTWAIT);
     if (n >= 0) return n;
     if (errno != EINTR) return errno == EWOULDBLOCK ? -EAGAIN : -errno;
   }
 }
 
-ssize_t Send(int fd, const char* data, size_t length) {
+ssize_t Send(SocketHandle fd, const char* data, size_t length) {
   while (true) {
-    ssize_t n = ::send(fd, data, length, MSG_NOSIGNAL);
+    ssize_t n = ::send(Descriptor(fd), data, length, MSG_NOSIGNAL);
     if (n >= 0) return n;
     if (errno != EINTR) return -errno;
   }
 }
 
-int SendAll(int fd, const char* data, size_t length) {
+int SendAll(SocketHandle fd, const char* data, size_t length) {
   while (length > 0) {
     ssize_t n = Send(fd, data, length);
     if (n < 0) return static_cast<int>(n);
@@ -163,19 +198,19 @@ ssize_t Splice(int from, int to, size_t length) {
   }
 }
 
-int WaitReadable(int fd) {
-  pollfd p{fd, POLLIN | POLLRDHUP, 0};
+int WaitReadable(SocketHandle fd) {
+  pollfd p{Descriptor(fd), POLLIN | POLLRDHUP, 0};
   while (::poll(&p, 1, -1) < 0) {
     if (errno != EINTR) return -errno;
   }
   return 0;
 }
 
-int SetReceiveTimeout(int fd, int milliseconds) {
+int SetReceiveTimeout(SocketHandle fd, int milliseconds) {
   timeval timeout{};
   timeout.tv_sec = milliseconds / 1000;
   timeout.tv_usec = (milliseconds % 1000) * 1000;
-  return ResultOf(::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout));
+  return ResultOf(::setsockopt(Descriptor(fd), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout));
 }
 
 namespace {
@@ -202,18 +237,18 @@ void DiscardPendingSigpipe() {
   }
 }
 
-int ShutdownWrite(int fd) { return ResultOf(::shutdown(fd, SHUT_WR)); }
+int ShutdownWrite(SocketHandle fd) { return ResultOf(::shutdown(Descriptor(fd), SHUT_WR)); }
 
-int ShutdownBoth(int fd) { return ResultOf(::shutdown(fd, SHUT_RDWR)); }
+int ShutdownBoth(SocketHandle fd) { return ResultOf(::shutdown(Descriptor(fd), SHUT_RDWR)); }
 
-bool IsClosedState(int fd) {
+bool IsClosedState(SocketHandle fd) {
   tcp_info info{};
   socklen_t length = sizeof(info);
-  if (::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &length) != 0) return false;
+  if (::getsockopt(Descriptor(fd), IPPROTO_TCP, TCP_INFO, &info, &length) != 0) return false;
   return length > 0 && info.tcpi_state == TCP_CLOSE;
 }
 
-void ResetConnection(int fd) {
+void ResetConnection(SocketHandle fd) {
   // Connecting a TCP socket to AF_UNSPEC disconnects it: an established
   // connection is aborted with a reset, a pending connect fails, and blocked
   // readers and writers wake with ECONNRESET. The descriptor stays open, so a
@@ -224,17 +259,17 @@ void ResetConnection(int fd) {
   // thread still reading it.
   sockaddr sa{};
   sa.sa_family = AF_UNSPEC;
-  while (::syscall(SYS_connect, fd, &sa, sizeof sa) < 0 && errno == EINTR) {
+  while (::syscall(SYS_connect, Descriptor(fd), &sa, sizeof sa) < 0 && errno == EINTR) {
   }
   // A socket that was never connected is not affected by the above; shutdown
   // wakes anything blocked on it (and is a no-op on the disconnected one).
-  ::shutdown(fd, SHUT_RDWR);
+  ::shutdown(Descriptor(fd), SHUT_RDWR);
 }
 
-void Close(int fd) {
+void Close(SocketHandle fd) {
   // On Linux the descriptor is released even when close reports EINTR, so it
   // must not be retried.
-  if (fd >= 0) ::close(fd);
+  if (fd >= 0) ::close(Descriptor(fd));
 }
 
 Status Resolve(const std::string& host, uint16_t port, std::vector<Endpoint>* endpoints) {
@@ -246,8 +281,7 @@ Status Resolve(const std::string& host, uint16_t port, std::vector<Endpoint>* en
     in4.sin_family = AF_INET;
     in4.sin_addr.s_addr = dotted;
     in4.sin_port = htons(port);
-    endpoints->push_back(
-        *Endpoint::FromSockaddr(reinterpret_cast<const sockaddr*>(&in4), sizeof in4));
+    endpoints->push_back(*FromSockaddr(reinterpret_cast<const sockaddr*>(&in4), sizeof in4));
     return Status();
   }
   if (host.find(':') != std::string::npos) {
@@ -267,7 +301,7 @@ Status Resolve(const std::string& host, uint16_t port, std::vector<Endpoint>* en
   if (rc != 0) return ResolveError(rc);
   for (const addrinfo* ai = result; ai != nullptr; ai = ai->ai_next) {
     if (ai->ai_addr == nullptr) continue;
-    std::optional<Endpoint> endpoint = Endpoint::FromSockaddr(ai->ai_addr, ai->ai_addrlen);
+    std::optional<Endpoint> endpoint = FromSockaddr(ai->ai_addr, ai->ai_addrlen);
     if (!endpoint) continue;
     endpoint->set_port(port);
     if (std::find(endpoints->begin(), endpoints->end(), *endpoint) == endpoints->end()) {
