@@ -2,18 +2,24 @@
 #define PORTWICK_TRAFFICLOG_LOG_FILE_ACCESS_H_
 
 #include <sys/types.h>
+#if defined(_WIN32)
+#include "trafficlog/windows/iovec.h"
+#else
 #include <sys/uio.h>
+#endif
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace portwick {
 
 // Which file a name or a descriptor stands for: a name that was renamed away
 // (rotated) or removed no longer matches the descriptor opened through it.
+// (On Windows: the volume's serial number and the file's index on it.)
 struct FileIdentity {
-  dev_t device = 0;
-  ino_t inode = 0;
+  uint64_t device = 0;
+  uint64_t inode = 0;
   friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
 };
 
