@@ -109,8 +109,6 @@ TEST(BuildCmdScriptTest, ExactBytesAndRefusals) {
     std::string expected;
   };
   const Case kCases[] = {
-      {Values("C:\\Portwick\\portwick.exe", 1999, "localhost", 2007, false, ""),
-       "\"C:\\Portwick\\portwick.exe\" --source=1999 --destination=localhost:2007 "},
       {Values("p", 1, "::1", 2, true, "C:\\logs\\"),
        "\"p\" --source=1 --destination=[::1]:2  --filename=\"C:\\logs\\\\\" start \r\n"},
       {Values("C:\\a%b&c\\p.exe", 1, "h&x|y^z<w>(v)", 2, true, "%PATH% a.log"),

@@ -27,28 +27,25 @@ std::string RunScript(const fs::path& script) {
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
   const HANDLE out = CreateFileW(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (out == INVALID_HANDLE_VALUE) return "";
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  startup.hStdOutput = out;
-  startup.hStdError = out;
+  startup.hStdOutput = startup.hStdError = out;
   std::wstring command = L"cmd.exe /d /c \"" + script.wstring() + L"\"";
   PROCESS_INFORMATION process{};
-  const bool started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                      script.parent_path().c_str(), &startup, &process);
+  const bool ran = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                  script.parent_path().c_str(), &startup, &process) &&
+                   WaitForSingleObject(process.hProcess, 30000) == WAIT_OBJECT_0;
   CloseHandle(out);
-  if (!started) return "";
-  const bool ended = WaitForSingleObject(process.hProcess, 30000) == WAIT_OBJECT_0;
-  if (!ended) TerminateProcess(process.hProcess, 1);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  if (!ended) return "";
+  if (process.hProcess != nullptr) {
+    TerminateProcess(process.hProcess, 1);  // if still there
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  }
   std::ifstream in(output, std::ios::binary);
   std::ostringstream text;
   text << in.rdbuf();
-  return text.str();
+  return ran ? text.str() : "";
 }
 
 // A saved script run by cmd.exe hands every value to the program as it was,
@@ -57,7 +54,7 @@ std::string RunScript(const fs::path& script) {
 TEST(CmdScriptTest, CmdPassesEveryValueThroughAndRunsNothingElse) {
   testing::WindowsTestDir program_dir(L"a&b %OS% ^(x)!");
   testing::WindowsTestDir script_dir(L"script");
-  const fs::path program = program_dir.path() / PORTWICK_PRINT_ARGUMENTS;
+  const fs::path program = program_dir.path / PORTWICK_PRINT_ARGUMENTS;
   ASSERT_TRUE(
       CopyFileW((TestProgramFolder() / PORTWICK_PRINT_ARGUMENTS).c_str(), program.c_str(), FALSE));
   CommandScriptValues values;
@@ -69,7 +66,7 @@ TEST(CmdScriptTest, CmdPassesEveryValueThroughAndRunsNothingElse) {
   values.write_to_file = true;
   values.log_file_name = "C:\\logs & echo owned>owned2.txt\\%PATH%\\";
   ASSERT_EQ(CmdScriptProblem(values), "");
-  const fs::path script = script_dir.path() / L"restart.cmd";
+  const fs::path script = script_dir.path / L"restart.cmd";
   ASSERT_EQ(WriteCommandScript(Utf8FromUtf16(script.wstring()), BuildCmdScript(values)),
             ScriptFileResult::kWritten);
 
@@ -81,7 +78,7 @@ TEST(CmdScriptTest, CmdPassesEveryValueThroughAndRunsNothingElse) {
                        "--filename=C:\\logs & echo owned>owned2.txt\\%PATH%\\\nstart\n"))
       << output;
   int files = 0;
-  for ([[maybe_unused]] const auto& entry : fs::directory_iterator(script_dir.path())) ++files;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator(script_dir.path)) ++files;
   EXPECT_EQ(files, 2);  // the script and its output: nothing else ran
 }
 

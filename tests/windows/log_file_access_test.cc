@@ -26,7 +26,7 @@ std::string ReadWhole(const std::filesystem::path& path) {
 TEST(WindowsLogFileAccessTest, AppendsExactlyWhileOthersReadAndRotate) {
   testing::WindowsTestDir dir(L"log");
   LogFileAccess* access = LogFileAccess::Default();
-  const std::filesystem::path path = dir.path() / L"traffic \u00e9\u4e2d.log";
+  const std::filesystem::path path = dir.path / L"traffic \u00e9\u4e2d.log";
   const std::string name = Utf8FromUtf16(path.wstring());
 
   const int first = access->OpenForAppend(name);
@@ -45,7 +45,7 @@ TEST(WindowsLogFileAccessTest, AppendsExactlyWhileOthersReadAndRotate) {
   ASSERT_TRUE(access->IdentifyOpen(first, &open));
   EXPECT_EQ(named, open);
 
-  const std::filesystem::path rotated = dir.path() / L"traffic.log.1";
+  const std::filesystem::path rotated = dir.path / L"traffic.log.1";
   ASSERT_TRUE(MoveFileExW(path.c_str(), rotated.c_str(), 0)) << GetLastError();
   EXPECT_FALSE(access->IdentifyName(name, &named));
   EXPECT_EQ(errno, ENOENT);
@@ -55,7 +55,7 @@ TEST(WindowsLogFileAccessTest, AppendsExactlyWhileOthersReadAndRotate) {
   access->Close(first);
   EXPECT_EQ(ReadWhole(rotated), "a\nb\r\nc\nd\n");
 
-  EXPECT_EQ(access->OpenForAppend(Utf8FromUtf16((dir.path() / L"none" / L"x.log").wstring())), -1);
+  EXPECT_EQ(access->OpenForAppend(Utf8FromUtf16((dir.path / L"none" / L"x.log").wstring())), -1);
   EXPECT_EQ(errno, ENOENT);
 }
 

@@ -20,7 +20,7 @@ using std::chrono_literals::operator""s;
 
 TEST(PcapngFileTest, CutsBackToTheLastWholeBlock) {
   testing::WindowsTestDir dir(L"pcapng");
-  const std::filesystem::path path = dir.path() / L"capture.pcapng";
+  const std::filesystem::path path = dir.path / L"capture.pcapng";
   PcapngFile file;
   ASSERT_EQ(file.Open(Utf8FromUtf16(path.wstring())), 0);
   ASSERT_EQ(file.WriteAll("block\n\r\n", 8), 0);

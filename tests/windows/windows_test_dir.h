@@ -8,26 +8,20 @@
 
 namespace portwick::testing {
 
-// A fresh folder under the temporary folder, named with `tag` (which may
-// hold characters cmd.exe treats specially), removed at the end.
-class WindowsTestDir {
- public:
-  explicit WindowsTestDir(const std::wstring& tag) {
-    wchar_t base[MAX_PATH + 1];
-    GetTempPathW(MAX_PATH + 1, base);
-    path_ = std::filesystem::path(base) /
-            (L"portwick " + tag + L" " + std::to_wstring(GetCurrentProcessId()) + L"-" +
-             std::to_wstring(GetTickCount64()));
-    std::filesystem::create_directories(path_);
+// A fresh folder in the temporary folder, named with `tag` (which may hold
+// characters cmd.exe treats specially), removed with its content at the end.
+struct WindowsTestDir {
+  explicit WindowsTestDir(const std::wstring& tag)
+      : path(std::filesystem::temp_directory_path() /
+             (L"portwick " + tag + L" " + std::to_wstring(GetCurrentProcessId()) + L"-" +
+              std::to_wstring(GetTickCount64()))) {
+    std::filesystem::create_directories(path);
   }
   ~WindowsTestDir() {
     std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
+    std::filesystem::remove_all(path, ignored);
   }
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
+  const std::filesystem::path path;
 };
 
 }  // namespace portwick::testing
