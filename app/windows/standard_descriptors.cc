@@ -12,9 +12,17 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <initializer_list>
 
 namespace portwick {
+
+namespace {
+// The console's code page before ours: the console outlives the process and
+// its other programs (the shell) expect their own back.
+UINT previous_output_code_page = 0;
+void RestoreOutputCodePage() { SetConsoleOutputCP(previous_output_code_page); }
+}  // namespace
 
 bool EnsureStandardDescriptors() {
   for (FILE* stream : {stdin, stdout, stderr}) {
@@ -22,9 +30,13 @@ bool EnsureStandardDescriptors() {
     // No stream (started without a console): nothing to set.
     if (fd >= 0 && _get_osfhandle(fd) != -1) _setmode(fd, _O_BINARY);
   }
-  // Fails without a console (output redirected, or none): the bytes are
-  // UTF-8 anyway.
-  SetConsoleOutputCP(CP_UTF8);
+  // Without a console (0) there is nothing to set: the bytes are UTF-8
+  // anyway.
+  const UINT previous = GetConsoleOutputCP();
+  if (previous != 0 && previous != CP_UTF8 && SetConsoleOutputCP(CP_UTF8)) {
+    previous_output_code_page = previous;
+    std::atexit(RestoreOutputCodePage);
+  }
   return true;
 }
 
