@@ -5,6 +5,7 @@
 
 #include "app/command_line.h"
 #include "app/console_runner.h"
+#include "app/program_arguments.h"
 #include "app/standard_descriptors.h"
 #include "engine/descriptor_limit.h"
 #include "run/version_text.h"
@@ -36,7 +37,7 @@ int main(int argc, char** argv) {
   // Every session takes two descriptors: allow as many as the system lets
   // this process have.
   portwick::descriptor_limit::RaiseToHardLimit();
-  const std::vector<std::string> args(argv, argv + argc);
+  const std::vector<std::string> args = portwick::ProgramArguments(argc, argv);
   // A first look without side effects decides the mode; each mode parses the
   // arguments again with its own help display. --version needs neither mode,
   // so it works without a display.
