@@ -49,49 +49,58 @@ Status Finish(File& file) {
 // order they happened: open, connect (or its failure), the kept chunks,
 // half-closes and the close.
 void Replay(const CaptureStore& store, const CapturedSession& s, SessionObserver& out) {
-  out.OnOpened(
-      SessionOpened{.session = s.id, .client = s.client, .listener = s.listener, .time = s.opened});
+  out.OnOpened(SessionOpened{.session = s.number(),
+                             .client = s.client,
+                             .listener = s.listener,
+                             .time = s.opened,
+                             .forward = s.forward()});
   if (s.state == CapturedState::kFailed) {
-    out.OnConnectFailed(SessionConnectFailed{.session = s.id,
+    out.OnConnectFailed(SessionConnectFailed{.session = s.number(),
                                              .host = s.destination_host,
                                              .port = s.destination_port,
                                              .status = s.failure,
-                                             .time = s.last_event});
+                                             .time = s.last_event,
+                                             .forward = s.forward()});
   } else if (s.state != CapturedState::kConnecting) {
     const auto took =
         std::chrono::duration_cast<std::chrono::system_clock::duration>(s.connect_took);
     out.OnConnected(
-        SessionConnected{.session = s.id,
+        SessionConnected{.session = s.number(),
                          .destination = s.destination,
                          .local = s.local,
                          .took = s.connect_took,
-                         .time = {s.opened.wall + took, s.opened.monotonic + s.connect_took}});
+                         .time = {s.opened.wall + took, s.opened.monotonic + s.connect_took},
+                         .forward = s.forward()});
   }
   const ChunkPage page = store.Chunks(s.id, 0, SIZE_MAX);
   for (const ChunkRef& chunk : page.chunks) {
-    out.OnChunk(SessionChunk{.session = s.id,
+    out.OnChunk(SessionChunk{.session = s.number(),
                              .direction = chunk->direction(),
                              .time = chunk->time(),
                              .data = chunk->data(),
-                             .size = chunk->size()});
+                             .size = chunk->size(),
+                             .forward = s.forward()});
   }
   for (const auto& [finished, direction] :
        {std::pair{s.client_finished, Direction::kClientToServer},
         std::pair{s.server_finished, Direction::kServerToClient}}) {
     if (finished) {
-      out.OnHalfClosed(
-          SessionHalfClosed{.session = s.id, .direction = direction, .time = s.last_event});
+      out.OnHalfClosed(SessionHalfClosed{.session = s.number(),
+                                         .direction = direction,
+                                         .time = s.last_event,
+                                         .forward = s.forward()});
     }
   }
   if (s.ended()) {
     const bool failed = s.state == CapturedState::kFailed;
-    out.OnClosed(SessionClosed{.session = s.id,
+    out.OnClosed(SessionClosed{.session = s.number(),
                                .how = failed ? CloseReason::kConnectFailed : s.close_reason,
                                .error = failed ? s.failure : Status(),
                                .bytes_up = s.bytes_up,
                                .bytes_down = s.bytes_down,
                                .duration = s.duration,
-                               .time = s.last_event});
+                               .time = s.last_event,
+                               .forward = s.forward()});
   }
 }
 

@@ -131,7 +131,7 @@ std::string SessionTable::CellText(int row, Column column) const {
   if (s == nullptr) return {};
   switch (column) {
     case kNumber:
-      return SessionLabel(s->id);
+      return SessionLabel(s->forward(), s->number());
     case kClient:
       return s->client.ToString();
     case kDestination:
