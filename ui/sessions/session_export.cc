@@ -1,46 +1,17 @@
 #include "ui/sessions/session_export.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <unistd.h>
-
-#include <cerrno>
+#include <cstdint>
 
 #include "base/write_fully.h"
 #include "capture/pcapng_writer.h"
 #include "capture/trace_writer.h"
+#include "ui/sessions/export_file.h"
 
 namespace portwick {
 
 namespace {
 
-// An open file descriptor, closed when it goes.
-class File {
- public:
-  explicit File(int fd) : fd_(fd) {}
-  File(const File&) = delete;
-  File& operator=(const File&) = delete;
-  ~File() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int fd() const { return fd_; }
-  // Closes now; the errno of a failed close (a write the system could not
-  // finish), or 0.
-  int Close() {
-    const int result = ::close(fd_);
-    fd_ = -1;
-    return result == 0 ? 0 : errno;
-  }
-
- private:
-  int fd_;
-};
-
-File Create(const std::string& path) {
-  return File(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
-}
-
-Status Finish(File& file) {
+Status Finish(ExportFile& file) {
   const int error = file.Close();
   return error == 0 ? Status() : Status::Error("write", error);
 }
@@ -113,8 +84,8 @@ Status Missing(SessionId id) {
 Status ExportDirection(const CaptureStore& store, SessionId id, Direction direction,
                        const std::string& path) {
   if (!store.Session(id)) return Missing(id);
-  File file = Create(path);
-  if (file.fd() < 0) return Status::Error("open", errno);
+  ExportFile file;
+  if (const int error = file.Create(path); error != 0) return Status::Error("open", error);
   const ChunkPage page = store.Chunks(id, 0, SIZE_MAX);
   for (const ChunkRef& chunk : page.chunks) {
     if (chunk->direction() != direction) continue;
@@ -129,26 +100,23 @@ std::string TranscriptText(const CaptureStore& store, SessionId id) {
   const std::optional<CapturedSession> session = store.Session(id);
   if (!session) return {};
   // The trace writer writes to a descriptor: a file in memory here.
-  File memory(memfd_create("portwick-transcript", MFD_CLOEXEC));
-  if (memory.fd() < 0) return {};
+  ExportFile memory;
+  if (memory.CreateInMemory() != 0) return {};
   {
     TraceWriter writer(memory.fd(), TraceMode::kText);
     Replay(store, *session, writer);
     writer.Flush();
   }
   std::string text;
-  const off_t size = ::lseek(memory.fd(), 0, SEEK_END);
-  if (size <= 0) return text;
-  text.resize(static_cast<size_t>(size));
-  if (::pread(memory.fd(), text.data(), text.size(), 0) != size) return {};
+  if (!memory.ReadAll(&text)) return {};
   return text;
 }
 
 Status ExportTranscript(const CaptureStore& store, SessionId id, const std::string& path) {
   if (!store.Session(id)) return Missing(id);
   const std::string text = TranscriptText(store, id);
-  File file = Create(path);
-  if (file.fd() < 0) return Status::Error("open", errno);
+  ExportFile file;
+  if (const int error = file.Create(path); error != 0) return Status::Error("open", error);
   if (const int error = WriteFully(file.fd(), text.data(), text.size())) {
     return Status::Error("write", error);
   }
