@@ -14,6 +14,7 @@
 #include "app/gui_startup.h"
 #include "app/gui_window.h"
 #include "ui/main_window.h"
+#include "ui/ui_services.h"
 #endif
 
 namespace {
@@ -21,8 +22,11 @@ namespace {
 #if defined(PORTWICK_HAVE_GUI)
 int RunWindowMode(const std::vector<std::string>& args) {
   portwick::GuiStartup startup;
-  startup.make_window = [](const portwick::ProxySettings& settings) {
-    return portwick::MakeGuiWindow<portwick::MainWindow>(settings);
+  // The command script repeats the program path as main received it.
+  portwick::UiServices services;
+  if (!args.empty()) services.program_path = args[0];
+  startup.make_window = [services](const portwick::ProxySettings& settings) {
+    return portwick::MakeGuiWindow<portwick::MainWindow>(settings, services);
   };
   return portwick::RunGui(args, startup);
 }
