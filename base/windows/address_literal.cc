@@ -15,6 +15,12 @@ std::optional<Endpoint> ParseIPv4Literal(const std::string& text) {
 std::optional<Endpoint> ParseIPv6Literal(const std::string& text) {
   // A numeric look-up reads a "%scope" too and never touches the network;
   // Winsock wants its start-up before getaddrinfo.
+  // Winsock's parser also takes "[::1]:80" and the like: the address part
+  // must be a plain literal first.
+  uint8_t bytes[16];
+  if (inet_pton(AF_INET6, text.substr(0, text.find('%')).c_str(), bytes) != 1) {
+    return std::nullopt;
+  }
   KeepWinsockStarted();
   addrinfo hints{};
   hints.ai_family = AF_INET6;
