@@ -56,6 +56,9 @@ TEST_P(SocketOpsWindowsTest, HalfCloseDeliversTheRestThenTheEnd) {
 // The socket layer's Stop must wake every relay thread blocked in recv at
 // once (shutdown alone doesn't under Wine), and the peer must see the end.
 TEST_P(SocketOpsWindowsTest, LastCleanupWakesEveryBlockedReceive) {
+  // Declared first, so that on a failure the sockets are closed (which
+  // wakes the receives) before the futures wait for their threads.
+  std::future<ssize_t> one, two, late;
   SocketLayer layer;
   layer.Startup();
   Pair first = Connected(GetParam());
@@ -66,8 +69,8 @@ TEST_P(SocketOpsWindowsTest, LastCleanupWakesEveryBlockedReceive) {
     char buffer[16];
     return sockets::Recv(fd, buffer, sizeof buffer);
   };
-  auto one = std::async(std::launch::async, blocked, first.near.fd());
-  auto two = std::async(std::launch::async, blocked, second.near.fd());
+  one = std::async(std::launch::async, blocked, first.near.fd());
+  two = std::async(std::launch::async, blocked, second.near.fd());
   ASSERT_EQ(one.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout);
   layer.Cleanup();
   ASSERT_EQ(one.wait_for(seconds(5)), std::future_status::ready) << "a receive was not woken";
@@ -75,9 +78,10 @@ TEST_P(SocketOpsWindowsTest, LastCleanupWakesEveryBlockedReceive) {
   EXPECT_LE(one.get(), 0);
   EXPECT_LE(two.get(), 0);
   // A receive begun after the reset doesn't block either.
-  char buffer[4];
-  auto late = std::async(std::launch::async,
-                         [&] { return sockets::Recv(first.near.fd(), buffer, sizeof buffer); });
+  late = std::async(std::launch::async, [fd = first.near.fd()] {
+    char buffer[4];
+    return sockets::Recv(fd, buffer, sizeof buffer);
+  });
   ASSERT_EQ(late.wait_for(seconds(5)), std::future_status::ready);
   EXPECT_LE(late.get(), 0);
 }
