@@ -53,6 +53,11 @@ wine_stage() {
   # portwick.exe between Linux peers: 64 MiB each way, half-close, SIGINT,
   # exit 0, the log byte-exact. Prints the relay speed under Wine.
   timeout 600 python3 "$root/scripts/wine_console_check.py" "$dir" 64 || status=$?
+  # The same check on the Linux build, for a speed to set next to Wine's.
+  if [ -x "$root/build/test/app/portwick" ]; then
+    timeout 600 python3 "$root/scripts/wine_console_check.py" "$dir" 64 \
+      --native="$root/build/test/app/portwick" || status=$?
+  fi
   WINEPREFIX="$prefix" /usr/lib/wine/wineserver -k || true
   return "$status"
 }

@@ -8,7 +8,9 @@ with SIGINT (Wine hands it over as CTRL_C_EVENT) and checks that it exits
 with 0 and that its queued log file holds every byte, in order. Prints the
 relay speed of each direction. Every wait has a deadline: a hang fails.
 
-usage: wine_console_check.py BUILD_DIR [MIB]
+usage: wine_console_check.py BUILD_DIR [MIB] [--native=PROGRAM]
+--native runs a Linux build of the program the same way, without Wine, for
+a speed to set next to Wine's.
 """
 import hashlib
 import os
@@ -36,23 +38,27 @@ def fail(message, child=None):
 
 
 def main():
-    build = os.path.abspath(sys.argv[1])
-    size = int(sys.argv[2] if len(sys.argv) > 2 else 64) << 20
-    exe = os.path.join(build, "app", "portwick.exe")
+    native = [a[len("--native="):] for a in sys.argv[1:] if a.startswith("--native=")]
+    args = [a for a in sys.argv[1:] if not a.startswith("--native=")]
+    build = os.path.abspath(args[0])
+    size = int(args[1] if len(args) > 1 else 64) << 20
+    program = ([os.path.abspath(native[0])] if native else
+               [os.path.join(ROOT, "scripts", "wine_run.sh"),
+                os.path.join(build, "app", "portwick.exe")])
     upstream = os.urandom(size)
     downstream = os.urandom(size)
 
     server = socket.socket()
     server.bind(("127.0.0.1", 0))
     server.listen(1)
-    server.settimeout(120)
+    server.settimeout(60)
     port = free_port()
     work = tempfile.mkdtemp(prefix="portwick-wine-")
     env = dict(os.environ, PORTWICK_WINEPREFIX=os.path.join(build, "wineprefix"))
     child = subprocess.Popen(
-        [os.path.join(ROOT, "scripts", "wine_run.sh"), exe, "--console", "--output=off",
-         "--source=%d" % port, "--destination=127.0.0.1:%d" % server.getsockname()[1],
-         "--filename=traffic.log"],
+        program + ["--console", "--output=off", "--source=%d" % port,
+                   "--destination=127.0.0.1:%d" % server.getsockname()[1],
+                   "--filename=traffic.log"],
         cwd=work, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
 
     # Wine may take a while to start a cold prefix.
@@ -65,9 +71,9 @@ def main():
             if child.poll() is not None or time.monotonic() > deadline:
                 fail("portwick.exe did not listen on %d: %r" % (port, child.communicate()), child)
             time.sleep(0.2)
-    client.settimeout(120)
+    client.settimeout(60)
     peer, _ = server.accept()
-    peer.settimeout(120)
+    peer.settimeout(60)
 
     received = {}
 
@@ -90,7 +96,7 @@ def main():
         reader.start()
         sender.sendall(data)
         sender.shutdown(socket.SHUT_WR)  # the half-close travels through
-        reader.join(180)
+        reader.join(60)
         if reader.is_alive():
             fail(name + ": the end of the stream never arrived", child)
         timings.append((name, time.monotonic() - start))

@@ -36,6 +36,9 @@ Pair Connected(Endpoint::Family family) {
   EXPECT_EQ(sockets::Connect(pair.far.fd(), target), 0);
   pair.near = Socket(sockets::Accept(listener.fd()));
   EXPECT_GE(pair.near.fd(), 0);
+  // A receive that waits in vain fails in seconds instead of hanging.
+  EXPECT_EQ(sockets::SetReceiveTimeout(pair.near.fd(), 5000), 0);
+  EXPECT_EQ(sockets::SetReceiveTimeout(pair.far.fd(), 5000), 0);
   return pair;
 }
 
