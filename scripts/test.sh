@@ -5,8 +5,9 @@
 # warnings are errors, then a short run of the fuzzers. The fault suite
 # (tests/stress) runs after the plain build's tests. The two builds without
 # the GUI still build the pane's text queue (relay threads hand text to the
-# GUI thread through it) on Qt Core. With PORTWICK_WINE_STAGE=1 a last stage
-# cross-builds the suites that build for Windows and runs them under Wine.
+# GUI thread through it) on Qt Core. A last stage cross-builds the suites that
+# build for Windows, runs them and a console end-to-end check under Wine
+# (PORTWICK_WINE_STAGE=0 skips it).
 # Exits non-zero on any failure.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -24,7 +25,7 @@ configure_and_build() {  # dir, extra cmake args...
 # far. Add a suite here once its libraries build with MinGW; its tests carry
 # the label "wine" there, and those that can't apply on Windows also carry
 # "posix_only" (with the reason in their CMakeLists.txt).
-wine_suites=(windows_twins_test)
+wine_suites=(portwick settings_text_test windows_twins_test)
 
 # Cross-builds build/windows with MinGW-w64 (no window, no benchmarks) and
 # runs the suites under Wine, headless, in the build folder's own Wine prefix.
@@ -49,6 +50,14 @@ wine_stage() {
   # Not-built suites have no labels, so the filter leaves them out too.
   ctest --test-dir "$dir" -L wine -LE posix_only -j "$jobs" --timeout 60 --output-on-failure ||
     status=$?
+  # portwick.exe between Linux peers: 64 MiB each way, half-close, SIGINT,
+  # exit 0, the log byte-exact. Prints the relay speed under Wine.
+  timeout 600 python3 "$root/scripts/wine_console_check.py" "$dir" 64 || status=$?
+  # The same check on the Linux build, for a speed to set next to Wine's.
+  if [ -x "$root/build/test/app/portwick" ]; then
+    timeout 600 python3 "$root/scripts/wine_console_check.py" "$dir" 64 \
+      --native="$root/build/test/app/portwick" || status=$?
+  fi
   WINEPREFIX="$prefix" /usr/lib/wine/wineserver -k || true
   return "$status"
 }
@@ -95,7 +104,7 @@ CC=clang CXX=clang++ configure_and_build "$root/build/clang" -DCMAKE_BUILD_TYPE=
 echo "== fuzzing (command line, command scripts)" >&2
 "$root/scripts/fuzz.sh" --seconds=15
 
-if [ "${PORTWICK_WINE_STAGE:-0}" = 1 ]; then
+if [ "${PORTWICK_WINE_STAGE:-1}" != 0 ]; then
   echo "== Windows build under Wine" >&2
   wine_stage
 fi

@@ -34,7 +34,7 @@ TEST(WindowsLogFileAccessTest, AppendsExactlyWhileOthersReadAndRotate) {
   EXPECT_EQ(access->Write(first, "a\nb\r\n", 5), 5);
   const int second = access->OpenForAppend(name);  // keeps what is there
   ASSERT_GE(second, 0) << errno;
-  const iovec pieces[] = {{const_cast<char*>("c"), 1}, {nullptr, 0}, {const_cast<char*>("\n"), 1}};
+  const WritePiece pieces[] = {{"c", 1}, {nullptr, 0}, {"\n", 1}};
   EXPECT_EQ(access->WriteVector(second, pieces, 3), 2);
   access->Close(second);
   EXPECT_EQ(ReadWhole(path), "a\nb\r\nc\n");  // read while `first` is open

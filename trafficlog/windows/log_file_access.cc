@@ -70,12 +70,12 @@ class WindowsLogFileAccess final : public LogFileAccess {
 
   // No gathered write for ordinary files: the pieces one after another, up
   // to the first that comes up short, as a short writev would.
-  ssize_t WriteVector(int fd, const iovec* pieces, int count) override {
+  ssize_t WriteVector(int fd, const WritePiece* pieces, int count) override {
     ssize_t total = 0;
     for (int i = 0; i < count; ++i) {
-      const size_t length = pieces[i].iov_len;
+      const size_t length = pieces[i].length;
       if (length == 0) continue;
-      const ssize_t n = Write(fd, static_cast<const char*>(pieces[i].iov_base), length);
+      const ssize_t n = Write(fd, pieces[i].data, length);
       if (n < 0) return total > 0 ? total : -1;
       total += n;
       if (static_cast<size_t>(n) < length) break;
@@ -87,15 +87,6 @@ class WindowsLogFileAccess final : public LogFileAccess {
 };
 
 }  // namespace
-
-ssize_t LogFileAccess::WriteVector(int fd, const iovec* pieces, int count) {
-  for (int i = 0; i < count; ++i) {
-    if (pieces[i].iov_len > 0) {
-      return Write(fd, static_cast<const char*>(pieces[i].iov_base), pieces[i].iov_len);
-    }
-  }
-  return 0;
-}
 
 bool LogFileAccess::IdentifyName(const std::string& name, FileIdentity* identity) {
   // Attributes only, shared with everyone: looking must not stop a
@@ -119,6 +110,18 @@ LogFileAccess* LogFileAccess::Default() {
   // Never destroyed: a sink's worker left blocked at exit may still use it.
   static NoDestructor<WindowsLogFileAccess> access;
   return access.get();
+}
+
+int OpenSpareDescriptor() {
+  // The spare is a handle on NUL; Windows has no per-process handle limit
+  // for it to stand in for, but a rotation still closes and reopens it.
+  const HANDLE handle = CreateFileW(L"NUL", GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  return handle == INVALID_HANDLE_VALUE ? -1 : FdOf(handle);
+}
+
+void CloseSpareDescriptor(int fd) {
+  if (fd != -1) CloseHandle(HandleOf(fd));
 }
 
 }  // namespace portwick

@@ -1,4 +1,4 @@
-#include "capture/windows/pcapng_file.h"
+#include "capture/capture_file.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -18,10 +18,10 @@ namespace {
 
 using std::chrono_literals::operator""s;
 
-TEST(PcapngFileTest, CutsBackToTheLastWholeBlock) {
+TEST(CaptureFileTest, CutsBackToTheLastWholeBlock) {
   testing::WindowsTestDir dir(L"pcapng");
   const std::filesystem::path path = dir.path / L"capture.pcapng";
-  PcapngFile file;
+  CaptureFile file;
   ASSERT_EQ(file.Open(Utf8FromUtf16(path.wstring())), 0);
   ASSERT_EQ(file.WriteAll("block\n\r\n", 8), 0);
   ASSERT_EQ(file.WriteAll("torn", 4), 0);
@@ -35,16 +35,16 @@ TEST(PcapngFileTest, CutsBackToTheLastWholeBlock) {
 
 // A write into a named pipe whose reader reads nothing ends at Abandon; a
 // pipe that nobody serves fails the open at once.
-TEST(PcapngFileTest, AbandonEndsAWriteIntoAFullPipe) {
+TEST(CaptureFileTest, AbandonEndsAWriteIntoAFullPipe) {
   const std::wstring pipe_name =
       L"\\\\.\\pipe\\portwick-test-" + std::to_wstring(GetCurrentProcessId());
-  PcapngFile nobody;
-  EXPECT_EQ(nobody.Open(Utf8FromUtf16(pipe_name)), ENOENT);
+  CaptureFile nobody;
+  EXPECT_EQ(nobody.Open(Utf8FromUtf16(pipe_name)), -ENOENT);
 
   const HANDLE server = CreateNamedPipeW(pipe_name.c_str(), PIPE_ACCESS_INBOUND,
                                          PIPE_TYPE_BYTE | PIPE_WAIT, 1, 0, 4096, 0, nullptr);
   ASSERT_NE(server, INVALID_HANDLE_VALUE) << GetLastError();
-  PcapngFile file;
+  CaptureFile file;
   ASSERT_EQ(file.Open(Utf8FromUtf16(pipe_name)), 0);
   const std::string data(1 << 20, 'x');
   auto writing =
@@ -62,7 +62,7 @@ TEST(PcapngFileTest, AbandonEndsAWriteIntoAFullPipe) {
   if (!ended) DisconnectNamedPipe(server);  // lets the writer's thread go
   CloseHandle(server);
   ASSERT_TRUE(ended);
-  EXPECT_EQ(writing.get(), ECANCELED);
+  EXPECT_EQ(writing.get(), -ECANCELED);
 }
 
 }  // namespace
