@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <climits>
 #include <functional>
 #include <string>
@@ -293,7 +294,7 @@ TEST(ParseCommandLineTest, FailureNamesTheArgumentAndItsKind) {
     EXPECT_EQ(failure.argument, c.argument);
   }
   // A successful parse leaves the failure record alone.
-  ParseFailure untouched{ParseFailure::Kind::kUnknownCommand, "before"};
+  ParseFailure untouched{ParseFailure::Kind::kUnknownCommand, "before", ""};
   ProxySettings settings;
   EXPECT_EQ(ParseCommandLine({"portwick", "start"}, &settings, nullptr, &untouched), kOk);
   EXPECT_EQ(untouched.argument, "before");
@@ -474,6 +475,84 @@ TEST(ParseCommandLineTest, ForwardOptions) {
   EXPECT_TRUE(settings.console);
 }
 
+// Conditions and limits: where each condition goes, the limits' values, and
+// refusals that say what is wrong with which value.
+TEST(ParseCommandLineTest, ConditionsAndLimits) {
+  using std::chrono::milliseconds;
+  auto parse = [](const char* text) { return *ParseCondition(text, nullptr); };
+  struct Case {
+    std::vector<std::string> args;
+    Edit edit;            // the expected settings
+    std::string failure;  // for a refusal: ParseFailureText
+  };
+  const Case kCases[] = {
+      {{"--condition=down:delay=100ms,jitter=10ms", "--condition=up:rate=64K"},
+       [&](ProxySettings& s) {
+         s.conditions = {parse("down:delay=100ms,jitter=10ms"), parse("up:rate=64K")};
+       },
+       ""},
+      {{"--condition=both:stall=0", "--forward=1:a:2", "--CONDITION=down:cut=4096,end=reset",
+        "--forward=3:b:4"},
+       [&](ProxySettings& s) {
+         s.conditions = {parse("both:stall=0")};
+         s.forwards = {{Endpoint::AnyIPv4(1), false, "a", 2, {parse("down:cut=4K,end=reset")}},
+                       {Endpoint::AnyIPv4(3), false, "b", 4, {}}};
+       },
+       ""},
+      {{"--connect-timeout=5s", "--idle-timeout=2m", "--max-sessions=100"},
+       [](ProxySettings& s) {
+         s.limits.connect_timeout = milliseconds(5000);
+         s.limits.idle_timeout = milliseconds(120000);
+         s.limits.max_sessions = 100;
+       },
+       ""},
+      {{"--idle-timeout=30s", "--idle-timeout=0", "--max-sessions=1000000"},
+       [](ProxySettings& s) { s.limits.max_sessions = 1000000; },
+       ""},
+      {{"--condition=up:rate=0"},
+       nullptr,
+       "unusable value in '--condition=up:rate=0': rate '0' lets nothing pass: at least 1 "
+       "(stall=0 stops a direction)"},
+      {{"--condition=up:lag=1s"},
+       nullptr,
+       "unusable value in '--condition=up:lag=1s': unknown condition 'lag': delay, rate, slice, "
+       "cut, stall or close-delay"},
+      {{"--connect-timeout=5"},
+       nullptr,
+       "unusable value in '--connect-timeout=5': duration '5' is not a whole number with ms, s "
+       "or m"},
+      {{"--idle-timeout=-1s"},
+       nullptr,
+       "unusable value in '--idle-timeout=-1s': duration '-1s' is not a whole number with ms, s "
+       "or m"},
+      {{"--max-sessions=1000001"},
+       nullptr,
+       "unusable value in '--max-sessions=1000001': '1000001' is not a number of sessions from 0 "
+       "to 1000000"},
+      {{"--max-sessions="},
+       nullptr,
+       "unusable value in '--max-sessions=': '' is not a number of sessions from 0 to 1000000"},
+      {{"--trace=x"}, nullptr, "unusable value in '--trace=x'"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(Describe(c.args));
+    std::vector<std::string> argv = {"portwick"};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    ProxySettings settings;
+    ParseFailure failure;
+    const ParseStatus status = ParseCommandLine(argv, &settings, nullptr, &failure);
+    EXPECT_EQ(status, c.failure.empty() ? kOk : kFail);
+    if (c.failure.empty()) {
+      ProxySettings expected;
+      c.edit(expected);
+      EXPECT_EQ(settings, expected);
+    } else {
+      EXPECT_EQ(failure.kind, ParseFailure::Kind::kBadValue);
+      EXPECT_EQ(ParseFailureText(failure), c.failure);
+    }
+  }
+}
+
 // The new names take nothing from the old ones: texts that matched an
 // option before still match it, and the rest still fail.
 TEST(ParseCommandLineTest, NewOptionsLeaveOldMatchesAlone) {
@@ -534,6 +613,16 @@ TEST(HelpTextTest, ExactBytes) {
       "                  K, M or G; 0 turns capturing off (window only; default: 256M) ",
       "    --forward=[addr:]lport:host:port  :    one of several forwards (console ",
       "                  only, repeatable; replaces --source and --destination) ",
+      "    --condition=dir:kind=value[,option=value...]  :    shape the traffic of ",
+      "                  up, down or both: delay (jitter), rate, slice (pause), ",
+      "                  cut (end=fin|reset), stall, close-delay; probability=0..1 ",
+      "                  (repeatable; after --forward for that forward only) ",
+      "    --connect-timeout=duration  :    give up a connect after this long, ",
+      "                  in ms, s or m (default: the system's) ",
+      "    --idle-timeout=duration  :    close a session with no bytes for this long ",
+      "                  (default: off) ",
+      "    --max-sessions=n  :    at most n open sessions; more wait to be accepted ",
+      "                  (default: off) ",
       "",
   };
   std::string crlf;
