@@ -259,6 +259,18 @@ std::string DurationText(std::chrono::milliseconds duration) {
   return std::to_string(ms) + "ms";
 }
 
+std::string SpokenDuration(std::chrono::milliseconds duration) {
+  const int64_t ms = duration.count();
+  if (ms < 1000) return std::to_string(ms) + " ms";
+  std::string text = std::to_string(ms / 1000);
+  if (ms % 1000 != 0) {
+    std::string fraction = std::to_string(1000 + ms % 1000).substr(1);
+    while (fraction.back() == '0') fraction.pop_back();
+    text += "." + fraction;
+  }
+  return text + " s";
+}
+
 std::string ConditionText(const Condition& condition) {
   std::string text = std::string(DirectionText(condition.direction)) + ":" +
                      std::string(KindText(condition.kind)) + "=";

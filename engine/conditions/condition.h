@@ -71,6 +71,10 @@ std::string ConditionText(const Condition& condition);
 // "250ms", "5s", "2m", "0".
 std::string DurationText(std::chrono::milliseconds duration);
 
+// A duration for people, as the trace and the status say it: "100 ms",
+// "5 s", "2.5 s", "90 s".
+std::string SpokenDuration(std::chrono::milliseconds duration);
+
 }  // namespace portwick
 
 #endif  // PORTWICK_ENGINE_CONDITIONS_CONDITION_H_

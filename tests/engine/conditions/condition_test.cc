@@ -105,5 +105,13 @@ TEST(ParseConditionTest, RefusalsNameTheValue) {
   }
 }
 
+TEST(SpokenDurationTest, SaysTheDurationAsTheTraceDoes) {
+  const std::pair<int64_t, const char*> kCases[] = {
+      {0, "0 ms"},     {100, "100 ms"},   {999, "999 ms"}, {1000, "1 s"},
+      {2500, "2.5 s"}, {1005, "1.005 s"}, {90000, "90 s"},
+  };
+  for (const auto& [ms, text] : kCases) EXPECT_EQ(SpokenDuration(milliseconds(ms)), text);
+}
+
 }  // namespace
 }  // namespace portwick
