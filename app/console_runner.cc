@@ -124,7 +124,7 @@ int RunConsole(const ProxySettings& settings) {
 
   const Status started = run.Start(run_settings, &pane, {});
   if (!started.ok()) {
-    if (started.step() == "pcap") {
+    if (started.kind() == Status::Kind::kPcap) {
       std::fprintf(stderr, "%s: cannot create the pcap file %s: %s\n", kApplicationTitle,
                    settings.pcap_file.c_str(), started.reason().c_str());
     } else if (settings.forwards.empty()) {

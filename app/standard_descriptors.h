@@ -7,7 +7,8 @@ namespace portwick {
 // that is closed. A program started with one of them closed would otherwise
 // hand that number to its next file or socket, and whatever it writes to
 // standard output or error (the traffic shown in console mode) would go into
-// that file or another client's connection.
+// that file or another client's connection. Implemented per platform
+// (app/posix/standard_descriptors.cc).
 //
 // Call at the very start of main, before anything opens a descriptor and
 // before any other thread exists. Returns false when a closed one could not

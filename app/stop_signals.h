@@ -6,7 +6,7 @@ namespace portwick {
 // Console mode stops on the stop signals: SIGINT (Ctrl-C), SIGTERM, SIGHUP
 // (the terminal went away) and SIGQUIT. Instead of handlers, they are blocked
 // in every thread and taken with sigwait, so the stop runs as ordinary code on
-// an ordinary thread.
+// an ordinary thread. Implemented per platform (app/posix/stop_signals.cc).
 
 // Blocks the stop signals in the calling thread and ignores SIGPIPE. Call on
 // the main thread before any other thread is started: threads inherit the

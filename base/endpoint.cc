@@ -1,11 +1,9 @@
 #include "base/endpoint.h"
 
-#include <arpa/inet.h>
-#include <netdb.h>
-#include <netinet/in.h>
-
 #include <charconv>
 #include <cstring>
+
+#include "base/address_literal.h"
 
 namespace portwick {
 
@@ -53,21 +51,9 @@ std::optional<Endpoint> Endpoint::ParseAddress(std::string_view text, uint16_t p
   if (bracketed) text = text.substr(1, text.size() - 2);
   if (text.empty() || text.find('\0') != std::string_view::npos) return std::nullopt;
   const std::string literal(text);
-  if (!bracketed && literal.find(':') == std::string::npos) {
-    Endpoint endpoint;
-    if (inet_pton(AF_INET, literal.c_str(), endpoint.address_.data()) != 1) return std::nullopt;
-    endpoint.port_ = port;
-    return endpoint;
-  }
-  // getaddrinfo with AI_NUMERICHOST reads IPv6 literals with a "%scope"
-  // (an interface name or number) and never touches the network.
-  addrinfo hints{};
-  hints.ai_family = AF_INET6;
-  hints.ai_flags = AI_NUMERICHOST;
-  addrinfo* result = nullptr;
-  if (getaddrinfo(literal.c_str(), nullptr, &hints, &result) != 0) return std::nullopt;
-  std::optional<Endpoint> endpoint = FromSockaddr(result->ai_addr, result->ai_addrlen);
-  freeaddrinfo(result);
+  std::optional<Endpoint> endpoint = !bracketed && literal.find(':') == std::string::npos
+                                         ? ParseIPv4Literal(literal)
+                                         : ParseIPv6Literal(literal);
   if (endpoint) endpoint->port_ = port;
   return endpoint;
 }
@@ -84,44 +70,14 @@ std::optional<Endpoint> Endpoint::Parse(std::string_view text) {
   return ParseAddress(address, port);
 }
 
-std::optional<Endpoint> Endpoint::FromSockaddr(const sockaddr* address, socklen_t length) {
+Endpoint Endpoint::FromBytes(Family family, const uint8_t* bytes, uint16_t port,
+                             uint32_t scope_id) {
   Endpoint endpoint;
-  if (address->sa_family == AF_INET && length >= static_cast<socklen_t>(sizeof(sockaddr_in))) {
-    sockaddr_in in4;
-    std::memcpy(&in4, address, sizeof in4);
-    std::memcpy(endpoint.address_.data(), &in4.sin_addr, 4);
-    endpoint.port_ = ntohs(in4.sin_port);
-    return endpoint;
-  }
-  if (address->sa_family == AF_INET6 && length >= static_cast<socklen_t>(sizeof(sockaddr_in6))) {
-    sockaddr_in6 in6;
-    std::memcpy(&in6, address, sizeof in6);
-    endpoint.family_ = Family::kIPv6;
-    std::memcpy(endpoint.address_.data(), &in6.sin6_addr, 16);
-    endpoint.scope_id_ = in6.sin6_scope_id;
-    endpoint.port_ = ntohs(in6.sin6_port);
-    return endpoint;
-  }
-  return std::nullopt;
-}
-
-socklen_t Endpoint::ToSockaddr(sockaddr_storage* storage) const {
-  std::memset(storage, 0, sizeof *storage);
-  if (family_ == Family::kIPv4) {
-    sockaddr_in in4{};
-    in4.sin_family = AF_INET;
-    in4.sin_port = htons(port_);
-    std::memcpy(&in4.sin_addr, address_.data(), 4);
-    std::memcpy(storage, &in4, sizeof in4);
-    return sizeof in4;
-  }
-  sockaddr_in6 in6{};
-  in6.sin6_family = AF_INET6;
-  in6.sin6_port = htons(port_);
-  std::memcpy(&in6.sin6_addr, address_.data(), 16);
-  in6.sin6_scope_id = scope_id_;
-  std::memcpy(storage, &in6, sizeof in6);
-  return sizeof in6;
+  endpoint.family_ = family;
+  std::memcpy(endpoint.address_.data(), bytes, family == Family::kIPv4 ? 4 : 16);
+  endpoint.scope_id_ = family == Family::kIPv4 ? 0 : scope_id;
+  endpoint.port_ = port;
+  return endpoint;
 }
 
 bool Endpoint::IsAny() const {
@@ -132,17 +88,7 @@ bool Endpoint::IsAny() const {
   return true;
 }
 
-std::string Endpoint::AddressText() const {
-  sockaddr_storage storage;
-  const socklen_t length = ToSockaddr(&storage);
-  char host[NI_MAXHOST];
-  // Numeric only: no resolver is asked. Gives "fe80::1%lo" for a scope.
-  if (getnameinfo(reinterpret_cast<const sockaddr*>(&storage), length, host, sizeof host, nullptr,
-                  0, NI_NUMERICHOST) != 0) {
-    return "?";
-  }
-  return host;
-}
+std::string Endpoint::AddressText() const { return AddressLiteral(*this); }
 
 std::string Endpoint::ToString() const { return FormatHostPort(AddressText(), port_); }
 

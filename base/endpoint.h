@@ -1,8 +1,6 @@
 #ifndef PORTWICK_BASE_ENDPOINT_H_
 #define PORTWICK_BASE_ENDPOINT_H_
 
-#include <sys/socket.h>
-
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -37,13 +35,13 @@ class Endpoint {
   // An address literal and a port: "ADDR:PORT" or "[IPV6]:PORT".
   static std::optional<Endpoint> Parse(std::string_view text);
 
-  // From a socket address of family AF_INET or AF_INET6.
-  static std::optional<Endpoint> FromSockaddr(const sockaddr* address, socklen_t length);
-  // Fills `storage` and returns the length to pass to bind or connect.
-  socklen_t ToSockaddr(sockaddr_storage* storage) const;
+  // From the address bytes in network order (4 for IPv4, 16 for IPv6). The
+  // system's socket addresses convert through the platform's sockaddr.h
+  // (base/posix/sockaddr.h), so this header includes no socket header.
+  static Endpoint FromBytes(Family family, const uint8_t* bytes, uint16_t port,
+                            uint32_t scope_id = 0);
 
   Family family() const { return family_; }
-  int address_family() const { return family_ == Family::kIPv4 ? AF_INET : AF_INET6; }
   uint16_t port() const { return port_; }
   void set_port(uint16_t port) { port_ = port; }
   // The address bytes in network order: 4 for IPv4, 16 for IPv6.

@@ -1,16 +1,24 @@
 #include "base/status.h"
 
-#include <cstring>
 #include <utility>
 
 namespace portwick {
 
 Status Status::Error(std::string_view step, int error_number) {
-  return Error(step, error_number, ErrorText(error_number));
+  return Error(Kind::kOther, step, error_number, ErrorText(error_number));
 }
 
 Status Status::Error(std::string_view step, int error_number, std::string reason) {
+  return Error(Kind::kOther, step, error_number, std::move(reason));
+}
+
+Status Status::Error(Kind kind, std::string_view step, int error_number) {
+  return Error(kind, step, error_number, ErrorText(error_number));
+}
+
+Status Status::Error(Kind kind, std::string_view step, int error_number, std::string reason) {
   Status status;
+  status.kind_ = kind == Kind::kOk ? Kind::kOther : kind;
   // An empty step would read as success.
   status.step_ = step.empty() ? "error" : std::string(step);
   status.error_number_ = error_number < 0 ? -error_number : error_number;
@@ -21,13 +29,6 @@ Status Status::Error(std::string_view step, int error_number, std::string reason
 std::string Status::Message() const {
   if (ok()) return {};
   return reason_.empty() ? step_ : step_ + ": " + reason_;
-}
-
-std::string ErrorText(int error_number) {
-  if (error_number < 0) error_number = -error_number;
-  char buffer[256];
-  // The GNU strerror_r returns the text, which may or may not be `buffer`.
-  return strerror_r(error_number, buffer, sizeof buffer);
 }
 
 }  // namespace portwick

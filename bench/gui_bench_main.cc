@@ -35,12 +35,13 @@
 #include "capture/capture_store.h"
 #include "run/proxy_settings.h"
 #include "ui/file_choosers.h"
-#include "ui/framework/template_dialog.h"
+#include "ui/framework/qt/output_pane_widget.h"
+#include "ui/framework/qt/template_dialog.h"
 #include "ui/main_window.h"
 #include "ui/main_window_template.h"
-#include "ui/output_pane_widget.h"
 #include "ui/qt/conversation_model.h"
 #include "ui/qt/session_list_model.h"
+#include "ui/qt/sessions_view_qt.h"
 #include "ui/qt/sessions_window.h"
 
 namespace portwick::bench {
@@ -110,7 +111,7 @@ struct PhaseResult {
 // the while.
 PhaseResult RunPhase(MainWindow& window, const Phase& phase, bool upload, std::uint64_t bytes) {
   PhaseResult result;
-  TemplateDialog& dialog = *window.dialog();
+  TemplateDialog& dialog = QtDialogOf(*window.dialog());
   dialog.CheckBox(kShowInOutputBox)->setChecked(phase.show_in_output);
   dialog.CheckBox(kLogSynchronouslyBox)->setChecked(phase.synchronously);
   dialog.SendCommand(kClearButton);
@@ -128,9 +129,9 @@ PhaseResult RunPhase(MainWindow& window, const Phase& phase, bool upload, std::u
   SessionsWindow* sessions = nullptr;
   if (phase.sessions_view) {
     dialog.SendCommand(kSessionsCommand);
-    sessions = window.sessions_window();
+    sessions = QtSessionsWindowOf(window.sessions_window());
   } else if (window.sessions_window() != nullptr) {
-    window.sessions_window()->hide();
+    window.sessions_window()->Hide();
   }
   QTimer follow;
   if (sessions != nullptr) {
@@ -161,7 +162,7 @@ PhaseResult RunPhase(MainWindow& window, const Phase& phase, bool upload, std::u
   // Let the pane show what it still holds, then measure what Clear gives back.
   QElapsedTimer settle;
   settle.start();
-  while (window.output_pane()->queued_chars() > 0 && settle.elapsed() < 10000) {
+  while (QtPaneOf(window.output_pane())->queued_chars() > 0 && settle.elapsed() < 10000) {
     QApplication::processEvents(QEventLoop::AllEvents, 50);
   }
   result.peak_rss_kib = Usage(true);

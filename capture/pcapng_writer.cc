@@ -1,10 +1,5 @@
 #include "capture/pcapng_writer.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -55,45 +50,15 @@ uint32_t InitialSequence(SessionId id, uint64_t salt) {
   return static_cast<uint32_t>(x ^ (x >> 31));
 }
 
-// Writes everything to the non-blocking `fd`, waiting for room as long as
-// it takes unless `abandon_fd` becomes readable first. Returns 0 or the
-// errno (ECANCELED when abandoned).
-int WriteAll(int fd, int abandon_fd, const char* data, size_t size) {
-  while (size > 0) {
-    const ssize_t n = write(fd, data, size);
-    if (n > 0) {
-      data += n;
-      size -= static_cast<size_t>(n);
-      continue;
-    }
-    if (n == 0) return EIO;  // takes nothing; don't loop for ever
-    if (errno == EINTR) continue;
-    if (errno != EAGAIN) return errno;
-    pollfd waits[2] = {{fd, POLLOUT, 0}, {abandon_fd, POLLIN, 0}};
-    if (poll(waits, 2, -1) < 0 && errno != EINTR) return errno;
-    if (waits[1].revents != 0) return ECANCELED;
-  }
-  return 0;
-}
-
 }  // namespace
 
 PcapngWriter::PcapngWriter(const std::string& path, FailureReport on_failure)
     : on_failure_(std::move(on_failure)) {
-  // Non-blocking, so that a FIFO without a reader fails instead of holding
-  // the open (and the stop signals' thread) for good; it stays so, so that
+  // Non-blocking (see CaptureFile), so that a FIFO without a reader fails
+  // instead of holding the open (and the stop signals' thread) for good, and
   // Abandon can end a write waiting for a reader that stopped reading.
-  // Owner only: the file holds other people's traffic.
-  do {
-    fd_ = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0600);
-  } while (fd_ < 0 && errno == EINTR);
-  if (fd_ < 0) {
-    status_ = Status::Error("open", errno);
-    return;
-  }
-  abandon_fd_ = eventfd(0, EFD_CLOEXEC);
-  if (abandon_fd_ < 0) {
-    status_ = Status::Error("open", errno);
+  if (const int error = file_.Open(path); error != 0) {
+    status_ = Status::Error("open", error);
     return;
   }
   std::string section;
@@ -115,18 +80,9 @@ PcapngWriter::PcapngWriter(const std::string& path, FailureReport on_failure)
   WriteOut();
 }
 
-PcapngWriter::~PcapngWriter() {
-  Flush();
-  if (fd_ >= 0) close(fd_);
-  if (abandon_fd_ >= 0) close(abandon_fd_);
-}
+PcapngWriter::~PcapngWriter() { Flush(); }
 
-void PcapngWriter::Abandon() {
-  if (abandon_fd_ < 0) return;
-  const uint64_t one = 1;
-  // Can't fail short of a counter at its maximum, which one is far from.
-  [[maybe_unused]] const ssize_t n = write(abandon_fd_, &one, sizeof one);
-}
+void PcapngWriter::Abandon() { file_.Abandon(); }
 
 void PcapngWriter::AppendBlock(uint32_t type, const std::string& body) {
   const auto total = static_cast<uint32_t>(12 + body.size());
@@ -260,15 +216,15 @@ void PcapngWriter::Flush() { WriteOut(); }
 
 void PcapngWriter::WriteOut() {
   if (buffer_.empty()) return;
-  if (fd_ >= 0 && status_.ok()) {
-    const int error = WriteAll(fd_, abandon_fd_, buffer_.data(), buffer_.size());
+  if (status_.ok()) {
+    const int error = file_.WriteAll(buffer_.data(), buffer_.size());
     if (error == 0) {
       written_ += buffer_.size();
     } else {
       // A partial block would make the whole file unreadable to some
       // readers; a FIFO or pipe can't be cut back, and that is fine.
-      [[maybe_unused]] const int cut = ftruncate(fd_, static_cast<off_t>(written_));
-      Fail(error == ECANCELED
+      file_.TruncateTo(written_);
+      Fail(error == -ECANCELED
                ? Status::Error("write", error,
                                "given up at the stop: its reader did not take the rest in time")
                : Status::Error("write", error));

@@ -8,6 +8,7 @@
 
 #include "base/endpoint.h"
 #include "base/status.h"
+#include "capture/capture_file.h"
 #include "capture/session_event_writer.h"
 
 namespace portwick {
@@ -79,9 +80,7 @@ class PcapngWriter : public SessionEventWriter {
   void WriteOut();
   void Fail(const Status& status);
 
-  int fd_ = -1;
-  // Readable once Abandon was called; wakes a write waiting for room.
-  int abandon_fd_ = -1;
+  CaptureFile file_;
   // The file's length after the last complete write: whole blocks.
   uint64_t written_ = 0;
   FailureReport on_failure_;

@@ -1,16 +1,17 @@
 #ifndef PORTWICK_CAPTURE_QUEUED_OBSERVER_H_
 #define PORTWICK_CAPTURE_QUEUED_OBSERVER_H_
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <memory>
-#include <thread>
 #include <utility>
 #include <variant>
 #include <vector>
 
+#include "base/bounded_byte_queue.h"
 #include "base/mutex.h"
 #include "capture/session_event_writer.h"
 
@@ -24,9 +25,11 @@ namespace portwick {
 // beyond the copy, until the queue is full: then the relay waits for room
 // (it slows down; nothing is lost).
 //
-// The worker sleeps until an event comes, then gathers events for a few
-// milliseconds and delivers them as one batch: the output follows within
-// milliseconds, and the relays wake it at most a few hundred times a second.
+// The queue is a BoundedByteQueue (base/bounded_byte_queue.h) whose drain
+// period is a few milliseconds: the worker sleeps until an event comes, then
+// gathers events for that long and delivers them as one batch, so the output
+// follows within milliseconds and the relays wake it at most a few hundred
+// times a second.
 //
 // Lifetime: the worker starts in the constructor. Stop (also called by the
 // destructor) delivers everything queued before it, flushes the writers and
@@ -41,7 +44,6 @@ namespace portwick {
 class QueuedObserver : public SessionObserver {
  public:
   static constexpr size_t kMaxQueuedBytes = size_t{32} << 20;
-  static constexpr size_t kBufferSize = size_t{1} << 20;
   // How long the worker gathers events after the first one woke it.
   static constexpr std::chrono::milliseconds kGatherTime{2};
   static constexpr std::chrono::milliseconds kStopTimeLimit{5000};
@@ -60,13 +62,13 @@ class QueuedObserver : public SessionObserver {
   QueuedObserver& operator=(const QueuedObserver&) = delete;
   ~QueuedObserver() override;
 
-  void Stop() LOCKS_EXCLUDED(mutex_);
+  void Stop();
 
   // Events dropped because they came after Stop.
-  uint64_t dropped_events() const LOCKS_EXCLUDED(mutex_);
+  uint64_t dropped_events() const { return dropped_events_.load(std::memory_order_relaxed); }
   // Bytes held by queued events now; relays waiting for room now.
-  size_t QueuedBytes() const LOCKS_EXCLUDED(mutex_);
-  int WaitingWriters() const LOCKS_EXCLUDED(mutex_);
+  size_t QueuedBytes() const { return queue_.HeldCost(); }
+  int WaitingWriters() const { return queue_.WaitingWriters(); }
 
   bool WantsChunks() const override { return !chunk_writers_.empty(); }
   void OnOpened(const SessionOpened& event) override;
@@ -80,8 +82,8 @@ class QueuedObserver : public SessionObserver {
   using Lifecycle = std::variant<SessionOpened, SessionConnected, SessionConnectFailed,
                                  SessionHalfClosed, SessionClosed>;
 
-  // Every event leaves a record in the buffers: a chunk's header and bytes,
-  // or a mark standing for the next event in lifecycle_.
+  // Every event leaves a record in the queue: a chunk's header and bytes, or
+  // a mark standing for the next event in lifecycle_.
   struct RecordHeader {
     bool is_chunk;
     Direction direction;
@@ -89,46 +91,34 @@ class QueuedObserver : public SessionObserver {
     SessionId session;
     EventTime time;
   };
-  struct Buffer {
-    std::unique_ptr<char[]> bytes;
-    size_t capacity = 0;
-    size_t used = 0;
-    size_t held = 0;  // what its records count against the bound
-  };
-  struct Batch {
-    std::deque<Buffer> buffers;
-    std::deque<Lifecycle> lifecycle;
+
+  // Hands the queue's buffers to the writers, on the worker thread.
+  class Delivery : public BoundedByteQueue::Consumer {
+   public:
+    explicit Delivery(QueuedObserver* observer) : observer_(observer) {}
+    void Deliver(const char* data, size_t size) override;
+    void EndDrain() override;
+
+   private:
+    QueuedObserver* const observer_;
   };
 
-  void EnqueueChunk(const SessionChunk& event) LOCKS_EXCLUDED(mutex_);
-  void EnqueueLifecycle(Lifecycle event, SessionId session) LOCKS_EXCLUDED(mutex_);
-  // Waits for room for `cost`; false when the worker has ended.
-  bool WaitForRoom(size_t cost) EXCLUSIVE_LOCKS_REQUIRED(mutex_);
-  void Append(const RecordHeader& header, const char* data) EXCLUSIVE_LOCKS_REQUIRED(mutex_);
-  Buffer& BufferWithRoom(size_t need) EXCLUSIVE_LOCKS_REQUIRED(mutex_);
-  void Run() LOCKS_EXCLUDED(mutex_);
-  void Deliver(Batch& batch);
+  void EnqueueChunk(const SessionChunk& event);
+  void EnqueueLifecycle(Lifecycle event, SessionId session);
   void DeliverLifecycle(const Lifecycle& event);
 
   const std::vector<std::shared_ptr<SessionEventWriter>> writers_;
-  std::vector<SessionEventWriter*> chunk_writers_;
-  const size_t max_queued_bytes_;
+  const std::vector<SessionEventWriter*> chunk_writers_;
   const std::chrono::milliseconds stop_time_limit_;
+  std::atomic<uint64_t> dropped_events_{0};
 
-  mutable Mutex mutex_;
-  CondVar work_{&mutex_};   // the worker waits here for events
-  CondVar room_{&mutex_};   // relays wait here for room
-  CondVar ended_{&mutex_};  // Stop waits here for the worker's end
-  Batch queue_ GUARDED_BY(mutex_);
-  std::vector<Buffer> spare_buffers_ GUARDED_BY(mutex_);
-  size_t held_bytes_ GUARDED_BY(mutex_) = 0;
-  int waiting_writers_ GUARDED_BY(mutex_) = 0;
-  bool worker_idle_ GUARDED_BY(mutex_) = false;
-  bool stop_requested_ GUARDED_BY(mutex_) = false;
-  bool stopped_ GUARDED_BY(mutex_) = false;
-  uint64_t dropped_events_ GUARDED_BY(mutex_) = 0;
+  // The lifecycle events, in the order of their marks in the queue: pushed
+  // while the queue's lock is held for the mark, taken by the worker.
+  Mutex lifecycle_mutex_;
+  std::deque<Lifecycle> lifecycle_ GUARDED_BY(lifecycle_mutex_);
 
-  std::thread worker_;  // started last in the constructor
+  Delivery delivery_{this};
+  BoundedByteQueue queue_;  // starts the worker: last
 };
 
 }  // namespace portwick

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "base/local_time.h"
+
 namespace portwick {
 
 namespace {
@@ -78,8 +80,7 @@ void AppendClockTime(std::string& out, std::chrono::system_clock::time_point tim
   const auto micros =
       std::chrono::duration_cast<std::chrono::microseconds>(since_epoch - seconds).count();
   const time_t whole = static_cast<time_t>(seconds.count());
-  tm local{};
-  localtime_r(&whole, &local);
+  const tm local = LocalTime(whole);
   char text[32];
   std::snprintf(text, sizeof text, "%02d:%02d:%02d.%06lld", local.tm_hour, local.tm_min,
                 local.tm_sec, static_cast<long long>(micros));

@@ -7,6 +7,8 @@
 // (and a spliced one briefly a pipe), so the start-up raises the soft limit
 // as far as the hard limit allows; when the limit is reached anyway, new
 // connections wait in the listening queue, and the process says so.
+// RaiseToHardLimit and Current ask the system (engine/posix/
+// descriptor_limit_rlimit.cc); the rest is the same on every platform.
 namespace portwick::descriptor_limit {
 
 // Raises the soft limit to the hard limit. Returns the soft limit now in

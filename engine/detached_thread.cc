@@ -1,20 +1,16 @@
 #include "engine/detached_thread.h"
 
-#include <linux/futex.h>
-#include <pthread.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <ctime>
 #include <new>
 #include <utility>
 #include <vector>
 
 #include "base/mutex.h"
 #include "base/no_destructor.h"
+#include "engine/os_thread.h"
+#include "engine/wait_word.h"
 
 namespace portwick {
 
@@ -28,7 +24,7 @@ constexpr std::chrono::seconds kIdleLinger{2};
 
 // A started thread between two tasks. Lives on the thread's own stack.
 //
-// Each has a word of its own that it sleeps on in the kernel (a futex), so
+// Each has a word of its own that it sleeps on in the kernel (wait_word.h), so
 // handing a task over is one wake-up system call and touches no lock the
 // woken thread must then take: one lock for the whole pool had every waking
 // thread queue behind the threads handing over and the ones finishing, and a
@@ -41,11 +37,10 @@ struct Worker {
   std::atomic<int> handed{0};
 
   // By the handing thread. The worker can't end before it has the task, and
-  // a wake-up that comes late reaches nobody (a private futex word is only
-  // an address to the kernel).
+  // a wake-up that comes late reaches nobody.
   void Post() {
     handed.store(1, std::memory_order_release);
-    ::syscall(SYS_futex, Word(), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+    wait_word::WakeOne(&handed);
   }
 
   // By the worker: true once posted (and then ready for the next Post),
@@ -53,25 +48,17 @@ struct Worker {
   bool WaitFor(std::chrono::nanoseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (handed.load(std::memory_order_acquire) == 0) {
-      timespec left{};
+      std::chrono::nanoseconds rest = timeout;
       if (timeout.count() >= 0) {
-        const std::chrono::nanoseconds rest = deadline - std::chrono::steady_clock::now();
+        rest = deadline - std::chrono::steady_clock::now();
         if (rest.count() <= 0) return false;
-        left.tv_sec = static_cast<time_t>(rest.count() / 1'000'000'000);
-        left.tv_nsec = static_cast<long>(rest.count() % 1'000'000'000);
       }
-      // Returns at once when `handed` is no longer 0; else sleeps until a
-      // Post wakes it, the time is up or a signal comes.
-      ::syscall(SYS_futex, Word(), FUTEX_WAIT_PRIVATE, 0, timeout.count() >= 0 ? &left : nullptr,
-                nullptr, 0);
+      wait_word::Wait(&handed, 0, rest);
     }
     handed.store(0, std::memory_order_relaxed);
     return true;
   }
-
-  int* Word() { return reinterpret_cast<int*>(&handed); }
 };
-static_assert(sizeof(std::atomic<int>) == sizeof(int) && std::atomic<int>::is_always_lock_free);
 
 // Threads waiting for a task, by stack size. Never destroyed: idle threads
 // may still be waiting on it while the process exits.
@@ -164,36 +151,12 @@ void* ThreadMain(void* argument) {
   return nullptr;
 }
 
-// Owns a pthread attribute object for the duration of one thread start.
-class ThreadAttributes {
- public:
-  ThreadAttributes() { ok_ = pthread_attr_init(&attr_) == 0; }
-  ThreadAttributes(const ThreadAttributes&) = delete;
-  ThreadAttributes& operator=(const ThreadAttributes&) = delete;
-  ~ThreadAttributes() {
-    if (ok_) pthread_attr_destroy(&attr_);
-  }
-
-  bool Configure(size_t stack_size) {
-    return ok_ && pthread_attr_setdetachstate(&attr_, PTHREAD_CREATE_DETACHED) == 0 &&
-           pthread_attr_setstacksize(&attr_, stack_size) == 0;
-  }
-  const pthread_attr_t* get() const { return &attr_; }
-
- private:
-  pthread_attr_t attr_;
-  bool ok_ = false;
-};
-
 }  // namespace
 
 bool StartDetachedThread(std::unique_ptr<ThreadTask> task, size_t stack_size) {
   if (IdleThreads::Instance().Hand(task, stack_size)) return true;
-  ThreadAttributes attributes;
-  if (!attributes.Configure(stack_size)) return false;
   auto start = std::make_unique<ThreadStart>(ThreadStart{std::move(task), stack_size});
-  pthread_t thread;
-  if (pthread_create(&thread, attributes.get(), &ThreadMain, start.get()) != 0) return false;
+  if (!StartOsThread(&ThreadMain, start.get(), stack_size)) return false;
   (void)start.release();  // the new thread owns it now
   return true;
 }

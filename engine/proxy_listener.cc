@@ -1,7 +1,5 @@
 #include "engine/proxy_listener.h"
 
-#include <sys/socket.h>
-
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -12,13 +10,13 @@
 
 #include "base/mutex.h"
 #include "engine/descriptor_limit.h"
-#include "engine/pipe_pool.h"
 #include "engine/session.h"
 #include "engine/session_connector.h"
 #include "engine/session_request.h"
 #include "engine/socket.h"
 #include "engine/socket_layer.h"
 #include "engine/socket_ops.h"
+#include "engine/zero_copy.h"
 
 namespace portwick {
 
@@ -28,34 +26,6 @@ namespace {
 // (for the next session's socket or in accept), before it tries again: a
 // bounded back-off, short against a session's life, with no busy loop.
 constexpr std::chrono::milliseconds kResourcePause{20};
-
-enum class AcceptFailure { kRetryLater, kSkip, kEnd };
-
-AcceptFailure ClassifyAcceptError(int error) {
-  switch (error) {
-    case EMFILE:
-    case ENFILE:
-    case ENOBUFS:
-    case ENOMEM:
-      return AcceptFailure::kRetryLater;
-    // The connection went away before it was accepted, or a network error
-    // was reported for it: only that connection is lost.
-    case ECONNABORTED:
-    case EPROTO:
-    case EPERM:
-    case EAGAIN:
-    case ENETDOWN:
-    case ENOPROTOOPT:
-    case EHOSTDOWN:
-    case ENONET:
-    case EHOSTUNREACH:
-    case ENETUNREACH:
-    case ETIMEDOUT:
-      return AcceptFailure::kSkip;
-    default:  // EINVAL once the socket is shut down, EBADF, ...
-      return AcceptFailure::kEnd;
-  }
-}
 
 }  // namespace
 
@@ -87,7 +57,7 @@ struct ProxyListener::State {
   std::shared_ptr<SessionObserver> observer GUARDED_BY(mutex);
 
   void AcceptLoop(const std::shared_ptr<SocketLayer>& run_layer);
-  void HandOn(int fd, const Endpoint& peer, const std::shared_ptr<SocketLayer>& run_layer,
+  void HandOn(SocketHandle fd, const Endpoint& peer, const std::shared_ptr<SocketLayer>& run_layer,
               Socket reserved);
   // After a failure with `error` (an errno value): notes a reached
   // descriptor limit and, when descriptors or memory ran short, pauses
@@ -99,9 +69,9 @@ bool ProxyListener::State::PauseWhileShort(int error) {
   if (error == EMFILE || error == ENFILE) {
     descriptor_limit::NoteReached(error);
     // Kept pipes hold descriptors that new sessions need more.
-    PipePool::Default().CloseIdle();
+    zero_copy::ReleaseIdlePipes();
   }
-  if (ClassifyAcceptError(error) != AcceptFailure::kRetryLater) return false;
+  if (sockets::ClassifyAcceptError(error) != sockets::AcceptFailure::kRetryLater) return false;
   // Then tries again: a session may have ended and given its descriptors back.
   MutexLock lock(&mutex);
   if (running.load()) wake.WaitFor(kResourcePause);
@@ -109,23 +79,23 @@ bool ProxyListener::State::PauseWhileShort(int error) {
 }
 
 void ProxyListener::State::AcceptLoop(const std::shared_ptr<SocketLayer>& run_layer) {
-  const int listen_fd = listen_socket.fd();
+  const SocketHandle listen_fd = listen_socket.fd();
   // The next session's outgoing socket, made before its client is accepted:
   // a connection that can't have one stays in the listen queue instead of
   // being accepted and then reset.
   Socket reserved;
   while (running.load()) {
     if (!reserved.valid()) {
-      const int made = sockets::CreateTcpSocket(AF_INET);
+      const SocketHandle made = sockets::CreateTcpSocket(Endpoint::Family::kIPv4);
       if (made >= 0) {
         reserved.Reset(made);
-      } else if (PauseWhileShort(-made)) {
+      } else if (PauseWhileShort(sockets::ErrorOf(made))) {
         continue;
       }
       // Other failures (no IPv4 here): the connector makes its own socket.
     }
     Endpoint peer;
-    const int fd = io->Accept(listen_fd, &peer);
+    const SocketHandle fd = io->Accept(listen_fd, &peer);
     if (!running.load()) {
       // Accepted in the instant after Stop: not relayed.
       if (fd >= 0) sockets::Close(fd);
@@ -135,7 +105,9 @@ void ProxyListener::State::AcceptLoop(const std::shared_ptr<SocketLayer>& run_la
       HandOn(fd, peer, run_layer, std::move(reserved));
       continue;
     }
-    if (!PauseWhileShort(-fd) && ClassifyAcceptError(-fd) == AcceptFailure::kEnd) {
+    const int error = sockets::ErrorOf(fd);
+    if (!PauseWhileShort(error) &&
+        sockets::ClassifyAcceptError(error) == sockets::AcceptFailure::kEnd) {
       running.store(false);
     }
   }
@@ -143,7 +115,7 @@ void ProxyListener::State::AcceptLoop(const std::shared_ptr<SocketLayer>& run_la
   run_layer->Cleanup();
 }
 
-void ProxyListener::State::HandOn(int fd, const Endpoint& peer,
+void ProxyListener::State::HandOn(SocketHandle fd, const Endpoint& peer,
                                   const std::shared_ptr<SocketLayer>& run_layer, Socket reserved) {
   Socket accepted(fd);
   // Nothing here waits: the connector thread resolves, connects and reports.
@@ -207,17 +179,18 @@ Status ProxyListener::Start(const ListenerConfig& config) {
     return Status::Error(step, result);
   };
 
-  int result = sockets::CreateTcpSocket(config.bind.address_family());
-  if (result < 0) return fail("socket", result);
-  s.listen_socket.Reset(result);
-  const int fd = s.listen_socket.fd();
+  const SocketHandle made = sockets::CreateTcpSocket(config.bind.family());
+  if (made < 0) return fail("socket", -sockets::ErrorOf(made));
+  s.listen_socket.Reset(made);
+  const SocketHandle fd = s.listen_socket.fd();
+  int result;
   sockets::SetReuseAddress(fd);
   // Accepted sockets inherit it: one system call less per connection.
   sockets::SetNoDelay(fd);
   if ((result = sockets::Bind(fd, config.bind)) < 0) return fail("bind", result);
   // The system's largest queue: a burst of connects waits there for the
   // accept thread instead of being dropped.
-  if ((result = sockets::Listen(fd, SOMAXCONN)) < 0) return fail("listen", result);
+  if ((result = sockets::Listen(fd, sockets::kMaxBacklog)) < 0) return fail("listen", result);
   if ((result = sockets::LocalEndpoint(fd, &s.bound)) < 0) return fail("listen", result);
 
   s.running.store(true);

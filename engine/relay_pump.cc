@@ -5,9 +5,8 @@
 #include <new>
 #include <utility>
 
-#include "engine/idle_parker.h"
-#include "engine/pipe_pool.h"
 #include "engine/socket_ops.h"
+#include "engine/zero_copy.h"
 
 namespace portwick {
 
@@ -57,10 +56,7 @@ RelayPump::RelayPump(std::shared_ptr<Session> session, Direction direction,
       log_sink_(std::move(log_sink)) {
   const bool needs_bytes = !framer_->IsPassThrough() || chunk_observer_ != nullptr ||
                            (log_sink_ != nullptr && log_sink_->NeedsBytes());
-  if (!needs_bytes) {
-    splice_ = std::make_unique<SpliceRelay>(io_, &PipePool::Default(), source_fd_, destination_fd_,
-                                            log_sink_.get());
-  }
+  if (!needs_bytes) StartSplicing();
 }
 
 RelayPump::~RelayPump() {
@@ -78,11 +74,11 @@ void RelayPump::Run() { Step(/*may_park=*/false); }
 
 void RelayPump::RunParking(std::unique_ptr<RelayPump> pump) {
   while (pump->Step(/*may_park=*/true) == Progress::kIdle) {
-    const int fd = pump->source_fd_;
+    const SocketHandle fd = pump->source_fd_;
     auto* resume = new (std::nothrow) ResumeTask(std::move(pump));
     if (resume != nullptr) {
       std::unique_ptr<ThreadTask> task(resume);
-      if (IdleParker::Default().Park(fd, task)) return;
+      if (zero_copy::Park(fd, task)) return;
       pump = std::move(resume->pump);
     }
     // Not parked: wait on this thread instead.
@@ -107,39 +103,9 @@ RelayPump::Progress RelayPump::Step(bool may_park) {
   return Progress::kDone;
 }
 
-std::optional<RelayPump::Progress> RelayPump::RelaySpliced(bool may_park, bool* ended_normally) {
-  while (true) {
-    switch (splice_->Relay()) {
-      case SpliceRelay::Result::kIdle:
-        if (may_park) return Progress::kIdle;
-        sockets::WaitReadable(source_fd_);
-        continue;
-      case SpliceRelay::Result::kEnded:
-        *ended_normally = EndedNormally();
-        return Progress::kDone;
-      case SpliceRelay::Result::kReceiveFailed:
-        Failed(ResetBySource(), Status::Error("recv", splice_->error()));
-        return Progress::kDone;
-      case SpliceRelay::Result::kSendFailed:
-        SendFailed(splice_->error());
-        return Progress::kDone;
-      case SpliceRelay::Result::kDetached:
-        Failed(CloseReason::kStopped, Status::Error("log", 0, "log sink released"));
-        return Progress::kDone;
-      case SpliceRelay::Result::kRefused:
-        relayed_ += splice_->bytes();
-        splice_.reset();
-        return std::nullopt;
-    }
-  }
-}
-
 void RelayPump::Finish(bool ended_normally) {
   finished_ = true;
-  if (splice_ != nullptr) {
-    relayed_ += splice_->bytes();
-    splice_.reset();  // the pipe goes back to the pool (or is closed)
-  }
+  if (splice_ != nullptr) EndSplicing();
   if (observer_ != nullptr) session_->AddRelayed(direction_, relayed_);
   if (ended_normally) {
     // Reported before the FIN is passed on (as chunks are before they are

@@ -11,9 +11,15 @@
 #include "engine/session.h"
 #include "engine/session_observer.h"
 #include "engine/socket_io.h"
-#include "engine/splice_relay.h"
 
 namespace portwick {
+
+class SpliceRelay;
+
+// Destroys a SpliceRelay where its type is complete (the file that splices).
+struct SpliceRelayDeleter {
+  void operator()(SpliceRelay* relay) const;
+};
 
 // Moves the bytes of one direction of a session: receives from the source
 // socket, cuts the bytes into messages with its framer, hands each message to
@@ -46,7 +52,9 @@ namespace portwick {
 // to copying where splice is refused. Such a direction can also park: after
 // a short while without bytes RunParking hands it to the IdleParker, so an
 // idle session keeps no thread, and it goes on on a new thread once its
-// source is readable.
+// source is readable. Splicing and parking are built only where the platform
+// offers them (engine/linux/relay_pump_splice.cc, see engine/zero_copy.h);
+// elsewhere every direction copies (engine/relay_pump_copy.cc).
 //
 // A pump is built on one thread and then owned by its relay thread (one at a
 // time), which runs it and destroys it. Nothing of it is shared but the
@@ -86,8 +94,13 @@ class RelayPump {
   // Relays until the direction ends (then reports its end) or, with
   // `may_park`, until a spliced direction is idle.
   Progress Step(bool may_park);
+  // Makes splice_ for a direction whose bytes nobody needs, where the
+  // platform splices; else leaves it null.
+  void StartSplicing();
   // The spliced relay; nothing when it is refused and copying takes over.
   std::optional<Progress> RelaySpliced(bool may_park, bool* ended_normally);
+  // Counts what splice_ moved and gives its pipe back; splice_ is null after.
+  void EndSplicing();
   // Reports the end of the direction and lets go of the session.
   void Finish(bool ended_normally);
   bool SendFailed(ssize_t result);
@@ -130,8 +143,8 @@ class RelayPump {
 
   std::shared_ptr<Session> session_;
   const Direction direction_;
-  const int source_fd_;
-  const int destination_fd_;
+  const SocketHandle source_fd_;
+  const SocketHandle destination_fd_;
   SessionObserver* const observer_;        // the session's; may be null
   SessionObserver* const chunk_observer_;  // observer_ when it wants chunks
   uint64_t relayed_ = 0;                   // bytes reported, with an observer
@@ -151,7 +164,7 @@ class RelayPump {
   std::unique_ptr<char[]> outgoing_;  // kOutgoingSize bytes, while gathering
   int32_t outgoing_size_ = 0;
   std::shared_ptr<LogSinkHandle> log_sink_;
-  std::unique_ptr<SpliceRelay> splice_;  // while splicing
+  std::unique_ptr<SpliceRelay, SpliceRelayDeleter> splice_;  // while splicing
   bool started_ = false;
   bool finished_ = false;
 };

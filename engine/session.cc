@@ -50,14 +50,14 @@ void Session::SetDestination(Socket destination) {
   destination_ = std::move(destination);
 }
 
-void Session::EndSending(int fd) {
+void Session::EndSending(SocketHandle fd) {
   // Noted before the FIN leaves: the answering FIN may close the socket.
   sending_ended_[fd == client_.fd() ? 0 : 1].store(true);
   sockets::ShutdownWrite(fd);
   finished_directions_.fetch_add(1);
 }
 
-bool Session::EndWasReset(int fd) const {
+bool Session::EndWasReset(SocketHandle fd) const {
   return !sending_ended_[fd == client_.fd() ? 0 : 1].load() && sockets::IsClosedState(fd);
 }
 

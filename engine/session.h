@@ -55,8 +55,8 @@ class Session {
   // Reports SessionClosed to the observer (if any), then closes both sockets.
   ~Session();
 
-  int client_fd() const { return client_.fd(); }
-  int destination_fd() const { return destination_.fd(); }
+  SocketHandle client_fd() const { return client_.fd(); }
+  SocketHandle destination_fd() const { return destination_.fd(); }
 
   // Replaces the outgoing socket (one per address tried), closing the old
   // one. A socket given to a cancelled session is reset at once.
@@ -83,7 +83,7 @@ class Session {
   // end-of-stream once it has everything sent before. Called once per
   // direction; once both have, the session closes as kBothFinished, even
   // when a reset from outside comes before it is released.
-  void EndSending(int fd);
+  void EndSending(SocketHandle fd);
 
   // Whether the end of stream read from `fd` (one of the two sockets) came
   // from a reset rather than a FIN. A reset is reported as an error to one
@@ -91,7 +91,7 @@ class Session {
   // met it first, this direction reads end-of-stream, which must not be
   // passed on as a half-close. The socket then shows the closed TCP state,
   // which after a FIN it reaches only once this side passed its own end on.
-  bool EndWasReset(int fd) const;
+  bool EndWasReset(SocketHandle fd) const;
 
   // Notes how the session ends, unless an earlier end was noted.
   void RecordEnding(CloseReason how, const Status& error) LOCKS_EXCLUDED(mutex_);

@@ -1,7 +1,5 @@
 #include "engine/session_connector.h"
 
-#include <sys/socket.h>
-
 #include <cerrno>
 #include <chrono>
 #include <new>
@@ -11,10 +9,10 @@
 
 #include "engine/descriptor_limit.h"
 #include "engine/message_framer.h"
-#include "engine/pipe_pool.h"
 #include "engine/relay_pump.h"
 #include "engine/session.h"
 #include "engine/socket_ops.h"
+#include "engine/zero_copy.h"
 
 namespace portwick {
 
@@ -38,16 +36,16 @@ struct Destination {
 
 // A socket for `family`: the reserved one when it fits, else a new one, for
 // which the reserved one makes room when descriptors have run out.
-int OutgoingSocket(int family, Socket* reserved) {
-  if (reserved->valid() && family == AF_INET) return reserved->Release();
-  int fd = sockets::CreateTcpSocket(family);
+SocketHandle OutgoingSocket(Endpoint::Family family, Socket* reserved) {
+  if (reserved->valid() && family == Endpoint::Family::kIPv4) return reserved->Release();
+  SocketHandle fd = sockets::CreateTcpSocket(family);
   if (fd == -EMFILE || fd == -ENFILE) {
     reserved->Reset();
     // Kept pipes hold descriptors that this session needs more.
-    PipePool::Default().CloseIdle();
+    zero_copy::ReleaseIdlePipes();
     fd = sockets::CreateTcpSocket(family);
   }
-  if (fd == -EMFILE || fd == -ENFILE) descriptor_limit::NoteReached(-fd);
+  if (fd == -EMFILE || fd == -ENFILE) descriptor_limit::NoteReached(sockets::ErrorOf(fd));
   reserved->Reset();
   return fd;
 }
@@ -67,9 +65,9 @@ bool ConnectDestination(Session& session, const Destination& destination, NameRe
     // The socket of the address tried before goes first: at the limit its
     // descriptor is the one the next socket gets.
     session.SetDestination(Socket());
-    const int fd = OutgoingSocket(address.address_family(), &reserved);
+    const SocketHandle fd = OutgoingSocket(address.family(), &reserved);
     if (fd < 0) {
-      status = Status::Error("socket", fd);
+      status = Status::Error("socket", -sockets::ErrorOf(fd));
       continue;
     }
     session.SetDestination(Socket(fd));
@@ -84,7 +82,7 @@ bool ConnectDestination(Session& session, const Destination& destination, NameRe
     status = Status::Error("connect", result);
   }
   if (session.cancelled()) return false;
-  if (status.ok()) status = Status::Error("resolve", 0, "no address");
+  if (status.ok()) status = Status::Error(Status::Kind::kResolve, "resolve", 0, "no address");
   session.RecordEnding(CloseReason::kConnectFailed, status);
   if (SessionObserver* observer = session.observer()) {
     SessionConnectFailed failed;
@@ -124,9 +122,6 @@ void Connect(std::unique_ptr<SessionRequest> request) {
   Destination destination{std::move(request->destination_host), request->destination_port};
   std::shared_ptr<LogSinkHandle> log_sink = std::move(request->log_sink);
   std::shared_ptr<SocketLayer> layer = std::move(request->layer);
-  // Without a run of its own the session belongs to the process-wide layer
-  // (borrowed: it is never destroyed).
-  if (layer == nullptr) layer = std::shared_ptr<SocketLayer>(layer, &SocketLayer::Default());
   Socket reserved = std::move(request->reserved_socket);
   ThreadStarter* threads = request->threads;
   SocketIo* io = request->io;

@@ -35,8 +35,7 @@ struct SessionRequest {
   std::string destination_host;
   std::shared_ptr<LogSinkHandle> log_sink;  // may be null
 
-  // The layer of the listener run; keeps it alive for the session. Null
-  // means SocketLayer::Default().
+  // The layer of the listener run; keeps it alive for the session. Required.
   std::shared_ptr<SocketLayer> layer;
   // The services the session runs on; each must outlive the session.
   ThreadStarter* threads = &ThreadStarter::Default();

@@ -4,7 +4,7 @@
 
 namespace portwick {
 
-void Socket::Reset(int fd) {
+void Socket::Reset(SocketHandle fd) {
   if (fd_ >= 0) sockets::Close(fd_);
   fd_ = fd;
 }

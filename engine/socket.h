@@ -3,6 +3,8 @@
 
 #include <utility>
 
+#include "base/socket_handle.h"
+
 namespace portwick {
 
 // Owns one socket descriptor and closes it exactly once, in its destructor
@@ -12,10 +14,10 @@ namespace portwick {
 class Socket {
  public:
   Socket() = default;
-  explicit Socket(int fd) : fd_(fd) {}
-  Socket(Socket&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  explicit Socket(SocketHandle fd) : fd_(fd) {}
+  Socket(Socket&& other) noexcept : fd_(std::exchange(other.fd_, kInvalidSocket)) {}
   Socket& operator=(Socket&& other) noexcept {
-    if (this != &other) Reset(std::exchange(other.fd_, -1));
+    if (this != &other) Reset(std::exchange(other.fd_, kInvalidSocket));
     return *this;
   }
   Socket(const Socket&) = delete;
@@ -23,15 +25,15 @@ class Socket {
   ~Socket() { Reset(); }
 
   bool valid() const { return fd_ >= 0; }
-  int fd() const { return fd_; }
+  SocketHandle fd() const { return fd_; }
 
   // Closes the held descriptor (if any) and takes `fd` instead.
-  void Reset(int fd = -1);
+  void Reset(SocketHandle fd = kInvalidSocket);
   // Gives up ownership without closing.
-  int Release() { return std::exchange(fd_, -1); }
+  SocketHandle Release() { return std::exchange(fd_, kInvalidSocket); }
 
  private:
-  int fd_ = -1;
+  SocketHandle fd_ = kInvalidSocket;
 };
 
 }  // namespace portwick

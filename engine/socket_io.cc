@@ -11,13 +11,13 @@ namespace {
 
 class PosixSocketIo final : public SocketIo {
  public:
-  ssize_t Recv(int fd, char* buffer, size_t length) override {
+  ssize_t Recv(SocketHandle fd, char* buffer, size_t length) override {
     return sockets::Recv(fd, buffer, length);
   }
-  ssize_t RecvIfReady(int fd, char* buffer, size_t length) override {
+  ssize_t RecvIfReady(SocketHandle fd, char* buffer, size_t length) override {
     return sockets::RecvIfReady(fd, buffer, length);
   }
-  ssize_t Send(int fd, const char* data, size_t length) override {
+  ssize_t Send(SocketHandle fd, const char* data, size_t length) override {
     return sockets::Send(fd, data, length);
   }
   ssize_t Splice(int from, int to, size_t length) override {
@@ -27,9 +27,13 @@ class PosixSocketIo final : public SocketIo {
 
 }  // namespace
 
-int SocketIo::Accept(int listen_fd, Endpoint* peer) { return sockets::Accept(listen_fd, peer); }
+SocketHandle SocketIo::Accept(SocketHandle listen_fd, Endpoint* peer) {
+  return sockets::Accept(listen_fd, peer);
+}
 
-ssize_t SocketIo::RecvIfReady(int /*fd*/, char* /*buffer*/, size_t /*length*/) { return -EAGAIN; }
+ssize_t SocketIo::RecvIfReady(SocketHandle /*fd*/, char* /*buffer*/, size_t /*length*/) {
+  return -EAGAIN;
+}
 
 ssize_t SocketIo::Splice(int /*from*/, int /*to*/, size_t /*length*/) { return -EINVAL; }
 

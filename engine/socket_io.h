@@ -6,6 +6,7 @@
 #include <cstddef>
 
 #include "base/endpoint.h"
+#include "base/socket_handle.h"
 
 namespace portwick {
 
@@ -19,16 +20,17 @@ class SocketIo {
  public:
   virtual ~SocketIo() = default;
 
-  virtual ssize_t Recv(int fd, char* buffer, size_t length) = 0;
+  virtual ssize_t Recv(SocketHandle fd, char* buffer, size_t length) = 0;
   // As Recv, but -EAGAIN instead of waiting. Here always -EAGAIN, so a test
   // double waits in its Recv for every receive; the real call asks the
   // socket.
-  virtual ssize_t RecvIfReady(int fd, char* buffer, size_t length);
+  virtual ssize_t RecvIfReady(SocketHandle fd, char* buffer, size_t length);
   // May send fewer bytes than asked; the caller sends the rest.
-  virtual ssize_t Send(int fd, const char* data, size_t length) = 0;
+  virtual ssize_t Send(SocketHandle fd, const char* data, size_t length) = 0;
   // As sockets::Accept.
-  virtual int Accept(int listen_fd, Endpoint* peer);
-  // As sockets::Splice. Refused here (-EINVAL), so a test double relays
+  virtual SocketHandle Accept(SocketHandle listen_fd, Endpoint* peer);
+  // As sockets::Splice, between descriptors (one of them a pipe's; only
+  // the Linux relay splices). Refused here (-EINVAL), so a test double relays
   // through its Recv and Send unless it offers splicing itself; the real
   // calls splice.
   virtual ssize_t Splice(int from, int to, size_t length);

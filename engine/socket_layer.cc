@@ -2,7 +2,6 @@
 
 #include <atomic>
 
-#include "base/no_destructor.h"
 #include "engine/socket_ops.h"
 
 namespace portwick {
@@ -11,7 +10,8 @@ namespace {
 std::atomic<int> live_registrations{0};
 }  // namespace
 
-SocketLayer::Registration::Registration(SocketLayer* layer, int first_fd, int second_fd)
+SocketLayer::Registration::Registration(SocketLayer* layer, SocketHandle first_fd,
+                                        SocketHandle second_fd)
     : layer_(layer), fds_{first_fd, second_fd} {
   MutexLock lock(&layer_->mutex_);
   if (layer_->references_ == 0) {
@@ -50,7 +50,7 @@ bool SocketLayer::Registration::cancelled() const {
   return cancelled_;
 }
 
-void SocketLayer::Registration::SetSecondSocket(int fd) {
+void SocketLayer::Registration::SetSecondSocket(SocketHandle fd) {
   MutexLock lock(&layer_->mutex_);
   fds_[1] = fd;
   if (cancelled_ && fd >= 0) sockets::ResetConnection(fd);
@@ -59,14 +59,9 @@ void SocketLayer::Registration::SetSecondSocket(int fd) {
 void SocketLayer::Registration::ResetSockets() const {
   // Called with the layer's mutex held, so the owner's destructor (which
   // unregisters under the same mutex before closing) can't close them now.
-  for (int fd : fds_) {
+  for (SocketHandle fd : fds_) {
     if (fd >= 0) sockets::ResetConnection(fd);
   }
-}
-
-SocketLayer& SocketLayer::Default() {
-  static NoDestructor<SocketLayer> layer;
-  return *layer.get();
 }
 
 void SocketLayer::Startup() {

@@ -2,13 +2,13 @@
 #define PORTWICK_ENGINE_SOCKET_LAYER_H_
 
 #include "base/mutex.h"
+#include "base/socket_handle.h"
 
 namespace portwick {
 
 // The counted start-up of a set of connections, and the connections that
 // depend on it. Every listener run has a layer of its own, so stopping one
-// listener resets exactly its sessions; SocketLayer::Default() serves
-// connectors started on their own.
+// listener resets exactly its sessions.
 //
 // A listener's Start takes one reference (Startup) on its run's layer and its
 // accept thread gives it back when it ends (Cleanup). When the last reference is
@@ -27,7 +27,7 @@ class SocketLayer {
   // closed. Not copyable or movable. The layer must outlive it.
   class Registration {
    public:
-    Registration(SocketLayer* layer, int first_fd, int second_fd);
+    Registration(SocketLayer* layer, SocketHandle first_fd, SocketHandle second_fd);
     Registration(const Registration&) = delete;
     Registration& operator=(const Registration&) = delete;
     ~Registration();
@@ -42,14 +42,14 @@ class SocketLayer {
     // Replaces the second socket (the outgoing one, while a connector tries
     // one address after another). When already cancelled, `fd` is reset at
     // once. The caller closes the old descriptor only after this returns.
-    void SetSecondSocket(int fd);
+    void SetSecondSocket(SocketHandle fd);
 
    private:
     friend class SocketLayer;
     void ResetSockets() const EXCLUSIVE_LOCKS_REQUIRED(layer_->mutex_);
 
     SocketLayer* const layer_;
-    int fds_[2] GUARDED_BY(layer_->mutex_);
+    SocketHandle fds_[2] GUARDED_BY(layer_->mutex_);
     bool linked_ GUARDED_BY(layer_->mutex_) = false;
     bool cancelled_ GUARDED_BY(layer_->mutex_) = false;
     Registration* prev_ GUARDED_BY(layer_->mutex_) = nullptr;
@@ -61,9 +61,6 @@ class SocketLayer {
   SocketLayer& operator=(const SocketLayer&) = delete;
   // Every Registration must be gone.
   ~SocketLayer() = default;
-
-  // The layer every listener uses; lives for the whole process.
-  static SocketLayer& Default();
 
   void Startup() LOCKS_EXCLUDED(mutex_);
   // Gives one reference back; ignored when none is outstanding.

@@ -1,7 +1,6 @@
 #ifndef PORTWICK_ENGINE_SOCKET_OPS_H_
 #define PORTWICK_ENGINE_SOCKET_OPS_H_
 
-#include <sys/socket.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -10,52 +9,66 @@
 #include <vector>
 
 #include "base/endpoint.h"
+#include "base/socket_handle.h"
 #include "base/status.h"
 
-// Thin wrappers over the POSIX socket calls the engine uses. Every descriptor
-// is created close-on-exec, every call is retried on EINTR, and results come
-// back as values: a negative number is the negated errno. Any thread may call
-// them; none of them closes a descriptor except Close().
+// Thin wrappers over the socket calls the engine uses, implemented per
+// platform (engine/posix/socket_ops.cc). Every socket is created
+// close-on-exec, every call is retried on EINTR, and results come back as
+// values: a negative number is the negated errno (a call that makes a socket
+// returns its handle or that). Any thread may call them; none of them closes
+// a socket except Close().
 namespace portwick::sockets {
 
-// A new blocking TCP socket of `family` (AF_INET or AF_INET6), or -errno.
-int CreateTcpSocket(int family = AF_INET);
+// The positive errno of a failed call that makes a socket (its result < 0).
+inline int ErrorOf(SocketHandle failed) { return static_cast<int>(-failed); }
+
+// The system's largest listen queue, for Listen.
+extern const int kMaxBacklog;
+
+// A new blocking TCP socket of `family`, or -errno.
+SocketHandle CreateTcpSocket(Endpoint::Family family = Endpoint::Family::kIPv4);
 
 // Lets a restarted listener bind a port that still has connections in
 // TIME_WAIT. It does not allow two sockets to listen on one port.
-int SetReuseAddress(int fd);
-int SetNoDelay(int fd);
+int SetReuseAddress(SocketHandle fd);
+int SetNoDelay(SocketHandle fd);
 
 // Binds to `endpoint`; the socket must be of the endpoint's family. On every
 // IPv6 interface ("::") the socket is made dual-stack first (IPV6_V6ONLY
 // off), so it takes IPv4 clients too.
-int Bind(int fd, const Endpoint& endpoint);
+int Bind(SocketHandle fd, const Endpoint& endpoint);
 // Binds an IPv4 socket to 127.0.0.1 and the low 16 bits of `port`.
-int BindLoopback(int fd, int port);
-int Listen(int fd, int backlog);
+int BindLoopback(SocketHandle fd, int port);
+int Listen(SocketHandle fd, int backlog);
 
 // Accepts one connection (close-on-exec) and, when `peer` is not null, stores
 // the client's address there. Returns the new descriptor or -errno.
-int Accept(int listen_fd, Endpoint* peer = nullptr);
+SocketHandle Accept(SocketHandle listen_fd, Endpoint* peer = nullptr);
+
+// What a failed Accept's errno means for a listener: wait and try again (no
+// descriptors or memory), lose only that connection, or stop accepting.
+enum class AcceptFailure { kRetryLater, kSkip, kEnd };
+AcceptFailure ClassifyAcceptError(int error);
 
 // Connects to `endpoint`; the socket must be of the endpoint's family.
 // Blocks until the connection is made or has failed. 0 or -errno.
-int Connect(int fd, const Endpoint& endpoint);
+int Connect(SocketHandle fd, const Endpoint& endpoint);
 
 // The socket's own address and its peer's; 0 or -errno.
-int LocalEndpoint(int fd, Endpoint* endpoint);
-int PeerEndpoint(int fd, Endpoint* endpoint);
+int LocalEndpoint(SocketHandle fd, Endpoint* endpoint);
+int PeerEndpoint(SocketHandle fd, Endpoint* endpoint);
 // The local port a bound socket has, or -errno.
-int LocalPort(int fd);
+int LocalPort(SocketHandle fd);
 
-ssize_t Recv(int fd, char* buffer, size_t length);
+ssize_t Recv(SocketHandle fd, char* buffer, size_t length);
 // As Recv, but never waits: -EAGAIN when no byte is there yet.
-ssize_t RecvIfReady(int fd, char* buffer, size_t length);
+ssize_t RecvIfReady(SocketHandle fd, char* buffer, size_t length);
 // One send call with MSG_NOSIGNAL: a peer that has gone yields -EPIPE instead
 // of killing the process.
-ssize_t Send(int fd, const char* data, size_t length);
+ssize_t Send(SocketHandle fd, const char* data, size_t length);
 // Sends every byte; 0, or -errno of the failed call.
-int SendAll(int fd, const char* data, size_t length);
+int SendAll(SocketHandle fd, const char* data, size_t length);
 
 // Moves up to `length` bytes from `from` to `to` inside the kernel; one of
 // the two must be a pipe. Blocks as a receive or send on the socket would
@@ -66,11 +79,11 @@ ssize_t Splice(int from, int to, size_t length);
 
 // Waits until `fd` has bytes to read, the end of the stream, an error or a
 // reset. 0 or -errno.
-int WaitReadable(int fd);
+int WaitReadable(SocketHandle fd);
 
 // Makes a blocking receive on `fd` (recv or splice) give up with EAGAIN after
 // `milliseconds` without data; 0 waits without limit. 0 or -errno.
-int SetReceiveTimeout(int fd, int milliseconds);
+int SetReceiveTimeout(SocketHandle fd, int milliseconds);
 
 // Blocks SIGPIPE for the calling thread (once per thread; cheap after that),
 // so a send that can't say MSG_NOSIGNAL (splice) fails with EPIPE instead.
@@ -79,23 +92,23 @@ void BlockSigpipe();
 void DiscardPendingSigpipe();
 
 // Ends the sending side: the peer reads end-of-stream once it has the rest.
-int ShutdownWrite(int fd);
+int ShutdownWrite(SocketHandle fd);
 // Ends both sides and wakes a thread blocked in accept, recv or connect on
 // `fd` without closing the descriptor.
-int ShutdownBoth(int fd);
+int ShutdownBoth(SocketHandle fd);
 
 // True when the TCP connection on `fd` is closed without the orderly
 // ending's wait (TCP_CLOSE): after a reset, or after the FIN both ways once
 // this side had shut its sending side. False for other sockets or on error.
-bool IsClosedState(int fd);
+bool IsClosedState(SocketHandle fd);
 
 // Aborts a TCP connection without closing the descriptor: the peer sees a
 // reset (RST), and threads blocked in recv, send or connect on `fd` wake with
 // an error. Safe on a socket in any state.
-void ResetConnection(int fd);
+void ResetConnection(SocketHandle fd);
 
 // Closes `fd`. Only the last user of a descriptor may call it.
-void Close(int fd);
+void Close(SocketHandle fd);
 
 // Every address of `host`, with `port`, in the order to try them:
 // - "" means this machine: its loopback addresses;

@@ -34,7 +34,8 @@ Status ForwardingRun::Start(const RunSettings& settings, OutputPane* pane,
   if (!outputs.pcap_file.empty()) {
     auto pcap = std::make_shared<PcapngWriter>(outputs.pcap_file, outputs.on_pcap_failure);
     if (!pcap->status().ok()) {
-      return Status::Error("pcap", pcap->status().error_number(), pcap->status().reason());
+      return Status::Error(Status::Kind::kPcap, "pcap", pcap->status().error_number(),
+                           pcap->status().reason());
     }
     writers.push_back(std::move(pcap));
   }

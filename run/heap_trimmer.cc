@@ -1,7 +1,5 @@
 #include "run/heap_trimmer.h"
 
-#include <malloc.h>
-
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -9,8 +7,7 @@
 namespace portwick {
 
 HeapTrimmer::HeapTrimmer(std::function<void()> trim, std::chrono::milliseconds delay)
-    : trim_(trim ? std::move(trim) : std::function<void()>([] { malloc_trim(0); })),
-      delay_(delay) {}
+    : trim_(trim ? std::move(trim) : std::function<void()>(&ReleaseFreeMemory)), delay_(delay) {}
 
 void HeapTrimmer::OnOpened(const SessionOpened& /*event*/) { open_->fetch_add(1); }
 

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "engine/session_observer.h"
+#include "run/release_free_memory.h"
 
 namespace portwick {
 
@@ -16,7 +17,7 @@ namespace portwick {
 // spread over its per-thread arenas) for reuse, so after thousands of
 // sessions the process stays at its peak size; once no session is open and
 // at least kSessionsPerTrim have closed since the last time, `trim` runs
-// (malloc_trim(0) by default) kTrimDelay later on a thread of its own, if
+// (ReleaseFreeMemory() by default) kTrimDelay later on a thread of its own, if
 // still no session is open then (the last sessions' threads free their
 // buffers after their close event).
 //

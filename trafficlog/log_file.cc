@@ -1,8 +1,5 @@
 #include "trafficlog/log_file.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <utility>
 
@@ -32,7 +29,7 @@ LogFile::~LogFile() {
 bool LogFile::Append(const char* data, size_t length) {
   if (fd_ < 0 || reopen_) {
     if (!Open()) {
-      CountLoss("open", errno, length);
+      CountLoss(Status::Kind::kOpen, "open", errno, length);
       return false;
     }
   }
@@ -42,7 +39,7 @@ bool LogFile::Append(const char* data, size_t length) {
     if (written <= 0) {
       // A write that makes no progress would make this loop spin.
       const int error = written == 0 ? EIO : errno;
-      CountLoss("write", error, length);
+      CountLoss(Status::Kind::kOther, "write", error, length);
       // The next record opens the file again (a FIFO's new reader, a file
       // system that came back).
       CloseLog();
@@ -70,25 +67,25 @@ size_t LogFile::AppendRecords(const LogRecord* records, size_t count) {
     }
     if (fd_ < 0 || reopen_) {
       if (!Open()) {
-        CountLoss("open", errno, length_of(index) - offset);
+        CountLoss(Status::Kind::kOpen, "open", errno, length_of(index) - offset);
         ++index;
         offset = 0;
         continue;
       }
     }
-    iovec pieces[kMaxPieces];
+    WritePiece pieces[kMaxPieces];
     int used = 0;
     for (size_t i = index; i < count && used < kMaxPieces; ++i) {
       const size_t skip = i == index ? offset : 0;
-      pieces[used].iov_base = const_cast<char*>(records[i].data + skip);
-      pieces[used].iov_len = length_of(i) - skip;
+      pieces[used].data = records[i].data + skip;
+      pieces[used].length = length_of(i) - skip;
       ++used;
     }
     const ssize_t written = access_->WriteVector(fd_, pieces, used);
     if (written < 0 && errno == EINTR) continue;
     if (written <= 0) {
       const int error = written == 0 ? EIO : errno;
-      CountLoss("write", error, length_of(index) - offset);
+      CountLoss(Status::Kind::kOther, "write", error, length_of(index) - offset);
       CloseLog();
       TakeSpare();
       ++index;
@@ -157,19 +154,16 @@ void LogFile::CloseLog() {
 }
 
 void LogFile::TakeSpare() {
-  if (spare_fd_ >= 0) return;
-  do {
-    spare_fd_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-  } while (spare_fd_ < 0 && errno == EINTR);
+  if (spare_fd_ < 0) spare_fd_ = OpenSpareDescriptor();
 }
 
 void LogFile::GiveBackSpare() {
-  if (spare_fd_ >= 0) ::close(spare_fd_);
+  CloseSpareDescriptor(spare_fd_);
   spare_fd_ = -1;
 }
 
-void LogFile::CountLoss(const char* step, int error, size_t bytes) {
-  if (losses_ != nullptr) losses_->Count(Status::Error(step, error), 1, bytes);
+void LogFile::CountLoss(Status::Kind kind, const char* step, int error, size_t bytes) {
+  if (losses_ != nullptr) losses_->Count(Status::Error(kind, step, error), 1, bytes);
 }
 
 }  // namespace portwick

@@ -62,7 +62,7 @@ class LogFile {
   void CloseLog();
   void TakeSpare();
   void GiveBackSpare();
-  void CountLoss(const char* step, int error, size_t bytes);
+  void CountLoss(Status::Kind kind, const char* step, int error, size_t bytes);
 
   LogFileAccess* const access_;
   const std::string name_;

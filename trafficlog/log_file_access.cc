@@ -1,84 +1,12 @@
 #include "trafficlog/log_file_access.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-
-#include "base/no_destructor.h"
-
 namespace portwick {
 
-namespace {
-
-class PosixLogFileAccess final : public LogFileAccess {
- public:
-  int OpenForAppend(const std::string& name) override {
-    if (name.empty()) {
-      errno = ENOENT;
-      return -1;
-    }
-    // O_NONBLOCK so that opening a FIFO nobody reads fails instead of
-    // waiting for a reader; the writes that follow block as usual.
-    int fd;
-    do {
-      fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0600);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return -1;
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) < 0) {
-      const int error = errno;
-      ::close(fd);
-      errno = error;
-      return -1;
-    }
-    return fd;
-  }
-
-  ssize_t Write(int fd, const char* data, size_t length) override {
-    return ::write(fd, data, length);
-  }
-
-  ssize_t WriteVector(int fd, const iovec* pieces, int count) override {
-    return ::writev(fd, pieces, count);
-  }
-
-  // close(2) is not retried on EINTR: on Linux the descriptor is gone anyway.
-  void Close(int fd) override { ::close(fd); }
-};
-
-FileIdentity IdentityOf(const struct stat& status) { return {status.st_dev, status.st_ino}; }
-
-}  // namespace
-
-ssize_t LogFileAccess::WriteVector(int fd, const iovec* pieces, int count) {
+ssize_t LogFileAccess::WriteVector(int fd, const WritePiece* pieces, int count) {
   for (int i = 0; i < count; ++i) {
-    if (pieces[i].iov_len > 0) {
-      return Write(fd, static_cast<const char*>(pieces[i].iov_base), pieces[i].iov_len);
-    }
+    if (pieces[i].length > 0) return Write(fd, pieces[i].data, pieces[i].length);
   }
   return 0;
-}
-
-bool LogFileAccess::IdentifyName(const std::string& name, FileIdentity* identity) {
-  struct stat status;
-  if (::stat(name.c_str(), &status) != 0) return false;
-  *identity = IdentityOf(status);
-  return true;
-}
-
-bool LogFileAccess::IdentifyOpen(int fd, FileIdentity* identity) {
-  struct stat status;
-  if (::fstat(fd, &status) != 0) return false;
-  *identity = IdentityOf(status);
-  return true;
-}
-
-LogFileAccess* LogFileAccess::Default() {
-  // Never destroyed: a sink's worker left blocked at exit may still use it.
-  static NoDestructor<PosixLogFileAccess> access;
-  return access.get();
 }
 
 }  // namespace portwick

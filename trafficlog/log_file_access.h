@@ -2,9 +2,9 @@
 #define PORTWICK_TRAFFICLOG_LOG_FILE_ACCESS_H_
 
 #include <sys/types.h>
-#include <sys/uio.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace portwick {
@@ -12,13 +12,21 @@ namespace portwick {
 // Which file a name or a descriptor stands for: a name that was renamed away
 // (rotated) or removed no longer matches the descriptor opened through it.
 struct FileIdentity {
-  dev_t device = 0;
-  ino_t inode = 0;
+  uint64_t device = 0;
+  uint64_t inode = 0;
   friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
 };
 
+// One piece of a vectored write. Laid out as POSIX's iovec, so the POSIX
+// implementation hands an array of them to writev as it is.
+struct WritePiece {
+  const char* data;
+  size_t length;
+};
+
 // The file operations the traffic log needs, behind one seam so that tests
-// can make an open fail or a write come up short.
+// can make an open fail or a write come up short. The real file system is
+// implemented per platform (trafficlog/posix/log_file_access.cc).
 //
 // Thread safety: implementations may be called from any number of threads.
 class LogFileAccess {
@@ -37,7 +45,7 @@ class LogFileAccess {
   // Like writev(2). By default it writes the first non-empty piece alone
   // through Write (a short write, as writev may make), so a seam that only
   // overrides Write sees every byte.
-  virtual ssize_t WriteVector(int fd, const iovec* pieces, int count);
+  virtual ssize_t WriteVector(int fd, const WritePiece* pieces, int count);
 
   // The file `name` leads to now (links followed) and the file open on `fd`;
   // false (errno set) when there is none.
@@ -47,6 +55,12 @@ class LogFileAccess {
   // The real file system; lives as long as the process.
   static LogFileAccess* Default();
 };
+
+// A descriptor held in reserve (on /dev/null), so that a log file can be
+// opened again after the process ran out of descriptors; -1 when none can be
+// had. Closed with CloseSpareDescriptor. Any thread.
+int OpenSpareDescriptor();
+void CloseSpareDescriptor(int fd);
 
 }  // namespace portwick
 

@@ -4,12 +4,9 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
-#include <memory>
-#include <thread>
 #include <vector>
 
-#include "base/mutex.h"
+#include "base/bounded_byte_queue.h"
 #include "engine/log_sink_handle.h"
 #include "trafficlog/log_record.h"
 #include "trafficlog/log_sink_base.h"
@@ -20,19 +17,19 @@ namespace portwick {
 // returns; a worker thread of its own delivers the records one by one, in the
 // order they were queued, through Output.
 //
-// The queue is a list of large buffers (chunks) holding the copies back to
-// back. The writer copies its record into the last chunk under the lock (one
-// memcpy, no allocation of its own); the worker takes all chunks at once,
-// delivers them without the lock and keeps emptied chunks for reuse (under
-// load all of them, after a quiet drain period a few).
+// The queue is a BoundedByteQueue (base/bounded_byte_queue.h): the writer
+// copies its record into the last buffer (chunk) under the lock, one memcpy
+// and no allocation of its own; the worker delivers a chunk at a time without
+// the lock and keeps emptied chunks for reuse.
 //
-// The worker drains the queue, then sleeps for the drain period (1000 ms)
-// unless it is woken: by Stop, or by writers once the queue holds kWakeBytes
-// (or half its bound, if that is less). The queue holds at most
-// `max_queued_bytes` of records, counted until a record's chunk has been
-// delivered; a writer that finds no room waits until the worker has made
-// room, so forwarding slows down and nothing is dropped. A single record
-// larger than the bound waits for an empty queue and then passes alone.
+// The worker delivers what is queued a drain period (1000 ms) after the
+// first record of a quiet queue, or at once when woken: by Stop, or by
+// writers once the queue holds kWakeBytes (or half its bound, if that is
+// less). The queue holds at most `max_queued_bytes` of records, counted
+// until a record's chunk has been delivered; a writer that finds no room
+// waits until the worker has made room, so forwarding slows down and nothing
+// is dropped. A single record larger than the bound waits for an empty queue
+// and then passes alone.
 //
 // Lifetime: the worker starts in the constructor. Every subclass destructor
 // must call Stop() first, so the worker has ended before the subclass's
@@ -55,16 +52,17 @@ class QueuedLogSink : public LogSinkBase {
   // speed under load), large enough for the log target's hiccups.
   static constexpr size_t kMaxQueuedBytes = size_t{16} << 20;
   // Size of one queue buffer; a larger record gets a buffer of its own.
-  static constexpr size_t kChunkSize = size_t{1} << 20;
+  static constexpr size_t kChunkSize = BoundedByteQueue::kBufferSize;
   // Queued bytes at which writers wake the worker early (at most half the
   // bound): heavy traffic is delivered a chunk at a time, while it is hot.
-  static constexpr size_t kWakeBytes = size_t{1} << 20;
+  static constexpr size_t kWakeBytes = BoundedByteQueue::kWakeBytes;
   static constexpr std::chrono::milliseconds kDrainPeriod{1000};
 
   struct Options {
     // Upper bound of the record bytes held (each counts its length + 1).
     size_t max_queued_bytes = kMaxQueuedBytes;
-    // How long the worker sleeps between drains unless woken.
+    // How long the first record of a quiet queue waits for the worker,
+    // unless the worker is woken early.
     std::chrono::milliseconds drain_period = kDrainPeriod;
     // Called over and over while Stop waits, when Stop is given none.
     ServeEvents serve_events;
@@ -80,30 +78,30 @@ class QueuedLogSink : public LogSinkBase {
   // between short waits: a worker may be waiting for this thread to deliver.
   // Returns at once when the worker has already ended; a nested call from
   // inside serve_events is harmless.
-  void Stop(const ServeEvents& serve_events = {}) LOCKS_EXCLUDED(mutex_);
+  void Stop(const ServeEvents& serve_events = {});
   // The same, but gives up waiting at `deadline` (the worker may be blocked
   // in a delivery that never ends). True when the worker has ended; false
   // when it had not by then; the sink must then not be destroyed before a
   // later Stop has returned (the worker still uses it).
   bool StopBefore(std::chrono::steady_clock::time_point deadline,
-                  const ServeEvents& serve_events = {}) LOCKS_EXCLUDED(mutex_);
+                  const ServeEvents& serve_events = {});
 
   // For a sink that will never be destroyed (its worker is blocked for
   // good): lets the worker go on alone, without anyone joining it.
   void LeaveBehind();
 
-  WorkerState state() const LOCKS_EXCLUDED(mutex_);
+  WorkerState state() const;
   // Bytes held now: queued records and the one being delivered.
-  size_t QueuedBytes() const LOCKS_EXCLUDED(mutex_);
+  size_t QueuedBytes() const;
   // Records held now, counted as QueuedBytes counts their bytes.
-  size_t QueuedRecords() const LOCKS_EXCLUDED(mutex_);
+  size_t QueuedRecords() const;
   // Writers waiting for room right now.
-  int WaitingWriters() const LOCKS_EXCLUDED(mutex_);
+  int WaitingWriters() const;
 
  protected:
   // Copies the record into the queue (waits for room when the queue is full).
   // Each record counts its length + 1 against the bound.
-  void Process(LogCall& call) override LOCKS_EXCLUDED(mutex_);
+  void Process(LogCall& call) override;
 
   // Delivers one record on the worker thread; `data` is followed by a zero
   // byte. Failures are the subclass's own business.
@@ -119,47 +117,23 @@ class QueuedLogSink : public LogSinkBase {
   virtual void EndDrain() {}
 
  private:
-  // Records laid out back to back, each as its length (int32_t), its bytes
-  // and a zero byte.
-  struct Chunk {
-    std::unique_ptr<char[]> bytes;
-    size_t capacity = 0;
-    size_t used = 0;
-    size_t held = 0;  // what its records count against the bound
-    size_t records = 0;
+  // Hands the queue's chunks to the sink; records are laid out back to back,
+  // each as its length (int32_t), its bytes and a zero byte.
+  class Delivery : public BoundedByteQueue::Consumer {
+   public:
+    explicit Delivery(QueuedLogSink* sink) : sink_(sink) {}
+    void Deliver(const char* data, size_t size) override;
+    void BeginDrain() override { sink_->BeginDrain(); }
+    void EndDrain() override { sink_->EndDrain(); }
+
+   private:
+    QueuedLogSink* const sink_;
+    std::vector<LogRecord> records_;  // worker thread only
   };
 
-  void Run() LOCKS_EXCLUDED(mutex_);
-  // Stop's wait; no deadline waits for as long as it takes.
-  bool StopAndWait(const std::chrono::steady_clock::time_point* deadline,
-                   const ServeEvents& serve_events) LOCKS_EXCLUDED(mutex_);
-  void DeliverBatch(std::deque<Chunk>& batch) LOCKS_EXCLUDED(mutex_);
-  void ReleaseChunk(Chunk chunk) LOCKS_EXCLUDED(mutex_);
-  Chunk& ChunkWithRoom(size_t need) EXCLUSIVE_LOCKS_REQUIRED(mutex_);
-  bool HasRoom(size_t size) const EXCLUSIVE_LOCKS_REQUIRED(mutex_);
-  void WakeWorker() EXCLUSIVE_LOCKS_REQUIRED(mutex_);
-  // Whether the sleeping worker has something to do.
-  bool HasWorkerWork() const EXCLUSIVE_LOCKS_REQUIRED(mutex_);
-
-  const size_t max_queued_bytes_;
-  const size_t wake_bytes_;  // queued bytes that make writers wake the worker
-  const std::chrono::milliseconds drain_period_;
   const ServeEvents serve_events_;
-
-  mutable Mutex mutex_;
-  CondVar work_{&mutex_};                       // the worker waits here between drains
-  CondVar room_{&mutex_};                       // writers wait here for room
-  CondVar stopped_{&mutex_};                    // Stop waits here for the worker's end
-  std::deque<Chunk> queue_ GUARDED_BY(mutex_);  // back() is being filled
-  std::vector<Chunk> spare_chunks_ GUARDED_BY(mutex_);
-  size_t held_bytes_ GUARDED_BY(mutex_) = 0;
-  size_t held_records_ GUARDED_BY(mutex_) = 0;
-  int waiting_writers_ GUARDED_BY(mutex_) = 0;
-  bool wake_ GUARDED_BY(mutex_) = false;
-  WorkerState state_ GUARDED_BY(mutex_) = WorkerState::WorkerRunning;
-
-  std::vector<LogRecord> batch_records_;  // worker thread only
-  std::thread worker_;                    // started last in the constructor
+  Delivery delivery_{this};
+  BoundedByteQueue queue_;  // starts the worker: last
 };
 
 }  // namespace portwick

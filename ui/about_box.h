@@ -3,15 +3,12 @@
 
 #include <memory>
 
+#include "ui/framework/dialog.h"
 #include "ui/framework/dialog_template.h"
+#include "ui/framework/native_window.h"
 #include "ui/ui_services.h"
 
-class QWidget;
-
 namespace portwick {
-
-class HyperLinkStatic;
-class TemplateDialog;
 
 inline constexpr int kAboutDialogId = 100;
 inline constexpr int kAboutVersionLabel = 1013;
@@ -32,7 +29,7 @@ const DialogTemplate& AboutBoxTemplate();
 // `owner` may be null and must outlive the box. GUI thread only.
 class AboutBox {
  public:
-  AboutBox(QWidget* owner, const UiServices& services);
+  AboutBox(NativeWindow owner, const UiServices& services);
   AboutBox(const AboutBox&) = delete;
   AboutBox& operator=(const AboutBox&) = delete;
   ~AboutBox();
@@ -40,13 +37,10 @@ class AboutBox {
   // Runs the box modally until OK (result 1), Esc or the close box (2).
   int Run();
 
-  TemplateDialog& dialog() const { return *dialog_; }
-  // The publisher's link; null only if the template lost its label.
-  HyperLinkStatic* link() const { return link_; }
+  Dialog& dialog() const { return *dialog_; }
 
  private:
-  std::unique_ptr<TemplateDialog> dialog_;
-  HyperLinkStatic* link_ = nullptr;  // owned by dialog_
+  std::unique_ptr<Dialog> dialog_;
 };
 
 // Help > About...: runs the About box modally over the active window and

@@ -1,8 +1,6 @@
 #include "ui/home_page.h"
 
-#include <QtCore/QString>
-#include <QtCore/QUrl>
-#include <QtGui/QDesktopServices>
+#include "ui/framework/desktop.h"
 
 namespace portwick {
 
@@ -14,9 +12,7 @@ std::string HomePageAddress(std::string_view from) {
 }
 
 UrlOpener DesktopUrlOpener() {
-  return [](const std::string& address) {
-    return QDesktopServices::openUrl(QUrl(QString::fromStdString(address), QUrl::StrictMode));
-  };
+  return [](const std::string& address) { return OpenUrlInBrowser(address); };
 }
 
 void VisitHomePage(const UrlOpener& opener) {

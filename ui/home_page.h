@@ -1,15 +1,12 @@
 #ifndef PORTWICK_UI_HOME_PAGE_H_
 #define PORTWICK_UI_HOME_PAGE_H_
 
-#include <functional>
 #include <string>
 #include <string_view>
 
-namespace portwick {
+#include "ui/framework/desktop.h"
 
-// Asks the desktop to open a web address; returns whether it reported
-// success. Tests put a recorder here so that no browser is ever started.
-using UrlOpener = std::function<bool(const std::string& address)>;
+namespace portwick {
 
 // The product's home page; each visit adds "?from=" and where it came from.
 inline constexpr std::string_view kHomePage = "https://portwick.org/portwick/";
@@ -19,7 +16,7 @@ inline constexpr std::string_view kFromAbout = "about";
 // kHomePage + "?from=" + from.
 std::string HomePageAddress(std::string_view from);
 
-// Opens addresses with the desktop's browser (QDesktopServices). GUI thread.
+// Opens addresses with the desktop's browser (OpenUrlInBrowser). GUI thread.
 UrlOpener DesktopUrlOpener();
 
 // Help > Visit Home Page: opens the home page "?from=menu" with `opener`.

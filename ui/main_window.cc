@@ -2,21 +2,16 @@
 
 #include <unistd.h>
 
-#include <QtCore/QCoreApplication>
-#include <QtGui/QKeyEvent>
-#include <QtGui/QWindow>
-#include <QtWidgets/QLineEdit>
 #include <array>
 #include <cstdio>
 
-#include "resources/app_icon.h"
 #include "ui/about_box.h"
+#include "ui/framework/desktop.h"
 #include "ui/framework/loop_registry.h"
 #include "ui/framework/message_loop.h"
-#include "ui/framework/template_dialog.h"
+#include "ui/framework/pane_control.h"
 #include "ui/main_window_template.h"
-#include "ui/output_pane_widget.h"
-#include "ui/qt/sessions_window.h"
+#include "ui/sessions_view.h"
 
 namespace portwick {
 
@@ -61,14 +56,11 @@ MainWindow::~MainWindow() {
 
 bool MainWindow::Create() {
   if (dialog_) return false;
-  dialog_ = std::make_unique<TemplateDialog>(MainWindowTemplate());
   // An overlapped window: caption, system menu, sizing border, minimise and
   // maximise boxes.
-  dialog_->setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
+  dialog_ = CreateDialog(MainWindowTemplate(), DialogFrame::kOverlapped);
   // The template's pane becomes the one the window sinks write to.
-  pane_ = static_cast<OutputPaneWidget*>(
-      dialog_->ReplaceControl(kOutputPane, std::make_unique<OutputPaneWidget>()));
+  pane_ = dialog_->AttachOutputPane(kOutputPane);
   if (pane_ == nullptr) return false;
   CreateStatusLine();
   MapCommands();
@@ -77,13 +69,13 @@ bool MainWindow::Create() {
 }
 
 void MainWindow::Show() {
-  if (dialog_) dialog_->show();
+  if (dialog_) dialog_->Show();
 }
 
 void MainWindow::OnInitDialog() {
   dialog_->EnableResizing(MainWindowResizeTable());
   dialog_->CenterOnScreen();
-  dialog_->setWindowIcon(ApplicationIcon());
+  dialog_->SetProgramIcon();
 
   loop_ = CurrentThreadLoop();
   if (loop_ != nullptr) {
@@ -92,11 +84,10 @@ void MainWindow::OnInitDialog() {
   }
 
   // An empty Local Host keeps the listener on every IPv4 interface; say so.
-  QLineEdit* local_host = dialog_->Edit(kLocalHostField);
-  local_host->setPlaceholderText(QStringLiteral("every IPv4 interface"));
-  local_host->setToolTip(
-      QStringLiteral("The address to listen on: 127.0.0.1 for this machine only, "
-                     ":: for every IPv6 and IPv4 interface"));
+  dialog_->SetCueBanner(kLocalHostField, "every IPv4 interface");
+  dialog_->SetControlTip(kLocalHostField,
+                         "The address to listen on: 127.0.0.1 for this machine only, "
+                         ":: for every IPv6 and IPv4 interface");
 
   ExchangeData(ExchangeDirection::kWrite);
   control_states_.SetControlEnabled(kFileNameField, write_to_file_ != 0);
@@ -108,7 +99,7 @@ void MainWindow::OnInitDialog() {
 }
 
 void MainWindow::MapCommands() {
-  TemplateDialog& d = *dialog_;
+  Dialog& d = *dialog_;
   d.OnCommand(kStartButton, [this] { StartCommand(); });
   d.OnCommand(kStartCommand, [this] { StartCommand(); });
   d.OnCommand(kStopButton, [this] { StopCommand(); });
@@ -143,26 +134,17 @@ bool MainWindow::ExchangeData(ExchangeDirection direction, int control_id) {
 }
 
 bool MainWindow::PreTranslateMessage(const Message& message) {
-  const QEvent::Type type = message.event->type();
-  if (type != QEvent::KeyPress && type != QEvent::ShortcutOverride && type != QEvent::KeyRelease) {
+  if (message.kind == MessageKind::kOther) return false;
+  if (message.key != kKeyEscape || !dialog_) return false;
+  if (message.kind == MessageKind::kKeyUp) {
+    if (!message.auto_repeat) escape_pressed_here_ = false;
     return false;
   }
-  const auto* key = static_cast<const QKeyEvent*>(message.event);
-  if (key->key() != Qt::Key_Escape || !dialog_) return false;
-  if (type == QEvent::KeyRelease) {
-    if (!key->isAutoRepeat()) escape_pressed_here_ = false;
-    return false;
-  }
-  // Key events reach the window system's window first, then the widget.
-  bool here = false;
-  if (const auto* widget = qobject_cast<const QWidget*>(message.receiver)) {
-    here = widget->window() == dialog_.get();
-  } else if (const auto* window = qobject_cast<const QWindow*>(message.receiver)) {
-    here = window == dialog_->windowHandle();
-  }
+  // Key messages reach the window system's window first, then the control.
+  const bool here = message.window != nullptr && message.window == dialog_->native_window();
   // A press that a shortcut of another window took never shows up here, so
   // only a press seen for this window lets its repeats through.
-  if (!key->isAutoRepeat()) {
+  if (!message.auto_repeat) {
     escape_pressed_here_ = here;
     return false;
   }
@@ -179,20 +161,18 @@ void MainWindow::CloseMainWindow(int command_id) {
   ended_ = true;
   close_code_ = command_id;
   deferred_.clear();
-  if (sessions_window_) sessions_window_->hide();
+  if (sessions_window_) sessions_window_->Hide();
   dialog_->DestroyWindow();
   // Recorded by the loop: a close that comes while a release waits still
   // ends the loop once control is back there.
   if (loop_ != nullptr) {
     loop_->PostQuit(command_id);
   } else {
-    QCoreApplication::exit(command_id);
+    QuitApplication(command_id);
   }
 }
 
-void MainWindow::SetTitle(const std::string& title) {
-  dialog_->setWindowTitle(QString::fromStdString(title));
-}
+void MainWindow::SetTitle(const std::string& title) { dialog_->SetTitle(title); }
 
 void MainWindow::VisitHomePageCommand() { VisitHomePage(services_.open_url); }
 
@@ -200,14 +180,9 @@ void MainWindow::AboutCommand() { ShowAboutBox(services_); }
 
 void MainWindow::SessionsCommand() {
   if (ended_) return;
-  if (!sessions_window_) {
-    sessions_window_ = std::make_unique<SessionsWindow>(services_.file_choosers);
-    sessions_window_->setWindowIcon(ApplicationIcon());
-  }
+  if (!sessions_window_) sessions_window_ = MakeSessionsView(services_.file_choosers);
   sessions_window_->SetStore(capture_store());
-  sessions_window_->show();
-  sessions_window_->raise();
-  sessions_window_->activateWindow();
+  sessions_window_->Present();
 }
 
 }  // namespace portwick

@@ -1,7 +1,6 @@
 #ifndef PORTWICK_UI_MAIN_WINDOW_H_
 #define PORTWICK_UI_MAIN_WINDOW_H_
 
-#include <QString>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -12,20 +11,17 @@
 #include "run/proxy_settings.h"
 #include "ui/framework/control_state_table.h"
 #include "ui/framework/data_exchange.h"
+#include "ui/framework/dialog.h"
 #include "ui/framework/idle_handler.h"
 #include "ui/framework/message_filter.h"
 #include "ui/ui_services.h"
-
-class QLabel;
-class QTimer;
 
 namespace portwick {
 
 class CaptureStore;
 class MessageLoop;
-class OutputPaneWidget;
-class SessionsWindow;
-class TemplateDialog;
+class PaneControl;
+class SessionsView;
 
 // The program's only top-level window: dialog 129 with menu 201, holding the
 // forwarding settings while the user edits them. It owns the forwarding run
@@ -65,15 +61,15 @@ class MainWindow : public MessageFilter, public IdleHandler {
   void Show();
 
   // Null before Create().
-  TemplateDialog* dialog() const { return dialog_.get(); }
-  OutputPaneWidget* output_pane() const { return pane_; }
+  Dialog* dialog() const { return dialog_.get(); }
+  PaneControl* output_pane() const { return pane_; }
   const ControlStateTable& control_states() const { return control_states_; }
   const ProxyListener& listener() const { return run_.listener(); }
   const LogSinks& log_sinks() const { return run_.log_sinks(); }
   // Null until View > Sessions first opens it.
-  SessionsWindow* sessions_window() const { return sessions_window_.get(); }
+  SessionsView* sessions_window() const { return sessions_window_.get(); }
   // What the status line says now.
-  QString StatusText() const;
+  std::string StatusText() const;
   // What the current (or last) run captured of its sessions; null before the
   // first Start and when the command line turned capturing off
   // (--capture-limit=0). Each Start makes a new one.
@@ -84,7 +80,7 @@ class MainWindow : public MessageFilter, public IdleHandler {
   const std::string& command_script_path() const { return command_script_path_; }
 
   // MessageFilter: the dialog's keyboard handling (Tab, arrows, Enter for the
-  // default button, Esc as command 2) is Qt's own. Consumed: the repeats of
+  // default button, Esc as command 2) is the toolkit's own. Consumed: the repeats of
   // an Esc pressed for another window (the Sessions window, a popup) that
   // closed on it and left this one active, so they don't end the program.
   bool PreTranslateMessage(const Message& message) override;
@@ -171,16 +167,15 @@ class MainWindow : public MessageFilter, public IdleHandler {
   const SessionLimits limits_;
 
   ControlStateTable control_states_;
-  std::unique_ptr<TemplateDialog> dialog_;
-  OutputPaneWidget* pane_ = nullptr;  // owned by dialog_ (Qt parent)
-  MessageLoop* loop_ = nullptr;       // borrowed; set by Create()
+  std::unique_ptr<Dialog> dialog_;
+  PaneControl* pane_ = nullptr;  // owned by dialog_
+  MessageLoop* loop_ = nullptr;  // borrowed; set by Create()
 
   // The listener and log sinks of the current run; writes to pane_.
   ForwardingRun run_;
 
-  std::unique_ptr<SessionsWindow> sessions_window_;
-  QTimer* status_timer_ = nullptr;                // owned by dialog_ (Qt parent)
-  QLabel* status_line_ = nullptr;                 // owned by dialog_ (Qt parent)
+  std::unique_ptr<SessionsView> sessions_window_;
+  bool has_status_line_ = false;                  // dialog_'s, with its timer
   std::string destination_text_;                  // of the run started last
   std::string last_error_;                        // shown in the status line
   std::string run_log_file_;                      // the log file of the run started last

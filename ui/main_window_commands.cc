@@ -1,23 +1,39 @@
 // The main window's commands besides starting, stopping and closing: saving
 // a command script, choosing the log file, clearing the pane and the two
 // check boxes that enable other controls.
-#include <QString>
+#include <algorithm>
 #include <optional>
 #include <string>
 
 #include "run/command_script.h"
-#include "ui/file_choosers.h"
-#include "ui/framework/template_dialog.h"
+#include "ui/framework/file_choosers.h"
+#include "ui/framework/pane_control.h"
 #include "ui/main_window.h"
 #include "ui/main_window_template.h"
-#include "ui/output_pane_widget.h"
 
 namespace portwick {
 
 namespace {
 
-// The Browse dialog is offered at most this many characters of the field.
-constexpr int kMaxInitialNameLength = 259;
+// The Browse dialog is offered at most this many characters (UTF-16 code
+// units) of the field.
+constexpr size_t kMaxInitialNameLength = 259;
+
+// The first `units` UTF-16 code units of the UTF-8 `text`, as the field's
+// text cut there reads back: a character cut in half (its high surrogate
+// kept) becomes '?'.
+std::string Utf16Prefix(const std::string& text, size_t units) {
+  size_t used = 0;
+  size_t i = 0;
+  while (i < text.size() && used < units) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    const size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    if (length == 4 && used + 2 > units) return text.substr(0, i) + "?";
+    used += length == 4 ? 2 : 1;
+    i += length;
+  }
+  return text.substr(0, std::min(i, text.size()));
+}
 
 }  // namespace
 
@@ -35,7 +51,7 @@ void MainWindow::SaveCommandScript() {
   request.initial_name = command_script_path_;
   request.confirm_overwrite = true;
   const std::optional<std::string> path =
-      services_.file_choosers->ChooseSaveFile(dialog_.get(), request);
+      services_.file_choosers->ChooseSaveFile(dialog_->native_window(), request);
   if (!path) return;
   // Remembered for the next Save As even if the file can't be created.
   command_script_path_ = *path;
@@ -54,7 +70,8 @@ void MainWindow::SaveCommandScript() {
   // saved, so it is reported like one that could not be created.
   if (WriteCommandScript(command_script_path_, BuildCommandScript(values)) !=
       ScriptFileResult::kWritten) {
-    services_.file_choosers->ShowError(dialog_.get(), CannotCreateMessage(command_script_path_));
+    services_.file_choosers->ShowError(dialog_->native_window(),
+                                       CannotCreateMessage(command_script_path_));
   }
 }
 
@@ -65,13 +82,12 @@ void MainWindow::BrowseLogFile() {
   SaveFileRequest request;
   request.filters = {"Log Files (*.log)", "All Files (*.*)"};
   request.default_suffix = "log";
-  request.initial_name =
-      QString::fromStdString(log_file_name_).left(kMaxInitialNameLength).toStdString();
+  request.initial_name = Utf16Prefix(log_file_name_, kMaxInitialNameLength);
   // Logging appends to the file it is given, so asking whether to replace an
   // existing one would ask about something that never happens.
   request.confirm_overwrite = false;
   const std::optional<std::string> path =
-      services_.file_choosers->ChooseSaveFile(dialog_.get(), request);
+      services_.file_choosers->ChooseSaveFile(dialog_->native_window(), request);
   if (!path) return;
   log_file_name_ = *path;
   ExchangeData(ExchangeDirection::kWrite, kFileNameField);

@@ -1,18 +1,17 @@
 // Starting and stopping the forwarding, and the release of the log sinks in
 // between, during which the window keeps serving its events.
-#include <QtCore/QCoreApplication>
 #include <string>
 #include <utility>
 
 #include "run/endpoint_text.h"
 #include "run/run_settings_from.h"
 #include "ui/framework/data_exchange.h"
-#include "ui/framework/template_dialog.h"
+#include "ui/framework/desktop.h"
+#include "ui/framework/pane_control.h"
 #include "ui/main_window.h"
 #include "ui/main_window_template.h"
-#include "ui/output_pane_widget.h"
-#include "ui/qt/sessions_window.h"
 #include "ui/sessions/session_texts.h"
+#include "ui/sessions_view.h"
 
 namespace portwick {
 
@@ -22,9 +21,7 @@ constexpr int32_t kHighestPort = 65535;
 
 // While sinks are released the GUI thread serves its events, so the window
 // stays usable and the pane goes on showing what it was handed.
-void ServeGuiEvents() {
-  if (QCoreApplication::instance() != nullptr) QCoreApplication::processEvents();
-}
+void ServeGuiEvents() { ServePendingEvents(); }
 
 // "[LP: 1999, RP: 2007, RH: localhost] - Portwick"; with a bind address it
 // begins "[LH: 127.0.0.1, LP: ...". Each field stands alone, so an IPv6

@@ -1,13 +1,10 @@
 // The main window's status line: whether and where it listens, the run's
 // sessions and bytes, the capture's use, and the last failure with the
 // system's reason.
-#include <QtCore/QTimer>
-#include <QtWidgets/QLabel>
-#include <QtWidgets/QStatusBar>
+#include <chrono>
 #include <vector>
 
 #include "capture/capture_store.h"
-#include "ui/framework/template_dialog.h"
 #include "ui/main_window.h"
 #include "ui/sessions/session_texts.h"
 
@@ -16,20 +13,15 @@ namespace portwick {
 namespace {
 
 // How often the status line reads the run's figures.
-constexpr int kStatusIntervalMs = 250;
+constexpr std::chrono::milliseconds kStatusInterval{250};
+constexpr int kStatusTimerId = 1;
 
 }  // namespace
 
 void MainWindow::CreateStatusLine() {
-  QStatusBar* bar = dialog_->AddStatusBar();
-  status_line_ = new QLabel(bar);  // owned by the bar (Qt parent)
-  status_line_->setObjectName("status_line");
-  status_line_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  bar->addWidget(status_line_, 1);
-  status_timer_ = new QTimer(dialog_.get());
-  status_timer_->setInterval(kStatusIntervalMs);
-  QObject::connect(status_timer_, &QTimer::timeout, dialog_.get(), [this] { UpdateStatusLine(); });
-  status_timer_->start();
+  dialog_->AddStatusLine();
+  has_status_line_ = true;
+  dialog_->SetTimer(kStatusTimerId, kStatusInterval, [this] { UpdateStatusLine(); });
   UpdateStatusLine();
 }
 
@@ -74,7 +66,7 @@ void MainWindow::NoteLogLoss() {
 }
 
 void MainWindow::UpdateStatusLine() {
-  if (status_line_ == nullptr) return;
+  if (!has_status_line_) return;
   StatusFigures figures;
   figures.listening = run_.IsRunning();
   figures.port = run_.BoundPort();
@@ -86,17 +78,17 @@ void MainWindow::UpdateStatusLine() {
   }
   NoteLogLoss();
   figures.last_error = last_error_;
-  const QString text = QString::fromStdString(StatusLineText(figures));
-  if (status_line_->text() != text) {
-    status_line_->setText(text);
+  const std::string text = StatusLineText(figures);
+  if (dialog_->StatusText() != text) {
+    dialog_->SetStatusText(text);
     // The bar cuts a long line off; the whole of it (the failure's reason
     // last) stays reachable.
-    status_line_->setToolTip(text);
+    dialog_->SetStatusTip(text);
   }
 }
 
-QString MainWindow::StatusText() const {
-  return status_line_ != nullptr ? status_line_->text() : QString();
+std::string MainWindow::StatusText() const {
+  return has_status_line_ ? dialog_->StatusText() : std::string();
 }
 
 }  // namespace portwick

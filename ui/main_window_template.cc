@@ -1,6 +1,6 @@
 #include "ui/main_window_template.h"
 
-#include "ui/framework/menu_bar.h"
+#include "ui/framework/dialog_template.h"
 
 namespace portwick {
 

@@ -1,6 +1,6 @@
 #include "ui/ui_services.h"
 
-#include "ui/file_choosers.h"
+#include "ui/framework/file_choosers.h"
 #include "ui/program_path.h"
 #include "ui/version_reader.h"
 

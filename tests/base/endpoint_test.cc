@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "base/posix/sockaddr.h"
+
 namespace portwick {
 namespace {
 
@@ -53,18 +55,17 @@ TEST(EndpointTest, SocketAddressRoundTripKeepsFamilyAddressScopeAndPort) {
   for (const char* text : {"192.168.1.20:8080", "[2001:db8::7]:1", "[fe80::1%lo]:22"}) {
     const Endpoint endpoint = *Endpoint::Parse(text);
     sockaddr_storage storage;
-    const socklen_t length = endpoint.ToSockaddr(&storage);
+    const socklen_t length = ToSockaddr(endpoint, &storage);
     const std::optional<Endpoint> back =
-        Endpoint::FromSockaddr(reinterpret_cast<const sockaddr*>(&storage), length);
+        FromSockaddr(reinterpret_cast<const sockaddr*>(&storage), length);
     ASSERT_TRUE(back.has_value()) << text;
     EXPECT_EQ(*back, endpoint) << text;
   }
   EXPECT_EQ(Endpoint::Parse("[fe80::1%lo]:22")->scope_id(), loopback_index);
   // A socket address cut short is refused rather than read past its end.
   sockaddr_storage storage;
-  Endpoint::LoopbackIPv6(1).ToSockaddr(&storage);
-  EXPECT_FALSE(
-      Endpoint::FromSockaddr(reinterpret_cast<const sockaddr*>(&storage), sizeof(sockaddr_in)));
+  ToSockaddr(Endpoint::LoopbackIPv6(1), &storage);
+  EXPECT_FALSE(FromSockaddr(reinterpret_cast<const sockaddr*>(&storage), sizeof(sockaddr_in)));
 }
 
 TEST(EndpointTest, WellKnownAddressesAndHostPortText) {

@@ -27,8 +27,19 @@ TEST(StatusTest, CarriesStepErrorNumberAndReason) {
   EXPECT_FALSE(Status::Error("", EIO).ok());
 }
 
+TEST(StatusTest, KindIsAFieldOfItsOwn) {
+  EXPECT_EQ(Status().kind(), Status::Kind::kOk);
+  // The step's text says nothing about the kind.
+  EXPECT_EQ(Status::Error("resolve", 0, "no address").kind(), Status::Kind::kOther);
+  const Status pcap = Status::Error(Status::Kind::kPcap, "pcap", -EACCES);
+  EXPECT_EQ(pcap.kind(), Status::Kind::kPcap);
+  EXPECT_EQ(pcap.Message(), "pcap: Permission denied");
+  EXPECT_NE(pcap, Status::Error("pcap", EACCES));
+  EXPECT_EQ(Status::Error(Status::Kind::kOk, "open", ENOENT).kind(), Status::Kind::kOther);
+}
+
 TEST(WriteFullyTest, ReportsTheErrnoOfTheFailedWrite) {
-  EXPECT_EQ(WriteFully(-1, "x", 1), EBADF);
+  EXPECT_EQ(WriteFully(-1, "x", 1), -EBADF);
   EXPECT_EQ(WriteFully(-1, "", 0), 0);  // nothing to write, nothing fails
 }
 

@@ -50,7 +50,10 @@ void EventFeeder::FailConnect(SessionId id, const char* step, int error_number,
   event.session = id;
   event.host = "localhost";
   event.port = 2007;
-  event.status = Status::Error(step, error_number, reason);
+  // As the engine marks a failed name resolution.
+  const bool resolve = std::string_view(step) == "resolve";
+  event.status = Status::Error(resolve ? Status::Kind::kResolve : Status::Kind::kOther, step,
+                               error_number, reason);
   event.time = Tick();
   observer_->OnConnectFailed(event);
 }

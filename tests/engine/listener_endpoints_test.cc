@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "base/posix/sockaddr.h"
 #include "engine/name_resolver.h"
 #include "engine/proxy_listener.h"
 #include "engine/socket_layer.h"
@@ -38,7 +39,7 @@ std::optional<Endpoint> OtherLocalIPv4() {
   std::optional<Endpoint> found;
   for (const ifaddrs* i = list; i != nullptr && !found; i = i->ifa_next) {
     if (i->ifa_addr == nullptr || i->ifa_addr->sa_family != AF_INET) continue;
-    std::optional<Endpoint> endpoint = Endpoint::FromSockaddr(i->ifa_addr, sizeof(sockaddr_in));
+    std::optional<Endpoint> endpoint = FromSockaddr(i->ifa_addr, sizeof(sockaddr_in));
     if (endpoint && endpoint->address_bytes()[0] != 127 && !endpoint->IsAny()) found = endpoint;
   }
   ::freeifaddrs(list);

@@ -14,10 +14,10 @@ namespace portwick::testing {
 // refused splice); a test overrides the calls it scripts. Any thread.
 class PassThroughIo : public SocketIo {
  public:
-  ssize_t Recv(int fd, char* buffer, size_t length) override {
+  ssize_t Recv(SocketHandle fd, char* buffer, size_t length) override {
     return SocketIo::Default().Recv(fd, buffer, length);
   }
-  ssize_t Send(int fd, const char* data, size_t length) override {
+  ssize_t Send(SocketHandle fd, const char* data, size_t length) override {
     return SocketIo::Default().Send(fd, data, length);
   }
 };

@@ -26,6 +26,8 @@
 #include <thread>
 #include <vector>
 
+#include "base/posix/sockaddr.h"
+#include "base/posix/socket_descriptor.h"
 #include "engine/descriptor_limit.h"
 #include "engine/log_sink_handle.h"
 #include "engine/socket_io.h"
@@ -325,7 +327,7 @@ TEST_F(ProxyListenerTest, StopResetsOnlyTheSessionsOfItsOwnListener) {
 class FailingAcceptIo : public testing::PassThroughIo {
  public:
   FailingAcceptIo(int error, int failures) : error_(error), failures_left_(failures) {}
-  int Accept(int listen_fd, Endpoint* peer) override {
+  SocketHandle Accept(SocketHandle listen_fd, Endpoint* peer) override {
     if (failures_left_.fetch_sub(1) > 0) {
       ++failed_;
       return -error_;
@@ -424,7 +426,7 @@ TEST_F(ProxyListenerTest, BothSocketsOfASessionSendWithoutNagleDelay) {
     ASSERT_GE(fd, 0);
     int no_delay = 0;
     socklen_t length = sizeof no_delay;
-    ASSERT_EQ(::getsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &no_delay, &length), 0);
+    ASSERT_EQ(::getsockopt(Descriptor(fd), IPPROTO_TCP, TCP_NODELAY, &no_delay, &length), 0);
     EXPECT_NE(no_delay, 0) << "descriptor " << fd;
   }
 }
@@ -432,7 +434,7 @@ TEST_F(ProxyListenerTest, BothSocketsOfASessionSendWithoutNagleDelay) {
 // The real socket calls, except that Accept waits until Open.
 class GatedAcceptIo : public testing::PassThroughIo {
  public:
-  int Accept(int listen_fd, Endpoint* peer) override {
+  SocketHandle Accept(SocketHandle listen_fd, Endpoint* peer) override {
     {
       std::unique_lock<std::mutex> lock(mutex_);
       open_cv_.wait(lock, [this] { return open_; });
@@ -456,12 +458,13 @@ std::vector<Socket> StartConnects(int port, int count) {
   std::vector<Socket> clients;
   const Endpoint to = Endpoint::LoopbackIPv4(static_cast<uint16_t>(port));
   sockaddr_storage address;
-  const socklen_t address_length = to.ToSockaddr(&address);
+  const socklen_t address_length = ToSockaddr(to, &address);
   for (int i = 0; i < count; ++i) {
     Socket s(sockets::CreateTcpSocket());
     if (!s.valid()) break;
-    ::fcntl(s.fd(), F_SETFL, O_NONBLOCK);
-    const int rc = ::connect(s.fd(), reinterpret_cast<const sockaddr*>(&address), address_length);
+    ::fcntl(Descriptor(s.fd()), F_SETFL, O_NONBLOCK);
+    const int rc =
+        ::connect(Descriptor(s.fd()), reinterpret_cast<const sockaddr*>(&address), address_length);
     if (rc != 0 && errno != EINPROGRESS) break;
     clients.push_back(std::move(s));
   }
@@ -484,7 +487,7 @@ TEST_F(ProxyListenerTest, ConnectsWaitInTheQueueWhileTheAcceptThreadIsBusy) {
   std::vector<Socket> clients = StartConnects(listener_.BoundPort(), kClients);
   ASSERT_EQ(clients.size(), static_cast<size_t>(kClients));
   std::vector<pollfd> polls;
-  for (const Socket& c : clients) polls.push_back(pollfd{c.fd(), POLLOUT, 0});
+  for (const Socket& c : clients) polls.push_back(pollfd{Descriptor(c.fd()), POLLOUT, 0});
   EXPECT_TRUE(testing::WaitUntil([&] {
     ::poll(polls.data(), polls.size(), 0);
     return std::all_of(polls.begin(), polls.end(),
@@ -492,7 +495,7 @@ TEST_F(ProxyListenerTest, ConnectsWaitInTheQueueWhileTheAcceptThreadIsBusy) {
   }));
   io.Open();
   for (Socket& c : clients) {
-    ::fcntl(c.fd(), F_SETFL, 0);
+    ::fcntl(Descriptor(c.fd()), F_SETFL, 0);
     ASSERT_EQ(SendAndRead(c.fd(), c.fd(), "q"), "q");
   }
 }
@@ -504,7 +507,7 @@ TEST_F(ProxyListenerTest, BurstOfSimultaneousConnectsIsServedInFull) {
   // Every connect is under way before the first is accepted.
   std::vector<Socket> clients = StartConnects(listener_.BoundPort(), kClients);
   ASSERT_EQ(clients.size(), static_cast<size_t>(kClients));
-  for (Socket& s : clients) ::fcntl(s.fd(), F_SETFL, 0);
+  for (Socket& s : clients) ::fcntl(Descriptor(s.fd()), F_SETFL, 0);
   // Each client's byte comes back only through a session of its own.
   int served = 0;
   const auto until = std::chrono::steady_clock::now() + testing::kDeadline;

@@ -47,7 +47,7 @@ class ScriptedIo : public SocketIo {
   std::string sent;
   std::vector<size_t> recv_room;  // lengths the pump asked for
 
-  ssize_t Recv(int, char* buffer, size_t length) override {
+  ssize_t Recv(SocketHandle, char* buffer, size_t length) override {
     Note("recv");
     recv_room.push_back(length);
     if (chunks.empty()) return final_recv;
@@ -59,11 +59,11 @@ class ScriptedIo : public SocketIo {
     return static_cast<ssize_t>(n);
   }
 
-  ssize_t RecvIfReady(int fd, char* buffer, size_t length) override {
+  ssize_t RecvIfReady(SocketHandle fd, char* buffer, size_t length) override {
     return all_ready ? Recv(fd, buffer, length) : -EAGAIN;
   }
 
-  ssize_t Send(int, const char* data, size_t length) override {
+  ssize_t Send(SocketHandle, const char* data, size_t length) override {
     if (sent.size() >= fail_after) {
       Note("send failed");
       return send_error;

@@ -40,8 +40,8 @@ class FailingStarter : public ThreadStarter {
 
 class SessionConnectorTest : public ::testing::Test {
  protected:
-  SessionConnectorTest() { SocketLayer::Default().Startup(); }
-  ~SessionConnectorTest() override { SocketLayer::Default().Cleanup(); }
+  SessionConnectorTest() { layer_->Startup(); }
+  ~SessionConnectorTest() override { layer_->Cleanup(); }
 
   // A request for the far end of a fresh client connection towards the
   // test server; the near end stays with the test as the client.
@@ -53,9 +53,11 @@ class SessionConnectorTest : public ::testing::Test {
     request->destination_host = "127.0.0.1";
     request->destination_port = static_cast<uint16_t>(server_.port());
     request->threads = starter;
+    request->layer = layer_;
     return request;
   }
 
+  const std::shared_ptr<SocketLayer> layer_ = std::make_shared<SocketLayer>();
   testing::TestServer server_;
 };
 
@@ -67,7 +69,7 @@ TEST_F(SessionConnectorTest, FailedRelayThreadStartResetsBothConnections) {
   ASSERT_TRUE(destination.valid());
   EXPECT_EQ(ReadUntilEnd(client.fd()).end, StreamEnd::kReset);
   EXPECT_EQ(ReadUntilEnd(destination.fd()).end, StreamEnd::kReset);
-  EXPECT_TRUE(testing::WaitUntil([] { return SocketLayer::Default().registrations() == 0; }));
+  EXPECT_TRUE(testing::WaitUntil([this] { return layer_->registrations() == 0; }));
 }
 
 TEST_F(SessionConnectorTest, ConnectorRelaysTheClientDirectionOnItsOwnThread) {
@@ -105,12 +107,12 @@ TEST_F(SessionConnectorTest, BytesSentBeforeTheSessionRunsAreRelayed) {
 }
 
 TEST_F(SessionConnectorTest, ConnectorStartedAfterTheLastCleanupFailsAtOnce) {
-  SocketLayer::Default().Cleanup();
+  layer_->Cleanup();
   Socket client;
   RunSessionConnector(MakeRequest(&client, &ThreadStarter::Default()));
   EXPECT_EQ(ReadUntilEnd(client.fd()).end, StreamEnd::kEof);
   EXPECT_EQ(server_.accepted(), 0);
-  SocketLayer::Default().Startup();  // balances the fixture's Cleanup
+  layer_->Startup();  // balances the fixture's Cleanup
 }
 
 }  // namespace

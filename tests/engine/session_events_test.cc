@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/posix/socket_descriptor.h"
 #include "engine/proxy_listener.h"
 #include "engine/socket_layer.h"
 #include "engine/socket_ops.h"
@@ -186,13 +187,14 @@ class PeekingObserver : public RecordingObserver {
   void OnHalfClosed(const SessionHalfClosed& event) override {
     const bool up = event.direction == Direction::kClientToServer;
     char byte;
-    if (::recv(up ? server_fd.load() : client_fd.load(), &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0) {
+    if (::recv(Descriptor(up ? server_fd.load() : client_fd.load()), &byte, 1,
+               MSG_PEEK | MSG_DONTWAIT) == 0) {
       ++passed_on_before_reported;
     }
     RecordingObserver::OnHalfClosed(event);
   }
-  std::atomic<int> client_fd{-1};
-  std::atomic<int> server_fd{-1};
+  std::atomic<SocketHandle> client_fd{kInvalidSocket};
+  std::atomic<SocketHandle> server_fd{kInvalidSocket};
   std::atomic<int> passed_on_before_reported{0};
 };
 

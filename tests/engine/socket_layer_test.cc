@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "base/endpoint.h"
+#include "base/posix/socket_descriptor.h"
 #include "base/status.h"
 #include "engine/socket_io.h"
 #include "engine/socket_ops.h"
@@ -32,7 +33,7 @@ using testing::MakeTcpPair;
 using testing::ReadUntilEnd;
 using testing::StreamEnd;
 
-bool DescriptorOpen(int fd) { return ::fcntl(fd, F_GETFD) != -1; }
+bool DescriptorOpen(SocketHandle fd) { return ::fcntl(Descriptor(fd), F_GETFD) != -1; }
 
 TEST(SocketOpsTest, ResetWakesABlockedReceiveAndThePeerSeesAReset) {
   testing::TcpPair pair = MakeTcpPair();

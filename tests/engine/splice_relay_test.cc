@@ -3,10 +3,11 @@
 // fallback where splice is refused or no pipe can be had, and idle
 // directions parked without a thread.
 
-#include "engine/splice_relay.h"
+#include "engine/linux/splice_relay.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,11 +19,12 @@
 #include <string>
 #include <thread>
 
+#include "base/posix/socket_descriptor.h"
 #include "descriptor_limit_hold.h"
 #include "engine/detached_thread.h"
-#include "engine/idle_parker.h"
+#include "engine/linux/idle_parker.h"
+#include "engine/linux/pipe_pool.h"
 #include "engine/log_sink_handle.h"
-#include "engine/pipe_pool.h"
 #include "engine/proxy_listener.h"
 #include "engine/socket_io.h"
 #include "engine/socket_layer.h"
@@ -51,7 +53,7 @@ class CountingIo : public testing::PassThroughIo {
   enum class Refuse { kNothing, kIntoPipe, kOutOfPipe };
   explicit CountingIo(Refuse refuse = Refuse::kNothing) : refuse_(refuse) {}
 
-  ssize_t Recv(int fd, char* buffer, size_t length) override {
+  ssize_t Recv(SocketHandle fd, char* buffer, size_t length) override {
     recvs.fetch_add(1);
     return SocketIo::Default().Recv(fd, buffer, length);
   }
@@ -241,7 +243,8 @@ TEST_F(SplicedSessionTest, AServerResetWhileTheClientSendsReachesTheClientAsARes
       Socket client = testing::ConnectLoopback(listener_.BoundPort());
       Socket destination = server_.WaitAccept();
       ASSERT_TRUE(client.valid() && destination.valid());
-      std::thread sender([&] { ::send(client.fd(), bytes.data(), bytes.size(), MSG_NOSIGNAL); });
+      std::thread sender(
+          [&] { ::send(Descriptor(client.fd()), bytes.data(), bytes.size(), MSG_NOSIGNAL); });
       // Read while the relay is busy sending, so the reset meets it mid-send.
       ASSERT_EQ(ReadExactly(destination.fd(), 1 << 20).data.size(), 1u << 20);
       sockets::ResetConnection(destination.fd());
@@ -256,16 +259,16 @@ TEST_F(SplicedSessionTest, StopEndsASessionBlockedSendingSplicedBytes) {
   Open(&SocketIo::Default());
   // The server reads nothing: the relay fills its socket buffers and blocks
   // in splice towards it with bytes in the pipe.
-  ::fcntl(client_.fd(), F_SETFL, O_NONBLOCK);
+  ::fcntl(Descriptor(client_.fd()), F_SETFL, O_NONBLOCK);
   const std::string chunk(1 << 16, 'z');
   size_t sent = 0;
   ASSERT_TRUE(testing::WaitUntil([&] {
-    const ssize_t n = ::send(client_.fd(), chunk.data(), chunk.size(), MSG_NOSIGNAL);
+    const ssize_t n = ::send(Descriptor(client_.fd()), chunk.data(), chunk.size(), MSG_NOSIGNAL);
     if (n > 0) sent += static_cast<size_t>(n);
     return n < 0 && errno == EAGAIN && sent > (1u << 20);
   }));
   listener_.Stop();
-  ::fcntl(client_.fd(), F_SETFL, 0);
+  ::fcntl(Descriptor(client_.fd()), F_SETFL, 0);
   EXPECT_EQ(ReadUntilEnd(client_.fd()).end, StreamEnd::kReset);
   EXPECT_EQ(Closed().how, CloseReason::kStopped);
   EXPECT_TRUE(testing::WaitUntil([&] { return listener_.SessionCount() == 0; }));
@@ -329,7 +332,8 @@ TEST_F(SplicedSessionTest, AtTheDescriptorLimitKeptPipesGiveWayToANewSession) {
 
 // Runs a SpliceRelay from one loopback pair to another on a thread of its
 // own until it reports an end other than kIdle.
-SpliceRelay::Result RelayBetween(SocketIo* io, PipePool* pool, int source, int destination,
+SpliceRelay::Result RelayBetween(SocketIo* io, PipePool* pool, SocketHandle source,
+                                 SocketHandle destination,
                                  const LogSinkHandle* log_sink = nullptr) {
   SpliceRelay::Result result = SpliceRelay::Result::kIdle;
   std::thread relay([&] {
@@ -408,7 +412,8 @@ TEST(SpliceRelayTest, NoPipeNearTheLimitAndNothingSentOnceTheLogIsDetached) {
     ::close(probe);
     const int limit = c.limit_above_probe > 0 ? probe + c.limit_above_probe : 0;
     PipePool pool(1 << 16, 4, limit);
-    Socket destination(::fcntl(out.near.fd(), F_DUPFD_CLOEXEC, limit > 0 ? limit - 2 : 0));
+    Socket destination(
+        ::fcntl(Descriptor(out.near.fd()), F_DUPFD_CLOEXEC, limit > 0 ? limit - 2 : 0));
     LogSinkHandle handle(nullptr);
     if (c.detached) handle.Detach({});
     CountingIo io;

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <utility>
 
+#include "base/posix/sockaddr.h"
+#include "base/posix/socket_descriptor.h"
 #include "engine/socket_ops.h"
 
 namespace portwick::testing {
@@ -23,9 +25,9 @@ int RemainingMs(Clock::time_point until) {
 }
 
 // One read step: false when the read loop must stop (result->end says why).
-bool ReadSome(int fd, Clock::time_point until, std::string* out, StreamEnd* end,
+bool ReadSome(SocketHandle fd, Clock::time_point until, std::string* out, StreamEnd* end,
               size_t limit = SIZE_MAX) {
-  pollfd p{fd, POLLIN, 0};
+  pollfd p{Descriptor(fd), POLLIN, 0};
   int rc = ::poll(&p, 1, RemainingMs(until));
   if (rc < 0 && errno == EINTR) return true;
   if (rc <= 0) {
@@ -49,14 +51,14 @@ Socket ConnectLoopback(int port) {
 }
 
 Socket ConnectTo(const Endpoint& endpoint) {
-  Socket s(sockets::CreateTcpSocket(endpoint.address_family()));
+  Socket s(sockets::CreateTcpSocket(endpoint.family()));
   if (!s.valid()) return s;
   if (sockets::Connect(s.fd(), endpoint) != 0) return Socket();
   return s;
 }
 
 bool HasIPv6Loopback() {
-  Socket s(sockets::CreateTcpSocket(AF_INET6));
+  Socket s(sockets::CreateTcpSocket(Endpoint::Family::kIPv6));
   return s.valid() && sockets::Bind(s.fd(), Endpoint::LoopbackIPv6(0)) == 0;
 }
 
@@ -76,11 +78,11 @@ Socket StalledListener(int* port, std::vector<Socket>* fillers) {
   *port = sockets::LocalPort(listener.fd());
   for (int i = 0; i < 8; ++i) {
     Socket s(sockets::CreateTcpSocket());
-    ::fcntl(s.fd(), F_SETFL, O_NONBLOCK);
+    ::fcntl(Descriptor(s.fd()), F_SETFL, O_NONBLOCK);
     sockaddr_storage sa;
-    const socklen_t length = Endpoint::LoopbackIPv4(static_cast<uint16_t>(*port)).ToSockaddr(&sa);
-    ::connect(s.fd(), reinterpret_cast<const sockaddr*>(&sa), length);
-    pollfd p{s.fd(), POLLOUT, 0};
+    const socklen_t length = ToSockaddr(Endpoint::LoopbackIPv4(static_cast<uint16_t>(*port)), &sa);
+    ::connect(Descriptor(s.fd()), reinterpret_cast<const sockaddr*>(&sa), length);
+    pollfd p{Descriptor(s.fd()), POLLOUT, 0};
     const bool completed = ::poll(&p, 1, 200) > 0;
     fillers->push_back(std::move(s));
     if (!completed) return listener;  // the queue is full now
@@ -96,11 +98,11 @@ TcpPair MakeTcpPair() {
   return pair;
 }
 
-bool SendBytes(int fd, std::string_view data) {
+bool SendBytes(SocketHandle fd, std::string_view data) {
   return sockets::SendAll(fd, data.data(), data.size()) == 0;
 }
 
-ReadResult ReadExactly(int fd, size_t count, std::chrono::milliseconds deadline) {
+ReadResult ReadExactly(SocketHandle fd, size_t count, std::chrono::milliseconds deadline) {
   ReadResult result;
   const auto until = Clock::now() + deadline;
   while (result.data.size() < count &&
@@ -109,7 +111,7 @@ ReadResult ReadExactly(int fd, size_t count, std::chrono::milliseconds deadline)
   return result;
 }
 
-ReadResult ReadUntilEnd(int fd, std::chrono::milliseconds deadline) {
+ReadResult ReadUntilEnd(SocketHandle fd, std::chrono::milliseconds deadline) {
   ReadResult result;
   const auto until = Clock::now() + deadline;
   while (ReadSome(fd, until, &result.data, &result.end)) {
@@ -117,7 +119,7 @@ ReadResult ReadUntilEnd(int fd, std::chrono::milliseconds deadline) {
   return result;
 }
 
-std::string SendAndRead(int from, int to, std::string_view bytes,
+std::string SendAndRead(SocketHandle from, SocketHandle to, std::string_view bytes,
                         std::chrono::milliseconds deadline) {
   if (!SendBytes(from, bytes)) return "";
   return ReadExactly(to, bytes.size(), deadline).data;
@@ -144,7 +146,7 @@ std::string PatternBytes(size_t count, unsigned seed) {
 
 TestServer::TestServer(Handler handler, int backlog, const Endpoint& bind)
     : handler_(std::move(handler)) {
-  listen_.Reset(sockets::CreateTcpSocket(bind.address_family()));
+  listen_.Reset(sockets::CreateTcpSocket(bind.family()));
   if (!listen_.valid() || sockets::Bind(listen_.fd(), bind) != 0 ||
       sockets::Listen(listen_.fd(), backlog) != 0) {
     listen_.Reset();
@@ -172,7 +174,7 @@ TestServer::~TestServer() {
 
 void TestServer::AcceptLoop() {
   while (true) {
-    int fd = sockets::Accept(listen_.fd());
+    SocketHandle fd = sockets::Accept(listen_.fd());
     if (fd < 0) {
       if (fd == -ECONNABORTED) continue;
       return;
@@ -206,7 +208,7 @@ int TestServer::accepted() const {
   return accepted_count_;
 }
 
-void EchoHandler(int fd) {
+void EchoHandler(SocketHandle fd) {
   char buffer[65536];
   while (true) {
     ssize_t n = sockets::Recv(fd, buffer, sizeof buffer);
@@ -217,9 +219,9 @@ void EchoHandler(int fd) {
 }
 
 PeerServer::PeerServer(Mode mode, const Endpoint& bind)
-    : mode_(mode), server_([this](int fd) { Serve(fd); }, 64, bind) {}
+    : mode_(mode), server_([this](SocketHandle fd) { Serve(fd); }, 64, bind) {}
 
-void PeerServer::Serve(int fd) {
+void PeerServer::Serve(SocketHandle fd) {
   char buffer[65536];
   ssize_t n;
   while ((n = sockets::Recv(fd, buffer, sizeof buffer)) > 0) {

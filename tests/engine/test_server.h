@@ -56,17 +56,18 @@ struct TcpPair {
 };
 TcpPair MakeTcpPair();
 
-bool SendBytes(int fd, std::string_view data);
+bool SendBytes(SocketHandle fd, std::string_view data);
 
 // Reads until `count` bytes have come (never more), the stream ends, or the
 // deadline.
-ReadResult ReadExactly(int fd, size_t count, std::chrono::milliseconds deadline = kDeadline);
+ReadResult ReadExactly(SocketHandle fd, size_t count,
+                       std::chrono::milliseconds deadline = kDeadline);
 // Reads until the stream ends (end-of-stream or error) or the deadline.
-ReadResult ReadUntilEnd(int fd, std::chrono::milliseconds deadline = kDeadline);
+ReadResult ReadUntilEnd(SocketHandle fd, std::chrono::milliseconds deadline = kDeadline);
 // Sends `bytes` on `from`, then reads as many from `to` (the same socket for
 // an echo): what came, less than `bytes` when the send failed or the stream
 // ended or the deadline passed first.
-std::string SendAndRead(int from, int to, std::string_view bytes,
+std::string SendAndRead(SocketHandle from, SocketHandle to, std::string_view bytes,
                         std::chrono::milliseconds deadline = kDeadline);
 
 // Polls `condition` until it holds or the deadline passes; returns its last
@@ -85,7 +86,7 @@ std::string PatternBytes(size_t count, unsigned seed = 1);
 // every socket.
 class TestServer {
  public:
-  using Handler = std::function<void(int fd)>;
+  using Handler = std::function<void(SocketHandle fd)>;
 
   explicit TestServer(Handler handler = nullptr, int backlog = 64,
                       const Endpoint& bind = Endpoint::LoopbackIPv4(0));
@@ -94,7 +95,7 @@ class TestServer {
   ~TestServer();
 
   int port() const { return port_; }
-  int listen_fd() const { return listen_.fd(); }
+  SocketHandle listen_fd() const { return listen_.fd(); }
 
   // The next accepted connection, or an invalid socket at the deadline.
   // Only for a server without a handler.
@@ -122,7 +123,7 @@ class TestServer {
 
 // Echoes every byte back; when the client ends its stream, ends its own
 // after the last byte (a half-close round trip).
-void EchoHandler(int fd);
+void EchoHandler(SocketHandle fd);
 
 // A destination that serves each connection on a thread of its own: with
 // kEcho it sends every byte back, with kDiscard it only reads. It counts the
@@ -145,7 +146,7 @@ class PeerServer {
   StreamEnd WaitForFirstEnd(std::chrono::milliseconds deadline = kDeadline);
 
  private:
-  void Serve(int fd);
+  void Serve(SocketHandle fd);
 
   const Mode mode_;
   std::mutex mutex_;

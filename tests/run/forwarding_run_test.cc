@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/posix/socket_descriptor.h"
 #include "capture/session_label.h"
 #include "engine/socket.h"
 #include "engine/socket_layer.h"
@@ -77,21 +78,21 @@ class ForwardingRunOutputsTest : public ::testing::Test {
   MemoryFile trace_;
 };
 
-int LocalPort(int fd) {
+int LocalPort(SocketHandle fd) {
   Endpoint local;
   return sockets::LocalEndpoint(fd, &local) == 0 ? local.port() : 0;
 }
 
 // Sends `bytes` in pieces of varying size and reads the echo back whole,
 // then half-closes and waits for the end.
-void EchoRoundTrip(int fd, const std::string& bytes, std::string* echoed) {
+void EchoRoundTrip(SocketHandle fd, const std::string& bytes, std::string* echoed) {
   for (size_t at = 0; at < bytes.size();) {
     const size_t piece = std::min(bytes.size() - at, 1 + (at * 7919) % 20000);
     if (!testing::SendBytes(fd, std::string_view(bytes).substr(at, piece))) return;
     at += piece;
   }
   *echoed = testing::ReadExactly(fd, bytes.size()).data;
-  shutdown(fd, SHUT_WR);
+  shutdown(Descriptor(fd), SHUT_WR);
   testing::ReadUntilEnd(fd);
 }
 
@@ -192,7 +193,7 @@ TEST_F(ForwardingRunOutputsTest, NothingIsLostAtStop) {
     clients.emplace_back([&, i] {
       Socket socket = testing::ConnectLoopback(run.BoundPort());
       const std::string chunk = PatternBytes(4096, static_cast<unsigned>(i));
-      std::thread reader([&, fd = socket.fd()] {
+      std::thread reader([&, fd = Descriptor(socket.fd())] {
         char buffer[65536];
         ssize_t n;
         while ((n = recv(fd, buffer, sizeof buffer, 0)) > 0) received += static_cast<uint64_t>(n);
@@ -338,7 +339,7 @@ TEST_F(ForwardingRunOutputsTest, AStopGivesUpOnABlockedLogAfterItsTimeLimit) {
   // Nearly full (64 KiB): a relay thread is blocked writing, or about to be.
   EXPECT_TRUE(testing::WaitUntil([&] {
     int queued = 0;
-    return ::ioctl(reader.fd(), FIONREAD, &queued) == 0 && queued >= 40000;
+    return ::ioctl(Descriptor(reader.fd()), FIONREAD, &queued) == 0 && queued >= 40000;
   }));
   const auto stopping = std::chrono::steady_clock::now();
   std::future<SinkRelease> stopped = std::async(std::launch::async, [&] { return run.Stop({}); });
@@ -347,7 +348,7 @@ TEST_F(ForwardingRunOutputsTest, AStopGivesUpOnABlockedLogAfterItsTimeLimit) {
   // Reading lets the relay thread go; its session was reset.
   EXPECT_TRUE(testing::WaitUntil([&] {
     char buffer[65536];
-    while (::read(reader.fd(), buffer, sizeof buffer) > 0) {
+    while (::read(Descriptor(reader.fd()), buffer, sizeof buffer) > 0) {
     }
     return SocketLayer::LiveRegistrations() == 0;
   }));

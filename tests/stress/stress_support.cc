@@ -1,6 +1,7 @@
 #include "stress_support.h"
 
 #include <poll.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -8,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/posix/socket_descriptor.h"
 #include "engine/socket_ops.h"
 
 namespace portwick::stress {
@@ -73,11 +75,11 @@ std::string Stream::Bytes(uint64_t offset, size_t count) const {
 Destination::Destination(Behaviour behaviour, size_t reset_after)
     : behaviour_(behaviour),
       reset_after_(reset_after),
-      server_([this](int fd) { Serve(fd); }, SOMAXCONN) {}
+      server_([this](SocketHandle fd) { Serve(fd); }, SOMAXCONN) {}
 
-void Destination::Serve(int fd) {
+void Destination::Serve(SocketHandle fd) {
   if (behaviour_ == Behaviour::kNeverRead) {
-    pollfd hang_up{fd, POLLRDHUP, 0};
+    pollfd hang_up{Descriptor(fd), POLLRDHUP, 0};
     while (poll(&hang_up, 1, -1) <= 0 || (hang_up.revents & (POLLRDHUP | POLLHUP | POLLERR)) == 0) {
     }
     return;

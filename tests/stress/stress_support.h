@@ -72,7 +72,7 @@ class Destination {
   bool WaitForTotal(uint64_t bytes, std::chrono::milliseconds timeout = kDeadline) const;
 
  private:
-  void Serve(int fd);
+  void Serve(SocketHandle fd);
 
   const Behaviour behaviour_;
   const size_t reset_after_;
@@ -89,7 +89,7 @@ class Client {
   explicit Client(int port) : socket_(testing::ConnectLoopback(port)) {}
 
   bool connected() const { return socket_.valid(); }
-  int fd() const { return socket_.fd(); }
+  SocketHandle fd() const { return socket_.fd(); }
   // Sends `count` bytes of `stream` from `offset`; false when the
   // connection failed.
   bool Send(const Stream& stream, uint64_t offset, size_t count);

@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/posix/socket_descriptor.h"
 #include "stress_support.h"
 
 namespace portwick::stress {
@@ -376,12 +377,13 @@ TEST(StressTest, MisbehavingPeersLeaveTheOtherSessionsAlone) {
     // buffers are full and gives up with a reset.
     threads.emplace_back([&, i] {
       Client client(to_never.port());
-      const int flags = fcntl(client.fd(), F_GETFL);
-      fcntl(client.fd(), F_SETFL, flags | O_NONBLOCK);
+      const int flags = fcntl(Descriptor(client.fd()), F_GETFL);
+      fcntl(Descriptor(client.fd()), F_SETFL, flags | O_NONBLOCK);
       const std::string block = Stream(IdOf(403, i)).Bytes(0, 65536);
       const auto deadline = std::chrono::steady_clock::now() + 2s;
       while (std::chrono::steady_clock::now() < deadline &&
-             (send(client.fd(), block.data(), block.size(), MSG_NOSIGNAL) > 0 || errno == EAGAIN)) {
+             (send(Descriptor(client.fd()), block.data(), block.size(), MSG_NOSIGNAL) > 0 ||
+              errno == EAGAIN)) {
         std::this_thread::sleep_for(1ms);
       }
       client.Reset();

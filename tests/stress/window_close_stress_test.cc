@@ -13,7 +13,7 @@
 #include "main_window_fixture.h"
 #include "stress_support.h"
 #include "test_server.h"
-#include "ui/framework/template_dialog.h"
+#include "ui/framework/qt/template_dialog.h"
 #include "ui/main_window_template.h"
 
 namespace portwick {

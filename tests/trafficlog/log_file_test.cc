@@ -212,7 +212,7 @@ TEST(LogFileTest, OneOpenForTheWholeRun) {
 // every third call interrupted, and the calls listed in `failing` failed.
 class ShortVectorAccess : public FaultyFileAccess {
  public:
-  ssize_t WriteVector(int fd, const iovec* pieces, int count) override {
+  ssize_t WriteVector(int fd, const WritePiece* pieces, int count) override {
     const int call = ++calls;
     if (call % 3 == 0) {
       errno = EINTR;
@@ -222,14 +222,14 @@ class ShortVectorAccess : public FaultyFileAccess {
       errno = ENOSPC;
       return -1;
     }
-    std::vector<iovec> cut;
+    std::vector<WritePiece> cut;
     size_t budget = max_bytes;
     for (int i = 0; i < count && budget > 0; ++i) {
-      const size_t take = std::min(budget, pieces[i].iov_len);
-      cut.push_back({pieces[i].iov_base, take});
+      const size_t take = std::min(budget, pieces[i].length);
+      cut.push_back({pieces[i].data, take});
       budget -= take;
     }
-    return writev(fd, cut.data(), static_cast<int>(cut.size()));
+    return LogFileAccess::Default()->WriteVector(fd, cut.data(), static_cast<int>(cut.size()));
   }
 
   size_t max_bytes = 7;

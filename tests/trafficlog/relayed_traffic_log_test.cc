@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/posix/socket_descriptor.h"
 #include "engine/proxy_listener.h"
 #include "engine/socket_layer.h"
 #include "engine/socket_ops.h"
@@ -51,14 +52,14 @@ std::string Chunk(int session, char direction, int seq) {
 
 // Reads exactly `count` bytes (never more); fewer when the stream ends or
 // the deadline passes.
-std::string ReceiveExactly(int fd, size_t count) {
+std::string ReceiveExactly(SocketHandle fd, size_t count) {
   const auto until = std::chrono::steady_clock::now() + logtesting::kDeadline;
   std::string data;
   char buffer[4096];
   while (data.size() < count) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         until - std::chrono::steady_clock::now());
-    pollfd p{fd, POLLIN, 0};
+    pollfd p{Descriptor(fd), POLLIN, 0};
     const int ready = ::poll(&p, 1, static_cast<int>(std::max<int64_t>(left.count(), 0)));
     if (ready < 0 && errno == EINTR) continue;
     if (ready <= 0) break;
@@ -85,13 +86,13 @@ bool ParseHeader(const std::string& text, size_t at, ChunkId* id) {
 // Answers each request chunk with the matching response chunk.
 class ChunkServer {
  public:
-  ChunkServer() : server_([this](int fd) { Serve(fd); }) {}
+  ChunkServer() : server_([this](SocketHandle fd) { Serve(fd); }) {}
   int port() const { return server_.port(); }
   int received(int session) const { return received_[session]; }
   int bad_requests() const { return bad_requests_; }
 
  private:
-  void Serve(int fd) {
+  void Serve(SocketHandle fd) {
     for (;;) {
       const std::string header = ReceiveExactly(fd, kHeaderSize);
       ChunkId id;

@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "counting_module.h"
-#include "ui/framework/centering.h"
-#include "ui/framework/dialog_units.h"
-#include "ui/framework/hyper_link_static.h"
-#include "ui/framework/template_dialog.h"
+#include "ui/framework/qt/centering.h"
+#include "ui/framework/qt/dialog_units.h"
+#include "ui/framework/qt/hyper_link_static.h"
+#include "ui/framework/qt/template_dialog.h"
 #include "ui/version_reader.h"
 
 namespace portwick {
@@ -39,16 +39,24 @@ struct Recorder {
   }
 };
 
-QString VersionLabel(const AboutBox& box) { return box.dialog().Label(kAboutVersionLabel)->text(); }
+// The Qt dialog behind the box, and its link (the label it replaced).
+TemplateDialog& QtBox(const AboutBox& box) { return QtDialogOf(box.dialog()); }
+HyperLinkStatic* LinkOf(const AboutBox& box) {
+  return qobject_cast<HyperLinkStatic*>(QtBox(box).Control(kAboutPublisherLink));
+}
+
+QString VersionLabel(const AboutBox& box) { return QtBox(box).Label(kAboutVersionLabel)->text(); }
 
 TEST(AboutBoxTest, ControlsStandWhereTheTemplatePutsThem) {
   Recorder recorder;
   AboutBox box(nullptr, recorder.Services());
-  TemplateDialog& d = box.dialog();
+  TemplateDialog& d = QtBox(box);
   const DialogBaseUnits& u = d.base_units();
   EXPECT_EQ(d.windowTitle(), "About");
   EXPECT_EQ(d.size(), QSize(DialogUnitsToPixelsX(227, u), DialogUnitsToPixelsY(81, u)));
   EXPECT_EQ(d.minimumSize(), d.maximumSize()) << "a fixed frame";
+  EXPECT_TRUE(d.isModal()) << "a modal box, also when shown without Run()";
+  EXPECT_FALSE(d.windowFlags() & Qt::WindowMinMaxButtonsHint) << "no minimise or maximise boxes";
 
   QPushButton* ok = d.Button(kCommandOk);
   ASSERT_NE(ok, nullptr);
@@ -56,9 +64,9 @@ TEST(AboutBoxTest, ControlsStandWhereTheTemplatePutsThem) {
   EXPECT_TRUE(ok->isDefault());
   EXPECT_EQ(ok->geometry(), DialogUnitsToPixels(170, 60, 50, 14, u));
   EXPECT_EQ(d.Label(kAboutVersionLabel)->geometry(), DialogUnitsToPixels(67, 18, 134, 11, u));
-  ASSERT_NE(box.link(), nullptr);
-  EXPECT_EQ(box.link()->geometry(), DialogUnitsToPixels(115, 32, 89, 10, u));
-  EXPECT_EQ(box.link()->text(), "Portwick Project");
+  ASSERT_NE(LinkOf(box), nullptr);
+  EXPECT_EQ(LinkOf(box)->geometry(), DialogUnitsToPixels(115, 32, 89, 10, u));
+  EXPECT_EQ(LinkOf(box)->text(), "Portwick Project");
 
   // The unnamed controls: icon, frame and copyright line.
   bool icon = false, copyright = false, frame = false;
@@ -111,10 +119,10 @@ TEST(AboutBoxTest, LinkOpensTheAboutAddressAndTurnsVisitedOnSuccess) {
   Recorder recorder;
   {
     AboutBox box(nullptr, recorder.Services());
-    HyperLinkStatic* link = box.link();
+    HyperLinkStatic* link = LinkOf(box);
     EXPECT_EQ(link->toolTip(), "https://portwick.org/portwick/?from=about");
-    box.dialog().show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&box.dialog()));
+    QtBox(box).show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&QtBox(box)));
     QTest::mouseClick(link, Qt::LeftButton, {}, link->rect().center());
     ASSERT_EQ(recorder.opened,
               std::vector<std::string>{"https://portwick.org/portwick/?from=about"});
@@ -124,10 +132,10 @@ TEST(AboutBoxTest, LinkOpensTheAboutAddressAndTurnsVisitedOnSuccess) {
   // A new box starts unvisited; a failed open leaves it so.
   recorder.open_result = false;
   AboutBox again(nullptr, recorder.Services());
-  EXPECT_FALSE(again.link()->visited());
-  again.link()->Open();
+  EXPECT_FALSE(LinkOf(again)->visited());
+  LinkOf(again)->Open();
   EXPECT_EQ(recorder.opened.size(), 2u);
-  EXPECT_FALSE(again.link()->visited());
+  EXPECT_FALSE(LinkOf(again)->visited());
 }
 
 TEST(AboutBoxTest, CentredOverItsOwner) {
@@ -135,8 +143,8 @@ TEST(AboutBoxTest, CentredOverItsOwner) {
   owner.setGeometry(200, 150, 700, 500);
   Recorder recorder;
   AboutBox box(&owner, recorder.Services());
-  EXPECT_EQ(box.dialog().pos(), CenteredPosition(owner.frameGeometry(), box.dialog().size()));
-  EXPECT_EQ(box.dialog().parentWidget(), &owner);
+  EXPECT_EQ(QtBox(box).pos(), CenteredPosition(owner.frameGeometry(), QtBox(box).size()));
+  EXPECT_EQ(QtBox(box).parentWidget(), &owner);
 }
 
 TEST(AboutBoxTest, OkAndEscEndTheModalRun) {
@@ -155,14 +163,14 @@ TEST(AboutBoxTest, OkAndEscEndTheModalRun) {
     Recorder recorder;
     AboutBox box(nullptr, recorder.Services());
     bool was_modal = false;
-    QTimer::singleShot(0, &box.dialog(), [&] {
-      was_modal = QApplication::activeModalWidget() == &box.dialog();
-      c.close(box.dialog());
+    QTimer::singleShot(0, &QtBox(box), [&] {
+      was_modal = QApplication::activeModalWidget() == &QtBox(box);
+      c.close(QtBox(box));
     });
     // Ends a run that the close above failed to end, so the test cannot hang.
     QTimer guard;
     guard.setSingleShot(true);
-    QObject::connect(&guard, &QTimer::timeout, &box.dialog(), [&] { box.dialog().done(-1); });
+    QObject::connect(&guard, &QTimer::timeout, &QtBox(box), [&] { QtBox(box).done(-1); });
     guard.start(5000);
     EXPECT_EQ(box.Run(), c.result) << c.name;
     EXPECT_TRUE(was_modal) << c.name;

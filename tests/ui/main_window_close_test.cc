@@ -9,9 +9,10 @@
 #include <string>
 #include <thread>
 
+#include "base/posix/socket_descriptor.h"
 #include "main_window_fixture.h"
 #include "test_server.h"
-#include "ui/framework/template_dialog.h"
+#include "ui/framework/qt/template_dialog.h"
 #include "ui/main_window_template.h"
 
 namespace portwick {
@@ -37,7 +38,7 @@ TEST_F(MainWindowTest, CloseWithASessionBlockedInSendEndsLikeStop) {
 
   // The client sends until the relay towards the destination is stuck in
   // send and the client in turn is stuck behind it.
-  std::thread sender([fd = client.fd()] {
+  std::thread sender([fd = Descriptor(client.fd())] {
     const std::string block(1 << 16, 'b');
     while (send(fd, block.data(), block.size(), MSG_NOSIGNAL) > 0) {
     }
@@ -49,7 +50,7 @@ TEST_F(MainWindowTest, CloseWithASessionBlockedInSendEndsLikeStop) {
       shutdown(fd, SHUT_RDWR);
       sender.join();
     }
-  } join_sender{sender, client.fd()};
+  } join_sender{sender, Descriptor(client.fd())};
   ASSERT_TRUE(testing::WaitUntil([] { return ThreadsBlockedInSend() >= 2; }));
 
   // Should the close hang, shutting the destination's side down after a

@@ -17,10 +17,11 @@
 #include <thread>
 #include <vector>
 
+#include "dialog_reads.h"
 #include "ui/about_box.h"
 #include "ui/framework/loop_registry.h"
 #include "ui/framework/message_loop.h"
-#include "ui/framework/template_dialog.h"
+#include "ui/framework/qt/template_dialog.h"
 #include "ui/main_window.h"
 #include "ui/main_window_template.h"
 #include "ui/version_reader.h"
@@ -51,13 +52,13 @@ class MainWindowCommandsTest : public ::testing::Test {
   TemplateDialog& Open(const ProxySettings& settings = {}) {
     window_ = std::make_unique<MainWindow>(settings, Services());
     EXPECT_TRUE(window_->Create());
-    return *window_->dialog();
+    return QtDialogOf(*window_->dialog());
   }
 
   // Runs the loop, doing `action` once it has started; returns the exit code,
   // or -1 when nothing ended the loop within five seconds.
   int RunWith(const std::function<void()>& action) {
-    QTimer::singleShot(0, window_->dialog(), action);
+    QTimer::singleShot(0, QtDialogOf(window_->dialog()), action);
     QTimer guard;
     guard.setSingleShot(true);
     QObject::connect(&guard, &QTimer::timeout, [this] { loop_.PostQuit(-1); });
@@ -72,26 +73,27 @@ class MainWindowCommandsTest : public ::testing::Test {
 };
 
 TEST_F(MainWindowCommandsTest, StartsWithTheBuiltInSettings) {
-  TemplateDialog& d = Open();
-  EXPECT_EQ(d.Edit(kLocalPortField)->text(), "1999");
-  EXPECT_EQ(d.Edit(kLocalHostField)->text(), "");
-  EXPECT_EQ(d.Edit(kRemoteHostField)->text(), "localhost");
-  EXPECT_EQ(d.Edit(kRemotePortField)->text(), "2007");
-  EXPECT_EQ(d.Edit(kFileNameField)->text(), "");
-  EXPECT_FALSE(d.CheckBox(kWriteToFileBox)->isChecked());
-  EXPECT_TRUE(d.CheckBox(kShowInOutputBox)->isChecked());
-  EXPECT_FALSE(d.CheckBox(kLogSynchronouslyBox)->isChecked());
-  EXPECT_TRUE(d.OutputPane(kOutputPane)->toPlainText().isEmpty());
-  EXPECT_EQ(d.windowTitle(), "Portwick");
+  Open();
+  const Dialog& d = *window_->dialog();
+  EXPECT_EQ(TextOf(d, kLocalPortField), "1999");
+  EXPECT_EQ(TextOf(d, kLocalHostField), "");
+  EXPECT_EQ(TextOf(d, kRemoteHostField), "localhost");
+  EXPECT_EQ(TextOf(d, kRemotePortField), "2007");
+  EXPECT_EQ(TextOf(d, kFileNameField), "");
+  EXPECT_FALSE(IsChecked(d, kWriteToFileBox));
+  EXPECT_TRUE(IsChecked(d, kShowInOutputBox));
+  EXPECT_FALSE(IsChecked(d, kLogSynchronouslyBox));
+  EXPECT_TRUE(TextOf(d, kOutputPane).empty());
+  EXPECT_EQ(d.Title(), "Portwick");
 
   // The states take effect at the loop's next idle moment, not before.
-  EXPECT_TRUE(d.Control(kFileNameField)->isEnabled());
+  EXPECT_TRUE(d.IsControlEnabled(kFileNameField));
   loop_.OnIdle(0);
   const std::pair<int, bool> states[] = {
       {kFileNameField, false}, {kBrowseButton, false}, {kStopButton, false},
       {kStartButton, true},    {kOutputPane, true},    {kClearButton, true},
   };
-  for (const auto& [id, enabled] : states) EXPECT_EQ(d.Control(id)->isEnabled(), enabled) << id;
+  for (const auto& [id, enabled] : states) EXPECT_EQ(d.IsControlEnabled(id), enabled) << id;
   EXPECT_FALSE(window_->control_states().pending());
 }
 
@@ -104,21 +106,22 @@ TEST_F(MainWindowCommandsTest, CommandLineOptionsSetTheFieldsAndTheBoxes) {
   settings.bind_address = "[::1]";
   settings.show_in_output = false;    // --output=off
   settings.log_synchronously = true;  // --synch
-  TemplateDialog& d = Open(settings);
-  EXPECT_EQ(d.Edit(kFileNameField)->text(), "/tmp/traffic.log");
-  EXPECT_EQ(d.Edit(kLocalPortField)->text(), "-1");
-  EXPECT_EQ(d.Edit(kRemotePortField)->text(), "70000");
-  EXPECT_EQ(d.Edit(kRemoteHostField)->text(), "fe80::1%lo");
-  EXPECT_EQ(d.Edit(kLocalHostField)->text(), "[::1]");
-  EXPECT_TRUE(d.CheckBox(kWriteToFileBox)->isChecked());
-  EXPECT_FALSE(d.CheckBox(kShowInOutputBox)->isChecked());
-  EXPECT_TRUE(d.CheckBox(kLogSynchronouslyBox)->isChecked());
+  Open(settings);
+  const Dialog& d = *window_->dialog();
+  EXPECT_EQ(TextOf(d, kFileNameField), "/tmp/traffic.log");
+  EXPECT_EQ(TextOf(d, kLocalPortField), "-1");
+  EXPECT_EQ(TextOf(d, kRemotePortField), "70000");
+  EXPECT_EQ(TextOf(d, kRemoteHostField), "fe80::1%lo");
+  EXPECT_EQ(TextOf(d, kLocalHostField), "[::1]");
+  EXPECT_TRUE(IsChecked(d, kWriteToFileBox));
+  EXPECT_FALSE(IsChecked(d, kShowInOutputBox));
+  EXPECT_TRUE(IsChecked(d, kLogSynchronouslyBox));
   loop_.OnIdle(0);
-  EXPECT_TRUE(d.Control(kFileNameField)->isEnabled());
-  EXPECT_TRUE(d.Control(kBrowseButton)->isEnabled());
-  EXPECT_FALSE(d.Control(kOutputPane)->isEnabled());
-  EXPECT_FALSE(d.Control(kStopButton)->isEnabled());
-  EXPECT_TRUE(d.Control(kStartButton)->isEnabled());
+  EXPECT_TRUE(d.IsControlEnabled(kFileNameField));
+  EXPECT_TRUE(d.IsControlEnabled(kBrowseButton));
+  EXPECT_FALSE(d.IsControlEnabled(kOutputPane));
+  EXPECT_FALSE(d.IsControlEnabled(kStopButton));
+  EXPECT_TRUE(d.IsControlEnabled(kStartButton));
 }
 
 TEST_F(MainWindowCommandsTest, ClosingCommandsEndTheLoopWithTheirIds) {

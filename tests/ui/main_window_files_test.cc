@@ -17,7 +17,8 @@
 #include "script_arguments.h"
 #include "tests/app/child_process.h"
 #include "tests/trafficlog/trafficlog_test_support.h"
-#include "ui/framework/template_dialog.h"
+#include "ui/framework/qt/file_dialogs.h"
+#include "ui/framework/qt/template_dialog.h"
 #include "ui/main_window_template.h"
 
 namespace portwick {
@@ -51,7 +52,7 @@ TEST_F(MainWindowTest, SaveAsWritesTheScriptOfWhatTheWindowShows) {
   std::string previous_path;
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.file);
-    d.CheckBox(kWriteToFileBox)->setChecked(c.write_to_file);
+    window_dialog().SetCheck(kWriteToFileBox, c.write_to_file ? 1 : 0);
     choosers_.answers = {dir.File(c.file)};
     Command(kSaveAsCommand);
     EXPECT_EQ(logtesting::ReadFile(dir.File(c.file)), c.expected);
@@ -150,14 +151,14 @@ TEST_F(SavedScriptTest, AwkwardValuesComeBackThroughTheCommandLine) {
       {9, "h", 9, false, "not written"},
   };
   for (int port = 0; port <= 9; ++port) cases.push_back({port, "h", 9 - port, false, ""});
-  TemplateDialog& d = Open(ProxySettings{});
+  Open(ProxySettings{});
   for (const Case& c : cases) {
     SCOPED_TRACE("host [" + c.host + "] file [" + c.file + "] " + std::to_string(c.local_port));
     SetField(kLocalPortField, std::to_string(c.local_port));
     SetField(kRemoteHostField, c.host);
     SetField(kRemotePortField, std::to_string(c.remote_port));
     SetField(kFileNameField, c.file);
-    d.CheckBox(kWriteToFileBox)->setChecked(c.write_to_file);
+    window_dialog().SetCheck(kWriteToFileBox, c.write_to_file ? 1 : 0);
     const std::vector<std::string> args = SaveAndRun();
     ASSERT_FALSE(args.empty());
     EXPECT_EQ(args[0], program_path_);
@@ -215,6 +216,30 @@ TEST_F(SavedScriptTest, EndpointFormsComeBackThroughTheCommandLine) {
   }
 }
 
+// The Browse dialog's limit counts UTF-16 code units, as the field holds
+// them; a character cut in half reads back as '?'.
+TEST_F(MainWindowTest, BrowseCutsALongNameInUtf16Units) {
+  Open(ProxySettings{});
+  const std::string n257(257, 'n');
+  const std::string n258(258, 'n');
+  const std::string e_acute = "\xC3\xA9";
+  const std::string smile = "\xF0\x9F\x98\x80";  // two UTF-16 units
+  const struct {
+    std::string name;
+    std::string offered;
+  } kCases[] = {
+      {n258 + e_acute + e_acute, n258 + e_acute},
+      {n257 + smile + "x", n257 + smile},
+      {n258 + smile, n258 + "?"},
+  };
+  for (const auto& c : kCases) {
+    SetField(kFileNameField, c.name);
+    Command(kBrowseButton);  // cancelled
+    ASSERT_FALSE(choosers_.requests.empty());
+    EXPECT_EQ(choosers_.requests.back().initial_name, c.offered) << c.name.size();
+  }
+}
+
 TEST_F(MainWindowTest, BrowseFillsTheFileNameFieldWithThePathChosen) {
   TemplateDialog& d = Open(ProxySettings{});
   const std::string long_name(300, 'n');
@@ -227,12 +252,12 @@ TEST_F(MainWindowTest, BrowseFillsTheFileNameFieldWithThePathChosen) {
   EXPECT_EQ(request.default_suffix, "log");
   EXPECT_FALSE(request.confirm_overwrite) << "logging appends; nothing is replaced";
   EXPECT_EQ(choosers_.owners[0], &d);
-  EXPECT_EQ(d.Edit(kFileNameField)->text().toStdString(), long_name);
+  EXPECT_EQ(TextOf(window_dialog(), kFileNameField), long_name);
 
   choosers_.answers = {"/var/tmp/chosen.log"};
   Command(kBrowseButton);
-  EXPECT_EQ(d.Edit(kFileNameField)->text(), "/var/tmp/chosen.log");
-  EXPECT_FALSE(d.CheckBox(kWriteToFileBox)->isChecked()) << "choosing a name ticks nothing";
+  EXPECT_EQ(TextOf(window_dialog(), kFileNameField), "/var/tmp/chosen.log");
+  EXPECT_FALSE(IsChecked(window_dialog(), kWriteToFileBox)) << "choosing a name ticks nothing";
 }
 
 TEST(FileChoosersTest, DesktopDialogsAreSetUpAsAsked) {

@@ -2,8 +2,6 @@
 
 #include <QtCore/QEvent>
 #include <QtCore/QTimer>
-#include <QtWidgets/QCheckBox>
-#include <QtWidgets/QLineEdit>
 #include <QtWidgets/QWidget>
 #include <filesystem>
 #include <fstream>
@@ -11,8 +9,9 @@
 
 #include "ui/framework/data_exchange.h"
 #include "ui/framework/loop_registry.h"
-#include "ui/framework/template_dialog.h"
+#include "ui/framework/qt/template_dialog.h"
 #include "ui/main_window_template.h"
+#include "ui/qt/sessions_view_qt.h"
 
 namespace portwick {
 
@@ -54,27 +53,41 @@ TemplateDialog& MainWindowTest::Open(const ProxySettings& settings) {
   return dialog();
 }
 
-TemplateDialog& MainWindowTest::dialog() const { return *window_->dialog(); }
+Dialog& MainWindowTest::window_dialog() const { return *window_->dialog(); }
+
+TemplateDialog& MainWindowTest::dialog() const { return QtDialogOf(*window_->dialog()); }
+
+QString MainWindowTest::StatusText() const { return QString::fromStdString(window_->StatusText()); }
+
+SessionsWindow* MainWindowTest::sessions() const {
+  return QtSessionsWindowOf(window_->sessions_window());
+}
 
 bool MainWindowTest::ClickStart() {
   Command(kStartButton);
   return window_->listener().IsRunning();
 }
 
-void MainWindowTest::Command(int command_id) { dialog().SendCommand(command_id); }
+void MainWindowTest::Command(int command_id) { window_dialog().SendCommand(command_id); }
 
 void MainWindowTest::SetField(int control_id, const std::string& text) {
-  dialog().Edit(control_id)->setText(QString::fromStdString(text));
+  ASSERT_TRUE(window_dialog().SetControlText(control_id, text));
 }
 
-void MainWindowTest::Click(int control_id) { dialog().CheckBox(control_id)->click(); }
+// A click toggles the box, then sends its command.
+void MainWindowTest::Click(int control_id) {
+  int32_t state = 0;
+  ASSERT_TRUE(window_dialog().GetCheck(control_id, &state));
+  ASSERT_TRUE(window_dialog().SetCheck(control_id, state == 1 ? 0 : 1));
+  window_dialog().SendCommand(control_id);
+}
 
 bool MainWindowTest::EnabledAtIdle(int control_id) {
   loop_.OnIdle(0);
-  return dialog().Control(control_id)->isEnabled();
+  return window_dialog().IsControlEnabled(control_id);
 }
 
-std::string MainWindowTest::Title() const { return dialog().windowTitle().toStdString(); }
+std::string MainWindowTest::Title() const { return window_dialog().Title(); }
 
 int MainWindowTest::RunWith(const std::function<void()>& action) {
   QTimer::singleShot(0, &dialog(), action);

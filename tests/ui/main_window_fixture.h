@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "dialog_reads.h"
 #include "run/proxy_settings.h"
 #include "scripted_file_choosers.h"
 #include "ui/framework/message_loop.h"
@@ -22,6 +23,8 @@ class QWidget;
 
 namespace portwick {
 
+class Dialog;
+class SessionsWindow;
 class TemplateDialog;
 
 // Records every title a widget takes.
@@ -43,7 +46,13 @@ class MainWindowTest : public ::testing::Test {
 
   // Creates the window (not shown) and starts recording its titles.
   TemplateDialog& Open(const ProxySettings& settings);
+  // The window's dialog: as the window sees it, and the Qt widget behind it
+  // for what only the drawing shows.
+  Dialog& window_dialog() const;
   TemplateDialog& dialog() const;
+  // The window's status line, and its Sessions window (null until opened).
+  QString StatusText() const;
+  SessionsWindow* sessions() const;
   void Command(int command_id);
   // Clicks Start; whether the listener runs now.
   bool ClickStart();

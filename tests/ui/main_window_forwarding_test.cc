@@ -21,9 +21,9 @@
 #include "trafficlog/queued_file_log_sink.h"
 #include "trafficlog/queued_window_log_sink.h"
 #include "trafficlog/window_log_sink.h"
-#include "ui/framework/template_dialog.h"
+#include "ui/framework/qt/output_pane_widget.h"
+#include "ui/framework/qt/template_dialog.h"
 #include "ui/main_window_template.h"
-#include "ui/output_pane_widget.h"
 
 namespace portwick {
 namespace {
@@ -47,7 +47,7 @@ TEST_F(MainWindowTest, AutostartShowsTheWindowAlreadyRunning) {
   const int port = window_->listener().BoundPort();
   EXPECT_GT(port, 0);
   EXPECT_EQ(d.windowTitle(), Running(port, 2007, "127.0.0.1"));
-  EXPECT_EQ(d.Edit(kLocalPortField)->text(), "0");
+  EXPECT_EQ(TextOf(window_dialog(), kLocalPortField), "0");
   EXPECT_FALSE(EnabledAtIdle(kStartButton));
   EXPECT_TRUE(EnabledAtIdle(kStopButton));
 
@@ -135,17 +135,17 @@ TEST_F(MainWindowTest, PortFieldsWithoutAUsablePortStopStartAndSaveAsButNotStop)
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(std::to_string(c.field) + " [" + c.text + "]");
-    TemplateDialog& d = Open(Forwarding(2007));
+    Open(Forwarding(2007));
     titles_.titles.clear();
     choosers_.requests.clear();
     beeps_ = 0;
     SetField(c.field, c.text);
     Command(kStartButton);
     EXPECT_EQ(beeps_, 1);
-    EXPECT_EQ(d.focusWidget(), d.Control(c.field));
+    EXPECT_EQ(window_dialog().FocusedControl(), c.field);
     const char* name = c.field == kLocalPortField ? "Local Port" : "Remote Port";
-    EXPECT_TRUE(window_->StatusText().endsWith(QString(name) + ": enter a number from 0 to 65535"))
-        << window_->StatusText().toStdString();
+    EXPECT_TRUE(StatusText().endsWith(QString(name) + ": enter a number from 0 to 65535"))
+        << StatusText().toStdString();
     EXPECT_FALSE(window_->listener().IsRunning());
     EXPECT_EQ(window_->log_sinks().chain, nullptr);
     EXPECT_TRUE(titles_.titles.empty());
@@ -162,15 +162,15 @@ TEST_F(MainWindowTest, PortFieldsWithoutAUsablePortStopStartAndSaveAsButNotStop)
 TEST_F(MainWindowTest, LocalHostThatIsNotAnAddressStopsStartAndSaveAs) {
   for (const char* text : {"localhost", "127.0.0.1:80", "[::1]:80", "1.2.3", " ::1", "*"}) {
     SCOPED_TRACE(text);
-    TemplateDialog& d = Open(Forwarding(2007));
+    Open(Forwarding(2007));
     titles_.titles.clear();
     choosers_.requests.clear();
     beeps_ = 0;
     SetField(kLocalHostField, text);
     Command(kStartButton);
     EXPECT_EQ(beeps_, 1);
-    EXPECT_EQ(d.focusWidget(), d.Control(kLocalHostField));
-    EXPECT_TRUE(window_->StatusText().contains("Local Host: enter an IPv4 or IPv6 address"));
+    EXPECT_EQ(window_dialog().FocusedControl(), kLocalHostField);
+    EXPECT_TRUE(StatusText().contains("Local Host: enter an IPv4 or IPv6 address"));
     EXPECT_FALSE(window_->listener().IsRunning());
     EXPECT_TRUE(titles_.titles.empty());
     Command(kSaveAsCommand);
@@ -215,9 +215,9 @@ TEST_F(MainWindowTest, RelaysBetweenIPv6AddressesWithOrWithoutBrackets) {
     ASSERT_TRUE(ClickStart());
     EXPECT_EQ(window_->listener().BoundEndpoint().AddressText(), "::1");
     // One pair of brackets around the destination, typed with them or not.
-    EXPECT_TRUE(window_->StatusText().contains(
+    EXPECT_TRUE(StatusText().contains(
         QString::fromStdString(" for [::1]:" + std::to_string(server.port()))))
-        << window_->StatusText().toStdString();
+        << StatusText().toStdString();
     Socket client = testing::ConnectTo(
         Endpoint::LoopbackIPv6(static_cast<uint16_t>(window_->listener().BoundPort())));
     ASSERT_TRUE(client.valid());
@@ -227,7 +227,7 @@ TEST_F(MainWindowTest, RelaysBetweenIPv6AddressesWithOrWithoutBrackets) {
 }
 
 TEST_F(MainWindowTest, CheckBoxesEnableTheirControlsAtTheNextIdleMoment) {
-  TemplateDialog& d = Open(ProxySettings{});
+  Open(ProxySettings{});
   loop_.OnIdle(0);
   struct Step {
     int box;
@@ -245,7 +245,7 @@ TEST_F(MainWindowTest, CheckBoxesEnableTheirControlsAtTheNextIdleMoment) {
     SCOPED_TRACE(step.box);
     Click(step.box);
     const auto& [changed_id, changed_to] = step.enabled.front();
-    EXPECT_NE(d.Control(changed_id)->isEnabled(), changed_to) << "not before idle";
+    EXPECT_NE(window_dialog().IsControlEnabled(changed_id), changed_to) << "not before idle";
     EXPECT_TRUE(window_->control_states().pending());
     for (const auto& [id, enabled] : step.enabled) EXPECT_EQ(EnabledAtIdle(id), enabled) << id;
   }
@@ -269,13 +269,13 @@ TEST_F(MainWindowTest, StartBuildsTheSinksTheCheckBoxesAskFor) {
       {true, true, true, kSync, kSync},    {true, true, false, kQueued, kQueued},
   };
   logtesting::TempDir dir;
-  TemplateDialog& d = Open(Forwarding(2007));
+  Open(Forwarding(2007));
   SetField(kFileNameField, dir.File("never-written.log"));
   for (const Case& c : kCases) {
     SCOPED_TRACE(std::to_string(c.file) + std::to_string(c.output) + std::to_string(c.sync));
-    d.CheckBox(kWriteToFileBox)->setChecked(c.file);
-    d.CheckBox(kShowInOutputBox)->setChecked(c.output);
-    d.CheckBox(kLogSynchronouslyBox)->setChecked(c.sync);
+    window_dialog().SetCheck(kWriteToFileBox, c.file ? 1 : 0);
+    window_dialog().SetCheck(kShowInOutputBox, c.output ? 1 : 0);
+    window_dialog().SetCheck(kLogSynchronouslyBox, c.sync ? 1 : 0);
     ASSERT_TRUE(ClickStart());
     const LogSinks& sinks = window_->log_sinks();
     ASSERT_NE(sinks.chain, nullptr);
@@ -318,16 +318,16 @@ TEST_F(MainWindowTest, TrafficReachesThePaneAndTheLogFileAndStopResetsTheSession
     ProxySettings settings = Forwarding(server.port());
     settings.log_file_name = log;
     settings.log_synchronously = synchronously;
-    TemplateDialog& d = Open(settings);
+    Open(settings);
     ASSERT_TRUE(ClickStart());
     Socket client = testing::ConnectLoopback(window_->listener().BoundPort());
     ASSERT_TRUE(client.valid());
 
     // The pane shows what it was handed in deliveries on this thread.
     ASSERT_TRUE(testing::SendBytes(client.fd(), "hello\n"));
-    ServeEventsUntil([&] { return d.OutputPane(kOutputPane)->toPlainText() == "hello\nhello\n"; },
+    ServeEventsUntil([&] { return TextOf(window_dialog(), kOutputPane) == "hello\nhello\n"; },
                      15000);
-    ASSERT_EQ(d.OutputPane(kOutputPane)->toPlainText(), QString("hello\nhello\n"));
+    ASSERT_EQ(TextOf(window_dialog(), kOutputPane), "hello\nhello\n");
     EXPECT_EQ(testing::ReadExactly(client.fd(), 6).data, "hello\n");
 
     // Unticking Show in Output disables the pane; it goes on receiving the
@@ -336,9 +336,8 @@ TEST_F(MainWindowTest, TrafficReachesThePaneAndTheLogFileAndStopResetsTheSession
     EXPECT_FALSE(EnabledAtIdle(kOutputPane));
     ASSERT_TRUE(testing::SendBytes(client.fd(), "more"));
     ServeEventsUntil(
-        [&] { return d.OutputPane(kOutputPane)->toPlainText() == "hello\nhello\nmoremore"; },
-        15000);
-    ASSERT_EQ(d.OutputPane(kOutputPane)->toPlainText(), QString("hello\nhello\nmoremore"));
+        [&] { return TextOf(window_dialog(), kOutputPane) == "hello\nhello\nmoremore"; }, 15000);
+    ASSERT_EQ(TextOf(window_dialog(), kOutputPane), "hello\nhello\nmoremore");
     EXPECT_EQ(testing::ReadExactly(client.fd(), 4).data, "more");
 
     Command(kStopButton);

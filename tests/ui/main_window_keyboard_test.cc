@@ -12,9 +12,9 @@
 
 #include "main_window_fixture.h"
 #include "serve_events_until.h"
-#include "ui/framework/template_dialog.h"
+#include "ui/framework/qt/output_pane_widget.h"
+#include "ui/framework/qt/template_dialog.h"
 #include "ui/main_window_template.h"
-#include "ui/output_pane_widget.h"
 #include "ui/qt/sessions_window.h"
 
 namespace portwick {
@@ -74,9 +74,9 @@ TEST_F(MainWindowKeyboardTest, LabelMnemonicsFocusTheControlsTheyName) {
     ServeEventsUntil([&] { return QApplication::focusWidget() == d.Control(c.control_id); }, 2000);
     EXPECT_EQ(QApplication::focusWidget(), d.Control(c.control_id));
   }
-  EXPECT_EQ(d.Control(kOutputPane), window_->output_pane());
+  EXPECT_EQ(d.Control(kOutputPane), QtPaneOf(window_->output_pane()));
   EXPECT_EQ(d.Edit(kLocalPortField)->text(), "1999");
-  EXPECT_EQ(window_->output_pane()->toPlainText(), "") << "nothing typed into the pane";
+  EXPECT_EQ(QtPaneOf(window_->output_pane())->toPlainText(), "") << "nothing typed into the pane";
 }
 
 }  // namespace
@@ -87,27 +87,27 @@ namespace {
 
 TEST_F(MainWindowKeyboardTest, CtrlLOpensTheSessionsWindowFromAnyField) {
   TemplateDialog& d = Shown();
-  EXPECT_EQ(window_->sessions_window(), nullptr) << "made on first use";
+  EXPECT_EQ(sessions(), nullptr) << "made on first use";
   QTest::keyClick(d.Edit(kLocalPortField), Qt::Key_L, Qt::ControlModifier);
-  ASSERT_NE(window_->sessions_window(), nullptr);
-  EXPECT_TRUE(window_->sessions_window()->isVisible());
+  ASSERT_NE(sessions(), nullptr);
+  EXPECT_TRUE(sessions()->isVisible());
   EXPECT_EQ(d.Edit(kLocalPortField)->text(), "1999");
   // Esc closes it again; the main window stays.
-  SessionsWindow* sessions = window_->sessions_window();
-  QApplication::setActiveWindow(sessions);
-  ServeEventsUntil([&] { return sessions->isActiveWindow(); });
-  QTest::keyClick(sessions->filter_box(), Qt::Key_Escape);
-  EXPECT_FALSE(window_->sessions_window()->isVisible());
+  SessionsWindow* shown = sessions();
+  QApplication::setActiveWindow(shown);
+  ServeEventsUntil([&] { return shown->isActiveWindow(); });
+  QTest::keyClick(shown->filter_box(), Qt::Key_Escape);
+  EXPECT_FALSE(sessions()->isVisible());
   EXPECT_TRUE(d.isVisible());
 
   // Esc held down: it closes the Sessions window, and its repeats, which
   // reach the main window then active, don't end the program.
   QTest::keyClick(d.Edit(kLocalPortField), Qt::Key_L, Qt::ControlModifier);
-  QApplication::setActiveWindow(sessions);
-  ServeEventsUntil([&] { return sessions->isActiveWindow(); });
+  QApplication::setActiveWindow(shown);
+  ServeEventsUntil([&] { return shown->isActiveWindow(); });
   const int code = RunWith([&] {
-    QTest::keyPress(sessions->filter_box(), Qt::Key_Escape);
-    EXPECT_FALSE(sessions->isVisible());
+    QTest::keyPress(shown->filter_box(), Qt::Key_Escape);
+    EXPECT_FALSE(shown->isVisible());
     QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier, QString(), true);
     QSpontaneKeyEvent::setSpontaneous(&repeat);
     qApp->notify(d.Edit(kLocalPortField), &repeat);  // as QTest does: stays spontaneous

@@ -17,10 +17,10 @@
 #include <map>
 #include <vector>
 
-#include "ui/framework/centering.h"
-#include "ui/framework/dialog_resizer.h"
-#include "ui/framework/dialog_units.h"
-#include "ui/framework/template_dialog.h"
+#include "ui/framework/qt/centering.h"
+#include "ui/framework/qt/dialog_resizer.h"
+#include "ui/framework/qt/dialog_units.h"
+#include "ui/framework/qt/template_dialog.h"
 #include "ui/main_window.h"
 #include "ui/main_window_template.h"
 
@@ -94,7 +94,7 @@ class MainWindowLayoutTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(window_.Create());
-    dialog_ = window_.dialog();
+    dialog_ = QtDialogOf(window_.dialog());
     first_size_ = dialog_->size();
     for (const ExpectedControl& c : kExpected) first_[Find(c)] = Find(c)->geometry();
   }

@@ -8,7 +8,7 @@
 #include "main_window_fixture.h"
 #include "serve_events_until.h"
 #include "test_server.h"
-#include "ui/framework/template_dialog.h"
+#include "ui/framework/qt/template_dialog.h"
 #include "ui/main_window_template.h"
 #include "ui/qt/session_list_model.h"
 #include "ui/qt/sessions_window.h"
@@ -22,26 +22,24 @@ TEST_F(MainWindowTest, StatusLineSaysWhereItListensAndWhyAStartFailed) {
   settings.local_port = occupant.port();
   TemplateDialog& d = Open(settings);
   ASSERT_NE(d.status_bar(), nullptr);
-  EXPECT_TRUE(window_->StatusText().startsWith("Stopped"));
+  EXPECT_TRUE(StatusText().startsWith("Stopped"));
 
   Command(kStartButton);
   ASSERT_FALSE(window_->listener().IsRunning());
   EXPECT_TRUE(titles_.titles.empty()) << "the title doesn't change";
   const std::string busy = "Cannot open port " + std::to_string(occupant.port()) + ": ";
-  EXPECT_TRUE(window_->StatusText().contains(QString::fromStdString(busy)))
-      << window_->StatusText().toStdString();
-  EXPECT_TRUE(window_->StatusText().contains("Address already in use"))
-      << window_->StatusText().toStdString();
+  EXPECT_TRUE(StatusText().contains(QString::fromStdString(busy))) << StatusText().toStdString();
+  EXPECT_TRUE(StatusText().contains("Address already in use")) << StatusText().toStdString();
 
   SetField(kLocalPortField, "0");
   ASSERT_TRUE(ClickStart());
   const QString listening =
       QString("Listening on port %1 for 127.0.0.1:2007").arg(window_->listener().BoundPort());
-  EXPECT_TRUE(window_->StatusText().startsWith(listening)) << window_->StatusText().toStdString();
-  EXPECT_FALSE(window_->StatusText().contains("Cannot open")) << "a new run, no old failure";
+  EXPECT_TRUE(StatusText().startsWith(listening)) << StatusText().toStdString();
+  EXPECT_FALSE(StatusText().contains("Cannot open")) << "a new run, no old failure";
 
   Command(kStopButton);
-  EXPECT_TRUE(window_->StatusText().startsWith("Stopped"));
+  EXPECT_TRUE(StatusText().startsWith("Stopped"));
 }
 
 TEST_F(MainWindowTest, TheStatusBarLeavesTheTemplateLayoutAsItWas) {
@@ -71,23 +69,20 @@ TEST_F(MainWindowTest, StatusLineCountsTheRunsSessionsAndNamesAFailedConnect) {
   const std::string failure =
       "Session 1: cannot connect to 127.0.0.1:" + std::to_string(refused_port) +
       ": Connection refused";
-  ServeEventsUntil([&] { return window_->StatusText().contains(failure.c_str()); });
-  EXPECT_TRUE(window_->StatusText().contains(failure.c_str()))
-      << window_->StatusText().toStdString();
-  EXPECT_TRUE(window_->StatusText().contains(" / 1 session | "))
-      << window_->StatusText().toStdString();
+  ServeEventsUntil([&] { return StatusText().contains(failure.c_str()); });
+  EXPECT_TRUE(StatusText().contains(failure.c_str())) << StatusText().toStdString();
+  EXPECT_TRUE(StatusText().contains(" / 1 session | ")) << StatusText().toStdString();
   // The bar may cut the line off; its tooltip holds all of it.
-  EXPECT_EQ(d.status_bar()->findChild<QLabel*>("status_line")->toolTip(), window_->StatusText());
-  EXPECT_TRUE(window_->StatusText().contains("capture ")) << "the run keeps a capture";
+  EXPECT_EQ(d.status_bar()->findChild<QLabel*>("status_line")->toolTip(), StatusText());
+  EXPECT_TRUE(StatusText().contains("capture ")) << "the run keeps a capture";
 
   // The Sessions window shows the run's sessions, the failed one included.
   d.SendCommand(kSessionsCommand);
-  ASSERT_NE(window_->sessions_window(), nullptr);
-  EXPECT_EQ(window_->sessions_window()->store(), window_->capture_store().get());
-  window_->sessions_window()->Refresh();
-  ASSERT_EQ(window_->sessions_window()->session_model()->rowCount(), 1);
-  EXPECT_EQ(window_->sessions_window()->session_model()->SessionAt(0)->state,
-            CapturedState::kFailed);
+  ASSERT_NE(sessions(), nullptr);
+  EXPECT_EQ(sessions()->store(), window_->capture_store().get());
+  sessions()->Refresh();
+  ASSERT_EQ(sessions()->session_model()->rowCount(), 1);
+  EXPECT_EQ(sessions()->session_model()->SessionAt(0)->state, CapturedState::kFailed);
   Command(kStopButton);
 }
 
@@ -118,9 +113,9 @@ TEST_F(MainWindowTest, StatusLineSaysOnceThatTheLogFileCannotBeWritten) {
   const QString failure =
       "Cannot open the traffic log /nonexistent-portwick-dir/traffic.log: "
       "No such file or directory; ";
-  ServeEventsUntil([&] { return window_->StatusText().contains(failure); });
-  EXPECT_TRUE(window_->StatusText().contains(failure)) << window_->StatusText().toStdString();
-  EXPECT_TRUE(window_->StatusText().contains("not written")) << window_->StatusText().toStdString();
+  ServeEventsUntil([&] { return StatusText().contains(failure); });
+  EXPECT_TRUE(StatusText().contains(failure)) << StatusText().toStdString();
+  EXPECT_TRUE(StatusText().contains("not written")) << StatusText().toStdString();
   Command(kStopButton);
 }
 

@@ -14,7 +14,7 @@
 
 #include "serve_events_until.h"
 #include "trafficlog/window_log_sink.h"
-#include "ui/output_pane_widget.h"
+#include "ui/framework/qt/output_pane_widget.h"
 
 namespace portwick {
 namespace {

@@ -2,7 +2,7 @@
 // wait for the GUI thread and show whole and in order at the next delivery,
 // appends on the GUI thread are immediate, text goes to the end and into
 // view, and cleared or appended text can't be undone.
-#include "ui/output_pane_widget.h"
+#include "ui/framework/qt/output_pane_widget.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "main_window_fixture.h"
-#include "ui/framework/template_dialog.h"
+#include "ui/framework/qt/template_dialog.h"
 #include "ui/main_window_template.h"
 
 namespace portwick {
@@ -87,10 +87,10 @@ TEST(OutputPaneWidgetTest, AppendedAndClearedTextCannotBeUndone) {
 
 TEST_F(MainWindowTest, ClearEmptiesTheWindowsPaneForGood) {
   TemplateDialog& d = Open(ProxySettings{});
-  ASSERT_EQ(d.OutputPane(kOutputPane), window_->output_pane());
-  window_->output_pane()->AppendText("some traffic\n");
+  ASSERT_EQ(d.OutputPane(kOutputPane), QtPaneOf(window_->output_pane()));
+  QtPaneOf(window_->output_pane())->AppendText("some traffic\n");
   Command(kClearButton);
-  window_->output_pane()->undo();
+  QtPaneOf(window_->output_pane())->undo();
   EXPECT_TRUE(d.OutputPane(kOutputPane)->toPlainText().isEmpty());
 }
 

@@ -1,7 +1,7 @@
 // The queue between the threads that append to the output pane and the GUI
 // thread: bounded, oldest text first out, and it says when the pane must
 // drop what it shows.
-#include "ui/pane_text_queue.h"
+#include "ui/framework/qt/pane_text_queue.h"
 
 #include <gtest/gtest.h>
 

@@ -19,8 +19,8 @@
 #include "run/proxy_settings.h"
 #include "test_server.h"
 #include "ui/about_box.h"
-#include "ui/file_choosers.h"
-#include "ui/framework/template_dialog.h"
+#include "ui/framework/file_choosers.h"
+#include "ui/framework/qt/template_dialog.h"
 #include "ui/main_window.h"
 #include "ui/qt/sessions_window.h"
 
@@ -111,7 +111,7 @@ int main(int argc, char** argv) {
 
   portwick::MainWindow window(portwick::ProxySettings{}, services);
   if (!window.Create()) return 1;
-  portwick::TemplateDialog* dialog = window.dialog();
+  portwick::TemplateDialog* dialog = portwick::QtDialogOf(window.dialog());
   window.OnIdle();  // show the first control states
   window.Show();
   if (!QTest::qWaitForWindowExposed(dialog)) return 1;
@@ -120,10 +120,11 @@ int main(int argc, char** argv) {
   QApplication::processEvents();
   ok = Save(dialog, dir, "main_window_wide.png") && ok;
 
-  portwick::AboutBox about(dialog, services);
-  about.dialog().show();
-  if (!QTest::qWaitForWindowExposed(&about.dialog())) return 1;
-  ok = Save(&about.dialog(), dir, "about_box.png") && ok;
+  portwick::AboutBox about(dialog->native_window(), services);
+  portwick::TemplateDialog& about_dialog = portwick::QtDialogOf(about.dialog());
+  about_dialog.show();
+  if (!QTest::qWaitForWindowExposed(&about_dialog)) return 1;
+  ok = Save(&about_dialog, dir, "about_box.png") && ok;
 
   auto store = std::make_shared<portwick::CaptureStore>();
   if (!RelaySessions(store)) {

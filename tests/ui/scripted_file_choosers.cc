@@ -2,7 +2,7 @@
 
 namespace portwick {
 
-std::optional<std::string> ScriptedFileChoosers::ChooseSaveFile(QWidget* owner,
+std::optional<std::string> ScriptedFileChoosers::ChooseSaveFile(NativeWindow owner,
                                                                 const SaveFileRequest& request) {
   requests.push_back(request);
   owners.push_back(owner);
@@ -12,7 +12,7 @@ std::optional<std::string> ScriptedFileChoosers::ChooseSaveFile(QWidget* owner,
   return answer;
 }
 
-void ScriptedFileChoosers::ShowError(QWidget* owner, const std::string& text) {
+void ScriptedFileChoosers::ShowError(NativeWindow owner, const std::string& text) {
   errors.push_back(text);
   owners.push_back(owner);
 }

@@ -6,9 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/file_choosers.h"
-
-class QWidget;
+#include "ui/framework/file_choosers.h"
 
 namespace portwick {
 
@@ -16,15 +14,15 @@ namespace portwick {
 // records what was asked. GUI thread only.
 class ScriptedFileChoosers : public FileChoosers {
  public:
-  std::optional<std::string> ChooseSaveFile(QWidget* owner,
+  std::optional<std::string> ChooseSaveFile(NativeWindow owner,
                                             const SaveFileRequest& request) override;
-  void ShowError(QWidget* owner, const std::string& text) override;
+  void ShowError(NativeWindow owner, const std::string& text) override;
 
   // The next dialogs' answers in turn; nullopt (or none left) cancels.
   std::deque<std::optional<std::string>> answers;
   std::vector<SaveFileRequest> requests;
   std::vector<std::string> errors;
-  std::vector<QWidget*> owners;  // of every dialog and box, in order
+  std::vector<NativeWindow> owners;  // of every dialog and box, in order
 };
 
 }  // namespace portwick

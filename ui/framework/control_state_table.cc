@@ -1,8 +1,6 @@
 #include "ui/framework/control_state_table.h"
 
-#include <QWidget>
-
-#include "ui/framework/template_dialog.h"
+#include "ui/framework/dialog.h"
 
 namespace portwick {
 
@@ -44,12 +42,8 @@ void ControlStateTable::Apply(const std::function<void(int control_id, bool enab
   pending_ = false;
 }
 
-void ControlStateTable::Apply(TemplateDialog& dialog) {
-  Apply([&dialog](int control_id, bool enabled) {
-    if (QWidget* control = dialog.Control(control_id)) {
-      control->setEnabled(enabled);
-    }
-  });
+void ControlStateTable::Apply(Dialog& dialog) {
+  Apply([&dialog](int control_id, bool enabled) { dialog.EnableControl(control_id, enabled); });
 }
 
 bool ControlStateTable::IsPending(int control_id) const {

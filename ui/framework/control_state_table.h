@@ -7,7 +7,7 @@
 
 namespace portwick {
 
-class TemplateDialog;
+class Dialog;
 
 // The enabled states of a fixed set of controls, recorded when a command
 // changes them and applied together when the message loop is idle.
@@ -27,9 +27,9 @@ class ControlStateTable {
   // nothing.
   void Apply(const std::function<void(int control_id, bool enabled)>& enable);
 
-  // Apply() onto the controls of `dialog` (QWidget::setEnabled); ids the
+  // Apply() onto the controls of `dialog` (Dialog::EnableControl); ids the
   // dialog does not have are skipped.
-  void Apply(TemplateDialog& dialog);
+  void Apply(Dialog& dialog);
 
   bool pending() const { return pending_; }
   bool IsPending(int control_id) const;

@@ -1,16 +1,10 @@
 #include "ui/framework/data_exchange.h"
 
-#include <QApplication>
-#include <QCheckBox>
-#include <QGroupBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPlainTextEdit>
-#include <QPushButton>
 #include <cstdint>
 #include <utility>
 
-#include "ui/framework/template_dialog.h"
+#include "ui/framework/desktop.h"
+#include "ui/framework/dialog.h"
 
 namespace portwick {
 
@@ -23,50 +17,15 @@ std::function<void()>& BeepHook() {
   return hook;
 }
 
-void Beep() {
+void ExchangeBeep() {
   if (BeepHook()) {
     BeepHook()();
   } else {
-    QApplication::beep();
+    Beep();
   }
 }
 
-// Reads the text of any control kind that carries one.
-bool ControlText(QWidget* control, QString* text) {
-  if (auto* edit = qobject_cast<QLineEdit*>(control)) {
-    *text = edit->text();
-  } else if (auto* pane = qobject_cast<QPlainTextEdit*>(control)) {
-    *text = pane->toPlainText();
-  } else if (auto* label = qobject_cast<QLabel*>(control)) {
-    *text = label->text();
-  } else if (auto* button = qobject_cast<QAbstractButton*>(control)) {
-    *text = button->text();
-  } else if (auto* group = qobject_cast<QGroupBox*>(control)) {
-    *text = group->title();
-  } else {
-    return false;
-  }
-  return true;
-}
-
-bool SetControlText(QWidget* control, const QString& text) {
-  if (auto* edit = qobject_cast<QLineEdit*>(control)) {
-    edit->setText(text);
-  } else if (auto* pane = qobject_cast<QPlainTextEdit*>(control)) {
-    pane->setPlainText(text);
-  } else if (auto* label = qobject_cast<QLabel*>(control)) {
-    label->setText(text);
-  } else if (auto* button = qobject_cast<QAbstractButton*>(control)) {
-    button->setText(text);
-  } else if (auto* group = qobject_cast<QGroupBox*>(control)) {
-    group->setTitle(text);
-  } else {
-    return false;
-  }
-  return true;
-}
-
-bool ExchangeOne(TemplateDialog& dialog, const ExchangePair& pair, ExchangeDirection direction) {
+bool ExchangeOne(Dialog& dialog, const ExchangePair& pair, ExchangeDirection direction) {
   const bool read = direction == ExchangeDirection::kRead;
   switch (pair.kind) {
     case FieldKind::kText:
@@ -113,62 +72,38 @@ bool ParseSignedInt(std::string_view text, int32_t* value) {
   return true;
 }
 
-bool ReadText(const TemplateDialog& dialog, int control_id, std::string* text) {
-  QString value;
-  if (!ControlText(dialog.Control(control_id), &value)) return false;
-  *text = value.toStdString();
-  return true;
+bool ReadText(const Dialog& dialog, int control_id, std::string* text) {
+  return dialog.GetControlText(control_id, text);
 }
 
-bool WriteText(TemplateDialog& dialog, int control_id, const std::string& text) {
-  return SetControlText(dialog.Control(control_id), QString::fromStdString(text));
+bool WriteText(Dialog& dialog, int control_id, const std::string& text) {
+  return dialog.SetControlText(control_id, text);
 }
 
-bool ReadInt(const TemplateDialog& dialog, int control_id, int32_t* value) {
-  QString text;
-  if (!ControlText(dialog.Control(control_id), &text)) {
+bool ReadInt(const Dialog& dialog, int control_id, int32_t* value) {
+  std::string text;
+  if (!dialog.GetControlText(control_id, &text)) {
     *value = 0;
     return false;
   }
-  return ParseSignedInt(text.toStdString(), value);
+  return ParseSignedInt(text, value);
 }
 
-bool WriteInt(TemplateDialog& dialog, int control_id, int32_t value) {
-  return SetControlText(dialog.Control(control_id), QString::number(value));
+bool WriteInt(Dialog& dialog, int control_id, int32_t value) {
+  return dialog.SetControlText(control_id, std::to_string(value));
 }
 
-bool ReadCheck(const TemplateDialog& dialog, int control_id, int32_t* state) {
-  QCheckBox* box = dialog.CheckBox(control_id);
-  if (box == nullptr) return false;
-  switch (box->checkState()) {
-    case Qt::Unchecked:
-      *state = 0;
-      break;
-    case Qt::Checked:
-      *state = 1;
-      break;
-    case Qt::PartiallyChecked:
-      *state = 2;
-      break;
-  }
-  return true;
+bool ReadCheck(const Dialog& dialog, int control_id, int32_t* state) {
+  return dialog.GetCheck(control_id, state);
 }
 
-bool WriteCheck(TemplateDialog& dialog, int control_id, int32_t* state) {
+bool WriteCheck(Dialog& dialog, int control_id, int32_t* state) {
   if (*state < 0 || *state > 2) *state = 0;
-  QCheckBox* box = dialog.CheckBox(control_id);
-  if (box == nullptr) return false;
-  // Only an indeterminate state needs a three-state box; the dialog drops
-  // the third state again at the next click (TemplateDialog).
-  box->setTristate(*state == 2);
-  box->setCheckState(*state == 2   ? Qt::PartiallyChecked
-                     : *state == 1 ? Qt::Checked
-                                   : Qt::Unchecked);
-  return true;
+  return dialog.SetCheck(control_id, *state);
 }
 
-bool ExchangePairs(TemplateDialog& dialog, std::span<const ExchangePair> pairs,
-                   ExchangeDirection direction, int only_control_id) {
+bool ExchangePairs(Dialog& dialog, std::span<const ExchangePair> pairs, ExchangeDirection direction,
+                   int only_control_id) {
   for (const ExchangePair& pair : pairs) {
     if (only_control_id != kExchangeAll && pair.control_id != only_control_id) {
       continue;
@@ -181,9 +116,9 @@ bool ExchangePairs(TemplateDialog& dialog, std::span<const ExchangePair> pairs,
   return true;
 }
 
-void ReportFieldFailure(TemplateDialog& dialog, int control_id) {
-  Beep();
-  if (QWidget* control = dialog.Control(control_id)) control->setFocus(Qt::OtherFocusReason);
+void ReportFieldFailure(Dialog& dialog, int control_id) {
+  ExchangeBeep();
+  dialog.FocusControl(control_id);
 }
 
 void SetExchangeBeep(std::function<void()> beep) { BeepHook() = std::move(beep); }

@@ -9,7 +9,7 @@
 
 namespace portwick {
 
-class TemplateDialog;
+class Dialog;
 
 // Parses a signed decimal number the way dialog integer fields are read:
 // optional blanks, an optional '+' or '-', one or more digits, optional
@@ -23,19 +23,19 @@ bool ParseSignedInt(std::string_view text, int32_t* value);
 // GUI thread only.
 
 // Text of a label, edit, output pane, check box, push button or group box.
-bool ReadText(const TemplateDialog& dialog, int control_id, std::string* text);
-bool WriteText(TemplateDialog& dialog, int control_id, const std::string& text);
+bool ReadText(const Dialog& dialog, int control_id, std::string* text);
+bool WriteText(Dialog& dialog, int control_id, const std::string& text);
 
 // Signed integer in a text control: ParseSignedInt of its text. `*value`
 // always receives the parsed value (0 on failure).
-bool ReadInt(const TemplateDialog& dialog, int control_id, int32_t* value);
+bool ReadInt(const Dialog& dialog, int control_id, int32_t* value);
 // Writes `value` in decimal.
-bool WriteInt(TemplateDialog& dialog, int control_id, int32_t value);
+bool WriteInt(Dialog& dialog, int control_id, int32_t value);
 
 // Check state of a check box: 0 unchecked, 1 checked, 2 indeterminate.
-bool ReadCheck(const TemplateDialog& dialog, int control_id, int32_t* state);
+bool ReadCheck(const Dialog& dialog, int control_id, int32_t* state);
 // A `*state` outside 0..2 is first set to 0, then the box takes the state.
-bool WriteCheck(TemplateDialog& dialog, int control_id, int32_t* state);
+bool WriteCheck(Dialog& dialog, int control_id, int32_t* state);
 
 enum class ExchangeDirection {
   kRead,   // controls into fields
@@ -66,14 +66,14 @@ inline constexpr int kExchangeAll = -1;
 // Exchanges `pairs` in order (only the pair of `only_control_id` unless it is
 // kExchangeAll). At the first failing pair: beep, give that control the
 // keyboard focus, exchange nothing further and return false. True otherwise.
-bool ExchangePairs(TemplateDialog& dialog, std::span<const ExchangePair> pairs,
-                   ExchangeDirection direction, int only_control_id = kExchangeAll);
+bool ExchangePairs(Dialog& dialog, std::span<const ExchangePair> pairs, ExchangeDirection direction,
+                   int only_control_id = kExchangeAll);
 
 // What a failed exchange does for `control_id`: beeps and gives that control
 // the keyboard focus. For callers that find a value unusable after reading it.
-void ReportFieldFailure(TemplateDialog& dialog, int control_id);
+void ReportFieldFailure(Dialog& dialog, int control_id);
 
-// The beep of a failed exchange; the default is QApplication::beep(). An
+// The beep of a failed exchange; the default is the desktop's Beep(). An
 // empty function restores the default. Tests install a counter here.
 void SetExchangeBeep(std::function<void()> beep);
 

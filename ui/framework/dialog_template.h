@@ -6,9 +6,24 @@
 
 namespace portwick {
 
-struct MenuTemplate;
+// One item of a drop-down menu. A null `text` is a separator. `shortcut`
+// (a key text such as "Ctrl+L", shown beside the item) may be null.
+struct MenuItemTemplate {
+  const char* text;
+  int command_id;
+  const char* shortcut = nullptr;
+};
 
-// What a template entry turns into (see TemplateDialog for the widget classes).
+inline constexpr MenuItemTemplate kMenuSeparator{nullptr, 0};
+
+// One drop-down menu of a menu bar; `title` may hold an '&' mnemonic.
+struct MenuTemplate {
+  const char* title;
+  std::span<const MenuItemTemplate> items;
+};
+
+// What a template entry turns into (the Qt classes named are those of
+// ui/framework/qt/template_dialog.h).
 enum class ControlKind {
   kLabel,       // QLabel, static text, left aligned; '&' marks a mnemonic that
                 // focuses the next control in template order

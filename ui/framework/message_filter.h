@@ -1,16 +1,35 @@
 #ifndef PORTWICK_UI_FRAMEWORK_MESSAGE_FILTER_H_
 #define PORTWICK_UI_FRAMEWORK_MESSAGE_FILTER_H_
 
-class QEvent;
-class QObject;
+#include "ui/framework/native_window.h"
 
 namespace portwick {
 
-// One event as the message loop sees it: the object it is delivered to and
-// the event. Valid only during the call it is passed to.
+// The toolkit's own form of a message (Qt: the receiver and the event, see
+// ui/framework/qt/native_message.h; Win32: the MSG).
+struct NativeMessage;
+
+enum class MessageKind {
+  kOther,
+  kKeyDown,  // a key press, its repeats, and a shortcut's look at a press
+  kKeyUp,
+};
+
+// Keys the neutral part of a message names (the virtual-key codes); other
+// keys come as kKeyOther.
+inline constexpr int kKeyOther = 0;
+inline constexpr int kKeyEscape = 0x1B;
+
+// One message as the message loop sees it. Valid only during the call it is
+// passed to.
 struct Message {
-  QObject* receiver = nullptr;
-  QEvent* event = nullptr;
+  const NativeMessage* native = nullptr;
+  MessageKind kind = MessageKind::kOther;
+  int key = kKeyOther;       // key messages
+  bool auto_repeat = false;  // key messages: a repeat of a held key
+  // The top-level window the message is delivered to; null when it goes to
+  // no window.
+  NativeWindow window = nullptr;
 };
 
 // A window that wants to see the loop's messages before they are delivered

@@ -7,15 +7,16 @@
 #include "ui/framework/idle_handler.h"
 #include "ui/framework/message_filter.h"
 
-class QEventLoop;
-
 namespace portwick {
 
 class LoopEventTap;
 
-// The message loop of one GUI thread, over Qt's event loop.
+// The message loop of one GUI thread, over the toolkit's event loop. The
+// lists, the filters' order and the idle walk are here
+// (message_loop.cc); running and ending the loop and turning the toolkit's
+// events into messages are the toolkit's (qt/message_loop_qt.cc).
 //
-// While Run() is active:
+// Under Qt, while Run() is active:
 // - every window-system event (key, mouse, focus, close, ...) of the thread
 //   is first offered to PreTranslateMessage(), through an application-level
 //   event filter; a consumed event is not delivered. An input event that Qt
@@ -75,10 +76,10 @@ class MessageLoop {
  private:
   friend class LoopEventTap;
 
-  // Called by the tap for every event of the thread during Run().
-  bool FilterEvent(const Message& message);
   // Called by the tap when the event dispatcher is about to wait.
   void OnAboutToBlock();
+  // Ends the toolkit's loop that Run() runs, if any, with quit_code_.
+  void EndRun();
   void CompactLists();
 
   std::vector<MessageFilter*> filters_;  // null entries are removed ones
@@ -92,9 +93,7 @@ class MessageLoop {
   bool quit_requested_ = false;
   int quit_code_ = 0;
 
-  QEventLoop* event_loop_ = nullptr;  // Run()'s loop, on its stack
-  int run_loop_level_ = -1;           // QThread::loopLevel() inside Run()
-  std::unique_ptr<LoopEventTap> tap_;
+  std::unique_ptr<LoopEventTap> tap_;  // the toolkit's side while Run() runs
 };
 
 }  // namespace portwick

@@ -25,12 +25,6 @@ int MulDiv(int number, int numerator, int denominator) {
   return static_cast<int>(quotient);
 }
 
-LayoutRect LayoutRect::FromQRect(const QRect& r) {
-  return LayoutRect{r.x(), r.y(), r.x() + r.width(), r.y() + r.height()};
-}
-
-QRect LayoutRect::ToQRect() const { return QRect(left, top, right - left, bottom - top); }
-
 void ResizeState::Reset(int client_width, int client_height) {
   entries_.clear();
   group_of_.clear();

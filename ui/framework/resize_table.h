@@ -1,7 +1,6 @@
 #ifndef PORTWICK_UI_FRAMEWORK_RESIZE_TABLE_H_
 #define PORTWICK_UI_FRAMEWORK_RESIZE_TABLE_H_
 
-#include <QRect>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -41,15 +40,13 @@ inline constexpr ResizeEntry kResizeEndOfTable{kResizeMarkerId, 0};
 int MulDiv(int number, int numerator, int denominator);
 
 // A rectangle by its edges; right and bottom are exclusive (width =
-// right - left), unlike QRect::right().
+// right - left).
 struct LayoutRect {
   int left = 0;
   int top = 0;
   int right = 0;
   int bottom = 0;
 
-  static LayoutRect FromQRect(const QRect& r);
-  QRect ToQRect() const;
   friend bool operator==(const LayoutRect&, const LayoutRect&) = default;
 };
 

@@ -87,13 +87,13 @@ std::string ConnectErrorText(const CapturedSession& session) {
   const std::string target =
       portwick::DestinationText(session.destination_host, session.destination_port);
   const std::string what =
-      session.failure.step() == "resolve" ? "cannot resolve " : "cannot connect to ";
+      session.failure.kind() == Status::Kind::kResolve ? "cannot resolve " : "cannot connect to ";
   return "Session " + SessionLabel(session.id) + ": " + what + target + ": " +
          ReasonOf(session.failure);
 }
 
 std::string LogFileErrorText(const std::string& file_name, const Status& status) {
-  const std::string what = status.step() == "open" ? "Cannot open" : "Cannot write";
+  const std::string what = status.kind() == Status::Kind::kOpen ? "Cannot open" : "Cannot write";
   return what + " the traffic log " + (file_name.empty() ? "(no file name)" : file_name) + ": " +
          ReasonOf(status);
 }

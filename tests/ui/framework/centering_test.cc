@@ -1,4 +1,4 @@
-#include "ui/framework/centering.h"
+#include "ui/framework/qt/centering.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <QScreen>
 
 #include "test_dialogs.h"
-#include "ui/framework/template_dialog.h"
+#include "ui/framework/qt/template_dialog.h"
 
 namespace portwick {
 namespace {

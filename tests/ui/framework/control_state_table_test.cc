@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "test_dialogs.h"
-#include "ui/framework/template_dialog.h"
+#include "ui/framework/qt/template_dialog.h"
 
 namespace portwick {
 namespace {

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "test_dialogs.h"
-#include "ui/framework/template_dialog.h"
+#include "ui/framework/qt/template_dialog.h"
 
 namespace portwick {
 namespace {

@@ -1,4 +1,4 @@
-#include "ui/framework/hyper_link_static.h"
+#include "ui/framework/qt/hyper_link_static.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "test_dialogs.h"
-#include "ui/framework/template_dialog.h"
+#include "ui/framework/qt/template_dialog.h"
 
 namespace portwick {
 namespace {

@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "ui/framework/qt/native_message.h"
+
 namespace portwick {
 namespace {
 
@@ -164,14 +166,15 @@ TEST_F(LoopWindowTest, FiltersSeeEventsFirstAndMayConsumeThem) {
   RecordingFilter eats_keys("eats", &ignored, false);
   bool saw_current = false;
   eats_keys.then = [&](const Message& message) {
-    saw_current = saw_current || (loop_.current_message().event == message.event);
+    saw_current = saw_current || (loop_.current_message().native == message.native);
   };
   // A filter that consumes key presses aimed at the edit.
   class KeyEater : public MessageFilter {
    public:
     explicit KeyEater(QObject* target) : target_(target) {}
     bool PreTranslateMessage(const Message& message) override {
-      if (message.receiver == target_ && message.event->type() == QEvent::KeyPress) {
+      if (message.native->receiver == target_ &&
+          message.native->event->type() == QEvent::KeyPress) {
         ++eaten;
         return true;
       }
@@ -196,7 +199,7 @@ TEST_F(LoopWindowTest, FiltersSeeEventsFirstAndMayConsumeThem) {
   EXPECT_EQ(eater.eaten, 3);
   EXPECT_EQ(edit_->text(), "");
   EXPECT_TRUE(saw_current);
-  EXPECT_EQ(loop_.current_message().event, nullptr);
+  EXPECT_EQ(loop_.current_message().native, nullptr);
   // Consumed presses never reached the filter added before the eater; the
   // releases did.
   EXPECT_EQ(std::count(log_.begin(), log_.end(), "passes"), static_cast<long>(ignored.size()) - 3);
@@ -242,7 +245,8 @@ TEST(MessageLoopListsTest, FiltersRunFromLastToFirstUntilOneConsumes) {
   loop.AddMessageFilter(&b);
   loop.AddMessageFilter(&c);
   QEvent event(QEvent::User);
-  const Message message{nullptr, &event};
+  const NativeMessage native{nullptr, &event};
+  const Message message = MessageFrom(native);
 
   EXPECT_TRUE(loop.PreTranslateMessage(message));
   EXPECT_EQ(log, (std::vector<std::string>{"c", "b", "a"}));

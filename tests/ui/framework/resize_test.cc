@@ -5,9 +5,9 @@
 #include <map>
 
 #include "test_dialogs.h"
-#include "ui/framework/dialog_resizer.h"
+#include "ui/framework/qt/dialog_resizer.h"
+#include "ui/framework/qt/template_dialog.h"
 #include "ui/framework/resize_table.h"
-#include "ui/framework/template_dialog.h"
 
 namespace portwick {
 namespace {
@@ -177,18 +177,18 @@ TEST_F(DialogResizeTest, WideningMovesAndStretchesByExactAmounts) {
 TEST_F(DialogResizeTest, GroupMembersScaleInProportion) {
   const int n = 91;
   dialog_.resize(initial_size_.width() + n, initial_size_.height() + 13);
-  const LayoutRect frame = LayoutRect::FromQRect(initial_[testing::kFrame]);
-  const LayoutRect name = LayoutRect::FromQRect(initial_[testing::kNameEdit]);
-  const LayoutRect browse = LayoutRect::FromQRect(initial_[testing::kBrowseButton]);
+  const LayoutRect frame = LayoutRectFrom(initial_[testing::kFrame]);
+  const LayoutRect name = LayoutRectFrom(initial_[testing::kNameEdit]);
+  const LayoutRect browse = LayoutRectFrom(initial_[testing::kBrowseButton]);
   const int left = std::min({frame.left, name.left, browse.left});
   const int right = std::max({frame.right, name.right, browse.right});
   const int w = right - left;
 
-  const LayoutRect name_now = LayoutRect::FromQRect(Now(testing::kNameEdit));
+  const LayoutRect name_now = LayoutRectFrom(Now(testing::kNameEdit));
   EXPECT_EQ(name_now.left, left + MulDiv(name.left - left, w + n, w));
   EXPECT_EQ(name_now.right, left + MulDiv(name.right - left, w + n, w));
   EXPECT_EQ(name_now.top, name.top);
-  const LayoutRect browse_now = LayoutRect::FromQRect(Now(testing::kBrowseButton));
+  const LayoutRect browse_now = LayoutRectFrom(Now(testing::kBrowseButton));
   EXPECT_EQ(browse_now.left, left + MulDiv(browse.left - left, w + n, w));
   EXPECT_EQ(browse_now.right - browse_now.left, browse.right - browse.left);
   // Taller: only the pane lengthens and the grip moves down.

@@ -1,4 +1,4 @@
-#include "ui/framework/template_dialog.h"
+#include "ui/framework/qt/template_dialog.h"
 
 #include <gtest/gtest.h>
 
@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "test_dialogs.h"
-#include "ui/framework/dialog_units.h"
+#include "ui/framework/qt/dialog_units.h"
 
 namespace portwick {
 namespace {
@@ -204,6 +204,50 @@ TEST_F(TemplateDialogTest, ReplaceControlKeepsPlaceAndState) {
   EXPECT_TRUE(raw->isHidden());
   EXPECT_EQ(raw->parentWidget(), dialog_.client());
   EXPECT_EQ(dialog_.ReplaceControl(4242, std::make_unique<QPushButton>()), nullptr);
+}
+
+// The neutral calls: a missing id or a control of the wrong kind fails and
+// changes nothing; the right one shows what was asked.
+TEST_F(TemplateDialogTest, NeutralCallsReachTheirControlOrFail) {
+  Dialog& d = dialog_;
+  constexpr int kMissing = 4242;
+  EXPECT_FALSE(d.HasControl(kMissing));
+  EXPECT_FALSE(d.EnableControl(kMissing, false));
+  EXPECT_FALSE(d.IsControlEnabled(kMissing));
+  EXPECT_FALSE(d.ShowControl(kMissing, false));
+  EXPECT_FALSE(d.FocusControl(kMissing));
+  EXPECT_FALSE(d.SetControlTip(kMissing, "tip"));
+  EXPECT_FALSE(d.SetCueBanner(kGoButton, "hint")) << "only edits have one";
+  EXPECT_EQ(d.AttachOutputPane(kNameEdit), nullptr) << "not a pane";
+  EXPECT_FALSE(d.MakeLink(kNameEdit, "https://example.org/", {})) << "not a label";
+
+  ASSERT_TRUE(d.SetCueBanner(kNameEdit, "every interface"));
+  EXPECT_EQ(dialog_.Edit(kNameEdit)->placeholderText(), "every interface");
+  ASSERT_TRUE(d.SetControlTip(kNameEdit, "caf\xC3\xA9"));
+  EXPECT_EQ(dialog_.Edit(kNameEdit)->toolTip(), QString::fromUtf8("caf\xC3\xA9"));
+  ASSERT_TRUE(d.EnableControl(kGoButton, false));
+  EXPECT_FALSE(d.IsControlEnabled(kGoButton));
+  ASSERT_TRUE(d.FocusControl(kNumberEdit));
+  EXPECT_EQ(d.FocusedControl(), kNumberEdit);
+  ASSERT_TRUE(d.ShowControl(kHiddenButton, true));
+  EXPECT_FALSE(dialog_.Control(kHiddenButton)->isHidden());
+  EXPECT_EQ(d.StatusText(), "") << "no status line yet";
+  d.AddStatusLine();
+  d.SetStatusText("Stopped");
+  EXPECT_EQ(d.StatusText(), "Stopped");
+}
+
+TEST_F(TemplateDialogTest, TimersTickUntilKilledAndAnIdSetAgainIsReplaced) {
+  int first = 0;
+  int second = 0;
+  dialog_.SetTimer(7, std::chrono::milliseconds(1), [&] { ++first; });
+  dialog_.SetTimer(7, std::chrono::milliseconds(1), [&] { ++second; });
+  EXPECT_TRUE(QTest::qWaitFor([&] { return second >= 2; }, 5000));
+  EXPECT_EQ(first, 0) << "replaced before it ticked";
+  dialog_.KillTimer(7);
+  const int ticks = second;
+  QTest::qWait(20);
+  EXPECT_EQ(second, ticks);
 }
 
 TEST(TemplateDialogModalTest, UnhandledOkAndCancelEndTheDialog) {

@@ -43,7 +43,8 @@ TEST(SessionTextsTest, EachFailureWithTheSystemsReason) {
   CapturedSession unresolved = refused;
   unresolved.id = 4;
   unresolved.destination_host = "no.such.host";
-  unresolved.failure = Status::Error("resolve", 0, "Name or service not known");
+  unresolved.failure =
+      Status::Error(Status::Kind::kResolve, "resolve", 0, "Name or service not known");
   const std::pair<std::string, std::string> cases[] = {
       {ListenErrorText(1999, Status::Error("bind", 98)),
        "Cannot open port 1999: Address already in use"},
@@ -53,11 +54,11 @@ TEST(SessionTextsTest, EachFailureWithTheSystemsReason) {
        "Session 3: cannot connect to localhost:2007: Connection refused"},
       {ConnectErrorText(unresolved),
        "Session 4: cannot resolve no.such.host:2007: Name or service not known"},
-      {LogFileErrorText("/ro/t.log", Status::Error("open", 13)),
+      {LogFileErrorText("/ro/t.log", Status::Error(Status::Kind::kOpen, "open", 13)),
        "Cannot open the traffic log /ro/t.log: Permission denied"},
       {LogFileErrorText("/full/t.log", Status::Error("write", 28)),
        "Cannot write the traffic log /full/t.log: No space left on device"},
-      {LogFileErrorText("", Status::Error("open", 2)),
+      {LogFileErrorText("", Status::Error(Status::Kind::kOpen, "open", 2)),
        "Cannot open the traffic log (no file name): No such file or directory"},
   };
   for (const auto& [text, expected] : cases) EXPECT_EQ(text, expected);

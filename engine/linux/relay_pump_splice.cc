@@ -1,0 +1,61 @@
+// RelayPump's splicing, and the zero-copy hooks of zero_copy.h: the Linux
+// build relays a direction whose bytes nobody needs with splice through a
+// pooled pipe, and parks idle directions with the epoll idle parker.
+#include "engine/linux/idle_parker.h"
+#include "engine/linux/pipe_pool.h"
+#include "engine/linux/splice_relay.h"
+#include "engine/relay_pump.h"
+#include "engine/socket_ops.h"
+#include "engine/zero_copy.h"
+
+namespace portwick {
+
+void SpliceRelayDeleter::operator()(SpliceRelay* relay) const { delete relay; }
+
+void RelayPump::StartSplicing() {
+  splice_.reset(
+      new SpliceRelay(io_, &PipePool::Default(), source_fd_, destination_fd_, log_sink_.get()));
+}
+
+std::optional<RelayPump::Progress> RelayPump::RelaySpliced(bool may_park, bool* ended_normally) {
+  while (true) {
+    switch (splice_->Relay()) {
+      case SpliceRelay::Result::kIdle:
+        if (may_park) return Progress::kIdle;
+        sockets::WaitReadable(source_fd_);
+        continue;
+      case SpliceRelay::Result::kEnded:
+        *ended_normally = EndedNormally();
+        return Progress::kDone;
+      case SpliceRelay::Result::kReceiveFailed:
+        Failed(ResetBySource(), Status::Error("recv", splice_->error()));
+        return Progress::kDone;
+      case SpliceRelay::Result::kSendFailed:
+        SendFailed(splice_->error());
+        return Progress::kDone;
+      case SpliceRelay::Result::kDetached:
+        Failed(CloseReason::kStopped, Status::Error("log", 0, "log sink released"));
+        return Progress::kDone;
+      case SpliceRelay::Result::kRefused:
+        EndSplicing();
+        return std::nullopt;
+    }
+  }
+}
+
+void RelayPump::EndSplicing() {
+  relayed_ += splice_->bytes();
+  splice_.reset();  // the pipe goes back to the pool (or is closed)
+}
+
+namespace zero_copy {
+
+void ReleaseIdlePipes() { PipePool::Default().CloseIdle(); }
+
+bool Park(SocketHandle fd, std::unique_ptr<ThreadTask>& task) {
+  return IdleParker::Default().Park(fd, task);
+}
+
+}  // namespace zero_copy
+
+}  // namespace portwick

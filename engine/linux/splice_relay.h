@@ -1,0 +1,86 @@
+#ifndef PORTWICK_ENGINE_LINUX_SPLICE_RELAY_H_
+#define PORTWICK_ENGINE_LINUX_SPLICE_RELAY_H_
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+#include "engine/linux/pipe_pool.h"
+#include "engine/log_sink_handle.h"
+#include "engine/socket_io.h"
+
+namespace portwick {
+
+// Relays one direction from socket to socket through a pipe, so the bytes
+// never pass through user space: for a direction whose bytes nobody needs
+// (no log sink that logs, no observer that wants them, the pass-through
+// framer). Blocks in the kernel as the copying relay does, in order and
+// without losing a byte.
+//
+// The pipe is borrowed from a pool while bytes flow. After kIdleMilliseconds
+// without bytes Relay gives it back and returns kIdle; the caller waits until
+// the source is readable (or parks the direction) and calls Relay again.
+// When no pipe can be had (descriptors run short), bytes are copied through a
+// small buffer until one can.
+//
+// Made and used by one relay thread at a time (a parked direction may go on
+// on another thread). Sets a receive time-out on the source socket, which
+// only this direction reads; Refused clears it again.
+class SpliceRelay {
+ public:
+  static constexpr int kIdleMilliseconds = 10;
+
+  enum class Result {
+    kEnded,          // the source ended its stream: pass the half-close on
+    kIdle,           // nothing came for a while; the pipe is back in the pool
+    kReceiveFailed,  // receiving failed; error() has the -errno
+    kSendFailed,     // sending failed; error() has the -errno
+    kDetached,       // the log sink handle was detached: end the session
+    kRefused,        // splice is refused here: relay by copying from now on
+  };
+
+  // `io`, `pool` and `log_sink` (may be null) must outlive the relay.
+  SpliceRelay(SocketIo* io, PipePool* pool, SocketHandle source_fd, SocketHandle destination_fd,
+              const LogSinkHandle* log_sink);
+  SpliceRelay(const SpliceRelay&) = delete;
+  SpliceRelay& operator=(const SpliceRelay&) = delete;
+  // Gives the pipe back when it is empty, else closes it.
+  ~SpliceRelay();
+
+  // Relays until one of the results above. After kRefused every byte taken
+  // from the source has been sent on. May throw std::bad_alloc (copying).
+  Result Relay();
+
+  int error() const { return error_; }
+  // Bytes sent on so far.
+  uint64_t bytes() const { return bytes_; }
+
+ private:
+  // Each returns how the direction ends, or nothing when it goes on.
+  // Moves the bytes in the pipe to the destination.
+  std::optional<Result> Drain();
+  // Copies what one receive brings; used while no pipe can be had.
+  std::optional<Result> CopyOnce();
+  // Sends the bytes left in the pipe by reading them out (splice refused
+  // towards the destination).
+  std::optional<Result> DrainByCopy();
+  std::optional<Result> SendCopy(const char* data, size_t length);
+  Result Fail(Result result, ssize_t error);
+  void GiveBackPipe();
+
+  SocketIo* const io_;
+  PipePool* const pool_;
+  const SocketHandle source_fd_;
+  const SocketHandle destination_fd_;
+  const LogSinkHandle* const log_sink_;
+  bool timeout_set_ = false;
+  Pipe pipe_;
+  size_t in_pipe_ = 0;
+  std::unique_ptr<char[]> buffer_;  // only while copying
+  uint64_t bytes_ = 0;
+  int error_ = 0;
+};
+
+}  // namespace portwick
+
+#endif  // PORTWICK_ENGINE_LINUX_SPLICE_RELAY_H_
