@@ -78,8 +78,8 @@ void QueuedObserver::OnChunk(const SessionChunk& event) {
 }
 
 void QueuedObserver::EnqueueChunk(const SessionChunk& event) {
-  const RecordHeader header{true, event.direction, static_cast<uint32_t>(event.size), event.session,
-                            event.time};
+  const RecordHeader header{true,          event.direction, static_cast<uint32_t>(event.size),
+                            event.session, event.time,      event.held};
   const size_t size = Aligned(sizeof(RecordHeader) + event.size);
   const char* data = event.data;
   try {
@@ -94,7 +94,7 @@ void QueuedObserver::EnqueueChunk(const SessionChunk& event) {
 }
 
 void QueuedObserver::EnqueueLifecycle(Lifecycle event, SessionId session) {
-  const RecordHeader header{false, Direction::kClientToServer, 0, session, EventTime{}};
+  const RecordHeader header{false, Direction::kClientToServer, 0, session, EventTime{}, {}};
   const size_t size = Aligned(sizeof(RecordHeader));
   try {
     const bool queued = queue_.Push(size, size + kLifecycleCost, [&](char* at) {
@@ -122,6 +122,7 @@ void QueuedObserver::Delivery::Deliver(const char* data, size_t size) {
       chunk.time = header.time;
       chunk.data = data + at + sizeof header;
       chunk.size = header.size;
+      chunk.held = header.held;
       for (SessionEventWriter* writer : observer_->chunk_writers_) writer->OnChunk(chunk);
     } else {
       Lifecycle event;

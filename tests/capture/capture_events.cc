@@ -1,5 +1,7 @@
 #include "capture_events.h"
 
+#include <utility>
+
 namespace portwick::testing {
 
 EventFeeder::EventFeeder(SessionObserver* observer, std::chrono::microseconds step)
@@ -58,13 +60,15 @@ void EventFeeder::FailConnect(SessionId id, const char* step, int error_number,
   observer_->OnConnectFailed(event);
 }
 
-void EventFeeder::Chunk(SessionId id, Direction direction, std::string_view bytes) {
+void EventFeeder::Chunk(SessionId id, Direction direction, std::string_view bytes,
+                        std::chrono::nanoseconds held) {
   SessionChunk event;
   event.session = id;
   event.direction = direction;
   event.time = Tick();
   event.data = bytes.data();
   event.size = bytes.size();
+  event.held = held;
   observer_->OnChunk(event);
 }
 
@@ -76,8 +80,10 @@ void EventFeeder::HalfClose(SessionId id, Direction direction) {
   observer_->OnHalfClosed(event);
 }
 
-void EventFeeder::Close(SessionId id, CloseReason how, uint64_t bytes_up, uint64_t bytes_down) {
+void EventFeeder::Close(SessionId id, CloseReason how, uint64_t bytes_up, uint64_t bytes_down,
+                        Status error) {
   SessionClosed event;
+  event.error = std::move(error);
   event.session = id;
   event.how = how;
   event.bytes_up = bytes_up;
