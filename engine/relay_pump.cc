@@ -75,6 +75,7 @@ RelayPump::RelayPump(std::shared_ptr<Session> session, Direction direction,
   if (identity.idle_timeout.count() != 0) {
     // A quarter of the time-out: an idle session ends at most that late.
     idle_check_ms_ = std::max(10, static_cast<int>(identity.idle_timeout.count() / 4));
+    sockets::SetReceiveTimeout(source_fd_, idle_check_ms_);
   }
   const bool needs_bytes = !framer_->IsPassThrough() || chunk_observer_ != nullptr ||
                            (log_sink_ != nullptr && log_sink_->NeedsBytes()) ||
@@ -432,7 +433,6 @@ bool RelayPump::WaitToPassEnd() {
 
 ssize_t RelayPump::ReceiveWatchingIdle(char* buffer, size_t room) {
   if (idle_check_ms_ == 0) return io_->Recv(source_fd_, buffer, room);
-  sockets::SetReceiveTimeout(source_fd_, idle_check_ms_);
   ssize_t n;
   while ((n = io_->Recv(source_fd_, buffer, room)) == -EAGAIN) {
     if (session_->IdleTimedOut()) EndIdle();
