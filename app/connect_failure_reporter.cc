@@ -10,9 +10,10 @@
 namespace portwick {
 
 void ConnectFailureReporter::OnConnectFailed(const SessionConnectFailed& event) {
-  const std::string line = std::string(kApplicationTitle) + ": #" + SessionLabel(event.session) +
-                           " cannot connect to " + DestinationText(event.host, event.port) + ": " +
-                           event.status.reason() + "\n";
+  const std::string line = std::string(kApplicationTitle) + ": #" +
+                           SessionLabel(event.forward, event.session) + " cannot connect to " +
+                           DestinationText(event.host, event.port) + ": " + event.status.reason() +
+                           "\n";
   MutexLock lock(&mutex_);
   WriteFully(fd_, line.data(), line.size());
 }

@@ -5,6 +5,7 @@
 
 #include "app/command_line.h"
 #include "app/console_runner.h"
+#include "app/program_arguments.h"
 #include "app/standard_descriptors.h"
 #include "engine/descriptor_limit.h"
 #include "run/version_text.h"
@@ -13,6 +14,7 @@
 #include "app/gui_startup.h"
 #include "app/gui_window.h"
 #include "ui/main_window.h"
+#include "ui/ui_services.h"
 #endif
 
 namespace {
@@ -20,8 +22,11 @@ namespace {
 #if defined(PORTWICK_HAVE_GUI)
 int RunWindowMode(const std::vector<std::string>& args) {
   portwick::GuiStartup startup;
-  startup.make_window = [](const portwick::ProxySettings& settings) {
-    return portwick::MakeGuiWindow<portwick::MainWindow>(settings);
+  // The command script repeats the program path as main received it.
+  portwick::UiServices services;
+  if (!args.empty()) services.program_path = args[0];
+  startup.make_window = [services](const portwick::ProxySettings& settings) {
+    return portwick::MakeGuiWindow<portwick::MainWindow>(settings, services);
   };
   return portwick::RunGui(args, startup);
 }
@@ -36,7 +41,7 @@ int main(int argc, char** argv) {
   // Every session takes two descriptors: allow as many as the system lets
   // this process have.
   portwick::descriptor_limit::RaiseToHardLimit();
-  const std::vector<std::string> args(argv, argv + argc);
+  const std::vector<std::string> args = portwick::ProgramArguments(argc, argv);
   // A first look without side effects decides the mode; each mode parses the
   // arguments again with its own help display. --version needs neither mode,
   // so it works without a display.

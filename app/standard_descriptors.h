@@ -13,6 +13,9 @@ namespace portwick {
 // Call at the very start of main, before anything opens a descriptor and
 // before any other thread exists. Returns false when a closed one could not
 // be opened (the caller should then end at once).
+//
+// On Windows (app/windows/) nothing needs reopening; it puts the standard
+// streams in binary mode and the console's output in UTF-8 instead.
 bool EnsureStandardDescriptors();
 
 }  // namespace portwick

@@ -199,14 +199,15 @@ bool CaptureStore::MakeRoom(uint64_t need, const Record* keep) {
 void CaptureStore::OnOpened(const SessionOpened& event) {
   try {
     MutexLock lock(&mutex_);
-    if (Find(event.session) != nullptr) return;
+    const SessionId key = CaptureKeyOf(event);
+    if (Find(key) != nullptr) return;
     auto record = std::make_unique<Record>();
     Record* raw = record.get();
-    raw->session.id = event.session;
+    raw->session.id = key;
     raw->session.client = event.client;
     raw->session.listener = event.listener;
     raw->session.opened = event.time;
-    records_.emplace(event.session, std::move(record));
+    records_.emplace(key, std::move(record));
     counts_.capture_used += kSessionOverhead;
     ++counts_.sessions_total;
     ++counts_.sessions_open;
@@ -220,7 +221,7 @@ void CaptureStore::OnOpened(const SessionOpened& event) {
 
 void CaptureStore::OnConnected(const SessionConnected& event) {
   MutexLock lock(&mutex_);
-  Record* record = Find(event.session);
+  Record* record = Find(CaptureKeyOf(event));
   if (record == nullptr) return;
   CapturedSession& session = record->session;
   session.destination = event.destination;
@@ -233,7 +234,7 @@ void CaptureStore::OnConnected(const SessionConnected& event) {
 void CaptureStore::OnConnectFailed(const SessionConnectFailed& event) {
   try {
     MutexLock lock(&mutex_);
-    Record* record = Find(event.session);
+    Record* record = Find(CaptureKeyOf(event));
     if (record == nullptr) return;
     CapturedSession& session = record->session;
     session.state = CapturedState::kFailed;
@@ -255,7 +256,7 @@ void CaptureStore::OnChunk(const SessionChunk& event) {
   uint64_t offset = 0;
   {
     MutexLock lock(&mutex_);
-    Record* record = Find(event.session);
+    Record* record = Find(CaptureKeyOf(event));
     if (record == nullptr) return;
     offset = record->stream_end[direction];
     CountBytes(*record, event.direction, event.size);
@@ -275,7 +276,7 @@ void CaptureStore::OnChunk(const SessionChunk& event) {
   reserved->stream_offset_ = offset;
   // Last: publish it (or give the room back when the session has gone).
   MutexLock lock(&mutex_);
-  Record* record = Find(event.session);
+  Record* record = Find(CaptureKeyOf(event));
   if (record == nullptr || !Append(*record, reserved)) {
     reserved->block_->Unref();
     counts_.capture_used -= cost;
@@ -294,7 +295,7 @@ void CaptureStore::OnChunk(const SessionChunk& event) {
 
 void CaptureStore::OnHalfClosed(const SessionHalfClosed& event) {
   MutexLock lock(&mutex_);
-  Record* record = Find(event.session);
+  Record* record = Find(CaptureKeyOf(event));
   if (record == nullptr) return;
   CapturedSession& session = record->session;
   if (event.direction == Direction::kClientToServer) {
@@ -310,7 +311,7 @@ void CaptureStore::OnHalfClosed(const SessionHalfClosed& event) {
 
 void CaptureStore::OnClosed(const SessionClosed& event) {
   MutexLock lock(&mutex_);
-  Record* record = Find(event.session);
+  Record* record = Find(CaptureKeyOf(event));
   if (record == nullptr) return;
   if (record->closed) return;
   record->closed = true;

@@ -15,6 +15,7 @@
 #include "base/mutex.h"
 #include "base/status.h"
 #include "capture/captured_chunk.h"
+#include "capture/session_label.h"
 #include "engine/session_observer.h"
 
 namespace portwick {
@@ -30,7 +31,7 @@ enum class CapturedState : uint8_t {
 // What the store knows about one session: a copy, taken under the store's
 // lock, so its fields agree with each other.
 struct CapturedSession {
-  SessionId id = 0;  // tagged with the forward (capture/session_label.h)
+  SessionId id = 0;  // CaptureKey(forward, number) (capture/session_label.h)
   CapturedState state = CapturedState::kConnecting;
 
   Endpoint client;       // the client's address and port
@@ -63,6 +64,10 @@ struct CapturedSession {
 
   // The store's sequence number at the session's latest change.
   uint64_t version = 0;
+
+  // The session's forward and its number there, as its events said.
+  ForwardNumber forward() const { return ForwardOf(id); }
+  SessionId number() const { return NumberOf(id); }
 
   bool trimmed() const { return bytes_dropped > 0; }
   bool ended() const { return state == CapturedState::kClosed || state == CapturedState::kFailed; }

@@ -2,8 +2,6 @@
 
 #include <utility>
 
-#include "capture/session_label.h"
-
 namespace portwick {
 
 void ObserverFanOut::Add(std::shared_ptr<SessionObserver> observer) {
@@ -36,7 +34,7 @@ void ObserverFanOut::OnClosed(const SessionClosed& event) {
   for (const auto& observer : observers_) observer->OnClosed(event);
 }
 
-ForwardTagger::ForwardTagger(uint32_t forward, std::shared_ptr<SessionObserver> inner)
+ForwardTagger::ForwardTagger(ForwardNumber forward, std::shared_ptr<SessionObserver> inner)
     : forward_(forward), inner_(std::move(inner)), wants_chunks_(inner_->WantsChunks()) {}
 
 namespace {
@@ -44,7 +42,7 @@ namespace {
 template <typename Event>
 Event Tagged(const Event& event, uint32_t forward) {
   Event tagged = event;
-  tagged.session = TagSession(forward, event.session);
+  tagged.forward = forward;
   return tagged;
 }
 

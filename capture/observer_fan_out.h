@@ -38,12 +38,12 @@ class ObserverFanOut : public SessionObserver {
   std::vector<SessionObserver*> chunk_observers_;  // members that want chunks
 };
 
-// Passes every event on to `inner` with the session id tagged with a
-// forward's number (capture/session_label.h), so the observers of a run with
-// several forwards tell their sessions apart. Threads as SessionObserver.
+// Passes every event on to `inner` with its `forward` set to the forward's
+// number (1, 2, ...), so the observers of a run with several forwards tell
+// their sessions apart. Threads as SessionObserver.
 class ForwardTagger : public SessionObserver {
  public:
-  ForwardTagger(uint32_t forward, std::shared_ptr<SessionObserver> inner);
+  ForwardTagger(ForwardNumber forward, std::shared_ptr<SessionObserver> inner);
 
   bool WantsChunks() const override { return wants_chunks_; }
   void OnOpened(const SessionOpened& event) override;
@@ -54,7 +54,7 @@ class ForwardTagger : public SessionObserver {
   void OnClosed(const SessionClosed& event) override;
 
  private:
-  const uint32_t forward_;
+  const ForwardNumber forward_;
   const std::shared_ptr<SessionObserver> inner_;
   const bool wants_chunks_;
 };

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <utility>
 
+#include "capture/session_label.h"
 #include "capture/tcp_packet.h"
 
 namespace portwick {
@@ -134,19 +135,19 @@ void PcapngWriter::Segment(Conversation& conversation, bool from_client, uint8_t
 }
 
 void PcapngWriter::OnOpened(const SessionOpened& event) {
-  Conversation& conversation = conversations_[event.session];
+  Conversation& conversation = conversations_[CaptureKeyOf(event)];
   conversation.client.endpoint = event.client;
   conversation.opened = event.time;
 }
 
 void PcapngWriter::OnConnected(const SessionConnected& event) {
-  const auto found = conversations_.find(event.session);
+  const auto found = conversations_.find(CaptureKeyOf(event));
   if (found == conversations_.end()) return;
   Conversation& conversation = found->second;
   conversation.server.endpoint = event.destination;
   MatchFamilies(&conversation.client.endpoint, &conversation.server.endpoint);
-  conversation.client.next_sequence = InitialSequence(event.session, 1);
-  conversation.server.next_sequence = InitialSequence(event.session, 2);
+  conversation.client.next_sequence = InitialSequence(CaptureKeyOf(event), 1);
+  conversation.server.next_sequence = InitialSequence(CaptureKeyOf(event), 2);
   conversation.connected = true;
   Segment(conversation, true, kTcpSyn, conversation.opened);
   Segment(conversation, false, kTcpSyn | kTcpAck, event.time);
@@ -154,11 +155,11 @@ void PcapngWriter::OnConnected(const SessionConnected& event) {
 }
 
 void PcapngWriter::OnConnectFailed(const SessionConnectFailed& event) {
-  conversations_.erase(event.session);
+  conversations_.erase(CaptureKeyOf(event));
 }
 
 void PcapngWriter::OnChunk(const SessionChunk& event) {
-  const auto found = conversations_.find(event.session);
+  const auto found = conversations_.find(CaptureKeyOf(event));
   if (found == conversations_.end() || !found->second.connected) return;
   Conversation& conversation = found->second;
   const bool from_client = event.direction == Direction::kClientToServer;
@@ -175,7 +176,7 @@ void PcapngWriter::OnChunk(const SessionChunk& event) {
 }
 
 void PcapngWriter::OnHalfClosed(const SessionHalfClosed& event) {
-  const auto found = conversations_.find(event.session);
+  const auto found = conversations_.find(CaptureKeyOf(event));
   if (found == conversations_.end() || !found->second.connected) return;
   Conversation& conversation = found->second;
   const bool from_client = event.direction == Direction::kClientToServer;
@@ -187,7 +188,7 @@ void PcapngWriter::OnHalfClosed(const SessionHalfClosed& event) {
 }
 
 void PcapngWriter::OnClosed(const SessionClosed& event) {
-  const auto found = conversations_.find(event.session);
+  const auto found = conversations_.find(CaptureKeyOf(event));
   if (found == conversations_.end()) return;
   Conversation& conversation = found->second;
   if (conversation.connected) {

@@ -87,7 +87,7 @@ class PcapngWriter : public SessionEventWriter {
   Status status_;
   std::string buffer_;
   uint64_t packets_ = 0;
-  std::unordered_map<SessionId, Conversation> conversations_;
+  std::unordered_map<SessionId, Conversation> conversations_;  // by CaptureKey
 };
 
 }  // namespace portwick

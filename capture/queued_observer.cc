@@ -43,25 +43,17 @@ QueuedObserver::QueuedObserver(std::vector<std::shared_ptr<SessionEventWriter>> 
 
 QueuedObserver::~QueuedObserver() { Stop(); }
 
-void QueuedObserver::OnOpened(const SessionOpened& event) {
-  EnqueueLifecycle(event, event.session);
-}
-void QueuedObserver::OnConnected(const SessionConnected& event) {
-  EnqueueLifecycle(event, event.session);
-}
+void QueuedObserver::OnOpened(const SessionOpened& event) { EnqueueLifecycle(event); }
+void QueuedObserver::OnConnected(const SessionConnected& event) { EnqueueLifecycle(event); }
 void QueuedObserver::OnConnectFailed(const SessionConnectFailed& event) {
   try {
-    EnqueueLifecycle(event, event.session);
+    EnqueueLifecycle(event);
   } catch (const std::bad_alloc&) {
     // The copy of the reason's text failed; the event is lost.
   }
 }
-void QueuedObserver::OnHalfClosed(const SessionHalfClosed& event) {
-  EnqueueLifecycle(event, event.session);
-}
-void QueuedObserver::OnClosed(const SessionClosed& event) {
-  EnqueueLifecycle(event, event.session);
-}
+void QueuedObserver::OnHalfClosed(const SessionHalfClosed& event) { EnqueueLifecycle(event); }
+void QueuedObserver::OnClosed(const SessionClosed& event) { EnqueueLifecycle(event); }
 
 void QueuedObserver::OnChunk(const SessionChunk& event) {
   if (chunk_writers_.empty() || event.size == 0) return;
@@ -78,8 +70,13 @@ void QueuedObserver::OnChunk(const SessionChunk& event) {
 }
 
 void QueuedObserver::EnqueueChunk(const SessionChunk& event) {
-  const RecordHeader header{true,          event.direction, static_cast<uint32_t>(event.size),
-                            event.session, event.time,      event.held};
+  const RecordHeader header{true,
+                            event.direction,
+                            static_cast<uint16_t>(event.forward),
+                            static_cast<uint32_t>(event.size),
+                            event.session,
+                            event.time,
+                            event.held};
   const size_t size = Aligned(sizeof(RecordHeader) + event.size);
   const char* data = event.data;
   try {
@@ -93,8 +90,8 @@ void QueuedObserver::EnqueueChunk(const SessionChunk& event) {
   }
 }
 
-void QueuedObserver::EnqueueLifecycle(Lifecycle event, SessionId session) {
-  const RecordHeader header{false, Direction::kClientToServer, 0, session, EventTime{}, {}};
+void QueuedObserver::EnqueueLifecycle(Lifecycle event) {
+  const RecordHeader header{false, Direction::kClientToServer, 0, 0, 0, EventTime{}, {}};
   const size_t size = Aligned(sizeof(RecordHeader));
   try {
     const bool queued = queue_.Push(size, size + kLifecycleCost, [&](char* at) {
@@ -118,6 +115,7 @@ void QueuedObserver::Delivery::Deliver(const char* data, size_t size) {
     if (header.is_chunk) {
       SessionChunk chunk;
       chunk.session = header.session;
+      chunk.forward = header.forward;
       chunk.direction = header.direction;
       chunk.time = header.time;
       chunk.data = data + at + sizeof header;

@@ -87,6 +87,8 @@ class QueuedObserver : public SessionObserver {
   struct RecordHeader {
     bool is_chunk;
     Direction direction;
+    // A chunk's forward; fits the padding, and capture keys hold no more.
+    uint16_t forward;
     uint32_t size;  // bytes following the header
     SessionId session;
     EventTime time;
@@ -105,7 +107,7 @@ class QueuedObserver : public SessionObserver {
   };
 
   void EnqueueChunk(const SessionChunk& event);
-  void EnqueueLifecycle(Lifecycle event, SessionId session);
+  void EnqueueLifecycle(Lifecycle event);
   void DeliverLifecycle(const Lifecycle& event);
 
   const std::vector<std::shared_ptr<SessionEventWriter>> writers_;

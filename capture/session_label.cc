@@ -2,10 +2,9 @@
 
 namespace portwick {
 
-std::string SessionLabel(SessionId id) {
-  const uint32_t forward = ForwardOf(id);
-  std::string number = std::to_string(NumberOf(id));
-  return forward == 0 ? number : std::to_string(forward) + "." + number;
+std::string SessionLabel(ForwardNumber forward, SessionId number) {
+  std::string text = std::to_string(number);
+  return forward == 0 ? text : std::to_string(forward) + "." + text;
 }
 
 }  // namespace portwick

@@ -37,15 +37,16 @@ TraceWriter::TraceWriter(int fd, TraceMode mode) : fd_(fd), mode_(mode) {}
 
 TraceWriter::~TraceWriter() { Flush(); }
 
-void TraceWriter::BeginHeader(SessionId session, std::chrono::system_clock::time_point time) {
+void TraceWriter::BeginHeader(ForwardNumber forward, SessionId number,
+                              std::chrono::system_clock::time_point time) {
   AppendClockTime(buffer_, time);
   buffer_ += " #";
-  buffer_ += SessionLabel(session);
+  buffer_ += SessionLabel(forward, number);
   buffer_ += ' ';
 }
 
 void TraceWriter::OnOpened(const SessionOpened& event) {
-  BeginHeader(event.session, event.time.wall);
+  BeginHeader(event.forward, event.session, event.time.wall);
   buffer_ += "open from ";
   buffer_ += event.client.ToString();
   buffer_ += '\n';
@@ -53,7 +54,7 @@ void TraceWriter::OnOpened(const SessionOpened& event) {
 }
 
 void TraceWriter::OnConnected(const SessionConnected& event) {
-  BeginHeader(event.session, event.time.wall);
+  BeginHeader(event.forward, event.session, event.time.wall);
   buffer_ += "connected to ";
   buffer_ += event.destination.ToString();
   buffer_ += " in ";
@@ -63,7 +64,7 @@ void TraceWriter::OnConnected(const SessionConnected& event) {
 }
 
 void TraceWriter::OnConnectFailed(const SessionConnectFailed& event) {
-  BeginHeader(event.session, event.time.wall);
+  BeginHeader(event.forward, event.session, event.time.wall);
   buffer_ += "cannot connect to ";
   buffer_ += FormatDestination(event.host, event.port);
   buffer_ += ": ";
@@ -74,7 +75,7 @@ void TraceWriter::OnConnectFailed(const SessionConnectFailed& event) {
 
 void TraceWriter::OnChunk(const SessionChunk& event) {
   if (!WantsChunks()) return;
-  BeginHeader(event.session, event.time.wall);
+  BeginHeader(event.forward, event.session, event.time.wall);
   buffer_ += event.direction == Direction::kClientToServer ? "> " : "< ";
   buffer_ += ByteCount(event.size);
   if (event.held.count() > 0) {
@@ -93,9 +94,9 @@ void TraceWriter::OnChunk(const SessionChunk& event) {
 
 void TraceWriter::OnHalfClosed(const SessionHalfClosed& event) {
   const bool up = event.direction == Direction::kClientToServer;
-  BeginHeader(event.session, event.time.wall);
+  BeginHeader(event.forward, event.session, event.time.wall);
   buffer_ += up ? "half-close >\n" : "half-close <\n";
-  std::string& fins = fins_[event.session];
+  std::string& fins = fins_[CaptureKeyOf(event)];
   if (!fins.empty()) fins += ", ";
   fins += up ? "client FIN" : "server FIN";
   FlushIfLarge();
@@ -103,7 +104,7 @@ void TraceWriter::OnHalfClosed(const SessionHalfClosed& event) {
 
 void TraceWriter::OnClosed(const SessionClosed& event) {
   std::string fins;
-  if (const auto found = fins_.find(event.session); found != fins_.end()) {
+  if (const auto found = fins_.find(CaptureKeyOf(event)); found != fins_.end()) {
     fins = std::move(found->second);
     fins_.erase(found);
   }
@@ -119,7 +120,7 @@ void TraceWriter::OnClosed(const SessionClosed& event) {
   } else {
     how = fins.empty() ? CloseReasonText(event.how) : fins + ", " + CloseReasonText(event.how);
   }
-  BeginHeader(event.session, event.time.wall);
+  BeginHeader(event.forward, event.session, event.time.wall);
   buffer_ += "closed: ";
   buffer_ += how;
   buffer_ += "; ";

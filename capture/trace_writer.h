@@ -48,15 +48,18 @@ class TraceWriter : public SessionEventWriter {
   bool write_failed() const { return write_failed_; }
 
  private:
-  // Starts a header line for `session` at `time`, up to the event text.
-  void BeginHeader(SessionId session, std::chrono::system_clock::time_point time);
+  // Starts a header line for session `number` of `forward` at `time`, up to
+  // the event text.
+  void BeginHeader(ForwardNumber forward, SessionId number,
+                   std::chrono::system_clock::time_point time);
   void FlushIfLarge();
 
   const int fd_;
   const TraceMode mode_;
   std::string buffer_;
   bool write_failed_ = false;
-  // The FINs seen so far per open session, in order: "client FIN, server FIN".
+  // The FINs seen so far per open session (by CaptureKey), in order:
+  // "client FIN, server FIN".
   std::unordered_map<SessionId, std::string> fins_;
 };
 

@@ -14,6 +14,13 @@ namespace portwick {
 // Sessions are numbered 1, 2, 3 ... per listener run.
 using SessionId = uint64_t;
 
+// Which forward of a run a session belongs to, carried by every event next
+// to its number: 0 in a run of one forward (the listener's own events always
+// say 0), 1, 2, ... in the order the forwards were given when a run has
+// several (set by the run's ForwardTagger, capture/observer_fan_out.h).
+// Sessions of different forwards may have the same number.
+using ForwardNumber = uint32_t;
+
 enum class Direction : uint8_t {
   kClientToServer,  // "up": what the client sent, relayed to the destination
   kServerToClient,  // "down": what the destination sent, relayed to the client
@@ -33,9 +40,10 @@ struct EventTime {
 // A client was accepted. The first event of every session.
 struct SessionOpened {
   SessionId session = 0;
-  Endpoint client;    // the client's address and port
-  Endpoint listener;  // the local address and port it connected to
-  EventTime time;     // when it was accepted
+  Endpoint client;            // the client's address and port
+  Endpoint listener;          // the local address and port it connected to
+  EventTime time;             // when it was accepted
+  ForwardNumber forward = 0;  // see ForwardNumber
 };
 
 // The outgoing connection is up.
@@ -45,6 +53,7 @@ struct SessionConnected {
   Endpoint local;                    // the outgoing socket's own address and port
   std::chrono::nanoseconds took{0};  // from SessionOpened to now
   EventTime time;
+  ForwardNumber forward = 0;  // see ForwardNumber
 };
 
 // The outgoing connection could not be made to any address of the
@@ -59,6 +68,7 @@ struct SessionConnectFailed {
   // With several addresses, the failure of the last one tried.
   Status status;
   EventTime time;
+  ForwardNumber forward = 0;  // see ForwardNumber
 };
 
 // Bytes relayed in one direction, exactly as sent on (zero bytes included;
@@ -76,6 +86,7 @@ struct SessionChunk {
   // How long a traffic condition (delay, rate, slice) held the bytes before
   // they were sent (`time` is then when they were sent); 0 without one.
   std::chrono::nanoseconds held{0};
+  ForwardNumber forward = 0;  // see ForwardNumber
 };
 
 // One direction ended with a FIN, passed on to the other side; the other
@@ -84,6 +95,7 @@ struct SessionHalfClosed {
   SessionId session = 0;
   Direction direction = Direction::kClientToServer;
   EventTime time;
+  ForwardNumber forward = 0;  // see ForwardNumber
 };
 
 // How a session ended: the first of these that happened to it.
@@ -126,6 +138,7 @@ struct SessionClosed {
   uint64_t bytes_down = 0;               // server to client
   std::chrono::nanoseconds duration{0};  // from SessionOpened
   EventTime time;
+  ForwardNumber forward = 0;  // see ForwardNumber
 };
 
 // Receives what happens to the sessions of a listener run, on the thread

@@ -1,7 +1,9 @@
 #include "run/command_script.h"
 
+#if !defined(_WIN32)
 #include <fcntl.h>
 #include <unistd.h>
+#endif
 
 #include <array>
 #include <cerrno>
@@ -87,9 +89,106 @@ std::string DoubleQuotedContent(std::string_view text) {
   return escaped;
 }
 
+// What cmd.exe and CommandLineToArgvW leave alone outside quotes.
+bool IsCmdPlainChar(char c) {
+  if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) return true;
+  switch (c) {
+    case '_':
+    case '.':
+    case ':':
+    case '@':
+    case '+':
+    case '-':
+    case '/':
+    case '\\':
+    case '[':
+    case ']':
+      return true;
+    default:
+      return false;
+  }
+}
+
+// `text` between double quotes for a batch file: '%' doubled, and the
+// backslashes that would stand before the closing quote doubled.
+std::string CmdQuoted(std::string_view text) {
+  std::string quoted = "\"";
+  size_t backslashes = 0;
+  for (char c : text) {
+    backslashes = c == '\\' ? backslashes + 1 : 0;
+    quoted += c;
+    if (c == '%') quoted += '%';
+  }
+  quoted.append(backslashes, '\\');
+  quoted += '"';
+  return quoted;
+}
+
+std::string CmdQuotedPart(std::string_view text) {
+  for (char c : text) {
+    if (!IsCmdPlainChar(c)) return CmdQuoted(text);
+  }
+  return text.empty() ? CmdQuoted(text) : std::string(text);
+}
+
+// A '"' would end the quotes early; a line break would end the command.
+bool CmdCanHold(std::string_view text) {
+  for (char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '"' || byte < 0x20 || byte == 0x7F) return false;
+  }
+  return true;
+}
+
+std::string BracketedHost(const std::string& host) {
+  // The command line cuts a host at its first ':' unless it is in brackets.
+  if (host.find(':') != std::string::npos || host.starts_with('[')) return "[" + host + "]";
+  return host;
+}
+
 }  // namespace
 
+std::string BuildCmdScript(const CommandScriptValues& values) {
+  std::string text = CmdQuoted(values.program_path);
+  text += " --source=" + std::to_string(values.local_port);
+  if (!values.bind_address.empty()) text += " --bind=" + CmdQuotedPart(values.bind_address);
+  text += " --destination=" + CmdQuotedPart(BracketedHost(values.remote_host)) + ":" +
+          std::to_string(values.remote_port) + " ";
+  if (values.write_to_file)
+    text += " --filename=" + CmdQuoted(values.log_file_name) + " start \r\n";
+  return text;
+}
+
+std::string CmdScriptProblem(const CommandScriptValues& values) {
+  const struct {
+    const char* what;
+    const std::string& value;
+    bool written;
+  } kValues[] = {
+      {"program path", values.program_path, true},
+      {"bind address", values.bind_address, true},
+      {"destination host", values.remote_host, true},
+      {"log file name", values.log_file_name, values.write_to_file},
+  };
+  for (const auto& value : kValues) {
+    if (value.written && !CmdCanHold(value.value)) {
+      return std::string("The ") + value.what +
+             " holds a double quote or a control character, which a command script for "
+             "cmd.exe can't hold safely.";
+    }
+  }
+  return {};
+}
+
 std::string BuildCommandScript(const CommandScriptValues& values) {
+#if defined(_WIN32)
+  return BuildCmdScript(values);
+#else
+  return BuildShellScript(values);
+#endif
+}
+
+std::string BuildShellScript(const CommandScriptValues& values) {
   std::string text = QuotedCommand(values.program_path);
   text += " --source=" + std::to_string(values.local_port);
   if (!values.bind_address.empty()) text += " --bind=" + QuotedPart(values.bind_address);
@@ -116,6 +215,8 @@ std::string BuildCommandScript(const CommandScriptValues& values) {
   return text;
 }
 
+#if !defined(_WIN32)
+// On Windows: run/windows/command_script_file.cc.
 ScriptFileResult WriteCommandScript(const std::string& path, std::string_view text) {
   int fd;
   do {
@@ -138,6 +239,7 @@ ScriptFileResult WriteCommandScript(const std::string& path, std::string_view te
   if (close(fd) != 0 && errno != EINTR) ok = false;
   return ok ? ScriptFileResult::kWritten : ScriptFileResult::kWriteFailed;
 }
+#endif
 
 std::string CannotCreateMessage(const std::string& path) {
   return "Cannot create \"" + path + "\" file.";

@@ -4,6 +4,8 @@
 #   run    building and running Portwick (scripts/run.sh)
 #   test   the tests and checks (scripts/test.sh installs run and test)
 #   bench  the benchmark peers and tools (bench/run.sh installs run and bench)
+#   windows  the MinGW-w64 cross build, Wine and zip (scripts/package_windows.sh,
+#          the Wine stage of scripts/test.sh)
 # Quick and silent when everything is there already.
 #   scripts/setup.sh [GROUP...]
 set -euo pipefail

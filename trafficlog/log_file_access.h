@@ -11,6 +11,7 @@ namespace portwick {
 
 // Which file a name or a descriptor stands for: a name that was renamed away
 // (rotated) or removed no longer matches the descriptor opened through it.
+// (On Windows: the volume's serial number and the file's index on it.)
 struct FileIdentity {
   uint64_t device = 0;
   uint64_t inode = 0;

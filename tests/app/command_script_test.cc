@@ -100,6 +100,31 @@ TEST(BuildCommandScriptTest, ExactBytes) {
   }
 }
 
+// The .cmd form: program always quoted, other values bare when plain,
+// '%' doubled, backslashes before a closing quote doubled, CR LF at the end.
+// (tests/windows runs such a script under cmd.exe.)
+TEST(BuildCmdScriptTest, ExactBytesAndRefusals) {
+  struct Case {
+    CommandScriptValues values;
+    std::string expected;
+  };
+  const Case kCases[] = {
+      {Values("p", 1, "::1", 2, true, "C:\\logs\\"),
+       "\"p\" --source=1 --destination=[::1]:2  --filename=\"C:\\logs\\\\\" start \r\n"},
+      {Values("C:\\a%b&c\\p.exe", 1, "h&x|y^z<w>(v)", 2, true, "%PATH% a.log"),
+       "\"C:\\a%%b&c\\p.exe\" --source=1 --destination=\"h&x|y^z<w>(v)\":2  "
+       "--filename=\"%%PATH%% a.log\" start \r\n"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.expected);
+    EXPECT_EQ(CmdScriptProblem(c.values), "");
+    EXPECT_EQ(BuildCmdScript(c.values), c.expected);
+  }
+  EXPECT_NE(CmdScriptProblem(Values("p", 1, "a\"&calc", 2, false, "")), "");
+  EXPECT_NE(CmdScriptProblem(Values("p", 1, "h", 2, true, "a\r\nstart calc")), "");
+  EXPECT_EQ(CmdScriptProblem(Values("p", 1, "h", 2, false, "not \"written\"")), "");
+}
+
 TEST(BuildCommandScriptTest, BindAddressOnlyWhenGiven) {
   struct Case {
     std::string bind;

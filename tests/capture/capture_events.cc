@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "capture/session_label.h"
+
 namespace portwick::testing {
 
 EventFeeder::EventFeeder(SessionObserver* observer, std::chrono::microseconds step)
@@ -29,7 +31,8 @@ Endpoint EventFeeder::client(SessionId id) const {
 
 void EventFeeder::Open(SessionId id) {
   SessionOpened event;
-  event.session = id;
+  event.session = NumberOf(id);
+  event.forward = ForwardOf(id);
   event.client = client(id);
   event.listener = Endpoint::LoopbackIPv4(1999);
   event.time = Tick();
@@ -38,7 +41,8 @@ void EventFeeder::Open(SessionId id) {
 
 void EventFeeder::Connect(SessionId id) {
   SessionConnected event;
-  event.session = id;
+  event.session = NumberOf(id);
+  event.forward = ForwardOf(id);
   event.destination = destination_;
   event.local = Endpoint::LoopbackIPv4(50000);
   event.took = std::chrono::microseconds(300);
@@ -49,7 +53,8 @@ void EventFeeder::Connect(SessionId id) {
 void EventFeeder::FailConnect(SessionId id, const char* step, int error_number,
                               const char* reason) {
   SessionConnectFailed event;
-  event.session = id;
+  event.session = NumberOf(id);
+  event.forward = ForwardOf(id);
   event.host = "localhost";
   event.port = 2007;
   // As the engine marks a failed name resolution.
@@ -63,7 +68,8 @@ void EventFeeder::FailConnect(SessionId id, const char* step, int error_number,
 void EventFeeder::Chunk(SessionId id, Direction direction, std::string_view bytes,
                         std::chrono::nanoseconds held) {
   SessionChunk event;
-  event.session = id;
+  event.session = NumberOf(id);
+  event.forward = ForwardOf(id);
   event.direction = direction;
   event.time = Tick();
   event.data = bytes.data();
@@ -74,7 +80,8 @@ void EventFeeder::Chunk(SessionId id, Direction direction, std::string_view byte
 
 void EventFeeder::HalfClose(SessionId id, Direction direction) {
   SessionHalfClosed event;
-  event.session = id;
+  event.session = NumberOf(id);
+  event.forward = ForwardOf(id);
   event.direction = direction;
   event.time = Tick();
   observer_->OnHalfClosed(event);
@@ -84,7 +91,8 @@ void EventFeeder::Close(SessionId id, CloseReason how, uint64_t bytes_up, uint64
                         Status error) {
   SessionClosed event;
   event.error = std::move(error);
-  event.session = id;
+  event.session = NumberOf(id);
+  event.forward = ForwardOf(id);
   event.how = how;
   event.bytes_up = bytes_up;
   event.bytes_down = bytes_down;

@@ -13,8 +13,8 @@ namespace portwick::testing {
 // Calls an observer the way the engine does, with made-up endpoints and
 // times, so observers are tested without sockets. Session N's client is
 // 127.0.0.1:(40000 + N); every session goes to 127.0.0.1:2007. The clock
-// starts at a fixed wall time and moves on by `step` per event. One thread
-// per feeder.
+// starts at a fixed wall time and moves on by `step` per event. An id is a
+// CaptureKey: the events carry its forward and number. One thread per feeder.
 class EventFeeder {
  public:
   explicit EventFeeder(SessionObserver* observer,

@@ -47,14 +47,13 @@ TEST(ObserverFanOutTest, EveryMemberGetsTheEventsAndOnlyChunkWantersGetChunks) {
   EXPECT_EQ(events_only->lines(), without_chunk);
 }
 
-TEST(ObserverFanOutTest, TaggerPutsTheForwardIntoEverySessionId) {
+TEST(ObserverFanOutTest, TaggerPutsTheForwardIntoEveryEvent) {
   auto recorder = std::make_shared<RecordingObserver>(false);
   ForwardTagger tagger(2, recorder);
   EXPECT_FALSE(tagger.WantsChunks());
   FeedOneSession(&tagger);
-  const std::string id = std::to_string(TagSession(2, 3));
   for (const std::string& line : recorder->lines()) {
-    EXPECT_NE(line.find(" " + id + " "), std::string::npos) << line;
+    EXPECT_NE(line.find(" 2.3 "), std::string::npos) << line;
   }
   EXPECT_EQ(recorder->lines().size(), 5u);
 }
@@ -68,10 +67,11 @@ TEST(SessionLabelTest, ForwardAndNumber) {
   const Case cases[] = {
       {0, 3, "3"}, {2, 3, "2.3"}, {1, 1, "1.1"}, {65535, 123456789, "65535.123456789"}};
   for (const Case& c : cases) {
-    const SessionId id = TagSession(c.forward, c.number);
-    EXPECT_EQ(ForwardOf(id), c.forward);
-    EXPECT_EQ(NumberOf(id), c.number);
-    EXPECT_EQ(SessionLabel(id), c.label);
+    const SessionId key = CaptureKey(c.forward, c.number);
+    EXPECT_EQ(ForwardOf(key), c.forward);
+    EXPECT_EQ(NumberOf(key), c.number);
+    EXPECT_EQ(SessionLabel(c.forward, c.number), c.label);
+    EXPECT_EQ(KeyLabel(key), c.label);
   }
 }
 

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "capture/session_label.h"
 #include "capture/tcp_packet.h"
 #include "capture_events.h"
 #include "tshark_reader.h"
@@ -135,6 +136,22 @@ TEST_F(PcapngWriterTest, FollowGivesBackWhatEachSideSent) {
             "1\t2007\t·······A·R··\n"
             "2\t40003\t·······A·R··\n"
             "2\t2007\t·······A·R··\n");
+}
+
+// Session 1 of a run's only forward and session 1 of its second forward are
+// two conversations.
+TEST_F(PcapngWriterTest, SameNumberInTwoForwardsStaysApart) {
+  {
+    PcapngWriter writer(path_);
+    EventFeeder feeder(&writer);
+    feeder.OpenAndConnect(1);
+    feeder.OpenAndConnect(CaptureKey(2, 1));
+    feeder.Chunk(1, kUp, "one");
+    feeder.Chunk(CaptureKey(2, 1), kUp, "two");
+    writer.Flush();
+  }
+  EXPECT_EQ(FollowTcpStream(path_, 0).from0, "one");
+  EXPECT_EQ(FollowTcpStream(path_, 1).from0, "two");
 }
 
 TEST_F(PcapngWriterTest, TimestampsAreTheEventsOwnToTheNanosecond) {

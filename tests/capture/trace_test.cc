@@ -223,8 +223,16 @@ TEST(TraceWriterTest, LifecycleTexts) {
          f.Close(3, CloseReason::kIdle, 0, 0, Status::Error("idle", 0, "idle 30 s"));
        },
        " #3 closed: idle 30 s; 0 bytes up, 0 bytes down, 76.5 ms\n"},
-      {"several forwards", [](EventFeeder& f) { f.Open(TagSession(2, 9)); },
+      {"several forwards", [](EventFeeder& f) { f.Open(CaptureKey(2, 9)); },
        " #2.9 open from 127.0.0.1:"},
+      {"same number in two forwards",
+       [](EventFeeder& f) {
+         f.Open(CaptureKey(1, 6));
+         f.Open(CaptureKey(2, 6));
+         f.HalfClose(CaptureKey(1, 6), kUp);
+         f.Close(CaptureKey(2, 6), CloseReason::kResetByServer, 2, 0);
+       },
+       " #2.6 closed: reset by server; 2 bytes up"},
       {"IPv6 client",
        [](EventFeeder& f) {
          f.set_client_base(Endpoint::LoopbackIPv6(40000));
@@ -258,7 +266,7 @@ TEST(TraceWriterTest, TranscriptDecodesToTheExactBytes) {
     {
       TraceWriter writer(file.fd(), mode);
       EventFeeder feeder(&writer);
-      const SessionId sessions[] = {1, 2, TagSession(3, 1)};
+      const SessionId sessions[] = {1, 2, CaptureKey(3, 1)};
       for (SessionId id : sessions) feeder.Open(id);
       for (int i = 0; i < 600; ++i) {
         const SessionId id = sessions[random() % 3];
@@ -275,7 +283,7 @@ TEST(TraceWriterTest, TranscriptDecodesToTheExactBytes) {
         // A peer forging an event line.
         if (flavour == 3)
           bytes = "\n12:00:00.000000 #1 closed: reset by client; 1 byte up\n" + bytes;
-        sent[{SessionLabel(id), direction == kUp ? '>' : '<'}] += bytes;
+        sent[{KeyLabel(id), direction == kUp ? '>' : '<'}] += bytes;
         feeder.Chunk(id, direction, bytes);
       }
       writer.Flush();

@@ -5,6 +5,13 @@
 namespace portwick::testing {
 
 namespace {
+// The session's number, "F.N" when an event names a forward.
+template <typename Event>
+std::string Id(const Event& event) {
+  const std::string number = std::to_string(event.session);
+  return event.forward == 0 ? number : std::to_string(event.forward) + "." + number;
+}
+
 const char* Arrow(Direction direction) {
   return direction == Direction::kClientToServer ? ">" : "<";
 }
@@ -20,22 +27,18 @@ ObservedSession& RecordingObserver::Note(SessionId session, const std::string& e
 
 void RecordingObserver::OnOpened(const SessionOpened& event) {
   std::lock_guard<std::mutex> lock(mutex_);
-  Note(event.session, "opened",
-       "open " + std::to_string(event.session) + " " + event.client.ToString())
-      .opened = event;
+  Note(event.session, "opened", "open " + Id(event) + " " + event.client.ToString()).opened = event;
 }
 
 void RecordingObserver::OnConnected(const SessionConnected& event) {
   std::lock_guard<std::mutex> lock(mutex_);
-  Note(event.session, "connected",
-       "connected " + std::to_string(event.session) + " " + event.destination.ToString())
+  Note(event.session, "connected", "connected " + Id(event) + " " + event.destination.ToString())
       .connected = event;
 }
 
 void RecordingObserver::OnConnectFailed(const SessionConnectFailed& event) {
   std::lock_guard<std::mutex> lock(mutex_);
-  Note(event.session, "connect failed",
-       "failed " + std::to_string(event.session) + " " + event.status.Message())
+  Note(event.session, "connect failed", "failed " + Id(event) + " " + event.status.Message())
       .connect_failed = event;
 }
 
@@ -44,8 +47,8 @@ void RecordingObserver::OnChunk(const SessionChunk& event) {
   const std::string arrow = Arrow(event.direction);
   ObservedSession& observed =
       Note(event.session, "chunk " + arrow,
-           "chunk " + std::to_string(event.session) + " " + arrow + " " +
-               std::to_string(event.size) + " " + std::string(event.data, event.size) +
+           "chunk " + Id(event) + " " + arrow + " " + std::to_string(event.size) + " " +
+               std::string(event.data, event.size) +
                (event.held.count() != 0 ? " held=" + std::to_string(event.held.count()) : ""));
   const bool up = event.direction == Direction::kClientToServer;
   (up ? observed.up : observed.down).append(event.data, event.size);
@@ -55,15 +58,13 @@ void RecordingObserver::OnChunk(const SessionChunk& event) {
 void RecordingObserver::OnHalfClosed(const SessionHalfClosed& event) {
   std::lock_guard<std::mutex> lock(mutex_);
   const std::string arrow = Arrow(event.direction);
-  Note(event.session, "half-close " + arrow,
-       "half-close " + std::to_string(event.session) + " " + arrow);
+  Note(event.session, "half-close " + arrow, "half-close " + Id(event) + " " + arrow);
 }
 
 void RecordingObserver::OnClosed(const SessionClosed& event) {
   std::lock_guard<std::mutex> lock(mutex_);
   Note(event.session, "closed",
-       "closed " + std::to_string(event.session) +
-           " how=" + std::to_string(static_cast<int>(event.how)) +
+       "closed " + Id(event) + " how=" + std::to_string(static_cast<int>(event.how)) +
            " up=" + std::to_string(event.bytes_up) + " down=" + std::to_string(event.bytes_down))
       .closed.push_back(event);
   ++closed_count_;

@@ -272,9 +272,9 @@ TEST_F(ForwardingRunOutputsTest, SeveralForwardsShareTheOutputs) {
   EXPECT_EQ(trace.streams.at({"1.1", '>'}), "forward 1");
   EXPECT_EQ(trace.streams.at({"2.1", '<'}), "forward 2");
   const std::shared_ptr<CaptureStore> capture = run.capture();
-  ASSERT_TRUE(capture->Session(TagSession(1, 1)));
-  ASSERT_TRUE(capture->Session(TagSession(2, 1)));
-  EXPECT_EQ(capture->Session(TagSession(2, 1))->close_reason, CloseReason::kStopped);
+  ASSERT_TRUE(capture->Session(CaptureKey(1, 1)));
+  ASSERT_TRUE(capture->Session(CaptureKey(2, 1)));
+  EXPECT_EQ(capture->Session(CaptureKey(2, 1))->close_reason, CloseReason::kStopped);
   EXPECT_EQ(capture->Counts().sessions_open, 0u);
 }
 

@@ -93,11 +93,7 @@ TEST_F(SessionListModelTest, FilterByTextInTheRowAndSortNumbersAsNumbers) {
   feeder_.FailConnect(4, "resolve", 0, "Name or service not known");
   model_.Update(&store_);
 
-  QSortFilterProxyModel proxy;
-  proxy.setSourceModel(&model_);
-  proxy.setSortRole(SessionListModel::kSortRole);
-  proxy.setFilterKeyColumn(-1);
-  proxy.setFilterCaseSensitivity(Qt::CaseInsensitive);
+  SessionListProxy proxy(&model_);
   proxy.sort(SessionListModel::kUp, Qt::AscendingOrder);
   std::vector<QString> order;
   for (int row = 0; row < proxy.rowCount(); ++row) order.push_back(Cell(proxy, row, 0));
@@ -109,10 +105,47 @@ TEST_F(SessionListModelTest, FilterByTextInTheRowAndSortNumbersAsNumbers) {
   };
   for (const Case& c : {Case{"NAME OR SERVICE", {"4"}}, Case{":40002", {"2"}},
                         Case{"open", {"2", "3", "1"}}, Case{"nothing like it", {}}}) {
-    proxy.setFilterFixedString(c.filter);
+    proxy.SetFilterText(c.filter);
     std::vector<QString> seen;
     for (int row = 0; row < proxy.rowCount(); ++row) seen.push_back(Cell(proxy, row, 0));
     EXPECT_EQ(seen, c.numbers) << c.filter;
+  }
+}
+
+// The shared matching keeps the rows Qt's own case-insensitive filter keeps,
+// in the scripts it folds.
+TEST_F(SessionListModelTest, FilterKeepsWhatQtsCaseInsensitiveFilterKeeps) {
+  const char* reasons[] = {"Connection REFUSED",
+                           "\xC3\x89"
+                           "chec \xC3\x9F \xC2\xB5s",
+                           "\xCE\x86\xCE\xA3\xCE\xA9\xCF\x82 \xC5\x81\xC3\xB3"
+                           "d\xC5\xBA",
+                           "\xD0\x81\xD0\x96 \xC4\xB0 \xC5\xBF"};
+  SessionId id = 1;
+  for (const char* reason : reasons) {
+    feeder_.Open(id);
+    feeder_.FailConnect(id, "connect", 0, reason);
+    ++id;
+  }
+  model_.Update(&store_);
+  SessionListProxy ours(&model_);
+  QSortFilterProxyModel qt;
+  qt.setSourceModel(&model_);
+  qt.setFilterKeyColumn(-1);
+  qt.setFilterCaseSensitivity(Qt::CaseInsensitive);
+  for (const char* needle : {"refused",
+                             "\xC3\xA9"
+                             "CHEC",
+                             "\xC3\x9F", "\xCE\x9CS", "\xCE\xAC\xCF\x83\xCF\x89\xCF\x83",
+                             "\xC5\x82\xC3\x93"
+                             "D\xC5\xB9",
+                             "\xD1\x91\xD0\xB6", "i", "\xC4\xB1", "S", "open", "zz"}) {
+    ours.SetFilterText(QString::fromUtf8(needle));
+    qt.setFilterFixedString(QString::fromUtf8(needle));
+    std::vector<QString> kept_by_ours, kept_by_qt;
+    for (int row = 0; row < ours.rowCount(); ++row) kept_by_ours.push_back(Cell(ours, row, 0));
+    for (int row = 0; row < qt.rowCount(); ++row) kept_by_qt.push_back(Cell(qt, row, 0));
+    EXPECT_EQ(kept_by_ours, kept_by_qt) << needle;
   }
 }
 

@@ -62,4 +62,21 @@ QVariant SessionListModel::headerData(int section, Qt::Orientation orientation, 
   return QString::fromLatin1(SessionTable::ColumnTitle(static_cast<Column>(section)));
 }
 
+SessionListProxy::SessionListProxy(SessionListModel* source, QObject* parent)
+    : QSortFilterProxyModel(parent), source_(source) {
+  setSourceModel(source);
+  setSortRole(SessionListModel::kSortRole);
+}
+
+void SessionListProxy::SetFilterText(const QString& text) {
+  std::string needle = text.toStdString();
+  if (needle == needle_) return;
+  needle_ = std::move(needle);
+  invalidateFilter();
+}
+
+bool SessionListProxy::filterAcceptsRow(int source_row, const QModelIndex& source_parent) const {
+  return !source_parent.isValid() && RowMatches(source_->table(), source_row, needle_);
+}
+
 }  // namespace portwick

@@ -2,6 +2,9 @@
 #define PORTWICK_UI_QT_SESSION_LIST_MODEL_H_
 
 #include <QAbstractTableModel>
+#include <QSortFilterProxyModel>
+#include <QString>
+#include <string>
 
 #include "capture/capture_store.h"
 #include "ui/sessions/session_table.h"
@@ -11,8 +14,8 @@ namespace portwick {
 // The sessions of a capture store as a Qt table model: the rows, texts and
 // sort values of a SessionTable (ui/sessions/, which takes what changed in
 // the store on each Update) with Qt's roles on top. Sorting and filtering
-// are left to a proxy model: kSortRole gives each cell's value for sorting
-// (numbers as numbers).
+// are left to SessionListProxy: kSortRole gives each cell's value for
+// sorting (numbers as numbers).
 //
 // GUI thread only.
 class SessionListModel : public QAbstractTableModel, private SessionTable::Observer {
@@ -58,6 +61,26 @@ class SessionListModel : public QAbstractTableModel, private SessionTable::Obser
   void DurationsChanged() override;
 
   SessionTable table_;
+};
+
+// Sorts a SessionListModel by kSortRole and keeps the rows that show the
+// filter text in any column, regardless of case (RowMatches, shared with
+// other toolkits' Sessions windows). `source` must outlive the proxy.
+//
+// GUI thread only.
+class SessionListProxy : public QSortFilterProxyModel {
+ public:
+  explicit SessionListProxy(SessionListModel* source, QObject* parent = nullptr);
+
+  // Keeps only the rows that show `text`; empty keeps all.
+  void SetFilterText(const QString& text);
+
+ protected:
+  bool filterAcceptsRow(int source_row, const QModelIndex& source_parent) const override;
+
+ private:
+  SessionListModel* const source_;
+  std::string needle_;  // UTF-8
 };
 
 }  // namespace portwick

@@ -15,7 +15,6 @@
 #include <QScrollBar>
 #include <QSettings>
 #include <QShortcut>
-#include <QSortFilterProxyModel>
 #include <QSplitter>
 #include <QStyle>
 #include <QStyledItemDelegate>
@@ -74,13 +73,9 @@ SessionsWindow::SessionsWindow(FileChoosers* choosers, QWidget* parent)
     : QWidget(parent, Qt::Window),
       choosers_(choosers),
       sessions_(new SessionListModel(this)),
-      proxy_(new QSortFilterProxyModel(this)),
+      proxy_(new SessionListProxy(sessions_, this)),
       conversation_(new ConversationModel(this)) {
   setWindowTitle("Sessions - Portwick");
-  proxy_->setSourceModel(sessions_);
-  proxy_->setSortRole(SessionListModel::kSortRole);
-  proxy_->setFilterKeyColumn(-1);  // text anywhere in the row
-  proxy_->setFilterCaseSensitivity(Qt::CaseInsensitive);
   BuildWidgets();
   BuildShortcuts();
   refresh_timer_ = new QTimer(this);
@@ -287,7 +282,7 @@ void SessionsWindow::Refresh() {
 
 void SessionsWindow::SetFilter(const QString& text) {
   if (filter_box_->text() != text) filter_box_->setText(text);  // comes back here
-  proxy_->setFilterFixedString(text);
+  proxy_->SetFilterText(text);
 }
 
 SessionId SessionsWindow::selected_session() const { return conversation_->session(); }

@@ -16,7 +16,6 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class QSortFilterProxyModel;
 class QSplitter;
 class QTableView;
 class QTimer;
@@ -25,6 +24,7 @@ namespace portwick {
 
 class FileChoosers;
 class SessionListModel;
+class SessionListProxy;
 
 // The Sessions window drawn with Qt Widgets: a live, sortable and filterable list of the sessions
 // a capture store holds and, below it, the selected session's conversation
@@ -79,7 +79,7 @@ class SessionsWindow : public QWidget {
   void Export(ExportKind kind);
 
   SessionListModel* session_model() const { return sessions_; }
-  QSortFilterProxyModel* session_proxy() const { return proxy_; }
+  SessionListProxy* session_proxy() const { return proxy_; }
   ConversationModel* conversation_model() const { return conversation_; }
   QTableView* session_view() const { return session_view_; }
   QTableView* conversation_view() const { return conversation_view_; }
@@ -105,7 +105,7 @@ class SessionsWindow : public QWidget {
   FileChoosers* const choosers_;
   std::shared_ptr<const CaptureStore> store_;
   SessionListModel* sessions_;          // owned by this widget (Qt parent)
-  QSortFilterProxyModel* proxy_;        // owned by this widget
+  SessionListProxy* proxy_;             // owned by this widget
   ConversationModel* conversation_;     // owned by this widget
   QTableView* session_view_ = nullptr;  // the widgets: owned through Qt parents
   QTableView* conversation_view_ = nullptr;

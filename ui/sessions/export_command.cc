@@ -14,7 +14,7 @@ std::optional<std::string> ExportRefusal(const CaptureStore* store, SessionExpor
 }
 
 ExportFileOffer ExportFileOfferFor(SessionExportKind kind, SessionId id) {
-  const std::string label = SessionLabel(id);
+  const std::string label = KeyLabel(id);
   ExportFileOffer offer;
   switch (kind) {
     case SessionExportKind::kClientBytes:

@@ -1,46 +1,17 @@
 #include "ui/sessions/session_export.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <unistd.h>
-
-#include <cerrno>
+#include <cstdint>
 
 #include "base/write_fully.h"
 #include "capture/pcapng_writer.h"
 #include "capture/trace_writer.h"
+#include "ui/sessions/export_file.h"
 
 namespace portwick {
 
 namespace {
 
-// An open file descriptor, closed when it goes.
-class File {
- public:
-  explicit File(int fd) : fd_(fd) {}
-  File(const File&) = delete;
-  File& operator=(const File&) = delete;
-  ~File() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int fd() const { return fd_; }
-  // Closes now; the errno of a failed close (a write the system could not
-  // finish), or 0.
-  int Close() {
-    const int result = ::close(fd_);
-    fd_ = -1;
-    return result == 0 ? 0 : errno;
-  }
-
- private:
-  int fd_;
-};
-
-File Create(const std::string& path) {
-  return File(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
-}
-
-Status Finish(File& file) {
+Status Finish(ExportFile& file) {
   const int error = file.Close();
   return error == 0 ? Status() : Status::Error("write", error);
 }
@@ -49,49 +20,58 @@ Status Finish(File& file) {
 // order they happened: open, connect (or its failure), the kept chunks,
 // half-closes and the close.
 void Replay(const CaptureStore& store, const CapturedSession& s, SessionObserver& out) {
-  out.OnOpened(
-      SessionOpened{.session = s.id, .client = s.client, .listener = s.listener, .time = s.opened});
+  out.OnOpened(SessionOpened{.session = s.number(),
+                             .client = s.client,
+                             .listener = s.listener,
+                             .time = s.opened,
+                             .forward = s.forward()});
   if (s.state == CapturedState::kFailed) {
-    out.OnConnectFailed(SessionConnectFailed{.session = s.id,
+    out.OnConnectFailed(SessionConnectFailed{.session = s.number(),
                                              .host = s.destination_host,
                                              .port = s.destination_port,
                                              .status = s.failure,
-                                             .time = s.last_event});
+                                             .time = s.last_event,
+                                             .forward = s.forward()});
   } else if (s.state != CapturedState::kConnecting) {
     const auto took =
         std::chrono::duration_cast<std::chrono::system_clock::duration>(s.connect_took);
     out.OnConnected(
-        SessionConnected{.session = s.id,
+        SessionConnected{.session = s.number(),
                          .destination = s.destination,
                          .local = s.local,
                          .took = s.connect_took,
-                         .time = {s.opened.wall + took, s.opened.monotonic + s.connect_took}});
+                         .time = {s.opened.wall + took, s.opened.monotonic + s.connect_took},
+                         .forward = s.forward()});
   }
   const ChunkPage page = store.Chunks(s.id, 0, SIZE_MAX);
   for (const ChunkRef& chunk : page.chunks) {
-    out.OnChunk(SessionChunk{.session = s.id,
+    out.OnChunk(SessionChunk{.session = s.number(),
                              .direction = chunk->direction(),
                              .time = chunk->time(),
                              .data = chunk->data(),
-                             .size = chunk->size()});
+                             .size = chunk->size(),
+                             .forward = s.forward()});
   }
   for (const auto& [finished, direction] :
        {std::pair{s.client_finished, Direction::kClientToServer},
         std::pair{s.server_finished, Direction::kServerToClient}}) {
     if (finished) {
-      out.OnHalfClosed(
-          SessionHalfClosed{.session = s.id, .direction = direction, .time = s.last_event});
+      out.OnHalfClosed(SessionHalfClosed{.session = s.number(),
+                                         .direction = direction,
+                                         .time = s.last_event,
+                                         .forward = s.forward()});
     }
   }
   if (s.ended()) {
     const bool failed = s.state == CapturedState::kFailed;
-    out.OnClosed(SessionClosed{.session = s.id,
+    out.OnClosed(SessionClosed{.session = s.number(),
                                .how = failed ? CloseReason::kConnectFailed : s.close_reason,
                                .error = failed ? s.failure : Status(),
                                .bytes_up = s.bytes_up,
                                .bytes_down = s.bytes_down,
                                .duration = s.duration,
-                               .time = s.last_event});
+                               .time = s.last_event,
+                               .forward = s.forward()});
   }
 }
 
@@ -104,8 +84,8 @@ Status Missing(SessionId id) {
 Status ExportDirection(const CaptureStore& store, SessionId id, Direction direction,
                        const std::string& path) {
   if (!store.Session(id)) return Missing(id);
-  File file = Create(path);
-  if (file.fd() < 0) return Status::Error("open", errno);
+  ExportFile file;
+  if (const int error = file.Create(path); error != 0) return Status::Error("open", error);
   const ChunkPage page = store.Chunks(id, 0, SIZE_MAX);
   for (const ChunkRef& chunk : page.chunks) {
     if (chunk->direction() != direction) continue;
@@ -120,26 +100,23 @@ std::string TranscriptText(const CaptureStore& store, SessionId id) {
   const std::optional<CapturedSession> session = store.Session(id);
   if (!session) return {};
   // The trace writer writes to a descriptor: a file in memory here.
-  File memory(memfd_create("portwick-transcript", MFD_CLOEXEC));
-  if (memory.fd() < 0) return {};
+  ExportFile memory;
+  if (memory.CreateInMemory() != 0) return {};
   {
     TraceWriter writer(memory.fd(), TraceMode::kText);
     Replay(store, *session, writer);
     writer.Flush();
   }
   std::string text;
-  const off_t size = ::lseek(memory.fd(), 0, SEEK_END);
-  if (size <= 0) return text;
-  text.resize(static_cast<size_t>(size));
-  if (::pread(memory.fd(), text.data(), text.size(), 0) != size) return {};
+  if (!memory.ReadAll(&text)) return {};
   return text;
 }
 
 Status ExportTranscript(const CaptureStore& store, SessionId id, const std::string& path) {
   if (!store.Session(id)) return Missing(id);
   const std::string text = TranscriptText(store, id);
-  File file = Create(path);
-  if (file.fd() < 0) return Status::Error("open", errno);
+  ExportFile file;
+  if (const int error = file.Create(path); error != 0) return Status::Error("open", error);
   if (const int error = WriteFully(file.fd(), text.data(), text.size())) {
     return Status::Error("write", error);
   }

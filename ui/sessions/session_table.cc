@@ -6,6 +6,7 @@
 
 #include "capture/session_label.h"
 #include "capture/trace_format.h"
+#include "ui/sessions/case_fold.h"
 #include "ui/sessions/session_texts.h"
 
 namespace portwick {
@@ -131,7 +132,7 @@ std::string SessionTable::CellText(int row, Column column) const {
   if (s == nullptr) return {};
   switch (column) {
     case kNumber:
-      return SessionLabel(s->id);
+      return SessionLabel(s->forward(), s->number());
     case kClient:
       return s->client.ToString();
     case kDestination:
@@ -187,6 +188,16 @@ const char* SessionTable::ColumnTitle(Column column) {
 bool SessionTable::IsNumberColumn(Column column) {
   return column == kNumber || column == kUp || column == kDown || column == kDuration ||
          column == kTrimmed;
+}
+
+bool RowMatches(const SessionTable& table, int row, std::string_view needle) {
+  if (needle.empty()) return true;
+  const std::string folded_needle = FoldCase(needle);
+  for (int column = 0; column < SessionTable::kColumnCount; ++column) {
+    const std::string text = table.CellText(row, static_cast<SessionTable::Column>(column));
+    if (FoldCase(text).find(folded_needle) != std::string::npos) return true;
+  }
+  return false;
 }
 
 }  // namespace portwick

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <variant>
 #include <vector>
@@ -94,6 +95,11 @@ class SessionTable {
   std::vector<CapturedSession> rows_;
   std::unordered_map<SessionId, int> row_of_;
 };
+
+// Whether a row shows `needle` in the text of any of its cells, regardless
+// of case (FoldCase, ui/sessions/case_fold.h): the rows the Sessions list's
+// filter box keeps. An empty needle keeps every row.
+bool RowMatches(const SessionTable& table, int row, std::string_view needle);
 
 }  // namespace portwick
 

@@ -89,8 +89,8 @@ std::string ConnectErrorText(const CapturedSession& session) {
       portwick::DestinationText(session.destination_host, session.destination_port);
   const std::string what =
       session.failure.kind() == Status::Kind::kResolve ? "cannot resolve " : "cannot connect to ";
-  return "Session " + SessionLabel(session.id) + ": " + what + target + ": " +
-         ReasonOf(session.failure);
+  return "Session " + SessionLabel(session.forward(), session.number()) + ": " + what + target +
+         ": " + ReasonOf(session.failure);
 }
 
 std::string LogFileErrorText(const std::string& file_name, const Status& status) {

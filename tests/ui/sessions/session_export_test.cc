@@ -9,6 +9,7 @@
 
 #include <string>
 
+#include "capture/session_label.h"
 #include "capture_events.h"
 #include "read_file.h"
 #include "trace_decoder.h"
@@ -84,6 +85,10 @@ TEST_F(SessionExportTest, TranscriptDecodesBackToTheBytesAndNamesTheEvents) {
   EXPECT_NE(failed.find("#2 cannot connect to localhost:2007: Connection refused"),
             std::string::npos)
       << failed;
+
+  // A session of a run's second forward keeps its label.
+  feeder_.Open(CaptureKey(2, 1));
+  EXPECT_NE(TranscriptText(store_, CaptureKey(2, 1)).find(" #2.1 open from "), std::string::npos);
 }
 
 TEST_F(SessionExportTest, PcapngThatTsharkFollowsBackToTheBytes) {

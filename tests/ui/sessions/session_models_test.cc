@@ -141,6 +141,39 @@ TEST_F(SessionTableTest, UpdatesTakeOnlyWhatChangedAndKeepRows) {
   EXPECT_EQ(model_.row_count(), 0);
 }
 
+// The filter box's matching: text in any cell, case folded also beyond ASCII.
+TEST_F(SessionTableTest, RowMatchesTextInAnyCellRegardlessOfCase) {
+  feeder_.OpenAndConnect(1);
+  feeder_.Open(2);
+  feeder_.FailConnect(2, "connect", 0,
+                      "\xC3\x89"
+                      "chec \xCE\xA3\xCE\x8A\xCF\x82 \xD0\x9F\xC5\xB8 \xC4\xB0");
+  feeder_.Close(2, CloseReason::kConnectFailed);
+  model_.Update(&store_);
+  struct Case {
+    const char* needle;
+    bool first, second;
+  };
+  const Case cases[] = {
+      {"", true, true},
+      {"OPEN", true, false},
+      {":40002", false, true},
+      {"\xC3\xA9"
+       "CHEC",
+       false, true},                              // é matches É
+      {"\xCF\x83\xCE\xAF\xCF\x83", false, true},  // σίσ matches ΣΊς
+      {"\xD0\xBF\xC3\xBF", false, true},          // пÿ matches ПŸ
+      {"\xC3\x89"
+       "chex",
+       false, false},
+      {"\xC4\xB1", false, false},  // ı is not İ's lower case (it has none)
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(RowMatches(model_, 0, c.needle), c.first) << c.needle;
+    EXPECT_EQ(RowMatches(model_, 1, c.needle), c.second) << c.needle;
+  }
+}
+
 TEST(SessionTableTrimTest, TrimmedSessionsStayListedSayingWhatWasDropped) {
   // Room for a few small chunks only.
   CaptureStore store(2 * CaptureStore::kSessionOverhead +
