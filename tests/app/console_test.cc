@@ -362,11 +362,7 @@ TEST(ConsoleTest, RunsThatEndAtOnceSayWhyWithTheirExitCode) {
        "Portwick: unusable value in '--condition=up:rate=0': rate '0' lets nothing pass: at "
        "least 1 (stall=0 stops a direction)\n" +
            see_help},
-      {{"--console", "--idle-timeout=30"},
-       2,
-       "Portwick: unusable value in '--idle-timeout=30': duration '30' is not a whole number "
-       "with ms, s or m\n" +
-           see_help},
+
       {{"--console", "it's"}, 2, "Portwick: unknown command 'it's'\n" + see_help},
       // The command help prints at once; the failure then has its message.
       {{"--console", "help", "--nope"}, 2, "Portwick: unknown option '--nope'\n" + see_help, help},
