@@ -2,6 +2,7 @@
 
 #include <array>
 #include <charconv>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -42,6 +43,16 @@ const char kHelpText[] =
     "                  K, M or G; 0 turns capturing off (window only; default: 256M) \r\n"
     "    --forward=[addr:]lport:host:port  :    one of several forwards (console \r\n"
     "                  only, repeatable; replaces --source and --destination) \r\n"
+    "    --condition=dir:kind=value[,option=value...]  :    shape the traffic of \r\n"
+    "                  up, down or both: delay (jitter), rate, slice (pause), \r\n"
+    "                  cut (end=fin|reset), stall, close-delay; probability=0..1 \r\n"
+    "                  (repeatable; after --forward for that forward only) \r\n"
+    "    --connect-timeout=duration  :    give up a connect after this long, \r\n"
+    "                  in ms, s or m (default: the system's) \r\n"
+    "    --idle-timeout=duration  :    close a session with no bytes for this long \r\n"
+    "                  (default: off) \r\n"
+    "    --max-sessions=n  :    at most n open sessions; more wait to be accepted \r\n"
+    "                  (default: off) \r\n"
     "\r\n";
 
 std::string HelpTextWithLineFeeds(std::string_view program) {
@@ -69,7 +80,8 @@ std::string ParseFailureText(const ParseFailure& failure) {
     case ParseFailure::Kind::kHelpOption:
       return "";
     case ParseFailure::Kind::kBadValue:
-      return "unusable value in '" + failure.argument + "'";
+      return "unusable value in '" + failure.argument + "'" +
+             (failure.reason.empty() ? "" : ": " + failure.reason);
     case ParseFailure::Kind::kUnknownCommand:
       return "unknown command '" + failure.argument + "'";
     case ParseFailure::Kind::kUnknownOption:
@@ -93,6 +105,10 @@ enum class OptionName {
   kPcap,
   kCaptureLimit,
   kForward,
+  kCondition,
+  kConnectTimeout,
+  kIdleTimeout,
+  kMaxSessions,
   kHelp,
   kH
 };
@@ -103,7 +119,7 @@ struct OptionEntry {
 };
 
 // Tried in this order; the first name the option text begins with wins.
-constexpr std::array<OptionEntry, 14> kOptions = {{
+constexpr std::array<OptionEntry, 18> kOptions = {{
     {"source", OptionName::kSource},
     {"destination", OptionName::kDestination},
     {"bind", OptionName::kBind},
@@ -116,6 +132,10 @@ constexpr std::array<OptionEntry, 14> kOptions = {{
     {"pcap", OptionName::kPcap},
     {"capture-limit", OptionName::kCaptureLimit},
     {"forward", OptionName::kForward},
+    {"condition", OptionName::kCondition},
+    {"connect-timeout", OptionName::kConnectTimeout},
+    {"idle-timeout", OptionName::kIdleTimeout},
+    {"max-sessions", OptionName::kMaxSessions},
     {"help", OptionName::kHelp},
     {"h", OptionName::kH},
 }};
@@ -251,7 +271,37 @@ std::optional<ForwardSpec> ParseForward(std::string_view value) {
   return forward;
 }
 
-ArgumentResult ParseOption(std::string_view text, ProxySettings* settings) {
+std::optional<uint32_t> ParseSessionCount(std::string_view text, std::string* reason) {
+  uint32_t count = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), count);
+  if (error != std::errc() || end != text.data() + text.size() || text.empty() ||
+      count > SessionLimits::kMaxSessionsLimit) {
+    *reason = "'" + std::string(text) + "' is not a number of sessions from 0 to " +
+              std::to_string(SessionLimits::kMaxSessionsLimit);
+    return std::nullopt;
+  }
+  return count;
+}
+
+// A condition follows the forward before it, or acts on all of them.
+ArgumentResult AddCondition(std::string_view value, ProxySettings* settings, std::string* reason) {
+  std::optional<Condition> condition = ParseCondition(value, reason);
+  if (!condition) return ArgumentResult::kStopWithBadValue;
+  std::vector<Condition>& to =
+      settings->forwards.empty() ? settings->conditions : settings->forwards.back().conditions;
+  to.push_back(*condition);
+  return ArgumentResult::kContinue;
+}
+
+ArgumentResult SetDuration(std::string_view value, std::chrono::milliseconds* to,
+                           std::string* reason) {
+  const std::optional<std::chrono::milliseconds> duration = ParseDuration(value, reason);
+  if (!duration) return ArgumentResult::kStopWithBadValue;
+  *to = *duration;
+  return ArgumentResult::kContinue;
+}
+
+ArgumentResult ParseOption(std::string_view text, ProxySettings* settings, std::string* reason) {
   for (const OptionEntry& option : kOptions) {
     if (!StartsWithIgnoringCase(text, option.name)) continue;
     std::string_view value = text.substr(option.name.size());
@@ -305,6 +355,18 @@ ArgumentResult ParseOption(std::string_view text, ProxySettings* settings) {
         settings->forwards.push_back(std::move(*forward));
         return ArgumentResult::kContinue;
       }
+      case OptionName::kCondition:
+        return AddCondition(value, settings, reason);
+      case OptionName::kConnectTimeout:
+        return SetDuration(value, &settings->limits.connect_timeout, reason);
+      case OptionName::kIdleTimeout:
+        return SetDuration(value, &settings->limits.idle_timeout, reason);
+      case OptionName::kMaxSessions: {
+        const std::optional<uint32_t> count = ParseSessionCount(value, reason);
+        if (!count) return ArgumentResult::kStopWithBadValue;
+        settings->limits.max_sessions = *count;
+        return ArgumentResult::kContinue;
+      }
       case OptionName::kHelp:
       case OptionName::kH:
         return ArgumentResult::kStopWithFailure;
@@ -339,8 +401,11 @@ ParseFailure::Kind FailureKind(std::string_view text, bool is_option) {
 }  // namespace
 
 ArgumentResult ParseArgument(std::string_view text, bool is_option, ProxySettings* settings,
-                             const ShowHelp& show_help) {
-  return is_option ? ParseOption(text, settings) : ParseCommandWord(text, settings, show_help);
+                             const ShowHelp& show_help, std::string* reason) {
+  std::string ignored;
+  if (reason == nullptr) reason = &ignored;
+  return is_option ? ParseOption(text, settings, reason)
+                   : ParseCommandWord(text, settings, show_help);
 }
 
 ParseStatus ParseCommandLine(const std::vector<std::string>& args, ProxySettings* settings,
@@ -356,10 +421,12 @@ ParseStatus ParseCommandLine(const std::vector<std::string>& args, ProxySettings
       text.remove_prefix(1);
       is_option = true;
     }
-    const ArgumentResult result = ParseArgument(text, is_option, settings, show_help);
+    std::string reason;
+    const ArgumentResult result = ParseArgument(text, is_option, settings, show_help, &reason);
     if (result != ArgumentResult::kContinue) {
       if (failure != nullptr) {
         failure->argument = args[i];
+        failure->reason = result == ArgumentResult::kStopWithBadValue ? reason : "";
         failure->kind = result == ArgumentResult::kStopWithBadValue ? ParseFailure::Kind::kBadValue
                                                                     : FailureKind(text, is_option);
       }

@@ -41,18 +41,23 @@ struct ParseFailure {
   };
   Kind kind = Kind::kUnknownOption;
   std::string argument;  // the whole argument as given, prefix included
+  // For kBadValue, why the value is refused when the option says so
+  // ("rate '0' lets nothing pass: ..."); may be empty.
+  std::string reason;
 };
 
 // What went wrong, for a person: "unknown option '--sourc=1'", "unknown
-// command 'strat'", "unusable value in '--pcap='"; empty for kHelpOption.
+// command 'strat'", "unusable value in '--pcap='", with the reason after a
+// colon when there is one; empty for kHelpOption.
 std::string ParseFailureText(const ParseFailure& failure);
 
 // Handles one argument whose prefix ("--", "-", "/", ...) has already been
 // removed. With `is_option` it is an option text such as "source=80", matched
 // by case-insensitive prefix against the option names; otherwise it is a whole
-// command word such as "start". `show_help` may be empty.
+// command word such as "start". `show_help` may be empty. For
+// kStopWithBadValue `*reason` (when not null) may say why.
 ArgumentResult ParseArgument(std::string_view text, bool is_option, ProxySettings* settings,
-                             const ShowHelp& show_help);
+                             const ShowHelp& show_help, std::string* reason = nullptr);
 
 // Parses `args` (args[0], the program path, is skipped) strictly left to right
 // into `*settings`, which should hold the built-in values on entry. Stops at

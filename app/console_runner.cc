@@ -47,8 +47,7 @@ int RunConsoleCommandLine(const std::vector<std::string>& args) {
       return 0;
     }
     if (failure.kind == ParseFailure::Kind::kBadValue) {
-      std::fprintf(stderr, "%s: unusable value in '%s'\n", kApplicationTitle,
-                   failure.argument.c_str());
+      std::fprintf(stderr, "%s: %s\n", kApplicationTitle, ParseFailureText(failure).c_str());
     } else {
       const char* what = failure.kind == ParseFailure::Kind::kUnknownCommand ? "command" : "option";
       std::fprintf(stderr, "%s: unknown %s '%s'\n", kApplicationTitle, what,

@@ -318,6 +318,10 @@ void CaptureStore::OnClosed(const SessionClosed& event) {
   CapturedSession& session = record->session;
   if (session.state != CapturedState::kFailed) session.state = CapturedState::kClosed;
   session.close_reason = event.how;
+  // A cut or an idle time-out says what it did ("idle 30 s").
+  if (event.how == CloseReason::kCut || event.how == CloseReason::kIdle) {
+    session.failure = event.error;
+  }
   session.duration = event.duration;
   // The relay's own totals win over what came by chunks (observers may be
   // given no chunks at all).

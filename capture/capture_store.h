@@ -42,7 +42,7 @@ struct CapturedSession {
   std::string destination_host;
   uint16_t destination_port = 0;
 
-  Status failure;                                    // kFailed: the step and the reason
+  Status failure;  // kFailed: the step and the reason; closed by a cut or idle: what it did
   CloseReason close_reason = CloseReason::kStopped;  // kClosed
   bool client_finished = false;                      // a FIN came from the client
   bool server_finished = false;                      // a FIN came from the destination

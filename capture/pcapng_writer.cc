@@ -195,6 +195,14 @@ void PcapngWriter::OnClosed(const SessionClosed& event) {
     switch (event.how) {
       case CloseReason::kBothFinished:
       case CloseReason::kConnectFailed:
+      case CloseReason::kIdle:
+        break;
+      case CloseReason::kCut:
+        // A cut with a reset (its error number); one with a FIN came as
+        // half-closes.
+        if (event.error.error_number() == 0) break;
+        Segment(conversation, true, kTcpRst | kTcpAck, event.time);
+        Segment(conversation, false, kTcpRst | kTcpAck, event.time);
         break;
       case CloseReason::kResetByClient:
         Segment(conversation, true, kTcpRst | kTcpAck, event.time);

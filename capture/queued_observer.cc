@@ -75,7 +75,8 @@ void QueuedObserver::EnqueueChunk(const SessionChunk& event) {
                             static_cast<uint16_t>(event.forward),
                             static_cast<uint32_t>(event.size),
                             event.session,
-                            event.time};
+                            event.time,
+                            event.held};
   const size_t size = Aligned(sizeof(RecordHeader) + event.size);
   const char* data = event.data;
   try {
@@ -90,7 +91,7 @@ void QueuedObserver::EnqueueChunk(const SessionChunk& event) {
 }
 
 void QueuedObserver::EnqueueLifecycle(Lifecycle event) {
-  const RecordHeader header{false, Direction::kClientToServer, 0, 0, 0, EventTime{}};
+  const RecordHeader header{false, Direction::kClientToServer, 0, 0, 0, EventTime{}, {}};
   const size_t size = Aligned(sizeof(RecordHeader));
   try {
     const bool queued = queue_.Push(size, size + kLifecycleCost, [&](char* at) {
@@ -119,6 +120,7 @@ void QueuedObserver::Delivery::Deliver(const char* data, size_t size) {
       chunk.time = header.time;
       chunk.data = data + at + sizeof header;
       chunk.size = header.size;
+      chunk.held = header.held;
       for (SessionEventWriter* writer : observer_->chunk_writers_) writer->OnChunk(chunk);
     } else {
       Lifecycle event;

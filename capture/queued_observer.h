@@ -92,6 +92,7 @@ class QueuedObserver : public SessionObserver {
     uint32_t size;  // bytes following the header
     SessionId session;
     EventTime time;
+    std::chrono::nanoseconds held;  // chunks: as SessionChunk::held
   };
 
   // Hands the queue's buffers to the writers, on the worker thread.

@@ -25,6 +25,10 @@ const char* CloseReasonText(CloseReason how) {
       return "stopped";
     case CloseReason::kConnectFailed:
       return "connect failed";
+    case CloseReason::kCut:
+      return "cut";
+    case CloseReason::kIdle:
+      return "idle";
   }
   return "closed";
 }
@@ -74,6 +78,11 @@ void TraceWriter::OnChunk(const SessionChunk& event) {
   BeginHeader(event.forward, event.session, event.time.wall);
   buffer_ += event.direction == Direction::kClientToServer ? "> " : "< ";
   buffer_ += ByteCount(event.size);
+  if (event.held.count() > 0) {
+    // Held by a traffic condition; the line's time is when it was sent.
+    buffer_ += " delayed ";
+    buffer_ += Milliseconds(event.held);
+  }
   buffer_ += '\n';
   if (mode_ == TraceMode::kHex) {
     AppendHexDump(buffer_, event.data, event.size, 0, kTraceDataMark);
@@ -100,7 +109,12 @@ void TraceWriter::OnClosed(const SessionClosed& event) {
     fins_.erase(found);
   }
   std::string how;
-  if (event.how == CloseReason::kBothFinished) {
+  if ((event.how == CloseReason::kCut || event.how == CloseReason::kIdle) &&
+      !event.error.reason().empty()) {
+    // What the condition or the limit did: "cut after 4096 bytes: reset",
+    // "idle 30 s".
+    how = event.error.reason();
+  } else if (event.how == CloseReason::kBothFinished) {
     // Both FINs in the order they came, when both were seen.
     how = fins.find(',') != std::string::npos ? fins : CloseReasonText(event.how);
   } else {

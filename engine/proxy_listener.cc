@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <chrono>
 #include <new>
+#include <random>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -48,6 +49,12 @@ struct ProxyListener::State {
   NameResolver* resolver = &NameResolver::Default();
   // Accept thread only (reset by Start before the thread starts).
   SessionId last_session = 0;
+  std::mt19937_64 seeds;  // each session's draw of its conditions
+  // Set by Start before the accept thread starts; then only read by it.
+  std::shared_ptr<const std::vector<Condition>> conditions;
+  SessionLimits limits;
+  // Sessions handed on and not yet ended (counted with a session cap).
+  std::shared_ptr<std::atomic<int>> open_sessions = std::make_shared<std::atomic<int>>(0);
 
   Mutex mutex;
   CondVar wake{&mutex};  // ends the accept thread's pause at Stop
@@ -85,6 +92,14 @@ void ProxyListener::State::AcceptLoop(const std::shared_ptr<SocketLayer>& run_la
   // being accepted and then reset.
   Socket reserved;
   while (running.load()) {
+    // At the cap new connections wait in the listen queue, as at the
+    // descriptor limit.
+    if (limits.max_sessions != 0 &&
+        open_sessions->load() >= static_cast<int>(limits.max_sessions)) {
+      MutexLock lock(&mutex);
+      if (running.load()) wake.WaitFor(kResourcePause);
+      continue;
+    }
     if (!reserved.valid()) {
       const SocketHandle made = sockets::CreateTcpSocket(Endpoint::Family::kIPv4);
       if (made >= 0) {
@@ -125,6 +140,17 @@ void ProxyListener::State::HandOn(SocketHandle fd, const Endpoint& peer,
     request->reserved_socket = std::move(reserved);
     request->identity.id = ++last_session;
     request->identity.client = peer;
+    request->identity.seed = seeds();
+    request->identity.idle_timeout = limits.idle_timeout;
+    request->conditions = conditions;
+    request->connect_timeout = limits.connect_timeout;
+    if (limits.max_sessions != 0) {
+      // Counted from the accept; the count drops when the session (or a
+      // request that never became one) lets go of its slot.
+      open_sessions->fetch_add(1);
+      request->identity.slot =
+          std::shared_ptr<void>(nullptr, [count = open_sessions](void*) { count->fetch_sub(1); });
+    }
     request->layer = run_layer;
     request->io = io;
     request->resolver = resolver;
@@ -165,6 +191,11 @@ Status ProxyListener::Start(const ListenerConfig& config) {
   s.io = config.io;
   s.resolver = config.resolver;
   s.last_session = 0;
+  s.seeds.seed(std::random_device()());
+  s.conditions = config.conditions.empty()
+                     ? nullptr
+                     : std::make_shared<const std::vector<Condition>>(config.conditions);
+  s.limits = config.limits;
 
   // A layer of its own for this run: its Cleanup, when the accept thread
   // ends, resets this run's sessions and no others.

@@ -4,9 +4,12 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/endpoint.h"
 #include "base/status.h"
+#include "engine/conditions/condition.h"
+#include "engine/conditions/session_limits.h"
 #include "engine/log_sink_handle.h"
 #include "engine/name_resolver.h"
 #include "engine/session_observer.h"
@@ -29,6 +32,10 @@ struct ListenerConfig {
   std::shared_ptr<LogSinkHandle> log_sink;
   // Told about every session of the run; may be null.
   std::shared_ptr<SessionObserver> observer;
+  // Traffic conditions on the run's sessions, drawn per session; and the
+  // limits on them.
+  std::vector<Condition> conditions;
+  SessionLimits limits;
 
   // Seams for tests; each must outlive every session of the run.
   SocketIo* io = &SocketIo::Default();
@@ -41,7 +48,8 @@ struct ListenerConfig {
 // made: at the descriptor limit new connections wait in the listen queue
 // (the limit is noted with descriptor_limit::NoteReached, and the accept
 // thread tries again every few milliseconds) instead of being accepted and
-// then reset for want of a descriptor.
+// then reset for want of a descriptor. With a session cap (max_sessions)
+// they wait there the same way while the run has that many sessions.
 // Sessions are numbered 1, 2, 3 ... per run (from Start to Stop). Each run
 // keeps the registry of its own sessions, so its Stop resets exactly those,
 // whatever other listeners in the process do.

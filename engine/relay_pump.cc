@@ -1,8 +1,11 @@
 #include "engine/relay_pump.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <new>
+#include <string>
 #include <utility>
 
 #include "engine/socket_ops.h"
@@ -54,8 +57,29 @@ RelayPump::RelayPump(std::shared_ptr<Session> session, Direction direction,
       framer_(std::move(framer)),
       io_(io),
       log_sink_(std::move(log_sink)) {
+  const SessionIdentity& identity = session_->identity();
+  const bool up = direction_ == Direction::kClientToServer;
+  const DirectionConditions& conditions = up ? identity.conditions.up : identity.conditions.down;
+  if (!conditions.empty()) {
+    ShapedSenderCalls calls;
+    calls.send = [this](const char* data, size_t size) {
+      return SendNow(data, static_cast<int32_t>(size));
+    };
+    calls.wait_until = [this](ShapedSender::Clock::time_point due) { return WaitUntil(due); };
+    calls.on_piece = [this](const char* data, size_t size, ShapedSender::Clock::duration held) {
+      ReportPiece(data, size, std::chrono::duration_cast<std::chrono::nanoseconds>(held));
+    };
+    shaped_ = std::make_unique<ShapedSender>(conditions, std::chrono::steady_clock::now(),
+                                             identity.seed + (up ? 1 : 2), std::move(calls));
+  }
+  if (identity.idle_timeout.count() != 0) {
+    // A quarter of the time-out: an idle session ends at most that late.
+    idle_check_ms_ = std::max(10, static_cast<int>(identity.idle_timeout.count() / 4));
+    sockets::SetReceiveTimeout(source_fd_, idle_check_ms_);
+  }
   const bool needs_bytes = !framer_->IsPassThrough() || chunk_observer_ != nullptr ||
-                           (log_sink_ != nullptr && log_sink_->NeedsBytes());
+                           (log_sink_ != nullptr && log_sink_->NeedsBytes()) ||
+                           shaped_ != nullptr || idle_check_ms_ != 0;
   if (!needs_bytes) StartSplicing();
 }
 
@@ -159,13 +183,17 @@ bool RelayPump::Relay() {
       if (n == -EAGAIN) {
         if (!SendGathered()) return false;
         outgoing_.reset();
-        n = io_->Recv(source_fd_, write_position_, room);
+        if (shaped_ != nullptr && shaped_->stall_at() &&
+            std::chrono::steady_clock::now() >= *shaped_->stall_at()) {
+          return Stall();
+        }
+        n = ReceiveWatchingIdle(write_position_, room);
       }
       if (n == 0) {
         // What came before a reset is sent on first, as before a receive
         // error (and before the tail, at a clean end).
         if (!SendGathered()) return false;
-        return EndedNormally() && FlushTail() && SendGathered();
+        return EndedNormally() && FlushTail() && SendGathered() && WaitToPassEnd();
       }
       if (n < 0) {
         // What came before the failure is sent on first, as it would have
@@ -173,7 +201,8 @@ bool RelayPump::Relay() {
         if (!SendGathered()) return false;
         return Failed(ResetBySource(), Status::Error("recv", static_cast<int>(n)));
       }
-      if (chunk_observer_ != nullptr) received_at_ = EventTime::Now();
+      if (chunk_observer_ != nullptr || shaped_ != nullptr) received_at_ = EventTime::Now();
+      if (idle_check_ms_ != 0) session_->NoteActivity();
       received_ = static_cast<int32_t>(n);
       write_position_[received_] = '\0';
     }
@@ -282,6 +311,7 @@ bool RelayPump::Forward(const char* data, int32_t length) {
 }
 
 bool RelayPump::SendOn(const char* data, int32_t length, bool may_gather) {
+  if (shaped_ != nullptr) return SendShaped(data, length);
   if (observer_ != nullptr) ReportChunk(data, length);
   if (may_gather) return SendAll(data, length);
   return SendGathered() && SendNow(data, length);
@@ -298,6 +328,122 @@ void RelayPump::ReportChunk(const char* data, int32_t length) {
   chunk.data = data;
   chunk.size = static_cast<size_t>(length);
   chunk_observer_->OnChunk(chunk);
+}
+
+bool RelayPump::SendShaped(const char* data, int32_t length) {
+  if (length <= 0) return true;
+  const auto arrival = received_at_.monotonic;
+  switch (shaped_->Send(data, static_cast<size_t>(length), arrival)) {
+    case ShapedSender::Outcome::kSent:
+      return true;
+    case ShapedSender::Outcome::kFailed:
+      return false;  // SendNow noted why
+    case ShapedSender::Outcome::kStopped:
+      return Failed(CloseReason::kStopped, Status());
+    case ShapedSender::Outcome::kCut:
+      return Cut();
+    case ShapedSender::Outcome::kStalled:
+      return Stall();
+  }
+  return false;
+}
+
+void RelayPump::ReportPiece(const char* data, size_t size, std::chrono::nanoseconds held) {
+  if (observer_ == nullptr) return;
+  relayed_ += size;
+  if (chunk_observer_ == nullptr) return;
+  SessionChunk chunk;
+  chunk.session = session_->id();
+  chunk.direction = direction_;
+  // When it goes on the wire: the pcapng file shows the delay as it was.
+  chunk.time = EventTime::Now();
+  chunk.data = data;
+  chunk.size = size;
+  chunk.held = held;
+  chunk_observer_->OnChunk(chunk);
+}
+
+bool RelayPump::WaitUntil(ShapedSender::Clock::time_point due) {
+  while (!session_->cancelled()) {
+    const auto left = due - std::chrono::steady_clock::now();
+    if (left <= std::chrono::nanoseconds(0)) return true;
+    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+    // Wakes at once when the session is reset (Stop); a peer's reset also
+    // ends the wait, and the send that follows meets it.
+    if (sockets::WaitForHangUp(destination_fd_, static_cast<int>(ms)) != 0) {
+      return !session_->cancelled();
+    }
+  }
+  return false;
+}
+
+bool RelayPump::Stall() {
+  // Nothing more is received: the source's bytes stay in its socket and
+  // the connection stays open until the session ends another way.
+  while (true) {
+    const int waited =
+        sockets::WaitForHangUp(destination_fd_, idle_check_ms_ ? idle_check_ms_ : -1);
+    if (session_->cancelled()) return Failed(CloseReason::kStopped, Status());
+    if (waited != 0) {
+      const bool to_client = direction_ == Direction::kServerToClient;
+      return Failed(to_client ? CloseReason::kResetByClient : CloseReason::kResetByServer,
+                    Status::Error("send", ECONNRESET));
+    }
+    if (session_->IdleTimedOut()) {
+      EndIdle();
+      return true;
+    }
+  }
+}
+
+bool RelayPump::Cut() {
+  const bool reset = shaped_->cut_end() == CutEnd::kReset;
+  // The error number tells a reset cut from a FIN one (the pcapng writer
+  // reads it); the reason says it for people.
+  const Status why = Status::Error(
+      "cut", reset ? ECONNRESET : 0,
+      "cut after " + std::to_string(shaped_->sent()) + " bytes: " + (reset ? "reset" : "fin"));
+  if (!reset) {
+    // Both directions read end-of-stream and pass a FIN on, this one after
+    // the bytes up to the cut.
+    session_->EndBoth(CloseReason::kCut, why);
+    return true;
+  }
+  // A reset drops what the peer has not taken yet: let the bytes up to the
+  // cut arrive first (bounded, and a stop ends the wait).
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+  while (sockets::UnsentBytes(destination_fd_) > 0 && !session_->cancelled() &&
+         std::chrono::steady_clock::now() < deadline) {
+    sockets::WaitForHangUp(destination_fd_, 1);
+  }
+  return Failed(CloseReason::kCut, why);
+}
+
+bool RelayPump::WaitToPassEnd() {
+  if (shaped_ == nullptr) return true;
+  switch (shaped_->WaitForEnd(std::chrono::steady_clock::now())) {
+    case ShapedSender::Outcome::kSent:
+      return true;
+    case ShapedSender::Outcome::kStalled:
+      return Stall();
+    default:
+      return Failed(CloseReason::kStopped, Status());
+  }
+}
+
+ssize_t RelayPump::ReceiveWatchingIdle(char* buffer, size_t room) {
+  if (idle_check_ms_ == 0) return io_->Recv(source_fd_, buffer, room);
+  ssize_t n;
+  while ((n = io_->Recv(source_fd_, buffer, room)) == -EAGAIN) {
+    if (session_->IdleTimedOut()) EndIdle();
+  }
+  return n;
+}
+
+void RelayPump::EndIdle() {
+  const SessionIdentity& identity = session_->identity();
+  session_->EndBoth(CloseReason::kIdle,
+                    Status::Error("idle", 0, "idle " + SpokenDuration(identity.idle_timeout)));
 }
 
 bool RelayPump::SendAll(const char* data, int32_t length) {

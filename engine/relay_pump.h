@@ -1,11 +1,13 @@
 #ifndef PORTWICK_ENGINE_RELAY_PUMP_H_
 #define PORTWICK_ENGINE_RELAY_PUMP_H_
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
 
 #include "engine/byte_accumulator.h"
+#include "engine/conditions/shaped_sender.h"
 #include "engine/log_sink_handle.h"
 #include "engine/message_framer.h"
 #include "engine/session.h"
@@ -41,6 +43,15 @@ struct SpliceRelayDeleter {
 // waits in the gathering: what is gathered is sent before every receive that
 // would wait, before the end is passed on and before a receive error resets
 // the session.
+//
+// A direction with traffic conditions (SessionIdentity::conditions) is
+// copied and sent through a ShapedSender: each record's pieces wait for
+// their time (a wait that a reset of the session ends at once), a cut ends
+// the session after its bytes with a FIN both ways or a reset, a stall stops
+// receiving until the session ends, and the end of stream waits its
+// close-delay. Its chunks are reported as they are sent, with the time they
+// were held. With an idle time-out the direction is copied too, and
+// receives wake now and then to see whether the session has been idle.
 //
 // With an observer on the session, every record sent on is reported as a
 // SessionChunk (after the sink, before the send), and the half-close as a
@@ -133,6 +144,22 @@ class RelayPump {
   bool SendGathered();
 
   void ReportChunk(const char* data, int32_t length);
+  // The conditioned path: sends through shaped_ and acts on what it says.
+  bool SendShaped(const char* data, int32_t length);
+  void ReportPiece(const char* data, size_t size, std::chrono::nanoseconds held);
+  // Waits until `due`; false when the session was reset meanwhile.
+  bool WaitUntil(ShapedSender::Clock::time_point due);
+  // A stalled direction: receives nothing more until the session ends.
+  bool Stall();
+  // Ends the session after the cut's bytes, as the condition says.
+  bool Cut();
+  // Waits until the end of stream may be passed on (close-delay).
+  bool WaitToPassEnd();
+  // A receive that gives up now and then to see whether the session has
+  // been idle for its time-out (and then ends it).
+  ssize_t ReceiveWatchingIdle(char* buffer, size_t room);
+  // Ends an idle session: both directions pass a FIN on.
+  void EndIdle();
   // True when the source's end of stream is to be passed on as a
   // half-close; false (with the failure noted) after a reset.
   bool EndedNormally();
@@ -165,6 +192,8 @@ class RelayPump {
   int32_t outgoing_size_ = 0;
   std::shared_ptr<LogSinkHandle> log_sink_;
   std::unique_ptr<SpliceRelay, SpliceRelayDeleter> splice_;  // while splicing
+  std::unique_ptr<ShapedSender> shaped_;                     // with conditions on this direction
+  int idle_check_ms_ = 0;  // with an idle time-out: how often to look
   bool started_ = false;
   bool finished_ = false;
 };

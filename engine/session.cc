@@ -7,16 +7,28 @@
 
 namespace portwick {
 
+namespace {
+int64_t NowNanoseconds() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+}  // namespace
+
 Session::Session(std::shared_ptr<SocketLayer> layer, Socket client, SessionIdentity identity)
     : identity_(std::move(identity)),
       layer_(std::move(layer)),
       client_(std::move(client)),
-      registration_(layer_.get(), client_.fd(), -1) {}
+      registration_(layer_.get(), client_.fd(), -1) {
+  last_activity_.store(NowNanoseconds());
+}
 
 Session::Session(SocketLayer* layer, Socket client, Socket destination)
     : client_(std::move(client)),
       destination_(std::move(destination)),
-      registration_(layer, client_.fd(), destination_.fd()) {}
+      registration_(layer, client_.fd(), destination_.fd()) {
+  last_activity_.store(NowNanoseconds());
+}
 
 Session::~Session() {
   SessionObserver* observer = identity_.observer.get();
@@ -71,6 +83,24 @@ void Session::RecordEnding(CloseReason how, const Status& error) {
   // because of it. (Each pump records its failure before it resets.)
   how_ = stopped ? CloseReason::kStopped : how;
   error_ = stopped ? Status() : error;
+}
+
+void Session::EndBoth(CloseReason how, const Status& error) {
+  RecordEnding(how, error);
+  sockets::ShutdownRead(client_.fd());
+  sockets::ShutdownRead(destination_.fd());
+}
+
+void Session::NoteActivity() {
+  if (identity_.idle_timeout.count() != 0) {
+    last_activity_.store(NowNanoseconds(), std::memory_order_relaxed);
+  }
+}
+
+bool Session::IdleTimedOut() const {
+  if (identity_.idle_timeout.count() == 0) return false;
+  const int64_t idle = NowNanoseconds() - last_activity_.load(std::memory_order_relaxed);
+  return idle >= std::chrono::nanoseconds(identity_.idle_timeout).count();
 }
 
 void Session::AddRelayed(Direction direction, uint64_t bytes) {

@@ -2,12 +2,14 @@
 #define PORTWICK_ENGINE_SESSION_H_
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 
 #include "base/endpoint.h"
 #include "base/mutex.h"
 #include "base/status.h"
+#include "engine/conditions/shaper.h"
 #include "engine/session_observer.h"
 #include "engine/socket.h"
 #include "engine/socket_layer.h"
@@ -22,6 +24,15 @@ struct SessionIdentity {
   Endpoint listener;  // the local address and port the client connected to
   EventTime opened = EventTime::Now();
   std::shared_ptr<SessionObserver> observer;
+  // The traffic conditions drawn for this session (none: both empty), and
+  // the seed of their jitter.
+  SessionConditions conditions;
+  uint64_t seed = 0;
+  // No bytes either way for this long ends the session (0: never).
+  std::chrono::milliseconds idle_timeout{0};
+  // Held for the session's whole life; a listener with a session cap counts
+  // the sessions whose slots are still held.
+  std::shared_ptr<void> slot;
 };
 
 // The two connections of one session: the accepted client socket and the
@@ -101,6 +112,15 @@ class Session {
     Reset();
   }
 
+  // Ends the session quietly: notes `how`, then both directions read
+  // end-of-stream, so each passes a FIN on and the session closes.
+  void EndBoth(CloseReason how, const Status& error);
+
+  // Notes that bytes came now (either way), and whether the session has
+  // been idle for its time-out (false without one).
+  void NoteActivity();
+  bool IdleTimedOut() const;
+
   // Counts bytes relayed in one direction, for SessionClosed. Called by each
   // direction's pump once, when it ends.
   void AddRelayed(Direction direction, uint64_t bytes);
@@ -120,6 +140,7 @@ class Session {
   SocketLayer::Registration registration_;
 
   std::atomic<uint64_t> relayed_[2] = {0, 0};
+  std::atomic<int64_t> last_activity_;  // steady clock, nanoseconds
   std::atomic<int> finished_directions_{0};
   // EndSending was called for the client (0) or destination (1) socket.
   std::atomic<bool> sending_ended_[2] = {false, false};

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <chrono>
 #include <new>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -32,7 +33,23 @@ std::chrono::nanoseconds Since(const EventTime& start, const EventTime& now) {
 struct Destination {
   std::string host;
   uint16_t port = 0;
+  std::chrono::milliseconds connect_timeout{0};  // 0: the system's
 };
+
+// Connects `fd` within the destination's time-out, if it has one.
+Status ConnectWithin(SocketHandle fd, const Endpoint& address, const Destination& destination) {
+  const int timeout = static_cast<int>(destination.connect_timeout.count());
+  if (timeout != 0) sockets::SetSendTimeout(fd, timeout);
+  const int result = sockets::Connect(fd, address);
+  if (timeout != 0) sockets::SetSendTimeout(fd, 0);
+  if (result == 0) return Status();
+  // A blocking connect that ran out of its send time-out says EINPROGRESS.
+  if (timeout != 0 && (result == -EINPROGRESS || result == -EAGAIN)) {
+    return Status::Error("connect", ETIMEDOUT,
+                         "timed out after " + SpokenDuration(destination.connect_timeout));
+  }
+  return Status::Error("connect", result);
+}
 
 // A socket for `family`: the reserved one when it fits, else a new one, for
 // which the reserved one makes room when descriptors have run out.
@@ -71,15 +88,15 @@ bool ConnectDestination(Session& session, const Destination& destination, NameRe
       continue;
     }
     session.SetDestination(Socket(fd));
-    const int result = sockets::Connect(fd, address);
+    const Status connected = ConnectWithin(fd, address, destination);
     if (session.cancelled()) return false;
-    if (result == 0) {
+    if (connected.ok()) {
       Endpoint local;
       sockets::LocalEndpoint(fd, &local);
       session.SetConnected(address, local);
       return true;
     }
-    status = Status::Error("connect", result);
+    status = connected;
   }
   if (session.cancelled()) return false;
   if (status.ok()) status = Status::Error(Status::Kind::kResolve, "resolve", 0, "no address");
@@ -119,7 +136,12 @@ void ReportConnected(const Session& session) {
 void Connect(std::unique_ptr<SessionRequest> request) {
   Socket client = std::move(request->accepted_socket);
   SessionIdentity identity = std::move(request->identity);
-  Destination destination{std::move(request->destination_host), request->destination_port};
+  Destination destination{std::move(request->destination_host), request->destination_port,
+                          request->connect_timeout};
+  if (request->conditions != nullptr && !request->conditions->empty()) {
+    std::mt19937_64 random(identity.seed);
+    identity.conditions = DrawConditions(*request->conditions, random);
+  }
   std::shared_ptr<LogSinkHandle> log_sink = std::move(request->log_sink);
   std::shared_ptr<SocketLayer> layer = std::move(request->layer);
   Socket reserved = std::move(request->reserved_socket);

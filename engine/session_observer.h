@@ -83,6 +83,9 @@ struct SessionChunk {
   EventTime time;  // when the bytes were received
   const char* data = nullptr;
   size_t size = 0;
+  // How long a traffic condition (delay, rate, slice) held the bytes before
+  // they were sent (`time` is then when they were sent); 0 without one.
+  std::chrono::nanoseconds held{0};
   ForwardNumber forward = 0;  // see ForwardNumber
 };
 
@@ -111,6 +114,12 @@ enum class CloseReason : uint8_t {
   kStopped,
   // The outgoing connection was never made (SessionConnectFailed came).
   kConnectFailed,
+  // A cut condition ended it after its bytes; the error's reason says how
+  // ("cut after 4096 bytes: reset").
+  kCut,
+  // No bytes either way for the idle time-out; both sides got a FIN. The
+  // error's reason says how long ("idle 30 s").
+  kIdle,
 };
 
 // The session is over and both sockets are closed or about to be. The last

@@ -1,10 +1,13 @@
 #ifndef PORTWICK_ENGINE_SESSION_REQUEST_H_
 #define PORTWICK_ENGINE_SESSION_REQUEST_H_
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "engine/conditions/condition.h"
 #include "engine/detached_thread.h"
 #include "engine/log_sink_handle.h"
 #include "engine/name_resolver.h"
@@ -34,6 +37,11 @@ struct SessionRequest {
   uint16_t destination_port = 0;
   std::string destination_host;
   std::shared_ptr<LogSinkHandle> log_sink;  // may be null
+  // The conditions of the forward, drawn for the session by its connector
+  // (with identity.seed); null or empty: none.
+  std::shared_ptr<const std::vector<Condition>> conditions;
+  // The most one connect may take; 0: the system's.
+  std::chrono::milliseconds connect_timeout{0};
 
   // The layer of the listener run; keeps it alive for the session. Required.
   std::shared_ptr<SocketLayer> layer;

@@ -85,6 +85,18 @@ int WaitReadable(SocketHandle fd);
 // `milliseconds` without data; 0 waits without limit. 0 or -errno.
 int SetReceiveTimeout(SocketHandle fd, int milliseconds);
 
+// Makes a blocking send or connect on `fd` give up after `milliseconds`
+// (a connect then fails with -EINPROGRESS); 0 waits without limit.
+int SetSendTimeout(SocketHandle fd, int milliseconds);
+
+// Waits at most `milliseconds` (-1: without limit) for an error or a
+// hang-up on `fd` (its connection reset, both sides shut); readable bytes
+// don't end the wait. 1 when one came, 0 when the time ran out, or -errno.
+int WaitForHangUp(SocketHandle fd, int milliseconds);
+
+// Bytes sent on `fd` that its peer has not acknowledged yet, or -errno.
+int UnsentBytes(SocketHandle fd);
+
 // Blocks SIGPIPE for the calling thread (once per thread; cheap after that),
 // so a send that can't say MSG_NOSIGNAL (splice) fails with EPIPE instead.
 void BlockSigpipe();
@@ -93,6 +105,9 @@ void DiscardPendingSigpipe();
 
 // Ends the sending side: the peer reads end-of-stream once it has the rest.
 int ShutdownWrite(SocketHandle fd);
+// Ends the receiving side: a receive, also one blocked now, reads
+// end-of-stream.
+int ShutdownRead(SocketHandle fd);
 // Ends both sides and wakes a thread blocked in accept, recv or connect on
 // `fd` without closing the descriptor.
 int ShutdownBoth(SocketHandle fd);

@@ -190,7 +190,20 @@ std::string BuildShellScript(const CommandScriptValues& values) {
   // The command line cuts a host at its first ':' unless it is in brackets.
   std::string host = values.remote_host;
   if (host.find(':') != std::string::npos || host.starts_with('[')) host = "[" + host + "]";
-  text += " --destination=" + QuotedPart(host) + ":" + std::to_string(values.remote_port) + " ";
+  text += " --destination=" + QuotedPart(host) + ":" + std::to_string(values.remote_port);
+  const SessionLimits& limits = values.limits;
+  if (limits.connect_timeout.count() != 0) {
+    text += " --connect-timeout=" + DurationText(limits.connect_timeout);
+  }
+  if (limits.idle_timeout.count() != 0) {
+    text += " --idle-timeout=" + DurationText(limits.idle_timeout);
+  }
+  if (limits.max_sessions != 0) text += " --max-sessions=" + std::to_string(limits.max_sessions);
+  // A condition's text holds only characters a shell takes as they are.
+  for (const Condition& condition : values.conditions) {
+    text += " --condition=" + QuotedPart(ConditionText(condition));
+  }
+  text += " ";
   if (values.write_to_file) {
     text += " --filename=\"" + DoubleQuotedContent(values.log_file_name) + "\" start \n";
   }

@@ -3,6 +3,10 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "engine/conditions/condition.h"
+#include "engine/conditions/session_limits.h"
 
 namespace portwick {
 
@@ -16,10 +20,14 @@ struct CommandScriptValues {
   int remote_port = 0;
   bool write_to_file = false;
   std::string log_file_name;  // written only when write_to_file is set
+  SessionLimits limits;       // each written only when on
+  std::vector<Condition> conditions;
 };
 
 // Builds the one-line script that starts the program again with `values`:
-//   <program> --source=<port> [--bind=<address>] --destination=<host>:<port> <SP>
+//   <program> --source=<port> [--bind=<address>] --destination=<host>:<port>
+//     [--connect-timeout=<d>] [--idle-timeout=<d>] [--max-sessions=<n>]
+//     [--condition=<condition>]... <SP>
 // and, when writing to a file,
 //   <SP>--filename="<name>" start <SP><LF>
 // --bind is written only for a bind address other than the default. A host

@@ -66,6 +66,8 @@ Status ForwardingRun::Start(const RunSettings& settings, OutputPane* pane,
     config.destination_port = forwards[i].remote_port;
     config.log_sink = log_sink;
     config.observer = observers;
+    config.conditions = forwards[i].conditions;
+    config.limits = settings.limits;
     if (forwards.size() > 1) {
       config.observer = std::make_shared<ForwardTagger>(static_cast<uint32_t>(i + 1), observers);
     }

@@ -15,6 +15,8 @@
 #include "capture/queued_observer.h"
 #include "capture/session_tracker.h"
 #include "capture/trace_mode.h"
+#include "engine/conditions/condition.h"
+#include "engine/conditions/session_limits.h"
 #include "engine/log_sink_handle.h"
 #include "engine/proxy_listener.h"
 #include "engine/session_observer.h"
@@ -29,6 +31,8 @@ struct ForwardSettings {
   Endpoint bind;  // address and port
   std::string remote_host;
   uint16_t remote_port = 0;
+  // The traffic conditions on its sessions, in the order given.
+  std::vector<Condition> conditions;
 };
 
 // What a run keeps and writes of its sessions besides the traffic log.
@@ -52,6 +56,8 @@ struct RunSettings {
   // one, the observers see session ids tagged with the forward's number 1,
   // 2, ... (capture/session_label.h). They share the sinks and the outputs.
   std::vector<ForwardSettings> forwards;
+  // The limits on every forward's sessions.
+  SessionLimits limits;
   LogSettings log;
   // Told about every session of the run; may be null.
   std::shared_ptr<SessionObserver> observer;

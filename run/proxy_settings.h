@@ -7,6 +7,8 @@
 
 #include "base/endpoint.h"
 #include "capture/trace_mode.h"
+#include "engine/conditions/condition.h"
+#include "engine/conditions/session_limits.h"
 
 namespace portwick {
 
@@ -18,6 +20,9 @@ struct ForwardSpec {
   bool bind_given = false;  // the address was part of the option
   std::string remote_host;
   uint16_t remote_port = 0;
+  // The conditions given after this forward (option condition); they act
+  // on its sessions only.
+  std::vector<Condition> conditions;
 
   friend bool operator==(const ForwardSpec&, const ForwardSpec&) = default;
 };
@@ -57,6 +62,11 @@ struct ProxySettings {
   // Several forwards in one console run (option forward, repeatable); when
   // there are any, they replace source and destination.
   std::vector<ForwardSpec> forwards;
+  // Traffic conditions given before any forward (option condition,
+  // repeatable, in order): they act on every forward's sessions.
+  std::vector<Condition> conditions;
+  // Options connect-timeout, idle-timeout and max-sessions.
+  SessionLimits limits;
 
   friend bool operator==(const ProxySettings&, const ProxySettings&) = default;
 };

@@ -1,5 +1,8 @@
 #include "run/run_settings_from.h"
 
+#include <utility>
+#include <vector>
+
 #include "run/endpoint_text.h"
 
 namespace portwick {
@@ -15,13 +18,15 @@ RunSettings RunSettingsFrom(const ProxySettings& settings) {
   run.outputs.capture_limit = settings.capture_limit;
   run.outputs.trace = settings.trace;
   run.outputs.pcap_file = settings.pcap_file;
+  run.limits = settings.limits;
   if (settings.forwards.empty()) {
     // One forward from source and destination; only the low 16 bits of the
     // ports reach the network.
     Endpoint bind = bind_address;
     bind.set_port(static_cast<uint16_t>(settings.local_port & 0xFFFF));
     run.forwards.push_back({bind, RemoteHostForRun(settings.remote_host),
-                            static_cast<uint16_t>(settings.remote_port & 0xFFFF)});
+                            static_cast<uint16_t>(settings.remote_port & 0xFFFF),
+                            settings.conditions});
   }
   for (const ForwardSpec& forward : settings.forwards) {
     // Without an address of its own a forward listens where --bind says.
@@ -30,7 +35,10 @@ RunSettings RunSettingsFrom(const ProxySettings& settings) {
       bind = bind_address;
       bind.set_port(forward.bind.port());
     }
-    run.forwards.push_back({bind, forward.remote_host, forward.remote_port});
+    // The conditions given before any forward act on all of them, then its own.
+    std::vector<Condition> conditions = settings.conditions;
+    conditions.insert(conditions.end(), forward.conditions.begin(), forward.conditions.end());
+    run.forwards.push_back({bind, forward.remote_host, forward.remote_port, std::move(conditions)});
   }
   return run;
 }

@@ -15,7 +15,11 @@ namespace portwick {
 //   trace takes standard output, logging synchronously as asked;
 // - the capture limit, the trace mode and the pcapng file as given;
 // - each forward listening where --bind says unless it names an address of
-//   its own.
+//   its own;
+// - the conditions: without forwards all of them on the one forward; with
+//   forwards, those given before the first on every forward, then each
+//   forward's own (a later one of a kind wins, see DrawConditions);
+// - the session limits as given.
 // Left to the caller: the observer, the trace's descriptor and what to do
 // when the pcapng file fails. The bind address must have passed
 // ParseBindAddress. A pure function; any thread.

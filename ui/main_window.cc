@@ -27,6 +27,8 @@ MainWindow::MainWindow(const ProxySettings& settings, const UiServices& services
       show_in_output_(settings.show_in_output ? 1 : 0),
       log_synchronously_(settings.log_synchronously ? 1 : 0),
       capture_limit_(settings.capture_limit),
+      conditions_(settings.conditions),
+      limits_(settings.limits),
       control_states_({kFileNameField, kBrowseButton, kOutputPane, kStopButton, kStartButton,
                        kSelectAllButton, kClearButton}) {}
 

@@ -5,6 +5,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "run/forwarding_run.h"
 #include "run/proxy_settings.h"
@@ -161,6 +162,9 @@ class MainWindow : public MessageFilter, public IdleHandler {
   std::string command_script_path_;
   // Memory for each run's capture store (command line; not a field).
   const uint64_t capture_limit_;
+  // From the command line: every run and every saved script keeps them.
+  const std::vector<Condition> conditions_;
+  const SessionLimits limits_;
 
   ControlStateTable control_states_;
   std::unique_ptr<Dialog> dialog_;

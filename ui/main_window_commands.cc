@@ -64,6 +64,8 @@ void MainWindow::SaveCommandScript() {
   values.remote_port = remote_port_;
   values.write_to_file = write_to_file_ != 0;
   values.log_file_name = log_file_name_;
+  values.limits = limits_;
+  values.conditions = conditions_;
   // A script that could be created but not written whole would not run as
   // saved, so it is reported like one that could not be created.
   if (WriteCommandScript(command_script_path_, BuildCommandScript(values)) !=

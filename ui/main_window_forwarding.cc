@@ -88,6 +88,8 @@ void MainWindow::StartForwarding() {
   fields.show_in_output = show_in_output_ != 0;
   fields.log_synchronously = log_synchronously_ != 0;
   fields.capture_limit = capture_limit_;
+  fields.conditions = conditions_;
+  fields.limits = limits_;
   RunSettings settings = RunSettingsFrom(fields);
   settings.log.write_to_file = write_to_file_ != 0;
   // On failure (the port is in use, ...) the title and the buttons stay as

@@ -2,11 +2,13 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <linux/sockios.h>
 #include <netdb.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -213,6 +215,30 @@ int SetReceiveTimeout(SocketHandle fd, int milliseconds) {
   return ResultOf(::setsockopt(Descriptor(fd), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout));
 }
 
+int SetSendTimeout(SocketHandle fd, int milliseconds) {
+  timeval timeout{};
+  timeout.tv_sec = milliseconds / 1000;
+  timeout.tv_usec = (milliseconds % 1000) * 1000;
+  return ResultOf(::setsockopt(Descriptor(fd), SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout));
+}
+
+int WaitForHangUp(SocketHandle fd, int milliseconds) {
+  // No events asked: poll reports only an error or a hang-up, which a reset
+  // of the connection (Session::Reset) raises.
+  pollfd p{Descriptor(fd), 0, 0};
+  int result;
+  while ((result = ::poll(&p, 1, milliseconds)) < 0) {
+    if (errno != EINTR) return -errno;
+  }
+  return result > 0 ? 1 : 0;
+}
+
+int UnsentBytes(SocketHandle fd) {
+  int bytes = 0;
+  if (::ioctl(Descriptor(fd), SIOCOUTQ, &bytes) < 0) return -errno;
+  return bytes;
+}
+
 namespace {
 thread_local bool sigpipe_blocked = false;
 
@@ -238,6 +264,8 @@ void DiscardPendingSigpipe() {
 }
 
 int ShutdownWrite(SocketHandle fd) { return ResultOf(::shutdown(Descriptor(fd), SHUT_WR)); }
+
+int ShutdownRead(SocketHandle fd) { return ResultOf(::shutdown(Descriptor(fd), SHUT_RD)); }
 
 int ShutdownBoth(SocketHandle fd) { return ResultOf(::shutdown(Descriptor(fd), SHUT_RDWR)); }
 

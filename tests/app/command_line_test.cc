@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <climits>
 #include <functional>
 #include <string>
@@ -293,7 +294,7 @@ TEST(ParseCommandLineTest, FailureNamesTheArgumentAndItsKind) {
     EXPECT_EQ(failure.argument, c.argument);
   }
   // A successful parse leaves the failure record alone.
-  ParseFailure untouched{ParseFailure::Kind::kUnknownCommand, "before"};
+  ParseFailure untouched{ParseFailure::Kind::kUnknownCommand, "before", ""};
   ProxySettings settings;
   EXPECT_EQ(ParseCommandLine({"portwick", "start"}, &settings, nullptr, &untouched), kOk);
   EXPECT_EQ(untouched.argument, "before");
@@ -474,6 +475,38 @@ TEST(ParseCommandLineTest, ForwardOptions) {
   EXPECT_TRUE(settings.console);
 }
 
+// Conditions go to the forward before them (or to all); limits take
+// durations and counts; a refusal says what is wrong with which value (the
+// condition parser's own refusals are tested with it).
+TEST(ParseCommandLineTest, ConditionsAndLimits) {
+  auto parse = [](const char* text) { return *ParseCondition(text, nullptr); };
+  ProxySettings settings;
+  ASSERT_EQ(ParseCommandLine({"portwick", "--condition=both:stall=0", "--forward=1:a:2",
+                              "--CONDITION=down:cut=4096,end=reset", "--connect-timeout=5s",
+                              "--idle-timeout=2m", "--max-sessions=1000000"},
+                             &settings, nullptr),
+            kOk);
+  EXPECT_EQ(settings.conditions, std::vector<Condition>{parse("both:stall=0")});
+  ASSERT_EQ(settings.forwards.size(), 1u);
+  EXPECT_EQ(settings.forwards[0].conditions,
+            std::vector<Condition>{parse("down:cut=4K,end=reset")});
+  EXPECT_EQ(settings.limits,
+            (SessionLimits{std::chrono::seconds(5), std::chrono::minutes(2), 1000000}));
+
+  const std::pair<const char*, const char*> kRefused[] = {
+      {"--condition=up:rate=0",
+       "rate '0' lets nothing pass: at least 1 (stall=0 stops a direction)"},
+      {"--connect-timeout=5", "duration '5' is not a whole number with ms, s or m"},
+      {"--max-sessions=1000001", "'1000001' is not a number of sessions from 0 to 1000000"},
+      {"--max-sessions=", "'' is not a number of sessions from 0 to 1000000"},
+  };
+  for (const auto& [arg, reason] : kRefused) {
+    ParseFailure failure;
+    EXPECT_EQ(ParseCommandLine({"portwick", arg}, &settings, nullptr, &failure), kFail);
+    EXPECT_EQ(ParseFailureText(failure), "unusable value in '" + std::string(arg) + "': " + reason);
+  }
+}
+
 // The new names take nothing from the old ones: texts that matched an
 // option before still match it, and the rest still fail.
 TEST(ParseCommandLineTest, NewOptionsLeaveOldMatchesAlone) {
@@ -534,6 +567,16 @@ TEST(HelpTextTest, ExactBytes) {
       "                  K, M or G; 0 turns capturing off (window only; default: 256M) ",
       "    --forward=[addr:]lport:host:port  :    one of several forwards (console ",
       "                  only, repeatable; replaces --source and --destination) ",
+      "    --condition=dir:kind=value[,option=value...]  :    shape the traffic of ",
+      "                  up, down or both: delay (jitter), rate, slice (pause), ",
+      "                  cut (end=fin|reset), stall, close-delay; probability=0..1 ",
+      "                  (repeatable; after --forward for that forward only) ",
+      "    --connect-timeout=duration  :    give up a connect after this long, ",
+      "                  in ms, s or m (default: the system's) ",
+      "    --idle-timeout=duration  :    close a session with no bytes for this long ",
+      "                  (default: off) ",
+      "    --max-sessions=n  :    at most n open sessions; more wait to be accepted ",
+      "                  (default: off) ",
       "",
   };
   std::string crlf;

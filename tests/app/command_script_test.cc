@@ -308,6 +308,35 @@ TEST_F(ScriptRoundTripTest, SingleDigitPortsComeBackUnchanged) {
   }
 }
 
+// Limits and conditions come after the destination, in the order given, and
+// come back through a real shell as the same settings.
+TEST_F(ScriptRoundTripTest, LimitsAndConditionsComeBack) {
+  MakeRecorder("plain/rec");
+  const std::string program = (dir_.path() / "plain/rec").string();
+  CommandScriptValues values = Values(program, 1, "h", 2, true, "f");
+  values.limits.connect_timeout = std::chrono::milliseconds(2500);
+  values.limits.idle_timeout = std::chrono::minutes(1);
+  values.limits.max_sessions = 10;
+  for (const char* text :
+       {"down:delay=100ms,jitter=10ms", "up:rate=64K,probability=0.125", "both:cut=4097,end=reset",
+        "up:slice=1,pause=1s", "down:stall=0", "up:close-delay=3s"}) {
+    values.conditions.push_back(*ParseCondition(text, nullptr));
+  }
+  const std::string script = BuildCommandScript(values);
+  EXPECT_EQ(script.substr(program.size()),
+            " --source=1 --destination=h:2 --connect-timeout=2500ms --idle-timeout=1m "
+            "--max-sessions=10 --condition=down:delay=100ms,jitter=10ms "
+            "--condition=up:rate=64K,probability=0.125 --condition=both:cut=4097,end=reset "
+            "--condition=up:slice=1,pause=1s --condition=down:stall=0 "
+            "--condition=up:close-delay=3s  --filename=\"f\" start \n");
+  const std::vector<std::vector<std::string>> runs = RunScript(values);
+  ASSERT_EQ(runs.size(), 1u);
+  ProxySettings settings;
+  ASSERT_EQ(ParseCommandLine(runs[0], &settings, nullptr), ParseStatus::kSuccess);
+  EXPECT_EQ(settings.limits, values.limits);
+  EXPECT_EQ(settings.conditions, values.conditions);
+}
+
 TEST(WriteCommandScriptTest, CreatesReplacesAndReportsFailures) {
   TempDir dir;
   ASSERT_FALSE(dir.path().empty());

@@ -356,6 +356,13 @@ TEST(ConsoleTest, RunsThatEndAtOnceSayWhyWithTheirExitCode) {
       {{"--console", "--forward=80:host"},
        2,
        "Portwick: unusable value in '--forward=80:host'\n" + see_help},
+      // A refused condition or limit says what is wrong with which value.
+      {{"--console", "--condition=up:rate=0"},
+       2,
+       "Portwick: unusable value in '--condition=up:rate=0': rate '0' lets nothing pass: at "
+       "least 1 (stall=0 stops a direction)\n" +
+           see_help},
+
       {{"--console", "it's"}, 2, "Portwick: unknown command 'it's'\n" + see_help},
       // The command help prints at once; the failure then has its message.
       {{"--console", "help", "--nope"}, 2, "Portwick: unknown option '--nope'\n" + see_help, help},

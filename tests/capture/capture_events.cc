@@ -1,5 +1,7 @@
 #include "capture_events.h"
 
+#include <utility>
+
 #include "capture/session_label.h"
 
 namespace portwick::testing {
@@ -63,7 +65,8 @@ void EventFeeder::FailConnect(SessionId id, const char* step, int error_number,
   observer_->OnConnectFailed(event);
 }
 
-void EventFeeder::Chunk(SessionId id, Direction direction, std::string_view bytes) {
+void EventFeeder::Chunk(SessionId id, Direction direction, std::string_view bytes,
+                        std::chrono::nanoseconds held) {
   SessionChunk event;
   event.session = NumberOf(id);
   event.forward = ForwardOf(id);
@@ -71,6 +74,7 @@ void EventFeeder::Chunk(SessionId id, Direction direction, std::string_view byte
   event.time = Tick();
   event.data = bytes.data();
   event.size = bytes.size();
+  event.held = held;
   observer_->OnChunk(event);
 }
 
@@ -83,8 +87,10 @@ void EventFeeder::HalfClose(SessionId id, Direction direction) {
   observer_->OnHalfClosed(event);
 }
 
-void EventFeeder::Close(SessionId id, CloseReason how, uint64_t bytes_up, uint64_t bytes_down) {
+void EventFeeder::Close(SessionId id, CloseReason how, uint64_t bytes_up, uint64_t bytes_down,
+                        Status error) {
   SessionClosed event;
+  event.error = std::move(error);
   event.session = NumberOf(id);
   event.forward = ForwardOf(id);
   event.how = how;

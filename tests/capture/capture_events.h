@@ -28,9 +28,12 @@ class EventFeeder {
     Connect(id);
   }
   void FailConnect(SessionId id, const char* step, int error_number, const char* reason);
-  void Chunk(SessionId id, Direction direction, std::string_view bytes);
+  // `held`: how long a traffic condition held it.
+  void Chunk(SessionId id, Direction direction, std::string_view bytes,
+             std::chrono::nanoseconds held = std::chrono::nanoseconds(0));
   void HalfClose(SessionId id, Direction direction);
-  void Close(SessionId id, CloseReason how, uint64_t bytes_up = 0, uint64_t bytes_down = 0);
+  void Close(SessionId id, CloseReason how, uint64_t bytes_up = 0, uint64_t bytes_down = 0,
+             Status error = Status());
 
   Endpoint client(SessionId id) const;
   Endpoint destination() const { return destination_; }

@@ -89,15 +89,16 @@ TEST(QueuedObserverTest, DeliversEverythingInOrderBeforeStopReturns) {
       f->Open(1);
       f->Connect(1);
       f->Chunk(1, Direction::kClientToServer, std::string("a\0b", 3));
+      f->Chunk(1, Direction::kClientToServer, "late", 100ms);  // held by a condition
       f->FailConnect(2, "connect", 111, "Connection refused");
       f->Chunk(1, Direction::kServerToClient, std::string(3 << 20, 'z'));  // > one buffer
       f->HalfClose(1, Direction::kServerToClient);
-      f->Close(1, CloseReason::kBothFinished, 3, 3 << 20);
+      f->Close(1, CloseReason::kBothFinished, 7, 3 << 20);
     }
     queue.Stop();
     EXPECT_EQ(writer->lines(), direct->lines());
     EXPECT_EQ(writer->flushed_lines(), direct->lines().size());
-    EXPECT_EQ(events_only->lines().size(), direct->lines().size() - 2);
+    EXPECT_EQ(events_only->lines().size(), direct->lines().size() - 3);
     EXPECT_EQ(queue.QueuedBytes(), 0u);
     // Late events are dropped and counted.
     queued_feeder.Open(3);

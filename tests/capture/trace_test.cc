@@ -210,6 +210,19 @@ TEST(TraceWriterTest, LifecycleTexts) {
          f.Close(8, CloseReason::kResetByClient);
        },
        " #8 closed: reset by client;"},
+      {"cut with a reset",
+       [](EventFeeder& f) {
+         f.Open(3);
+         f.Close(3, CloseReason::kCut, 4096, 0,
+                 Status::Error("cut", 104, "cut after 4096 bytes: reset"));
+       },
+       " #3 closed: cut after 4096 bytes: reset; 4096 bytes up, 0 bytes down, 76.5 ms\n"},
+      {"idle time-out",
+       [](EventFeeder& f) {
+         f.Open(3);
+         f.Close(3, CloseReason::kIdle, 0, 0, Status::Error("idle", 0, "idle 30 s"));
+       },
+       " #3 closed: idle 30 s; 0 bytes up, 0 bytes down, 76.5 ms\n"},
       {"several forwards", [](EventFeeder& f) { f.Open(CaptureKey(2, 9)); },
        " #2.9 open from 127.0.0.1:"},
       {"same number in two forwards",
@@ -232,6 +245,14 @@ TEST(TraceWriterTest, LifecycleTexts) {
     const std::string trace = TraceOf(TraceMode::kEvents, c.feed);
     EXPECT_NE(trace.find(c.line), std::string::npos) << trace;
   }
+  // A chunk a traffic condition held says for how long.
+  const std::string held = TraceOf(TraceMode::kText, [](EventFeeder& f) {
+    f.OpenAndConnect(3);
+    f.Chunk(3, kUp, std::string(4096, 'x'), std::chrono::microseconds(100200));
+    f.Chunk(3, kUp, "y");
+  });
+  EXPECT_NE(held.find(" #3 > 4096 bytes delayed 100.2 ms\n"), std::string::npos) << held;
+  EXPECT_NE(held.find(" #3 > 1 byte\n"), std::string::npos) << held;
 }
 
 // Random binary chunks of several sessions, interleaved, come back exactly

@@ -48,7 +48,8 @@ void RecordingObserver::OnChunk(const SessionChunk& event) {
   ObservedSession& observed =
       Note(event.session, "chunk " + arrow,
            "chunk " + Id(event) + " " + arrow + " " + std::to_string(event.size) + " " +
-               std::string(event.data, event.size));
+               std::string(event.data, event.size) +
+               (event.held.count() != 0 ? " held=" + std::to_string(event.held.count()) : ""));
   const bool up = event.direction == Direction::kClientToServer;
   (up ? observed.up : observed.down).append(event.data, event.size);
   (up ? observed.up_times : observed.down_times).push_back(event.time);

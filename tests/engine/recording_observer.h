@@ -32,7 +32,8 @@ struct ObservedSession {
 // A SessionObserver that keeps every event per session, and every event of
 // all sessions as one line of text in the order they came, for comparing
 // event streams: "open 3 127.0.0.1:40003", "connected 3 127.0.0.1:2007",
-// "failed 3 connect: Connection refused", "chunk 3 > 5 hello",
+// "failed 3 connect: Connection refused", "chunk 3 > 5 hello" (and " held=NS" when
+// a condition held it),
 // "half-close 3 <", "closed 3 how=0 up=5 down=0". Safe for the many threads
 // that report at once; tests read copies.
 class RecordingObserver : public SessionObserver {

@@ -391,9 +391,9 @@ TEST_P(RelayPumpEndingTest, ReportsWhatWasSentOnAndHowTheDirectionEnded) {
   auto observer = std::make_shared<testing::RecordingObserver>();
   const EventTime opened = EventTime::Now();
   // The fixture's layer, borrowed.
-  session_ =
-      std::make_shared<Session>(std::shared_ptr<SocketLayer>(std::shared_ptr<void>(), &layer_),
-                                Socket(), SessionIdentity{7, {}, {}, opened, observer});
+  session_ = std::make_shared<Session>(
+      std::shared_ptr<SocketLayer>(std::shared_ptr<void>(), &layer_), Socket(),
+      SessionIdentity{7, {}, {}, opened, observer, {}, 0, {}, nullptr});
   io_.chunks = c.chunks;
   io_.final_recv = c.final_recv;
   io_.fail_after = c.fail_after;
@@ -506,9 +506,9 @@ TEST_F(RelayPumpTest, AResetAfterBothHalfClosesWerePassedOnEndsNothing) {
   for (const bool both : {true, false}) {
     SCOPED_TRACE(both ? "both directions finished" : "one direction finished");
     auto observer = std::make_shared<testing::RecordingObserver>();
-    session_ =
-        std::make_shared<Session>(std::shared_ptr<SocketLayer>(std::shared_ptr<void>(), &layer_),
-                                  Socket(), SessionIdentity{7, {}, {}, EventTime::Now(), observer});
+    session_ = std::make_shared<Session>(
+        std::shared_ptr<SocketLayer>(std::shared_ptr<void>(), &layer_), Socket(),
+        SessionIdentity{7, {}, {}, EventTime::Now(), observer, {}, 0, {}, nullptr});
     for (const Direction direction : {kUp, kDown}) {
       if (direction == kDown && !both) break;
       ScriptedIo io;

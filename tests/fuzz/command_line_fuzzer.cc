@@ -64,6 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   values.remote_port = settings.remote_port;
   values.write_to_file = !settings.log_file_name.empty();
   values.log_file_name = settings.log_file_name;
+  values.limits = settings.limits;
+  values.conditions = settings.conditions;
   portwick::fuzzing::CheckScriptRoundTrip(values);
   return 0;
 }

@@ -41,6 +41,8 @@ void CheckScriptRoundTrip(const CommandScriptValues& values) {
   expected.bind_address = values.bind_address;
   expected.remote_host = values.remote_host;
   expected.remote_port = values.remote_port;
+  expected.limits = values.limits;
+  expected.conditions = values.conditions;
   if (values.write_to_file) {
     expected.log_file_name = values.log_file_name;
     expected.autostart = true;
@@ -51,6 +53,8 @@ void CheckScriptRoundTrip(const CommandScriptValues& values) {
   if (settings.remote_port != expected.remote_port) Fail("remote port", script);
   if (settings.log_file_name != expected.log_file_name) Fail("log file name", script);
   if (settings.autostart != expected.autostart) Fail("start command", script);
+  if (settings.limits != expected.limits) Fail("limits", script);
+  if (settings.conditions != expected.conditions) Fail("conditions", script);
   if (!(settings == expected)) Fail("another setting changed", script);
 }
 

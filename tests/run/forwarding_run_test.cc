@@ -57,7 +57,7 @@ class ForwardingRunOutputsTest : public ::testing::Test {
   RunSettings Settings(int destination_port) {
     RunSettings settings;
     settings.forwards = {
-        {Endpoint::LoopbackIPv4(0), "127.0.0.1", static_cast<uint16_t>(destination_port)}};
+        {Endpoint::LoopbackIPv4(0), "127.0.0.1", static_cast<uint16_t>(destination_port), {}}};
     settings.outputs.trace = TraceMode::kText;
     settings.outputs.trace_fd = trace_.fd();
     settings.outputs.pcap_file = pcap_path();
@@ -245,8 +245,8 @@ TEST_F(ForwardingRunOutputsTest, SeveralForwardsShareTheOutputs) {
   TestServer second(EchoHandler);
   RunSettings settings = Settings(0);
   settings.forwards = {
-      {Endpoint::LoopbackIPv4(0), "127.0.0.1", static_cast<uint16_t>(first.port())},
-      {Endpoint::LoopbackIPv4(0), "localhost", static_cast<uint16_t>(second.port())},
+      {Endpoint::LoopbackIPv4(0), "127.0.0.1", static_cast<uint16_t>(first.port()), {}},
+      {Endpoint::LoopbackIPv4(0), "localhost", static_cast<uint16_t>(second.port()), {}},
   };
   ForwardingRun run;
   ASSERT_TRUE(run.Start(settings, nullptr, {}).ok());

@@ -173,6 +173,20 @@ TEST_F(SavedScriptTest, AwkwardValuesComeBackThroughTheCommandLine) {
   }
 }
 
+// Conditions and limits from the command line are kept by the script.
+TEST_F(SavedScriptTest, ConditionsAndLimitsComeBackThroughTheCommandLine) {
+  ProxySettings given;
+  given.conditions = {*ParseCondition("down:delay=100ms,jitter=10ms", nullptr),
+                      *ParseCondition("up:cut=4096,end=reset", nullptr)};
+  given.limits.connect_timeout = std::chrono::seconds(5);
+  given.limits.max_sessions = 3;
+  Open(given);
+  const std::optional<ProxySettings> settings = SettingsFromArguments(SaveAndRun());
+  ASSERT_TRUE(settings.has_value());
+  EXPECT_EQ(settings->conditions, given.conditions);
+  EXPECT_EQ(settings->limits, given.limits);
+}
+
 TEST_F(SavedScriptTest, EndpointFormsComeBackThroughTheCommandLine) {
   struct Case {
     std::string local_host;

@@ -33,6 +33,7 @@ std::string StateText(const CapturedSession& session) {
     case CapturedState::kHalfClosed:
       return session.client_finished ? "half-closed (client FIN)" : "half-closed (server FIN)";
     case CapturedState::kClosed:
+      if (!session.failure.reason().empty()) return "closed: " + session.failure.reason();
       return std::string("closed: ") + CloseReasonText(session.close_reason);
     case CapturedState::kFailed:
       return "failed: " + session.failure.Message();
