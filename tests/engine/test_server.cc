@@ -84,6 +84,8 @@ bool ReadSome(SocketHandle fd, Clock::time_point until, std::string* out, Stream
 
 }  // namespace
 
+int WaitReadableFor(SocketHandle fd, int milliseconds) { return PollOne(fd, POLLIN, milliseconds); }
+
 Socket ConnectLoopback(int port) {
   return ConnectTo(Endpoint::LoopbackIPv4(static_cast<uint16_t>(port)));
 }
