@@ -1,13 +1,18 @@
 #include "base/endpoint.h"
 
 #include <gtest/gtest.h>
-#include <net/if.h>
-#include <netinet/in.h>
 
 #include <optional>
 #include <string>
 
+#if defined(_WIN32)
+#include "base/windows/sockaddr.h"
+#else
+#include <net/if.h>
+#include <netinet/in.h>
+
 #include "base/posix/sockaddr.h"
+#endif
 
 namespace portwick {
 namespace {
@@ -49,10 +54,21 @@ INSTANTIATE_TEST_SUITE_P(
                     ParseCase{"[fe80::1%nosuchif0]:80", nullptr}, ParseCase{"[]:80", nullptr},
                     ParseCase{":80", nullptr}));
 
+#if defined(_WIN32)
+// Windows names interfaces differently; its loopback interface is index 1.
+constexpr const char* kScopedLinkLocal = "[fe80::1%1]:22";
+#else
+constexpr const char* kScopedLinkLocal = "[fe80::1%lo]:22";
+#endif
+
 TEST(EndpointTest, SocketAddressRoundTripKeepsFamilyAddressScopeAndPort) {
+#if defined(_WIN32)
+  const unsigned loopback_index = 1;
+#else
   const unsigned loopback_index = if_nametoindex("lo");
+#endif
   ASSERT_NE(loopback_index, 0u);
-  for (const char* text : {"192.168.1.20:8080", "[2001:db8::7]:1", "[fe80::1%lo]:22"}) {
+  for (const char* text : {"192.168.1.20:8080", "[2001:db8::7]:1", kScopedLinkLocal}) {
     const Endpoint endpoint = *Endpoint::Parse(text);
     sockaddr_storage storage;
     const socklen_t length = ToSockaddr(endpoint, &storage);
@@ -61,7 +77,7 @@ TEST(EndpointTest, SocketAddressRoundTripKeepsFamilyAddressScopeAndPort) {
     ASSERT_TRUE(back.has_value()) << text;
     EXPECT_EQ(*back, endpoint) << text;
   }
-  EXPECT_EQ(Endpoint::Parse("[fe80::1%lo]:22")->scope_id(), loopback_index);
+  EXPECT_EQ(Endpoint::Parse(kScopedLinkLocal)->scope_id(), loopback_index);
   // A socket address cut short is refused rather than read past its end.
   sockaddr_storage storage;
   ToSockaddr(Endpoint::LoopbackIPv6(1), &storage);

@@ -1,7 +1,14 @@
 #include "trace_decoder.h"
 
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#else
 #include <sys/mman.h>
 #include <unistd.h>
+#endif
 
 #include <cctype>
 #include <charconv>
@@ -193,6 +200,33 @@ DecodedTrace DecodeTrace(std::string_view trace, TraceBody body) {
   return Decoder(trace, body).Run();
 }
 
+#if defined(_WIN32)
+
+namespace {
+
+// A binary temporary file, deleted when its descriptor closes.
+int OpenTemporaryFile() {
+  char name[L_tmpnam_s];
+  if (tmpnam_s(name, sizeof name) != 0) return -1;
+  return ::_open(name, _O_RDWR | _O_CREAT | _O_EXCL | _O_BINARY | _O_TEMPORARY | _O_NOINHERIT,
+                 _S_IREAD | _S_IWRITE);
+}
+
+}  // namespace
+
+MemoryFile::MemoryFile() : fd_(OpenTemporaryFile()) {}
+
+MemoryFile::~MemoryFile() { ::_close(fd_); }
+
+std::string MemoryFile::Contents() const {
+  std::string text(static_cast<size_t>(::_lseeki64(fd_, 0, SEEK_END)), '\0');
+  ::_lseeki64(fd_, 0, SEEK_SET);
+  const int read = ::_read(fd_, text.data(), static_cast<unsigned>(text.size()));
+  return read == static_cast<int>(text.size()) ? text : "";
+}
+
+#else
+
 MemoryFile::MemoryFile() : fd_(memfd_create("trace", MFD_CLOEXEC)) {}
 
 MemoryFile::~MemoryFile() { close(fd_); }
@@ -202,5 +236,7 @@ std::string MemoryFile::Contents() const {
   const ssize_t read = pread(fd_, text.data(), text.size(), 0);
   return read == static_cast<ssize_t>(text.size()) ? text : "";
 }
+
+#endif
 
 }  // namespace portwick::testing

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
+#if !defined(_WIN32)
 #include <unistd.h>
+#endif
 
 #include <cstdlib>
 #include <map>
@@ -29,8 +31,13 @@ constexpr auto kDown = Direction::kServerToClient;
 class UtcEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
+#if defined(_WIN32)
+    _putenv_s("TZ", "UTC");
+    _tzset();
+#else
     setenv("TZ", "UTC", 1);
     tzset();
+#endif
   }
 };
 const auto* const kUtc = ::testing::AddGlobalTestEnvironment(new UtcEnvironment);

@@ -1,5 +1,18 @@
 #include "descriptor_limit_hold.h"
 
+#if defined(_WIN32)
+
+namespace portwick::testing {
+
+DescriptorLimitHold::DescriptorLimitHold() = default;
+DescriptorLimitHold::~DescriptorLimitHold() = default;
+bool DescriptorLimitHold::reached() const { return false; }
+void DescriptorLimitHold::Free(size_t) {}
+
+}  // namespace portwick::testing
+
+#else
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -38,3 +51,5 @@ void DescriptorLimitHold::Free(size_t count) {
 }
 
 }  // namespace portwick::testing
+
+#endif  // _WIN32

@@ -1,23 +1,62 @@
 #include "test_server.h"
 
+#if defined(_WIN32)
+#include <winsock2.h>
+// <windows.h>'s old pointer keywords would clash with TcpPair's members.
+#undef near
+#undef far
+#else
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <utility>
 
+#include "engine/socket_ops.h"
+#if defined(_WIN32)
+#include "base/windows/sockaddr.h"
+#else
 #include "base/posix/sockaddr.h"
 #include "base/posix/socket_descriptor.h"
-#include "engine/socket_ops.h"
+#endif
 
 namespace portwick::testing {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// Waits up to `timeout_ms` for `events` (POLLIN, POLLOUT) on one socket:
+// > 0 ready, 0 timed out, < 0 failed (-errno; -EINTR to retry).
+int PollOne(SocketHandle fd, short events, int timeout_ms) {
+#if defined(_WIN32)
+  WSAPOLLFD p{static_cast<SOCKET>(fd), events == POLLIN ? short{POLLRDNORM} : short{POLLWRNORM}, 0};
+  const int rc = ::WSAPoll(&p, 1, timeout_ms);
+  return rc == SOCKET_ERROR ? -EIO : rc;
+#else
+  pollfd p{Descriptor(fd), events, 0};
+  const int rc = ::poll(&p, 1, timeout_ms);
+  return rc < 0 ? -errno : rc;
+#endif
+}
+
+// Starts a connect on a non-blocking socket and returns at once.
+void StartConnect(SocketHandle fd, const Endpoint& endpoint) {
+  sockaddr_storage sa;
+  const socklen_t length = ToSockaddr(endpoint, &sa);
+#if defined(_WIN32)
+  u_long non_blocking = 1;
+  ::ioctlsocket(static_cast<SOCKET>(fd), FIONBIO, &non_blocking);
+  ::connect(static_cast<SOCKET>(fd), reinterpret_cast<const sockaddr*>(&sa), length);
+#else
+  ::fcntl(Descriptor(fd), F_SETFL, O_NONBLOCK);
+  ::connect(Descriptor(fd), reinterpret_cast<const sockaddr*>(&sa), length);
+#endif
+}
 
 int RemainingMs(Clock::time_point until) {
   auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
@@ -27,9 +66,8 @@ int RemainingMs(Clock::time_point until) {
 // One read step: false when the read loop must stop (result->end says why).
 bool ReadSome(SocketHandle fd, Clock::time_point until, std::string* out, StreamEnd* end,
               size_t limit = SIZE_MAX) {
-  pollfd p{Descriptor(fd), POLLIN, 0};
-  int rc = ::poll(&p, 1, RemainingMs(until));
-  if (rc < 0 && errno == EINTR) return true;
+  const int rc = PollOne(fd, POLLIN, RemainingMs(until));
+  if (rc == -EINTR) return true;
   if (rc <= 0) {
     *end = StreamEnd::kTimeout;
     return false;
@@ -45,6 +83,8 @@ bool ReadSome(SocketHandle fd, Clock::time_point until, std::string* out, Stream
 }
 
 }  // namespace
+
+int WaitReadableFor(SocketHandle fd, int milliseconds) { return PollOne(fd, POLLIN, milliseconds); }
 
 Socket ConnectLoopback(int port) {
   return ConnectTo(Endpoint::LoopbackIPv4(static_cast<uint16_t>(port)));
@@ -78,12 +118,8 @@ Socket StalledListener(int* port, std::vector<Socket>* fillers) {
   *port = sockets::LocalPort(listener.fd());
   for (int i = 0; i < 8; ++i) {
     Socket s(sockets::CreateTcpSocket());
-    ::fcntl(Descriptor(s.fd()), F_SETFL, O_NONBLOCK);
-    sockaddr_storage sa;
-    const socklen_t length = ToSockaddr(Endpoint::LoopbackIPv4(static_cast<uint16_t>(*port)), &sa);
-    ::connect(Descriptor(s.fd()), reinterpret_cast<const sockaddr*>(&sa), length);
-    pollfd p{Descriptor(s.fd()), POLLOUT, 0};
-    const bool completed = ::poll(&p, 1, 200) > 0;
+    StartConnect(s.fd(), Endpoint::LoopbackIPv4(static_cast<uint16_t>(*port)));
+    const bool completed = PollOne(s.fd(), POLLOUT, 200) > 0;
     fillers->push_back(std::move(s));
     if (!completed) return listener;  // the queue is full now
   }

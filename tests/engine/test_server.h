@@ -58,6 +58,11 @@ TcpPair MakeTcpPair();
 
 bool SendBytes(SocketHandle fd, std::string_view data);
 
+// Waits up to `milliseconds` for `fd` to have bytes, an end or an error to
+// read (poll, or WSAPoll on Windows): > 0 ready, 0 timed out, < 0 -errno
+// (-EINTR: try again).
+int WaitReadableFor(SocketHandle fd, int milliseconds);
+
 // Reads until `count` bytes have come (never more), the stream ends, or the
 // deadline.
 ReadResult ReadExactly(SocketHandle fd, size_t count,

@@ -2,7 +2,6 @@
 // a loopback server while the sinks log what is relayed.
 
 #include <gtest/gtest.h>
-#include <poll.h>
 
 #include <algorithm>
 #include <atomic>
@@ -16,7 +15,6 @@
 #include <thread>
 #include <vector>
 
-#include "base/posix/socket_descriptor.h"
 #include "engine/proxy_listener.h"
 #include "engine/socket_layer.h"
 #include "engine/socket_ops.h"
@@ -59,9 +57,9 @@ std::string ReceiveExactly(SocketHandle fd, size_t count) {
   while (data.size() < count) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         until - std::chrono::steady_clock::now());
-    pollfd p{Descriptor(fd), POLLIN, 0};
-    const int ready = ::poll(&p, 1, static_cast<int>(std::max<int64_t>(left.count(), 0)));
-    if (ready < 0 && errno == EINTR) continue;
+    const int ready =
+        testing::WaitReadableFor(fd, static_cast<int>(std::max<int64_t>(left.count(), 0)));
+    if (ready == -EINTR) continue;
     if (ready <= 0) break;
     const ssize_t n = sockets::Recv(fd, buffer, std::min(sizeof buffer, count - data.size()));
     if (n <= 0) break;

@@ -1,6 +1,12 @@
 #include "trafficlog_test_support.h"
 
 #include <stdlib.h>
+#if defined(_WIN32)
+#include <process.h>
+
+#include <atomic>
+#include <chrono>
+#endif
 
 #include <cerrno>
 #include <fstream>
@@ -9,8 +15,22 @@
 namespace portwick::logtesting {
 
 TempDir::TempDir() {
+#if defined(_WIN32)
+  // No mkdtemp: a name from the process id, a counter and the clock, made
+  // with create_directory, which fails rather than reuse a folder.
+  static std::atomic<unsigned> counter{0};
+  for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+    const auto name = "portwick-log-" + std::to_string(::_getpid()) + "-" +
+                      std::to_string(counter++) + "-" +
+                      std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
+    const std::filesystem::path candidate = std::filesystem::temp_directory_path() / name;
+    std::error_code error;
+    if (std::filesystem::create_directory(candidate, error)) path_ = candidate.string();
+  }
+#else
   std::string pattern = (std::filesystem::temp_directory_path() / "portwick-log-XXXXXX").string();
   if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+#endif
 }
 
 TempDir::~TempDir() {
