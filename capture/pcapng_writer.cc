@@ -58,7 +58,7 @@ PcapngWriter::PcapngWriter(const std::string& path, FailureReport on_failure)
   // Non-blocking (see CaptureFile), so that a FIFO without a reader fails
   // instead of holding the open (and the stop signals' thread) for good, and
   // Abandon can end a write waiting for a reader that stopped reading.
-  if (const int error = file_.Open(path); error != 0) {
+  if (const int error = file_.emplace().Open(path); error != 0) {
     status_ = Status::Error("open", error);
     return;
   }
@@ -83,7 +83,14 @@ PcapngWriter::PcapngWriter(const std::string& path, FailureReport on_failure)
 
 PcapngWriter::~PcapngWriter() { Flush(); }
 
-void PcapngWriter::Abandon() { file_.Abandon(); }
+void PcapngWriter::Abandon() {
+  if (file_) file_->Abandon();
+}
+
+void PcapngWriter::Close() {
+  Flush();
+  file_.reset();
+}
 
 void PcapngWriter::AppendBlock(uint32_t type, const std::string& body) {
   const auto total = static_cast<uint32_t>(12 + body.size());
@@ -225,14 +232,14 @@ void PcapngWriter::Flush() { WriteOut(); }
 
 void PcapngWriter::WriteOut() {
   if (buffer_.empty()) return;
-  if (status_.ok()) {
-    const int error = file_.WriteAll(buffer_.data(), buffer_.size());
+  if (status_.ok() && file_) {
+    const int error = file_->WriteAll(buffer_.data(), buffer_.size());
     if (error == 0) {
       written_ += buffer_.size();
     } else {
       // A partial block would make the whole file unreadable to some
       // readers; a FIFO or pipe can't be cut back, and that is fine.
-      file_.TruncateTo(written_);
+      file_->TruncateTo(written_);
       Fail(error == -ECANCELED
                ? Status::Error("write", error,
                                "given up at the stop: its reader did not take the rest in time")

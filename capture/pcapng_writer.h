@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <unordered_map>
 
@@ -36,7 +37,8 @@ namespace portwick {
 // Abandon is called: then it fails (step "write", ECANCELED).
 //
 // One thread at a time (a QueuedObserver's worker; construction anywhere),
-// except Abandon, which any thread may call while the writer lives.
+// except Abandon, which any thread may call while the writer lives and until
+// Close.
 class PcapngWriter : public SessionEventWriter {
  public:
   using FailureReport = std::function<void(const Status&)>;
@@ -59,6 +61,7 @@ class PcapngWriter : public SessionEventWriter {
   void OnClosed(const SessionClosed& event) override;
   void Flush() override;
   void Abandon() override;
+  void Close() override;
 
  private:
   struct Side {
@@ -80,7 +83,7 @@ class PcapngWriter : public SessionEventWriter {
   void WriteOut();
   void Fail(const Status& status);
 
-  CaptureFile file_;
+  std::optional<CaptureFile> file_;  // empty once closed
   // The file's length after the last complete write: whole blocks.
   uint64_t written_ = 0;
   FailureReport on_failure_;

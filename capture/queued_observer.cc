@@ -161,11 +161,14 @@ void QueuedObserver::DeliverLifecycle(const Lifecycle& event) {
 }
 
 void QueuedObserver::Stop() {
-  if (queue_.StopBefore(std::chrono::steady_clock::now() + stop_time_limit_)) return;
-  // A writer blocked for good would hold the stop, and the program, for
-  // good; give its output up instead.
-  for (const auto& writer : writers_) writer->Abandon();
-  queue_.Stop();
+  if (!queue_.StopBefore(std::chrono::steady_clock::now() + stop_time_limit_)) {
+    // A writer blocked for good would hold the stop, and the program, for
+    // good; give its output up instead.
+    for (const auto& writer : writers_) writer->Abandon();
+    queue_.Stop();
+  }
+  // The worker has ended: nothing calls the writers any more.
+  for (const auto& writer : writers_) writer->Close();
 }
 
 }  // namespace portwick

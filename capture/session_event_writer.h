@@ -15,10 +15,17 @@ namespace portwick {
 // when a stop can wait no longer. A writer whose output can block for good
 // (a FIFO nobody reads) then gives its blocked write up and writes nothing
 // more, so the worker ends. Thread-safe; by default nothing.
+//
+// Close comes last, from the queue's owner once its worker has ended: the
+// writer lets go of its output (closes its file) at once instead of when the
+// last session lets go of the writer, so that the next run can open the same
+// file again (on Windows an open file can't be opened for writing again).
+// Anything after it is dropped. By default nothing.
 class SessionEventWriter : public SessionObserver {
  public:
   virtual void Flush() {}
   virtual void Abandon() {}
+  virtual void Close() {}
 };
 
 }  // namespace portwick

@@ -57,11 +57,15 @@ class RecordingWriter : public SessionEventWriter {
     flushed_lines_.store(recorder_.lines().size());
     flushes_.fetch_add(1);
   }
+  void Close() override { closed_after_lines_.store(recorder_.lines().size()); }
+  // How many lines it had when it was closed (-1: not closed).
+  long closed_after_lines() const { return closed_after_lines_.load(); }
 
  private:
   RecordingObserver recorder_;
   std::atomic<int> flushes_{0};
   std::atomic<size_t> flushed_lines_{0};
+  std::atomic<long> closed_after_lines_{-1};
   Mutex mutex_;
   CondVar released_{&mutex_};
   bool blocked_ GUARDED_BY(mutex_) = false;
@@ -98,6 +102,9 @@ TEST(QueuedObserverTest, DeliversEverythingInOrderBeforeStopReturns) {
     queue.Stop();
     EXPECT_EQ(writer->lines(), direct->lines());
     EXPECT_EQ(writer->flushed_lines(), direct->lines().size());
+    // Closed by the stop itself, after everything, so the next run can
+    // open the same file again.
+    EXPECT_EQ(writer->closed_after_lines(), static_cast<long>(direct->lines().size()));
     EXPECT_EQ(events_only->lines().size(), direct->lines().size() - 3);
     EXPECT_EQ(queue.QueuedBytes(), 0u);
     // Late events are dropped and counted.
