@@ -192,6 +192,36 @@ int SetReceiveTimeout(SocketHandle fd, int milliseconds) {
                                reinterpret_cast<const char*>(&timeout), sizeof timeout));
 }
 
+int SetSendTimeout(SocketHandle fd, int milliseconds) {
+  // Winsock's send time-out does not bound a blocking connect; the connect
+  // time-out then waits as long as the system does (said in the README).
+  const DWORD timeout = static_cast<DWORD>(milliseconds);
+  return ResultOf(::setsockopt(Native(fd), SOL_SOCKET, SO_SNDTIMEO,
+                               reinterpret_cast<const char*>(&timeout), sizeof timeout));
+}
+
+int WaitForHangUp(SocketHandle fd, int milliseconds) {
+  // No events asked: WSAPoll reports only an error or a hang-up.
+  WSAPOLLFD p{Native(fd), 0, 0};
+  const int result = ::WSAPoll(&p, 1, milliseconds);
+  if (result == SOCKET_ERROR) return LastError();
+  return result > 0 ? 1 : 0;
+}
+
+int UnsentBytes(SocketHandle) {
+  // Winsock does not tell how much of what was sent is unacknowledged;
+  // callers then go on at once, as they would once it was all taken.
+  return 0;
+}
+
+int ShutdownRead(SocketHandle fd) {
+  const int result = ResultOf(::shutdown(Native(fd), SD_RECEIVE));
+  // As in ShutdownBoth: only a cancel wakes a receive blocked now; it then
+  // fails (operation aborted) rather than reading end-of-stream.
+  ::CancelIoEx(reinterpret_cast<HANDLE>(Native(fd)), nullptr);
+  return result;
+}
+
 void BlockSigpipe() {}
 
 void DiscardPendingSigpipe() {}

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdint>
 #include <chrono>
 #include <map>
 #include <memory>
@@ -57,15 +58,17 @@ class RecordingWriter : public SessionEventWriter {
     flushed_lines_.store(recorder_.lines().size());
     flushes_.fetch_add(1);
   }
-  void Close() override { closed_after_lines_.store(recorder_.lines().size()); }
+  void Close() override {
+    closed_after_lines_.store(static_cast<int64_t>(recorder_.lines().size()));
+  }
   // How many lines it had when it was closed (-1: not closed).
-  long closed_after_lines() const { return closed_after_lines_.load(); }
+  int64_t closed_after_lines() const { return closed_after_lines_.load(); }
 
  private:
   RecordingObserver recorder_;
   std::atomic<int> flushes_{0};
   std::atomic<size_t> flushed_lines_{0};
-  std::atomic<long> closed_after_lines_{-1};
+  std::atomic<int64_t> closed_after_lines_{-1};
   Mutex mutex_;
   CondVar released_{&mutex_};
   bool blocked_ GUARDED_BY(mutex_) = false;
@@ -104,7 +107,7 @@ TEST(QueuedObserverTest, DeliversEverythingInOrderBeforeStopReturns) {
     EXPECT_EQ(writer->flushed_lines(), direct->lines().size());
     // Closed by the stop itself, after everything, so the next run can
     // open the same file again.
-    EXPECT_EQ(writer->closed_after_lines(), static_cast<long>(direct->lines().size()));
+    EXPECT_EQ(writer->closed_after_lines(), static_cast<int64_t>(direct->lines().size()));
     EXPECT_EQ(events_only->lines().size(), direct->lines().size() - 3);
     EXPECT_EQ(queue.QueuedBytes(), 0u);
     // Late events are dropped and counted.
