@@ -37,15 +37,18 @@ wine_stage() {
   cmake -S "$root" -B "$dir" -G Ninja -DPORTWICK_WERROR=ON \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/mingw-w64-x86_64.cmake" \
     -DCMAKE_BUILD_TYPE=Release -DPORTWICK_WITH_GUI=OFF -DPORTWICK_BUILD_BENCH=OFF >/dev/null
-  cmake --build "$dir" -j "$jobs" --target "${wine_suites[@]}"
-  # The prefix scripts/wine_run.sh uses for this folder (the toolchain's emulator).
+  # The prefix scripts/wine_run.sh uses for this folder (the toolchain's
+  # emulator), made and served before the build: test discovery runs the
+  # programs while they link, and Wine processes started side by side on a
+  # prefix without a running server race to make it.
   local prefix="$dir/wineprefix"
   mkdir -p "$prefix"
   WINEPREFIX="$prefix" /usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1
   # Starts the prefix's services (made on first use) with no pipe of ctest's
   # open: a service started by a test would hold that test's output pipe,
   # and ctest would wait for it until the test's time-out.
-  "$root/scripts/wine_run.sh" wineboot -i </dev/null >/dev/null 2>&1
+  PORTWICK_WINEPREFIX="$prefix" "$root/scripts/wine_run.sh" wineboot -i </dev/null >/dev/null 2>&1
+  cmake --build "$dir" -j "$jobs" --target "${wine_suites[@]}"
   local status=0
   # Not-built suites have no labels, so the filter leaves them out too.
   ctest --test-dir "$dir" -L wine -LE "posix_only|wine_known" -j "$jobs" --timeout 60 --output-on-failure ||
