@@ -9,14 +9,17 @@
 #include "base/endpoint.h"
 
 // Conversions between Endpoint and the Winsock socket address structures,
-// for the Windows files that make socket calls. Any thread.
+// for the Windows files that make socket calls (base/sockaddr.cc; the
+// Winsock start-up in base/windows/sockaddr.cc). Any thread.
 namespace portwick {
+
+using SockaddrLength = int;
 
 // From a socket address of family AF_INET or AF_INET6; nothing for another
 // family or a `length` too short for the family's structure.
-std::optional<Endpoint> FromSockaddr(const sockaddr* address, int length);
+std::optional<Endpoint> FromSockaddr(const sockaddr* address, SockaddrLength length);
 // Fills `storage` and returns the length to pass to bind or connect.
-int ToSockaddr(const Endpoint& endpoint, sockaddr_storage* storage);
+SockaddrLength ToSockaddr(const Endpoint& endpoint, sockaddr_storage* storage);
 // AF_INET or AF_INET6.
 int AddressFamily(Endpoint::Family family);
 

@@ -1,20 +1,25 @@
+// The conversions of base/posix/sockaddr.h and base/windows/sockaddr.h: the
+// structures are the same on both; only the length's type differs.
+#if defined(_WIN32)
+#include "base/windows/sockaddr.h"
+#else
 #include "base/posix/sockaddr.h"
-
-#include <netinet/in.h>
+#endif
 
 #include <cstring>
 
 namespace portwick {
 
-std::optional<Endpoint> FromSockaddr(const sockaddr* address, socklen_t length) {
-  if (address->sa_family == AF_INET && length >= static_cast<socklen_t>(sizeof(sockaddr_in))) {
+std::optional<Endpoint> FromSockaddr(const sockaddr* address, SockaddrLength length) {
+  if (address->sa_family == AF_INET && length >= static_cast<SockaddrLength>(sizeof(sockaddr_in))) {
     sockaddr_in in4;
     std::memcpy(&in4, address, sizeof in4);
     return Endpoint::FromBytes(Endpoint::Family::kIPv4,
                                reinterpret_cast<const uint8_t*>(&in4.sin_addr),
                                ntohs(in4.sin_port));
   }
-  if (address->sa_family == AF_INET6 && length >= static_cast<socklen_t>(sizeof(sockaddr_in6))) {
+  if (address->sa_family == AF_INET6 &&
+      length >= static_cast<SockaddrLength>(sizeof(sockaddr_in6))) {
     sockaddr_in6 in6;
     std::memcpy(&in6, address, sizeof in6);
     return Endpoint::FromBytes(Endpoint::Family::kIPv6,
@@ -24,7 +29,7 @@ std::optional<Endpoint> FromSockaddr(const sockaddr* address, socklen_t length) 
   return std::nullopt;
 }
 
-socklen_t ToSockaddr(const Endpoint& endpoint, sockaddr_storage* storage) {
+SockaddrLength ToSockaddr(const Endpoint& endpoint, sockaddr_storage* storage) {
   std::memset(storage, 0, sizeof *storage);
   if (endpoint.family() == Endpoint::Family::kIPv4) {
     sockaddr_in in4{};
