@@ -64,6 +64,8 @@ wine_stage() {
     timeout 600 python3 "$root/scripts/wine_console_check.py" "$dir" 64 \
       --native="$root/build/test/app/portwick" || status=$?
   fi
+  # The installer: installed over an older build, run, uninstalled.
+  timeout 600 "$root/scripts/wine_msi_check.sh" || status=$?
   WINEPREFIX="$prefix" /usr/lib/wine/wineserver -k || true
   return "$status"
 }
