@@ -64,8 +64,14 @@ shortcut_count() {
 }
 publisher="$(sed -n 's/^set(PORTWICK_PUBLISHER "\(.*\)")$/\1/p' "$root/CMakeLists.txt")"
 
-# A clean start, should an earlier run have stopped half-way.
-msiexec /x "$msi" || true
+# A clean start, should an earlier run have stopped half-way: every
+# installed Portwick removed by its product code.
+for code in $(wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s \
+                2>/dev/null | tr -d '\r' | awk '
+                  /^HKEY_/ { key = $0; sub(/.*\\/, "", key) }
+                  $1 == "DisplayName" && $NF == "Portwick" { print key }'); do
+  wine msiexec /x "$code" /qn </dev/null >/dev/null 2>&1 || true
+done
 [ -z "$(entries)" ] || fail "Portwick is installed before the check: $(entries)"
 
 msiexec /i "$work/older.msi" || fail "the older installer ($older) failed"
