@@ -25,10 +25,11 @@ configure_and_build() {  # dir, extra cmake args...
 # far. Add a suite here once its libraries build with MinGW; its tests carry
 # the label "wine" there, and those that can't apply on Windows also carry
 # "posix_only" (with the reason in their CMakeLists.txt).
-wine_suites=(portwick settings_text_test windows_twins_test base_test base_queue_test trafficlog_test capture_test command_line_test engine_test trafficlog_relay_test forwarding_run_test)
+wine_suites=(portwick settings_text_test windows_twins_test base_test base_queue_test trafficlog_test capture_test command_line_test engine_test trafficlog_relay_test forwarding_run_test sessions_logic_test ui_win32_sessions_test)
 
 # Cross-builds build/windows with MinGW-w64 (no window, no benchmarks) and
-# runs the suites under Wine, headless, in the build folder's own Wine prefix.
+# runs the suites under Wine, windows drawn on a private Xvfb, in the build
+# folder's own Wine prefix.
 # One wineserver is kept running for the whole run (started cold, a prefix
 # takes seconds per test program) and stopped after.
 wine_stage() {
@@ -43,6 +44,11 @@ wine_stage() {
   # prefix without a running server race to make it.
   local prefix="$dir/wineprefix"
   mkdir -p "$prefix"
+  # The window tests make real windows: Wine draws them on a private Xvfb,
+  # started before the prefix's services so that they use it too.
+  local display xvfb_pid
+  read -r display xvfb_pid < <("$root/scripts/xvfb_start.sh") || return 1
+  export DISPLAY="$display"
   WINEPREFIX="$prefix" /usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1
   # Starts the prefix's services (made on first use) with no pipe of ctest's
   # open: a service started by a test would hold that test's output pipe,
@@ -64,7 +70,10 @@ wine_stage() {
     timeout 600 python3 "$root/scripts/wine_console_check.py" "$dir" 64 \
       --native="$root/build/test/app/portwick" || status=$?
   fi
+  # The installer: installed over an older build, run, uninstalled.
+  timeout 600 "$root/scripts/wine_msi_check.sh" || status=$?
   WINEPREFIX="$prefix" /usr/lib/wine/wineserver -k || true
+  kill "$xvfb_pid" || true
   return "$status"
 }
 
