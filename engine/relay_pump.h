@@ -168,6 +168,8 @@ class RelayPump {
   // as a receive would; -EAGAIN once they are all taken (splicing has ended
   // then). Only while splice_ is set.
   ssize_t ReceiveFromPipe(char* buffer, size_t room);
+  // What splice_ has sent on so far (0 without it).
+  uint64_t SplicedBytes() const;
 
   // The conditioned path: sends through shaped_ and acts on what it says.
   bool SendShaped(const char* data, int32_t length);

@@ -36,7 +36,8 @@ void RelayPump::StartShaping(const DirectionConditions& conditions) {
   // time (shaping_start_): conditions taken up later act as if they had been
   // there all along, as far as what has passed allows.
   DirectionConditions remaining = conditions;
-  if (remaining.cut) remaining.cut = *remaining.cut > sent_ ? *remaining.cut - sent_ : 0;
+  const uint64_t sent = sent_ + SplicedBytes();
+  if (remaining.cut) remaining.cut = *remaining.cut > sent ? *remaining.cut - sent : 0;
   ShapedSenderCalls calls;
   calls.send = [this](const char* data, size_t size) {
     return SendNow(data, static_cast<int32_t>(size));

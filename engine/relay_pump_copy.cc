@@ -22,6 +22,8 @@ void RelayPump::EndSplicing() {}
 
 ssize_t RelayPump::ReceiveFromPipe(char* /*buffer*/, size_t /*room*/) { return -EAGAIN; }
 
+uint64_t RelayPump::SplicedBytes() const { return 0; }
+
 namespace zero_copy {
 
 void ReleaseIdlePipes() {}

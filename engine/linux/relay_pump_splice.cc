@@ -60,6 +60,8 @@ void RelayPump::EndSplicing() {
   splice_.reset();  // the pipe goes back to the pool (or is closed)
 }
 
+uint64_t RelayPump::SplicedBytes() const { return splice_ != nullptr ? splice_->bytes() : 0; }
+
 ssize_t RelayPump::ReceiveFromPipe(char* buffer, size_t room) {
   const ssize_t n = splice_->TakeFromPipe(buffer, room);
   if (n != 0) return n;
