@@ -71,14 +71,14 @@ TEST(LiveConditionsRelayTest, AnOpenSessionsNextChunkFollowsTheEdit) {
   const EditCase kCases[] = {
       {"a cut counts from the session's start; up and a new session as it says",
        {},
-       {"down:cut=10,end=reset"},
+       {"down:cut=10"},
        [&](LiveRelay& r) {
          ASSERT_TRUE(SendBytes(r.client.fd(), "up"));
          EXPECT_EQ(ReadExactly(r.peer.fd(), 2).data, "up");
          ASSERT_TRUE(SendBytes(r.peer.fd(), bytes));
          const testing::ReadResult read = ReadUntilEnd(r.client.fd());
          EXPECT_EQ(read.data, bytes.substr(0, 5)) << "5 of 10 went before the edit";
-         EXPECT_EQ(read.end, StreamEnd::kReset);
+         EXPECT_EQ(read.end, StreamEnd::kEof);
          // A session accepted after the edit draws it at once.
          Socket client = testing::ConnectLoopback(r.listener.BoundPort());
          Socket peer = r.server.WaitAccept();
