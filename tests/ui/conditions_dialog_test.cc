@@ -10,6 +10,9 @@
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QLineEdit>
 #include <QtWidgets/QPushButton>
+#include <algorithm>
+#include <cctype>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -17,6 +20,7 @@
 #include "main_window_fixture.h"
 #include "test_server.h"
 #include "tests/trafficlog/trafficlog_test_support.h"
+#include "ui/conditions_summary.h"
 #include "ui/framework/qt/template_dialog.h"
 #include "ui/main_window_template.h"
 
@@ -146,6 +150,51 @@ TEST_F(ConditionsDialogTest, ShowsWhatItIsGivenAndReadsBackEdits) {
             kCommandCancel);
   EXPECT_EQ(cancelled.form().conditions, given.conditions);
   EXPECT_EQ(beeps_, 0);
+}
+
+TEST(ConditionsSummaryTest, ShortAndExact) {
+  const struct {
+    std::vector<std::string> conditions;
+    std::string summary;
+  } kCases[] = {
+      {{}, ""},
+      {{"down:delay=100ms", "up:rate=64K"}, "down delay 100 ms; up rate 64 KiB/s"},
+      {{"both:delay=1500ms,jitter=10ms,probability=0.25"},
+       "both delay 1.5 s \xC2\xB1"
+       "10 ms (25 %)"},
+      {{"up:slice=1500,pause=5ms", "down:cut=4K,end=reset", "down:cut=1M"},
+       "up slice 1500 B pause 5 ms; down cut 4 KiB reset; down cut 1 MiB"},
+      {{"up:stall=0", "down:stall=2m", "down:close-delay=1s"},
+       "up stall; down stall after 120 s; down close-delay 1 s"},
+  };
+  for (const auto& c : kCases) EXPECT_EQ(ConditionsSummary(Parse(c.conditions)), c.summary);
+}
+
+// Within a menu or a dialog no two items share a mnemonic.
+TEST(ConditionsDialogTemplateTest, MnemonicsDontCollide) {
+  const auto letters = [](auto&& texts) {
+    std::string seen;
+    for (const char* text : texts) {
+      const char* amp = text != nullptr ? std::strchr(text, '&') : nullptr;
+      if (amp != nullptr) seen += static_cast<char>(std::tolower(amp[1]));
+    }
+    return seen;
+  };
+  std::vector<std::vector<const char*>> groups;
+  for (const MenuTemplate& menu : MainWindowTemplate().menus) {
+    groups.emplace_back();
+    for (const MenuItemTemplate& item : menu.items) groups.back().push_back(item.text);
+  }
+  groups.emplace_back();
+  for (const ControlTemplate& control : ConditionsDialogTemplate().controls) {
+    groups.back().push_back(control.text);
+  }
+  for (const auto& group : groups) {
+    std::string seen = letters(group);
+    std::ranges::sort(seen);
+    EXPECT_EQ(std::ranges::adjacent_find(seen), seen.end()) << seen;
+  }
+  EXPECT_EQ(letters(groups.back()), "cnip");
 }
 
 // The window's run picks up the edit at once: the session open before it
