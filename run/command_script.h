@@ -39,13 +39,15 @@ struct CommandScriptValues {
 std::string BuildShellScript(const CommandScriptValues& values);
 
 // The same script as a cmd.exe batch file (.cmd), for Windows: the same
-// words (limits and conditions included), with the program always in double quotes, and CR LF where
-// the line ends (only when writing to a file, as above). A value that holds anything but letters,
-// digits and _ . : @ + - / \ [ ] is written inside "...", where cmd.exe takes & | < > ^ ( ) as
-// text; '%' is doubled ("%%"), as a batch file wants even inside quotes, and backslashes just
-// before a closing quote are doubled, so that the program's argument splitter (CommandLineToArgvW)
-// doesn't read \" as a quote. A '"' or a control character can't be held safely inside quotes:
-// CmdScriptProblem reports such a value, and BuildCmdScript must not be given it. Bytes above 0x7F
+// words, with the program always in double quotes, and CR LF where the line
+// ends (only when writing to a file, as above). A value that holds anything
+// but letters, digits and _ . : @ + - / \ [ ] is written inside "...",
+// where cmd.exe takes & | < > ^ ( ) as text; '%' is doubled ("%%"), as a
+// batch file wants even inside quotes, and backslashes just before a
+// closing quote are doubled, so that the program's argument splitter
+// (CommandLineToArgvW) doesn't read \" as a quote. A '"' or a control
+// character can't be held safely inside quotes: CmdScriptProblem reports
+// such a value, and BuildCmdScript must not be given it. Bytes above 0x7F
 // are written as they are (UTF-8); cmd.exe reads them in the console's code
 // page.
 std::string BuildCmdScript(const CommandScriptValues& values);
