@@ -48,13 +48,6 @@ struct LiveRelay {
 // After "hello" went down, an edit acts on the next chunk down; up passes.
 TEST(LiveConditionsRelayTest, AnOpenSessionsNextChunkFollowsTheEdit) {
   const std::string bytes = PatternBytes(100);
-  const struct {
-    std::vector<std::string> before, edit;
-    std::chrono::milliseconds least, most;
-  } kTimed[] = {
-      {{}, {"down:delay=200ms"}, 200ms, 10s},
-      {{"down:delay=600ms"}, {}, 0ms, 400ms},  // taken away: at once
-  };
   for (const bool observed : {false, true}) {
     SCOPED_TRACE(observed ? "copied" : "spliced");
     const auto edited = [&](const std::vector<std::string>& before,
@@ -65,13 +58,11 @@ TEST(LiveConditionsRelayTest, AnOpenSessionsNextChunkFollowsTheEdit) {
       EXPECT_EQ(SendAndRead(r->client.fd(), r->peer.fd(), "up"), "up");
       return r;
     };
-    for (const auto& c : kTimed) {
-      const auto r = edited(c.before, c.edit);
-      const auto start = Clock::now();
-      EXPECT_EQ(SendAndRead(r->peer.fd(), r->client.fd(), bytes), bytes);
-      EXPECT_GE(Clock::now() - start, c.least);
-      EXPECT_LT(Clock::now() - start, c.most);
-    }
+    // Conditions taken away: the next chunk goes at once.
+    const auto undelayed = edited({"down:delay=500ms"}, {});
+    const auto start = Clock::now();
+    EXPECT_EQ(SendAndRead(undelayed->peer.fd(), undelayed->client.fd(), bytes), bytes);
+    EXPECT_LT(Clock::now() - start, 350ms);
     // A cut counts from the session's start; a new session draws it too.
     const auto r = edited({}, {"down:cut=10"});
     ASSERT_TRUE(SendBytes(r->peer.fd(), bytes));
