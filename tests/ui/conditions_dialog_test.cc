@@ -84,17 +84,18 @@ TEST_F(ConditionsDialogTest, RefusesABadValueWithTheParsersMessageAndReadsBackTh
     bool open = false;
     int focused = 0;
     QString refusal;
-    const int result = RunModalWith([&] { return box.Run(); },
-                                    [&](TemplateDialog& d) {
-                                      const QString before = d.Edit(c.field)->text();
-                                      Type(d, c.field, c.text);
-                                      ClickOk(d);
-                                      open = d.isVisible();
-                                      focused = box.dialog().FocusedControl();
-                                      refusal = d.Label(kConditionsRefusalLabel)->text();
-                                      d.Edit(c.field)->setText(before);
-                                      ClickOk(d);
-                                    });
+    int result = 0;
+    RunModalWith([&] { result = box.Run(); },
+                 [&](TemplateDialog& d) {
+                   const QString before = d.Edit(c.field)->text();
+                   Type(d, c.field, c.text);
+                   ClickOk(d);
+                   open = d.isVisible();
+                   focused = box.dialog().FocusedControl();
+                   refusal = d.Label(kConditionsRefusalLabel)->text();
+                   d.Edit(c.field)->setText(before);
+                   ClickOk(d);
+                 });
     EXPECT_TRUE(open);
     EXPECT_EQ(focused, c.field);
     EXPECT_EQ(refusal.toStdString(), c.refusal);
