@@ -45,30 +45,24 @@ struct LiveRelay {
   }
 };
 
-// After "hello" went down, an edit acts on the next chunk down; up passes.
-TEST(LiveConditionsRelayTest, AnOpenSessionsNextChunkFollowsTheEdit) {
+// Conditions taken away let an open session's next chunk go at once; a
+// session accepted after an edit draws it, and up passes untouched.
+TEST(LiveConditionsRelayTest, EditsReachOpenAndNewSessions) {
   const std::string bytes = PatternBytes(100);
   for (const bool observed : {false, true}) {
     SCOPED_TRACE(observed ? "copied" : "spliced");
-    const auto edited = [&](const std::vector<std::string>& before,
-                            const std::vector<std::string>& edit) {
-      auto r = std::make_unique<LiveRelay>(observed, before);
-      EXPECT_EQ(SendAndRead(r->peer.fd(), r->client.fd(), "hello"), "hello");
-      r->listener.SetConditions(Parse(edit));
-      EXPECT_EQ(SendAndRead(r->client.fd(), r->peer.fd(), "up"), "up");
-      return r;
-    };
-    // Conditions taken away: the next chunk goes at once.
-    const auto undelayed = edited({"down:delay=500ms"}, {});
+    LiveRelay r(observed, {"down:delay=500ms"});
+    ASSERT_TRUE(r.peer.valid());
+    EXPECT_EQ(SendAndRead(r.peer.fd(), r.client.fd(), "hello"), "hello");
+    r.listener.SetConditions({});
     const auto start = Clock::now();
-    EXPECT_EQ(SendAndRead(undelayed->peer.fd(), undelayed->client.fd(), bytes), bytes);
+    EXPECT_EQ(SendAndRead(r.peer.fd(), r.client.fd(), bytes), bytes);
     EXPECT_LT(Clock::now() - start, 350ms);
-    // A cut counts from the session's start; a new session draws it too.
-    const auto r = edited({}, {"down:cut=10"});
-    ASSERT_TRUE(SendBytes(r->peer.fd(), bytes));
-    EXPECT_EQ(ReadUntilEnd(r->client.fd()).data, bytes.substr(0, 5));
-    Socket client = ConnectLoopback(r->listener.BoundPort());
-    Socket peer = r->server.WaitAccept();
+
+    r.listener.SetConditions(Parse({"down:cut=10"}));
+    Socket client = ConnectLoopback(r.listener.BoundPort());
+    Socket peer = r.server.WaitAccept();
+    EXPECT_EQ(SendAndRead(client.fd(), peer.fd(), "up"), "up");
     ASSERT_TRUE(SendBytes(peer.fd(), bytes));
     const ReadResult read = ReadUntilEnd(client.fd());
     EXPECT_EQ(read.data, bytes.substr(0, 10));
@@ -76,10 +70,11 @@ TEST(LiveConditionsRelayTest, AnOpenSessionsNextChunkFollowsTheEdit) {
   }
 }
 
-// The edit lands while bytes stream: spliced, the chunk that sees it is in
-// the pipe and must come out first; copied, what was gathered must. The cut
-// lies beyond the stream, so every byte comes through, and then exactly the
-// ten bytes that reach it, the spliced ones counted too.
+// An edit that lands while bytes stream acts on the open session: spliced,
+// the chunk that sees it is in the pipe and must come out first; copied,
+// what was gathered must. The cut lies beyond the stream, so every byte
+// comes through, and then exactly the ten bytes that reach it, the spliced
+// ones counted too.
 TEST(LiveConditionsRelayTest, AStreamThatChangesPathMidwayComesOutWholeAndInOrder) {
   constexpr size_t kStream = 8 << 20;
   const std::string bytes = PatternBytes(kStream + 100);

@@ -16,7 +16,6 @@
 #include "main_window_fixture.h"
 #include "test_server.h"
 #include "tests/trafficlog/trafficlog_test_support.h"
-#include "ui/conditions_summary.h"
 #include "ui/framework/qt/template_dialog.h"
 #include "ui/main_window_template.h"
 
@@ -80,7 +79,6 @@ TEST_F(ConditionsDialogTest, RefusesABadValueWithTheParsersMessageAndReadsBackTh
     SCOPED_TRACE(c.text);
     beeps_ = 0;
     ConditionsDialog box(nullptr, given);
-    EXPECT_EQ(TextOf(box.dialog(), kConditionField + 7), "up:cut=7 down:rate=1M");
     bool open = false;
     int focused = 0;
     QString refusal;
@@ -104,15 +102,6 @@ TEST_F(ConditionsDialogTest, RefusesABadValueWithTheParsersMessageAndReadsBackTh
     EXPECT_EQ(box.form().conditions, given.conditions);
     EXPECT_EQ(box.form().limits, given.limits);
   }
-}
-
-TEST(ConditionsSummaryTest, ShortAndExact) {
-  EXPECT_EQ(ConditionsSummary(Parse({"down:delay=1500ms,jitter=10ms,probability=0.25",
-                                     "up:rate=64K", "up:slice=1500,pause=5ms",
-                                     "both:cut=4K,end=reset", "up:stall=0", "up:stall=2m"})),
-            "down delay 1.5 s \xC2\xB1"
-            "10 ms (25 %); up rate 64 KiB/s; up slice 1500 B pause "
-            "5 ms; both cut 4 KiB reset; up stall; up stall after 120 s");
 }
 
 // The session open before the edit is cut at 10 bytes of its stream.
