@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/proxy_listener.h"
+#include "engine/socket_ops.h"
 #include "recording_observer.h"
 #include "test_server.h"
 
@@ -83,13 +84,14 @@ TEST(LiveConditionsRelayTest, AStreamThatChangesPathMidwayComesOutWholeAndInOrde
     LiveRelay r(observed, {});
     ASSERT_TRUE(r.peer.valid());
     std::thread writer([&] { SendBytes(r.peer.fd(), std::string_view(bytes).substr(0, kStream)); });
-    std::string read = ReadExactly(r.client.fd(), 1 << 20).data;
+    std::string read = ReadExactly(r.client.fd(), 1 << 20, 5s).data;
     r.listener.SetConditions(Parse({"down:cut=" + std::to_string(kStream + 10)}));
-    read += ReadExactly(r.client.fd(), kStream - read.size()).data;
+    read += ReadExactly(r.client.fd(), kStream - read.size(), 5s).data;
+    if (read.size() < kStream) sockets::ShutdownBoth(r.peer.fd());  // wakes a stuck writer
     writer.join();
     EXPECT_TRUE(read == bytes.substr(0, kStream)) << "bytes lost or out of order";
     ASSERT_TRUE(SendBytes(r.peer.fd(), std::string_view(bytes).substr(kStream)));
-    const ReadResult end = ReadUntilEnd(r.client.fd());
+    const ReadResult end = ReadUntilEnd(r.client.fd(), 3s);
     EXPECT_EQ(end.data, bytes.substr(kStream, 10));
     EXPECT_EQ(end.end, StreamEnd::kEof);
   }
