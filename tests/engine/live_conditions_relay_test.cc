@@ -65,7 +65,7 @@ TEST(LiveConditionsRelayTest, EditsReachOpenAndNewSessions) {
     Socket peer = r.server.WaitAccept();
     EXPECT_EQ(SendAndRead(client.fd(), peer.fd(), "up"), "up");
     ASSERT_TRUE(SendBytes(peer.fd(), bytes));
-    const ReadResult read = ReadUntilEnd(client.fd());
+    const ReadResult read = ReadUntilEnd(client.fd(), 3s);
     EXPECT_EQ(read.data, bytes.substr(0, 10));
     EXPECT_EQ(read.end, StreamEnd::kEof);
   }
