@@ -1,5 +1,5 @@
-// Conditions edited while a listener runs, through real relays on loopback,
-// spliced (no observer) and copied (an observer that wants the chunks).
+// Conditions edited while a listener runs, through real relays on loopback
+// on each path a direction can take.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -26,6 +26,11 @@ std::vector<Condition> Parse(const std::vector<std::string>& texts) {
   return conditions;
 }
 
+// How the relays move the bytes: spliced (nothing needs them), copied for
+// an observer that wants the chunks, or copied for an idle time-out.
+enum class Path { kSpliced, kObserved, kIdleWatched };
+constexpr Path kPaths[] = {Path::kSpliced, Path::kObserved, Path::kIdleWatched};
+
 // A listener to a loopback server with one session open.
 struct LiveRelay {
   TestServer server;
@@ -33,33 +38,36 @@ struct LiveRelay {
   Socket client;
   Socket peer;
 
-  LiveRelay(bool observed, const std::vector<std::string>& conditions) {
+  explicit LiveRelay(Path path) {
     ListenerConfig config;
     config.bind = Endpoint::LoopbackIPv4(0);
     config.destination_host = "127.0.0.1";
     config.destination_port = static_cast<uint16_t>(server.port());
-    if (observed) config.observer = std::make_shared<RecordingObserver>();
-    config.conditions = Parse(conditions);
+    if (path == Path::kObserved) config.observer = std::make_shared<RecordingObserver>();
+    if (path == Path::kIdleWatched) config.limits.idle_timeout = std::chrono::minutes(1);
     EXPECT_TRUE(listener.Start(config).ok());
     client = ConnectLoopback(listener.BoundPort());
     peer = server.WaitAccept();
   }
 };
 
-// Conditions taken away let an open session's next chunk go at once; a
-// session accepted after an edit draws it, and up passes untouched.
+// An open session's next chunk follows each edit: held when a delay comes,
+// at once when it goes. A session accepted later draws the edit, and up
+// passes untouched.
 TEST(LiveConditionsRelayTest, EditsReachOpenAndNewSessions) {
   const std::string bytes = PatternBytes(100);
-  for (const bool observed : {false, true}) {
-    SCOPED_TRACE(observed ? "copied" : "spliced");
-    LiveRelay r(observed, {"down:delay=500ms"});
+  for (const Path path : kPaths) {
+    SCOPED_TRACE(static_cast<int>(path));
+    LiveRelay r(path);
     ASSERT_TRUE(r.peer.valid());
     EXPECT_EQ(SendAndRead(r.peer.fd(), r.client.fd(), "hello"), "hello");
-    r.listener.SetConditions({});
-    const auto start = Clock::now();
-    EXPECT_EQ(SendAndRead(r.peer.fd(), r.client.fd(), bytes), bytes);
-    EXPECT_LT(Clock::now() - start, 350ms);
-
+    for (const bool held : {true, false}) {
+      r.listener.SetConditions(
+          Parse(held ? std::vector<std::string>{"down:delay=300ms"} : std::vector<std::string>{}));
+      const auto start = Clock::now();
+      EXPECT_EQ(SendAndRead(r.peer.fd(), r.client.fd(), bytes), bytes);
+      EXPECT_EQ(Clock::now() - start >= 300ms, held);
+    }
     r.listener.SetConditions(Parse({"down:cut=10"}));
     Socket client = ConnectLoopback(r.listener.BoundPort());
     Socket peer = r.server.WaitAccept();
@@ -79,9 +87,9 @@ TEST(LiveConditionsRelayTest, EditsReachOpenAndNewSessions) {
 TEST(LiveConditionsRelayTest, AStreamThatChangesPathMidwayComesOutWholeAndInOrder) {
   constexpr size_t kStream = 8 << 20;
   const std::string bytes = PatternBytes(kStream + 100);
-  for (const bool observed : {false, true}) {
-    SCOPED_TRACE(observed ? "copied" : "spliced");
-    LiveRelay r(observed, {});
+  for (const Path path : kPaths) {
+    SCOPED_TRACE(static_cast<int>(path));
+    LiveRelay r(path);
     ASSERT_TRUE(r.peer.valid());
     std::thread writer([&] { SendBytes(r.peer.fd(), std::string_view(bytes).substr(0, kStream)); });
     std::string read = ReadExactly(r.client.fd(), 1 << 20, 5s).data;
