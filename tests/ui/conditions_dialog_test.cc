@@ -125,7 +125,7 @@ TEST_F(ConditionsDialogTest, EditsReachTheRunningForwardTheStatusLineAndTheScrip
   ASSERT_TRUE(over_the_window);
   const std::string bytes = testing::PatternBytes(100);
   ASSERT_TRUE(testing::SendBytes(peer.fd(), bytes));
-  const testing::ReadResult read = testing::ReadUntilEnd(client.fd());
+  const testing::ReadResult read = testing::ReadUntilEnd(client.fd(), std::chrono::seconds(3));
   EXPECT_EQ(read.data, bytes.substr(0, 5));
   EXPECT_EQ(read.end, testing::StreamEnd::kReset);
   EXPECT_TRUE(StatusText().contains(" | Conditions: down cut 10 B reset | "))
