@@ -38,14 +38,13 @@ void RunModalWith(const std::function<void()>& run,
   const auto modal = [] {
     return qobject_cast<TemplateDialog*>(QApplication::activeModalWidget());
   };
-  QTimer::singleShot(0, [&] {
+  QObject scope;  // its timers go with it
+  QTimer::singleShot(0, &scope, [&] {
     if (modal() != nullptr) act(*modal());
   });
-  QTimer guard;
-  QObject::connect(&guard, &QTimer::timeout, [&] {
+  QTimer::singleShot(5000, &scope, [&] {
     if (modal() != nullptr) modal()->done(-1);
   });
-  guard.start(5000);
   run();
 }
 
