@@ -51,7 +51,8 @@ struct SpliceRelayDeleter {
 // the session after its bytes with a FIN both ways or a reset, a stall stops
 // receiving until the session ends, and the end of stream waits its
 // close-delay. Its chunks are reported as they are sent, with the time they
-// were held.
+// were held. With an idle time-out the direction is copied too, and
+// receives wake now and then to see whether the session has been idle.
 //
 // The forward's conditions may change while the session runs
 // (SessionIdentity::live_conditions): each chunk received first compares the
@@ -59,8 +60,7 @@ struct SpliceRelayDeleter {
 // change the direction draws again and follows the new conditions from that
 // chunk on (FollowConditions, relay_pump_conditions.cc). A spliced direction
 // that gains conditions goes on copying, the bytes already in its pipe
-// first; one that loses them all keeps copying, unconditioned. With an idle time-out the direction
-// is copied too, and receives wake now and then to see whether the session has been idle.
+// first; one that loses them all keeps copying, unconditioned.
 //
 // With an observer on the session, every record sent on is reported as a
 // SessionChunk (after the sink, before the send), and the half-close as a

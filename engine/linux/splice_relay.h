@@ -39,7 +39,7 @@ class SpliceRelay {
     kDetached,       // the log sink handle was detached: end the session
     kRefused,        // splice is refused here: relay by copying from now on
     // The conditions watched have changed; the chunk that came since is in
-    // the pipe (in_pipe() bytes), nothing of it sent yet.
+    // the pipe, nothing of it sent yet (TakeFromPipe).
     kConditionsChanged,
   };
 
@@ -55,9 +55,10 @@ class SpliceRelay {
   // from the source has been sent on. May throw std::bad_alloc (copying).
   Result Relay();
 
-  // From now on, Relay ends with kConditionsChanged once it has received a
-  // chunk while `live`'s generation is not `seen` (null: watches nothing).
-  // `live` must outlive the relay.
+  // From now on, Relay ends with kConditionsChanged once it has spliced a
+  // chunk into its pipe while `live`'s generation is not `seen` (null:
+  // watches nothing); chunks copied while no pipe can be had pass before it
+  // looks. `live` must outlive the relay.
   void WatchConditions(const LiveConditions* live, uint64_t seen) {
     live_ = live;
     seen_ = seen;
@@ -67,7 +68,6 @@ class SpliceRelay {
   // caller that goes on by copying: their number, 0 when none are left, a
   // -errno when the pipe can't be read.
   ssize_t TakeFromPipe(char* buffer, size_t room);
-  size_t in_pipe() const { return in_pipe_; }
 
   int error() const { return error_; }
   // Bytes sent on so far.
