@@ -53,6 +53,22 @@ std::string_view Trimmed(std::string_view text) {
   return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
+// Blanks around ',', ':' and '=' are spacing within a condition, not the
+// start of another one.
+std::string WithoutInnerBlanks(std::string_view text) {
+  const auto joins = [](char c) { return c == ',' || c == ':' || c == '='; };
+  const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+  std::string joined;
+  for (const char c : text) {
+    if (blank(c) && !joined.empty() && joins(joined.back())) continue;
+    if (joins(c)) {
+      while (!joined.empty() && blank(joined.back())) joined.pop_back();
+    }
+    joined += c;
+  }
+  return joined;
+}
+
 // A duration field: "" for none, else DurationText.
 std::string DurationField(std::chrono::milliseconds duration) {
   return duration.count() == 0 ? "" : DurationText(duration);
@@ -135,6 +151,7 @@ bool ConditionsDialog::ReadFields(ConditionsForm* form) {
   for (int i = 0; i < kConditionFieldCount; ++i) {
     std::string text;
     ReadText(*dialog_, kConditionField + i, &text);
+    text = WithoutInnerBlanks(text);
     std::string_view rest = text;
     while (!(rest = Trimmed(rest)).empty()) {
       const std::string_view word = rest.substr(0, rest.find_first_of(" \t"));

@@ -33,8 +33,9 @@ struct ConditionsForm {
 const DialogTemplate& ConditionsDialogTemplate();
 
 // Action > Conditions...: the traffic conditions, one per field in the
-// console's form (DIR:KIND=VALUE[,OPTION=VALUE...]; a field may hold several
-// separated by blanks, which is how more conditions than fields are shown),
+// console's form (DIR:KIND=VALUE[,OPTION=VALUE...], blanks around ',', ':'
+// and '=' allowed; a field may hold several separated by blanks, which is
+// how more conditions than fields are shown),
 // and the limits (connect time-out, idle time-out, session cap; empty or 0
 // for off).
 //

@@ -117,7 +117,7 @@ TEST_F(ConditionsDialogTest, EditsReachTheRunningForwardTheStatusLineAndTheScrip
   RunModalWith([&] { dialog().MenuAction(kConditionsCommand)->trigger(); },
                [&](TemplateDialog& d) {
                  over_the_window = d.parentWidget() == &dialog();
-                 Type(d, kConditionField, "down:cut=10,end=reset");
+                 Type(d, kConditionField, " down : cut=10 ,  end = reset");
                  Type(d, kSessionCapField, "3");
                  ClickOk(d);
                });
