@@ -42,6 +42,7 @@ constexpr ControlTemplate kControls[] = {
 constexpr MenuItemTemplate kActionItems[] = {
     {"Start", kStartCommand},
     {"Stop", kStopCommand},
+    {"&Conditions...", kConditionsCommand},
     kMenuSeparator,
     {"Save &As *.sh", kSaveAsCommand},
     kMenuSeparator,
