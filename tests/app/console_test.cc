@@ -1,22 +1,24 @@
 // Runs the built portwick binary in console mode as a child process.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/ioctl.h>
+#if !defined(_WIN32)
+#include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/command_line.h"
 #include "child_process.h"
+#include "engine/socket_ops.h"
 #include "fake_display.h"
 #include "read_file.h"
 #include "test_server.h"
@@ -28,6 +30,7 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using testing::ChildProcess;
 using testing::ConnectLoopback;
+using testing::ExitCode;
 using testing::PeerServer;
 using testing::ReadExactly;
 using testing::ReadFile;
@@ -37,6 +40,23 @@ using testing::SendBytes;
 using testing::StreamEnd;
 
 constexpr auto kTimeout = 20s;
+
+// The stop signals a test can send. Windows has console events instead:
+// Ctrl+C is sent as SIGINT; Ctrl+Break can't be sent from outside under Wine
+// (tests/windows delivers it in-process).
+#if defined(_WIN32)
+const std::vector<int> kStops = {SIGINT};
+constexpr int kTerminate = SIGINT;
+// The usage line names the program file as it was started, folder left out.
+constexpr const char* kProgramFile = "portwick.exe";
+const std::string kAddressInUse = sockets::ErrorText(EADDRINUSE);  // Winsock's words
+#else
+// A closed terminal (SIGHUP) and Ctrl-\ (SIGQUIT) stop like the others.
+const std::vector<int> kStops = {SIGTERM, SIGINT, SIGHUP, SIGQUIT};
+constexpr int kTerminate = SIGTERM;
+constexpr const char* kProgramFile = "portwick";
+const std::string kAddressInUse = "Address already in use";
+#endif
 
 // The program under test: the one this build made, or another copy of it
 // (the one unpacked from the Debian package) named by PORTWICK_BINARY_UNDER_TEST.
@@ -83,12 +103,6 @@ int WaitForListening(ChildProcess& child, const std::string& destination,
   const int port = std::stoi(digits);
   EXPECT_GT(port, 0);
   return port;
-}
-
-// The exit code of a child that ended normally; -1 otherwise.
-int ExitCode(const std::optional<int>& status) {
-  if (!status || !WIFEXITED(*status)) return -1;
-  return WEXITSTATUS(*status);
 }
 
 // A program run to its end: the exit code (-1 when it did not exit
@@ -150,8 +164,7 @@ Socket EchoedClient(int port, const std::string& bytes) {
 }
 
 TEST(ConsoleTest, ForwardsUntilSignalThenResetsSessionsAndExitsZero) {
-  // A closed terminal (SIGHUP) and Ctrl-\ (SIGQUIT) stop like the others.
-  for (int signal_number : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) {
+  for (int signal_number : kStops) {
     SCOPED_TRACE(signal_number);
     PeerServer server(PeerServer::Mode::kEcho);
     ASSERT_GT(server.port(), 0);
@@ -184,7 +197,7 @@ TEST(ConsoleTest, ClosedStandardDescriptorsNeverCarryAnotherSessionsTraffic) {
   Socket second = EchoedClient(run.port, "password=hunter2");
   // The first client gets exactly its own echo, nothing of the second's.
   ASSERT_EQ(SendAndRead(first.fd(), first.fd(), "two", kTimeout), "two");
-  ASSERT_TRUE(run.child->Signal(SIGTERM));
+  ASSERT_TRUE(run.child->Signal(kTerminate));
   EXPECT_EQ(ReadUntilEnd(first.fd(), kTimeout).end, StreamEnd::kReset);
   EXPECT_EQ(ExitCode(run.child->WaitForExit(kTimeout)), 0) << run.child->stderr_text();
 }
@@ -202,7 +215,7 @@ TEST(ConsoleTest, UnreachableDisplayPointsToConsoleModeInsteadOfAborting) {
     if (argument == "--bogus") {
       // A failed command line prints the help, display or not, and says
       // which argument was wrong.
-      EXPECT_EQ(ended.out, HelpTextWithLineFeeds());
+      EXPECT_EQ(ended.out, HelpTextWithLineFeeds(kProgramFile));
       EXPECT_EQ(ended.err, "Portwick: unknown option '--bogus'\n");
     } else {
       EXPECT_EQ(ended.code, 3);
@@ -255,7 +268,7 @@ TEST(ConsoleTest, ListensOnTheBindAddressAndReachesEveryKindOfDestination) {
         testing::ConnectTo(c.client_ipv6 ? Endpoint::LoopbackIPv6(to) : Endpoint::LoopbackIPv4(to));
     ASSERT_TRUE(client.valid());
     ASSERT_EQ(SendAndRead(client.fd(), client.fd(), "hello\n", kTimeout), "hello\n");
-    EXPECT_EQ(StopWith(*child, SIGTERM), 0) << child->stderr_text();
+    EXPECT_EQ(StopWith(*child, kTerminate), 0) << child->stderr_text();
   }
 }
 
@@ -294,7 +307,7 @@ TEST(ConsoleTest, RaisesTheDescriptorLimitAndSaysOnceWhenItIsReached) {
   EXPECT_TRUE(
       child->WaitForStderrLine([&](const std::string& line) { return line == reached; }, kTimeout))
       << child->stderr_text();
-  EXPECT_EQ(StopWith(*child, SIGTERM), 0);
+  EXPECT_EQ(StopWith(*child, kTerminate), 0);
   const std::string& text = child->stderr_text();
   EXPECT_EQ(text.find(reached), text.rfind(reached)) << "said more than once: " << text;
 }
@@ -306,7 +319,7 @@ TEST(ConsoleTest, RunsThatEndAtOnceSayWhyWithTheirExitCode) {
   PeerServer occupant(PeerServer::Mode::kDiscard);
   ASSERT_GT(occupant.port(), 0);
   const std::string busy = std::to_string(occupant.port());
-  const std::string help = HelpTextWithLineFeeds();
+  const std::string help = HelpTextWithLineFeeds(kProgramFile);
   const std::string version = std::string("Portwick ") + PORTWICK_PROJECT_VERSION + "\n";
   const std::string see_help = "Portwick: see 'portwick --help' for the options\n";
   const std::vector<std::string> kPlainPath = {"PATH=/usr/bin:/bin"};
@@ -333,14 +346,14 @@ TEST(ConsoleTest, RunsThatEndAtOnceSayWhyWithTheirExitCode) {
       {{"--console", "--version", "--bogus"}, 2, "Portwick: unknown option '--bogus'\n" + see_help},
       {{"--console", "--source=" + busy, "--bind=", "--destination=127.0.0.1:9"},
        1,
-       "Portwick: cannot listen on port " + busy + ": Address already in use\n"},
+       "Portwick: cannot listen on port " + busy + ": " + kAddressInUse + "\n"},
       {{"--console", "--source=" + busy, "--bind=127.0.0.1", "--destination=127.0.0.1:9"},
        1,
-       "Portwick: cannot listen on 127.0.0.1:" + busy + ": Address already in use\n"},
+       "Portwick: cannot listen on 127.0.0.1:" + busy + ": " + kAddressInUse + "\n"},
       // Of several forwards, the one that failed is named as its forwarding line would be.
       {{"--console", "--bind=127.0.0.1", "--forward=0:127.0.0.1:9", "--forward=" + busy + ":h:9"},
        1,
-       "Portwick: forward 2: cannot listen on 127.0.0.1:" + busy + ": Address already in use\n"},
+       "Portwick: forward 2: cannot listen on 127.0.0.1:" + busy + ": " + kAddressInUse + "\n"},
       {{"--console", "--destinaton=localhost:2007"},
        2,
        "Portwick: unknown option '--destinaton=localhost:2007'\n" + see_help},
@@ -405,8 +418,8 @@ TEST(ConsoleTest, HelpCommandPrintsHelpAndForwards) {
   PeerServer server(PeerServer::Mode::kEcho);
   Forwarding run = StartForwarding(server.Address(), {"help", "--output=off"});
   ASSERT_GT(run.port, 0);
-  EXPECT_EQ(StopWith(*run.child, SIGTERM), 0);
-  EXPECT_EQ(run.child->stdout_text(), HelpTextWithLineFeeds());
+  EXPECT_EQ(StopWith(*run.child, kTerminate), 0);
+  EXPECT_EQ(run.child->stdout_text(), HelpTextWithLineFeeds(kProgramFile));
 }
 
 TEST(ConsoleTest, LogsTrafficToFileAndStdout) {
@@ -425,7 +438,8 @@ TEST(ConsoleTest, LogsTrafficToFileAndStdout) {
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.options.empty() ? "queued" : c.options[0] + (c.on_stdout ? "" : " no output"));
     const fs::path log =
-        fs::temp_directory_path() / ("portwick-console-" + std::to_string(getpid()) + ".log");
+        fs::temp_directory_path() /
+        ("portwick-console-" + std::to_string(testing::CurrentProcessId()) + ".log");
     fs::remove(log);
     PeerServer server(PeerServer::Mode::kEcho);
     std::vector<std::string> options = c.options;
@@ -531,7 +545,7 @@ TEST(ConsoleTest, SeveralForwardsInOneProcess) {
     const std::string hello = "to forward " + std::to_string(i + 1);
     ASSERT_EQ(SendAndRead(client.fd(), client.fd(), hello, kTimeout), hello);
   }
-  EXPECT_EQ(StopWith(*child, SIGTERM), 0) << child->stderr_text();
+  EXPECT_EQ(StopWith(*child, kTerminate), 0) << child->stderr_text();
   EXPECT_NE(child->stdout_text().find(" #1.1 open from "), std::string::npos);
   EXPECT_NE(child->stdout_text().find(" #2.1 closed: "), std::string::npos);
 }
@@ -556,6 +570,7 @@ TEST(ConsoleTest, SecondSignalEndsAStopThatCannotFinish) {
   EXPECT_TRUE(code == 128 + SIGINT || code == 128 + SIGTERM) << "exit code " << code;
 }
 
+#if !defined(_WIN32)
 // Waits until a thread of process `pid` is blocked in a kernel function
 // whose name holds `function` (as /proc shows it; kernels name the pipe
 // write pipe_write or anon_pipe_write).
@@ -577,7 +592,8 @@ bool WaitForThreadIn(pid_t pid, const std::string& function) {
 // delivered and ends with exit code 1. A FIFO nobody has open must not block
 // the log's open either: its records are lost, said once and counted.
 TEST(ConsoleTest, ABlockedLogTargetNeitherHangsTheStopNorLosesRecordsSilently) {
-  const fs::path folder = fs::temp_directory_path() / ("portwick-fifo-" + std::to_string(getpid()));
+  const fs::path folder =
+      fs::temp_directory_path() / ("portwick-fifo-" + std::to_string(testing::CurrentProcessId()));
   fs::create_directories(folder);
   const std::string fifo = (folder / "traffic.fifo").string();
   struct Case {
@@ -650,6 +666,7 @@ TEST(ConsoleTest, ABlockedLogTargetNeitherHangsTheStopNorLosesRecordsSilently) {
   }
   fs::remove_all(folder);
 }
+#endif  // !_WIN32
 
 }  // namespace
 }  // namespace portwick
