@@ -20,8 +20,10 @@
 #include "child_process.h"
 #include "engine/socket_ops.h"
 #include "fake_display.h"
+#include "pcapng_reader.h"
 #include "read_file.h"
 #include "test_server.h"
+#include "trace_decoder.h"
 
 namespace portwick {
 namespace {
@@ -519,6 +521,70 @@ TEST(ConsoleTest, TraceReplacesTheRawBytesAndFailedConnectsGoToStderr) {
           << child->stdout_text();
     }
   }
+}
+
+// --trace and --pcap end to end: after a session that ended with a
+// half-close each way, the trace on standard output and the capture file
+// each hold every byte of both directions, unchanged.
+TEST(ConsoleTest, TraceAndCaptureFileHoldEveryForwardedByte) {
+  const std::string up = std::string("GET\0\r\n\xff", 7) + testing::PatternBytes(3000, 7);
+  const std::string down = testing::PatternBytes(70000, 8);  // more than one packet holds
+  const fs::path capture = fs::temp_directory_path() /
+                           ("portwick-capture-" + std::to_string(testing::CurrentProcessId()));
+  for (const auto& [option, body] : {std::pair{"--trace", testing::TraceBody::kText},
+                                     {"--trace=hex", testing::TraceBody::kHex}}) {
+    SCOPED_TRACE(option);
+    fs::remove(capture);
+    testing::TestServer server;
+    Forwarding run = StartForwarding("127.0.0.1:" + std::to_string(server.port()),
+                                     {option, "--pcap=" + capture.string()});
+    ASSERT_GT(run.port, 0);
+    Socket client = ConnectLoopback(run.port);
+    Socket destination = server.WaitAccept();
+    ASSERT_TRUE(destination.valid());
+    ASSERT_EQ(SendAndRead(client.fd(), destination.fd(), up, kTimeout), up);
+    ASSERT_EQ(SendAndRead(destination.fd(), client.fd(), down, kTimeout), down);
+    sockets::ShutdownWrite(client.fd());
+    EXPECT_EQ(ReadUntilEnd(destination.fd(), kTimeout).end, StreamEnd::kEof);
+    sockets::ShutdownWrite(destination.fd());
+    EXPECT_EQ(ReadUntilEnd(client.fd(), kTimeout).end, StreamEnd::kEof);
+    Endpoint client_end;
+    ASSERT_EQ(sockets::LocalEndpoint(client.fd(), &client_end), 0);
+    client.Reset();
+    destination.Reset();
+    ASSERT_TRUE(run.child->WaitForStdout(" #1 closed: ", kTimeout)) << run.child->stdout_text();
+    ASSERT_EQ(StopWith(*run.child, SIGINT), 0) << run.child->stderr_text();
+
+    const testing::DecodedTrace trace = testing::DecodeTrace(run.child->stdout_text(), body);
+    ASSERT_TRUE(trace.ok) << trace.error;
+    const std::map<std::pair<std::string, char>, std::string> expected = {{{"1", '>'}, up},
+                                                                          {{"1", '<'}, down}};
+    for (const auto& [key, bytes] : trace.streams) {
+      EXPECT_TRUE(expected.count(key) && expected.at(key) == bytes)
+          << key.first << key.second << " " << bytes.size() << " bytes";
+    }
+    EXPECT_EQ(trace.streams.size(), expected.size());
+
+    std::string error;
+    const std::optional<std::vector<testing::TcpSegment>> segments =
+        testing::ReadTcpSegments(ReadFile(capture), &error);
+    ASSERT_TRUE(segments) << error;
+    ASSERT_FALSE(segments->empty());
+    EXPECT_EQ(segments->front().flags, 0x02) << "a SYN from the client first";
+    EXPECT_EQ(segments->front().from_port, client_end.port());
+    std::string from_client, to_client;
+    int fins = 0;
+    for (const testing::TcpSegment& segment : *segments) {
+      const bool from = segment.from_port == client_end.port();
+      EXPECT_TRUE(from || segment.to_port == client_end.port());
+      (from ? from_client : to_client) += segment.payload;
+      fins += (segment.flags & 0x01) != 0;
+    }
+    EXPECT_TRUE(from_client == up);
+    EXPECT_TRUE(to_client == down);
+    EXPECT_EQ(fins, 2);
+  }
+  fs::remove(capture);
 }
 
 TEST(ConsoleTest, SeveralForwardsInOneProcess) {
