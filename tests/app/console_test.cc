@@ -152,7 +152,10 @@ Forwarding StartForwarding(const std::string& destination,
 
 // Signals `child`; its exit code once it has ended, with its output read.
 int StopWith(ChildProcess& child, int signal_number) {
-  EXPECT_TRUE(child.Signal(signal_number));
+  if (!child.Signal(signal_number)) {
+    ADD_FAILURE() << "the signal could not be sent";
+    return -1;  // the child ends with its ChildProcess
+  }
   const int code = ExitCode(child.WaitForExit(kTimeout));
   child.DrainOutput(kTimeout);
   return code;
@@ -379,6 +382,10 @@ TEST(ConsoleTest, RunsThatEndAtOnceSayWhyWithTheirExitCode) {
            see_help},
 
       {{"--console", "it's"}, 2, "Portwick: unknown command 'it's'\n" + see_help},
+      // Spaces, quotes and backslashes reach the program as they were given.
+      {{"--console", "say \"hi\\\" \\"},
+       2,
+       "Portwick: unknown command 'say \"hi\\\" \\'\n" + see_help},
       // The command help prints at once; the failure then has its message.
       {{"--console", "help", "--nope"}, 2, "Portwick: unknown option '--nope'\n" + see_help, help},
       // Ports outside 0..65535 are refused instead of cut to 16 bits.
