@@ -75,12 +75,15 @@ RelayPump::RelayPump(std::shared_ptr<Session> session, Direction direction,
   if (identity.idle_timeout.count() != 0) {
     // A quarter of the time-out: an idle session ends at most that late.
     idle_check_ms_ = std::max(10, static_cast<int>(identity.idle_timeout.count() / 4));
-    sockets::SetReceiveTimeout(source_fd_, idle_check_ms_);
   }
   const bool needs_bytes = !framer_->IsPassThrough() || chunk_observer_ != nullptr ||
-                           (log_sink_ != nullptr && log_sink_->NeedsBytes()) ||
-                           shaped_ != nullptr || idle_check_ms_ != 0;
+                           (log_sink_ != nullptr && log_sink_->NeedsBytes()) || shaped_ != nullptr;
   if (!needs_bytes) StartSplicing();
+  // A copied direction's receives wake now and then to look at the idle
+  // time; a spliced one looks whenever it is idle, and parks until then.
+  if (splice_ == nullptr && idle_check_ms_ != 0) {
+    sockets::SetReceiveTimeout(source_fd_, idle_check_ms_);
+  }
 }
 
 RelayPump::~RelayPump() {
@@ -99,15 +102,28 @@ void RelayPump::Run() { Step(/*may_park=*/false); }
 void RelayPump::RunParking(std::unique_ptr<RelayPump> pump) {
   while (pump->Step(/*may_park=*/true) == Progress::kIdle) {
     const SocketHandle fd = pump->source_fd_;
+    // With an idle time-out the parked direction comes back then too, to
+    // end the session if it is still idle.
+    const auto deadline = pump->session_->IdleDeadline();
     auto* resume = new (std::nothrow) ResumeTask(std::move(pump));
     if (resume != nullptr) {
       std::unique_ptr<ThreadTask> task(resume);
-      if (zero_copy::Park(fd, task)) return;
+      if (zero_copy::Park(fd, task, deadline)) return;
       pump = std::move(resume->pump);
     }
     // Not parked: wait on this thread instead.
-    sockets::WaitReadable(fd);
+    pump->WaitReadableOrIdle();
   }
+}
+
+void RelayPump::WaitReadableOrIdle() {
+  const auto deadline = session_->IdleDeadline();
+  if (!deadline) {
+    sockets::WaitReadable(source_fd_);
+    return;
+  }
+  const auto left = *deadline - std::chrono::steady_clock::now();
+  sockets::WaitReadable(source_fd_, std::max<std::chrono::nanoseconds>(left, {}));
 }
 
 RelayPump::Progress RelayPump::Step(bool may_park) {
@@ -367,12 +383,9 @@ bool RelayPump::WaitUntil(ShapedSender::Clock::time_point due) {
   while (!session_->cancelled()) {
     const auto left = due - std::chrono::steady_clock::now();
     if (left <= std::chrono::nanoseconds(0)) return true;
-    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
     // Wakes at once when the session is reset (Stop); a peer's reset also
     // ends the wait, and the send that follows meets it.
-    if (sockets::WaitForHangUp(destination_fd_, static_cast<int>(ms)) != 0) {
-      return !session_->cancelled();
-    }
+    if (sockets::WaitForHangUp(destination_fd_, left) != 0) return !session_->cancelled();
   }
   return false;
 }
@@ -381,8 +394,9 @@ bool RelayPump::Stall() {
   // Nothing more is received: the source's bytes stay in its socket and
   // the connection stays open until the session ends another way.
   while (true) {
-    const int waited =
-        sockets::WaitForHangUp(destination_fd_, idle_check_ms_ ? idle_check_ms_ : -1);
+    const int waited = sockets::WaitForHangUp(
+        destination_fd_,
+        idle_check_ms_ != 0 ? std::chrono::milliseconds(idle_check_ms_) : sockets::kNoTimeLimit);
     if (session_->cancelled()) return Failed(CloseReason::kStopped, Status());
     if (waited != 0) {
       const bool to_client = direction_ == Direction::kServerToClient;
@@ -414,7 +428,7 @@ bool RelayPump::Cut() {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
   while (sockets::UnsentBytes(destination_fd_) > 0 && !session_->cancelled() &&
          std::chrono::steady_clock::now() < deadline) {
-    sockets::WaitForHangUp(destination_fd_, 1);
+    sockets::WaitForHangUp(destination_fd_, std::chrono::milliseconds(1));
   }
   return Failed(CloseReason::kCut, why);
 }

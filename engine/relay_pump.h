@@ -50,8 +50,10 @@ struct SpliceRelayDeleter {
 // the session after its bytes with a FIN both ways or a reset, a stall stops
 // receiving until the session ends, and the end of stream waits its
 // close-delay. Its chunks are reported as they are sent, with the time they
-// were held. With an idle time-out the direction is copied too, and
-// receives wake now and then to see whether the session has been idle.
+// were held. With an idle time-out a copied direction's receives wake now
+// and then to see whether the session has been idle; a spliced one notes
+// its bytes, looks each time it goes idle, and parks until the session's
+// idle deadline at the latest.
 //
 // With an observer on the session, every record sent on is reported as a
 // SessionChunk (after the sink, before the send), and the half-close as a
@@ -155,6 +157,9 @@ class RelayPump {
   bool Cut();
   // Waits until the end of stream may be passed on (close-delay).
   bool WaitToPassEnd();
+  // Waits until the source is readable, or until the session's idle
+  // deadline when it has one.
+  void WaitReadableOrIdle();
   // A receive that gives up now and then to see whether the session has
   // been idle for its time-out (and then ends it).
   ssize_t ReceiveWatchingIdle(char* buffer, size_t room);

@@ -3,6 +3,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -77,9 +78,15 @@ int SendAll(SocketHandle fd, const char* data, size_t length);
 // SIGPIPE for the calling thread: call BlockSigpipe() first.
 ssize_t Splice(int from, int to, size_t length);
 
-// Waits until `fd` has bytes to read, the end of the stream, an error or a
-// reset. 0 or -errno.
-int WaitReadable(SocketHandle fd);
+// A wait without limit, for the waits below.
+inline constexpr std::chrono::nanoseconds kNoTimeLimit{-1};
+
+// Waits at most `timeout` (kNoTimeLimit: without limit) until `fd` has
+// bytes to read, the end of the stream, an error or a reset. 1 when it
+// has, 0 when the time ran out, or -errno. The time-out is kept to the
+// microsecond where the system allows (a delay condition's timing rests
+// on it).
+int WaitReadable(SocketHandle fd, std::chrono::nanoseconds timeout = kNoTimeLimit);
 
 // Makes a blocking receive on `fd` (recv or splice) give up with EAGAIN after
 // `milliseconds` without data; 0 waits without limit. 0 or -errno.
@@ -89,10 +96,11 @@ int SetReceiveTimeout(SocketHandle fd, int milliseconds);
 // (a connect then fails with -EINPROGRESS); 0 waits without limit.
 int SetSendTimeout(SocketHandle fd, int milliseconds);
 
-// Waits at most `milliseconds` (-1: without limit) for an error or a
-// hang-up on `fd` (its connection reset, both sides shut); readable bytes
-// don't end the wait. 1 when one came, 0 when the time ran out, or -errno.
-int WaitForHangUp(SocketHandle fd, int milliseconds);
+// Waits at most `timeout` (kNoTimeLimit: without limit), as exactly as
+// WaitReadable, for an error or a hang-up on `fd` (its connection reset,
+// both sides shut); readable bytes don't end the wait. 1 when one came, 0
+// when the time ran out, or -errno.
+int WaitForHangUp(SocketHandle fd, std::chrono::nanoseconds timeout);
 
 // Bytes sent on `fd` that its peer has not acknowledged yet, or -errno.
 int UnsentBytes(SocketHandle fd);
