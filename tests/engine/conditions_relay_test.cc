@@ -79,17 +79,20 @@ struct ConditionCase {
 
 // Delay, slice and rate: the bytes come whole and in order, no sooner than
 // the conditions allow, each piece reported with the time it was held; the
-// other direction is not held.
+// other direction is not held. A delay holds each chunk from its own
+// arrival, so many receive buffers' worth take one delay, not one each.
 TEST(ConditionsRelayTest, TimedConditionsHoldTheBytes) {
-  const std::string bytes = testing::PatternBytes(10240);
+  const std::string bytes = testing::PatternBytes(256 * 1024);
   const struct {
     const char* condition;
     size_t size;
     std::chrono::milliseconds least;
+    std::chrono::milliseconds most;
   } kCases[] = {
-      {"down:delay=100ms", 6, 100ms},
-      {"up:slice=3,pause=30ms", 10, 90ms},  // pieces at 0, 30, 60 and 90 ms
-      {"up:rate=20K", 10240, 480ms},        // half a second, less one window
+      {"down:delay=100ms", 6, 100ms, 1s},
+      {"down:delay=300ms,jitter=20ms", 256 * 1024, 280ms, 2s},  // one by one: 7.5 s
+      {"up:slice=3,pause=30ms", 10, 90ms, 1s},                  // pieces at 0, 30, 60 and 90 ms
+      {"up:rate=20K", 10240, 480ms, 2s},                        // half a second, less one window
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.condition);
@@ -99,7 +102,7 @@ TEST(ConditionsRelayTest, TimedConditionsHoldTheBytes) {
     const SocketHandle to = up ? r.peer.fd() : r.client.fd();
     const auto start = Clock::now();
     ASSERT_TRUE(SendBytes(from, bytes.substr(0, c.size)));
-    EXPECT_EQ(ReadExactly(to, c.size).data, bytes.substr(0, c.size));
+    EXPECT_EQ(ReadExactly(to, c.size, c.most).data, bytes.substr(0, c.size));
     EXPECT_GE(Since(start), c.least);
     EXPECT_NE(r.observer->lines().back().find(" held="), std::string::npos);
     const auto back = Clock::now();
@@ -120,6 +123,8 @@ TEST(ConditionsRelayTest, EndingsStallAndStopActAsAsked) {
          EXPECT_EQ(read.data, bytes.substr(0, 4096));
          EXPECT_EQ(read.end, StreamEnd::kReset);
          const SessionClosed closed = r.Closed();
+         EXPECT_EQ(r.observer->sessions().begin()->second.events.end()[-2], "cut <");
+         EXPECT_NE(std::ranges::count(r.observer->lines(), "cut 1 < 4096 reset"), 0);
          EXPECT_EQ(closed.how, CloseReason::kCut);
          EXPECT_EQ(closed.error.reason(), "cut after 4096 bytes: reset");
          EXPECT_EQ(closed.bytes_down, 4096u);
@@ -145,6 +150,21 @@ TEST(ConditionsRelayTest, EndingsStallAndStopActAsAsked) {
          EXPECT_EQ(read.data, "");
          ASSERT_TRUE(SendBytes(r.client.fd(), "up"));
          EXPECT_EQ(ReadExactly(r.peer.fd(), 2).data, "up");
+         EXPECT_NE(std::ranges::count(r.observer->lines(), "stall 1 < 0"), 0);
+       }},
+      {"stall while bytes are delayed: they still come, later ones don't",
+       {"down:delay=300ms", "down:stall=150ms"},
+       {},
+       [&](Relay& r) {
+         ASSERT_TRUE(SendBytes(r.peer.fd(), "early"));
+         // Said when the stall begins, before the delayed bytes go.
+         ASSERT_TRUE(testing::WaitUntil(
+             [&] { return std::ranges::count(r.observer->lines(), "stall 1 < 5") != 0; }));
+         EXPECT_EQ(r.observer->sessions().begin()->second.down, "");
+         ASSERT_TRUE(SendBytes(r.peer.fd(), "late"));
+         const testing::ReadResult read = ReadUntilEnd(r.client.fd(), 700ms);
+         EXPECT_EQ(read.data, "early");
+         EXPECT_EQ(read.end, StreamEnd::kTimeout);
        }},
       {"close-delay: the bytes at once, the FIN later",
        {"down:close-delay=200ms"},
