@@ -13,6 +13,7 @@
 
 #include "engine/proxy_listener.h"
 #include "engine/socket_ops.h"
+#include "listener_seams.h"
 #include "recording_observer.h"
 #include "test_server.h"
 
@@ -234,6 +235,20 @@ TEST(SessionLimitsTest, AConnectThatHangsTimesOut) {
   ASSERT_TRUE(sessions.begin()->second.connect_failed.has_value());
   EXPECT_EQ(sessions.begin()->second.connect_failed->status.Message(),
             "connect: timed out after 300 ms");
+  listener.Stop();
+
+  // The time-out is per address: a name whose first address hangs still
+  // reaches the one after it.
+  testing::TestServer echo(testing::EchoHandler);
+  const Endpoint serving = Endpoint::LoopbackIPv4(static_cast<uint16_t>(echo.port()));
+  testing::ScriptedResolver hanging_then_serving(
+      {Endpoint::LoopbackIPv4(static_cast<uint16_t>(port)), serving});
+  ListenerConfig by_name = Config(port, {.connect_timeout = 300ms}, nullptr);
+  by_name.destination_host = "name";
+  by_name.resolver = &hanging_then_serving;
+  ASSERT_TRUE(listener.Start(by_name).ok());
+  Socket second = testing::ConnectLoopback(listener.BoundPort());
+  EXPECT_EQ(testing::SendAndRead(second.fd(), second.fd(), "through"), "through");
 }
 
 TEST(SessionLimitsTest, AtTheCapNewConnectionsWaitUntilOneEnds) {

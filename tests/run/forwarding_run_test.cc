@@ -252,6 +252,9 @@ TEST_F(ForwardingRunOutputsTest, SeveralForwardsShareTheOutputs) {
       {Endpoint::LoopbackIPv4(0), "127.0.0.1", static_cast<uint16_t>(first.port()), {}},
       {Endpoint::LoopbackIPv4(0), "localhost", static_cast<uint16_t>(second.port()), {}},
   };
+  // The session cap counts each forward's sessions apart: one open session
+  // on the first doesn't hold back the second's.
+  settings.limits.max_sessions = 1;
   ForwardingRun run;
   ASSERT_TRUE(run.Start(settings, nullptr, {}).ok());
   ASSERT_NE(run.BoundPort(0), 0);
