@@ -63,7 +63,7 @@ RelayPump::RelayPump(std::shared_ptr<Session> session, Direction direction,
   if (!conditions.empty()) {
     ShapedSenderCalls calls;
     calls.send = [this](const char* data, size_t size) {
-      return SendNow(data, static_cast<int32_t>(size));
+      return SendNow(data, static_cast<int32_t>(size), /*piece=*/true);
     };
     calls.wait_until = [this](ShapedSender::Clock::time_point due) { return WaitUntil(due); };
     calls.on_piece = [this](const char* data, size_t size, ShapedSender::Clock::duration held) {
@@ -214,8 +214,10 @@ bool RelayPump::Relay() {
       }
       if (n < 0) {
         // What came before the failure is sent on first, as it would have
-        // been without gathering or holding.
+        // been without gathering or holding (and held bytes arrive before
+        // the reset that follows).
         if (!SendGathered() || !DrainHeld()) return false;
+        if (shaped_ != nullptr) WaitUntilTaken();
         return Failed(ResetBySource(), Status::Error("recv", static_cast<int>(n)));
       }
       if (chunk_observer_ != nullptr || shaped_ != nullptr) received_at_ = EventTime::Now();
@@ -470,14 +472,18 @@ bool RelayPump::Cut() {
     session_->EndBoth(CloseReason::kCut, why);
     return true;
   }
-  // A reset drops what the peer has not taken yet: let the bytes up to the
-  // cut arrive first (bounded, and a stop ends the wait).
+  WaitUntilTaken();
+  return Failed(CloseReason::kCut, why);
+}
+
+void RelayPump::WaitUntilTaken() {
+  // A reset drops what the peer has not taken yet: let the bytes sent
+  // arrive first (bounded, and a stop ends the wait).
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
   while (sockets::UnsentBytes(destination_fd_) > 0 && !session_->cancelled() &&
          std::chrono::steady_clock::now() < deadline) {
     sockets::WaitForHangUp(destination_fd_, std::chrono::milliseconds(1));
   }
-  return Failed(CloseReason::kCut, why);
 }
 
 void RelayPump::ReportConditionActed(SessionConditionActed::Kind kind) {
@@ -534,9 +540,10 @@ bool RelayPump::SendGathered() {
   return SendNow(outgoing_.get(), size);
 }
 
-bool RelayPump::SendNow(const char* data, int32_t length) {
+bool RelayPump::SendNow(const char* data, int32_t length, bool piece) {
   while (length > 0) {
-    const ssize_t n = io_->Send(destination_fd_, data, static_cast<size_t>(length));
+    const ssize_t n = piece ? io_->SendPiece(destination_fd_, data, static_cast<size_t>(length))
+                            : io_->Send(destination_fd_, data, static_cast<size_t>(length));
     if (n <= 0) return SendFailed(n);
     data += n;
     length -= static_cast<int32_t>(n);

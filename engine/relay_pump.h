@@ -146,7 +146,8 @@ class RelayPump {
   // Gathers the bytes for sending (or sends them at once when they don't
   // fit); false when a send failed.
   bool SendAll(const char* data, int32_t length);
-  bool SendNow(const char* data, int32_t length);
+  // `piece`: a piece a condition made, kept in segments of its own.
+  bool SendNow(const char* data, int32_t length, bool piece = false);
   // Sends what is gathered.
   bool SendGathered();
 
@@ -172,6 +173,9 @@ class RelayPump {
   bool Stall();
   // Ends the session after the cut's bytes, as the condition says.
   bool Cut();
+  // Before a reset: waits (at most a second) until the peer has taken the
+  // bytes sent to it.
+  void WaitUntilTaken();
   // Waits until an end of stream that came at `arrival` may be passed on
   // (after the held bytes and the close-delay).
   bool WaitToPassEnd(std::chrono::steady_clock::time_point arrival);

@@ -66,8 +66,11 @@ ssize_t Recv(SocketHandle fd, char* buffer, size_t length);
 // As Recv, but never waits: -EAGAIN when no byte is there yet.
 ssize_t RecvIfReady(SocketHandle fd, char* buffer, size_t length);
 // One send call with MSG_NOSIGNAL: a peer that has gone yields -EPIPE instead
-// of killing the process.
-ssize_t Send(SocketHandle fd, const char* data, size_t length);
+// of killing the process. With `ends_piece` the bytes end a piece: later
+// bytes don't join their segment (MSG_EOR), so a sliced direction's pieces
+// reach the peer as segments of their own (where the system offers it;
+// Windows sends them as usual).
+ssize_t Send(SocketHandle fd, const char* data, size_t length, bool ends_piece = false);
 // Sends every byte; 0, or -errno of the failed call.
 int SendAll(SocketHandle fd, const char* data, size_t length);
 

@@ -175,9 +175,10 @@ ssize_t RecvIfReady(SocketHandle fd, char* buffer, size_t length) {
   }
 }
 
-ssize_t Send(SocketHandle fd, const char* data, size_t length) {
+ssize_t Send(SocketHandle fd, const char* data, size_t length, bool ends_piece) {
+  const int flags = MSG_NOSIGNAL | (ends_piece ? MSG_EOR : 0);
   while (true) {
-    ssize_t n = ::send(Descriptor(fd), data, length, MSG_NOSIGNAL);
+    ssize_t n = ::send(Descriptor(fd), data, length, flags);
     if (n >= 0) return n;
     if (errno != EINTR) return -errno;
   }

@@ -165,7 +165,8 @@ ssize_t RecvIfReady(SocketHandle fd, char* buffer, size_t length) {
   return Recv(fd, buffer, length);
 }
 
-ssize_t Send(SocketHandle fd, const char* data, size_t length) {
+ssize_t Send(SocketHandle fd, const char* data, size_t length, bool /*ends_piece*/) {
+  // Winsock has no MSG_EOR for TCP: a piece may share a segment.
   const int n = ::send(Native(fd), data, Clamp(length), 0);
   return n == SOCKET_ERROR ? LastError() : n;
 }

@@ -2,6 +2,11 @@
 // loopback: exact bytes and order, how each end looks to both peers, what
 // the observer hears, and Stop still ending everything at once.
 #include <gtest/gtest.h>
+#if defined(__linux__)
+#include <linux/tcp.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#endif
 
 #include <algorithm>
 #include <chrono>
@@ -112,6 +117,26 @@ TEST(ConditionsRelayTest, TimedConditionsHoldTheBytes) {
   }
 }
 
+#if defined(__linux__)
+uint32_t DataSegmentsIn(SocketHandle fd) {
+  tcp_info info{};
+  socklen_t size = sizeof info;
+  ::getsockopt(static_cast<int>(fd), IPPROTO_TCP, TCP_INFO, &info, &size);
+  return info.tcpi_data_segs_in;
+}
+
+// A slice's pieces reach the peer as segments of their own, not merged by
+// the kernel into larger ones (which a parser of the peer would see).
+TEST(ConditionsRelayTest, SlicedPiecesReachThePeerAsSegmentsOfTheirOwn) {
+  Relay r({"up:slice=1"}, {});
+  const uint32_t before = DataSegmentsIn(r.peer.fd());
+  const std::string bytes = testing::PatternBytes(256);
+  ASSERT_TRUE(SendBytes(r.client.fd(), bytes));
+  EXPECT_EQ(ReadExactly(r.peer.fd(), bytes.size()).data, bytes);
+  EXPECT_EQ(DataSegmentsIn(r.peer.fd()) - before, bytes.size());
+}
+#endif
+
 TEST(ConditionsRelayTest, EndingsStallAndStopActAsAsked) {
   const std::string bytes = testing::PatternBytes(10000);
   const ConditionCase kCases[] = {
@@ -166,6 +191,16 @@ TEST(ConditionsRelayTest, EndingsStallAndStopActAsAsked) {
          const testing::ReadResult read = ReadUntilEnd(r.client.fd(), 700ms);
          EXPECT_EQ(read.data, "early");
          EXPECT_EQ(read.end, StreamEnd::kTimeout);
+       }},
+      {"a reset from the sender comes after the bytes it delayed",
+       {"down:delay=200ms"},
+       {},
+       [&](Relay& r) {
+         ASSERT_TRUE(SendBytes(r.peer.fd(), "last words"));
+         sockets::ResetConnection(r.peer.fd());
+         const testing::ReadResult read = ReadUntilEnd(r.client.fd(), 2s);
+         EXPECT_EQ(read.data, "last words");
+         EXPECT_EQ(read.end, StreamEnd::kReset);
        }},
       {"close-delay: the bytes at once, the FIN later",
        {"down:close-delay=200ms"},
