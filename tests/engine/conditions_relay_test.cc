@@ -185,7 +185,7 @@ TEST(ConditionsRelayTest, EndingsStallAndStopActAsAsked) {
          ASSERT_TRUE(SendBytes(r.peer.fd(), "early"));
          // Said when the stall begins, before the delayed bytes go.
          ASSERT_TRUE(testing::WaitUntil(
-             [&] { return std::ranges::count(r.observer->lines(), "stall 1 < 5") != 0; }));
+             [&] { return std::ranges::count(r.observer->lines(), "stall 1 < 5") != 0; }, 2s));
          EXPECT_EQ(r.observer->sessions().begin()->second.down, "");
          ASSERT_TRUE(SendBytes(r.peer.fd(), "late"));
          const testing::ReadResult read = ReadUntilEnd(r.client.fd(), 700ms);

@@ -323,8 +323,8 @@ TEST_F(SplicedSessionTest, AnIdleTimeOutEndsParkedDirectionsButNotABusySession) 
   EXPECT_GE(io.splices.load(), 16);
   EXPECT_EQ(io.recvs.load(), 0);
   ASSERT_TRUE(testing::WaitUntil([] { return IdleParker::Default().parked() >= 2; }));
-  EXPECT_EQ(ReadUntilEnd(client_.fd(), std::chrono::seconds(2)).end, StreamEnd::kEof);
-  EXPECT_EQ(ReadUntilEnd(destination_.fd(), std::chrono::seconds(2)).end, StreamEnd::kEof);
+  ASSERT_EQ(ReadUntilEnd(client_.fd(), std::chrono::seconds(2)).end, StreamEnd::kEof);
+  ASSERT_EQ(ReadUntilEnd(destination_.fd(), std::chrono::seconds(2)).end, StreamEnd::kEof);
   const SessionClosed closed = Closed();
   EXPECT_EQ(closed.how, CloseReason::kIdle);
   EXPECT_EQ(closed.bytes_up, 8u);

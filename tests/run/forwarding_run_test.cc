@@ -265,7 +265,8 @@ TEST_F(ForwardingRunOutputsTest, SeveralForwardsShareTheOutputs) {
   for (size_t forward = 0; forward < 2; ++forward) {
     Socket socket = testing::ConnectLoopback(run.BoundPort(forward));
     const std::string hello = "forward " + std::to_string(forward + 1);
-    ASSERT_EQ(testing::SendAndRead(socket.fd(), socket.fd(), hello), hello);
+    ASSERT_EQ(testing::SendAndRead(socket.fd(), socket.fd(), hello, std::chrono::seconds(3)),
+              hello);
     open.push_back(std::move(socket));
   }
   run.Stop({});
