@@ -47,12 +47,12 @@ const char kHelpText[] =
     "                  up, down or both: delay (jitter), rate, slice (pause), \r\n"
     "                  cut (end=fin|reset), stall, close-delay; probability=0..1 \r\n"
     "                  (repeatable; after --forward for that forward only) \r\n"
-    "    --connect-timeout=duration  :    give up a connect after this long, \r\n"
-    "                  in ms, s or m (default: the system's) \r\n"
+    "    --connect-timeout=duration  :    give up a connect to an address after \r\n"
+    "                  this long, in ms, s or m (default: the system's) \r\n"
     "    --idle-timeout=duration  :    close a session with no bytes for this long \r\n"
     "                  (default: off) \r\n"
-    "    --max-sessions=n  :    at most n open sessions; more wait to be accepted \r\n"
-    "                  (default: off) \r\n"
+    "    --max-sessions=n  :    at most n open sessions per forward; more wait \r\n"
+    "                  to be accepted (default: off) \r\n"
     "\r\n";
 
 std::string HelpTextWithLineFeeds(std::string_view program) {

@@ -12,6 +12,11 @@
 //   waitlisten --port=P [--seconds=10]
 //   appendfile --path=F [--mib=1024] [--chunk=10384]          -> MiB/s
 //   freeport                                                  -> port
+//   addedlatency --port=P --baseline-port=Q [--iterations=200] [--seconds=20]
+//                          -> p50_ms p99_ms (round trips through P less Q's median)
+//   counted --port=P --bytes=N [--quiet=2]  -> bytes reads largest_read segments end
+//   stalledlistener [--seconds=600]  -> "listening PORT", then holds it that long
+//   closetime --port=P [--seconds=10]       -> seconds until the forwarder closed it
 
 #include <unistd.h>
 
@@ -21,6 +26,7 @@
 #include <thread>
 
 #include "bench/append_speed.h"
+#include "bench/condition_probes.h"
 #include "bench/flags.h"
 #include "bench/load_client.h"
 #include "bench/proc_stats.h"
@@ -192,6 +198,84 @@ int AppendFile(const Flags& flags) {
   return 0;
 }
 
+// The latency a forwarder's delay adds: round trips through `port` less the
+// median round trip through `baseline-port` (the same forwarder without it).
+int AddedLatency(const Flags& flags) {
+  Numbers numbers(flags);
+  int port = static_cast<int>(numbers.Required("port"));
+  int baseline_port = static_cast<int>(numbers.Required("baseline-port"));
+  int iterations = static_cast<int>(numbers.Get("iterations", 200));
+  double seconds = numbers.Get("seconds", 20);
+  if (!numbers.error().empty()) return Fail(numbers.error());
+  LatencyResult baseline = RunPingPong(baseline_port, 500, 5000, 2);
+  if (!baseline.ok) return Fail(baseline.error);
+  LatencyResult delayed = RunPingPong(port, 5, iterations, seconds);
+  if (!delayed.ok) return Fail(delayed.error);
+  const double base = Percentile(baseline.round_trips_us, 50);
+  std::printf("%.3f %.3f\n", (Percentile(delayed.round_trips_us, 50) - base) / 1000,
+              (Percentile(delayed.round_trips_us, 99) - base) / 1000);
+  std::fprintf(stderr, "addedlatency: %zu round trips, baseline %.1f us\n",
+               delayed.round_trips_us.size(), base);
+  return 0;
+}
+
+const char* EndWord(DownloadEnd end) {
+  switch (end) {
+    case DownloadEnd::kComplete:
+      return "complete";
+    case DownloadEnd::kEndOfStream:
+      return "fin";
+    case DownloadEnd::kReset:
+      return "reset";
+    case DownloadEnd::kTimeout:
+      return "timeout";
+    case DownloadEnd::kFailed:
+      break;
+  }
+  return "failed";
+}
+
+int Counted(const Flags& flags) {
+  Numbers numbers(flags);
+  int port = static_cast<int>(numbers.Required("port"));
+  double bytes = numbers.Required("bytes");
+  double quiet = numbers.Get("quiet", 2);
+  if (!numbers.error().empty()) return Fail(numbers.error());
+  CountedDownload result = RunCountedDownload(port, static_cast<std::uint64_t>(bytes), quiet);
+  if (!result.error.empty()) return Fail(result.error);
+  std::printf("%llu %llu %llu %llu %s\n", static_cast<unsigned long long>(result.bytes),
+              static_cast<unsigned long long>(result.reads),
+              static_cast<unsigned long long>(result.largest),
+              static_cast<unsigned long long>(result.segments), EndWord(result.end));
+  return 0;
+}
+
+int HoldStalledListener(const Flags& flags) {
+  Numbers numbers(flags);
+  double seconds = numbers.Get("seconds", 600);
+  if (!numbers.error().empty()) return Fail(numbers.error());
+  StalledListener listener;
+  std::string error;
+  int port = listener.Open(&error);
+  if (port == 0) return Fail(error);
+  std::printf("listening %d\n", port);
+  std::fflush(stdout);
+  std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+  return 0;
+}
+
+int CloseTime(const Flags& flags) {
+  Numbers numbers(flags);
+  int port = static_cast<int>(numbers.Required("port"));
+  double seconds = numbers.Get("seconds", 10);
+  if (!numbers.error().empty()) return Fail(numbers.error());
+  std::string error;
+  double took = SecondsUntilClosed(port, seconds, &error);
+  if (took < 0) return Fail(error);
+  std::printf("%.3f\n", took);
+  return 0;
+}
+
 int Main(int argc, char** argv) {
   if (argc < 2)
     return Fail("usage: portwick_bench_client COMMAND [--flag=value...] (see client_main.cc)");
@@ -207,6 +291,10 @@ int Main(int argc, char** argv) {
   if (command == "settle") return Settle(flags);
   if (command == "waitlisten") return WaitListen(flags);
   if (command == "appendfile") return AppendFile(flags);
+  if (command == "addedlatency") return AddedLatency(flags);
+  if (command == "counted") return Counted(flags);
+  if (command == "stalledlistener") return HoldStalledListener(flags);
+  if (command == "closetime") return CloseTime(flags);
   if (command == "freeport") {
     int port = PickFreePort();
     if (port <= 0) return Fail("no free port");

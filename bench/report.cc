@@ -87,6 +87,44 @@ constexpr Goal kGoals[] = {
     {"log_peak_mib", "", "", 0, 256},
 };
 
+// A traffic condition's figure and the band Portwick's median must fall in
+// (`low` = `high` for an exact figure; no band: shown for information).
+struct ConditionFigure {
+  std::string_view id;
+  std::string_view label;
+  std::string_view unit;
+  double low;
+  double high;
+};
+
+constexpr double kNoLimit = 1e300;
+constexpr double kNoBand = -1;
+
+constexpr ConditionFigure kConditionFigures[] = {
+    {"cond_delay_p50", "delay 50 ms one way, ping-pong: added latency p50", "ms", 49, 51},
+    {"cond_delay_p99", "delay 50 ms one way, ping-pong: added latency p99", "ms", 47, 53},
+    {"cond_rate1", "rate 1 MiB/s, 10 s upload: achieved", "MiB/s", 0.97, 1.03},
+    {"cond_rate100", "rate 100 MiB/s, 10 s upload: achieved", "MiB/s", 97, 103},
+    {"cond_slice_segments",
+     "slice 1 byte, 64 KiB down: data segments the peer got (retransmitted ones too)", "", 65536,
+     kNoLimit},
+    {"cond_slice_reads", "slice 1 byte, 64 KiB down: reads the peer made", "", kNoBand, kNoBand},
+    {"cond_cut_bytes", "cut 4096 with a reset: bytes the peer got", "", 4096, 4096},
+    {"cond_cut_reset", "cut 4096 with a reset: then a reset (1 yes, 0 no)", "", 1, 1},
+    {"cond_connect_s", "connect time-out 2 s, SYNs dropped: client closed after", "s", 1.9, 2.1},
+    {"cond_plain_up1", "upload, 1 connection, no conditions", "MiB/s", kNoBand, kNoBand},
+    {"cond_beside_up1", "the same beside conditioned sessions", "MiB/s", kNoBand, kNoBand},
+    {"cond_beside", "beside conditioned / no conditions", "", 0.9, kNoLimit},
+};
+
+std::string BandText(const ConditionFigure& figure) {
+  if (figure.low == kNoBand) return "";
+  std::string unit = figure.unit.empty() ? "" : " " + std::string(figure.unit);
+  if (figure.low == figure.high) return "= " + FormatNumber(figure.low) + unit;
+  if (figure.high == kNoLimit) return ">= " + FormatNumber(figure.low) + unit;
+  return FormatNumber(figure.low) + " to " + FormatNumber(figure.high) + unit;
+}
+
 const MetricInfo* FindMetric(std::string_view id) {
   for (const MetricInfo& info : kForwardingMetrics) {
     if (info.id == id) return &info;
@@ -284,6 +322,22 @@ std::string RenderReport(const Results& results) {
     AddRows(results, cells, info.id, &logging);
   }
   if (any) out += "\n" + RenderTable(logging);
+
+  std::vector<std::vector<std::string>> conditions{
+      {"traffic conditions (portwick)", "figure", "target", "result"}};
+  for (const ConditionFigure& figure : kConditionFigures) {
+    if (!results.Has(Str(figure.id), Str(kPortwick))) continue;
+    const MetricInfo info{figure.id, figure.label, figure.unit, true, ""};
+    std::string verdict;
+    if (figure.low != kNoBand) {
+      const double median = results.Get(Str(figure.id), Str(kPortwick)).median;
+      verdict = VerdictText(median >= figure.low && median <= figure.high ? Verdict::kPass
+                                                                          : Verdict::kMiss);
+    }
+    conditions.push_back(
+        {Label(info), Cell(results, info, kPortwick), BandText(figure), std::move(verdict)});
+  }
+  if (conditions.size() > 1) out += "\n" + RenderTable(conditions);
   return out;
 }
 

@@ -220,5 +220,31 @@ TEST(ReportTest, SessionOutputsAgainstTheUnloggedAndEarlierFigures) {
   EXPECT_NE(table.find("0.590"), std::string::npos) << table;
 }
 
+TEST(ReportTest, ConditionFiguresAgainstTheirBands) {
+  Results results = Make({{"cond_delay_p50", "portwick", 50.4},
+                          {"cond_rate1", "portwick", 0.96},
+                          {"cond_cut_bytes", "portwick", 4096},
+                          {"cond_beside", "portwick", 0.95},
+                          {"cond_plain_up1", "portwick", 2000}});
+  const std::string table = RenderReport(results);
+  struct Row {
+    const char* label;
+    const char* band;
+    const char* verdict;
+  };
+  const Row rows[] = {{"added latency p50 (ms)", "49 to 51 ms", "PASS"},
+                      {"achieved (MiB/s)", "0.97 to 1.03 MiB/s", "MISS"},
+                      {"bytes the peer got", "= 4096", "PASS"},
+                      {"beside conditioned / no conditions", ">= 0.90", "PASS"},
+                      {"no conditions (MiB/s)", "2000", "2000"}};
+  for (const Row& row : rows) {
+    const size_t at = table.find(row.label);
+    ASSERT_NE(at, std::string::npos) << row.label << "\n" << table;
+    const std::string line = table.substr(at, table.find('\n', at) - at);
+    EXPECT_NE(line.find(row.band), std::string::npos) << line;
+    EXPECT_TRUE(line.ends_with(row.verdict)) << line;
+  }
+}
+
 }  // namespace
 }  // namespace portwick::bench

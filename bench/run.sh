@@ -8,6 +8,7 @@
 #                [--quick] [--no-build] [--no-gui] [--keep-results=FILE]
 #                [--before=PATH]   (an earlier portwick build, for its unlogged figure)
 #                [--only=logging]  (client->server bulk rows and the logging modes)
+#                [--only=conditions | --no-conditions]  (the traffic conditions' figures)
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -26,7 +27,9 @@ keep_results=""
 quick=0
 reps_given=0
 before=""
-only=""            # "logging": client->server bulk rows and the logging modes only
+only=""            # "logging": client->server bulk rows and the logging modes only;
+                   # "conditions": the traffic conditions' figures only
+do_conditions=1
 
 for arg in "$@"; do
   case "$arg" in
@@ -39,8 +42,10 @@ for arg in "$@"; do
     --no-gui) do_gui=0 ;;
     --keep-results=*) keep_results="${arg#*=}" ;;
     --before=*) before="${arg#*=}" ;;
-    --only=logging) only=logging; big_log_gib=0 ;;
-    -h|--help) sed -n '2,10p' "$0"; exit 0 ;;
+    --only=logging) only=logging; big_log_gib=0; do_conditions=0 ;;
+    --only=conditions) only=conditions; big_log_gib=0; do_gui=0 ;;
+    --no-conditions) do_conditions=0 ;;
+    -h|--help) sed -n '2,11p' "$0"; exit 0 ;;
     *) echo "run.sh: unknown argument $arg" >&2; exit 2 ;;
   esac
 done
@@ -268,6 +273,7 @@ done
 
 # --- throughput, latency, connection rate (repetitions interleaved) ----------
 for ((rep = 1; rep <= reps; rep++)); do
+  [ "$only" = conditions ] && break
   note "repetition $rep/$reps: bulk transfers"
   for t in "${targets[@]}"; do
     [ "$only" = logging ] && [ "$t" = socat ] && continue
@@ -299,8 +305,8 @@ for ((rep = 1; rep <= reps; rep++)); do
 done
 
 # --- leak check: back at idle? ---------------------------------------------------
-[ "$only" = logging ] && forwarders_idle=() || forwarders_idle=("${forwarders[@]}")
-[ "$only" = logging ] || note "waiting for the forwarders to return to idle"
+[ -n "$only" ] && forwarders_idle=() || forwarders_idle=("${forwarders[@]}")
+[ -n "$only" ] || note "waiting for the forwarders to return to idle"
 for t in "${forwarders_idle[@]}"; do
   read -r threads fds <<<"$("$client" settle --pid="${pid[$t]}" --tree --seconds=10 \
     --threads="${threads_before[$t]}" --fds="${fds_before[$t]}")"
@@ -310,7 +316,7 @@ done
 
 # --- resident memory per idle session (a fresh instance per repetition) ------
 for ((rep = 1; rep <= reps; rep++)); do
-  [ "$only" = logging ] && break
+  [ -n "$only" ] && break
   note "repetition $rep/$reps: $sessions idle sessions"
   for t in "${forwarders[@]}"; do
     if [ "$t" = portwick ]; then start_portwick --output=off || continue; else "start_$t" || continue; fi
@@ -321,7 +327,7 @@ for ((rep = 1; rep <= reps; rep++)); do
 done
 
 # ... and once with many more (socat, a process per session, is left out).
-if [ "$many_sessions" != 0 ] && [ "$only" != logging ]; then
+if [ "$many_sessions" != 0 ] && [ -z "$only" ]; then
   note "$many_sessions idle sessions"
   for t in "${forwarders[@]}"; do
     [ "$t" = socat ] && continue
@@ -343,7 +349,7 @@ wait_for_size() {  # file, bytes, seconds: until the log holds that many bytes
   return 1
 }
 
-if [[ " ${targets[*]} " == *" portwick "* ]]; then
+if [[ " ${targets[*]} " == *" portwick "* ]] && [ "$only" != conditions ]; then
   bytes=$((mib * 1024 * 1024))
   # Console mode keeps no capture store (--capture-limit=0 only says so); the
   # window's capture store is measured by the GUI bench below. The session
@@ -416,6 +422,92 @@ if [[ " ${targets[*]} " == *" portwick "* ]]; then
       rm -f "$work/big.log"
     fi
   fi
+fi
+
+# --- traffic conditions ----------------------------------------------------------------
+# Each figure through an instance with the condition, against the same load
+# server; see bench/README.md for how each is taken.
+start_portwick_forwards() {  # forward options...: sets $started_pid, $started_port, $started_port2
+  local err="$work/portwick.$RANDOM.err"
+  "$portwick" --console --output=off "$@" >/dev/null 2>"$err" &
+  started_pid=$!
+  pids+=("$started_pid")
+  started_port="$(wait_for_line "$err" 's/^Portwick: forward 1: forwarding \*:\([0-9]*\) .*/\1/p' 10)" &&
+    started_port2="$(wait_for_line "$err" 's/^Portwick: forward 2: forwarding \*:\([0-9]*\) .*/\1/p' 10)" || {
+    note "portwick did not start: $(cat "$err")"
+    return 1
+  }
+}
+
+# measure_fields TARGET "METRIC..." command...: records the command's
+# whitespace-separated figures as the metrics named ("-" skips one).
+measure_fields() {
+  local target="$1" metrics=($2) values i
+  shift 2
+  if values=($("$@" 2>>"$work/client.err")); then
+    for i in "${!metrics[@]}"; do
+      [ "${metrics[$i]}" = - ] || echo "${metrics[$i]} $target ${values[$i]}" >>"$results"
+    done
+  else
+    note "FAILED ${metrics[0]}: $(tail -n 1 "$work/client.err")"
+  fi
+}
+
+if [ "$do_conditions" = 1 ] && [ -x "$portwick" ]; then
+  cond_ok=1
+  start_portwick --output=off || cond_ok=0; plain_port="$started_port"
+  start_portwick --output=off --condition=up:delay=50ms || cond_ok=0; delay_port="$started_port"
+  start_portwick --output=off --condition=up:rate=1M || cond_ok=0; rate1_port="$started_port"
+  start_portwick --output=off --condition=up:rate=100M || cond_ok=0; rate100_port="$started_port"
+  start_portwick --output=off --condition=down:slice=1 || cond_ok=0; slice_port="$started_port"
+  start_portwick --output=off --condition=down:cut=4096,end=reset || cond_ok=0; cut_port="$started_port"
+  # A destination that drops SYNs: a listener whose accept queue is full.
+  "$client" stalledlistener --seconds=3600 >"$work/stalled.out" 2>>"$work/client.err" &
+  pids+=("$!")
+  stalled_port="$(wait_for_line "$work/stalled.out" 's/^listening \([0-9]*\)$/\1/p' 10)" || cond_ok=0
+  start_portwick --output=off --destination="127.0.0.1:${stalled_port:-1}" --connect-timeout=2s ||
+    cond_ok=0
+  timeout_port="$started_port"
+  # Unconditioned sessions on forward 1, conditioned ones on forward 2.
+  start_portwick_forwards --forward="0:127.0.0.1:$server_port" \
+    --forward="0:127.0.0.1:$server_port" --condition=both:delay=20ms,jitter=5ms \
+    --condition=up:rate=2M || cond_ok=0
+  beside_port="$started_port"; conditioned_port="$started_port2"
+  [ "$cond_ok" = 1 ] || note "an instance for the conditions did not start; their figures may be missing"
+  for ((rep = 1; rep <= reps; rep++)); do
+    note "repetition $rep/$reps: traffic conditions"
+    measure_fields portwick "cond_delay_p50 cond_delay_p99" "$client" addedlatency \
+      --port="$delay_port" --baseline-port="$plain_port" --iterations=200 --seconds=20
+    measure cond_rate1 portwick "$client" upload --port="$rate1_port" --mib=10
+    measure cond_rate100 portwick "$client" upload --port="$rate100_port" --mib=1000
+    measure_fields portwick "- cond_slice_reads - cond_slice_segments" "$client" counted \
+      --port="$slice_port" --bytes=65536
+    if values=($("$client" counted --port="$cut_port" --bytes=1048576 2>>"$work/client.err")); then
+      echo "cond_cut_bytes portwick ${values[0]}" >>"$results"
+      echo "cond_cut_reset portwick $([ "${values[4]}" = reset ] && echo 1 || echo 0)" >>"$results"
+    fi
+    measure cond_connect_s portwick "$client" closetime --port="$timeout_port" --seconds=10
+    # Bulk on the unconditioned forward while 4 conditioned uploads run on
+    # the other (8 MiB each at 2 MiB/s, about 4 s), against the same bulk
+    # through an instance with no conditions at all.
+    measure cond_plain_up1 portwick "$client" upload --port="$plain_port" --mib="$mib"
+    background=()
+    for ((i = 0; i < 4; i++)); do
+      "$client" upload --port="$conditioned_port" --mib=8 >/dev/null 2>>"$work/client.err" &
+      background+=("$!")
+    done
+    sleep 0.5
+    measure cond_beside_up1 portwick "$client" upload --port="$beside_port" --mib="$mib"
+    for p in "${background[@]}"; do wait "$p" || note "a conditioned background upload failed"; done
+  done
+  # The ratio of the medians, as one figure with its band.
+  awk '$1 == "cond_plain_up1" { p[++np] = $3 } $1 == "cond_beside_up1" { b[++nb] = $3 }
+       function median(a, n,   i, j, t) {
+         for (i = 1; i <= n; i++) for (j = i + 1; j <= n; j++) if (a[j] < a[i]) { t = a[i]; a[i] = a[j]; a[j] = t }
+         return n % 2 ? a[(n + 1) / 2] : (a[n / 2] + a[n / 2 + 1]) / 2
+       }
+       END { if (np && nb) printf "cond_beside portwick %.3f\n", median(b, nb) / median(p, np) }' \
+    "$results" >>"$results.beside" && cat "$results.beside" >>"$results"
 fi
 
 # --- the main window under load -----------------------------------------------------

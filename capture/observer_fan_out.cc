@@ -30,6 +30,10 @@ void ObserverFanOut::OnHalfClosed(const SessionHalfClosed& event) {
   for (const auto& observer : observers_) observer->OnHalfClosed(event);
 }
 
+void ObserverFanOut::OnConditionActed(const SessionConditionActed& event) {
+  for (const auto& observer : observers_) observer->OnConditionActed(event);
+}
+
 void ObserverFanOut::OnClosed(const SessionClosed& event) {
   for (const auto& observer : observers_) observer->OnClosed(event);
 }
@@ -64,6 +68,10 @@ void ForwardTagger::OnChunk(const SessionChunk& event) { inner_->OnChunk(Tagged(
 
 void ForwardTagger::OnHalfClosed(const SessionHalfClosed& event) {
   inner_->OnHalfClosed(Tagged(event, forward_));
+}
+
+void ForwardTagger::OnConditionActed(const SessionConditionActed& event) {
+  inner_->OnConditionActed(Tagged(event, forward_));
 }
 
 void ForwardTagger::OnClosed(const SessionClosed& event) {

@@ -31,6 +31,7 @@ class ObserverFanOut : public SessionObserver {
   void OnConnectFailed(const SessionConnectFailed& event) override;
   void OnChunk(const SessionChunk& event) override;
   void OnHalfClosed(const SessionHalfClosed& event) override;
+  void OnConditionActed(const SessionConditionActed& event) override;
   void OnClosed(const SessionClosed& event) override;
 
  private:
@@ -51,6 +52,7 @@ class ForwardTagger : public SessionObserver {
   void OnConnectFailed(const SessionConnectFailed& event) override;
   void OnChunk(const SessionChunk& event) override;
   void OnHalfClosed(const SessionHalfClosed& event) override;
+  void OnConditionActed(const SessionConditionActed& event) override;
   void OnClosed(const SessionClosed& event) override;
 
  private:

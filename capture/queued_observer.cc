@@ -53,6 +53,9 @@ void QueuedObserver::OnConnectFailed(const SessionConnectFailed& event) {
   }
 }
 void QueuedObserver::OnHalfClosed(const SessionHalfClosed& event) { EnqueueLifecycle(event); }
+void QueuedObserver::OnConditionActed(const SessionConditionActed& event) {
+  EnqueueLifecycle(event);
+}
 void QueuedObserver::OnClosed(const SessionClosed& event) { EnqueueLifecycle(event); }
 
 void QueuedObserver::OnChunk(const SessionChunk& event) {
@@ -152,6 +155,8 @@ void QueuedObserver::DeliverLifecycle(const Lifecycle& event) {
             writer->OnConnectFailed(e);
           } else if constexpr (std::is_same_v<Event, SessionHalfClosed>) {
             writer->OnHalfClosed(e);
+          } else if constexpr (std::is_same_v<Event, SessionConditionActed>) {
+            writer->OnConditionActed(e);
           } else {
             writer->OnClosed(e);
           }

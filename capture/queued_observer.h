@@ -76,11 +76,12 @@ class QueuedObserver : public SessionObserver {
   void OnConnectFailed(const SessionConnectFailed& event) override;
   void OnChunk(const SessionChunk& event) override;
   void OnHalfClosed(const SessionHalfClosed& event) override;
+  void OnConditionActed(const SessionConditionActed& event) override;
   void OnClosed(const SessionClosed& event) override;
 
  private:
   using Lifecycle = std::variant<SessionOpened, SessionConnected, SessionConnectFailed,
-                                 SessionHalfClosed, SessionClosed>;
+                                 SessionHalfClosed, SessionConditionActed, SessionClosed>;
 
   // Every event leaves a record in the queue: a chunk's header and bytes, or
   // a mark standing for the next event in lifecycle_.

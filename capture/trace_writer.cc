@@ -102,6 +102,17 @@ void TraceWriter::OnHalfClosed(const SessionHalfClosed& event) {
   FlushIfLarge();
 }
 
+void TraceWriter::OnConditionActed(const SessionConditionActed& event) {
+  BeginHeader(event.forward, event.session, event.time.wall);
+  buffer_ += event.direction == Direction::kClientToServer ? "> " : "< ";
+  if (event.kind == SessionConditionActed::Kind::kCut) {
+    buffer_ += "cut after " + ByteCount(event.bytes) + (event.reset ? ": reset\n" : ": fin\n");
+  } else {
+    buffer_ += "stalled after " + ByteCount(event.bytes) + '\n';
+  }
+  FlushIfLarge();
+}
+
 void TraceWriter::OnClosed(const SessionClosed& event) {
   std::string fins;
   if (const auto found = fins_.find(CaptureKeyOf(event)); found != fins_.end()) {

@@ -19,7 +19,10 @@ namespace portwick {
 //   open from ADDR:PORT
 //   connected to ADDR:PORT in X ms
 //   cannot connect to HOST:PORT: REASON
-//   > K bytes / < K bytes        (client to server / server to client)
+//   > K bytes / < K bytes        (client to server / server to client;
+//                                 "delayed X ms" after it when held)
+//   > cut after K bytes: reset   (or ": fin"; a cut condition acted)
+//   > stalled after K bytes      (a stall condition began)
 //   half-close > / half-close <
 //   closed: HOW; U bytes up, D bytes down, T ms
 //
@@ -41,6 +44,7 @@ class TraceWriter : public SessionEventWriter {
   void OnConnectFailed(const SessionConnectFailed& event) override;
   void OnChunk(const SessionChunk& event) override;
   void OnHalfClosed(const SessionHalfClosed& event) override;
+  void OnConditionActed(const SessionConditionActed& event) override;
   void OnClosed(const SessionClosed& event) override;
   void Flush() override;
 

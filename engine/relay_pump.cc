@@ -66,12 +66,15 @@ RelayPump::RelayPump(std::shared_ptr<Session> session, Direction direction,
   if (identity.idle_timeout.count() != 0) {
     // A quarter of the time-out: an idle session ends at most that late.
     idle_check_ms_ = std::max(10, static_cast<int>(identity.idle_timeout.count() / 4));
-    sockets::SetReceiveTimeout(source_fd_, idle_check_ms_);
   }
   const bool needs_bytes = !framer_->IsPassThrough() || chunk_observer_ != nullptr ||
-                           (log_sink_ != nullptr && log_sink_->NeedsBytes()) ||
-                           shaped_ != nullptr || idle_check_ms_ != 0;
+                           (log_sink_ != nullptr && log_sink_->NeedsBytes()) || shaped_ != nullptr;
   if (!needs_bytes) StartSplicing();
+  // A copied direction's receives wake now and then to look at the idle
+  // time; a spliced one looks whenever it is idle, and parks until then.
+  if (splice_ == nullptr && idle_check_ms_ != 0) {
+    sockets::SetReceiveTimeout(source_fd_, idle_check_ms_);
+  }
 }
 
 RelayPump::~RelayPump() {
@@ -90,15 +93,28 @@ void RelayPump::Run() { Step(/*may_park=*/false); }
 void RelayPump::RunParking(std::unique_ptr<RelayPump> pump) {
   while (pump->Step(/*may_park=*/true) == Progress::kIdle) {
     const SocketHandle fd = pump->source_fd_;
+    // With an idle time-out the parked direction comes back then too, to
+    // end the session if it is still idle.
+    const auto deadline = pump->session_->IdleDeadline();
     auto* resume = new (std::nothrow) ResumeTask(std::move(pump));
     if (resume != nullptr) {
       std::unique_ptr<ThreadTask> task(resume);
-      if (zero_copy::Park(fd, task)) return;
+      if (zero_copy::Park(fd, task, deadline)) return;
       pump = std::move(resume->pump);
     }
     // Not parked: wait on this thread instead.
-    sockets::WaitReadable(fd);
+    pump->WaitReadableOrIdle();
   }
+}
+
+void RelayPump::WaitReadableOrIdle() {
+  const auto deadline = session_->IdleDeadline();
+  if (!deadline) {
+    sockets::WaitReadable(source_fd_);
+    return;
+  }
+  const auto left = *deadline - std::chrono::steady_clock::now();
+  sockets::WaitReadable(source_fd_, std::max<std::chrono::nanoseconds>(left, {}));
 }
 
 RelayPump::Progress RelayPump::Step(bool may_park) {
@@ -175,22 +191,25 @@ bool RelayPump::Relay() {
       if (n == -EAGAIN) {
         if (!SendGathered()) return false;
         outgoing_.reset();
-        if (shaped_ != nullptr && shaped_->stall_at() &&
-            std::chrono::steady_clock::now() >= *shaped_->stall_at()) {
-          return Stall();
+        if (shaped_ == nullptr) {
+          n = ReceiveWatchingIdle(write_position_, room);
+        } else if (const std::optional<bool> ended = ReceiveShaped(write_position_, room, &n)) {
+          return *ended;
         }
-        n = ReceiveWatchingIdle(write_position_, room);
       }
       if (n == 0) {
+        const auto end_arrival = std::chrono::steady_clock::now();
         // What came before a reset is sent on first, as before a receive
-        // error (and before the tail, at a clean end).
-        if (!SendGathered()) return false;
-        return EndedNormally() && FlushTail() && SendGathered() && WaitToPassEnd();
+        // error (and before the tail, at a clean end); held bytes too.
+        if (!SendGathered() || !DrainHeld()) return false;
+        return EndedNormally() && FlushTail() && SendGathered() && WaitToPassEnd(end_arrival);
       }
       if (n < 0) {
         // What came before the failure is sent on first, as it would have
-        // been without gathering.
-        if (!SendGathered()) return false;
+        // been without gathering or holding (and held bytes arrive before
+        // the reset that follows).
+        if (!SendGathered() || !DrainHeld()) return false;
+        if (shaped_ != nullptr) WaitUntilTaken();
         return Failed(ResetBySource(), Status::Error("recv", static_cast<int>(n)));
       }
       // The chunk just received follows the conditions in force now.
@@ -326,8 +345,11 @@ void RelayPump::ReportChunk(const char* data, int32_t length) {
 
 bool RelayPump::SendShaped(const char* data, int32_t length) {
   if (length <= 0) return true;
-  const auto arrival = received_at_.monotonic;
-  switch (shaped_->Send(data, static_cast<size_t>(length), arrival)) {
+  return ActOn(shaped_->Take(data, static_cast<size_t>(length), received_at_.monotonic));
+}
+
+bool RelayPump::ActOn(ShapedSender::Outcome outcome) {
+  switch (outcome) {
     case ShapedSender::Outcome::kSent:
       return true;
     case ShapedSender::Outcome::kFailed:
@@ -340,6 +362,34 @@ bool RelayPump::SendShaped(const char* data, int32_t length) {
       return Stall();
   }
   return false;
+}
+
+bool RelayPump::DrainHeld() { return shaped_ == nullptr || ActOn(shaped_->Drain()); }
+
+std::optional<bool> RelayPump::ReceiveShaped(char* buffer, size_t room, ssize_t* received) {
+  using Clock = ShapedSender::Clock;
+  const std::optional<Clock::time_point> stall_at = shaped_->stall_at();
+  while (true) {
+    const Clock::time_point now = Clock::now();
+    if (stall_at && now >= *stall_at) return Stall();
+    if (!ActOn(shaped_->SendDue(now))) return false;
+    std::optional<Clock::time_point> wake = shaped_->next_due();
+    if (stall_at && (!wake || *stall_at < *wake)) wake = stall_at;
+    if (!wake) {
+      *received = ReceiveWatchingIdle(buffer, room);
+      return std::nullopt;
+    }
+    // Bytes that come meanwhile are taken at once, while the held ones
+    // wait for their time.
+    Clock::duration wait = *wake - now;
+    if (idle_check_ms_ != 0) wait = std::min<Clock::duration>(wait, IdleCheck());
+    if (sockets::WaitReadable(source_fd_, wait) != 0) {
+      // Readable (or the wait failed): the receive says which.
+      *received = io_->Recv(source_fd_, buffer, room);
+      if (*received != -EAGAIN) return std::nullopt;
+    }
+    if (session_->IdleTimedOut()) EndIdle();
+  }
 }
 
 void RelayPump::ReportPiece(const char* data, size_t size, std::chrono::nanoseconds held) {
@@ -361,37 +411,50 @@ bool RelayPump::WaitUntil(ShapedSender::Clock::time_point due) {
   while (!session_->cancelled()) {
     const auto left = due - std::chrono::steady_clock::now();
     if (left <= std::chrono::nanoseconds(0)) return true;
-    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
     // Wakes at once when the session is reset (Stop); a peer's reset also
     // ends the wait, and the send that follows meets it.
-    if (sockets::WaitForHangUp(destination_fd_, static_cast<int>(ms)) != 0) {
-      return !session_->cancelled();
-    }
+    if (sockets::WaitForHangUp(destination_fd_, left) != 0) return !session_->cancelled();
   }
   return false;
 }
 
 bool RelayPump::Stall() {
+  if (!stalled_) {
+    stalled_ = true;
+    ReportConditionActed(SessionConditionActed::Kind::kStall);
+    // What came before the stall still goes, each piece at its time.
+    if (!DrainHeld()) return false;
+  }
   // Nothing more is received: the source's bytes stay in its socket and
   // the connection stays open until the session ends another way.
-  while (true) {
-    const int waited =
-        sockets::WaitForHangUp(destination_fd_, idle_check_ms_ ? idle_check_ms_ : -1);
+  while (!stall_over_) {
     if (session_->cancelled()) return Failed(CloseReason::kStopped, Status());
-    if (waited != 0) {
+    if (session_->IdleTimedOut()) {
+      // Both sides get a FIN; the bytes held back in the source's socket
+      // are read (and dropped) on the way to its end.
+      EndIdle();
+      stall_over_ = true;
+      break;
+    }
+    const int waited = sockets::WaitForHangUp(
+        destination_fd_, idle_check_ms_ != 0 ? IdleCheck() : sockets::kNoTimeLimit);
+    if (waited != 0 && !session_->cancelled()) {
       const bool to_client = direction_ == Direction::kServerToClient;
       return Failed(to_client ? CloseReason::kResetByClient : CloseReason::kResetByServer,
                     Status::Error("send", ECONNRESET));
     }
-    if (session_->IdleTimedOut()) {
-      EndIdle();
-      return true;
-    }
   }
+  return true;
 }
 
 bool RelayPump::Cut() {
+  // Bytes after the cut may still be read on the way to the end; the
+  // session is already ending.
+  if (cut_) return true;
+  cut_ = true;
+  if (!DrainHeld()) return false;
   const bool reset = shaped_->cut_end() == CutEnd::kReset;
+  ReportConditionActed(SessionConditionActed::Kind::kCut);
   // The error number tells a reset cut from a FIN one (the pcapng writer
   // reads it); the reason says it for people.
   const Status why =
@@ -403,26 +466,38 @@ bool RelayPump::Cut() {
     session_->EndBoth(CloseReason::kCut, why);
     return true;
   }
-  // A reset drops what the peer has not taken yet: let the bytes up to the
-  // cut arrive first (bounded, and a stop ends the wait).
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
-  while (sockets::UnsentBytes(destination_fd_) > 0 && !session_->cancelled() &&
-         std::chrono::steady_clock::now() < deadline) {
-    sockets::WaitForHangUp(destination_fd_, 1);
-  }
+  WaitUntilTaken();
   return Failed(CloseReason::kCut, why);
 }
 
-bool RelayPump::WaitToPassEnd() {
-  if (shaped_ == nullptr) return true;
-  switch (shaped_->WaitForEnd(std::chrono::steady_clock::now())) {
-    case ShapedSender::Outcome::kSent:
-      return true;
-    case ShapedSender::Outcome::kStalled:
-      return Stall();
-    default:
-      return Failed(CloseReason::kStopped, Status());
+void RelayPump::WaitUntilTaken() {
+  // A reset drops what the peer has not taken yet: let the bytes sent
+  // arrive first (bounded, and a stop ends the wait).
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+  while (sockets::UnsentBytes(destination_fd_) > 0 && !session_->cancelled() &&
+         std::chrono::steady_clock::now() < deadline) {
+    sockets::WaitForHangUp(destination_fd_, std::chrono::milliseconds(1));
   }
+}
+
+void RelayPump::ReportConditionActed(SessionConditionActed::Kind kind) {
+  if (observer_ == nullptr) return;
+  SessionConditionActed acted;
+  acted.session = session_->id();
+  acted.direction = direction_;
+  acted.kind = kind;
+  acted.bytes = sent_ + shaped_->held_bytes();
+  acted.reset = kind == SessionConditionActed::Kind::kCut && shaped_->cut_end() == CutEnd::kReset;
+  acted.time = EventTime::Now();
+  observer_->OnConditionActed(acted);
+}
+
+bool RelayPump::WaitToPassEnd(std::chrono::steady_clock::time_point arrival) {
+  return shaped_ == nullptr || ActOn(shaped_->WaitForEnd(arrival));
+}
+
+std::chrono::milliseconds RelayPump::IdleCheck() const {
+  return std::chrono::milliseconds(idle_check_ms_);
 }
 
 ssize_t RelayPump::ReceiveWatchingIdle(char* buffer, size_t room) {
@@ -459,9 +534,10 @@ bool RelayPump::SendGathered() {
   return SendNow(outgoing_.get(), size);
 }
 
-bool RelayPump::SendNow(const char* data, int32_t length) {
+bool RelayPump::SendNow(const char* data, int32_t length, bool piece) {
   while (length > 0) {
-    const ssize_t n = io_->Send(destination_fd_, data, static_cast<size_t>(length));
+    const ssize_t n = piece ? io_->SendPiece(destination_fd_, data, static_cast<size_t>(length))
+                            : io_->Send(destination_fd_, data, static_cast<size_t>(length));
     if (n <= 0) return SendFailed(n);
     data += n;
     length -= static_cast<int32_t>(n);

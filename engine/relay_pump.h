@@ -46,13 +46,20 @@ struct SpliceRelayDeleter {
 // the session.
 //
 // A direction with traffic conditions (SessionIdentity::conditions) is
-// copied and sent through a ShapedSender: each record's pieces wait for
-// their time (a wait that a reset of the session ends at once), a cut ends
-// the session after its bytes with a FIN both ways or a reset, a stall stops
-// receiving until the session ends, and the end of stream waits its
-// close-delay. Its chunks are reported as they are sent, with the time they
-// were held. With an idle time-out the direction is copied too, and
-// receives wake now and then to see whether the session has been idle.
+// copied and sent through a ShapedSender, which holds each record until its
+// pieces are due while the pump goes on receiving: it waits for bytes no
+// longer than the next piece's time, sends what has come due, and stops
+// receiving only while the sender holds its most (back-pressure). Waits end
+// at once when the session is reset. A cut ends the session after its bytes
+// with a FIN both ways or a reset, a stall stops receiving until the
+// session ends (what came before it still goes), the end of stream goes
+// after every held byte and its close-delay, and a receive error resets
+// the session after the held bytes. Its chunks are reported as they are
+// sent, with the time they were held; a cut and the start of a stall are
+// reported too (SessionConditionActed). With an idle time-out a copied
+// direction's receives wake now and then to see whether the session has
+// been idle; a spliced one notes its bytes, looks each time it goes idle,
+// and parks until the session's idle deadline at the latest.
 //
 // The forward's conditions may change while the session runs
 // (SessionIdentity::live_conditions): each chunk received first compares the
@@ -148,7 +155,8 @@ class RelayPump {
   // Gathers the bytes for sending (or sends them at once when they don't
   // fit); false when a send failed.
   bool SendAll(const char* data, int32_t length);
-  bool SendNow(const char* data, int32_t length);
+  // `piece`: a piece a condition made, kept in segments of its own.
+  bool SendNow(const char* data, int32_t length, bool piece = false);
   // Sends what is gathered.
   bool SendGathered();
 
@@ -171,17 +179,37 @@ class RelayPump {
   // What splice_ has sent on so far (0 without it).
   uint64_t SplicedBytes() const;
 
-  // The conditioned path: sends through shaped_ and acts on what it says.
+  // The conditioned path: hands the bytes to shaped_ and acts on what it
+  // says.
   bool SendShaped(const char* data, int32_t length);
+  // What the relay loop does after the sender's `outcome`: true to go on.
+  bool ActOn(ShapedSender::Outcome outcome);
+  // Sends every byte shaped_ holds, each at its time (true without it).
+  bool DrainHeld();
+  // The conditioned path's receive: sends what comes due while it waits
+  // for bytes. Nothing when `*received` has the receive's result; else the
+  // direction ended meanwhile (a stall, a failed send, a stop) and the
+  // value is the relay loop's.
+  std::optional<bool> ReceiveShaped(char* buffer, size_t room, ssize_t* received);
   void ReportPiece(const char* data, size_t size, std::chrono::nanoseconds held);
+  void ReportConditionActed(SessionConditionActed::Kind kind);
   // Waits until `due`; false when the session was reset meanwhile.
   bool WaitUntil(ShapedSender::Clock::time_point due);
-  // A stalled direction: receives nothing more until the session ends.
+  // A stalled direction: sends what came before, then receives nothing more
+  // until the session ends.
   bool Stall();
   // Ends the session after the cut's bytes, as the condition says.
   bool Cut();
-  // Waits until the end of stream may be passed on (close-delay).
-  bool WaitToPassEnd();
+  // Before a reset: waits (at most a second) until the peer has taken the
+  // bytes sent to it.
+  void WaitUntilTaken();
+  // Waits until an end of stream that came at `arrival` may be passed on
+  // (after the held bytes and the close-delay).
+  bool WaitToPassEnd(std::chrono::steady_clock::time_point arrival);
+  // Waits until the source is readable, or until the session's idle
+  // deadline when it has one.
+  void WaitReadableOrIdle();
+  std::chrono::milliseconds IdleCheck() const;
   // A receive that gives up now and then to see whether the session has
   // been idle for its time-out (and then ends it).
   ssize_t ReceiveWatchingIdle(char* buffer, size_t room);
@@ -220,7 +248,10 @@ class RelayPump {
   std::shared_ptr<LogSinkHandle> log_sink_;
   std::unique_ptr<SpliceRelay, SpliceRelayDeleter> splice_;  // while splicing
   std::unique_ptr<ShapedSender> shaped_;                     // with conditions on this direction
-  int idle_check_ms_ = 0;  // with an idle time-out: how often to look
+  int idle_check_ms_ = 0;    // with an idle time-out: how often to look
+  bool cut_ = false;         // the cut was reached
+  bool stalled_ = false;     // the stall has begun (and was reported)
+  bool stall_over_ = false;  // ... and the session ended idle since
   bool started_ = false;
   bool finished_ = false;
 

@@ -19,9 +19,9 @@ bool RelayPump::FollowConditions() {
   // An edit that left this direction as it was keeps its shaper, and with it
   // the place in its rate, slice and jitter.
   if (now == following_) return true;
-  // Bytes gathered from earlier chunks go before the chunk that follows the
-  // new conditions (the conditioned path doesn't gather).
-  if (!SendGathered()) return false;
+  // Bytes gathered from earlier chunks, and those the old conditions still
+  // hold (each at its time), go before the chunk that follows the new ones.
+  if (!SendGathered() || !DrainHeld()) return false;
   StartShaping(now);
   return true;
 }
@@ -40,7 +40,7 @@ void RelayPump::StartShaping(const DirectionConditions& conditions) {
   if (remaining.cut) remaining.cut = *remaining.cut > sent ? *remaining.cut - sent : 0;
   ShapedSenderCalls calls;
   calls.send = [this](const char* data, size_t size) {
-    return SendNow(data, static_cast<int32_t>(size));
+    return SendNow(data, static_cast<int32_t>(size), /*piece=*/true);
   };
   calls.wait_until = [this](ShapedSender::Clock::time_point due) { return WaitUntil(due); };
   calls.on_piece = [this](const char* data, size_t size, ShapedSender::Clock::duration held) {

@@ -28,7 +28,10 @@ namespace zero_copy {
 
 void ReleaseIdlePipes() {}
 
-bool Park(SocketHandle /*fd*/, std::unique_ptr<ThreadTask>& /*task*/) { return false; }
+bool Park(SocketHandle /*fd*/, std::unique_ptr<ThreadTask>& /*task*/,
+          std::optional<std::chrono::steady_clock::time_point> /*deadline*/) {
+  return false;
+}
 
 }  // namespace zero_copy
 

@@ -103,6 +103,14 @@ bool Session::IdleTimedOut() const {
   return idle >= std::chrono::nanoseconds(identity_.idle_timeout).count();
 }
 
+std::optional<std::chrono::steady_clock::time_point> Session::IdleDeadline() const {
+  if (identity_.idle_timeout.count() == 0) return std::nullopt;
+  const std::chrono::nanoseconds last(last_activity_.load(std::memory_order_relaxed));
+  return std::chrono::steady_clock::time_point(
+      std::chrono::duration_cast<std::chrono::steady_clock::duration>(last +
+                                                                      identity_.idle_timeout));
+}
+
 void Session::AddRelayed(Direction direction, uint64_t bytes) {
   relayed_[direction == Direction::kClientToServer ? 0 : 1].fetch_add(bytes,
                                                                       std::memory_order_relaxed);

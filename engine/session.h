@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "base/endpoint.h"
 #include "base/mutex.h"
@@ -125,6 +126,9 @@ class Session {
   // been idle for its time-out (false without one).
   void NoteActivity();
   bool IdleTimedOut() const;
+  // When the session is idle for its time-out unless bytes come before;
+  // nothing without one.
+  std::optional<std::chrono::steady_clock::time_point> IdleDeadline() const;
 
   // Counts bytes relayed in one direction, for SessionClosed. Called by each
   // direction's pump once, when it ends.

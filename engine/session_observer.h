@@ -98,6 +98,24 @@ struct SessionHalfClosed {
   ForwardNumber forward = 0;  // see ForwardNumber
 };
 
+// A traffic condition acted on one direction beyond holding its bytes
+// (SessionChunk::held says that): a cut, after whose bytes the session ends
+// (SessionClosed follows), or a stall, from which nothing more passes that
+// way while the connection stays open. Reported once each, from the relay
+// thread of that direction: a cut after its last bytes were sent, a stall
+// when it begins (bytes that came before it may still follow, held).
+struct SessionConditionActed {
+  enum class Kind : uint8_t { kCut, kStall };
+  SessionId session = 0;
+  Direction direction = Direction::kClientToServer;
+  Kind kind = Kind::kCut;
+  // Bytes that pass that way in all: up to the cut, or before the stall.
+  uint64_t bytes = 0;
+  bool reset = false;  // a cut that ends with a reset rather than a FIN
+  EventTime time;
+  ForwardNumber forward = 0;  // see ForwardNumber
+};
+
 // How a session ended: the first of these that happened to it.
 enum class CloseReason : uint8_t {
   // Both directions ended with a FIN.
@@ -143,9 +161,9 @@ struct SessionClosed {
 
 // Receives what happens to the sessions of a listener run, on the thread
 // where it happens: a session's connector thread (opened, connected or
-// connect failed) or one of its relay threads (chunks, half-closes; closed
-// comes from whichever thread lets go of the session last). Calls
-// for different sessions, and for the two directions of one session, come at
+// connect failed) or one of its relay threads (chunks, half-closes, what a
+// condition did; closed comes from whichever thread lets go of the session
+// last). Calls for different sessions, and for the two directions of one session, come at
 // the same time from different threads; the chunks of one direction come in
 // relay order from one thread at a time. An implementation is quick (a copy,
 // a queue) and never fails the relay: it must not block for long, throw, or
@@ -168,6 +186,7 @@ class SessionObserver {
   virtual void OnConnectFailed(const SessionConnectFailed&) {}
   virtual void OnChunk(const SessionChunk&) {}
   virtual void OnHalfClosed(const SessionHalfClosed&) {}
+  virtual void OnConditionActed(const SessionConditionActed&) {}
   virtual void OnClosed(const SessionClosed&) {}
 };
 

@@ -20,6 +20,9 @@ class PosixSocketIo final : public SocketIo {
   ssize_t Send(SocketHandle fd, const char* data, size_t length) override {
     return sockets::Send(fd, data, length);
   }
+  ssize_t SendPiece(SocketHandle fd, const char* data, size_t length) override {
+    return sockets::Send(fd, data, length, /*ends_piece=*/true);
+  }
   ssize_t Splice(int from, int to, size_t length) override {
     return sockets::Splice(from, to, length);
   }
@@ -33,6 +36,10 @@ SocketHandle SocketIo::Accept(SocketHandle listen_fd, Endpoint* peer) {
 
 ssize_t SocketIo::RecvIfReady(SocketHandle /*fd*/, char* /*buffer*/, size_t /*length*/) {
   return -EAGAIN;
+}
+
+ssize_t SocketIo::SendPiece(SocketHandle fd, const char* data, size_t length) {
+  return Send(fd, data, length);
 }
 
 ssize_t SocketIo::Splice(int /*from*/, int /*to*/, size_t /*length*/) { return -EINVAL; }

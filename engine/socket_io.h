@@ -27,6 +27,10 @@ class SocketIo {
   virtual ssize_t RecvIfReady(SocketHandle fd, char* buffer, size_t length);
   // May send fewer bytes than asked; the caller sends the rest.
   virtual ssize_t Send(SocketHandle fd, const char* data, size_t length) = 0;
+  // As Send, for a piece a traffic condition made: the real call keeps it
+  // in segments of its own (sockets::Send's `ends_piece`); here it is Send,
+  // so a test double sees it there.
+  virtual ssize_t SendPiece(SocketHandle fd, const char* data, size_t length);
   // As sockets::Accept.
   virtual SocketHandle Accept(SocketHandle listen_fd, Endpoint* peer);
   // As sockets::Splice, between descriptors (one of them a pipe's; only

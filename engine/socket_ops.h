@@ -3,6 +3,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -65,8 +66,11 @@ ssize_t Recv(SocketHandle fd, char* buffer, size_t length);
 // As Recv, but never waits: -EAGAIN when no byte is there yet.
 ssize_t RecvIfReady(SocketHandle fd, char* buffer, size_t length);
 // One send call with MSG_NOSIGNAL: a peer that has gone yields -EPIPE instead
-// of killing the process.
-ssize_t Send(SocketHandle fd, const char* data, size_t length);
+// of killing the process. With `ends_piece` the bytes end a piece: later
+// bytes don't join their segment (MSG_EOR), so a sliced direction's pieces
+// reach the peer as segments of their own (where the system offers it;
+// Windows sends them as usual).
+ssize_t Send(SocketHandle fd, const char* data, size_t length, bool ends_piece = false);
 // Sends every byte; 0, or -errno of the failed call.
 int SendAll(SocketHandle fd, const char* data, size_t length);
 
@@ -77,9 +81,15 @@ int SendAll(SocketHandle fd, const char* data, size_t length);
 // SIGPIPE for the calling thread: call BlockSigpipe() first.
 ssize_t Splice(int from, int to, size_t length);
 
-// Waits until `fd` has bytes to read, the end of the stream, an error or a
-// reset. 0 or -errno.
-int WaitReadable(SocketHandle fd);
+// A wait without limit, for the waits below.
+inline constexpr std::chrono::nanoseconds kNoTimeLimit{-1};
+
+// Waits at most `timeout` (kNoTimeLimit: without limit) until `fd` has
+// bytes to read, the end of the stream, an error or a reset. 1 when it
+// has, 0 when the time ran out, or -errno. The time-out is kept to the
+// microsecond where the system allows (a delay condition's timing rests
+// on it).
+int WaitReadable(SocketHandle fd, std::chrono::nanoseconds timeout = kNoTimeLimit);
 
 // Makes a blocking receive on `fd` (recv or splice) give up with EAGAIN after
 // `milliseconds` without data; 0 waits without limit. 0 or -errno.
@@ -89,10 +99,11 @@ int SetReceiveTimeout(SocketHandle fd, int milliseconds);
 // (a connect then fails with -EINPROGRESS); 0 waits without limit.
 int SetSendTimeout(SocketHandle fd, int milliseconds);
 
-// Waits at most `milliseconds` (-1: without limit) for an error or a
-// hang-up on `fd` (its connection reset, both sides shut); readable bytes
-// don't end the wait. 1 when one came, 0 when the time ran out, or -errno.
-int WaitForHangUp(SocketHandle fd, int milliseconds);
+// Waits at most `timeout` (kNoTimeLimit: without limit), as exactly as
+// WaitReadable, for an error or a hang-up on `fd` (its connection reset,
+// both sides shut); readable bytes don't end the wait. 1 when one came, 0
+// when the time ran out, or -errno.
+int WaitForHangUp(SocketHandle fd, std::chrono::nanoseconds timeout);
 
 // Bytes sent on `fd` that its peer has not acknowledged yet, or -errno.
 int UnsentBytes(SocketHandle fd);

@@ -1,7 +1,9 @@
 #ifndef PORTWICK_ENGINE_ZERO_COPY_H_
 #define PORTWICK_ENGINE_ZERO_COPY_H_
 
+#include <chrono>
 #include <memory>
+#include <optional>
 
 #include "base/socket_handle.h"
 #include "engine/detached_thread.h"
@@ -17,10 +19,12 @@ namespace portwick::zero_copy {
 // connections (called when descriptors run short).
 void ReleaseIdlePipes();
 
-// Runs `task` on a new thread once `fd` is readable, as IdleParker::Park.
-// False, leaving `task` with the caller, when it can't be parked (or there
-// is no parker); the caller then waits itself.
-bool Park(SocketHandle fd, std::unique_ptr<ThreadTask>& task);
+// Runs `task` on a new thread once `fd` is readable, or at `deadline` if
+// that comes first, as IdleParker::Park. False, leaving `task` with the
+// caller, when it can't be parked (or there is no parker); the caller then
+// waits itself.
+bool Park(SocketHandle fd, std::unique_ptr<ThreadTask>& task,
+          std::optional<std::chrono::steady_clock::time_point> deadline);
 
 }  // namespace portwick::zero_copy
 

@@ -72,9 +72,8 @@ Shaper::Clock::duration Shaper::DrawDelay() {
   return std::max(delay, nanoseconds(0));
 }
 
-Shaper::Chunk Shaper::Begin(size_t size, Clock::time_point arrival) {
+Shaper::Chunk Shaper::Admit(size_t size, Clock::time_point arrival) {
   Chunk chunk;
-  remaining_ = 0;
   if (stall_at_ && arrival >= *stall_at_) stalled_ = true;
   if (stalled_ || cut_) {
     chunk.cut = cut_;
@@ -90,13 +89,16 @@ Shaper::Chunk Shaper::Begin(size_t size, Clock::time_point arrival) {
     }
   }
   passed_ += passing;
-  remaining_ = passing;
-  // Order kept: a chunk whose jitter came out shorter waits for the one before.
-  ready_ = arrival + DrawDelay();
-  if (last_due_) ready_ = std::max(ready_, *last_due_);
   chunk.passing = passing;
   chunk.cut = cut_;
   return chunk;
+}
+
+void Shaper::Plan(size_t size, Clock::time_point arrival) {
+  remaining_ = size;
+  // Order kept: a chunk whose jitter came out shorter waits for the one before.
+  ready_ = arrival + DrawDelay();
+  if (last_due_) ready_ = std::max(ready_, *last_due_);
 }
 
 std::optional<Shaper::Piece> Shaper::NextPiece() {

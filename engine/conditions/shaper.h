@@ -46,10 +46,14 @@ struct SessionConditions {
 // A pure function of its inputs; any thread.
 SessionConditions DrawConditions(std::span<const Condition> conditions, std::mt19937_64& random);
 
-// Plans when the bytes of one conditioned direction may be sent: told of each
-// chunk as it is received, it hands out the chunk's pieces, each with the
-// time before which it must not be sent. It never reorders: a piece is never
-// due before the one planned ahead of it.
+// Plans when the bytes of one conditioned direction may be sent. Each chunk
+// is first admitted as it is received (Admit: how much of it passes, and
+// whether the cut or the stall is reached), and its pieces are planned
+// later, when the chunks admitted before it have gone (Plan, NextPiece),
+// each with the time before which it must not be sent. The plan depends
+// only on the chunks' sizes and arrival times, so planning late gives the
+// same times as planning at once. It never reorders: a piece is never due
+// before the one planned ahead of it.
 //
 //   delay   the chunk's bytes are due `delay` (plus a uniform jitter in
 //           -jitter..+jitter, never below 0) after they arrived;
@@ -84,21 +88,26 @@ class Shaper {
     friend bool operator==(const Piece&, const Piece&) = default;
   };
 
-  // What becomes of a chunk begun with Begin.
+  // What becomes of a chunk admitted.
   struct Chunk {
     size_t passing = 0;    // of its bytes, the first `passing` pass (in pieces)
     bool cut = false;      // the cut is reached: end the session after them
     bool stalled = false;  // the rest stays behind, and so does all that follows
   };
 
-  // Starts a chunk of `size` bytes received at `arrival`; its pieces follow
-  // from NextPiece. Any piece of the chunk before must have been taken.
-  Chunk Begin(size_t size, Clock::time_point arrival);
-  // The next piece of the chunk begun, or nothing once all of it is planned.
+  // Admits a chunk of `size` bytes received at `arrival` (chunks in the
+  // order they came): what passes of it.
+  Chunk Admit(size_t size, Clock::time_point arrival);
+  // Plans the pieces of the `size` bytes that passed of a chunk admitted at
+  // `arrival`; they follow from NextPiece. Chunks are planned in the order
+  // they were admitted, each once every piece of the one before was taken.
+  void Plan(size_t size, Clock::time_point arrival);
+  // The next piece of the chunk planned, or nothing once all of it is.
   std::optional<Piece> NextPiece();
 
-  // When an end of stream that came at `arrival` is due to be passed on;
-  // nothing once the direction is stalled (it is never passed on then).
+  // When an end of stream that came at `arrival` is due to be passed on,
+  // once every chunk admitted before it was planned; nothing once the
+  // direction is stalled (it is never passed on then).
   std::optional<Clock::time_point> EndDue(Clock::time_point arrival);
 
   // When the stall begins, if there is one.
@@ -116,7 +125,7 @@ class Shaper {
   std::mt19937_64 random_;
   size_t rate_piece_ = 0;  // the largest piece the rate lets out at once
 
-  uint64_t passed_ = 0;  // bytes planned in all (for the cut)
+  uint64_t passed_ = 0;  // bytes admitted in all (for the cut)
   bool stalled_ = false;
   bool cut_ = false;
   size_t remaining_ = 0;                       // bytes of the current chunk still to plan

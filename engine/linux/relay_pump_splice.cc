@@ -1,6 +1,9 @@
 // RelayPump's splicing, and the zero-copy hooks of zero_copy.h: the Linux
 // build relays a direction whose bytes nobody needs with splice through a
 // pooled pipe, and parks idle directions with the epoll idle parker.
+#include <functional>
+#include <utility>
+
 #include "engine/linux/idle_parker.h"
 #include "engine/linux/pipe_pool.h"
 #include "engine/linux/splice_relay.h"
@@ -13,8 +16,11 @@ namespace portwick {
 void SpliceRelayDeleter::operator()(SpliceRelay* relay) const { delete relay; }
 
 void RelayPump::StartSplicing() {
-  splice_.reset(
-      new SpliceRelay(io_, &PipePool::Default(), source_fd_, destination_fd_, log_sink_.get()));
+  // With an idle time-out the bytes that come keep the session's idle clock.
+  std::function<void()> on_bytes;
+  if (idle_check_ms_ != 0) on_bytes = [session = session_.get()] { session->NoteActivity(); };
+  splice_.reset(new SpliceRelay(io_, &PipePool::Default(), source_fd_, destination_fd_,
+                                log_sink_.get(), std::move(on_bytes)));
   splice_->WatchConditions(live_conditions_, seen_generation_);
 }
 
@@ -22,8 +28,14 @@ std::optional<RelayPump::Progress> RelayPump::RelaySpliced(bool may_park, bool* 
   while (true) {
     switch (splice_->Relay()) {
       case SpliceRelay::Result::kIdle:
+        // Idle for the session's time-out: both sides get a FIN, this one
+        // when the source reads its end next.
+        if (session_->IdleTimedOut()) {
+          EndIdle();
+          continue;
+        }
         if (may_park) return Progress::kIdle;
-        sockets::WaitReadable(source_fd_);
+        WaitReadableOrIdle();
         continue;
       case SpliceRelay::Result::kEnded:
         *ended_normally = EndedNormally();
@@ -39,6 +51,8 @@ std::optional<RelayPump::Progress> RelayPump::RelaySpliced(bool may_park, bool* 
         return Progress::kDone;
       case SpliceRelay::Result::kRefused:
         EndSplicing();
+        // Copying now: its receives wake to look at the idle time.
+        if (idle_check_ms_ != 0) sockets::SetReceiveTimeout(source_fd_, idle_check_ms_);
         return std::nullopt;
       case SpliceRelay::Result::kConditionsChanged:
         if (!FollowConditions()) return Progress::kDone;
@@ -73,8 +87,9 @@ namespace zero_copy {
 
 void ReleaseIdlePipes() { PipePool::Default().CloseIdle(); }
 
-bool Park(SocketHandle fd, std::unique_ptr<ThreadTask>& task) {
-  return IdleParker::Default().Park(fd, task);
+bool Park(SocketHandle fd, std::unique_ptr<ThreadTask>& task,
+          std::optional<std::chrono::steady_clock::time_point> deadline) {
+  return IdleParker::Default().Park(fd, task, deadline);
 }
 
 }  // namespace zero_copy

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <optional>
+#include <utility>
 
 #include "base/posix/socket_descriptor.h"
 #include "engine/socket_ops.h"
@@ -26,12 +27,14 @@ bool IsRefusal(ssize_t result) {
 }  // namespace
 
 SpliceRelay::SpliceRelay(SocketIo* io, PipePool* pool, SocketHandle source_fd,
-                         SocketHandle destination_fd, const LogSinkHandle* log_sink)
+                         SocketHandle destination_fd, const LogSinkHandle* log_sink,
+                         std::function<void()> on_bytes)
     : io_(io),
       pool_(pool),
       source_fd_(source_fd),
       destination_fd_(destination_fd),
-      log_sink_(log_sink) {}
+      log_sink_(log_sink),
+      on_bytes_(std::move(on_bytes)) {}
 
 SpliceRelay::~SpliceRelay() { GiveBackPipe(); }
 
@@ -84,6 +87,7 @@ SpliceRelay::Result SpliceRelay::Relay() {
     }
     if (n < 0) return Fail(Result::kReceiveFailed, n);
     in_pipe_ = static_cast<size_t>(n);
+    if (on_bytes_) on_bytes_();
     // As the copying relay: once the sink is released, nothing more is sent.
     if (log_sink_ != nullptr && log_sink_->IsDetached()) return Result::kDetached;
     if (live_ != nullptr && live_->generation() != seen_) return Result::kConditionsChanged;
@@ -132,6 +136,7 @@ std::optional<SpliceRelay::Result> SpliceRelay::CopyOnce() {
     return Result::kIdle;
   }
   if (n < 0) return Fail(Result::kReceiveFailed, n);
+  if (on_bytes_) on_bytes_();
   if (log_sink_ != nullptr && log_sink_->IsDetached()) return Result::kDetached;
   return SendCopy(buffer_.get(), static_cast<size_t>(n));
 }

@@ -2,6 +2,7 @@
 #define PORTWICK_ENGINE_LINUX_SPLICE_RELAY_H_
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -44,8 +45,10 @@ class SpliceRelay {
   };
 
   // `io`, `pool` and `log_sink` (may be null) must outlive the relay.
+  // `on_bytes` (may be empty) is called, on the relaying thread, each time
+  // bytes come from the source (a session's idle clock).
   SpliceRelay(SocketIo* io, PipePool* pool, SocketHandle source_fd, SocketHandle destination_fd,
-              const LogSinkHandle* log_sink);
+              const LogSinkHandle* log_sink, std::function<void()> on_bytes = {});
   SpliceRelay(const SpliceRelay&) = delete;
   SpliceRelay& operator=(const SpliceRelay&) = delete;
   // Gives the pipe back when it is empty, else closes it.
@@ -91,6 +94,7 @@ class SpliceRelay {
   const SocketHandle source_fd_;
   const SocketHandle destination_fd_;
   const LogSinkHandle* const log_sink_;
+  const std::function<void()> on_bytes_;
   bool timeout_set_ = false;
   Pipe pipe_;
   size_t in_pipe_ = 0;

@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <optional>
 
@@ -174,9 +175,10 @@ ssize_t RecvIfReady(SocketHandle fd, char* buffer, size_t length) {
   }
 }
 
-ssize_t Send(SocketHandle fd, const char* data, size_t length) {
+ssize_t Send(SocketHandle fd, const char* data, size_t length, bool ends_piece) {
+  const int flags = MSG_NOSIGNAL | (ends_piece ? MSG_EOR : 0);
   while (true) {
-    ssize_t n = ::send(Descriptor(fd), data, length, MSG_NOSIGNAL);
+    ssize_t n = ::send(Descriptor(fd), data, length, flags);
     if (n >= 0) return n;
     if (errno != EINTR) return -errno;
   }
@@ -200,12 +202,34 @@ ssize_t Splice(int from, int to, size_t length) {
   }
 }
 
-int WaitReadable(SocketHandle fd) {
-  pollfd p{Descriptor(fd), POLLIN | POLLRDHUP, 0};
-  while (::poll(&p, 1, -1) < 0) {
+namespace {
+
+// poll for one descriptor, with a time-out to the nanosecond (ppoll; poll
+// rounds to whole milliseconds), resumed after a signal with what is left.
+int PollFor(pollfd* p, std::chrono::nanoseconds timeout) {
+  using std::chrono::steady_clock;
+  const bool limited = timeout >= std::chrono::nanoseconds(0);
+  const steady_clock::time_point deadline =
+      limited ? steady_clock::now() + timeout : steady_clock::time_point();
+  while (true) {
+    timespec left{};
+    if (limited) {
+      const auto rest = std::max<std::chrono::nanoseconds>(deadline - steady_clock::now(),
+                                                           std::chrono::nanoseconds(0));
+      left.tv_sec = static_cast<time_t>(rest.count() / 1000000000);
+      left.tv_nsec = static_cast<long>(rest.count() % 1000000000);
+    }
+    const int result = ::ppoll(p, 1, limited ? &left : nullptr, nullptr);
+    if (result >= 0) return result > 0 ? 1 : 0;
     if (errno != EINTR) return -errno;
   }
-  return 0;
+}
+
+}  // namespace
+
+int WaitReadable(SocketHandle fd, std::chrono::nanoseconds timeout) {
+  pollfd p{Descriptor(fd), POLLIN | POLLRDHUP, 0};
+  return PollFor(&p, timeout);
 }
 
 int SetReceiveTimeout(SocketHandle fd, int milliseconds) {
@@ -222,15 +246,11 @@ int SetSendTimeout(SocketHandle fd, int milliseconds) {
   return ResultOf(::setsockopt(Descriptor(fd), SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout));
 }
 
-int WaitForHangUp(SocketHandle fd, int milliseconds) {
+int WaitForHangUp(SocketHandle fd, std::chrono::nanoseconds timeout) {
   // No events asked: poll reports only an error or a hang-up, which a reset
   // of the connection (Session::Reset) raises.
   pollfd p{Descriptor(fd), 0, 0};
-  int result;
-  while ((result = ::poll(&p, 1, milliseconds)) < 0) {
-    if (errno != EINTR) return -errno;
-  }
-  return result > 0 ? 1 : 0;
+  return PollFor(&p, timeout);
 }
 
 int UnsentBytes(SocketHandle fd) {

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <optional>
 
@@ -164,7 +165,8 @@ ssize_t RecvIfReady(SocketHandle fd, char* buffer, size_t length) {
   return Recv(fd, buffer, length);
 }
 
-ssize_t Send(SocketHandle fd, const char* data, size_t length) {
+ssize_t Send(SocketHandle fd, const char* data, size_t length, bool /*ends_piece*/) {
+  // Winsock has no MSG_EOR for TCP: a piece may share a segment.
   const int n = ::send(Native(fd), data, Clamp(length), 0);
   return n == SOCKET_ERROR ? LastError() : n;
 }
@@ -181,9 +183,26 @@ int SendAll(SocketHandle fd, const char* data, size_t length) {
 
 ssize_t Splice(int, int, size_t) { return -ENOSYS; }
 
-int WaitReadable(SocketHandle fd) {
+namespace {
+
+// WSAPoll for one socket; its time-out is in whole milliseconds, rounded up
+// so a wait never ends early.
+int PollFor(WSAPOLLFD* p, std::chrono::nanoseconds timeout) {
+  int milliseconds = -1;
+  if (timeout >= std::chrono::nanoseconds(0)) {
+    const auto rounded = std::chrono::ceil<std::chrono::milliseconds>(timeout).count();
+    milliseconds = static_cast<int>(std::min<long long>(rounded, INT_MAX));
+  }
+  const int result = ::WSAPoll(p, 1, milliseconds);
+  if (result == SOCKET_ERROR) return LastError();
+  return result > 0 ? 1 : 0;
+}
+
+}  // namespace
+
+int WaitReadable(SocketHandle fd, std::chrono::nanoseconds timeout) {
   WSAPOLLFD p{Native(fd), POLLRDNORM, 0};
-  return ::WSAPoll(&p, 1, -1) == SOCKET_ERROR ? LastError() : 0;
+  return PollFor(&p, timeout);
 }
 
 int SetReceiveTimeout(SocketHandle fd, int milliseconds) {
@@ -200,12 +219,10 @@ int SetSendTimeout(SocketHandle fd, int milliseconds) {
                                reinterpret_cast<const char*>(&timeout), sizeof timeout));
 }
 
-int WaitForHangUp(SocketHandle fd, int milliseconds) {
+int WaitForHangUp(SocketHandle fd, std::chrono::nanoseconds timeout) {
   // No events asked: WSAPoll reports only an error or a hang-up.
   WSAPOLLFD p{Native(fd), 0, 0};
-  const int result = ::WSAPoll(&p, 1, milliseconds);
-  if (result == SOCKET_ERROR) return LastError();
-  return result > 0 ? 1 : 0;
+  return PollFor(&p, timeout);
 }
 
 int UnsentBytes(SocketHandle) {

@@ -571,12 +571,12 @@ TEST(HelpTextTest, ExactBytes) {
       "                  up, down or both: delay (jitter), rate, slice (pause), ",
       "                  cut (end=fin|reset), stall, close-delay; probability=0..1 ",
       "                  (repeatable; after --forward for that forward only) ",
-      "    --connect-timeout=duration  :    give up a connect after this long, ",
-      "                  in ms, s or m (default: the system's) ",
+      "    --connect-timeout=duration  :    give up a connect to an address after ",
+      "                  this long, in ms, s or m (default: the system's) ",
       "    --idle-timeout=duration  :    close a session with no bytes for this long ",
       "                  (default: off) ",
-      "    --max-sessions=n  :    at most n open sessions; more wait to be accepted ",
-      "                  (default: off) ",
+      "    --max-sessions=n  :    at most n open sessions per forward; more wait ",
+      "                  to be accepted (default: off) ",
       "",
   };
   std::string crlf;

@@ -87,6 +87,19 @@ void EventFeeder::HalfClose(SessionId id, Direction direction) {
   observer_->OnHalfClosed(event);
 }
 
+void EventFeeder::Acted(SessionId id, Direction direction, SessionConditionActed::Kind kind,
+                        uint64_t bytes, bool reset) {
+  SessionConditionActed event;
+  event.session = NumberOf(id);
+  event.forward = ForwardOf(id);
+  event.direction = direction;
+  event.kind = kind;
+  event.bytes = bytes;
+  event.reset = reset;
+  event.time = Tick();
+  observer_->OnConditionActed(event);
+}
+
 void EventFeeder::Close(SessionId id, CloseReason how, uint64_t bytes_up, uint64_t bytes_down,
                         Status error) {
   SessionClosed event;

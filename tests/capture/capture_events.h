@@ -32,6 +32,8 @@ class EventFeeder {
   void Chunk(SessionId id, Direction direction, std::string_view bytes,
              std::chrono::nanoseconds held = std::chrono::nanoseconds(0));
   void HalfClose(SessionId id, Direction direction);
+  void Acted(SessionId id, Direction direction, SessionConditionActed::Kind kind, uint64_t bytes,
+             bool reset = false);
   void Close(SessionId id, CloseReason how, uint64_t bytes_up = 0, uint64_t bytes_down = 0,
              Status error = Status());
 

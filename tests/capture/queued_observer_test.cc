@@ -46,6 +46,7 @@ class RecordingWriter : public SessionEventWriter {
   void OnConnected(const SessionConnected& e) override { recorder_.OnConnected(e); }
   void OnConnectFailed(const SessionConnectFailed& e) override { recorder_.OnConnectFailed(e); }
   void OnHalfClosed(const SessionHalfClosed& e) override { recorder_.OnHalfClosed(e); }
+  void OnConditionActed(const SessionConditionActed& e) override { recorder_.OnConditionActed(e); }
   void OnClosed(const SessionClosed& e) override { recorder_.OnClosed(e); }
   void OnChunk(const SessionChunk& e) override {
     {
@@ -100,6 +101,7 @@ TEST(QueuedObserverTest, DeliversEverythingInOrderBeforeStopReturns) {
       f->FailConnect(2, "connect", 111, "Connection refused");
       f->Chunk(1, Direction::kServerToClient, std::string(3 << 20, 'z'));  // > one buffer
       f->HalfClose(1, Direction::kServerToClient);
+      f->Acted(1, Direction::kClientToServer, SessionConditionActed::Kind::kStall, 7);
       f->Close(1, CloseReason::kBothFinished, 7, 3 << 20);
     }
     queue.Stop();

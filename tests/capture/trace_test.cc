@@ -224,6 +224,18 @@ TEST(TraceWriterTest, LifecycleTexts) {
                  Status::Error("cut", 104, "cut after 4096 bytes: reset"));
        },
        " #3 closed: cut after 4096 bytes: reset; 4096 bytes up, 0 bytes down, 76.5 ms\n"},
+      {"what a cut did",
+       [](EventFeeder& f) {
+         f.Open(3);
+         f.Acted(3, kDown, SessionConditionActed::Kind::kCut, 4096, /*reset=*/true);
+       },
+       " #3 < cut after 4096 bytes: reset\n"},
+      {"a stall begins",
+       [](EventFeeder& f) {
+         f.Open(CaptureKey(2, 3));
+         f.Acted(CaptureKey(2, 3), kUp, SessionConditionActed::Kind::kStall, 1);
+       },
+       " #2.3 > stalled after 1 byte\n"},
       {"idle time-out",
        [](EventFeeder& f) {
          f.Open(3);

@@ -2,6 +2,11 @@
 // loopback: exact bytes and order, how each end looks to both peers, what
 // the observer hears, and Stop still ending everything at once.
 #include <gtest/gtest.h>
+#if defined(__linux__)
+#include <linux/tcp.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#endif
 
 #include <algorithm>
 #include <chrono>
@@ -13,6 +18,7 @@
 
 #include "engine/proxy_listener.h"
 #include "engine/socket_ops.h"
+#include "listener_seams.h"
 #include "recording_observer.h"
 #include "test_server.h"
 
@@ -79,17 +85,20 @@ struct ConditionCase {
 
 // Delay, slice and rate: the bytes come whole and in order, no sooner than
 // the conditions allow, each piece reported with the time it was held; the
-// other direction is not held.
+// other direction is not held. A delay holds each chunk from its own
+// arrival, so many receive buffers' worth take one delay, not one each.
 TEST(ConditionsRelayTest, TimedConditionsHoldTheBytes) {
-  const std::string bytes = testing::PatternBytes(10240);
+  const std::string bytes = testing::PatternBytes(256 * 1024);
   const struct {
     const char* condition;
     size_t size;
     std::chrono::milliseconds least;
+    std::chrono::milliseconds most;
   } kCases[] = {
-      {"down:delay=100ms", 6, 100ms},
-      {"up:slice=3,pause=30ms", 10, 90ms},  // pieces at 0, 30, 60 and 90 ms
-      {"up:rate=20K", 10240, 480ms},        // half a second, less one window
+      {"down:delay=100ms", 6, 100ms, 1s},
+      {"down:delay=300ms,jitter=20ms", 256 * 1024, 280ms, 2s},  // one by one: 7.5 s
+      {"up:slice=3,pause=30ms", 10, 90ms, 1s},                  // pieces at 0, 30, 60 and 90 ms
+      {"up:rate=20K", 10240, 480ms, 2s},                        // half a second, less one window
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.condition);
@@ -99,7 +108,7 @@ TEST(ConditionsRelayTest, TimedConditionsHoldTheBytes) {
     const SocketHandle to = up ? r.peer.fd() : r.client.fd();
     const auto start = Clock::now();
     ASSERT_TRUE(SendBytes(from, bytes.substr(0, c.size)));
-    EXPECT_EQ(ReadExactly(to, c.size).data, bytes.substr(0, c.size));
+    EXPECT_EQ(ReadExactly(to, c.size, c.most).data, bytes.substr(0, c.size));
     EXPECT_GE(Since(start), c.least);
     EXPECT_NE(r.observer->lines().back().find(" held="), std::string::npos);
     const auto back = Clock::now();
@@ -107,6 +116,26 @@ TEST(ConditionsRelayTest, TimedConditionsHoldTheBytes) {
     EXPECT_LT(Since(back), 90ms);
   }
 }
+
+#if defined(__linux__)
+uint32_t DataSegmentsIn(SocketHandle fd) {
+  tcp_info info{};
+  socklen_t size = sizeof info;
+  ::getsockopt(static_cast<int>(fd), IPPROTO_TCP, TCP_INFO, &info, &size);
+  return info.tcpi_data_segs_in;
+}
+
+// A slice's pieces reach the peer as segments of their own, not merged by
+// the kernel into larger ones (which a parser of the peer would see).
+TEST(ConditionsRelayTest, SlicedPiecesReachThePeerAsSegmentsOfTheirOwn) {
+  Relay r({"up:slice=1"}, {});
+  const uint32_t before = DataSegmentsIn(r.peer.fd());
+  const std::string bytes = testing::PatternBytes(256);
+  ASSERT_TRUE(SendBytes(r.client.fd(), bytes));
+  EXPECT_EQ(ReadExactly(r.peer.fd(), bytes.size()).data, bytes);
+  EXPECT_EQ(DataSegmentsIn(r.peer.fd()) - before, bytes.size());
+}
+#endif
 
 TEST(ConditionsRelayTest, EndingsStallAndStopActAsAsked) {
   const std::string bytes = testing::PatternBytes(10000);
@@ -120,6 +149,8 @@ TEST(ConditionsRelayTest, EndingsStallAndStopActAsAsked) {
          EXPECT_EQ(read.data, bytes.substr(0, 4096));
          EXPECT_EQ(read.end, StreamEnd::kReset);
          const SessionClosed closed = r.Closed();
+         EXPECT_EQ(r.observer->sessions().begin()->second.events.end()[-2], "cut <");
+         EXPECT_NE(std::ranges::count(r.observer->lines(), "cut 1 < 4096 reset"), 0);
          EXPECT_EQ(closed.how, CloseReason::kCut);
          EXPECT_EQ(closed.error.reason(), "cut after 4096 bytes: reset");
          EXPECT_EQ(closed.bytes_down, 4096u);
@@ -145,18 +176,44 @@ TEST(ConditionsRelayTest, EndingsStallAndStopActAsAsked) {
          EXPECT_EQ(read.data, "");
          ASSERT_TRUE(SendBytes(r.client.fd(), "up"));
          EXPECT_EQ(ReadExactly(r.peer.fd(), 2).data, "up");
+         EXPECT_NE(std::ranges::count(r.observer->lines(), "stall 1 < 0"), 0);
        }},
-      {"close-delay: the bytes at once, the FIN later",
-       {"down:close-delay=200ms"},
+      {"stall while bytes are delayed: they still come, later ones don't",
+       {"down:delay=300ms", "down:stall=150ms"},
+       {},
+       [&](Relay& r) {
+         ASSERT_TRUE(SendBytes(r.peer.fd(), "early"));
+         // Said when the stall begins, before the delayed bytes go.
+         ASSERT_TRUE(testing::WaitUntil(
+             [&] { return std::ranges::count(r.observer->lines(), "stall 1 < 5") != 0; }, 2s));
+         EXPECT_EQ(r.observer->sessions().begin()->second.down, "");
+         ASSERT_TRUE(SendBytes(r.peer.fd(), "late"));
+         const testing::ReadResult read = ReadUntilEnd(r.client.fd(), 700ms);
+         EXPECT_EQ(read.data, "early");
+         EXPECT_EQ(read.end, StreamEnd::kTimeout);
+       }},
+      {"a reset from the sender comes after the bytes it delayed",
+       {"down:delay=200ms"},
+       {},
+       [&](Relay& r) {
+         ASSERT_TRUE(SendBytes(r.peer.fd(), "last words"));
+         sockets::ResetConnection(r.peer.fd());
+         const testing::ReadResult read = ReadUntilEnd(r.client.fd(), 2s);
+         EXPECT_EQ(read.data, "last words");
+         EXPECT_EQ(read.end, StreamEnd::kReset);
+       }},
+      {"delay and close-delay: the bytes after the delay, the FIN after both",
+       {"down:delay=100ms", "down:close-delay=200ms"},
        {},
        [&](Relay& r) {
          const auto start = Clock::now();
          ASSERT_TRUE(SendBytes(r.peer.fd(), "x"));
          sockets::ShutdownWrite(r.peer.fd());
-         EXPECT_EQ(ReadExactly(r.client.fd(), 1).data, "x");
-         EXPECT_LT(Since(start), 150ms);
-         EXPECT_EQ(ReadUntilEnd(r.client.fd()).end, StreamEnd::kEof);
-         EXPECT_GE(Since(start), 200ms);
+         EXPECT_EQ(ReadExactly(r.client.fd(), 1, 2s).data, "x");
+         EXPECT_GE(Since(start), 100ms);
+         EXPECT_LT(Since(start), 250ms);
+         EXPECT_EQ(ReadUntilEnd(r.client.fd(), 2s).end, StreamEnd::kEof);
+         EXPECT_GE(Since(start), 300ms);
        }},
       {"Stop ends a session whose bytes wait in a long delay at once",
        {"down:delay=10s"},
@@ -214,6 +271,20 @@ TEST(SessionLimitsTest, AConnectThatHangsTimesOut) {
   ASSERT_TRUE(sessions.begin()->second.connect_failed.has_value());
   EXPECT_EQ(sessions.begin()->second.connect_failed->status.Message(),
             "connect: timed out after 300 ms");
+  listener.Stop();
+
+  // The time-out is per address: a name whose first address hangs still
+  // reaches the one after it.
+  testing::TestServer echo(testing::EchoHandler);
+  const Endpoint serving = Endpoint::LoopbackIPv4(static_cast<uint16_t>(echo.port()));
+  testing::ScriptedResolver hanging_then_serving(
+      {Endpoint::LoopbackIPv4(static_cast<uint16_t>(port)), serving});
+  ListenerConfig by_name = Config(port, {.connect_timeout = 300ms}, nullptr);
+  by_name.destination_host = "name";
+  by_name.resolver = &hanging_then_serving;
+  ASSERT_TRUE(listener.Start(by_name).ok());
+  Socket second = testing::ConnectLoopback(listener.BoundPort());
+  EXPECT_EQ(testing::SendAndRead(second.fd(), second.fd(), "through"), "through");
 }
 
 TEST(SessionLimitsTest, AtTheCapNewConnectionsWaitUntilOneEnds) {

@@ -15,6 +15,7 @@
 #include "engine/proxy_listener.h"
 #include "engine/socket_layer.h"
 #include "engine/socket_ops.h"
+#include "listener_seams.h"
 #include "recording_observer.h"
 #include "socket_probes.h"
 #include "test_server.h"
@@ -26,6 +27,7 @@ using testing::kDeadline;
 using testing::ObservedSession;
 using testing::ReadExactly;
 using testing::RecordingObserver;
+using testing::ScriptedResolver;
 using testing::SendAndRead;
 using testing::SendBytes;
 using testing::TestServer;
@@ -34,19 +36,6 @@ Endpoint WithPort(Endpoint endpoint, int port) {
   endpoint.set_port(static_cast<uint16_t>(port));
   return endpoint;
 }
-
-// Hands out a fixed list of addresses, whatever the name.
-class ScriptedResolver : public NameResolver {
- public:
-  explicit ScriptedResolver(std::vector<Endpoint> endpoints) : endpoints_(std::move(endpoints)) {}
-  Status Resolve(const std::string&, uint16_t, std::vector<Endpoint>* endpoints) override {
-    *endpoints = endpoints_;
-    return Status();
-  }
-
- private:
-  const std::vector<Endpoint> endpoints_;
-};
 
 class ListenerEndpointsTest : public ::testing::Test {
  protected:

@@ -2,12 +2,17 @@
 #define PORTWICK_TESTS_ENGINE_LISTENER_SEAMS_H_
 
 #include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
 
+#include "engine/name_resolver.h"
 #include "engine/proxy_listener.h"
 #include "engine/socket_io.h"
 
 // What listener tests set up the same way: the real socket calls to derive
-// a scripted SocketIo from, and a loopback forward.
+// a scripted SocketIo from, a resolver with chosen addresses, and a
+// loopback forward.
 namespace portwick::testing {
 
 // The real receive and send (and, as SocketIo has them, accept and a
@@ -20,6 +25,19 @@ class PassThroughIo : public SocketIo {
   ssize_t Send(SocketHandle fd, const char* data, size_t length) override {
     return SocketIo::Default().Send(fd, data, length);
   }
+};
+
+// Hands out a fixed list of addresses, whatever the name.
+class ScriptedResolver : public NameResolver {
+ public:
+  explicit ScriptedResolver(std::vector<Endpoint> endpoints) : endpoints_(std::move(endpoints)) {}
+  Status Resolve(const std::string&, uint16_t, std::vector<Endpoint>* endpoints) override {
+    *endpoints = endpoints_;
+    return Status();
+  }
+
+ private:
+  const std::vector<Endpoint> endpoints_;
 };
 
 // Listens on 127.0.0.1 at a port the system chooses and forwards to

@@ -61,6 +61,15 @@ void RecordingObserver::OnHalfClosed(const SessionHalfClosed& event) {
   Note(event.session, "half-close " + arrow, "half-close " + Id(event) + " " + arrow);
 }
 
+void RecordingObserver::OnConditionActed(const SessionConditionActed& event) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const bool cut = event.kind == SessionConditionActed::Kind::kCut;
+  const std::string what = std::string(cut ? "cut " : "stall ") + Arrow(event.direction);
+  Note(event.session, what,
+       (cut ? "cut " : "stall ") + Id(event) + " " + Arrow(event.direction) + " " +
+           std::to_string(event.bytes) + (cut ? (event.reset ? " reset" : " fin") : ""));
+}
+
 void RecordingObserver::OnClosed(const SessionClosed& event) {
   std::lock_guard<std::mutex> lock(mutex_);
   Note(event.session, "closed",

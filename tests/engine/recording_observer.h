@@ -17,7 +17,8 @@ namespace portwick::testing {
 // Everything one session reported, in the order it came.
 struct ObservedSession {
   // "opened", "connected", "connect failed", "chunk >", "chunk <",
-  // "half-close >", "half-close <", "closed" (">" is client to server).
+  // "half-close >", "half-close <", "cut >", "stall <" (and the other
+  // way), "closed" (">" is client to server).
   std::vector<std::string> events;
   std::optional<SessionOpened> opened;
   std::optional<SessionConnected> connected;
@@ -34,7 +35,8 @@ struct ObservedSession {
 // event streams: "open 3 127.0.0.1:40003", "connected 3 127.0.0.1:2007",
 // "failed 3 connect: Connection refused", "chunk 3 > 5 hello" (and " held=NS" when
 // a condition held it),
-// "half-close 3 <", "closed 3 how=0 up=5 down=0". Safe for the many threads
+// "half-close 3 <", "cut 3 < 4096 reset", "stall 3 > 10",
+// "closed 3 how=0 up=5 down=0". Safe for the many threads
 // that report at once; tests read copies.
 class RecordingObserver : public SessionObserver {
  public:
@@ -46,6 +48,7 @@ class RecordingObserver : public SessionObserver {
   void OnConnectFailed(const SessionConnectFailed& event) override;
   void OnChunk(const SessionChunk& event) override;
   void OnHalfClosed(const SessionHalfClosed& event) override;
+  void OnConditionActed(const SessionConditionActed& event) override;
   void OnClosed(const SessionClosed& event) override;
 
   std::map<SessionId, ObservedSession> sessions() const;

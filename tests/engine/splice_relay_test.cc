@@ -82,9 +82,10 @@ class SplicedSessionTest : public ::testing::Test {
 
   // Starts a listener without a sink and with an observer that wants no
   // bytes, connects a client and takes the server's end.
-  void Open(SocketIo* io) {
+  void Open(SocketIo* io, SessionLimits limits = {}) {
     ListenerConfig config = testing::LoopbackForward(server_.port(), io);
     config.observer = observer_;
+    config.limits = limits;
     ASSERT_TRUE(listener_.Start(config).ok());
     client_ = testing::ConnectLoopback(listener_.BoundPort());
     destination_ = server_.WaitAccept();
@@ -306,6 +307,27 @@ TEST_F(SplicedSessionTest, IdleDirectionsParkWithoutAThreadAndWakeForBytesAndFor
   // Once quiet, the kept pipes and the parker's epoll descriptor go too.
   EXPECT_TRUE(testing::WaitUntil(
       [&] { return OpenOf("pipe:") == pipes && OpenOf("anon_inode:[eventpoll]") == 0; }));
+}
+
+// An idle time-out keeps both directions spliced: bytes one way keep the
+// session open though the other way stays quiet (its direction parks until
+// the idle deadline and looks again); once both are quiet, the parked
+// directions wake at the deadline and each side gets a FIN.
+TEST_F(SplicedSessionTest, AnIdleTimeOutEndsParkedDirectionsButNotABusySession) {
+  CountingIo io;
+  Open(&io, {.idle_timeout = std::chrono::milliseconds(300)});
+  for (int i = 0; i < 8; ++i) {
+    ASSERT_EQ(SendAndRead(client_.fd(), destination_.fd(), "x"), "x");
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  EXPECT_GE(io.splices.load(), 16);
+  EXPECT_EQ(io.recvs.load(), 0);
+  ASSERT_TRUE(testing::WaitUntil([] { return IdleParker::Default().parked() >= 2; }));
+  ASSERT_EQ(ReadUntilEnd(client_.fd(), std::chrono::seconds(2)).end, StreamEnd::kEof);
+  ASSERT_EQ(ReadUntilEnd(destination_.fd(), std::chrono::seconds(2)).end, StreamEnd::kEof);
+  const SessionClosed closed = Closed();
+  EXPECT_EQ(closed.how, CloseReason::kIdle);
+  EXPECT_EQ(closed.bytes_up, 8u);
 }
 
 TEST_F(SplicedSessionTest, AtTheDescriptorLimitKeptPipesGiveWayToANewSession) {

@@ -252,6 +252,9 @@ TEST_F(ForwardingRunOutputsTest, SeveralForwardsShareTheOutputs) {
       {Endpoint::LoopbackIPv4(0), "127.0.0.1", static_cast<uint16_t>(first.port()), {}},
       {Endpoint::LoopbackIPv4(0), "localhost", static_cast<uint16_t>(second.port()), {}},
   };
+  // The session cap counts each forward's sessions apart: one open session
+  // on the first doesn't hold back the second's.
+  settings.limits.max_sessions = 1;
   ForwardingRun run;
   ASSERT_TRUE(run.Start(settings, nullptr, {}).ok());
   ASSERT_NE(run.BoundPort(0), 0);
@@ -262,7 +265,8 @@ TEST_F(ForwardingRunOutputsTest, SeveralForwardsShareTheOutputs) {
   for (size_t forward = 0; forward < 2; ++forward) {
     Socket socket = testing::ConnectLoopback(run.BoundPort(forward));
     const std::string hello = "forward " + std::to_string(forward + 1);
-    ASSERT_EQ(testing::SendAndRead(socket.fd(), socket.fd(), hello), hello);
+    ASSERT_EQ(testing::SendAndRead(socket.fd(), socket.fd(), hello, std::chrono::seconds(3)),
+              hello);
     open.push_back(std::move(socket));
   }
   run.Stop({});

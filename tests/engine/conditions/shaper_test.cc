@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/conditions/shaped_sender.h"
+
 namespace portwick {
 namespace {
 
@@ -85,7 +87,8 @@ TEST(ShaperTest, Schedules) {
         EXPECT_EQ(due, step.end_due < 0 ? std::nullopt : std::optional(At(step.end_due)));
         continue;
       }
-      const Shaper::Chunk chunk = shaper.Begin(static_cast<size_t>(step.size), At(step.arrival));
+      const Shaper::Chunk chunk = shaper.Admit(static_cast<size_t>(step.size), At(step.arrival));
+      shaper.Plan(chunk.passing, At(step.arrival));
       EXPECT_EQ(chunk.passing, step.passing);
       EXPECT_EQ(chunk.cut, step.cut);
       EXPECT_EQ(chunk.stalled, step.stalled);
@@ -107,8 +110,8 @@ TEST(ShaperTest, JitterStaysInBoundsKeepsOrderAndFollowsTheSeed) {
   Clock::time_point last;
   for (int i = 0; i < 200; ++i) {
     const Clock::time_point arrival = At(i * 0.5);
-    first.Begin(1, arrival);
-    second.Begin(1, arrival);
+    for (Shaper* shaper : {&first, &second})
+      shaper->Plan(shaper->Admit(1, arrival).passing, arrival);
     const Clock::time_point due = first.NextPiece()->due;
     EXPECT_EQ(second.NextPiece()->due, due);
     // Only order can hold a piece past its own jittered time.
@@ -118,6 +121,69 @@ TEST(ShaperTest, JitterStaysInBoundsKeepsOrderAndFollowsTheSeed) {
     delays.push_back(due - arrival);
   }
   EXPECT_NE(std::ranges::min(delays), std::ranges::max(delays)) << "no jitter drawn";
+}
+
+// A ShapedSender on the made-up clock: a wait moves the clock to its time,
+// sends are kept with the time they went (ms after the start).
+struct ShapedRun {
+  Clock::time_point now = kStart;
+  std::string sent;
+  std::vector<double> times;
+  ShapedSender sender;
+
+  explicit ShapedRun(const std::string& texts) : sender(Up(texts), kStart, 1, Calls()) {}
+  ShapedSenderCalls Calls() {
+    ShapedSenderCalls calls;
+    calls.send = [this](const char* data, size_t size) {
+      sent.append(data, size);
+      times.push_back(std::chrono::duration<double, std::milli>(now - kStart).count());
+      return true;
+    };
+    calls.wait_until = [this](Clock::time_point due) {
+      now = std::max(now, due);
+      return true;
+    };
+    calls.on_piece = [](const char*, size_t, Clock::duration) {};
+    return calls;
+  }
+};
+
+// Chunks are held from their own arrival while later ones are taken, and
+// leave in order; what is held stays within the limit, the oldest going
+// first (at their time) when more comes.
+TEST(ShapedSenderTest, HoldsEachChunkFromItsArrivalWithinItsLimit) {
+  ShapedRun delayed("up:delay=100ms");
+  EXPECT_EQ(delayed.sender.Take("aaa", 3, At(0)), ShapedSender::Outcome::kSent);
+  EXPECT_EQ(delayed.sender.Take("bb", 2, At(10)), ShapedSender::Outcome::kSent);
+  EXPECT_EQ(delayed.sender.Take("c", 1, At(20)), ShapedSender::Outcome::kSent);
+  delayed.sender.SendDue(At(99));
+  EXPECT_EQ(delayed.sent, "");
+  EXPECT_EQ(delayed.sender.next_due(), At(100));
+  delayed.sender.SendDue(At(105));
+  EXPECT_EQ(delayed.sent, "aaa");
+  EXPECT_EQ(delayed.sender.WaitForEnd(At(30)), ShapedSender::Outcome::kSent);
+  EXPECT_EQ(delayed.sent, "aaabbc");
+  EXPECT_EQ(delayed.times, (std::vector<double>{100, 110, 120}));
+  EXPECT_EQ(delayed.now, At(130));  // the end after the delay too
+
+  // The limit is the delay's worth at the rate: 1000 B/s for 100 + 10 ms.
+  ShapedRun paced("up:delay=100ms up:rate=1000");
+  EXPECT_EQ(paced.sender.held_limit(), 110u);
+  std::string bytes(300, '\0');
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>('a' + i % 26);
+  paced.sender.Take(bytes.data(), bytes.size(), At(0));
+  // Windows of 10 bytes from 100 ms on (the second one's credit saved).
+  EXPECT_EQ(paced.sent, bytes.substr(0, 190));
+  EXPECT_EQ(paced.sender.held_bytes(), 110u);
+  EXPECT_EQ(paced.now, At(270));
+
+  ShapedRun long_delay("up:delay=1s");
+  EXPECT_EQ(long_delay.sender.held_limit(), ShapedSender::kMaxHeldBytes);
+  const std::string big(3 << 20, 'x');
+  long_delay.sender.Take(big.data(), big.size(), At(0));
+  long_delay.sender.Take(big.data(), big.size(), At(1));
+  EXPECT_EQ(long_delay.sent.size(), big.size());
+  EXPECT_EQ(long_delay.sender.held_bytes(), big.size());
 }
 
 TEST(DrawConditionsTest, ProbabilityDirectionAndLaterReplaces) {
