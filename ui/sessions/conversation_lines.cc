@@ -9,6 +9,13 @@ namespace portwick {
 
 namespace {
 
+// The first place of `needle` in the `size` bytes at `data`, or null (memmem,
+// which not every C library has).
+const char* FindBytes(const char* data, size_t size, std::string_view needle) {
+  const size_t at = std::string_view(data, size).find(needle);
+  return at == std::string_view::npos ? nullptr : data + at;
+}
+
 // A page of chunks asked of the store at a time.
 constexpr size_t kPageChunks = 256;
 constexpr size_t kPageBytes = size_t{1} << 20;
@@ -343,9 +350,9 @@ std::optional<size_t> ConversationLines::FirstIn(size_t position, size_t begin,
   const size_t size = chunk.size();
   if (begin >= size) return std::nullopt;
   if (size - begin >= needle.size()) {
-    const void* found = memmem(chunk.data() + begin, size - begin, needle.data(), needle.size());
+    const char* found = FindBytes(chunk.data() + begin, size - begin, needle);
     if (found != nullptr) {
-      return static_cast<size_t>(static_cast<const char*>(found) - chunk.data());
+      return static_cast<size_t>(found - chunk.data());
     }
   }
   // Matches that go on into the next chunk start in the last bytes.
@@ -371,10 +378,9 @@ std::optional<size_t> ConversationLines::LastIn(size_t position, size_t limit,
   std::optional<size_t> last;
   const size_t end = std::min(limit, tail);  // full matches start before this
   for (size_t at = 0; at < end;) {
-    const void* found =
-        memmem(chunk.data() + at, end - at + needle.size() - 1, needle.data(), needle.size());
+    const char* found = FindBytes(chunk.data() + at, end - at + needle.size() - 1, needle);
     if (found == nullptr) break;
-    last = static_cast<size_t>(static_cast<const char*>(found) - chunk.data());
+    last = static_cast<size_t>(found - chunk.data());
     at = *last + 1;
   }
   return last;
