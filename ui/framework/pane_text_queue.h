@@ -22,7 +22,7 @@ namespace portwick {
 // must drop what it shows before it appends the rest: the pane always shows
 // one unbroken tail of the traffic.
 //
-// `String` needs size(), empty(), data(), append(pointer, count) and
+// `String` needs size(), data(), append(pointer, count) and
 // erase(first, last) as QString and std::basic_string have them.
 //
 // Thread safety: every method from any thread; the lock is held for a copy
@@ -46,7 +46,7 @@ class BasicPaneTextQueue {
   // Appends `text`. Returns true when the queue was empty and nobody has
   // asked for a delivery since: the caller then asks the GUI thread for one.
   bool Push(String text) LOCKS_EXCLUDED(mutex_) {
-    if (text.empty()) return false;
+    if (SizeOf(text) == 0) return false;
     // Only the newest max_chars characters of a long text can ever be shown.
     if (SizeOf(text) > max_chars_) text.erase(text.begin(), text.end() - max_chars_);
     MutexLock lock(&mutex_);
@@ -72,7 +72,7 @@ class BasicPaneTextQueue {
       const std::ptrdiff_t want = max_chars - SizeOf(batch.text);
       const std::ptrdiff_t left = SizeOf(front) - front_offset_;
       if (left <= want) {
-        if (front_offset_ == 0 && batch.text.empty()) {
+        if (front_offset_ == 0 && SizeOf(batch.text) == 0) {
           batch.text = std::move(front);
         } else {
           batch.text.append(front.data() + front_offset_, left);

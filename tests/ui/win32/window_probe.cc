@@ -34,8 +34,7 @@ int wmain(int argc, wchar_t** argv) {
   const bool escape = argc > 2 && std::wstring(argv[2]) == L"--escape";
   HWND window = nullptr;
   const ULONGLONG deadline = GetTickCount64() + 30000;
-  while ((window = FindWindowW(nullptr, title.c_str())) == nullptr &&
-         GetTickCount64() < deadline) {
+  while ((window = FindWindowW(nullptr, title.c_str())) == nullptr && GetTickCount64() < deadline) {
     Sleep(100);
   }
   if (window == nullptr) {
@@ -48,8 +47,13 @@ int wmain(int argc, wchar_t** argv) {
     }
     return 1;
   }
-  std::printf("window_probe: found \"%s\" (visible: %d)\n",
-              portwick::Utf8FromUtf16(title).c_str(), IsWindowVisible(window) ? 1 : 0);
+  // Whether the window's thread answers within 5 s.
+  DWORD_PTR ignored = 0;
+  const bool responsive =
+      SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &ignored) != 0;
+  std::printf("window_probe: found \"%s\" (visible: %d, responsive: %d)\n",
+              portwick::Utf8FromUtf16(title).c_str(), IsWindowVisible(window) ? 1 : 0,
+              responsive ? 1 : 0);
   if (escape) {
     const UINT scan = MapVirtualKeyW(VK_ESCAPE, MAPVK_VK_TO_VSC);
     PostMessageW(window, WM_KEYDOWN, VK_ESCAPE, 1 | (LPARAM{scan} << 16));

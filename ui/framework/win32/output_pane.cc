@@ -5,7 +5,6 @@
 
 #include <algorithm>
 
-#include "base/windows/win32_text.h"
 #include "ui/framework/win32/native_message.h"
 
 namespace portwick {
@@ -35,6 +34,17 @@ void ReplaceSelection(HWND control, const wchar_t* text) {
 
 bool IsLineBreak(wchar_t c) { return c == L'\n' || c == L'\r'; }
 
+// The traffic as 8-bit text in the system's code page (CP_ACP), as a window
+// of this system reads ANSI text: every byte stands for a character.
+std::wstring FromAnsi(const char* text) {
+  const int length = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+  if (length <= 1) return {};
+  std::wstring wide(static_cast<size_t>(length), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text, -1, wide.data(), length);
+  wide.pop_back();  // the terminating zero
+  return wide;
+}
+
 }  // namespace
 
 Win32OutputPane::Win32OutputPane(HWND control, const Limits& limits)
@@ -63,7 +73,7 @@ Win32OutputPane::~Win32OutputPane() {
 
 void Win32OutputPane::AppendText(const char* text) {
   if (text == nullptr || *text == '\0') return;
-  std::wstring decoded = Utf16FromUtf8(text);
+  std::wstring decoded = FromAnsi(text);
   if (GetCurrentThreadId() == gui_thread_) {
     DeliverAll();
     Insert(decoded);

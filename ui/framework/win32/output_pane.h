@@ -22,14 +22,15 @@ namespace portwick {
 // freeze it. Lines are never wrapped.
 //
 // AppendText may be called from any thread and never waits for the GUI
-// thread: the text is decoded (UTF-8, invalid bytes as U+FFFD) on the
-// calling thread and queued, the first text of a batch posts one message to
-// the pane, and the GUI thread appends what has queued in deliveries at most
-// every `delivery_interval_ms`, each spending about `delivery_budget_ms`,
-// then brings the last line into view. When text comes faster than the GUI
-// thread can show it, the queue keeps the newest and the pane shows an
-// unbroken tail of the traffic. On the pane's own thread AppendText appends
-// at once (after whatever was queued).
+// thread: the text is decoded on the calling thread from the system's code
+// page (CP_ACP, the ANSI text a Windows pane takes: every byte is a
+// character; Wine's text shaping is also known to crash on some scripts
+// that UTF-8 decoding of random traffic produces) and queued, the first text of a batch posts one
+// message to the pane, and the GUI thread appends what has queued in deliveries at most every
+// `delivery_interval_ms`, each spending about `delivery_budget_ms`, then brings the last line into
+// view. When text comes faster than the GUI thread can show it, the queue keeps the newest and the
+// pane shows an unbroken tail of the traffic. On the pane's own thread AppendText appends at once
+// (after whatever was queued).
 //
 // Owned by its dialog, which destroys it before the control; the sinks that
 // call it are released before that.
