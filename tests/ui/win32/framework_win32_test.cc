@@ -1,10 +1,14 @@
 // ui/framework on the Win32 dialog manager, driven in-process by messages:
 // the sample template as real controls, commands from clicks, menus, keys
 // and the close box, modal runs, the output pane, resizing and the link.
-#include <commctrl.h>
-#include <gtest/gtest.h>
-#include <richedit.h>
+// <windows.h> comes first.
+// clang-format off
 #include <windows.h>
+#include <commctrl.h>
+#include <richedit.h>
+// clang-format on
+
+#include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
