@@ -5,7 +5,7 @@
 
 #include "app/command_line.h"
 #include "app/console_runner.h"
-#include "app/parent_console.h"
+#include "app/own_console.h"
 #include "app/program_arguments.h"
 #include "app/standard_descriptors.h"
 #include "engine/descriptor_limit.h"
@@ -51,10 +51,11 @@ int main(int argc, char** argv) {
       portwick::ParseCommandLine(args, &probe, {}) == portwick::ParseStatus::kSuccess;
 #if defined(PORTWICK_HAVE_GUI)
   const bool window_mode = !probe.console && !(parsed && probe.show_version);
-  if (window_mode) return RunWindowMode(args);
+  if (window_mode) {
+    portwick::LeaveOwnConsole();
+    return RunWindowMode(args);
+  }
 #endif
-  // A window program started from a console prints there.
-  portwick::UseParentConsole();
   if (parsed && probe.show_version) {
     std::printf("%s\n", portwick::VersionLine().c_str());
     return std::fflush(stdout) == 0 ? 0 : 1;

@@ -16,6 +16,7 @@ import os
 import socket
 import subprocess
 import sys
+import tempfile
 import threading
 import time
 
@@ -69,6 +70,18 @@ def relay_both_ways(client, peer, size, child):
             fail("%s: %r arrived, not the %d bytes sent" % (key, received.get(key), size), child)
 
 
+def run_probe(probe, env, child):
+    """Runs window_probe; its output goes to a file, not a pipe, which a Wine
+    service started on the way could hold open."""
+    with tempfile.TemporaryFile(mode="w+") as out:
+        try:
+            code = subprocess.run(probe, env=env, stdout=out, stderr=out, timeout=90).returncode
+        except subprocess.TimeoutExpired:
+            fail("window_probe did not end", child)
+        out.seek(0)
+        return code, out.read().strip()
+
+
 def main():
     build = os.path.abspath(sys.argv[1])
     size = int(sys.argv[2] if len(sys.argv) > 2 else 4) << 20
@@ -80,19 +93,17 @@ def main():
     server.listen(1)
     server.settimeout(60)
     port, remote = free_port(), server.getsockname()[1]
+    output = tempfile.TemporaryFile(mode="w+")
     child = subprocess.Popen(
         [WINE_RUN, os.path.join(build, "app", "portwick.exe"), "--source=%d" % port,
          "--destination=127.0.0.1:%d" % remote, "start"],
-        env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        env=env, stdout=output, stderr=output)
 
     title = "[LP: %d, RP: %d, RH: 127.0.0.1] - Portwick" % (port, remote)
     probe = [WINE_RUN, os.path.join(build, "tests", "ui", "win32", "window_probe.exe"), title]
-    try:
-        found = subprocess.run(probe, env=env, capture_output=True, text=True, timeout=90)
-    except subprocess.TimeoutExpired:
-        fail("window_probe did not end", child)
-    if found.returncode != 0:
-        fail("no window titled %r: %s" % (title, found.stderr), child)
+    code, found = run_probe(probe, env, child)
+    if code != 0:
+        fail("no window titled %r: %s" % (title, found), child)
 
     deadline = time.monotonic() + 30
     while True:
@@ -112,21 +123,18 @@ def main():
     client.close()
     peer.close()
 
+    code, pressed = run_probe(probe + ["--escape"], env, child)
+    if code != 0:
+        fail("the window was gone before Esc: %s" % pressed, child)
     try:
-        pressed = subprocess.run(probe + ["--escape"], env=env, capture_output=True, text=True,
-                                 timeout=90)
-    except subprocess.TimeoutExpired:
-        fail("window_probe --escape did not end", child)
-    if pressed.returncode != 0:
-        fail("the window was gone before Esc: %s" % pressed.stderr, child)
-    try:
-        _, err = child.communicate(timeout=60)
+        child.wait(timeout=60)
     except subprocess.TimeoutExpired:
         fail("portwick.exe did not end after Esc", child)
+    output.seek(0)
     if child.returncode != 2:
-        fail("exit code %d after Esc, not 2: %r" % (child.returncode, err))
+        fail("exit code %d after Esc, not 2: %r" % (child.returncode, output.read()))
     print("wine gui check: %s; %d MiB each way in %.2f s; Esc ended it with 2"
-          % (found.stdout.strip(), size >> 20, seconds))
+          % (found, size >> 20, seconds))
 
 
 if __name__ == "__main__":
