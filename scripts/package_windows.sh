@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
 # Cross-builds Portwick for 64-bit Windows in Release (build/windows) and
-# writes the download:
+# writes the downloads:
 #   build/windows/packages/portwick-<version>-windows-x64.zip
 # holding portwick.exe (console mode; the window comes later), README.md and
-# LICENSE. Fails when the program imports a DLL that Windows does not ship:
+# LICENSE, and beside it the installer
+#   build/windows/packages/portwick-<version>-windows-x64.msi
+# (packaging/windows/: Program Files\Portwick, a Start-menu shortcut with
+# the icon, an Add/Remove Programs entry; it replaces an older Portwick).
+# Fails when the program imports a DLL that Windows does not ship:
 # the C++ runtime, libgcc and winpthread must be linked in.
 #   scripts/package_windows.sh [--exe=PATH]
 # --exe=PATH packs PATH instead of building portwick.exe (for checking this
@@ -45,7 +49,7 @@ fi
 name="portwick-$version-windows-x64"
 packages="$build/packages"
 stage="$packages/$name"
-rm -rf "$stage" "$packages/$name.zip"
+rm -rf "$stage" "$packages/$name.zip" "$packages/$name.msi"
 mkdir -p "$stage"
 cp "$exe" "$stage/portwick.exe"
 cp "$root/README.md" "$root/LICENSE" "$stage/"
@@ -53,4 +57,5 @@ cp "$root/README.md" "$root/LICENSE" "$stage/"
 # unpacking it makes one folder.
 (cd "$packages" && zip -q -X -r "$name.zip" "$name")
 rm -rf "$stage"
-echo "package_windows: $packages/$name.zip (imports: $(echo $imports))" >&2
+"$root/packaging/windows/build_msi.sh" "$exe" "$version" "$packages/$name.msi"
+echo "package_windows: $packages/$name.zip and $name.msi (imports: $(echo $imports))" >&2

@@ -26,57 +26,31 @@ configure_and_build() {  # dir, extra cmake args...
 # far. Add a suite here once its libraries build with MinGW; its tests carry
 # the label "wine" there, and those that can't apply on Windows also carry
 # "posix_only" (with the reason in their CMakeLists.txt).
-wine_suites=(portwick settings_text_test windows_twins_test base_test base_queue_test trafficlog_test capture_test command_line_test engine_test trafficlog_relay_test forwarding_run_test
+wine_suites=(portwick settings_text_test windows_twins_test base_test base_queue_test trafficlog_test capture_test command_line_test engine_test trafficlog_relay_test forwarding_run_test sessions_logic_test ui_win32_sessions_test
   window_probe ui_win32_framework_test ui_win32_main_window_test)
 
-# A display of its own for the window tests under Wine: Xvfb on the first
-# free number from 90 on, stopped by stop_wine_display (CI has no display).
-wine_display_pid=""
-start_wine_display() {
-  local n
-  for n in $(seq 90 189); do
-    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || break
-  done
-  Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-  wine_display_pid=$!
-  export DISPLAY=":$n"
-  local tries=0
-  until [ -e "/tmp/.X11-unix/X$n" ]; do
-    tries=$((tries + 1))
-    if [ "$tries" -gt 100 ] || ! kill -0 "$wine_display_pid" 2>/dev/null; then
-      echo "Xvfb did not start on :$n" >&2
-      return 1
-    fi
-    sleep 0.1
-  done
-}
-stop_wine_display() {
-  if [ -n "$wine_display_pid" ]; then
-    kill "$wine_display_pid" 2>/dev/null || true
-    wait "$wine_display_pid" 2>/dev/null || true
-    wine_display_pid=""
-  fi
-}
-
 # Cross-builds build/windows with MinGW-w64 (with the native window, no
-# benchmarks) and runs the suites under Wine in the build folder's own Wine
-# prefix, on an Xvfb display of its own. One wineserver is kept running for
-# the whole run (started cold, a prefix takes seconds per test program) and
-# stopped after.
+# benchmarks) and runs the suites under Wine, windows drawn on a private
+# Xvfb, in the build folder's own Wine prefix.
+# One wineserver is kept running for the whole run (started cold, a prefix
+# takes seconds per test program) and stopped after.
 wine_stage() {
   local dir="$root/build/windows"
   "$root/scripts/setup.sh" windows
   cmake -S "$root" -B "$dir" -G Ninja -DPORTWICK_WERROR=ON \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/mingw-w64-x86_64.cmake" \
     -DCMAKE_BUILD_TYPE=Release -DPORTWICK_WITH_GUI=ON -DPORTWICK_BUILD_BENCH=OFF >/dev/null
-  start_wine_display
-  trap stop_wine_display EXIT
   # The prefix scripts/wine_run.sh uses for this folder (the toolchain's
   # emulator), made and served before the build: test discovery runs the
   # programs while they link, and Wine processes started side by side on a
   # prefix without a running server race to make it.
   local prefix="$dir/wineprefix"
   mkdir -p "$prefix"
+  # The window tests make real windows: Wine draws them on a private Xvfb,
+  # started before the prefix's services so that they use it too.
+  local display xvfb_pid
+  read -r display xvfb_pid < <("$root/scripts/xvfb_start.sh") || return 1
+  export DISPLAY="$display"
   WINEPREFIX="$prefix" /usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1
   # Starts the prefix's services (made on first use) with no pipe of ctest's
   # open: a service started by a test would hold that test's output pipe,
@@ -101,8 +75,10 @@ wine_stage() {
     timeout 600 python3 "$root/scripts/wine_console_check.py" "$dir" 64 \
       --native="$root/build/test/app/portwick" || status=$?
   fi
+  # The installer: installed over an older build, run, uninstalled.
+  timeout 600 "$root/scripts/wine_msi_check.sh" || status=$?
   WINEPREFIX="$prefix" /usr/lib/wine/wineserver -k || true
-  stop_wine_display
+  kill "$xvfb_pid" || true
   return "$status"
 }
 

@@ -14,6 +14,7 @@
 #include "capture_events.h"
 #include "ui/sessions/conversation_lines.h"
 #include "ui/sessions/find_input.h"
+#include "ui/sessions/session_order.h"
 #include "ui/sessions/session_table.h"
 
 namespace portwick {
@@ -172,6 +173,37 @@ TEST_F(SessionTableTest, RowMatchesTextInAnyCellRegardlessOfCase) {
     EXPECT_EQ(RowMatches(model_, 0, c.needle), c.first) << c.needle;
     EXPECT_EQ(RowMatches(model_, 1, c.needle), c.second) << c.needle;
   }
+}
+
+// A list without a sorting model of its own: filtered rows, sorted by a
+// column's value (numbers as numbers), ties in the order sessions opened.
+TEST_F(SessionTableTest, OrderFiltersAndSortsStablyBothWays) {
+  const char* const up[] = {"ab", "abcdefghijk", "ab", "a"};  // 2, 11, 2, 1 bytes
+  for (SessionId id = 1; id <= 4; ++id) {
+    feeder_.OpenAndConnect(id);
+    feeder_.Chunk(id, kUp, up[id - 1]);
+  }
+  feeder_.Open(5);
+  feeder_.FailConnect(5, "connect", 0, "Connection refused");
+  model_.Update(&store_);
+  SessionOrder order;
+  auto shown = [&] {
+    order.Rebuild(model_);
+    std::vector<int> rows;
+    for (int view = 0; view < order.size(); ++view) rows.push_back(order.TableRow(view));
+    return rows;
+  };
+  EXPECT_EQ(shown(), (std::vector<int>{0, 1, 2, 3, 4}));
+  order.SetSort(SessionTable::kUp, false);
+  EXPECT_EQ(shown(), (std::vector<int>{1, 0, 2, 3, 4})) << "11 > 2 = 2 > 1 > 0, not as text";
+  order.SetSort(SessionTable::kUp, true);
+  EXPECT_EQ(shown(), (std::vector<int>{4, 3, 0, 2, 1})) << "equal keys keep their order";
+  order.SetFilter("REFUSED");
+  EXPECT_EQ(shown(), (std::vector<int>{4}));
+  EXPECT_EQ(order.ViewRow(4), 0);
+  EXPECT_EQ(order.ViewRow(1), -1) << "hidden";
+  EXPECT_EQ(order.TableRow(1), -1);
+  EXPECT_EQ(order.ViewRow(5), -1);
 }
 
 TEST(SessionTableTrimTest, TrimmedSessionsStayListedSayingWhatWasDropped) {

@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <string>
+
+#include "base/status.h"
 
 namespace portwick {
 namespace {
@@ -37,7 +40,7 @@ TEST(SessionTextsTest, EachFailureWithTheSystemsReason) {
   refused.state = CapturedState::kFailed;
   refused.destination_host = "localhost";
   refused.destination_port = 2007;
-  refused.failure = Status::Error("connect", 111);
+  refused.failure = Status::Error("connect", ECONNREFUSED);
   CapturedSession no_host = refused;
   no_host.destination_host.clear();
   CapturedSession unresolved = refused;
@@ -45,21 +48,22 @@ TEST(SessionTextsTest, EachFailureWithTheSystemsReason) {
   unresolved.destination_host = "no.such.host";
   unresolved.failure =
       Status::Error(Status::Kind::kResolve, "resolve", 0, "Name or service not known");
+  // The system's own words for each reason (they differ between systems).
+  const std::string refused_text =
+      "Session 3: cannot connect to localhost:2007: " + ErrorText(ECONNREFUSED);
   const std::pair<std::string, std::string> cases[] = {
-      {ListenErrorText(1999, Status::Error("bind", 98)),
-       "Cannot open port 1999: Address already in use"},
-      {ConnectErrorText(refused),
-       "Session 3: cannot connect to localhost:2007: Connection refused"},
-      {ConnectErrorText(no_host),
-       "Session 3: cannot connect to localhost:2007: Connection refused"},
+      {ListenErrorText(1999, Status::Error("bind", EADDRINUSE)),
+       "Cannot open port 1999: " + ErrorText(EADDRINUSE)},
+      {ConnectErrorText(refused), refused_text},
+      {ConnectErrorText(no_host), refused_text},
       {ConnectErrorText(unresolved),
        "Session 4: cannot resolve no.such.host:2007: Name or service not known"},
-      {LogFileErrorText("/ro/t.log", Status::Error(Status::Kind::kOpen, "open", 13)),
-       "Cannot open the traffic log /ro/t.log: Permission denied"},
-      {LogFileErrorText("/full/t.log", Status::Error("write", 28)),
-       "Cannot write the traffic log /full/t.log: No space left on device"},
-      {LogFileErrorText("", Status::Error(Status::Kind::kOpen, "open", 2)),
-       "Cannot open the traffic log (no file name): No such file or directory"},
+      {LogFileErrorText("/ro/t.log", Status::Error(Status::Kind::kOpen, "open", EACCES)),
+       "Cannot open the traffic log /ro/t.log: " + ErrorText(EACCES)},
+      {LogFileErrorText("/full/t.log", Status::Error("write", ENOSPC)),
+       "Cannot write the traffic log /full/t.log: " + ErrorText(ENOSPC)},
+      {LogFileErrorText("", Status::Error(Status::Kind::kOpen, "open", ENOENT)),
+       "Cannot open the traffic log (no file name): " + ErrorText(ENOENT)},
   };
   for (const auto& [text, expected] : cases) EXPECT_EQ(text, expected);
 }
