@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -17,6 +18,7 @@
 
 #include "tests/ui/framework/test_dialogs.h"
 #include "ui/framework/data_exchange.h"
+#include "ui/framework/message_loop.h"
 #include "ui/framework/win32/dialog_resizer.h"
 #include "ui/framework/win32/file_dialogs.h"
 #include "ui/framework/win32/hyper_link_static.h"
@@ -239,6 +241,60 @@ TEST_F(Win32DialogTest, PaneTakesTextFromAnyThreadWithinItsBound) {
   pane.ClearText();
   EXPECT_TRUE(pane.Text().empty());
   EXPECT_EQ(SendMessageW(control(kPane), EM_CANUNDO, 0, 0), 0);
+}
+
+// Idle work runs once each time the queue runs empty after a message that
+// restarts it: a key press or a click does, mouse moves, paints and timers
+// don't. The steps are driven by a timer, whose ticks restart nothing.
+TEST_F(Win32DialogTest, LoopIdlesOnceAfterKeysAndClicksNotAfterMovesPaintsOrTimers) {
+  ShowActive();
+  MessageLoop loop;
+  std::vector<std::string> log;
+  struct CountingIdle : IdleHandler {
+    std::vector<std::string>* log;
+    bool OnIdle() override {
+      log->push_back("idle");
+      return true;  // the loop ignores it
+    }
+  } idle;
+  idle.log = &log;
+  loop.AddIdleHandler(&idle);
+  HWND edit = control(kNameEdit);
+  const std::vector<std::pair<const char*, std::function<void()>>> steps = {
+      {"move", [&] { PostMessageW(edit, WM_MOUSEMOVE, 0, MAKELPARAM(3, 3)); }},
+      {"paint", [&] { InvalidateRect(hwnd(), nullptr, TRUE); }},
+      {"timer", [] {}},
+      {"key", [&] { PostMessageW(edit, WM_KEYDOWN, 'A', 1); }},
+      {"click", [&] { PostMessageW(control(kOtherButton), BM_CLICK, 0, 0); }},
+      {"move again", [&] { PostMessageW(edit, WM_MOUSEMOVE, 0, MAKELPARAM(4, 4)); }},
+  };
+  size_t next = 0;
+  dialog_->SetTimer(1, std::chrono::milliseconds(40), [&] {
+    if (next == steps.size()) {
+      loop.PostQuit(7);
+      return;
+    }
+    log.push_back(steps[next].first);
+    steps[next++].second();
+  });
+  EXPECT_EQ(loop.Run(), 7);
+  dialog_->KillTimer(1);
+  EXPECT_EQ(log, (std::vector<std::string>{"idle", "move", "paint", "timer", "key", "idle", "click",
+                                           "idle", "move again"}));
+  // Filters see each message first, from the last added; a consumed one is
+  // not dispatched.
+  struct Eater : MessageFilter {
+    bool PreTranslateMessage(const Message& message) override {
+      return message.kind == MessageKind::kKeyDown && message.key == kKeyEscape;
+    }
+  } eater;
+  loop.AddMessageFilter(&eater);
+  commands_.clear();
+  PostMessageW(edit, WM_KEYDOWN, VK_ESCAPE, 1);
+  PostMessageW(hwnd(), WM_COMMAND, MAKEWPARAM(kGoButton, 0), 0);
+  dialog_->SetTimer(1, std::chrono::milliseconds(40), [&] { loop.PostQuit(3); });
+  EXPECT_EQ(loop.Run(), 3);
+  EXPECT_EQ(commands_, std::vector<int>{kGoButton}) << "the Esc never reached the dialog";
 }
 
 TEST(Win32HyperLinkTest, ColoursFromTheRegistryTextAndVisitedAfterASuccessfulOpen) {

@@ -129,9 +129,10 @@ TEST_F(Win32MainWindowTest, BuiltInSettingsShowInTheFieldsWithTheirStates) {
   EXPECT_NE(Win32DialogOf(dialog()).status_bar(), nullptr);
 }
 
-TEST_F(Win32MainWindowTest, StartAndStopSetTheirTitlesAndButtons) {
+TEST_F(Win32MainWindowTest, EnterStartsAndStopSetsItsTitlesAndButtons) {
   Open(Forwarding(2007));
-  Click(kStartButton);
+  // Enter in a field presses the default button, Start.
+  PressKey(control(kLocalPortField), VK_RETURN);
   ASSERT_TRUE(window_->listener().IsRunning());
   const std::wstring running = Running();
   EXPECT_FALSE(EnabledAtIdle(kStartButton));
