@@ -37,8 +37,9 @@ class Win32DialogTest : public ::testing::Test {
   void SetUp() override {
     dialog_ = CreateDialog(SampleDialogTemplate(), DialogFrame::kOverlapped);
     ASSERT_TRUE(win32().created());
-    for (int id :
-         {kGoButton, kOtherButton, kOptionBox, kMenuGo, kMenuQuit, kCommandOk, kCommandCancel}) {
+    // The name field too: its notifications must not come as commands.
+    for (int id : {kGoButton, kOtherButton, kOptionBox, kNameEdit, kMenuGo, kMenuQuit, kCommandOk,
+                   kCommandCancel}) {
       dialog_->OnCommand(id, [this, id] { commands_.push_back(id); });
     }
   }
@@ -159,14 +160,16 @@ TEST_F(Win32DialogTest, ExchangeReadsFieldsBeepsAndFocusesTheFirstBadOne) {
 }
 
 TEST_F(Win32DialogTest, ResizingMovesAndStretchesFromTheStateAtSetUp) {
+  // Where the template put them, before any layout.
+  const LayoutRect go = ChildRect(control(kGoButton));
+  const LayoutRect pane = ChildRect(control(kPane));
+  const LayoutRect frame = ChildRect(control(kFrame));
   dialog_->EnableResizing(SampleResizeTable());
   dialog_->Show();
   Win32DialogResizer* resizer = win32().resizer();
   ASSERT_NE(resizer, nullptr);
   ASSERT_NE(resizer->grip(), nullptr);
-  const LayoutRect go = ChildRect(control(kGoButton));
-  const LayoutRect pane = ChildRect(control(kPane));
-  const LayoutRect frame = ChildRect(control(kFrame));
+  EXPECT_EQ(ChildRect(control(kPane)), pane) << "shown at its first size, nothing moves";
   RECT outer{};
   GetWindowRect(hwnd(), &outer);
   const int width = outer.right - outer.left;
