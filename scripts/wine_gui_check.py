@@ -9,7 +9,10 @@ Linux peers and checks both byte-exact, then presses Esc in the window and
 checks that the program ends with exit code 2. Needs DISPLAY (the Wine
 stage starts an Xvfb). Every wait has a deadline: a hang fails.
 
-usage: wine_gui_check.py BUILD_DIR [MIB]
+usage: wine_gui_check.py BUILD_DIR [MIB] [--exe=WINDOWS_PATH]
+--exe runs that program (an installed portwick.exe, e.g.
+'C:\\Program Files\\Portwick\\portwick.exe') in BUILD_DIR's Wine prefix
+instead of BUILD_DIR's own.
 """
 import hashlib
 import os
@@ -83,8 +86,11 @@ def run_probe(probe, env, child):
 
 
 def main():
-    build = os.path.abspath(sys.argv[1])
-    size = int(sys.argv[2] if len(sys.argv) > 2 else 4) << 20
+    exe = [a[len("--exe="):] for a in sys.argv[1:] if a.startswith("--exe=")]
+    args = [a for a in sys.argv[1:] if not a.startswith("--exe=")]
+    build = os.path.abspath(args[0])
+    size = int(args[1] if len(args) > 1 else 4) << 20
+    program = exe[0] if exe else os.path.join(build, "app", "portwick.exe")
     env = dict(os.environ, PORTWICK_WINEPREFIX=os.path.join(build, "wineprefix"))
     if not env.get("DISPLAY"):
         fail("DISPLAY is not set")
@@ -95,7 +101,7 @@ def main():
     port, remote = free_port(), server.getsockname()[1]
     output = tempfile.TemporaryFile(mode="w+")
     child = subprocess.Popen(
-        [WINE_RUN, os.path.join(build, "app", "portwick.exe"), "--source=%d" % port,
+        [WINE_RUN, program, "--source=%d" % port,
          "--destination=127.0.0.1:%d" % remote, "start"],
         env=env, stdout=output, stderr=output)
 
