@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <chrono>
 #include <map>
 #include <memory>
 #include <string>
@@ -172,16 +173,19 @@ TEST_F(Win32MainWindowTest, ClosingCommandsEndTheLoopWithTheirIds) {
     if (name == "Close button") {
       PostMessageW(control(kCloseButton), BM_CLICK, 0, 0);
     } else if (name == "Esc") {
-      dialog().FocusControl(kLocalPortField);
+      // In the output pane, which keeps Enter but gives Esc to the dialog.
+      dialog().FocusControl(kOutputPane);
       const LPARAM scan = static_cast<LPARAM>(MapVirtualKeyW(VK_ESCAPE, MAPVK_VK_TO_VSC)) << 16;
-      PostMessageW(control(kLocalPortField), WM_KEYDOWN, VK_ESCAPE, 1 | scan);
+      PostMessageW(control(kOutputPane), WM_KEYDOWN, VK_ESCAPE, 1 | scan);
     } else if (name == "close box") {
       PostMessageW(hwnd(), WM_SYSCOMMAND, SC_CLOSE, 0);
     } else {
       PostMessageW(hwnd(), WM_COMMAND, MAKEWPARAM(kExitCommand, 0), 0);
     }
-    SetTimer(nullptr, 0, 10000, nullptr);  // a timer message restarts nothing; a guard only
+    // Should nothing end the loop, the guard does (with -1).
+    dialog().SetTimer(99, std::chrono::seconds(10), [this] { loop_.PostQuit(-1); });
     EXPECT_EQ(loop_.Run(), c.expected);
+    dialog().KillTimer(99);
     EXPECT_FALSE(IsWindowVisible(hwnd()));
   }
 }
