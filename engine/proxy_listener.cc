@@ -50,8 +50,9 @@ struct ProxyListener::State {
   // Accept thread only (reset by Start before the thread starts).
   SessionId last_session = 0;
   std::mt19937_64 seeds;  // each session's draw of its conditions
-  // Set by Start before the accept thread starts; then only read by it.
-  std::shared_ptr<const std::vector<Condition>> conditions;
+  // Made by Start before the accept thread starts, which hands it to every
+  // session; SetConditions replaces what it holds.
+  std::shared_ptr<LiveConditions> conditions;
   SessionLimits limits;
   // Sessions handed on and not yet ended (counted with a session cap).
   std::shared_ptr<std::atomic<int>> open_sessions = std::make_shared<std::atomic<int>>(0);
@@ -192,9 +193,9 @@ Status ProxyListener::Start(const ListenerConfig& config) {
   s.resolver = config.resolver;
   s.last_session = 0;
   s.seeds.seed(std::random_device()());
-  s.conditions = config.conditions.empty()
-                     ? nullptr
-                     : std::make_shared<const std::vector<Condition>>(config.conditions);
+  // Always made, so that conditions given while the run goes on reach
+  // sessions that began without any.
+  s.conditions = std::make_shared<LiveConditions>(config.conditions);
   s.limits = config.limits;
 
   // A layer of its own for this run: its Cleanup, when the accept thread
@@ -261,6 +262,10 @@ void ProxyListener::Stop() {
   if (s.accept_thread.joinable()) s.accept_thread.join();
   s.listen_socket.Reset();
   s.bound = Endpoint();
+}
+
+void ProxyListener::SetConditions(std::vector<Condition> conditions) {
+  if (state_->conditions != nullptr) state_->conditions->Replace(std::move(conditions));
 }
 
 bool ProxyListener::IsRunning() const { return state_->running.load(); }

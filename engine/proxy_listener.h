@@ -9,6 +9,7 @@
 #include "base/endpoint.h"
 #include "base/status.h"
 #include "engine/conditions/condition.h"
+#include "engine/conditions/live_conditions.h"
 #include "engine/conditions/session_limits.h"
 #include "engine/log_sink_handle.h"
 #include "engine/name_resolver.h"
@@ -32,8 +33,9 @@ struct ListenerConfig {
   std::shared_ptr<LogSinkHandle> log_sink;
   // Told about every session of the run; may be null.
   std::shared_ptr<SessionObserver> observer;
-  // Traffic conditions on the run's sessions, drawn per session; and the
-  // limits on them.
+  // Traffic conditions on the run's sessions, drawn per session (see
+  // SetConditions for changing them while the run goes on); and the limits
+  // on them.
   std::vector<Condition> conditions;
   SessionLimits limits;
 
@@ -54,9 +56,10 @@ struct ListenerConfig {
 // keeps the registry of its own sessions, so its Stop resets exactly those,
 // whatever other listeners in the process do.
 //
-// Thread safety: construction, Start, Stop, IsRunning, SetLogSink, the
-// accessors and destruction are called from one owner thread. The accept
-// thread never touches the listener after it has been destroyed.
+// Thread safety: construction, Start, Stop, IsRunning, SetLogSink,
+// SetConditions, the accessors and destruction are called from one owner
+// thread. The accept thread never touches the listener after it has been
+// destroyed.
 class ProxyListener {
  public:
   ProxyListener();
@@ -86,6 +89,12 @@ class ProxyListener {
   // Stops accepting, resets every open session of this run on both sides
   // and fails its connectors still resolving or connecting.
   void Stop();
+
+  // Replaces the traffic conditions of the current run: sessions accepted
+  // from now on draw from `conditions`, and open sessions follow them from
+  // their next chunk (see LiveConditions). The next Start takes its config's
+  // conditions again. Before the first Start it does nothing.
+  void SetConditions(std::vector<Condition> conditions);
 
   bool IsRunning() const;
 

@@ -56,22 +56,13 @@ RelayPump::RelayPump(std::shared_ptr<Session> session, Direction direction,
       chunk_observer_(ChunkObserver(observer_)),
       framer_(std::move(framer)),
       io_(io),
-      log_sink_(std::move(log_sink)) {
+      log_sink_(std::move(log_sink)),
+      live_conditions_(session_->identity().live_conditions.get()),
+      seen_generation_(session_->identity().conditions_generation),
+      shaping_start_(std::chrono::steady_clock::now()) {
   const SessionIdentity& identity = session_->identity();
   const bool up = direction_ == Direction::kClientToServer;
-  const DirectionConditions& conditions = up ? identity.conditions.up : identity.conditions.down;
-  if (!conditions.empty()) {
-    ShapedSenderCalls calls;
-    calls.send = [this](const char* data, size_t size) {
-      return SendNow(data, static_cast<int32_t>(size));
-    };
-    calls.wait_until = [this](ShapedSender::Clock::time_point due) { return WaitUntil(due); };
-    calls.on_piece = [this](const char* data, size_t size, ShapedSender::Clock::duration held) {
-      ReportPiece(data, size, std::chrono::duration_cast<std::chrono::nanoseconds>(held));
-    };
-    shaped_ = std::make_unique<ShapedSender>(conditions, std::chrono::steady_clock::now(),
-                                             identity.seed + (up ? 1 : 2), std::move(calls));
-  }
+  StartShaping(up ? identity.conditions.up : identity.conditions.down);
   if (identity.idle_timeout.count() != 0) {
     // A quarter of the time-out: an idle session ends at most that late.
     idle_check_ms_ = std::max(10, static_cast<int>(identity.idle_timeout.count() / 4));
@@ -178,8 +169,9 @@ bool RelayPump::Relay() {
       // At once while bytes are gathered; else (or when none is there yet)
       // the gathered bytes go first and the receive waits, with no send
       // buffer kept meanwhile.
-      ssize_t n =
-          outgoing_size_ > 0 ? io_->RecvIfReady(source_fd_, write_position_, room) : -EAGAIN;
+      ssize_t n = splice_ != nullptr   ? ReceiveFromPipe(write_position_, room)
+                  : outgoing_size_ > 0 ? io_->RecvIfReady(source_fd_, write_position_, room)
+                                       : -EAGAIN;
       if (n == -EAGAIN) {
         if (!SendGathered()) return false;
         outgoing_.reset();
@@ -201,6 +193,8 @@ bool RelayPump::Relay() {
         if (!SendGathered()) return false;
         return Failed(ResetBySource(), Status::Error("recv", static_cast<int>(n)));
       }
+      // The chunk just received follows the conditions in force now.
+      if (ConditionsChanged() && !FollowConditions()) return false;
       if (chunk_observer_ != nullptr || shaped_ != nullptr) received_at_ = EventTime::Now();
       if (idle_check_ms_ != 0) session_->NoteActivity();
       received_ = static_cast<int32_t>(n);
@@ -400,9 +394,9 @@ bool RelayPump::Cut() {
   const bool reset = shaped_->cut_end() == CutEnd::kReset;
   // The error number tells a reset cut from a FIN one (the pcapng writer
   // reads it); the reason says it for people.
-  const Status why = Status::Error(
-      "cut", reset ? ECONNRESET : 0,
-      "cut after " + std::to_string(shaped_->sent()) + " bytes: " + (reset ? "reset" : "fin"));
+  const Status why =
+      Status::Error("cut", reset ? ECONNRESET : 0,
+                    "cut after " + std::to_string(sent_) + " bytes: " + (reset ? "reset" : "fin"));
   if (!reset) {
     // Both directions read end-of-stream and pass a FIN on, this one after
     // the bytes up to the cut.
@@ -471,6 +465,7 @@ bool RelayPump::SendNow(const char* data, int32_t length) {
     if (n <= 0) return SendFailed(n);
     data += n;
     length -= static_cast<int32_t>(n);
+    sent_ += static_cast<uint64_t>(n);
   }
   return true;
 }

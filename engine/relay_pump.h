@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "engine/byte_accumulator.h"
+#include "engine/conditions/live_conditions.h"
 #include "engine/conditions/shaped_sender.h"
 #include "engine/log_sink_handle.h"
 #include "engine/message_framer.h"
@@ -52,6 +53,14 @@ struct SpliceRelayDeleter {
 // close-delay. Its chunks are reported as they are sent, with the time they
 // were held. With an idle time-out the direction is copied too, and
 // receives wake now and then to see whether the session has been idle.
+//
+// The forward's conditions may change while the session runs
+// (SessionIdentity::live_conditions): each chunk received first compares the
+// holder's generation with the one it follows (one relaxed load), and on a
+// change the direction draws again and follows the new conditions from that
+// chunk on (FollowConditions, relay_pump_conditions.cc). A spliced direction
+// that gains conditions goes on copying, the bytes already in its pipe
+// first; one that loses them all keeps copying, unconditioned.
 //
 // With an observer on the session, every record sent on is reported as a
 // SessionChunk (after the sink, before the send), and the half-close as a
@@ -144,6 +153,24 @@ class RelayPump {
   bool SendGathered();
 
   void ReportChunk(const char* data, int32_t length);
+
+  // relay_pump_conditions.cc: conditions that change while the session runs.
+  bool ConditionsChanged() const {
+    return live_conditions_ != nullptr && live_conditions_->generation() != seen_generation_;
+  }
+  // Draws this direction's conditions again from the forward's current ones
+  // and follows them from the next chunk on; what was gathered goes first.
+  // False when that send failed.
+  bool FollowConditions();
+  // Follows `conditions`: shaped_ made for them, or none when they are empty.
+  void StartShaping(const DirectionConditions& conditions);
+  // The bytes a direction that left splicing still has in its pipe, taken
+  // as a receive would; -EAGAIN once they are all taken (splicing has ended
+  // then). Only while splice_ is set.
+  ssize_t ReceiveFromPipe(char* buffer, size_t room);
+  // What splice_ has sent on so far (0 without it).
+  uint64_t SplicedBytes() const;
+
   // The conditioned path: sends through shaped_ and acts on what it says.
   bool SendShaped(const char* data, int32_t length);
   void ReportPiece(const char* data, size_t size, std::chrono::nanoseconds held);
@@ -196,6 +223,13 @@ class RelayPump {
   int idle_check_ms_ = 0;  // with an idle time-out: how often to look
   bool started_ = false;
   bool finished_ = false;
+
+  // Conditions that change while the session runs (relay_pump_conditions.cc).
+  const LiveConditions* const live_conditions_;                // the session's; may be null
+  uint64_t seen_generation_;                                   // of live_conditions_, followed now
+  DirectionConditions following_;                              // what shaped_ was made for
+  const std::chrono::steady_clock::time_point shaping_start_;  // a stall counts from it
+  uint64_t sent_ = 0;  // bytes sent on in all (a cut counts them)
 };
 
 }  // namespace portwick

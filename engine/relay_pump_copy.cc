@@ -1,6 +1,8 @@
 // RelayPump without splicing, and the zero-copy hooks of zero_copy.h doing
 // nothing: for platforms (or builds) without splice, pipes to pool or an
 // idle parker. Every direction relays by copying on a thread of its own.
+#include <cerrno>
+
 #include "engine/relay_pump.h"
 #include "engine/zero_copy.h"
 
@@ -17,6 +19,10 @@ std::optional<RelayPump::Progress> RelayPump::RelaySpliced(bool /*may_park*/,
 }
 
 void RelayPump::EndSplicing() {}
+
+ssize_t RelayPump::ReceiveFromPipe(char* /*buffer*/, size_t /*room*/) { return -EAGAIN; }
+
+uint64_t RelayPump::SplicedBytes() const { return 0; }
 
 namespace zero_copy {
 

@@ -9,6 +9,7 @@
 #include "base/endpoint.h"
 #include "base/mutex.h"
 #include "base/status.h"
+#include "engine/conditions/live_conditions.h"
 #include "engine/conditions/shaper.h"
 #include "engine/session_observer.h"
 #include "engine/socket.h"
@@ -25,7 +26,7 @@ struct SessionIdentity {
   EventTime opened = EventTime::Now();
   std::shared_ptr<SessionObserver> observer;
   // The traffic conditions drawn for this session (none: both empty), and
-  // the seed of their jitter.
+  // the seed of their draw and jitter.
   SessionConditions conditions;
   uint64_t seed = 0;
   // No bytes either way for this long ends the session (0: never).
@@ -33,6 +34,10 @@ struct SessionIdentity {
   // Held for the session's whole life; a listener with a session cap counts
   // the sessions whose slots are still held.
   std::shared_ptr<void> slot;
+  // The forward's conditions as they change (null: they never do), and the
+  // generation `conditions` were drawn from; the relays follow it.
+  std::shared_ptr<const LiveConditions> live_conditions = nullptr;
+  uint64_t conditions_generation = 0;
 };
 
 // The two connections of one session: the accepted client socket and the

@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <chrono>
 #include <new>
-#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -138,9 +137,11 @@ void Connect(std::unique_ptr<SessionRequest> request) {
   SessionIdentity identity = std::move(request->identity);
   Destination destination{std::move(request->destination_host), request->destination_port,
                           request->connect_timeout};
-  if (request->conditions != nullptr && !request->conditions->empty()) {
-    std::mt19937_64 random(identity.seed);
-    identity.conditions = DrawConditions(*request->conditions, random);
+  if (request->conditions != nullptr) {
+    const std::shared_ptr<const std::vector<Condition>> current =
+        request->conditions->Current(&identity.conditions_generation);
+    identity.conditions = DrawForSession(*current, identity.seed);
+    identity.live_conditions = std::move(request->conditions);
   }
   std::shared_ptr<LogSinkHandle> log_sink = std::move(request->log_sink);
   std::shared_ptr<SocketLayer> layer = std::move(request->layer);

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/conditions/condition.h"
+#include "engine/conditions/live_conditions.h"
 #include "engine/detached_thread.h"
 #include "engine/log_sink_handle.h"
 #include "engine/name_resolver.h"
@@ -38,8 +38,9 @@ struct SessionRequest {
   std::string destination_host;
   std::shared_ptr<LogSinkHandle> log_sink;  // may be null
   // The conditions of the forward, drawn for the session by its connector
-  // (with identity.seed); null or empty: none.
-  std::shared_ptr<const std::vector<Condition>> conditions;
+  // (with identity.seed) and followed by its relays as they change; null:
+  // none, ever.
+  std::shared_ptr<const LiveConditions> conditions;
   // The most one connect may take; 0: the system's.
   std::chrono::milliseconds connect_timeout{0};
 

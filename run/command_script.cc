@@ -135,6 +135,25 @@ bool CmdCanHold(std::string_view text) {
   return true;
 }
 
+// " --connect-timeout=... --idle-timeout=... --max-sessions=... --condition=..."
+// for the limits that are on and every condition, values through `quoted`.
+std::string LimitsAndConditions(const CommandScriptValues& values,
+                                std::string (*quoted)(std::string_view)) {
+  std::string text;
+  const SessionLimits& limits = values.limits;
+  if (limits.connect_timeout.count() != 0) {
+    text += " --connect-timeout=" + DurationText(limits.connect_timeout);
+  }
+  if (limits.idle_timeout.count() != 0) {
+    text += " --idle-timeout=" + DurationText(limits.idle_timeout);
+  }
+  if (limits.max_sessions != 0) text += " --max-sessions=" + std::to_string(limits.max_sessions);
+  for (const Condition& condition : values.conditions) {
+    text += " --condition=" + quoted(ConditionText(condition));
+  }
+  return text;
+}
+
 std::string BracketedHost(const std::string& host) {
   // The command line cuts a host at its first ':' unless it is in brackets.
   if (host.find(':') != std::string::npos || host.starts_with('[')) return "[" + host + "]";
@@ -148,7 +167,8 @@ std::string BuildCmdScript(const CommandScriptValues& values) {
   text += " --source=" + std::to_string(values.local_port);
   if (!values.bind_address.empty()) text += " --bind=" + CmdQuotedPart(values.bind_address);
   text += " --destination=" + CmdQuotedPart(BracketedHost(values.remote_host)) + ":" +
-          std::to_string(values.remote_port) + " ";
+          std::to_string(values.remote_port);
+  text += LimitsAndConditions(values, CmdQuotedPart) + " ";
   if (values.write_to_file)
     text += " --filename=" + CmdQuoted(values.log_file_name) + " start \r\n";
   return text;
@@ -191,19 +211,8 @@ std::string BuildShellScript(const CommandScriptValues& values) {
   std::string host = values.remote_host;
   if (host.find(':') != std::string::npos || host.starts_with('[')) host = "[" + host + "]";
   text += " --destination=" + QuotedPart(host) + ":" + std::to_string(values.remote_port);
-  const SessionLimits& limits = values.limits;
-  if (limits.connect_timeout.count() != 0) {
-    text += " --connect-timeout=" + DurationText(limits.connect_timeout);
-  }
-  if (limits.idle_timeout.count() != 0) {
-    text += " --idle-timeout=" + DurationText(limits.idle_timeout);
-  }
-  if (limits.max_sessions != 0) text += " --max-sessions=" + std::to_string(limits.max_sessions);
   // A condition's text holds only characters a shell takes as they are.
-  for (const Condition& condition : values.conditions) {
-    text += " --condition=" + QuotedPart(ConditionText(condition));
-  }
-  text += " ";
+  text += LimitsAndConditions(values, QuotedPart) + " ";
   if (values.write_to_file) {
     text += " --filename=\"" + DoubleQuotedContent(values.log_file_name) + "\" start \n";
   }

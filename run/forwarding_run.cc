@@ -81,6 +81,12 @@ Status ForwardingRun::Start(const RunSettings& settings, OutputPane* pane,
   return Status();
 }
 
+bool ForwardingRun::SetConditions(size_t forward, std::vector<Condition> conditions) {
+  if (forward >= listeners_.size() || !listeners_[forward]->IsRunning()) return false;
+  listeners_[forward]->SetConditions(std::move(conditions));
+  return true;
+}
+
 bool ForwardingRun::IsRunning() const {
   for (const auto& listener : listeners_) {
     if (listener->IsRunning()) return true;

@@ -141,6 +141,13 @@ class ForwardingRun {
   // What the file sinks of the latest run could not write (so far).
   LogLoss log_loss() const { return sinks_.losses ? sinks_.losses->Snapshot() : LogLoss(); }
 
+  // Replaces the traffic conditions of forward `forward` while the run goes
+  // on: its sessions accepted from now on draw from `conditions`, and its
+  // open sessions follow them from their next chunk. False (and nothing
+  // changes) when there is no such forward or it isn't running. The next
+  // Start takes its settings' conditions again.
+  bool SetConditions(size_t forward, std::vector<Condition> conditions);
+
   bool IsRunning() const;
   // The index of the forward whose listener failed in the last Start (0
   // with a single forward).

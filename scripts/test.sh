@@ -26,7 +26,7 @@ configure_and_build() {  # dir, extra cmake args...
 # far. Add a suite here once its libraries build with MinGW; its tests carry
 # the label "wine" there, and those that can't apply on Windows also carry
 # "posix_only" (with the reason in their CMakeLists.txt).
-wine_suites=(portwick settings_text_test windows_twins_test base_test base_queue_test trafficlog_test capture_test command_line_test engine_test trafficlog_relay_test forwarding_run_test sessions_logic_test ui_win32_sessions_test
+wine_suites=(portwick settings_text_test windows_twins_test base_test base_queue_test trafficlog_test capture_test command_line_test engine_test trafficlog_relay_test forwarding_run_test sessions_logic_test ui_win32_sessions_test console_test
   window_probe ui_win32_framework_test ui_win32_main_window_test)
 
 # Cross-builds build/windows with MinGW-w64 (with the native window, no

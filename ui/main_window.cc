@@ -116,6 +116,7 @@ void MainWindow::MapCommands() {
   d.OnCommand(kShowInOutputBox, [this] { OnShowInOutput(); });
   d.OnCommand(kSelectAllButton, [] {});
   d.OnCommand(kSessionsCommand, [this] { SessionsCommand(); });
+  d.OnCommand(kConditionsCommand, [this] { ConditionsCommand(); });
 }
 
 bool MainWindow::ExchangeData(ExchangeDirection direction, int control_id) {

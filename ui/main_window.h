@@ -140,6 +140,9 @@ class MainWindow : public MessageFilter, public IdleHandler {
   void NoteLogLoss();
 
   // main_window_commands.cc
+  // Action > Conditions...: edits the conditions and limits; the conditions
+  // reach a running forward's sessions at once, the limits the next Start.
+  void ConditionsCommand();
   void SaveCommandScript();
   void BrowseLogFile();
   void ClearOutput();
@@ -162,9 +165,10 @@ class MainWindow : public MessageFilter, public IdleHandler {
   std::string command_script_path_;
   // Memory for each run's capture store (command line; not a field).
   const uint64_t capture_limit_;
-  // From the command line: every run and every saved script keeps them.
-  const std::vector<Condition> conditions_;
-  const SessionLimits limits_;
+  // From the command line, then as Action > Conditions... sets them: every
+  // run and every saved script keeps them.
+  std::vector<Condition> conditions_;
+  SessionLimits limits_;
 
   ControlStateTable control_states_;
   std::unique_ptr<Dialog> dialog_;

@@ -1,11 +1,12 @@
-// The main window's commands besides starting, stopping and closing: saving
-// a command script, choosing the log file, clearing the pane and the two
-// check boxes that enable other controls.
+// The main window's commands besides starting, stopping and closing: the
+// traffic conditions, saving a command script, choosing the log file,
+// clearing the pane and the two check boxes that enable other controls.
 #include <algorithm>
 #include <optional>
 #include <string>
 
 #include "run/command_script.h"
+#include "ui/conditions_dialog.h"
 #include "ui/framework/file_choosers.h"
 #include "ui/framework/pane_control.h"
 #include "ui/main_window.h"
@@ -53,6 +54,17 @@ SaveFileRequest ScriptSaveRequest() {
 }
 
 }  // namespace
+
+void MainWindow::ConditionsCommand() {
+  if (ended_) return;
+  ConditionsDialog box(dialog_->native_window(), {conditions_, limits_});
+  if (box.Run() != kCommandOk || ended_) return;
+  conditions_ = box.form().conditions;
+  limits_ = box.form().limits;
+  // The window's one forward; when stopped, the next Start takes them.
+  run_.SetConditions(0, conditions_);
+  UpdateStatusLine();
+}
 
 void MainWindow::SaveCommandScript() {
   if (ended_) return;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "capture/capture_store.h"
+#include "ui/conditions_summary.h"
 #include "ui/main_window.h"
 #include "ui/sessions/session_texts.h"
 
@@ -71,6 +72,7 @@ void MainWindow::UpdateStatusLine() {
   figures.listening = run_.IsRunning();
   figures.port = run_.BoundPort();
   figures.destination = destination_text_;
+  figures.conditions = ConditionsSummary(conditions_);
   if (const std::shared_ptr<CaptureStore> store = capture_store()) {
     figures.capturing = true;
     figures.counts = store->Counts();

@@ -50,6 +50,7 @@ constexpr ControlTemplate kControls[] = {
 constexpr MenuItemTemplate kActionItems[] = {
     {"Start", kStartCommand},
     {"Stop", kStopCommand},
+    {"&Conditions...", kConditionsCommand},
     kMenuSeparator,
     {kSaveAsText, kSaveAsCommand},
     kMenuSeparator,

@@ -44,7 +44,8 @@ inline constexpr int kStopCommand = 32773;
 inline constexpr int kSaveAsCommand = 32775;
 inline constexpr int kVisitHomePageCommand = 32776;
 inline constexpr int kExitCommand = 57665;
-inline constexpr int kSessionsCommand = 32780;  // View > Sessions
+inline constexpr int kSessionsCommand = 32780;    // View > Sessions
+inline constexpr int kConditionsCommand = 32781;  // Action > Conditions...
 
 // Dialog 129 with menu 201: every control in template (= tab) order, sizes
 // in dialog units. A static table that lives for the whole process.

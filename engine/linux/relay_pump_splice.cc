@@ -15,6 +15,7 @@ void SpliceRelayDeleter::operator()(SpliceRelay* relay) const { delete relay; }
 void RelayPump::StartSplicing() {
   splice_.reset(
       new SpliceRelay(io_, &PipePool::Default(), source_fd_, destination_fd_, log_sink_.get()));
+  splice_->WatchConditions(live_conditions_, seen_generation_);
 }
 
 std::optional<RelayPump::Progress> RelayPump::RelaySpliced(bool may_park, bool* ended_normally) {
@@ -39,13 +40,33 @@ std::optional<RelayPump::Progress> RelayPump::RelaySpliced(bool may_park, bool* 
       case SpliceRelay::Result::kRefused:
         EndSplicing();
         return std::nullopt;
+      case SpliceRelay::Result::kConditionsChanged:
+        if (!FollowConditions()) return Progress::kDone;
+        if (shaped_ == nullptr) {
+          splice_->WatchConditions(live_conditions_, seen_generation_);
+          continue;
+        }
+        // Conditioned from this chunk on: copying takes over, and takes the
+        // chunk in the pipe first (ReceiveFromPipe).
+        sockets::SetReceiveTimeout(source_fd_, idle_check_ms_);
+        return std::nullopt;
     }
   }
 }
 
 void RelayPump::EndSplicing() {
   relayed_ += splice_->bytes();
+  sent_ += splice_->bytes();
   splice_.reset();  // the pipe goes back to the pool (or is closed)
+}
+
+uint64_t RelayPump::SplicedBytes() const { return splice_ != nullptr ? splice_->bytes() : 0; }
+
+ssize_t RelayPump::ReceiveFromPipe(char* buffer, size_t room) {
+  const ssize_t n = splice_->TakeFromPipe(buffer, room);
+  if (n != 0) return n;
+  EndSplicing();
+  return -EAGAIN;
 }
 
 namespace zero_copy {

@@ -60,6 +60,11 @@ SpliceRelay::Result SpliceRelay::Relay() {
     timeout_set_ = true;
   }
   while (true) {
+    // A chunk left in the pipe when the conditions changed, for a relay
+    // that goes on splicing.
+    if (in_pipe_ > 0) {
+      if (const std::optional<Result> end = Drain()) return *end;
+    }
     if (!pipe_.valid()) pipe_ = pool_->Acquire(Descriptor(std::max(source_fd_, destination_fd_)));
     if (!pipe_.valid()) {
       if (const std::optional<Result> end = CopyOnce()) return *end;
@@ -81,8 +86,21 @@ SpliceRelay::Result SpliceRelay::Relay() {
     in_pipe_ = static_cast<size_t>(n);
     // As the copying relay: once the sink is released, nothing more is sent.
     if (log_sink_ != nullptr && log_sink_->IsDetached()) return Result::kDetached;
+    if (live_ != nullptr && live_->generation() != seen_) return Result::kConditionsChanged;
     if (const std::optional<Result> end = Drain()) return *end;
   }
+}
+
+ssize_t SpliceRelay::TakeFromPipe(char* buffer, size_t room) {
+  if (in_pipe_ == 0) return 0;
+  ssize_t n;
+  do {
+    n = ::read(pipe_.read_fd(), buffer, std::min(in_pipe_, room));
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) return -errno;
+  if (n == 0) return -EPIPE;  // the pipe holds less than it was given
+  in_pipe_ -= static_cast<size_t>(n);
+  return n;
 }
 
 std::optional<SpliceRelay::Result> SpliceRelay::Drain() {

@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 
+#include "engine/conditions/live_conditions.h"
 #include "engine/linux/pipe_pool.h"
 #include "engine/log_sink_handle.h"
 #include "engine/socket_io.h"
@@ -37,6 +38,9 @@ class SpliceRelay {
     kSendFailed,     // sending failed; error() has the -errno
     kDetached,       // the log sink handle was detached: end the session
     kRefused,        // splice is refused here: relay by copying from now on
+    // The conditions watched have changed; the chunk that came since is in
+    // the pipe, nothing of it sent yet (TakeFromPipe).
+    kConditionsChanged,
   };
 
   // `io`, `pool` and `log_sink` (may be null) must outlive the relay.
@@ -50,6 +54,20 @@ class SpliceRelay {
   // Relays until one of the results above. After kRefused every byte taken
   // from the source has been sent on. May throw std::bad_alloc (copying).
   Result Relay();
+
+  // From now on, Relay ends with kConditionsChanged once it has spliced a
+  // chunk into its pipe while `live`'s generation is not `seen` (null:
+  // watches nothing); chunks copied while no pipe can be had pass before it
+  // looks. `live` must outlive the relay.
+  void WatchConditions(const LiveConditions* live, uint64_t seen) {
+    live_ = live;
+    seen_ = seen;
+  }
+
+  // Reads up to `room` of the bytes left in the pipe into `buffer`, for a
+  // caller that goes on by copying: their number, 0 when none are left, a
+  // -errno when the pipe can't be read.
+  ssize_t TakeFromPipe(char* buffer, size_t room);
 
   int error() const { return error_; }
   // Bytes sent on so far.
@@ -79,6 +97,8 @@ class SpliceRelay {
   std::unique_ptr<char[]> buffer_;  // only while copying
   uint64_t bytes_ = 0;
   int error_ = 0;
+  const LiveConditions* live_ = nullptr;
+  uint64_t seen_ = 0;
 };
 
 }  // namespace portwick

@@ -137,6 +137,14 @@ TEST(BuildCmdScriptTest, ExactBytesAndRefusals) {
     EXPECT_EQ(CmdScriptProblem(c.values), "");
     EXPECT_EQ(BuildCmdScript(c.values), c.expected);
   }
+  // Limits and conditions as in the shell script; a condition's ',' and '='
+  // go inside quotes.
+  CommandScriptValues conditioned = Values("p", 1, "h", 2, false, "");
+  conditioned.limits.idle_timeout = std::chrono::seconds(30);
+  conditioned.conditions = {*ParseCondition("down:delay=100ms,jitter=10ms", nullptr)};
+  EXPECT_EQ(BuildCmdScript(conditioned),
+            "\"p\" --source=1 --destination=h:2 --idle-timeout=30s "
+            "--condition=\"down:delay=100ms,jitter=10ms\" ");
   EXPECT_NE(CmdScriptProblem(Values("p", 1, "a\"&calc", 2, false, "")), "");
   EXPECT_NE(CmdScriptProblem(Values("p", 1, "h", 2, true, "a\r\nstart calc")), "");
   EXPECT_EQ(CmdScriptProblem(Values("p", 1, "h", 2, false, "not \"written\"")), "");

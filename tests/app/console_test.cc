@@ -1,25 +1,29 @@
 // Runs the built portwick binary in console mode as a child process.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/ioctl.h>
+#if !defined(_WIN32)
+#include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/command_line.h"
 #include "child_process.h"
+#include "engine/socket_ops.h"
 #include "fake_display.h"
+#include "pcapng_reader.h"
 #include "read_file.h"
 #include "test_server.h"
+#include "trace_decoder.h"
 
 namespace portwick {
 namespace {
@@ -28,6 +32,7 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using testing::ChildProcess;
 using testing::ConnectLoopback;
+using testing::ExitCode;
 using testing::PeerServer;
 using testing::ReadExactly;
 using testing::ReadFile;
@@ -37,6 +42,23 @@ using testing::SendBytes;
 using testing::StreamEnd;
 
 constexpr auto kTimeout = 20s;
+
+// The stop signals a test can send. Windows has console events instead:
+// Ctrl+C is sent as SIGINT; Ctrl+Break can't be sent from outside under Wine
+// (tests/windows delivers it in-process).
+#if defined(_WIN32)
+const std::vector<int> kStops = {SIGINT};
+constexpr int kTerminate = SIGINT;
+// The usage line names the program file as it was started, folder left out.
+constexpr const char* kProgramFile = "portwick.exe";
+const std::string kAddressInUse = sockets::ErrorText(EADDRINUSE);  // Winsock's words
+#else
+// A closed terminal (SIGHUP) and Ctrl-\ (SIGQUIT) stop like the others.
+const std::vector<int> kStops = {SIGTERM, SIGINT, SIGHUP, SIGQUIT};
+constexpr int kTerminate = SIGTERM;
+constexpr const char* kProgramFile = "portwick";
+const std::string kAddressInUse = "Address already in use";
+#endif
 
 // The program under test: the one this build made, or another copy of it
 // (the one unpacked from the Debian package) named by PORTWICK_BINARY_UNDER_TEST.
@@ -85,12 +107,6 @@ int WaitForListening(ChildProcess& child, const std::string& destination,
   return port;
 }
 
-// The exit code of a child that ended normally; -1 otherwise.
-int ExitCode(const std::optional<int>& status) {
-  if (!status || !WIFEXITED(*status)) return -1;
-  return WEXITSTATUS(*status);
-}
-
 // A program run to its end: the exit code (-1 when it did not exit
 // normally) and everything it wrote.
 struct Ended {
@@ -136,7 +152,10 @@ Forwarding StartForwarding(const std::string& destination,
 
 // Signals `child`; its exit code once it has ended, with its output read.
 int StopWith(ChildProcess& child, int signal_number) {
-  EXPECT_TRUE(child.Signal(signal_number));
+  if (!child.Signal(signal_number)) {
+    ADD_FAILURE() << "the signal could not be sent";
+    return -1;  // the child ends with its ChildProcess
+  }
   const int code = ExitCode(child.WaitForExit(kTimeout));
   child.DrainOutput(kTimeout);
   return code;
@@ -150,8 +169,7 @@ Socket EchoedClient(int port, const std::string& bytes) {
 }
 
 TEST(ConsoleTest, ForwardsUntilSignalThenResetsSessionsAndExitsZero) {
-  // A closed terminal (SIGHUP) and Ctrl-\ (SIGQUIT) stop like the others.
-  for (int signal_number : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) {
+  for (int signal_number : kStops) {
     SCOPED_TRACE(signal_number);
     PeerServer server(PeerServer::Mode::kEcho);
     ASSERT_GT(server.port(), 0);
@@ -184,7 +202,7 @@ TEST(ConsoleTest, ClosedStandardDescriptorsNeverCarryAnotherSessionsTraffic) {
   Socket second = EchoedClient(run.port, "password=hunter2");
   // The first client gets exactly its own echo, nothing of the second's.
   ASSERT_EQ(SendAndRead(first.fd(), first.fd(), "two", kTimeout), "two");
-  ASSERT_TRUE(run.child->Signal(SIGTERM));
+  ASSERT_TRUE(run.child->Signal(kTerminate));
   EXPECT_EQ(ReadUntilEnd(first.fd(), kTimeout).end, StreamEnd::kReset);
   EXPECT_EQ(ExitCode(run.child->WaitForExit(kTimeout)), 0) << run.child->stderr_text();
 }
@@ -202,7 +220,7 @@ TEST(ConsoleTest, UnreachableDisplayPointsToConsoleModeInsteadOfAborting) {
     if (argument == "--bogus") {
       // A failed command line prints the help, display or not, and says
       // which argument was wrong.
-      EXPECT_EQ(ended.out, HelpTextWithLineFeeds());
+      EXPECT_EQ(ended.out, HelpTextWithLineFeeds(kProgramFile));
       EXPECT_EQ(ended.err, "Portwick: unknown option '--bogus'\n");
     } else {
       EXPECT_EQ(ended.code, 3);
@@ -255,7 +273,7 @@ TEST(ConsoleTest, ListensOnTheBindAddressAndReachesEveryKindOfDestination) {
         testing::ConnectTo(c.client_ipv6 ? Endpoint::LoopbackIPv6(to) : Endpoint::LoopbackIPv4(to));
     ASSERT_TRUE(client.valid());
     ASSERT_EQ(SendAndRead(client.fd(), client.fd(), "hello\n", kTimeout), "hello\n");
-    EXPECT_EQ(StopWith(*child, SIGTERM), 0) << child->stderr_text();
+    EXPECT_EQ(StopWith(*child, kTerminate), 0) << child->stderr_text();
   }
 }
 
@@ -294,7 +312,7 @@ TEST(ConsoleTest, RaisesTheDescriptorLimitAndSaysOnceWhenItIsReached) {
   EXPECT_TRUE(
       child->WaitForStderrLine([&](const std::string& line) { return line == reached; }, kTimeout))
       << child->stderr_text();
-  EXPECT_EQ(StopWith(*child, SIGTERM), 0);
+  EXPECT_EQ(StopWith(*child, kTerminate), 0);
   const std::string& text = child->stderr_text();
   EXPECT_EQ(text.find(reached), text.rfind(reached)) << "said more than once: " << text;
 }
@@ -306,7 +324,7 @@ TEST(ConsoleTest, RunsThatEndAtOnceSayWhyWithTheirExitCode) {
   PeerServer occupant(PeerServer::Mode::kDiscard);
   ASSERT_GT(occupant.port(), 0);
   const std::string busy = std::to_string(occupant.port());
-  const std::string help = HelpTextWithLineFeeds();
+  const std::string help = HelpTextWithLineFeeds(kProgramFile);
   const std::string version = std::string("Portwick ") + PORTWICK_PROJECT_VERSION + "\n";
   const std::string see_help = "Portwick: see 'portwick --help' for the options\n";
   const std::vector<std::string> kPlainPath = {"PATH=/usr/bin:/bin"};
@@ -333,14 +351,14 @@ TEST(ConsoleTest, RunsThatEndAtOnceSayWhyWithTheirExitCode) {
       {{"--console", "--version", "--bogus"}, 2, "Portwick: unknown option '--bogus'\n" + see_help},
       {{"--console", "--source=" + busy, "--bind=", "--destination=127.0.0.1:9"},
        1,
-       "Portwick: cannot listen on port " + busy + ": Address already in use\n"},
+       "Portwick: cannot listen on port " + busy + ": " + kAddressInUse + "\n"},
       {{"--console", "--source=" + busy, "--bind=127.0.0.1", "--destination=127.0.0.1:9"},
        1,
-       "Portwick: cannot listen on 127.0.0.1:" + busy + ": Address already in use\n"},
+       "Portwick: cannot listen on 127.0.0.1:" + busy + ": " + kAddressInUse + "\n"},
       // Of several forwards, the one that failed is named as its forwarding line would be.
       {{"--console", "--bind=127.0.0.1", "--forward=0:127.0.0.1:9", "--forward=" + busy + ":h:9"},
        1,
-       "Portwick: forward 2: cannot listen on 127.0.0.1:" + busy + ": Address already in use\n"},
+       "Portwick: forward 2: cannot listen on 127.0.0.1:" + busy + ": " + kAddressInUse + "\n"},
       {{"--console", "--destinaton=localhost:2007"},
        2,
        "Portwick: unknown option '--destinaton=localhost:2007'\n" + see_help},
@@ -364,6 +382,10 @@ TEST(ConsoleTest, RunsThatEndAtOnceSayWhyWithTheirExitCode) {
            see_help},
 
       {{"--console", "it's"}, 2, "Portwick: unknown command 'it's'\n" + see_help},
+      // Spaces, quotes and backslashes reach the program as they were given.
+      {{"--console", "say \"hi\\\" \\"},
+       2,
+       "Portwick: unknown command 'say \"hi\\\" \\'\n" + see_help},
       // The command help prints at once; the failure then has its message.
       {{"--console", "help", "--nope"}, 2, "Portwick: unknown option '--nope'\n" + see_help, help},
       // Ports outside 0..65535 are refused instead of cut to 16 bits.
@@ -405,8 +427,8 @@ TEST(ConsoleTest, HelpCommandPrintsHelpAndForwards) {
   PeerServer server(PeerServer::Mode::kEcho);
   Forwarding run = StartForwarding(server.Address(), {"help", "--output=off"});
   ASSERT_GT(run.port, 0);
-  EXPECT_EQ(StopWith(*run.child, SIGTERM), 0);
-  EXPECT_EQ(run.child->stdout_text(), HelpTextWithLineFeeds());
+  EXPECT_EQ(StopWith(*run.child, kTerminate), 0);
+  EXPECT_EQ(run.child->stdout_text(), HelpTextWithLineFeeds(kProgramFile));
 }
 
 TEST(ConsoleTest, LogsTrafficToFileAndStdout) {
@@ -425,7 +447,8 @@ TEST(ConsoleTest, LogsTrafficToFileAndStdout) {
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.options.empty() ? "queued" : c.options[0] + (c.on_stdout ? "" : " no output"));
     const fs::path log =
-        fs::temp_directory_path() / ("portwick-console-" + std::to_string(getpid()) + ".log");
+        fs::temp_directory_path() /
+        ("portwick-console-" + std::to_string(testing::CurrentProcessId()) + ".log");
     fs::remove(log);
     PeerServer server(PeerServer::Mode::kEcho);
     std::vector<std::string> options = c.options;
@@ -507,6 +530,70 @@ TEST(ConsoleTest, TraceReplacesTheRawBytesAndFailedConnectsGoToStderr) {
   }
 }
 
+// --trace and --pcap end to end: after a session that ended with a
+// half-close each way, the trace on standard output and the capture file
+// each hold every byte of both directions, unchanged.
+TEST(ConsoleTest, TraceAndCaptureFileHoldEveryForwardedByte) {
+  const std::string up = std::string("GET\0\r\n\xff", 7) + testing::PatternBytes(3000, 7);
+  const std::string down = testing::PatternBytes(70000, 8);  // more than one packet holds
+  const fs::path capture = fs::temp_directory_path() /
+                           ("portwick-capture-" + std::to_string(testing::CurrentProcessId()));
+  for (const auto& [option, body] : {std::pair{"--trace", testing::TraceBody::kText},
+                                     {"--trace=hex", testing::TraceBody::kHex}}) {
+    SCOPED_TRACE(option);
+    fs::remove(capture);
+    testing::TestServer server;
+    Forwarding run = StartForwarding("127.0.0.1:" + std::to_string(server.port()),
+                                     {option, "--pcap=" + capture.string()});
+    ASSERT_GT(run.port, 0);
+    Socket client = ConnectLoopback(run.port);
+    Socket destination = server.WaitAccept();
+    ASSERT_TRUE(destination.valid());
+    ASSERT_EQ(SendAndRead(client.fd(), destination.fd(), up, kTimeout), up);
+    ASSERT_EQ(SendAndRead(destination.fd(), client.fd(), down, kTimeout), down);
+    sockets::ShutdownWrite(client.fd());
+    EXPECT_EQ(ReadUntilEnd(destination.fd(), kTimeout).end, StreamEnd::kEof);
+    sockets::ShutdownWrite(destination.fd());
+    EXPECT_EQ(ReadUntilEnd(client.fd(), kTimeout).end, StreamEnd::kEof);
+    Endpoint client_end;
+    ASSERT_EQ(sockets::LocalEndpoint(client.fd(), &client_end), 0);
+    client.Reset();
+    destination.Reset();
+    ASSERT_TRUE(run.child->WaitForStdout(" #1 closed: ", kTimeout)) << run.child->stdout_text();
+    ASSERT_EQ(StopWith(*run.child, SIGINT), 0) << run.child->stderr_text();
+
+    const testing::DecodedTrace trace = testing::DecodeTrace(run.child->stdout_text(), body);
+    ASSERT_TRUE(trace.ok) << trace.error;
+    const std::map<std::pair<std::string, char>, std::string> expected = {{{"1", '>'}, up},
+                                                                          {{"1", '<'}, down}};
+    for (const auto& [key, bytes] : trace.streams) {
+      EXPECT_TRUE(expected.count(key) && expected.at(key) == bytes)
+          << key.first << key.second << " " << bytes.size() << " bytes";
+    }
+    EXPECT_EQ(trace.streams.size(), expected.size());
+
+    std::string error;
+    const std::optional<std::vector<testing::TcpSegment>> segments =
+        testing::ReadTcpSegments(ReadFile(capture), &error);
+    ASSERT_TRUE(segments) << error;
+    ASSERT_FALSE(segments->empty());
+    EXPECT_EQ(segments->front().flags, 0x02) << "a SYN from the client first";
+    EXPECT_EQ(segments->front().from_port, client_end.port());
+    std::string from_client, to_client;
+    int fins = 0;
+    for (const testing::TcpSegment& segment : *segments) {
+      const bool from = segment.from_port == client_end.port();
+      EXPECT_TRUE(from || segment.to_port == client_end.port());
+      (from ? from_client : to_client) += segment.payload;
+      fins += (segment.flags & 0x01) != 0;
+    }
+    EXPECT_TRUE(from_client == up);
+    EXPECT_TRUE(to_client == down);
+    EXPECT_EQ(fins, 2);
+  }
+  fs::remove(capture);
+}
+
 TEST(ConsoleTest, SeveralForwardsInOneProcess) {
   PeerServer first(PeerServer::Mode::kEcho);
   PeerServer second(PeerServer::Mode::kEcho);
@@ -531,7 +618,7 @@ TEST(ConsoleTest, SeveralForwardsInOneProcess) {
     const std::string hello = "to forward " + std::to_string(i + 1);
     ASSERT_EQ(SendAndRead(client.fd(), client.fd(), hello, kTimeout), hello);
   }
-  EXPECT_EQ(StopWith(*child, SIGTERM), 0) << child->stderr_text();
+  EXPECT_EQ(StopWith(*child, kTerminate), 0) << child->stderr_text();
   EXPECT_NE(child->stdout_text().find(" #1.1 open from "), std::string::npos);
   EXPECT_NE(child->stdout_text().find(" #2.1 closed: "), std::string::npos);
 }
@@ -556,6 +643,7 @@ TEST(ConsoleTest, SecondSignalEndsAStopThatCannotFinish) {
   EXPECT_TRUE(code == 128 + SIGINT || code == 128 + SIGTERM) << "exit code " << code;
 }
 
+#if !defined(_WIN32)
 // Waits until a thread of process `pid` is blocked in a kernel function
 // whose name holds `function` (as /proc shows it; kernels name the pipe
 // write pipe_write or anon_pipe_write).
@@ -577,7 +665,8 @@ bool WaitForThreadIn(pid_t pid, const std::string& function) {
 // delivered and ends with exit code 1. A FIFO nobody has open must not block
 // the log's open either: its records are lost, said once and counted.
 TEST(ConsoleTest, ABlockedLogTargetNeitherHangsTheStopNorLosesRecordsSilently) {
-  const fs::path folder = fs::temp_directory_path() / ("portwick-fifo-" + std::to_string(getpid()));
+  const fs::path folder =
+      fs::temp_directory_path() / ("portwick-fifo-" + std::to_string(testing::CurrentProcessId()));
   fs::create_directories(folder);
   const std::string fifo = (folder / "traffic.fifo").string();
   struct Case {
@@ -650,6 +739,7 @@ TEST(ConsoleTest, ABlockedLogTargetNeitherHangsTheStopNorLosesRecordsSilently) {
   }
   fs::remove_all(folder);
 }
+#endif  // !_WIN32
 
 }  // namespace
 }  // namespace portwick

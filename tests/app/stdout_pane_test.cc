@@ -2,8 +2,12 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#if defined(_WIN32)
+#include <io.h>
+#else
 #include <signal.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <string>
@@ -14,6 +18,15 @@
 
 namespace portwick {
 namespace {
+
+// A pipe of C runtime descriptors, not inherited by child processes.
+bool MakePipe(int fds[2]) {
+#if defined(_WIN32)
+  return _pipe(fds, 65536, _O_BINARY | _O_NOINHERIT) == 0;
+#else
+  return pipe2(fds, O_CLOEXEC) == 0;
+#endif
+}
 
 // Reads `fd` to its end on a thread of its own.
 class PipeReader {
@@ -39,7 +52,7 @@ class PipeReader {
 
 TEST(StdoutPaneTest, ConcurrentTextsArriveWholeAndUnconverted) {
   int fds[2];
-  ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
+  ASSERT_TRUE(MakePipe(fds));
   PipeReader reader(fds[0]);
   constexpr int kThreads = 6;
   constexpr int kTextsPerThread = 100;
@@ -78,10 +91,12 @@ TEST(StdoutPaneTest, ConcurrentTextsArriveWholeAndUnconverted) {
 
 TEST(StdoutPaneTest, ClosedReaderDropsTextInsteadOfFailingTheProcess) {
   int fds[2];
-  ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
+  ASSERT_TRUE(MakePipe(fds));
   close(fds[0]);
+#if !defined(_WIN32)
   // Console mode ignores SIGPIPE; so does this test.
   signal(SIGPIPE, SIG_IGN);
+#endif
   StdoutPane pane(fds[1]);
   pane.AppendText("nobody reads this");
   EXPECT_EQ(WriteFully(fds[1], "x", 1), -EPIPE);

@@ -3,8 +3,6 @@
 // address of a destination in turn.
 
 #include <gtest/gtest.h>
-#include <ifaddrs.h>
-#include <netinet/in.h>
 
 #include <cerrno>
 #include <map>
@@ -13,12 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "base/posix/sockaddr.h"
 #include "engine/name_resolver.h"
 #include "engine/proxy_listener.h"
 #include "engine/socket_layer.h"
 #include "engine/socket_ops.h"
 #include "recording_observer.h"
+#include "socket_probes.h"
 #include "test_server.h"
 
 namespace portwick {
@@ -31,20 +29,6 @@ using testing::RecordingObserver;
 using testing::SendAndRead;
 using testing::SendBytes;
 using testing::TestServer;
-
-// A local IPv4 address other than loopback, if the machine has one.
-std::optional<Endpoint> OtherLocalIPv4() {
-  ifaddrs* list = nullptr;
-  if (::getifaddrs(&list) != 0) return std::nullopt;
-  std::optional<Endpoint> found;
-  for (const ifaddrs* i = list; i != nullptr && !found; i = i->ifa_next) {
-    if (i->ifa_addr == nullptr || i->ifa_addr->sa_family != AF_INET) continue;
-    std::optional<Endpoint> endpoint = FromSockaddr(i->ifa_addr, sizeof(sockaddr_in));
-    if (endpoint && endpoint->address_bytes()[0] != 127 && !endpoint->IsAny()) found = endpoint;
-  }
-  ::freeifaddrs(list);
-  return found;
-}
 
 Endpoint WithPort(Endpoint endpoint, int port) {
   endpoint.set_port(static_cast<uint16_t>(port));
@@ -165,7 +149,7 @@ TEST_F(ListenerEndpointsTest, DualStackListenerTakesIPv4Clients) {
 }
 
 TEST_F(ListenerEndpointsTest, LoopbackBindRefusesConnectionsToOtherLocalAddresses) {
-  const std::optional<Endpoint> other = OtherLocalIPv4();
+  const std::optional<Endpoint> other = testing::OtherLocalIPv4();
   if (!other) GTEST_SKIP() << "no local IPv4 address besides loopback";
   TestServer echo(testing::EchoHandler);
 

@@ -3,13 +3,7 @@
 
 #include "engine/proxy_listener.h"
 
-#include <dirent.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
 
 #include <algorithm>
 #include <atomic>
@@ -17,7 +11,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -26,8 +19,6 @@
 #include <thread>
 #include <vector>
 
-#include "base/posix/sockaddr.h"
-#include "base/posix/socket_descriptor.h"
 #include "engine/descriptor_limit.h"
 #include "engine/log_sink_handle.h"
 #include "engine/socket_io.h"
@@ -35,6 +26,7 @@
 #include "engine/socket_ops.h"
 #include "listener_seams.h"
 #include "recording_sink.h"
+#include "socket_probes.h"
 #include "test_server.h"
 
 namespace portwick {
@@ -238,8 +230,15 @@ TEST_F(ProxyListenerTest, FailedSetUpClosesTheClientAndTheListenerKeepsAccepting
 TEST_F(ProxyListenerTest, StartOnABusyPortFailsWithTheReason) {
   TestServer occupant;
   std::string error;
+  // The system's text for the error: the C library's on POSIX, Winsock's
+  // on Windows.
+#if defined(_WIN32)
+  const std::string in_use = sockets::ErrorText(EADDRINUSE);
+#else
+  const std::string in_use = "Address already in use";
+#endif
   EXPECT_FALSE(listener_.Start(occupant.port(), "127.0.0.1", 1, &error));
-  EXPECT_NE(error.find("Address already in use"), std::string::npos) << error;
+  EXPECT_NE(error.find(in_use), std::string::npos) << error;
   EXPECT_FALSE(listener_.IsRunning());
   EXPECT_EQ(listener_.BoundPort(), 0);
 
@@ -250,7 +249,7 @@ TEST_F(ProxyListenerTest, StartOnABusyPortFailsWithTheReason) {
   const Status status = listener_.Start(config);
   EXPECT_EQ(status.step(), "bind");
   EXPECT_EQ(status.error_number(), EADDRINUSE);
-  EXPECT_EQ(status.reason(), "Address already in use");
+  EXPECT_EQ(status.reason(), in_use);
   EXPECT_FALSE(listener_.IsRunning());
 }
 
@@ -386,23 +385,17 @@ TEST_F(ProxyListenerTest, AcceptPausesWhenResourcesRunOutAndThenGoesOn) {
   EXPECT_EQ(limit_reports.load(), 1) << "the limit is said once";
 }
 
-// The descriptor of this process's socket with the given ends.
-int FindSocket(const Endpoint& local, const Endpoint& peer) {
-  DIR* dir = ::opendir("/proc/self/fd");
-  if (dir == nullptr) return -1;
-  int found = -1;
-  while (const dirent* entry = ::readdir(dir)) {
-    const int fd = std::atoi(entry->d_name);
+// The socket of this process with the given ends, or kInvalidSocket.
+SocketHandle FindSocket(const Endpoint& local, const Endpoint& peer) {
+  for (const SocketHandle fd : testing::OpenSockets()) {
     Endpoint fd_local;
     Endpoint fd_peer;
-    if (entry->d_name[0] != '.' && sockets::LocalEndpoint(fd, &fd_local) == 0 &&
-        sockets::PeerEndpoint(fd, &fd_peer) == 0 && fd_local == local && fd_peer == peer) {
-      found = fd;
-      break;
+    if (sockets::LocalEndpoint(fd, &fd_local) == 0 && sockets::PeerEndpoint(fd, &fd_peer) == 0 &&
+        fd_local == local && fd_peer == peer) {
+      return fd;
     }
   }
-  ::closedir(dir);
-  return found;
+  return kInvalidSocket;
 }
 
 TEST_F(ProxyListenerTest, BothSocketsOfASessionSendWithoutNagleDelay) {
@@ -420,14 +413,11 @@ TEST_F(ProxyListenerTest, BothSocketsOfASessionSendWithoutNagleDelay) {
   ASSERT_EQ(sockets::LocalEndpoint(destination.fd(), &destination_end), 0);
   ASSERT_EQ(sockets::PeerEndpoint(destination.fd(), &destination_peer), 0);
   // The forwarder's two sockets: the accepted one and the outgoing one.
-  const int sockets_of_session[] = {FindSocket(client_peer, client_end),
-                                    FindSocket(destination_peer, destination_end)};
-  for (const int fd : sockets_of_session) {
+  const SocketHandle sockets_of_session[] = {FindSocket(client_peer, client_end),
+                                             FindSocket(destination_peer, destination_end)};
+  for (const SocketHandle fd : sockets_of_session) {
     ASSERT_GE(fd, 0);
-    int no_delay = 0;
-    socklen_t length = sizeof no_delay;
-    ASSERT_EQ(::getsockopt(Descriptor(fd), IPPROTO_TCP, TCP_NODELAY, &no_delay, &length), 0);
-    EXPECT_NE(no_delay, 0) << "descriptor " << fd;
+    EXPECT_EQ(testing::NoDelayIsSet(fd), true) << "descriptor " << fd;
   }
 }
 
@@ -457,15 +447,9 @@ class GatedAcceptIo : public testing::PassThroughIo {
 std::vector<Socket> StartConnects(int port, int count) {
   std::vector<Socket> clients;
   const Endpoint to = Endpoint::LoopbackIPv4(static_cast<uint16_t>(port));
-  sockaddr_storage address;
-  const socklen_t address_length = ToSockaddr(to, &address);
   for (int i = 0; i < count; ++i) {
     Socket s(sockets::CreateTcpSocket());
-    if (!s.valid()) break;
-    ::fcntl(Descriptor(s.fd()), F_SETFL, O_NONBLOCK);
-    const int rc =
-        ::connect(Descriptor(s.fd()), reinterpret_cast<const sockaddr*>(&address), address_length);
-    if (rc != 0 && errno != EINPROGRESS) break;
+    if (!s.valid() || !testing::StartConnect(s.fd(), to)) break;
     clients.push_back(std::move(s));
   }
   return clients;
@@ -473,7 +457,7 @@ std::vector<Socket> StartConnects(int port, int count) {
 
 TEST_F(ProxyListenerTest, ConnectsWaitInTheQueueWhileTheAcceptThreadIsBusy) {
   constexpr int kClients = 100;
-  TestServer echo(EchoHandler, SOMAXCONN);
+  TestServer echo(EchoHandler, sockets::kMaxBacklog);
   GatedAcceptIo io;
   StopAtScopeEnd stop{listener_};
   struct OpenAtScopeEnd {
@@ -486,28 +470,25 @@ TEST_F(ProxyListenerTest, ConnectsWaitInTheQueueWhileTheAcceptThreadIsBusy) {
   // listening socket's queue; a short queue drops the rest.
   std::vector<Socket> clients = StartConnects(listener_.BoundPort(), kClients);
   ASSERT_EQ(clients.size(), static_cast<size_t>(kClients));
-  std::vector<pollfd> polls;
-  for (const Socket& c : clients) polls.push_back(pollfd{Descriptor(c.fd()), POLLOUT, 0});
   EXPECT_TRUE(testing::WaitUntil([&] {
-    ::poll(polls.data(), polls.size(), 0);
-    return std::all_of(polls.begin(), polls.end(),
-                       [](const pollfd& p) { return (p.revents & POLLOUT) != 0; });
+    return std::all_of(clients.begin(), clients.end(),
+                       [](const Socket& c) { return testing::WaitWritableFor(c.fd(), 0) > 0; });
   }));
   io.Open();
   for (Socket& c : clients) {
-    ::fcntl(Descriptor(c.fd()), F_SETFL, 0);
+    testing::SetBlocking(c.fd());
     ASSERT_EQ(SendAndRead(c.fd(), c.fd(), "q"), "q");
   }
 }
 
 TEST_F(ProxyListenerTest, BurstOfSimultaneousConnectsIsServedInFull) {
   constexpr int kClients = 200;
-  TestServer echo(EchoHandler, SOMAXCONN);
+  TestServer echo(EchoHandler, sockets::kMaxBacklog);
   StartTowards(echo.port());
   // Every connect is under way before the first is accepted.
   std::vector<Socket> clients = StartConnects(listener_.BoundPort(), kClients);
   ASSERT_EQ(clients.size(), static_cast<size_t>(kClients));
-  for (Socket& s : clients) ::fcntl(Descriptor(s.fd()), F_SETFL, 0);
+  for (Socket& s : clients) testing::SetBlocking(s.fd());
   // Each client's byte comes back only through a session of its own.
   int served = 0;
   const auto until = std::chrono::steady_clock::now() + testing::kDeadline;

@@ -1,6 +1,7 @@
 #ifndef PORTWICK_TESTS_ENGINE_READ_FILE_H_
 #define PORTWICK_TESTS_ENGINE_READ_FILE_H_
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -8,7 +9,7 @@
 namespace portwick::testing {
 
 // The whole content of a file, bytes unchanged; empty when it cannot be read.
-inline std::string ReadFile(const std::string& path) {
+inline std::string ReadFile(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }

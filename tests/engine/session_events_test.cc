@@ -3,7 +3,6 @@
 // ended.
 
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 
 #include <algorithm>
 #include <atomic>
@@ -15,7 +14,6 @@
 #include <thread>
 #include <vector>
 
-#include "base/posix/socket_descriptor.h"
 #include "engine/proxy_listener.h"
 #include "engine/socket_layer.h"
 #include "engine/socket_ops.h"
@@ -186,9 +184,7 @@ class PeekingObserver : public RecordingObserver {
   using RecordingObserver::RecordingObserver;
   void OnHalfClosed(const SessionHalfClosed& event) override {
     const bool up = event.direction == Direction::kClientToServer;
-    char byte;
-    if (::recv(Descriptor(up ? server_fd.load() : client_fd.load()), &byte, 1,
-               MSG_PEEK | MSG_DONTWAIT) == 0) {
+    if (testing::EndOfStreamIsReadable(up ? server_fd.load() : client_fd.load())) {
       ++passed_on_before_reported;
     }
     RecordingObserver::OnHalfClosed(event);

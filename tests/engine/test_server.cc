@@ -1,62 +1,18 @@
 #include "test_server.h"
 
-#if defined(_WIN32)
-#include <winsock2.h>
-// <windows.h>'s old pointer keywords would clash with TcpPair's members.
-#undef near
-#undef far
-#else
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/socket.h>
-#endif
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <utility>
 
 #include "engine/socket_ops.h"
-#if defined(_WIN32)
-#include "base/windows/sockaddr.h"
-#else
-#include "base/posix/sockaddr.h"
-#include "base/posix/socket_descriptor.h"
-#endif
+#include "socket_probes.h"
 
 namespace portwick::testing {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// Waits up to `timeout_ms` for `events` (POLLIN, POLLOUT) on one socket:
-// > 0 ready, 0 timed out, < 0 failed (-errno; -EINTR to retry).
-int PollOne(SocketHandle fd, short events, int timeout_ms) {
-#if defined(_WIN32)
-  WSAPOLLFD p{static_cast<SOCKET>(fd), events == POLLIN ? short{POLLRDNORM} : short{POLLWRNORM}, 0};
-  const int rc = ::WSAPoll(&p, 1, timeout_ms);
-  return rc == SOCKET_ERROR ? -EIO : rc;
-#else
-  pollfd p{Descriptor(fd), events, 0};
-  const int rc = ::poll(&p, 1, timeout_ms);
-  return rc < 0 ? -errno : rc;
-#endif
-}
-
-// Starts a connect on a non-blocking socket and returns at once.
-void StartConnect(SocketHandle fd, const Endpoint& endpoint) {
-  sockaddr_storage sa;
-  const socklen_t length = ToSockaddr(endpoint, &sa);
-#if defined(_WIN32)
-  u_long non_blocking = 1;
-  ::ioctlsocket(static_cast<SOCKET>(fd), FIONBIO, &non_blocking);
-  ::connect(static_cast<SOCKET>(fd), reinterpret_cast<const sockaddr*>(&sa), length);
-#else
-  ::fcntl(Descriptor(fd), F_SETFL, O_NONBLOCK);
-  ::connect(Descriptor(fd), reinterpret_cast<const sockaddr*>(&sa), length);
-#endif
-}
 
 int RemainingMs(Clock::time_point until) {
   auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
@@ -66,7 +22,7 @@ int RemainingMs(Clock::time_point until) {
 // One read step: false when the read loop must stop (result->end says why).
 bool ReadSome(SocketHandle fd, Clock::time_point until, std::string* out, StreamEnd* end,
               size_t limit = SIZE_MAX) {
-  const int rc = PollOne(fd, POLLIN, RemainingMs(until));
+  const int rc = WaitReadableFor(fd, RemainingMs(until));
   if (rc == -EINTR) return true;
   if (rc <= 0) {
     *end = StreamEnd::kTimeout;
@@ -83,8 +39,6 @@ bool ReadSome(SocketHandle fd, Clock::time_point until, std::string* out, Stream
 }
 
 }  // namespace
-
-int WaitReadableFor(SocketHandle fd, int milliseconds) { return PollOne(fd, POLLIN, milliseconds); }
 
 Socket ConnectLoopback(int port) {
   return ConnectTo(Endpoint::LoopbackIPv4(static_cast<uint16_t>(port)));
@@ -119,7 +73,7 @@ Socket StalledListener(int* port, std::vector<Socket>* fillers) {
   for (int i = 0; i < 8; ++i) {
     Socket s(sockets::CreateTcpSocket());
     StartConnect(s.fd(), Endpoint::LoopbackIPv4(static_cast<uint16_t>(*port)));
-    const bool completed = PollOne(s.fd(), POLLOUT, 200) > 0;
+    const bool completed = WaitWritableFor(s.fd(), 200) > 0;
     fillers->push_back(std::move(s));
     if (!completed) return listener;  // the queue is full now
   }
@@ -198,7 +152,16 @@ TestServer::~TestServer() {
     stopping_ = true;
     for (Socket& s : handled_) sockets::ShutdownBoth(s.fd());
   }
-  if (listen_.valid()) sockets::ShutdownBoth(listen_.fd());
+  if (listen_.valid()) {
+    // Shutting the socket down wakes an accept that waits now. On Windows
+    // an accept begun after it would wait for good: shut it down again until
+    // the accept thread has ended.
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!accept_ended_) {
+      sockets::ShutdownBoth(listen_.fd());
+      accepted_cv_.wait_for(lock, std::chrono::milliseconds(10));
+    }
+  }
   if (accept_thread_.joinable()) accept_thread_.join();
   {
     // The accept thread is gone; no new handler can appear now.
@@ -211,13 +174,12 @@ TestServer::~TestServer() {
 void TestServer::AcceptLoop() {
   while (true) {
     SocketHandle fd = sockets::Accept(listen_.fd());
-    if (fd < 0) {
-      if (fd == -ECONNABORTED) continue;
-      return;
-    }
     std::lock_guard<std::mutex> lock(mutex_);
-    if (stopping_) {
-      sockets::Close(fd);
+    if (fd == -ECONNABORTED) continue;
+    if (fd < 0 || stopping_) {
+      if (fd >= 0) sockets::Close(fd);
+      accept_ended_ = true;
+      accepted_cv_.notify_all();
       return;
     }
     ++accepted_count_;

@@ -14,6 +14,7 @@
 
 #include "base/endpoint.h"
 #include "engine/socket.h"
+#include "socket_probes.h"
 
 // Loopback servers and client helpers for tests that drive real sockets.
 // Everything binds 127.0.0.1 on an ephemeral port; every wait has a deadline.
@@ -57,11 +58,6 @@ struct TcpPair {
 TcpPair MakeTcpPair();
 
 bool SendBytes(SocketHandle fd, std::string_view data);
-
-// Waits up to `milliseconds` for `fd` to have bytes, an end or an error to
-// read (poll, or WSAPoll on Windows): > 0 ready, 0 timed out, < 0 -errno
-// (-EINTR: try again).
-int WaitReadableFor(SocketHandle fd, int milliseconds);
 
 // Reads until `count` bytes have come (never more), the stream ends, or the
 // deadline.
@@ -120,6 +116,7 @@ class TestServer {
   mutable std::mutex mutex_;
   std::condition_variable accepted_cv_;
   bool stopping_ = false;
+  bool accept_ended_ = false;  // the accept thread has returned
   int accepted_count_ = 0;
   std::deque<Socket> queue_;
   std::vector<Socket> handled_;

@@ -185,11 +185,12 @@ TEST_F(MainWindowLayoutTest, MenuBarHoldsItsItemsAndCommands) {
     int id;  // 0 for a separator
     QString shortcut;
   };
-  // Action and Help as they always were, without accelerators; View holds
-  // the Sessions window.
+  // Action and Help as they always were, without accelerators, and Action
+  // with the traffic conditions; View holds the Sessions window.
   const std::vector<Item> expected = {
       {"Action", "Start", 32772, ""},
       {"Action", "Stop", 32773, ""},
+      {"Action", "&Conditions...", kConditionsCommand, ""},
       {"Action", "", 0, ""},
       {"Action", "Save &As *.sh", 32775, ""},
       {"Action", "", 0, ""},

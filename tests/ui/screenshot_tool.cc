@@ -1,8 +1,8 @@
 // Writes pictures of the main window (first size, and 200 pixels wider), of
-// the About box and of the Sessions window into the folder given as the only
-// argument. The Sessions window shows real sessions relayed by a forwarding
-// run to a small local server: an HTTP-like exchange (shown as text), a
-// binary one (shown in hex) and a connect that the destination refused.
+// the About box, of the Conditions dialog and of the Sessions window into the
+// folder given as the only argument. The Sessions window shows real sessions relayed by a
+// forwarding run to a small local server: an HTTP-like exchange (shown as text), a binary one
+// (shown in hex) and a connect that the destination refused.
 #include <sys/socket.h>
 
 #include <QtCore/QDir>
@@ -19,6 +19,7 @@
 #include "run/proxy_settings.h"
 #include "test_server.h"
 #include "ui/about_box.h"
+#include "ui/conditions_dialog.h"
 #include "ui/framework/file_choosers.h"
 #include "ui/framework/qt/template_dialog.h"
 #include "ui/main_window.h"
@@ -63,7 +64,7 @@ void Exchange(int port, const std::string& request) {
   portwick::Socket client = portwick::testing::ConnectLoopback(port);
   if (!client.valid()) return;
   portwick::testing::SendBytes(client.fd(), request);
-  ::shutdown(client.fd(), SHUT_WR);
+  ::shutdown(static_cast<int>(client.fd()), SHUT_WR);
   portwick::testing::ReadUntilEnd(client.fd(), std::chrono::seconds(5));
 }
 
@@ -73,7 +74,7 @@ bool RelaySessions(const std::shared_ptr<portwick::CaptureStore>& store) {
   portwick::ForwardingRun run;
   portwick::RunSettings settings;
   settings.forwards = {
-      {portwick::Endpoint::AnyIPv4(0), "127.0.0.1", static_cast<uint16_t>(server->port())}};
+      {portwick::Endpoint::AnyIPv4(0), "127.0.0.1", static_cast<uint16_t>(server->port()), {}}};
   settings.observer = store;
   if (!run.Start(settings, nullptr, {}).ok()) return false;
   const int port = run.BoundPort();
@@ -125,6 +126,20 @@ int main(int argc, char** argv) {
   about_dialog.show();
   if (!QTest::qWaitForWindowExposed(&about_dialog)) return 1;
   ok = Save(&about_dialog, dir, "about_box.png") && ok;
+  about_dialog.hide();
+
+  portwick::ConditionsForm form;
+  for (const char* text :
+       {"down:delay=100ms,jitter=10ms", "up:rate=64K", "down:cut=4K,end=reset"}) {
+    form.conditions.push_back(*portwick::ParseCondition(text, nullptr));
+  }
+  form.limits.connect_timeout = std::chrono::seconds(5);
+  portwick::ConditionsDialog conditions(dialog->native_window(), form);
+  portwick::TemplateDialog& conditions_dialog = portwick::QtDialogOf(conditions.dialog());
+  conditions_dialog.show();
+  if (!QTest::qWaitForWindowExposed(&conditions_dialog)) return 1;
+  ok = Save(&conditions_dialog, dir, "conditions_dialog.png") && ok;
+  conditions_dialog.hide();
 
   auto store = std::make_shared<portwick::CaptureStore>();
   if (!RelaySessions(store)) {

@@ -103,6 +103,7 @@ std::string StatusLineText(const StatusFigures& figures) {
   std::string text = figures.listening ? "Listening on port " + std::to_string(figures.port)
                                        : std::string("Stopped");
   if (figures.listening && !figures.destination.empty()) text += " for " + figures.destination;
+  if (!figures.conditions.empty()) text += " | Conditions: " + figures.conditions;
   if (figures.capturing) {
     const CaptureCounts& c = figures.counts;
     text += " | " + std::to_string(c.sessions_open) + " open / " +

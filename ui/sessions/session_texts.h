@@ -42,14 +42,16 @@ struct StatusFigures {
   bool listening = false;
   int port = 0;             // listened on
   std::string destination;  // "localhost:2007"
+  std::string conditions;   // the traffic conditions, short; empty: none
   bool capturing = false;   // false: no capture store (figures below unknown)
   CaptureCounts counts;
   std::string last_error;  // empty: none
 };
 
-// "Listening on port 1999 for localhost:2007 | 2 open / 17 sessions |
-// 1.2 MiB up, 3.4 MiB down | capture 5.0 MiB of 256 MiB, 0 B dropped |
-// Session 3: cannot connect ...", or "Stopped | ..." when not listening.
+// "Listening on port 1999 for localhost:2007 | Conditions: down delay
+// 100 ms | 2 open / 17 sessions | 1.2 MiB up, 3.4 MiB down | capture
+// 5.0 MiB of 256 MiB, 0 B dropped | Session 3: cannot connect ...", or
+// "Stopped | ..." when not listening.
 std::string StatusLineText(const StatusFigures& figures);
 
 }  // namespace portwick

@@ -271,6 +271,29 @@ TEST_F(Win32MainWindowTest, TrafficPassesByteExactAndShowsInThePane) {
   EXPECT_GT(pane->Text().size(), 0u);
 }
 
+TEST_F(Win32MainWindowTest, ConditionsDialogRendersThroughTheDialogManagerAndEscCancelsIt) {
+  Open(ProxySettings{});
+  window_->Show();
+  // Looks at the modal box while it runs, then presses Esc in it.
+  bool looked = false;
+  dialog().SetTimer(98, std::chrono::milliseconds(50), [&] {
+    HWND box = FindWindowW(nullptr, L"Traffic Conditions");
+    if (box == nullptr || looked) return;
+    looked = true;
+    EXPECT_FALSE(IsWindowEnabled(hwnd())) << "modal over the main window";
+    HWND field = GetDlgItem(box, 1100);  // the first condition field
+    EXPECT_NE(field, nullptr);
+    wchar_t window_class[16] = {};
+    GetClassNameW(field, window_class, 16);
+    EXPECT_EQ(_wcsicmp(window_class, L"Edit"), 0);
+    PostMessageW(field, WM_KEYDOWN, VK_ESCAPE, 1);
+  });
+  SendMessageW(hwnd(), WM_COMMAND, MAKEWPARAM(kConditionsCommand, 0), 0);
+  dialog().KillTimer(98);
+  EXPECT_TRUE(looked);
+  EXPECT_TRUE(IsWindowEnabled(hwnd()));
+}
+
 TEST(Win32AboutBoxTest, ShowsTheVersionOfTheResourceAndLinksTheHomePage) {
   ProductVersionCache cache;
   UiServices services;

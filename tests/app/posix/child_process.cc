@@ -1,3 +1,5 @@
+// ChildProcess (child_process.h) on POSIX: fork and exec, pipes, and a pid
+// descriptor to wait for the end with poll.
 #include "child_process.h"
 
 #include <fcntl.h>
@@ -113,17 +115,6 @@ ChildProcess::~ChildProcess() {
 
 bool ChildProcess::Signal(int signal_number) { return !reaped_ && kill(pid_, signal_number) == 0; }
 
-std::optional<int> ChildProcess::WaitForExit(std::chrono::milliseconds timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!reaped_ && std::chrono::steady_clock::now() < deadline) {
-    // Waits for output (kept drained so the child never blocks on a full
-    // pipe) or for the child's end, which ReadSome reaps.
-    ReadSome(deadline);
-  }
-  if (!reaped_) return std::nullopt;
-  return exit_status_;
-}
-
 void ChildProcess::Reap() {
   int status = 0;
   while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
@@ -158,49 +149,18 @@ bool ChildProcess::ReadSome(std::chrono::steady_clock::time_point deadline) {
       CloseIfOpen(is_stdout ? stdout_fd_ : stderr_fd_);
     }
   }
-  return (stdout_fd_ >= 0 && read_stdout_) || stderr_fd_ >= 0;
+  return stdout_open() || stderr_open();
 }
 
-std::optional<std::string> ChildProcess::WaitForStderrLine(
-    const std::function<bool(const std::string&)>& match, std::chrono::milliseconds timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (true) {
-    size_t end;
-    while ((end = stderr_text_.find('\n', stderr_scanned_)) != std::string::npos) {
-      std::string line = stderr_text_.substr(stderr_scanned_, end - stderr_scanned_);
-      stderr_scanned_ = end + 1;
-      if (match(line)) return line;
-    }
-    if (stderr_fd_ < 0 || std::chrono::steady_clock::now() >= deadline) return std::nullopt;
-    ReadSome(deadline);
-  }
+bool ChildProcess::stdout_open() const { return stdout_fd_ >= 0 && read_stdout_; }
+
+bool ChildProcess::stderr_open() const { return stderr_fd_ >= 0; }
+
+int ExitCode(const std::optional<int>& status) {
+  if (!status || !WIFEXITED(*status)) return -1;
+  return WEXITSTATUS(*status);
 }
 
-bool ChildProcess::WaitForStdout(const std::string& needle, std::chrono::milliseconds timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (stdout_text_.find(needle) == std::string::npos) {
-    if (stdout_fd_ < 0 || !read_stdout_ || std::chrono::steady_clock::now() >= deadline) {
-      return false;
-    }
-    ReadSome(deadline);
-  }
-  return true;
-}
-
-void ChildProcess::DrainOutput(std::chrono::milliseconds timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (((stdout_fd_ >= 0 && read_stdout_) || stderr_fd_ >= 0) &&
-         std::chrono::steady_clock::now() < deadline) {
-    ReadSome(deadline);
-  }
-}
-
-std::optional<int> RunToExit(const ChildProcess::Options& options,
-                             std::chrono::milliseconds timeout) {
-  std::string error;
-  std::unique_ptr<ChildProcess> child = ChildProcess::Start(options, &error);
-  if (!child) return std::nullopt;
-  return child->WaitForExit(timeout);
-}
+int CurrentProcessId() { return static_cast<int>(getpid()); }
 
 }  // namespace portwick::testing
