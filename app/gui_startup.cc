@@ -1,15 +1,12 @@
 #include "app/gui_startup.h"
 
-#include <QApplication>
-#include <QMessageBox>
-#include <QString>
-#include <cstdlib>
 #include <iostream>
-#include <optional>
+#include <memory>
 #include <thread>
 
 #include "app/command_line.h"
 #include "app/display_check.h"
+#include "app/gui_toolkit.h"
 #include "ui/framework/loop_registry.h"
 #include "ui/framework/message_loop.h"
 
@@ -41,31 +38,7 @@ class LoopRegistration {
 
 bool DisplayAvailable() { return DisplayProblem().empty(); }
 
-std::string HelpBoxMarkup(const std::string& text) {
-  // The help's columns are made with tabs (stops every 8 characters) and
-  // spaces; laid out in a fixed-width font without wrapping they line up as
-  // in a terminal.
-  std::string expanded;
-  size_t column = 0;
-  for (const char c : text) {
-    if (c == '\t') {
-      do {
-        expanded += ' ';
-      } while (++column % 8 != 0);
-      continue;
-    }
-    expanded += c;
-    column = c == '\n' ? 0 : column + 1;
-  }
-  return "<pre>" + QString::fromStdString(expanded).toHtmlEscaped().toStdString() + "</pre>";
-}
-
-void ShowHelpBox(const std::string& text) {
-  QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(kApplicationTitle),
-                  QString::fromStdString(HelpBoxMarkup(text)), QMessageBox::Ok);
-  box.setTextFormat(Qt::RichText);
-  box.exec();
-}
+void ShowHelpBox(const std::string& text) { ShowToolkitHelpBox(text); }
 
 int RunGui(const std::vector<std::string>& args, const GuiStartup& startup) {
   std::ostream& out = startup.out ? *startup.out : std::cout;
@@ -79,19 +52,10 @@ int RunGui(const std::vector<std::string>& args, const GuiStartup& startup) {
   }
   const bool has_display = display_problem.empty();
 
-  // Qt is only started where it can open windows; without a display the help
-  // still reaches standard output.
-  std::string program = args.empty() ? std::string(kApplicationTitle) : args[0];
-  int qt_argc = 1;
-  char* qt_argv[] = {program.data(), nullptr};
-  std::optional<QApplication> application;
-  if (has_display && QCoreApplication::instance() == nullptr) {
-    application.emplace(qt_argc, qt_argv);
-    QApplication::setQuitOnLastWindowClosed(false);
-    // The installed desktop entry's name: lets the desktop match the window
-    // to its entry and icon (the application id on Wayland).
-    QGuiApplication::setDesktopFileName(QStringLiteral("org.portwick.Portwick"));
-  }
+  // The toolkit is only started where it can open windows; without a
+  // display the help still reaches standard output.
+  std::unique_ptr<GuiToolkitSession> toolkit;
+  if (has_display) toolkit = StartGuiToolkit(args.empty() ? std::string() : args[0]);
 
   MessageLoop loop;
   LoopRegistration registration(&loop);

@@ -17,16 +17,18 @@ namespace portwick {
 // and a failed window creation give 0).
 inline constexpr int kExitNoDisplay = 3;
 
-// True when Qt has somewhere to show windows: a display named by DISPLAY or
-// WAYLAND_DISPLAY that can be reached, or a QT_QPA_PLATFORM of its own (see
-// DisplayProblem in app/display_check.h).
+// True when the toolkit has somewhere to show windows: under Qt a display
+// named by DISPLAY or WAYLAND_DISPLAY that can be reached, or a
+// QT_QPA_PLATFORM of its own (see DisplayProblem in app/display_check.h);
+// always on Windows.
 bool DisplayAvailable();
 
 // The help box: a message box with caption "Portwick", `text`, an OK button
-// and no icon. Returns when the user closes it.
+// and no icon (the toolkit's, ShowToolkitHelpBox). Returns when the user
+// closes it.
 void ShowHelpBox(const std::string& text);
-// `text` as the help box shows it: tabs expanded, in a fixed-width font,
-// lines never wrapped (rich text).
+// `text` as Qt's help box shows it: tabs expanded, in a fixed-width font,
+// lines never wrapped (rich text). Qt only (app/qt/gui_toolkit_qt.cc).
 std::string HelpBoxMarkup(const std::string& text);
 
 // What RunGui() takes from its surroundings; empty members mean the real
@@ -52,13 +54,13 @@ struct GuiStartup {
 //    the same way and goes on;
 // 3. without a display (none set, or the one set can't be reached), writes
 //    the reason and a pointer to --console to `err` and returns
-//    kExitNoDisplay (checked before any QApplication exists);
+//    kExitNoDisplay (checked before the toolkit starts);
 // 4. builds the main window, Create()s it (returns 0 when that fails), shows
 //    it and runs the loop until a window posts the quit code;
 // 5. removes the loop from the registry, destroys the window and returns the
 //    quit code.
-// Creates a QApplication (fed with args[0] only, so Qt takes no options) when
-// none exists yet. Main thread only.
+// Starts the toolkit for the run (StartGuiToolkit: under Qt a QApplication
+// fed with args[0] only, when none exists yet). Main thread only.
 int RunGui(const std::vector<std::string>& args, const GuiStartup& startup);
 
 }  // namespace portwick

@@ -5,6 +5,7 @@
 
 #include "app/command_line.h"
 #include "app/console_runner.h"
+#include "app/own_console.h"
 #include "app/program_arguments.h"
 #include "app/standard_descriptors.h"
 #include "engine/descriptor_limit.h"
@@ -48,12 +49,16 @@ int main(int argc, char** argv) {
   portwick::ProxySettings probe;
   const bool parsed =
       portwick::ParseCommandLine(args, &probe, {}) == portwick::ParseStatus::kSuccess;
+#if defined(PORTWICK_HAVE_GUI)
+  const bool window_mode = !probe.console && !(parsed && probe.show_version);
+  if (window_mode) {
+    portwick::LeaveOwnConsole();
+    return RunWindowMode(args);
+  }
+#endif
   if (parsed && probe.show_version) {
     std::printf("%s\n", portwick::VersionLine().c_str());
     return std::fflush(stdout) == 0 ? 0 : 1;
   }
-#if defined(PORTWICK_HAVE_GUI)
-  if (!probe.console) return RunWindowMode(args);
-#endif
   return portwick::RunConsoleCommandLine(args);
 }

@@ -2,8 +2,8 @@
 # Cross-builds Portwick for 64-bit Windows in Release (build/windows) and
 # writes the downloads:
 #   build/windows/packages/portwick-<version>-windows-x64.zip
-# holding portwick.exe (console mode; the window comes later), README.md and
-# LICENSE, and beside it the installer
+# holding portwick.exe (the window, and console mode with --console),
+# README.md and LICENSE, and beside it the installer
 #   build/windows/packages/portwick-<version>-windows-x64.msi
 # (packaging/windows/: Program Files\Portwick, a Start-menu shortcut with
 # the icon, an Add/Remove Programs entry; it replaces an older Portwick).
@@ -29,7 +29,7 @@ done
 # neither undoes the other's configuration.
 cmake -S "$root" -B "$build" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/mingw-w64-x86_64.cmake" \
-  -DCMAKE_BUILD_TYPE=Release -DPORTWICK_WERROR=ON -DPORTWICK_WITH_GUI=OFF \
+  -DCMAKE_BUILD_TYPE=Release -DPORTWICK_WERROR=ON -DPORTWICK_WITH_GUI=ON \
   -DPORTWICK_BUILD_BENCH=OFF >/dev/null
 if [ -z "$exe" ]; then
   cmake --build "$build" -j "$(nproc)" --target portwick

@@ -7,9 +7,8 @@
 #
 # Then the same for the Windows build, drawn by Wine on a private Xvfb in a
 # Wine desktop of its own (`explorer /desktop=...`, which draws title bars):
-# windows_sessions_text.png and windows_sessions_hex.png; and, once
-# portwick.exe is a windowed program, windows_main_window.png and
-# windows_about_box.png. PORTWICK_SCREENSHOT_WINDOWS=0 leaves Windows out.
+# windows_sessions_text.png, windows_sessions_hex.png, windows_main_window.png
+# and windows_about_box.png. PORTWICK_SCREENSHOT_WINDOWS=0 leaves Windows out.
 #   scripts/screenshot.sh [OUTDIR]
 set -euo pipefail
 if [ $# -gt 1 ]; then
@@ -33,7 +32,7 @@ QT_QPA_PLATFORM=offscreen "$build/tests/ui/portwick_ui_screenshot" "$out"
 windows="$root/build/windows"
 cmake -S "$root" -B "$windows" -G Ninja -DPORTWICK_WERROR=ON \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/mingw-w64-x86_64.cmake" \
-  -DCMAKE_BUILD_TYPE=Release -DPORTWICK_WITH_GUI=OFF -DPORTWICK_BUILD_BENCH=OFF >/dev/null
+  -DCMAKE_BUILD_TYPE=Release -DPORTWICK_WITH_GUI=ON -DPORTWICK_BUILD_BENCH=OFF >/dev/null
 cmake --build "$windows" --target portwick portwick_win32_screenshot >&2
 export PORTWICK_WINEPREFIX="$windows/wineprefix"
 shots="$(mktemp -d)"
@@ -57,18 +56,13 @@ in_desktop() {  # name, size, program and arguments
   "$root/scripts/wine_run.sh" explorer "/desktop=$name,$size" "$@"
 }
 in_desktop portwick-sessions 1000x660 "$tool" sessions "$wine_shots" </dev/null
-# The main window and its About box (Help > About, command 57664), when the
-# program is built with its window.
+# The main window and its About box (Help > About, command 57664).
 exe="$windows/app/portwick.exe"
-if x86_64-w64-mingw32-objdump -p "$exe" | grep -q '^Subsystem.*(Windows GUI)'; then
-  in_desktop portwick-main 900x700 "$exe" </dev/null >/dev/null 2>&1 &
-  program=$!
-  in_desktop portwick-main 900x700 "$tool" window Portwick "$wine_shots\\windows_main_window.bmp" \
-    57664 About "$wine_shots\\windows_about_box.bmp" </dev/null
-  kill "$program" 2>/dev/null || true
-else
-  echo "screenshot: portwick.exe has no window yet; no Windows main window or About box" >&2
-fi
+in_desktop portwick-main 900x700 "$exe" </dev/null >/dev/null 2>&1 &
+program=$!
+in_desktop portwick-main 900x700 "$tool" window Portwick "$wine_shots\\windows_main_window.bmp" \
+  57664 About "$wine_shots\\windows_about_box.bmp" </dev/null
+kill "$program" 2>/dev/null || true
 for picture in "$shots"/*.bmp; do
   name="$(basename "${picture%.bmp}").png"
   python3 "$root/scripts/bmp_to_png.py" "$picture" "$out/$name"

@@ -6,7 +6,8 @@
 # (tests/stress) runs after the plain build's tests. The two builds without
 # the GUI still build the pane's text queue (relay threads hand text to the
 # GUI thread through it) on Qt Core. A last stage cross-builds the suites that
-# build for Windows, runs them and a console end-to-end check under Wine
+# build for Windows (the native window among them), runs them under Wine on
+# an Xvfb display of its own, with a console and a window end-to-end check
 # (PORTWICK_WINE_STAGE=0 skips it).
 # Exits non-zero on any failure.
 set -euo pipefail
@@ -25,11 +26,12 @@ configure_and_build() {  # dir, extra cmake args...
 # far. Add a suite here once its libraries build with MinGW; its tests carry
 # the label "wine" there, and those that can't apply on Windows also carry
 # "posix_only" (with the reason in their CMakeLists.txt).
-wine_suites=(portwick settings_text_test windows_twins_test base_test base_queue_test trafficlog_test capture_test command_line_test engine_test trafficlog_relay_test forwarding_run_test sessions_logic_test ui_win32_sessions_test console_test)
+wine_suites=(portwick settings_text_test windows_twins_test base_test base_queue_test trafficlog_test capture_test command_line_test engine_test trafficlog_relay_test forwarding_run_test sessions_logic_test ui_win32_sessions_test console_test
+  window_probe ui_win32_framework_test ui_win32_main_window_test)
 
-# Cross-builds build/windows with MinGW-w64 (no window, no benchmarks) and
-# runs the suites under Wine, windows drawn on a private Xvfb, in the build
-# folder's own Wine prefix.
+# Cross-builds build/windows with MinGW-w64 (with the native window, no
+# benchmarks) and runs the suites under Wine, windows drawn on a private
+# Xvfb, in the build folder's own Wine prefix.
 # One wineserver is kept running for the whole run (started cold, a prefix
 # takes seconds per test program) and stopped after.
 wine_stage() {
@@ -37,7 +39,7 @@ wine_stage() {
   "$root/scripts/setup.sh" windows
   cmake -S "$root" -B "$dir" -G Ninja -DPORTWICK_WERROR=ON \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/mingw-w64-x86_64.cmake" \
-    -DCMAKE_BUILD_TYPE=Release -DPORTWICK_WITH_GUI=OFF -DPORTWICK_BUILD_BENCH=OFF >/dev/null
+    -DCMAKE_BUILD_TYPE=Release -DPORTWICK_WITH_GUI=ON -DPORTWICK_BUILD_BENCH=OFF >/dev/null
   # The prefix scripts/wine_run.sh uses for this folder (the toolchain's
   # emulator), made and served before the build: test discovery runs the
   # programs while they link, and Wine processes started side by side on a
@@ -65,6 +67,9 @@ wine_stage() {
   # portwick.exe between Linux peers: 64 MiB each way, half-close, SIGINT,
   # exit 0, the log byte-exact. Prints the relay speed under Wine.
   timeout 600 python3 "$root/scripts/wine_console_check.py" "$dir" 64 || status=$?
+  # The window program: its running title, a few MiB each way byte-exact,
+  # Esc ends it with 2.
+  timeout 300 python3 "$root/scripts/wine_gui_check.py" "$dir" 4 || status=$?
   # The same check on the Linux build, for a speed to set next to Wine's.
   if [ -x "$root/build/test/app/portwick" ]; then
     timeout 600 python3 "$root/scripts/wine_console_check.py" "$dir" 64 \

@@ -5,7 +5,9 @@
 # checks that this one replaced it (one Add/Remove Programs entry, with this
 # version and the publisher), that an older one then refuses to go over it,
 # that the installed portwick.exe says its version and forwards a few MiB
-# byte-exact each way in console mode (scripts/wine_console_check.py), and
+# byte-exact each way in console mode (scripts/wine_console_check.py) and
+# with its window (scripts/wine_gui_check.py: the running title, Esc ends
+# it with 2; needs DISPLAY), and
 # that `msiexec /x` removes the program, its Start-menu shortcut, its
 # registry key and its entry. Exits non-zero on the first failure.
 #   scripts/wine_msi_check.sh
@@ -54,12 +56,14 @@ entries() {
 }
 installed="$prefix/drive_c/Program Files/Portwick/portwick.exe"
 # Windows puts a shortcut for every user into the common Start menu; Wine's
-# installer uses the user's.
-shortcuts=("$prefix/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Portwick.lnk"
-           "$prefix/drive_c/users/"*"/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Portwick.lnk")
+# installer uses the user's. The user's folder is looked for at each count:
+# a pattern expanded before the install finds no shortcut to expand to.
 shortcut_count() {
   local count=0 link
-  for link in "${shortcuts[@]}"; do [ -f "$link" ] && count=$((count + 1)); done
+  for link in "$prefix/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Portwick.lnk" \
+              "$prefix/drive_c/users/"*"/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Portwick.lnk"; do
+    [ -f "$link" ] && count=$((count + 1))
+  done
   echo "$count"
 }
 publisher="$(sed -n 's/^set(PORTWICK_PUBLISHER "\(.*\)")$/\1/p' "$root/CMakeLists.txt")"
@@ -95,6 +99,8 @@ WRAPPER
 chmod +x "$work/installed_portwick"
 timeout 300 python3 "$root/scripts/wine_console_check.py" "$dir" 4 \
   --native="$work/installed_portwick" || fail "the installed program did not forward byte-exact"
+timeout 300 python3 "$root/scripts/wine_gui_check.py" "$dir" 4 \
+  --exe='C:\Program Files\Portwick\portwick.exe' || fail "the installed window did not forward"
 
 msiexec /x "$msi" || fail "the uninstall failed"
 [ -z "$(entries)" ] || fail "entries left after the uninstall: $(entries)"
@@ -104,4 +110,4 @@ if wine reg query 'HKLM\Software\Portwick' </dev/null >/dev/null 2>&1; then
   fail "HKLM\\Software\\Portwick is left"
 fi
 echo "wine msi check: passed ($older replaced by $version, $oldest refused, --version," \
-  "4 MiB each way byte-exact, uninstalled)"
+  "4 MiB each way byte-exact in console mode and through the window, uninstalled)"

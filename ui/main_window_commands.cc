@@ -36,6 +36,23 @@ std::string Utf16Prefix(const std::string& text, size_t units) {
   return text.substr(0, std::min(i, text.size()));
 }
 
+// What the Save As dialog offers: the script kind the program writes on
+// this system (BuildCommandScript) first.
+SaveFileRequest ScriptSaveRequest() {
+  SaveFileRequest request;
+#if defined(_WIN32)
+  request.filters = {"Command Scripts (*.cmd)", "All Files (*.*)"};
+  request.default_suffix = "cmd";
+#else
+  // The script is a shell command line: shell scripts first; a .cmd name
+  // (as older versions wrote) is still offered and kept as typed.
+  request.filters = {"Shell Scripts (*.sh)", "Command Scripts (*.cmd)", "All Files (*)"};
+  request.default_suffix = "sh";
+#endif
+  request.confirm_overwrite = true;
+  return request;
+}
+
 }  // namespace
 
 void MainWindow::ConditionsCommand() {
@@ -55,13 +72,8 @@ void MainWindow::SaveCommandScript() {
   // with a made-up port would not restore what the window shows.
   if (!ReadSettings()) return;
 
-  SaveFileRequest request;
-  // The script is a shell command line: shell scripts first; a .cmd name
-  // (as older versions wrote) is still offered and kept as typed.
-  request.filters = {"Shell Scripts (*.sh)", "Command Scripts (*.cmd)", "All Files (*)"};
-  request.default_suffix = "sh";
+  SaveFileRequest request = ScriptSaveRequest();
   request.initial_name = command_script_path_;
-  request.confirm_overwrite = true;
   const std::optional<std::string> path =
       services_.file_choosers->ChooseSaveFile(dialog_->native_window(), request);
   if (!path) return;
@@ -78,6 +90,14 @@ void MainWindow::SaveCommandScript() {
   values.log_file_name = log_file_name_;
   values.limits = limits_;
   values.conditions = conditions_;
+#if defined(_WIN32)
+  // A value cmd.exe can't be given safely (a '"', a control character) is
+  // refused rather than written into a script that would run something else.
+  if (const std::string problem = CmdScriptProblem(values); !problem.empty()) {
+    services_.file_choosers->ShowError(dialog_->native_window(), problem);
+    return;
+  }
+#endif
   // A script that could be created but not written whole would not run as
   // saved, so it is reported like one that could not be created.
   if (WriteCommandScript(command_script_path_, BuildCommandScript(values)) !=

@@ -10,6 +10,12 @@ using K = ControlKind;
 constexpr uint32_t kField = kStyleTabStop;
 constexpr uint32_t kButton = kStyleTabStop;
 constexpr int kNone = kNoControlId;
+// Named for the script kind the program writes on this system.
+#if defined(_WIN32)
+constexpr char kSaveAsText[] = "Save &As *.cmd";
+#else
+constexpr char kSaveAsText[] = "Save &As *.sh";
+#endif
 
 // clang-format off
 constexpr ControlTemplate kControls[] = {
@@ -19,7 +25,9 @@ constexpr ControlTemplate kControls[] = {
     {K::kEdit, kLocalHostField, nullptr, kField, 195, 20, 215, 12},
     {K::kLabel, kNone, "&Remote Port:", kStyleNone, 21, 44, 42, 8},
     {K::kEdit, kRemotePortField, nullptr, kField, 75, 42, 51, 12},
-    {K::kLabel, kNone, "Remote &Host:", kStyleNone, 139, 44, 48, 8},
+    // Hos&t, not &Host: Alt+H is the Help menu's, and under Win32 a
+    // label's mnemonic would win over it.
+    {K::kLabel, kNone, "Remote Hos&t:", kStyleNone, 139, 44, 48, 8},
     {K::kEdit, kRemoteHostField, nullptr, kField, 195, 42, 215, 12},
     {K::kCheckBox, kWriteToFileBox, "Write to File", kField, 21, 84, 53, 10},
     {K::kCheckBox, kShowInOutputBox, "Show in Output", kField, 21, 99, 65, 10},
@@ -44,7 +52,7 @@ constexpr MenuItemTemplate kActionItems[] = {
     {"Stop", kStopCommand},
     {"&Conditions...", kConditionsCommand},
     kMenuSeparator,
-    {"Save &As *.sh", kSaveAsCommand},
+    {kSaveAsText, kSaveAsCommand},
     kMenuSeparator,
     {"E&xit", kExitCommand},
 };

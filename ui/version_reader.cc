@@ -6,11 +6,6 @@ namespace portwick {
 
 namespace {
 
-class ProgramResourceModule : public ResourceModule {
- public:
-  const VersionResource* FindVersionResource() const override { return &ProgramVersionResource(); }
-};
-
 // "\StringFileInfo\LLLLCCCC\key" with upper-case hex, as the table paths are
 // spelled when looked up.
 std::string StringPath(VersionTranslation translation, std::string_view key) {
@@ -24,11 +19,6 @@ std::string StringPath(VersionTranslation translation, std::string_view key) {
 }
 
 }  // namespace
-
-const ResourceModule& ProgramModule() {
-  static const ProgramResourceModule kModule;
-  return kModule;
-}
 
 const std::string& ReadVersionString(std::string* buffer, const ResourceModule& module,
                                      std::string_view key) {

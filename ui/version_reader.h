@@ -18,8 +18,10 @@ class ResourceModule {
   virtual const VersionResource* FindVersionResource() const = 0;
 };
 
-// The running program, whose block is ProgramVersionResource(). Lives for the
-// whole process.
+// The running program: on Windows its VERSIONINFO resource, read with
+// VerQueryValue at each FindVersionResource() (ui/windows/program_module.cc);
+// elsewhere the block compiled in, ProgramVersionResource()
+// (ui/program_module.cc). Lives for the whole process; main thread only.
 const ResourceModule& ProgramModule();
 
 // Version values are copied into buffers of this many bytes, terminating zero

@@ -45,7 +45,7 @@ const ExpectedControl kExpected[] = {
     {1010, Kind::kEdit, "", 195, 20, 215, 12, false},
     {-1, Kind::kLabel, "&Remote Port:", 21, 44, 42, 8, false},
     {1001, Kind::kEdit, "", 75, 42, 51, 12, false},
-    {-1, Kind::kLabel, "Remote &Host:", 139, 44, 48, 8, false},
+    {-1, Kind::kLabel, "Remote Hos&t:", 139, 44, 48, 8, false},
     {1002, Kind::kEdit, "", 195, 42, 215, 12, false},
     {1006, Kind::kCheck, "Write to File", 21, 84, 53, 10, false},
     {1007, Kind::kCheck, "Show in Output", 21, 99, 65, 10, false},

@@ -14,6 +14,12 @@
 #include "ui/framework/native_window.h"
 #include "ui/framework/resize_table.h"
 
+// <windows.h> spells CreateDialog as a macro; below it is the toolkit's
+// function of that name.
+#ifdef CreateDialog
+#undef CreateDialog
+#endif
+
 namespace portwick {
 
 class PaneControl;

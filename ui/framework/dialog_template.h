@@ -23,7 +23,9 @@ struct MenuTemplate {
 };
 
 // What a template entry turns into (the Qt classes named are those of
-// ui/framework/qt/template_dialog.h).
+// ui/framework/qt/template_dialog.h; under Win32 the predefined STATIC,
+// EDIT and BUTTON classes and a RICHEDIT50W pane, see
+// ui/framework/win32/dialog_template_builder.h).
 enum class ControlKind {
   kLabel,       // QLabel, static text, left aligned; '&' marks a mnemonic that
                 // focuses the next control in template order
@@ -35,7 +37,8 @@ enum class ControlKind {
   kGroupBox,    // QGroupBox drawn as a titled frame; transparent for the mouse
                 // and stacked below every other control
   kIcon,        // QLabel showing an icon; the entry's text is the icon's
-                // resource path (e.g. ":/icons/app.png")
+                // resource path (e.g. ":/icons/app.png"); under Win32 an
+                // SS_ICON static showing the program's icon resource 128
 };
 
 // Style flags of a template entry (bitwise or).

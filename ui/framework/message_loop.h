@@ -31,6 +31,14 @@ class LoopEventTap;
 // - modal loops (QDialog::exec, message boxes) run without the filters and
 //   idle handlers.
 //
+// Under Win32 (win32/message_loop_win32.cc) Run() is the GetMessage loop:
+// every retrieved message is offered to the filters, then to the dialog
+// manager (accelerators, IsDialogMessage), then translated and dispatched;
+// idle processing runs while the queue is empty after a message other than
+// WM_PAINT, WM_NCMOUSEMOVE, 0x0118, WM_MOUSEMOVE, mouse hover/leave,
+// WM_TIMER, WM_NULL and the toolkit's own notifications. PostQuit records the
+// code and wakes the loop; someone else's PostQuitMessage ends it with theirs.
+//
 // Lives on the stack of the start-up routine; needs a QApplication before
 // Run(). Every method: the loop's own thread only.
 class MessageLoop {

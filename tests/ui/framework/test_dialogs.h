@@ -4,7 +4,6 @@
 #include <span>
 
 #include "ui/framework/dialog_template.h"
-#include "ui/framework/qt/menu_bar.h"
 #include "ui/framework/resize_table.h"
 
 namespace portwick::testing {
