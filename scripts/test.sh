@@ -8,7 +8,7 @@
 # GUI thread through it) on Qt Core. A last stage cross-builds the suites that
 # build for Windows (the native window among them), runs them under Wine on
 # an Xvfb display of its own, with a console and a window end-to-end check
-# (PORTWICK_WINE_STAGE=0 skips it).
+# (PORTWICK_WINE_STAGE=0 skips it; --only=wine runs it alone).
 # Exits non-zero on any failure.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -51,6 +51,9 @@ wine_stage() {
   local display xvfb_pid
   read -r display xvfb_pid < <("$root/scripts/xvfb_start.sh") || return 1
   export DISPLAY="$display"
+  # A server left from an earlier run (on another display) is ended first.
+  WINEPREFIX="$prefix" /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true
+  WINEPREFIX="$prefix" /usr/lib/wine/wineserver -w >/dev/null 2>&1 || true
   WINEPREFIX="$prefix" /usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1
   # Starts the prefix's services (made on first use) with no pipe of ctest's
   # open: a service started by a test would hold that test's output pipe,
@@ -81,6 +84,12 @@ wine_stage() {
   kill "$xvfb_pid" || true
   return "$status"
 }
+
+# --only=wine: the Windows stage alone (for work on the Windows build).
+if [ "${1:-}" = --only=wine ]; then
+  wine_stage
+  exit
+fi
 
 echo "== format" >&2
 "$root/scripts/check_format.sh"
