@@ -4,14 +4,15 @@
 // POSIX. Winsock needs no SIGPIPE handling: a send to a peer that has gone
 // fails with an error.
 //
-// Calls that wait (receive, send, accept, connect) are overlapped or
-// event-driven and also wait on the socket's SocketState, which the ends
+// Calls that wait are overlapped (receive, send, accept) or event-driven
+// (connect), and also wait on the socket's SocketState, which the ends
 // (ShutdownRead, ShutdownBoth, ResetConnection) set for good: Winsock wakes
 // no blocked call for them on its own, and a cancel misses a call about to
 // begin. The time-outs are the state's too (a socket option does not bound
-// an overlapped call or a connect).
+// an overlapped call or a connect). Every socket is made here, with a state.
 #include "engine/socket_ops.h"
 
+#include <mswsock.h>
 #include <windows.h>
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -24,6 +25,7 @@
 
 #include "base/windows/sockaddr.h"
 #include "base/windows/winsock_errors.h"
+#include "engine/socket.h"
 #include "engine/windows/socket_state.h"
 
 namespace portwick::sockets {
@@ -76,16 +78,27 @@ SocketHandle Made(SOCKET s) {
   return static_cast<SocketHandle>(s);
 }
 
-// The calling thread's event for its overlapped calls (one at a time).
+void WINAPI CloseThreadsEvent(void* event) {
+  if (event != nullptr) CloseHandle(event);
+}
+
+// The calling thread's event for its overlapped calls (one at a time), made
+// on first use and closed when the thread ends. Kept in fiber-local storage,
+// whose callback runs at thread exit for any thread: a C++ thread_local with
+// a destructor is not safe here (MinGW's emulated TLS may free the object
+// before its destructor runs).
 HANDLE ThisThreadsEvent() {
-  struct Event {
-    HANDLE handle = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    ~Event() {
-      if (handle != nullptr) CloseHandle(handle);
+  static const DWORD slot = FlsAlloc(&CloseThreadsEvent);
+  if (slot == FLS_OUT_OF_INDEXES) return nullptr;
+  HANDLE event = FlsGetValue(slot);
+  if (event == nullptr) {
+    event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (event != nullptr && !FlsSetValue(slot, event)) {
+      CloseHandle(event);
+      return nullptr;
     }
-  };
-  thread_local Event event;
-  return event.handle;
+  }
+  return event;
 }
 
 // How an overlapped call ended: with its result (bytes moved, or -errno),
@@ -136,46 +149,20 @@ CallResult RunOverlapped(SOCKET s, HANDLE wake, DWORD timeout_ms, Start start) {
   return result;
 }
 
+// One of Winsock's extension functions (AcceptEx, ConnectEx) for sockets
+// like `s`; null when the system has none.
+template <typename Function>
+Function Extension(SOCKET s, GUID id) {
+  Function function = nullptr;
+  DWORD bytes = 0;
+  const int rc = ::WSAIoctl(s, SIO_GET_EXTENSION_FUNCTION_POINTER, &id, sizeof id, &function,
+                            sizeof function, &bytes, nullptr, nullptr);
+  return rc == SOCKET_ERROR ? nullptr : function;
+}
+
 // What a receive reads once the receiving side is ended: the end of the
 // stream, or the reset that ended it.
 ssize_t ReadingEnded(const SocketState& state) { return state.reset() ? -ECONNRESET : 0; }
-
-// Makes a socket that inherited or was given an event selection plain and
-// blocking again. 0 or -errno.
-int Unselect(SOCKET s) {
-  u_long blocking = 0;
-  if (::WSAEventSelect(s, nullptr, 0) == SOCKET_ERROR) return LastError();
-  return ResultOf(::ioctlsocket(s, FIONBIO, &blocking));
-}
-
-// A non-blocking connect of `s` (its events selected on `done`), waited for
-// until it completes, the socket is ended or the send time-out passes.
-int ConnectSelected(SOCKET s, const sockaddr_storage& address, int length, HANDLE done,
-                    const SocketState& state) {
-  if (::WSAEventSelect(s, done, FD_CONNECT) == SOCKET_ERROR) return LastError();
-  if (::connect(s, reinterpret_cast<const sockaddr*>(&address), length) == 0) return 0;
-  if (WSAGetLastError() != WSAEWOULDBLOCK) return LastError();
-  const DWORD timeout = state.send_timeout.load();
-  const ULONGLONG deadline = GetTickCount64() + timeout;
-  const HANDLE handles[2] = {done, state.ended_event()};
-  while (true) {
-    DWORD wait = INFINITE;
-    if (timeout != 0) {
-      const ULONGLONG now = GetTickCount64();
-      wait = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
-    }
-    const DWORD waited = WaitForMultipleObjects(2, handles, FALSE, wait);
-    // As a POSIX connect that ran out of its send time-out.
-    if (waited == WAIT_TIMEOUT) return -EINPROGRESS;
-    if (waited != WAIT_OBJECT_0) return -ECONNABORTED;  // ended (Stop)
-    WSANETWORKEVENTS events{};
-    if (::WSAEnumNetworkEvents(s, nullptr, &events) == SOCKET_ERROR) return LastError();
-    if ((events.lNetworkEvents & FD_CONNECT) != 0) {
-      const int error = events.iErrorCode[FD_CONNECT_BIT];
-      return error == 0 ? 0 : -ErrnoFromWinsock(error);
-    }
-  }
-}
 
 }  // namespace
 
@@ -233,62 +220,75 @@ int BindLoopback(SocketHandle fd, int port) {
   return Bind(fd, Endpoint::LoopbackIPv4(static_cast<uint16_t>(port & 0xffff)));
 }
 
-int Listen(SocketHandle fd, int backlog) {
-  const int result = ResultOf(::listen(Native(fd), backlog));
-  if (result < 0) return result;
-  // Accept waits for this event (and the socket's end) instead of blocking
-  // in accept, which an end would not wake.
-  const std::shared_ptr<SocketState> state = SocketState::Of(Native(fd));
-  const int error = state != nullptr ? state->WatchAccepts(Native(fd)) : 0;
-  return error == 0 ? 0 : -ErrnoFromWinsock(error);
-}
+int Listen(SocketHandle fd, int backlog) { return ResultOf(::listen(Native(fd), backlog)); }
 
 SocketHandle Accept(SocketHandle listen_fd, Endpoint* peer) {
   const std::shared_ptr<SocketState> state = SocketState::Of(Native(listen_fd));
-  const HANDLE arrived = state != nullptr ? state->accept_event() : nullptr;
-  while (true) {
-    // As accept on a POSIX listening socket that was shut down.
-    if (state != nullptr && state->ended()) return -EINVAL;
-    sockaddr_storage storage{};
-    int length = sizeof storage;
-    const SOCKET s = ::accept(Native(listen_fd), reinterpret_cast<sockaddr*>(&storage), &length);
-    if (s != INVALID_SOCKET) {
-      // The accepted socket inherits the listening socket's event selection.
-      const int plain = arrived != nullptr ? Unselect(s) : 0;
-      if (plain < 0) {
-        ::closesocket(s);
-        return plain;
-      }
-      if (peer != nullptr) {
-        *peer =
-            FromSockaddr(reinterpret_cast<const sockaddr*>(&storage), length).value_or(Endpoint());
-      }
-      return Made(s);
-    }
-    if (arrived == nullptr || WSAGetLastError() != WSAEWOULDBLOCK) return LastError();
-    // A connection that came after the accept above sets the event again.
-    const HANDLE handles[2] = {arrived, state->ended_event()};
-    if (WaitForMultipleObjects(2, handles, FALSE, INFINITE) == WAIT_FAILED) return LastError();
+  if (state == nullptr) return -ENOTSOCK;
+  // As accept on a POSIX listening socket that was shut down.
+  if (state->ended()) return -EINVAL;
+  Endpoint local;
+  const int known = LocalEndpoint(listen_fd, &local);
+  if (known < 0) return known;
+  const auto accept_ex = Extension<LPFN_ACCEPTEX>(Native(listen_fd), WSAID_ACCEPTEX);
+  if (accept_ex == nullptr) return -EOPNOTSUPP;
+  // AcceptEx takes the connection into a socket made for it beforehand.
+  Socket accepted(CreateTcpSocket(local.family()));
+  if (!accepted.valid()) return accepted.Release();
+  constexpr DWORD kAddressRoom = sizeof(sockaddr_storage) + 16;
+  char addresses[2 * kAddressRoom];
+  const SOCKET listening = Native(listen_fd);
+  const CallResult result = RunOverlapped(
+      listening, state->ended_event(), 0, [&](WSAOVERLAPPED* overlapped, DWORD* bytes) {
+        return accept_ex(listening, Native(accepted.fd()), addresses, 0, kAddressRoom, kAddressRoom,
+                         bytes, overlapped)
+                   ? 0
+                   : SOCKET_ERROR;
+      });
+  if (result.end == CallResult::End::kWoken) return -EINVAL;
+  if (result.value < 0) return result.value;
+  // The accepted socket takes on the listening socket's options, and
+  // getpeername and shutdown work on it from now on.
+  if (::setsockopt(Native(accepted.fd()), SOL_SOCKET, SO_UPDATE_ACCEPT_CONTEXT,
+                   reinterpret_cast<const char*>(&listening), sizeof listening) == SOCKET_ERROR) {
+    return LastError();
   }
+  if (peer != nullptr && PeerEndpoint(accepted.fd(), peer) < 0) *peer = Endpoint();
+  return accepted.Release();
 }
 
 int Connect(SocketHandle fd, const Endpoint& endpoint) {
-  sockaddr_storage storage;
-  const int length = ToSockaddr(endpoint, &storage);
-  const std::shared_ptr<SocketState> state = SocketState::Of(Native(fd));
-  if (state == nullptr) {
-    return ResultOf(::connect(Native(fd), reinterpret_cast<const sockaddr*>(&storage), length));
-  }
+  const SOCKET s = Native(fd);
+  const std::shared_ptr<SocketState> state = SocketState::Of(s);
+  if (state == nullptr) return -ENOTSOCK;
   // Reset before it began (Stop): as one reset while it waits.
   if (state->ended()) return -ECONNABORTED;
-  // Non-blocking while it waits, so that the send time-out and an end can
-  // cut the wait short; blocking again after, as the relay wants it.
-  const HANDLE done = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  if (done == nullptr) return -ENOMEM;
-  const int result = ConnectSelected(Native(fd), storage, length, done, *state);
-  const int plain = Unselect(Native(fd));
-  CloseHandle(done);
-  return result < 0 ? result : plain;
+  const auto connect_ex = Extension<LPFN_CONNECTEX>(s, WSAID_CONNECTEX);
+  if (connect_ex == nullptr) return -EOPNOTSUPP;
+  sockaddr_storage address;
+  const int length = ToSockaddr(endpoint, &address);
+  // ConnectEx wants a bound socket: any address of the family, as connect
+  // would take (EINVAL: bound already).
+  sockaddr_storage any{};
+  any.ss_family = address.ss_family;
+  if (::bind(s, reinterpret_cast<const sockaddr*>(&any), length) == SOCKET_ERROR &&
+      WSAGetLastError() != WSAEINVAL) {
+    return LastError();
+  }
+  const CallResult result =
+      RunOverlapped(s, state->ended_event(), state->send_timeout.load(),
+                    [&](WSAOVERLAPPED* overlapped, DWORD* bytes) {
+                      return connect_ex(s, reinterpret_cast<const sockaddr*>(&address), length,
+                                        nullptr, 0, bytes, overlapped)
+                                 ? 0
+                                 : SOCKET_ERROR;
+                    });
+  // As a POSIX connect that ran out of its send time-out.
+  if (result.end == CallResult::End::kTimedOut) return -EINPROGRESS;
+  if (result.end == CallResult::End::kWoken) return -ECONNABORTED;  // ended (Stop)
+  if (result.value < 0) return static_cast<int>(result.value);
+  // getsockname, getpeername and shutdown work on the socket from now on.
+  return ResultOf(::setsockopt(s, SOL_SOCKET, SO_UPDATE_CONNECT_CONTEXT, nullptr, 0));
 }
 
 int LocalEndpoint(SocketHandle fd, Endpoint* endpoint) {
@@ -307,10 +307,7 @@ int LocalPort(SocketHandle fd) {
 
 ssize_t Recv(SocketHandle fd, char* buffer, size_t length) {
   const std::shared_ptr<SocketState> state = SocketState::Of(Native(fd));
-  if (state == nullptr) {
-    const int n = ::recv(Native(fd), buffer, Clamp(length), 0);
-    return n == SOCKET_ERROR ? LastError() : n;
-  }
+  if (state == nullptr) return -ENOTSOCK;
   if (state->reading_ended()) return ReadingEnded(*state);
   WSABUF slice{static_cast<ULONG>(Clamp(length)), buffer};
   DWORD flags = 0;
@@ -334,10 +331,7 @@ ssize_t RecvIfReady(SocketHandle fd, char* buffer, size_t length) {
 
 ssize_t Send(SocketHandle fd, const char* data, size_t length) {
   const std::shared_ptr<SocketState> state = SocketState::Of(Native(fd));
-  if (state == nullptr) {
-    const int n = ::send(Native(fd), data, Clamp(length), 0);
-    return n == SOCKET_ERROR ? LastError() : n;
-  }
+  if (state == nullptr) return -ENOTSOCK;
   if (state->ended()) return state->reset() ? -ECONNRESET : -EPIPE;
   WSABUF slice{static_cast<ULONG>(Clamp(length)), const_cast<char*>(data)};
   const CallResult result =
@@ -367,23 +361,17 @@ int WaitReadable(SocketHandle fd) {
 }
 
 int SetReceiveTimeout(SocketHandle fd, int milliseconds) {
-  const DWORD timeout = static_cast<DWORD>(milliseconds);
-  if (std::shared_ptr<SocketState> state = SocketState::Of(Native(fd))) {
-    state->receive_timeout.store(timeout);
-    return 0;
-  }
-  return ResultOf(::setsockopt(Native(fd), SOL_SOCKET, SO_RCVTIMEO,
-                               reinterpret_cast<const char*>(&timeout), sizeof timeout));
+  const std::shared_ptr<SocketState> state = SocketState::Of(Native(fd));
+  if (state == nullptr) return -ENOTSOCK;
+  state->receive_timeout.store(static_cast<DWORD>(milliseconds));
+  return 0;
 }
 
 int SetSendTimeout(SocketHandle fd, int milliseconds) {
-  const DWORD timeout = static_cast<DWORD>(milliseconds);
-  if (std::shared_ptr<SocketState> state = SocketState::Of(Native(fd))) {
-    state->send_timeout.store(timeout);
-    return 0;
-  }
-  return ResultOf(::setsockopt(Native(fd), SOL_SOCKET, SO_SNDTIMEO,
-                               reinterpret_cast<const char*>(&timeout), sizeof timeout));
+  const std::shared_ptr<SocketState> state = SocketState::Of(Native(fd));
+  if (state == nullptr) return -ENOTSOCK;
+  state->send_timeout.store(static_cast<DWORD>(milliseconds));
+  return 0;
 }
 
 int WaitForHangUp(SocketHandle fd, int milliseconds) {
@@ -419,11 +407,10 @@ int ShutdownRead(SocketHandle fd) {
   // The engine's own end of the receiving side, without shutdown(SD_RECEIVE):
   // Windows resets a connection that gets bytes after that, and the sends
   // that go on would be cancelled along with the receive.
-  if (std::shared_ptr<SocketState> state = SocketState::Of(Native(fd))) {
-    state->EndReading();
-    return 0;
-  }
-  return ResultOf(::shutdown(Native(fd), SD_RECEIVE));
+  const std::shared_ptr<SocketState> state = SocketState::Of(Native(fd));
+  if (state == nullptr) return -ENOTSOCK;
+  state->EndReading();
+  return 0;
 }
 
 void BlockSigpipe() {}
@@ -433,15 +420,14 @@ void DiscardPendingSigpipe() {}
 int ShutdownWrite(SocketHandle fd) { return ResultOf(::shutdown(Native(fd), SD_SEND)); }
 
 int ShutdownBoth(SocketHandle fd) {
-  const int result = ResultOf(::shutdown(Native(fd), SD_BOTH));
-  // shutdown wakes no waiting call (and a listening socket goes on taking
-  // connections): the state's end does, and stays for calls to come.
-  if (std::shared_ptr<SocketState> state = SocketState::Of(Native(fd))) {
-    state->End(/*reset=*/false);
-    return 0;
-  }
-  ::CancelIoEx(reinterpret_cast<HANDLE>(Native(fd)), nullptr);
-  return result;
+  // Passes a FIN on (a listening socket has nothing to shut down). It wakes
+  // no waiting call, and a listening socket goes on taking connections: the
+  // state's end does that, and stays for calls to come.
+  ::shutdown(Native(fd), SD_BOTH);
+  const std::shared_ptr<SocketState> state = SocketState::Of(Native(fd));
+  if (state == nullptr) return -ENOTSOCK;
+  state->End(/*reset=*/false);
+  return 0;
 }
 
 bool IsClosedState(SocketHandle fd) {
@@ -463,12 +449,7 @@ void ResetConnection(SocketHandle fd) {
   const linger abort_on_close{1, 0};
   ::setsockopt(Native(fd), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abort_on_close),
                sizeof abort_on_close);
-  if (std::shared_ptr<SocketState> state = SocketState::Of(Native(fd))) {
-    state->End(/*reset=*/true);
-  } else {
-    ::shutdown(Native(fd), SD_BOTH);
-    ::CancelIoEx(reinterpret_cast<HANDLE>(Native(fd)), nullptr);
-  }
+  if (std::shared_ptr<SocketState> state = SocketState::Of(Native(fd))) state->End(/*reset=*/true);
 }
 
 void Close(SocketHandle fd) {

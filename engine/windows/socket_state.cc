@@ -99,7 +99,6 @@ SocketState::SocketState(HANDLE reading_ended, HANDLE ended)
 SocketState::~SocketState() {
   CloseHandle(reading_ended_);
   CloseHandle(ended_);
-  if (HANDLE accepts = accept_event_.load()) CloseHandle(accepts);
 }
 
 void SocketState::EndReading() {
@@ -112,19 +111,6 @@ void SocketState::End(bool reset) {
   ended_flag_.store(true, std::memory_order_release);
   EndReading();
   SetEvent(ended_);
-}
-
-int SocketState::WatchAccepts(SOCKET s) {
-  if (accept_event() != nullptr) return 0;
-  HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  if (event == nullptr) return WSA_NOT_ENOUGH_MEMORY;
-  if (WSAEventSelect(s, event, FD_ACCEPT) == SOCKET_ERROR) {
-    const int error = WSAGetLastError();
-    CloseHandle(event);
-    return error;
-  }
-  accept_event_.store(event, std::memory_order_release);
-  return 0;
 }
 
 }  // namespace portwick::sockets

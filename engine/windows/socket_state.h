@@ -14,9 +14,10 @@
 // Winsock wakes no blocked call for an end: shutdown wakes no recv under
 // Wine, a cancel reaches only a call that is already waiting (not one about
 // to begin), and a listening socket takes connections after shutdown. So the
-// engine's receives, sends, accepts and connects wait on one of this state's
-// two events as well, and both stay set once set: a call begun after an end
-// sees it at once, and ending the receiving side leaves sends alone.
+// engine's receives, sends and accepts are overlapped calls, and its
+// connects event-driven, that wait on one of this state's two events as
+// well; both stay set once set: a call begun after an end sees it at once,
+// and ending the receiving side leaves sends alone.
 namespace portwick::sockets {
 
 class SocketState {
@@ -54,15 +55,9 @@ class SocketState {
   std::atomic<DWORD> receive_timeout{0};
   std::atomic<DWORD> send_timeout{0};
 
-  // A listening socket's event for arriving connections (WSAEventSelect,
-  // FD_ACCEPT), set up by WatchAccepts; null before. 0 or a Winsock error.
-  int WatchAccepts(SOCKET s);
-  HANDLE accept_event() const { return accept_event_.load(std::memory_order_acquire); }
-
  private:
-  const HANDLE reading_ended_;                 // manual reset: stays set
-  const HANDLE ended_;                         // manual reset: stays set
-  std::atomic<HANDLE> accept_event_{nullptr};  // auto reset
+  const HANDLE reading_ended_;  // manual reset: stays set
+  const HANDLE ended_;          // manual reset: stays set
   std::atomic<bool> reading_ended_flag_{false};
   std::atomic<bool> ended_flag_{false};
   std::atomic<bool> reset_{false};
