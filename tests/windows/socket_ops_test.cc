@@ -206,6 +206,22 @@ TEST(SocketOpsWindowsEnds, AReceiveTimeOutLosesNoByte) {
   EXPECT_EQ(byte, 'z');
 }
 
+// Wine's recv reads a peer's reset that came before it as the end of the
+// stream; IsClosedState must still tell it from a FIN, or the relay would
+// pass the reset on as an orderly end.
+TEST(SocketOpsWindowsEnds, APeersResetIsToldFromItsFin) {
+  for (const bool reset : {true, false}) {
+    SCOPED_TRACE(reset ? "reset" : "FIN");
+    Pair pair = Connected(Endpoint::Family::kIPv4);
+    if (reset) sockets::ResetConnection(pair.far.fd());
+    pair.far.Reset();  // the reset (zero linger) or a FIN leaves now
+    ASSERT_EQ(sockets::WaitForHangUp(pair.near.fd(), 5000), 1);
+    char byte;
+    EXPECT_LE(sockets::Recv(pair.near.fd(), &byte, 1), 0);
+    EXPECT_EQ(sockets::IsClosedState(pair.near.fd()), reset);
+  }
+}
+
 TEST(SocketOpsWindowsErrors, RefusedConnectionIsAnErrnoWithTheSystemsText) {
   Socket probe(sockets::CreateTcpSocket());
   ASSERT_EQ(sockets::BindLoopback(probe.fd(), 0), 0);
