@@ -142,10 +142,12 @@ CallResult RunOverlapped(SOCKET s, HANDLE wake, DWORD timeout_ms, Start start) {
   }
   CancelIoEx(reinterpret_cast<HANDLE>(s), &overlapped);
   CallResult result = collect(TRUE).value_or(CallResult{CallResult::End::kDone, -EIO});
-  if (result.value == -ECANCELED && waited == WAIT_TIMEOUT)
+  if (result.value == -ECANCELED && waited == WAIT_TIMEOUT) {
     return {CallResult::End::kTimedOut, -EAGAIN};
-  if (result.value == -ECANCELED && waited == WAIT_OBJECT_0 + 1)
+  }
+  if (result.value == -ECANCELED && waited == WAIT_OBJECT_0 + 1) {
     result.end = CallResult::End::kWoken;
+  }
   return result;
 }
 

@@ -15,6 +15,7 @@
 
 #include "engine/socket.h"
 #include "engine/socket_layer.h"
+#include "test_server.h"
 
 namespace portwick {
 namespace {
@@ -166,6 +167,23 @@ TEST(SocketOpsWindowsEnds, AnEndStopsTheCallsThatComeAfterIt) {
     ASSERT_EQ(result.wait_for(seconds(5)), std::future_status::ready) << "the call went on waiting";
     EXPECT_EQ(result.get(), c.expected);
   }
+}
+
+// Stop resets the sockets of sessions still connecting: a connect waiting
+// on a peer that doesn't answer ends at once, not at its time-out.
+TEST(SocketOpsWindowsEnds, AResetCutsAWaitingConnectShort) {
+  int port = 0;
+  std::vector<Socket> fillers;
+  const Socket stalled = testing::StalledListener(&port, &fillers);
+  ASSERT_TRUE(stalled.valid());
+  Socket s(sockets::CreateTcpSocket());
+  auto connect = Detached([fd = s.fd(), port] {
+    return sockets::Connect(fd, Endpoint::LoopbackIPv4(static_cast<uint16_t>(port)));
+  });
+  ASSERT_EQ(connect.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout);
+  sockets::ResetConnection(s.fd());
+  ASSERT_EQ(connect.wait_for(seconds(5)), std::future_status::ready);
+  EXPECT_EQ(connect.get(), -ECONNABORTED);
 }
 
 // Ending the receiving side wakes the receive waiting now and leaves the
