@@ -14,11 +14,11 @@
 #include "base/status.h"
 
 // Thin wrappers over the socket calls the engine uses, implemented per
-// platform (engine/posix/socket_ops.cc). Every socket is created
-// close-on-exec, every call is retried on EINTR, and results come back as
-// values: a negative number is the negated errno (a call that makes a socket
-// returns its handle or that). Any thread may call them; none of them closes
-// a socket except Close().
+// platform (engine/posix/socket_ops.cc, engine/windows/socket_ops.cc). Every
+// socket is created close-on-exec, every call is retried on EINTR, and
+// results come back as values: a negative number is the negated errno (a
+// call that makes a socket returns its handle or that). Any thread may call
+// them; none of them closes a socket except Close().
 namespace portwick::sockets {
 
 // The positive errno of a failed call that makes a socket (its result < 0).
@@ -125,12 +125,14 @@ int ShutdownBoth(SocketHandle fd);
 
 // True when the TCP connection on `fd` is closed without the orderly
 // ending's wait (TCP_CLOSE): after a reset, or after the FIN both ways once
-// this side had shut its sending side. False for other sockets or on error.
+// this side had shut its sending side (Windows: after a reset only). False
+// for other sockets or on error.
 bool IsClosedState(SocketHandle fd);
 
 // Aborts a TCP connection without closing the descriptor: the peer sees a
 // reset (RST), and threads blocked in recv, send or connect on `fd` wake with
-// an error. Safe on a socket in any state.
+// an error. Safe on a socket in any state. (Winsock can't abort an open
+// socket: there the reset leaves when the socket is closed.)
 void ResetConnection(SocketHandle fd);
 
 // Closes `fd`. Only the last user of a descriptor may call it.

@@ -61,11 +61,9 @@ wine_stage() {
   PORTWICK_WINEPREFIX="$prefix" "$root/scripts/wine_run.sh" wineboot -i </dev/null >/dev/null 2>&1
   cmake --build "$dir" -j "$jobs" --target "${wine_suites[@]}"
   local status=0
-  # Not-built suites have no labels, so the filter leaves them out too. A
-  # few tests hang now and then under Wine (cause not found yet); each gets
-  # a second run, so only one that fails twice fails the stage.
+  # Not-built suites have no labels, so the filter leaves them out too.
   ctest --test-dir "$dir" -L wine -LE "posix_only|wine_known" -j "$jobs" --timeout 60 \
-    --repeat until-pass:2 --output-on-failure ||
+    --output-on-failure ||
     status=$?
   # portwick.exe between Linux peers: 64 MiB each way, half-close, SIGINT,
   # exit 0, the log byte-exact. Prints the relay speed under Wine.

@@ -6,11 +6,16 @@
 
 #include <cerrno>
 #include <chrono>
+#include <functional>
 #include <future>
+#include <memory>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "engine/socket.h"
 #include "engine/socket_layer.h"
+#include "test_server.h"
 
 namespace portwick {
 namespace {
@@ -91,6 +96,149 @@ TEST_P(SocketOpsWindowsTest, LastCleanupWakesEveryBlockedReceive) {
 
 INSTANTIATE_TEST_SUITE_P(Families, SocketOpsWindowsTest,
                          ::testing::Values(Endpoint::Family::kIPv4, Endpoint::Family::kIPv6));
+
+// Runs `call` on a thread of its own. The thread is not joined, so that a
+// call that never returns fails the test instead of hanging it.
+template <typename Call>
+auto Detached(Call call) {
+  auto promise = std::make_shared<std::promise<decltype(call())>>();
+  auto result = promise->get_future();
+  std::thread([promise, call] { promise->set_value(call()); }).detach();
+  return result;
+}
+
+// A listening socket on 127.0.0.1 and its port.
+Socket Listening(int* port) {
+  Socket listener(sockets::CreateTcpSocket());
+  EXPECT_EQ(sockets::BindLoopback(listener.fd(), 0), 0);
+  EXPECT_EQ(sockets::Listen(listener.fd(), 64), 0);
+  *port = sockets::LocalPort(listener.fd());
+  return listener;
+}
+
+// Winsock wakes no call for these ends on its own: each must stop a call
+// begun after it at once, with what a POSIX socket would say. `near` is
+// the accepted end of a connection, or a listener with `far` unconnected.
+TEST(SocketOpsWindowsEnds, AnEndStopsTheCallsThatComeAfterIt) {
+  using Call = std::function<ssize_t(SocketHandle near, SocketHandle far)>;
+  const Call receive = [](SocketHandle near, SocketHandle) {
+    char byte;
+    return sockets::Recv(near, &byte, 1);
+  };
+  const struct {
+    const char* name;
+    bool listening;
+    void (*end)(SocketHandle near, SocketHandle far);
+    Call call;
+    ssize_t expected;
+  } kCases[] = {
+      {"receive after ShutdownRead reads the end", false,
+       [](SocketHandle near, SocketHandle) { sockets::ShutdownRead(near); }, receive, 0},
+      {"receive after a reset fails with it", false,
+       [](SocketHandle near, SocketHandle) { sockets::ResetConnection(near); }, receive,
+       -ECONNRESET},
+      {"send after a reset fails with it", false,
+       [](SocketHandle near, SocketHandle) { sockets::ResetConnection(near); },
+       [](SocketHandle near, SocketHandle) { return sockets::Send(near, "x", 1); }, -ECONNRESET},
+      {"accept after ShutdownBoth fails", true,
+       [](SocketHandle near, SocketHandle) { sockets::ShutdownBoth(near); },
+       [](SocketHandle near, SocketHandle) { return ssize_t{sockets::Accept(near)}; }, -EINVAL},
+      {"connect after a reset fails", true,
+       [](SocketHandle, SocketHandle far) { sockets::ResetConnection(far); },
+       [](SocketHandle near, SocketHandle far) {
+         const auto port = static_cast<uint16_t>(sockets::LocalPort(near));
+         return ssize_t{sockets::Connect(far, Endpoint::LoopbackIPv4(port))};
+       },
+       -ECONNABORTED},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    Pair pair;
+    if (c.listening) {
+      int port = 0;
+      pair.near = Listening(&port);
+      pair.far = Socket(sockets::CreateTcpSocket());
+    } else {
+      pair = Connected(Endpoint::Family::kIPv4);
+    }
+    c.end(pair.near.fd(), pair.far.fd());
+    auto result = Detached(
+        [call = c.call, near = pair.near.fd(), far = pair.far.fd()] { return call(near, far); });
+    ASSERT_EQ(result.wait_for(seconds(5)), std::future_status::ready) << "the call went on waiting";
+    EXPECT_EQ(result.get(), c.expected);
+  }
+}
+
+// Stop resets the sockets of sessions still connecting: a connect waiting
+// on a peer that doesn't answer ends at once, not at its time-out.
+TEST(SocketOpsWindowsEnds, AResetCutsAWaitingConnectShort) {
+  int port = 0;
+  std::vector<Socket> fillers;
+  const Socket stalled = testing::StalledListener(&port, &fillers);
+  ASSERT_TRUE(stalled.valid());
+  Socket s(sockets::CreateTcpSocket());
+  auto connect = Detached([fd = s.fd(), port] {
+    return sockets::Connect(fd, Endpoint::LoopbackIPv4(static_cast<uint16_t>(port)));
+  });
+  ASSERT_EQ(connect.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout);
+  sockets::ResetConnection(s.fd());
+  ASSERT_EQ(connect.wait_for(seconds(5)), std::future_status::ready);
+  EXPECT_EQ(connect.get(), -ECONNABORTED);
+}
+
+// Ending the receiving side wakes the receive waiting now and leaves the
+// sending side alone: a send that waits for the peer to read goes on.
+TEST(SocketOpsWindowsEnds, ShutdownReadEndsTheReceiveButNotTheSend) {
+  Pair pair = Connected(Endpoint::Family::kIPv4);
+  const std::string bytes(32 << 20, 'b');  // more than loopback buffers hold
+  auto receive = Detached([fd = pair.near.fd()] {
+    char byte;
+    return sockets::Recv(fd, &byte, 1);
+  });
+  auto send = Detached(
+      [fd = pair.near.fd(), &bytes] { return sockets::SendAll(fd, bytes.data(), bytes.size()); });
+  ASSERT_EQ(send.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout);
+  sockets::ShutdownRead(pair.near.fd());
+  ASSERT_EQ(receive.wait_for(seconds(5)), std::future_status::ready);
+  EXPECT_EQ(receive.get(), 0);
+  std::vector<char> buffer(1 << 16);
+  size_t received = 0;
+  for (ssize_t n; received < bytes.size() &&
+                  (n = sockets::Recv(pair.far.fd(), buffer.data(), buffer.size())) > 0;) {
+    received += static_cast<size_t>(n);
+  }
+  EXPECT_EQ(received, bytes.size());
+  ASSERT_EQ(send.wait_for(seconds(5)), std::future_status::ready);
+  EXPECT_EQ(send.get(), 0);
+}
+
+// A receive that ran out of its time-out was cancelled: the byte that comes
+// after it is read by the next receive, not lost.
+TEST(SocketOpsWindowsEnds, AReceiveTimeOutLosesNoByte) {
+  Pair pair = Connected(Endpoint::Family::kIPv4);
+  ASSERT_EQ(sockets::SetReceiveTimeout(pair.near.fd(), 100), 0);
+  char byte = 0;
+  EXPECT_EQ(sockets::Recv(pair.near.fd(), &byte, 1), -EAGAIN);
+  ASSERT_EQ(sockets::SendAll(pair.far.fd(), "z", 1), 0);
+  EXPECT_EQ(sockets::Recv(pair.near.fd(), &byte, 1), 1);
+  EXPECT_EQ(byte, 'z');
+}
+
+// Wine's recv reads a peer's reset that came before it as the end of the
+// stream; IsClosedState must still tell it from a FIN, or the relay would
+// pass the reset on as an orderly end.
+TEST(SocketOpsWindowsEnds, APeersResetIsToldFromItsFin) {
+  for (const bool reset : {true, false}) {
+    SCOPED_TRACE(reset ? "reset" : "FIN");
+    Pair pair = Connected(Endpoint::Family::kIPv4);
+    if (reset) sockets::ResetConnection(pair.far.fd());
+    pair.far.Reset();  // the reset (zero linger) or a FIN leaves now
+    ASSERT_EQ(sockets::WaitForHangUp(pair.near.fd(), 5000), 1);
+    char byte;
+    EXPECT_LE(sockets::Recv(pair.near.fd(), &byte, 1), 0);
+    EXPECT_EQ(sockets::IsClosedState(pair.near.fd()), reset);
+  }
+}
 
 TEST(SocketOpsWindowsErrors, RefusedConnectionIsAnErrnoWithTheSystemsText) {
   Socket probe(sockets::CreateTcpSocket());
