@@ -309,6 +309,19 @@ void CaptureStore::OnHalfClosed(const SessionHalfClosed& event) {
   Touch(*record, event.time);
 }
 
+void CaptureStore::OnConditionActed(const SessionConditionActed& event) {
+  // A cut shows in how the session ended; a stall leaves it open, so it is
+  // kept here for the Sessions list to say.
+  if (event.kind != SessionConditionActed::Kind::kStall) return;
+  MutexLock lock(&mutex_);
+  Record* record = Find(CaptureKeyOf(event));
+  if (record == nullptr) return;
+  CapturedSession& session = record->session;
+  (event.direction == Direction::kClientToServer ? session.up_stalled_after
+                                                 : session.down_stalled_after) = event.bytes;
+  Touch(*record, event.time);
+}
+
 void CaptureStore::OnClosed(const SessionClosed& event) {
   MutexLock lock(&mutex_);
   Record* record = Find(CaptureKeyOf(event));

@@ -46,6 +46,9 @@ struct CapturedSession {
   CloseReason close_reason = CloseReason::kStopped;  // kClosed
   bool client_finished = false;                      // a FIN came from the client
   bool server_finished = false;                      // a FIN came from the destination
+  // A stall condition stopped that direction after this many bytes.
+  std::optional<uint64_t> up_stalled_after;
+  std::optional<uint64_t> down_stalled_after;
 
   uint64_t bytes_up = 0;    // relayed client to server
   uint64_t bytes_down = 0;  // relayed server to client
@@ -170,6 +173,7 @@ class CaptureStore : public SessionObserver {
   void OnConnectFailed(const SessionConnectFailed& event) override LOCKS_EXCLUDED(mutex_);
   void OnChunk(const SessionChunk& event) override LOCKS_EXCLUDED(mutex_);
   void OnHalfClosed(const SessionHalfClosed& event) override LOCKS_EXCLUDED(mutex_);
+  void OnConditionActed(const SessionConditionActed& event) override LOCKS_EXCLUDED(mutex_);
   void OnClosed(const SessionClosed& event) override LOCKS_EXCLUDED(mutex_);
 
  private:

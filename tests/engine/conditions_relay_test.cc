@@ -111,9 +111,11 @@ TEST(ConditionsRelayTest, TimedConditionsHoldTheBytes) {
     EXPECT_EQ(ReadExactly(to, c.size, c.most).data, bytes.substr(0, c.size));
     EXPECT_GE(Since(start), c.least);
     EXPECT_NE(r.observer->lines().back().find(" held="), std::string::npos);
-    const auto back = Clock::now();
+    // The other direction passes its chunk unheld (a mark, not a clock: a
+    // busy machine can take longer than a delay to answer).
     EXPECT_EQ(testing::SendAndRead(to, from, "ok"), "ok");
-    EXPECT_LT(Since(back), 90ms);
+    const std::string reply = r.observer->lines().back();
+    EXPECT_TRUE(reply.ends_with(" 2 ok")) << reply;
   }
 }
 

@@ -24,7 +24,9 @@ std::string ReasonOf(const Status& status) {
 
 }  // namespace
 
-std::string StateText(const CapturedSession& session) {
+namespace {
+
+std::string BaseStateText(const CapturedSession& session) {
   switch (session.state) {
     case CapturedState::kConnecting:
       return "connecting";
@@ -39,6 +41,20 @@ std::string StateText(const CapturedSession& session) {
       return "failed: " + session.failure.Message();
   }
   return "";
+}
+
+}  // namespace
+
+std::string StateText(const CapturedSession& session) {
+  std::string text = BaseStateText(session);
+  // What a stall condition did, as the trace says it.
+  if (session.up_stalled_after) {
+    text += "; up stalled after " + std::to_string(*session.up_stalled_after) + " bytes";
+  }
+  if (session.down_stalled_after) {
+    text += "; down stalled after " + std::to_string(*session.down_stalled_after) + " bytes";
+  }
+  return text;
 }
 
 std::string DestinationText(const CapturedSession& session) {

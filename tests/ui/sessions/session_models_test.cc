@@ -59,15 +59,24 @@ class SessionTableTest : public ::testing::Test {
   SessionTable model_;
 };
 
-// An ending by a limit or a condition says what it did.
-TEST_F(SessionTableTest, AnIdleOrCutEndingSaysWhatItDid) {
+// An ending by a limit or a condition says what it did, and so does a stall.
+TEST_F(SessionTableTest, AnIdleOrCutEndingOrAStallSaysWhatItDid) {
   feeder_.OpenAndConnect(1);
   feeder_.Close(1, CloseReason::kIdle, 0, 0, Status::Error("idle", 0, "idle 30 s"));
   feeder_.OpenAndConnect(2);
   feeder_.Close(2, CloseReason::kCut, 4, 0, Status::Error("cut", 104, "cut after 4 bytes: reset"));
+  feeder_.OpenAndConnect(3);
+  SessionConditionActed stall;
+  stall.session = 3;
+  stall.direction = kDown;
+  stall.kind = SessionConditionActed::Kind::kStall;
+  stall.bytes = 10;
+  stall.time = feeder_.now();
+  store_.OnConditionActed(stall);
   model_.Update(&store_);
   EXPECT_EQ(model_.CellText(0, SessionTable::kState), "closed: idle 30 s");
   EXPECT_EQ(model_.CellText(1, SessionTable::kState), "closed: cut after 4 bytes: reset");
+  EXPECT_EQ(model_.CellText(2, SessionTable::kState), "open; down stalled after 10 bytes");
 }
 
 TEST_F(SessionTableTest, EachStateAndItsBytesInARow) {
