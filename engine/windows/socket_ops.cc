@@ -359,26 +359,37 @@ int SendAll(SocketHandle fd, const char* data, size_t length) {
 
 ssize_t Splice(int, int, size_t) { return -ENOSYS; }
 
-namespace {
-
-// WSAPoll for one socket; its time-out is in whole milliseconds, rounded up
-// so a wait never ends early.
-int PollFor(WSAPOLLFD* p, std::chrono::nanoseconds timeout) {
-  int milliseconds = -1;
-  if (timeout >= std::chrono::nanoseconds(0)) {
-    const auto rounded = std::chrono::ceil<std::chrono::milliseconds>(timeout).count();
-    milliseconds = static_cast<int>(std::min<long long>(rounded, INT_MAX));
+// Polls `fd` for `events` (and an error or a hang-up) up to `timeout`.
+// WSAPoll can't wait for the socket state's end as well, and neither
+// shutdown nor a reset ends a poll under way: it waits in short slices, so
+// that an end from this side (Stop) ends the wait within one (1: ready).
+static int PollUntilEnded(SocketHandle fd, short events, std::chrono::nanoseconds timeout) {
+  // Whole milliseconds, rounded up so a wait never ends early.
+  const int milliseconds =
+      timeout < std::chrono::nanoseconds(0)
+          ? -1
+          : static_cast<int>(std::min<long long>(
+                std::chrono::ceil<std::chrono::milliseconds>(timeout).count(), INT_MAX));
+  constexpr ULONGLONG kSliceMs = 50;
+  const std::shared_ptr<SocketState> state = SocketState::Of(Native(fd));
+  const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(std::max(milliseconds, 0));
+  while (true) {
+    if (state != nullptr && state->ended()) return 1;
+    ULONGLONG slice = kSliceMs;
+    if (milliseconds >= 0) {
+      const ULONGLONG now = GetTickCount64();
+      slice = std::min(slice, now >= deadline ? 0 : deadline - now);
+    }
+    WSAPOLLFD p{Native(fd), events, 0};
+    const int result = ::WSAPoll(&p, 1, static_cast<INT>(slice));
+    if (result == SOCKET_ERROR) return LastError();
+    if (result > 0) return 1;
+    if (milliseconds >= 0 && GetTickCount64() >= deadline) return 0;
   }
-  const int result = ::WSAPoll(p, 1, milliseconds);
-  if (result == SOCKET_ERROR) return LastError();
-  return result > 0 ? 1 : 0;
 }
 
-}  // namespace
-
 int WaitReadable(SocketHandle fd, std::chrono::nanoseconds timeout) {
-  WSAPOLLFD p{Native(fd), POLLRDNORM, 0};
-  return PollFor(&p, timeout);
+  return PollUntilEnded(fd, POLLRDNORM, timeout);
 }
 
 int SetReceiveTimeout(SocketHandle fd, int milliseconds) {
@@ -396,31 +407,8 @@ int SetSendTimeout(SocketHandle fd, int milliseconds) {
 }
 
 int WaitForHangUp(SocketHandle fd, std::chrono::nanoseconds timeout) {
-  const int milliseconds =
-      timeout < std::chrono::nanoseconds(0)
-          ? -1
-          : static_cast<int>(std::min<long long>(
-                std::chrono::ceil<std::chrono::milliseconds>(timeout).count(), INT_MAX));
-  // WSAPoll can't wait for the state's end as well, and neither shutdown
-  // nor a reset ends a poll under way: it waits in short slices, so that an
-  // end from this side (Stop) ends the wait within one.
-  constexpr ULONGLONG kSliceMs = 50;
-  const std::shared_ptr<SocketState> state = SocketState::Of(Native(fd));
-  const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(std::max(milliseconds, 0));
-  while (true) {
-    if (state != nullptr && state->ended()) return 1;
-    ULONGLONG slice = kSliceMs;
-    if (milliseconds >= 0) {
-      const ULONGLONG now = GetTickCount64();
-      slice = std::min(slice, now >= deadline ? 0 : deadline - now);
-    }
-    // No events asked: WSAPoll reports only an error or a hang-up.
-    WSAPOLLFD p{Native(fd), 0, 0};
-    const int result = ::WSAPoll(&p, 1, static_cast<INT>(slice));
-    if (result == SOCKET_ERROR) return LastError();
-    if (result > 0) return 1;
-    if (milliseconds >= 0 && GetTickCount64() >= deadline) return 0;
-  }
+  // No events asked: WSAPoll reports only an error or a hang-up.
+  return PollUntilEnded(fd, 0, timeout);
 }
 
 int UnsentBytes(SocketHandle) {

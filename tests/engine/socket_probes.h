@@ -28,6 +28,11 @@ void SetBlocking(SocketHandle fd);
 // Never waits.
 bool EndOfStreamIsReadable(SocketHandle fd);
 
+// True when a receive on `fd` that read the end of the stream met a reset
+// instead (Wine's recv reads a reset that came before it as the end; its
+// WSAPoll still shows the error). Always false on POSIX.
+bool EndWasAReset(SocketHandle fd);
+
 // True while `fd` names an open socket (false once it was closed).
 bool SocketIsOpen(SocketHandle fd);
 // Whether TCP_NODELAY is set on `fd`; nothing when it can't be read.

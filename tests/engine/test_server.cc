@@ -35,12 +35,7 @@ bool ReadSome(SocketHandle fd, Clock::time_point until, std::string* out, Stream
     return true;
   }
   *end = n == 0 ? StreamEnd::kEof : (n == -ECONNRESET ? StreamEnd::kReset : StreamEnd::kError);
-#if defined(_WIN32)
-  // Wine's recv reads a reset that came before it as the end of the stream;
-  // WSAPoll still shows the reset as an error (a FIN as a hang-up only).
-  WSAPOLLFD p{static_cast<SOCKET>(fd), 0, 0};
-  if (n == 0 && ::WSAPoll(&p, 1, 0) > 0 && (p.revents & POLLERR) != 0) *end = StreamEnd::kReset;
-#endif
+  if (n == 0 && EndWasAReset(fd)) *end = StreamEnd::kReset;
   return false;
 }
 

@@ -47,6 +47,8 @@ bool EndOfStreamIsReadable(SocketHandle fd) {
   return ::recv(Descriptor(fd), &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0;
 }
 
+bool EndWasAReset(SocketHandle) { return false; }
+
 bool SocketIsOpen(SocketHandle fd) { return ::fcntl(Descriptor(fd), F_GETFD) != -1; }
 
 std::optional<bool> NoDelayIsSet(SocketHandle fd) {

@@ -100,4 +100,9 @@ std::optional<Endpoint> OtherLocalIPv4() {
   return std::nullopt;
 }
 
+bool EndWasAReset(SocketHandle fd) {
+  WSAPOLLFD p{Native(fd), 0, 0};
+  return ::WSAPoll(&p, 1, 0) > 0 && (p.revents & POLLERR) != 0;
+}
+
 }  // namespace portwick::testing
