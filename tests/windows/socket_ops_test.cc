@@ -233,7 +233,7 @@ TEST(SocketOpsWindowsEnds, APeersResetIsToldFromItsFin) {
     Pair pair = Connected(Endpoint::Family::kIPv4);
     if (reset) sockets::ResetConnection(pair.far.fd());
     pair.far.Reset();  // the reset (zero linger) or a FIN leaves now
-    ASSERT_EQ(sockets::WaitForHangUp(pair.near.fd(), 5000), 1);
+    ASSERT_EQ(sockets::WaitForHangUp(pair.near.fd(), std::chrono::seconds(5)), 1);
     char byte;
     EXPECT_LE(sockets::Recv(pair.near.fd(), &byte, 1), 0);
     EXPECT_EQ(sockets::IsClosedState(pair.near.fd()), reset);
