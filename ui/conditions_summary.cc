@@ -20,18 +20,6 @@ std::string Bytes(uint64_t bytes) {
   return std::to_string(bytes) + " B";
 }
 
-std::string Direction(ConditionDirection direction) {
-  switch (direction) {
-    case ConditionDirection::kUp:
-      return "up";
-    case ConditionDirection::kDown:
-      return "down";
-    case ConditionDirection::kBoth:
-      break;
-  }
-  return "both";
-}
-
 std::string What(const Condition& c) {
   switch (c.kind) {
     case ConditionKind::kDelay:
@@ -58,7 +46,7 @@ std::string ConditionsSummary(std::span<const Condition> conditions) {
   std::string text;
   for (const Condition& condition : conditions) {
     if (!text.empty()) text += "; ";
-    text += Direction(condition.direction) + " " + What(condition);
+    text += std::string(DirectionText(condition.direction)) + " " + What(condition);
     if (condition.probability != 1.0) {
       std::array<char, 32> percent{};
       std::snprintf(percent.data(), percent.size(), "%.3g", condition.probability * 100.0);

@@ -56,18 +56,6 @@ std::string_view KindText(ConditionKind kind) {
   return "";
 }
 
-std::string_view DirectionText(ConditionDirection direction) {
-  switch (direction) {
-    case ConditionDirection::kUp:
-      return "up";
-    case ConditionDirection::kDown:
-      return "down";
-    case ConditionDirection::kBoth:
-      break;
-  }
-  return "both";
-}
-
 std::optional<ConditionDirection> ParseDirection(std::string_view text, std::string* error) {
   if (SameWord(text, "up")) return ConditionDirection::kUp;
   if (SameWord(text, "down")) return ConditionDirection::kDown;
@@ -170,6 +158,18 @@ std::string BytesText(uint64_t bytes) {
 }
 
 }  // namespace
+
+std::string_view DirectionText(ConditionDirection direction) {
+  switch (direction) {
+    case ConditionDirection::kUp:
+      return "up";
+    case ConditionDirection::kDown:
+      return "down";
+    case ConditionDirection::kBoth:
+      break;
+  }
+  return "both";
+}
 
 std::optional<std::chrono::milliseconds> ParseDuration(std::string_view text, std::string* error) {
   std::string_view unit;

@@ -58,6 +58,9 @@ std::optional<std::chrono::milliseconds> ParseDuration(std::string_view text, st
 // case); at most kMaxConditionBytes.
 std::optional<uint64_t> ParseByteCount(std::string_view text, std::string* error);
 
+// "up", "down" or "both", as conditions are written.
+std::string_view DirectionText(ConditionDirection direction);
+
 // Reads "DIR:KIND=VALUE[,OPTION=VALUE...]" (names in any case). Refuses an
 // unknown direction, kind or option, an option of another kind, negative,
 // malformed or absurd values, a rate or slice of 0 and a probability outside
