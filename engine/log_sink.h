@@ -48,6 +48,20 @@ class LogSink {
   // after it (still in order, still only after Write). A sink that needs
   // the calling order above keeps the default.
   virtual bool MaySendAfterRelease() const { return false; }
+
+  // True when the sink only appends each record, unchanged, to a file, and
+  // can take it straight from a pipe (WritePiped) instead of through Write:
+  // the Linux relay then moves a direction's bytes to the file inside the
+  // kernel. Must not change once the sink is in use.
+  virtual bool TakesPipedRecords() const { return false; }
+  // Logs the next `length` bytes waiting in the pipe read through `pipe_fd`
+  // as one record, whole, before it returns, after every record the caller
+  // logged before (a caller never writes through Write and then through the
+  // pipe again). A record that can't be written is counted as lost, as
+  // Write's would be. True when all its bytes have left the pipe; false
+  // when some may still be in it (the caller must not use the pipe again).
+  // Thread safety: as Write.
+  virtual bool WritePiped(int /*pipe_fd*/, int32_t /*length*/) { return false; }
 };
 
 }  // namespace portwick

@@ -96,6 +96,11 @@ bool LogSinkHandle::NeedsBytes() {
   return use.sink() != nullptr && !use.sink()->LogsNothing();
 }
 
+bool LogSinkHandle::TakesPipedRecords() {
+  const Use use = Acquire();
+  return use && use.sink() != nullptr && use.sink()->TakesPipedRecords();
+}
+
 bool LogSinkHandle::IsDetached() const {
   return (state_.load(std::memory_order_acquire) & kDetachedBit) != 0;
 }

@@ -82,6 +82,10 @@ class LogSinkHandle {
   // may destroy it; a detached handle says true (the copying relay then ends
   // at its first record). Any thread.
   bool NeedsBytes();
+  // True when the records may go to the sink through its pipe
+  // (LogSink::TakesPipedRecords); false without a sink, or once detached.
+  // Any thread.
+  bool TakesPipedRecords();
 
  private:
   void EndUse() LOCKS_EXCLUDED(mutex_);

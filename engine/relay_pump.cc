@@ -67,8 +67,12 @@ RelayPump::RelayPump(std::shared_ptr<Session> session, Direction direction,
     // A quarter of the time-out: an idle session ends at most that late.
     idle_check_ms_ = std::max(10, static_cast<int>(identity.idle_timeout.count() / 4));
   }
+  // A sink that takes its records from a pipe lets the bytes stay in the
+  // kernel where the platform splices.
+  const bool log_needs_bytes =
+      log_sink_ != nullptr && log_sink_->NeedsBytes() && !log_sink_->TakesPipedRecords();
   const bool needs_bytes = !framer_->IsPassThrough() || chunk_observer_ != nullptr ||
-                           (log_sink_ != nullptr && log_sink_->NeedsBytes()) || shaped_ != nullptr;
+                           log_needs_bytes || shaped_ != nullptr;
   if (!needs_bytes) StartSplicing();
   // A copied direction's receives wake now and then to look at the idle
   // time; a spliced one looks whenever it is idle, and parks until then.

@@ -76,7 +76,10 @@ struct SpliceRelayDeleter {
 // When nobody needs the bytes (the pass-through framer, a log sink handle
 // that needs no bytes or none, no observer that wants chunks), the direction
 // is relayed with splice through a pipe (SpliceRelay) instead, falling back
-// to copying where splice is refused. Such a direction can also park: after
+// to copying where splice is refused. So is a direction whose only reader is
+// a sink that takes its records from a pipe (LogSink::TakesPipedRecords, the
+// file log alone): each chunk is teed into a second pipe and logged from
+// there before it is sent on. Such a direction can also park: after
 // a short while without bytes RunParking hands it to the IdleParker, so an
 // idle session keeps no thread, and it goes on on a new thread once its
 // source is readable. Splicing and parking are built only where the platform

@@ -9,12 +9,19 @@ FileLogSink::FileLogSink(std::string file_name, LogFileAccess* access,
                          std::shared_ptr<LogLossCounter> losses)
     : file_name_(std::move(file_name)),
       losses_(std::move(losses)),
+      takes_pipes_(access->HasPipes()),
       file_(access, file_name_, losses_.get()) {}
 
 void FileLogSink::Output(const char* data, int32_t length) {
   MutexLock lock(&mutex_);
   file_.CheckRotation(std::chrono::steady_clock::now());
   file_.Append(data, static_cast<size_t>(length));
+}
+
+bool FileLogSink::WritePiped(int pipe_fd, int32_t length) {
+  MutexLock lock(&mutex_);
+  file_.CheckRotation(std::chrono::steady_clock::now());
+  return file_.AppendFromPipe(pipe_fd, static_cast<size_t>(length));
 }
 
 }  // namespace portwick

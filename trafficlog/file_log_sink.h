@@ -29,13 +29,18 @@ class FileLogSink : public SyncLogSink {
 
   const std::string& file_name() const { return file_name_; }
 
+  // A record from a pipe is written as Output writes one, under the same lock.
+  bool TakesPipedRecords() const override { return takes_pipes_; }
+  bool WritePiped(int pipe_fd, int32_t length) override LOCKS_EXCLUDED(mutex_);
+
  protected:
   void Output(const char* data, int32_t length) override LOCKS_EXCLUDED(mutex_);
 
  private:
   const std::string file_name_;
   const std::shared_ptr<LogLossCounter> losses_;
-  Mutex mutex_;  // held around one record's write
+  const bool takes_pipes_;  // the file access has pipes
+  Mutex mutex_;             // held around one record's write
   LogFile file_ GUARDED_BY(mutex_);
 };
 

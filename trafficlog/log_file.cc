@@ -1,12 +1,15 @@
 #include "trafficlog/log_file.h"
 
 #include <cerrno>
+#include <memory>
+#include <new>
 #include <utility>
 
 namespace portwick {
 
 namespace {
 bool OutOfDescriptors(int error) { return error == EMFILE || error == ENFILE; }
+bool SpliceRefused(int error) { return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP; }
 }  // namespace
 
 LogFile::LogFile(LogFileAccess* access, std::string name, LogLossCounter* losses)
@@ -50,6 +53,56 @@ bool LogFile::Append(const char* data, size_t length) {
     length -= static_cast<size_t>(written);
   }
   return true;
+}
+
+bool LogFile::AppendFromPipe(int pipe_fd, size_t length) {
+  if (fd_ < 0 || reopen_) {
+    if (!Open()) {
+      CountLoss(Status::Kind::kOpen, "open", errno, length);
+      return false;
+    }
+  }
+  if (splice_refused_) return AppendCopiedFromPipe(pipe_fd, length);
+  while (length > 0) {
+    const ssize_t moved = access_->SpliceToEnd(fd_, pipe_fd, length);
+    if (moved < 0 && errno == EINTR) continue;
+    if (moved < 0 && SpliceRefused(errno)) {
+      splice_refused_ = true;
+      return AppendCopiedFromPipe(pipe_fd, length);
+    }
+    if (moved <= 0) {
+      // As Append: the rest of the record is lost, the next one opens the
+      // file again.
+      CountLoss(Status::Kind::kOther, "write", moved == 0 ? EIO : errno, length);
+      CloseLog();
+      TakeSpare();
+      return false;
+    }
+    length -= static_cast<size_t>(moved);
+  }
+  return true;
+}
+
+bool LogFile::AppendCopiedFromPipe(int pipe_fd, size_t length) {
+  // The whole record at once, so that a failing write counts it as Append
+  // counts a copied one.
+  const std::unique_ptr<char[]> record(new (std::nothrow) char[length]);
+  if (record == nullptr) {
+    CountLoss(Status::Kind::kOther, "memory", ENOMEM, length);
+    return false;
+  }
+  size_t taken = 0;
+  while (taken < length) {
+    const ssize_t n = access_->ReadPipe(pipe_fd, record.get() + taken, length - taken);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      CountLoss(Status::Kind::kOther, "read", n == 0 ? EIO : errno, length);
+      return false;
+    }
+    taken += static_cast<size_t>(n);
+  }
+  Append(record.get(), length);
+  return true;  // written or counted; the pipe is empty either way
 }
 
 size_t LogFile::AppendRecords(const LogRecord* records, size_t count) {
@@ -145,6 +198,7 @@ bool LogFile::Open() {
   GiveBackSpare();
   fd_ = fd;
   reopen_ = false;
+  splice_refused_ = false;
   return true;
 }
 

@@ -50,6 +50,14 @@ class LogFile {
   // records written whole.
   size_t AppendRecords(const LogRecord* records, size_t count);
 
+  // Appends the next `length` bytes of the pipe read through `pipe_fd` (where
+  // the access has pipes: LogFileAccess::HasPipes) as
+  // one record, as Append would (counted as lost the same way), moving them
+  // inside the kernel where the file allows it and copying them otherwise.
+  // True when every byte has left the pipe; false when the record was lost
+  // and some of it may still be in the pipe.
+  bool AppendFromPipe(int pipe_fd, size_t length);
+
   // Unless the last look was less than kRotationCheckInterval before `now`:
   // when the name no longer leads to the open file, the next Append opens
   // it again.
@@ -63,6 +71,9 @@ class LogFile {
   void TakeSpare();
   void GiveBackSpare();
   void CountLoss(Status::Kind kind, const char* step, int error, size_t bytes);
+  // AppendFromPipe where the file refuses a splice: reads the record out
+  // and appends it.
+  bool AppendCopiedFromPipe(int pipe_fd, size_t length);
 
   LogFileAccess* const access_;
   const std::string name_;
@@ -70,6 +81,7 @@ class LogFile {
   int fd_ = -1;
   int spare_fd_ = -1;  // held while fd_ is not open
   bool reopen_ = false;
+  bool splice_refused_ = false;  // by the file open now: copy from pipes
   std::chrono::steady_clock::time_point next_check_;
 };
 

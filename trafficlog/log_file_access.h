@@ -48,6 +48,19 @@ class LogFileAccess {
   // overrides Write sees every byte.
   virtual ssize_t WriteVector(int fd, const WritePiece* pieces, int count);
 
+  // Pipes, for a log that takes records straight from one (Linux): whether
+  // there are any here (false on Windows, where nothing calls the two below).
+  virtual bool HasPipes() const;
+  // Like read(2) from the pipe `pipe_fd`.
+  virtual ssize_t ReadPipe(int pipe_fd, char* data, size_t length);
+  // Moves up to `length` bytes from the pipe `pipe_fd` to the end of the
+  // file open on `fd` without copying them through user space (splice); the
+  // count moved, or -1 with errno set. EINVAL, ENOSYS or EOPNOTSUPP mean
+  // the system refuses that for this file: nothing was moved, and the
+  // caller reads the bytes out (ReadPipe) and writes them instead. By
+  // default it refuses, so a seam that only overrides Write sees every byte.
+  virtual ssize_t SpliceToEnd(int fd, int pipe_fd, size_t length);
+
   // The file `name` leads to now (links followed) and the file open on `fd`;
   // false (errno set) when there is none.
   virtual bool IdentifyName(const std::string& name, FileIdentity* identity);

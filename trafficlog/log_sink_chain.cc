@@ -25,6 +25,26 @@ bool LogSinkChain::LogsNothing() const {
                      [](const LogSink* sink) { return sink->LogsNothing(); });
 }
 
+LogSink* LogSinkChain::OnlyLogging() const {
+  LogSink* logging = nullptr;
+  for (LogSink* sink : sinks_) {
+    if (sink->LogsNothing()) continue;
+    if (logging != nullptr) return nullptr;
+    logging = sink;
+  }
+  return logging;
+}
+
+bool LogSinkChain::TakesPipedRecords() const {
+  const LogSink* logging = OnlyLogging();
+  return logging != nullptr && logging->TakesPipedRecords();
+}
+
+bool LogSinkChain::WritePiped(int pipe_fd, int32_t length) {
+  LogSink* logging = OnlyLogging();
+  return logging != nullptr && logging->WritePiped(pipe_fd, length);
+}
+
 void LogSinkChain::Process(LogCall& /*call*/) {}
 
 }  // namespace portwick

@@ -29,6 +29,10 @@ class LogSinkChain : public LogSinkBase {
   void Write(LogCall& call, const char* data, int32_t length) override;
   // True when every child logs nothing (or there is none).
   bool LogsNothing() const override;
+  // True when exactly one child logs, and it takes piped records; they go
+  // to it alone.
+  bool TakesPipedRecords() const override;
+  bool WritePiped(int pipe_fd, int32_t length) override;
 
   // For tests and the owner: the children in order.
   const std::vector<LogSink*>& sinks() const { return sinks_; }
@@ -38,6 +42,9 @@ class LogSinkChain : public LogSinkBase {
   void Process(LogCall& call) override;
 
  private:
+  // The one child that logs, or null when none or several do.
+  LogSink* OnlyLogging() const;
+
   std::vector<LogSink*> sinks_;
 };
 

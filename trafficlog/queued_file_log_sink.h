@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "base/mutex.h"
 #include "trafficlog/log_file.h"
 #include "trafficlog/log_file_access.h"
 #include "trafficlog/log_loss.h"
@@ -19,6 +20,15 @@ namespace portwick {
 // (may be null); the next one tries again. The file content is the same as
 // with FileLogSink: the records back to back.
 //
+// Records may also come from a pipe (WritePiped, the Linux relay's chunks
+// that never leave the kernel): those are written at once on the relay's
+// thread, under the same lock as the worker's writes, so the two never
+// interleave within a record. Such a record waits for nothing queued, which
+// the callers allow: a direction never goes back from copying to the pipe.
+// It holds no queue room either: the relay waits for its write, so what a
+// direction has in flight stays within one chunk, less than the queue's
+// bound.
+//
 // `access` is borrowed and must outlive the sink; `losses` is shared. Thread
 // safety: as QueuedLogSink.
 class QueuedFileLogSink : public QueuedLogSink {
@@ -31,16 +41,22 @@ class QueuedFileLogSink : public QueuedLogSink {
 
   const std::string& file_name() const { return file_name_; }
 
+  bool TakesPipedRecords() const override { return takes_pipes_; }
+  bool WritePiped(int pipe_fd, int32_t length) override LOCKS_EXCLUDED(file_mutex_);
+
  protected:
-  void Output(const char* data, int32_t length) override;
+  void Output(const char* data, int32_t length) override LOCKS_EXCLUDED(file_mutex_);
   // A chunk's records in few writes (writev).
-  void OutputRecords(const LogRecord* records, size_t count) override;
-  void BeginDrain() override;
+  void OutputRecords(const LogRecord* records, size_t count) override LOCKS_EXCLUDED(file_mutex_);
+  void BeginDrain() override LOCKS_EXCLUDED(file_mutex_);
 
  private:
   const std::string file_name_;
   const std::shared_ptr<LogLossCounter> losses_;
-  LogFile file_;  // opened on the owner's thread, then the worker's only
+  const bool takes_pipes_;  // the file access has pipes
+  // Held around one write: the worker's records, or one piped record.
+  Mutex file_mutex_;
+  LogFile file_ GUARDED_BY(file_mutex_);
 };
 
 }  // namespace portwick

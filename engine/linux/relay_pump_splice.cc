@@ -54,6 +54,11 @@ std::optional<RelayPump::Progress> RelayPump::RelaySpliced(bool may_park, bool* 
         // Copying now: its receives wake to look at the idle time.
         if (idle_check_ms_ != 0) sockets::SetReceiveTimeout(source_fd_, idle_check_ms_);
         return std::nullopt;
+      case SpliceRelay::Result::kLeaveForCopying:
+        // The chunk in the pipe is logged by copying (ReceiveFromPipe), and
+        // so is everything after it.
+        sockets::SetReceiveTimeout(source_fd_, idle_check_ms_);
+        return std::nullopt;
       case SpliceRelay::Result::kConditionsChanged:
         if (!FollowConditions()) return Progress::kDone;
         if (shaped_ == nullptr) {

@@ -1,5 +1,6 @@
 #include "engine/linux/splice_relay.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -27,13 +28,14 @@ bool IsRefusal(ssize_t result) {
 }  // namespace
 
 SpliceRelay::SpliceRelay(SocketIo* io, PipePool* pool, SocketHandle source_fd,
-                         SocketHandle destination_fd, const LogSinkHandle* log_sink,
+                         SocketHandle destination_fd, LogSinkHandle* log_sink,
                          std::function<void()> on_bytes)
     : io_(io),
       pool_(pool),
       source_fd_(source_fd),
       destination_fd_(destination_fd),
       log_sink_(log_sink),
+      logging_(log_sink != nullptr && log_sink->TakesPipedRecords()),
       on_bytes_(std::move(on_bytes)) {}
 
 SpliceRelay::~SpliceRelay() { GiveBackPipe(); }
@@ -47,6 +49,8 @@ void SpliceRelay::GiveBackPipe() {
     pipe_.Close();
   }
   in_pipe_ = 0;
+  // Empty between chunks: WritePiped took every byte, or the pipe was closed.
+  if (log_pipe_.valid()) pool_->Release(std::move(log_pipe_));
 }
 
 SpliceRelay::Result SpliceRelay::Fail(Result result, ssize_t error) {
@@ -66,9 +70,12 @@ SpliceRelay::Result SpliceRelay::Relay() {
     // A chunk left in the pipe when the conditions changed, for a relay
     // that goes on splicing.
     if (in_pipe_ > 0) {
-      if (const std::optional<Result> end = Drain()) return *end;
+      if (const std::optional<Result> end = Pass()) return *end;
     }
     if (!pipe_.valid()) pipe_ = pool_->Acquire(Descriptor(std::max(source_fd_, destination_fd_)));
+    // A logged chunk copied here would be queued, and could then be
+    // overtaken by the next one logged from a pipe.
+    if (logging_ && !pipe_.valid()) return Result::kLeaveForCopying;
     if (!pipe_.valid()) {
       if (const std::optional<Result> end = CopyOnce()) return *end;
       continue;
@@ -91,7 +98,7 @@ SpliceRelay::Result SpliceRelay::Relay() {
     // As the copying relay: once the sink is released, nothing more is sent.
     if (log_sink_ != nullptr && log_sink_->IsDetached()) return Result::kDetached;
     if (live_ != nullptr && live_->generation() != seen_) return Result::kConditionsChanged;
-    if (const std::optional<Result> end = Drain()) return *end;
+    if (const std::optional<Result> end = Pass()) return *end;
   }
 }
 
@@ -107,16 +114,52 @@ ssize_t SpliceRelay::TakeFromPipe(char* buffer, size_t room) {
   return n;
 }
 
-std::optional<SpliceRelay::Result> SpliceRelay::Drain() {
+std::optional<SpliceRelay::Result> SpliceRelay::Pass() {
   while (in_pipe_ > 0) {
-    const ssize_t n = io_->Splice(pipe_.read_fd(), Descriptor(destination_fd_), in_pipe_);
+    size_t length = in_pipe_;
+    if (logging_) {
+      if (const std::optional<Result> end = LogFront(&length)) return end;
+    }
+    if (const std::optional<Result> end = Drain(length)) return end;
+  }
+  return std::nullopt;
+}
+
+std::optional<SpliceRelay::Result> SpliceRelay::LogFront(size_t* logged) {
+  // The use keeps the sink from being released while the record is written.
+  const LogSinkHandle::Use use = log_sink_->Acquire();
+  if (!use) return Result::kDetached;
+  if (!log_pipe_.valid()) {
+    log_pipe_ = pool_->Acquire(Descriptor(std::max(source_fd_, destination_fd_)));
+    if (!log_pipe_.valid()) return Result::kLeaveForCopying;
+  }
+  // The log pipe is empty, as large as the pipe: the whole chunk fits, but
+  // a smaller one (the system refused to enlarge it) takes it in parts.
+  ssize_t teed;
+  do {
+    teed = ::tee(pipe_.read_fd(), log_pipe_.write_fd(), in_pipe_, SPLICE_F_NONBLOCK);
+  } while (teed < 0 && errno == EINTR);
+  if (teed <= 0) return Result::kLeaveForCopying;
+  *logged = static_cast<size_t>(teed);
+  if (!use.sink()->WritePiped(log_pipe_.read_fd(), static_cast<int32_t>(teed))) {
+    log_pipe_.Close();  // it may still hold bytes of the lost record
+  }
+  return std::nullopt;
+}
+
+std::optional<SpliceRelay::Result> SpliceRelay::Drain(size_t length) {
+  while (length > 0) {
+    const ssize_t n = io_->Splice(pipe_.read_fd(), Descriptor(destination_fd_), length);
     if (n > 0) {
       in_pipe_ -= static_cast<size_t>(n);
+      length -= static_cast<size_t>(n);
       bytes_ += static_cast<uint64_t>(n);
       continue;
     }
     if (IsRefusal(n)) {
-      if (const std::optional<Result> end = DrainByCopy()) return end;
+      if (const std::optional<Result> end = DrainByCopy(length)) return end;
+      // The rest of a logged chunk is not logged yet: copying takes it.
+      if (logging_) return Result::kLeaveForCopying;
       GiveBackPipe();
       sockets::SetReceiveTimeout(source_fd_, 0);
       return Result::kRefused;
@@ -141,13 +184,14 @@ std::optional<SpliceRelay::Result> SpliceRelay::CopyOnce() {
   return SendCopy(buffer_.get(), static_cast<size_t>(n));
 }
 
-std::optional<SpliceRelay::Result> SpliceRelay::DrainByCopy() {
+std::optional<SpliceRelay::Result> SpliceRelay::DrainByCopy(size_t length) {
   if (buffer_ == nullptr) buffer_ = std::make_unique_for_overwrite<char[]>(kCopySize);
-  while (in_pipe_ > 0) {
-    const ssize_t n = ::read(pipe_.read_fd(), buffer_.get(), std::min(in_pipe_, kCopySize));
+  while (length > 0) {
+    const ssize_t n = ::read(pipe_.read_fd(), buffer_.get(), std::min(length, kCopySize));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return Fail(Result::kSendFailed, n < 0 ? -errno : 0);
     in_pipe_ -= static_cast<size_t>(n);
+    length -= static_cast<size_t>(n);
     if (const std::optional<Result> end = SendCopy(buffer_.get(), static_cast<size_t>(n))) {
       return end;
     }

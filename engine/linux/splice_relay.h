@@ -25,6 +25,14 @@ namespace portwick {
 // When no pipe can be had (descriptors run short), bytes are copied through a
 // small buffer until one can.
 //
+// With a log sink handle whose sink takes piped records (the file log alone,
+// LogSink::TakesPipedRecords) every chunk is logged before it is sent: teed
+// into a second pipe of the pool (the log pipe) and written from there to
+// the log by WritePiped, on this thread, one chunk per record. Where that
+// can't be done (no second pipe, tee refused) Relay returns kLeaveForCopying
+// with the chunk untouched in its pipe, and the caller logs it by copying
+// from then on, so a direction's records never overtake one another.
+//
 // Made and used by one relay thread at a time (a parked direction may go on
 // on another thread). Sets a receive time-out on the source socket, which
 // only this direction reads; Refused clears it again.
@@ -42,16 +50,19 @@ class SpliceRelay {
     // The conditions watched have changed; the chunk that came since is in
     // the pipe, nothing of it sent yet (TakeFromPipe).
     kConditionsChanged,
+    // Logging from the pipe can't be done here: copy and log from now on,
+    // starting with the chunk left in the pipe (TakeFromPipe).
+    kLeaveForCopying,
   };
 
   // `io`, `pool` and `log_sink` (may be null) must outlive the relay.
   // `on_bytes` (may be empty) is called, on the relaying thread, each time
   // bytes come from the source (a session's idle clock).
   SpliceRelay(SocketIo* io, PipePool* pool, SocketHandle source_fd, SocketHandle destination_fd,
-              const LogSinkHandle* log_sink, std::function<void()> on_bytes = {});
+              LogSinkHandle* log_sink, std::function<void()> on_bytes = {});
   SpliceRelay(const SpliceRelay&) = delete;
   SpliceRelay& operator=(const SpliceRelay&) = delete;
-  // Gives the pipe back when it is empty, else closes it.
+  // Gives the pipes back when they are empty, else closes them.
   ~SpliceRelay();
 
   // Relays until one of the results above. After kRefused every byte taken
@@ -78,13 +89,18 @@ class SpliceRelay {
 
  private:
   // Each returns how the direction ends, or nothing when it goes on.
-  // Moves the bytes in the pipe to the destination.
-  std::optional<Result> Drain();
+  // Logs (when logging) and sends the bytes in the pipe.
+  std::optional<Result> Pass();
+  // Tees the front of the pipe into the log pipe and logs it; sets
+  // `*logged` to the bytes logged (or lost, counted by the sink).
+  std::optional<Result> LogFront(size_t* logged);
+  // Moves `length` bytes of the pipe to the destination.
+  std::optional<Result> Drain(size_t length);
   // Copies what one receive brings; used while no pipe can be had.
   std::optional<Result> CopyOnce();
-  // Sends the bytes left in the pipe by reading them out (splice refused
+  // Sends `length` bytes of the pipe by reading them out (splice refused
   // towards the destination).
-  std::optional<Result> DrainByCopy();
+  std::optional<Result> DrainByCopy(size_t length);
   std::optional<Result> SendCopy(const char* data, size_t length);
   Result Fail(Result result, ssize_t error);
   void GiveBackPipe();
@@ -93,10 +109,12 @@ class SpliceRelay {
   PipePool* const pool_;
   const SocketHandle source_fd_;
   const SocketHandle destination_fd_;
-  const LogSinkHandle* const log_sink_;
+  LogSinkHandle* const log_sink_;
+  const bool logging_;  // every chunk goes through the log pipe to the sink
   const std::function<void()> on_bytes_;
   bool timeout_set_ = false;
   Pipe pipe_;
+  Pipe log_pipe_;  // while logging; empty between chunks
   size_t in_pipe_ = 0;
   std::unique_ptr<char[]> buffer_;  // only while copying
   uint64_t bytes_ = 0;

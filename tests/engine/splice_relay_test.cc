@@ -16,11 +16,13 @@
 #include <chrono>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
 #include "base/posix/socket_descriptor.h"
 #include "descriptor_limit_hold.h"
+#include "engine/conditions/condition.h"
 #include "engine/detached_thread.h"
 #include "engine/linux/idle_parker.h"
 #include "engine/linux/pipe_pool.h"
@@ -31,6 +33,7 @@
 #include "engine/socket_ops.h"
 #include "listener_seams.h"
 #include "recording_observer.h"
+#include "recording_sink.h"
 #include "test_server.h"
 
 namespace portwick {
@@ -86,6 +89,7 @@ class SplicedSessionTest : public ::testing::Test {
     ListenerConfig config = testing::LoopbackForward(server_.port(), io);
     config.observer = observer_;
     config.limits = limits;
+    config.log_sink = log_sink_;
     ASSERT_TRUE(listener_.Start(config).ok());
     client_ = testing::ConnectLoopback(listener_.BoundPort());
     destination_ = server_.WaitAccept();
@@ -102,6 +106,7 @@ class SplicedSessionTest : public ::testing::Test {
   testing::TestServer server_;
   std::shared_ptr<testing::RecordingObserver> observer_ =
       std::make_shared<testing::RecordingObserver>(/*wants_chunks=*/false);
+  std::shared_ptr<LogSinkHandle> log_sink_;  // none unless a test sets it
   ProxyListener listener_;
   Socket client_;
   Socket destination_;
@@ -313,6 +318,50 @@ TEST_F(SplicedSessionTest, IdleDirectionsParkWithoutAThreadAndWakeForBytesAndFor
 // session open though the other way stays quiet (its direction parks until
 // the idle deadline and looks again); once both are quiet, the parked
 // directions wake at the deadline and each side gets a FIN.
+// The file log alone, as the relay sees it: records come from the pipe.
+class PipedSink : public testing::RecordingSink {
+ public:
+  bool TakesPipedRecords() const override { return true; }
+  bool WritePiped(int pipe_fd, int32_t length) override {
+    std::string record(static_cast<size_t>(length), '\0');
+    for (size_t got = 0; got < record.size();) {
+      const ssize_t n = ::read(pipe_fd, record.data() + got, record.size() - got);
+      if (n <= 0) return false;
+      got += static_cast<size_t>(n);
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    piped_ += record;
+    return true;
+  }
+  std::string piped() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return piped_;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::string piped_;
+};
+
+// Logged directions park as unlogged ones; one that gains conditions logs
+// by copying from then on, while the other goes on through the pipe.
+TEST_F(SplicedSessionTest, ALoggedDirectionParksAndCopiesOnceConditioned) {
+  PipedSink sink;
+  log_sink_ = std::make_shared<LogSinkHandle>(&sink);
+  Open(&SocketIo::Default());
+  ASSERT_EQ(SendAndRead(client_.fd(), destination_.fd(), "ping"), "ping");
+  ASSERT_EQ(SendAndRead(destination_.fd(), client_.fd(), "pong"), "pong");
+  ASSERT_TRUE(testing::WaitUntil([] { return IdleParker::Default().parked() >= 2; }));
+  EXPECT_EQ(sink.piped(), "pingpong");
+  listener_.SetConditions({*ParseCondition("down:delay=1ms", nullptr)});
+  ASSERT_EQ(SendAndRead(destination_.fd(), client_.fd(), "held"), "held");
+  ASSERT_EQ(SendAndRead(client_.fd(), destination_.fd(), "up"), "up");
+  EXPECT_EQ(sink.piped(), "pingpongup");
+  EXPECT_EQ(sink.records(), std::vector<std::string>{"held"});
+  listener_.Stop();
+  log_sink_->Detach(nullptr);
+}
+
 TEST_F(SplicedSessionTest, AnIdleTimeOutEndsParkedDirectionsButNotABusySession) {
   CountingIo io;
   Open(&io, {.idle_timeout = std::chrono::milliseconds(300)});
@@ -355,8 +404,7 @@ TEST_F(SplicedSessionTest, AtTheDescriptorLimitKeptPipesGiveWayToANewSession) {
 // Runs a SpliceRelay from one loopback pair to another on a thread of its
 // own until it reports an end other than kIdle.
 SpliceRelay::Result RelayBetween(SocketIo* io, PipePool* pool, SocketHandle source,
-                                 SocketHandle destination,
-                                 const LogSinkHandle* log_sink = nullptr) {
+                                 SocketHandle destination, LogSinkHandle* log_sink = nullptr) {
   SpliceRelay::Result result = SpliceRelay::Result::kIdle;
   std::thread relay([&] {
     SpliceRelay splice(io, pool, source, destination, log_sink);

@@ -9,6 +9,7 @@
 #include <cstddef>
 
 #include "base/no_destructor.h"
+#include "trafficlog/linux/splice_to_end.h"
 
 namespace portwick {
 
@@ -51,6 +52,10 @@ class PosixLogFileAccess final : public LogFileAccess {
     return ::writev(fd, reinterpret_cast<const iovec*>(pieces), count);
   }
 
+  ssize_t SpliceToEnd(int fd, int pipe_fd, size_t length) override {
+    return SpliceToFileEnd(fd, pipe_fd, length);
+  }
+
   // close(2) is not retried on EINTR: on Linux the descriptor is gone anyway.
   void Close(int fd) override { ::close(fd); }
 };
@@ -60,6 +65,17 @@ FileIdentity IdentityOf(const struct stat& status) {
 }
 
 }  // namespace
+
+bool LogFileAccess::HasPipes() const { return true; }
+
+ssize_t LogFileAccess::ReadPipe(int pipe_fd, char* data, size_t length) {
+  return ::read(pipe_fd, data, length);
+}
+
+ssize_t LogFileAccess::SpliceToEnd(int /*fd*/, int /*pipe_fd*/, size_t /*length*/) {
+  errno = EINVAL;
+  return -1;
+}
 
 bool LogFileAccess::IdentifyName(const std::string& name, FileIdentity* identity) {
   struct stat status;

@@ -88,6 +88,19 @@ class WindowsLogFileAccess final : public LogFileAccess {
 
 }  // namespace
 
+// No pipes to log from here: every record is copied through Write.
+bool LogFileAccess::HasPipes() const { return false; }
+
+ssize_t LogFileAccess::ReadPipe(int /*pipe_fd*/, char* /*data*/, size_t /*length*/) {
+  errno = ENOSYS;
+  return -1;
+}
+
+ssize_t LogFileAccess::SpliceToEnd(int /*fd*/, int /*pipe_fd*/, size_t /*length*/) {
+  errno = ENOSYS;
+  return -1;
+}
+
 bool LogFileAccess::IdentifyName(const std::string& name, FileIdentity* identity) {
   // Attributes only, shared with everyone: looking must not stop a
   // rotation. FILE_FLAG_BACKUP_SEMANTICS lets a directory be looked at too.
