@@ -6,7 +6,8 @@
 //   pingpong --port=P [--iterations=20000] [--warmup=500] [--seconds=3]
 //                                                             -> p50_us p99_us
 //   connrate --port=P [--clients=1] [--seconds=2] [--max=100000] -> conn/s slowest_ms
-//   idle --port=P --pid=PID [--sessions=1000] [--tree]        -> KiB per session
+//   idle --port=P --pid=PID [--sessions=1000] [--tree] [--threads]
+//                                                  -> KiB per session [threads per session]
 //   usage --pid=PID [--tree]          -> rss_kib peak_rss_kib threads fds processes
 //   settle --pid=PID --threads=T --fds=F [--seconds=10] [--tree] -> threads fds
 //   waitlisten --port=P [--seconds=10]
@@ -134,7 +135,10 @@ int Idle(const Flags& flags) {
   if (!ReadProcessUsage(pid, tree, &during))
     return Fail("process " + std::to_string(pid) + " vanished");
   idle.Close();
-  std::printf("%.1f\n", static_cast<double>(during.rss_kib - before.rss_kib) / sessions);
+  std::printf("%.1f", static_cast<double>(during.rss_kib - before.rss_kib) / sessions);
+  if (flags.Has("threads"))
+    std::printf(" %.3f", static_cast<double>(during.threads - before.threads) / sessions);
+  std::printf("\n");
   std::fprintf(stderr, "idle: %d sessions, RSS %ld -> %ld KiB, threads %d -> %d, fds %d -> %d\n",
                sessions, before.rss_kib, during.rss_kib, before.threads, during.threads, before.fds,
                during.fds);

@@ -1,5 +1,6 @@
 #include "bench/report.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -49,6 +50,10 @@ constexpr MetricInfo kLoggingMetrics[] = {
     {"log_trace", "hex trace to /dev/null (--trace=hex)", "MiB/s", true, ""},
     {"log_pcap", "pcapng file (--pcap)", "MiB/s", true, ""},
     {"log_disk", "reference: plain 10384-byte appends to a file there", "MiB/s", true, ""},
+    {"log_dd", "storage: sustained appends there (dd conv=fdatasync)", "MiB/s", true, ""},
+    {"log_idle_kib", "queued file: resident memory per idle session, 1,000 sessions", "KiB", false,
+     ""},
+    {"log_idle_threads", "queued file: threads per idle session, 1,000 sessions", "", false, ""},
     {"log_peak_mib", "peak RSS while logging to a file", "MiB", false, ""},
     {"log_peak_seconds", "duration of that transfer", "s", false, ""},
     {"log_peak_gib", "size of that transfer", "GiB", true, ""},
@@ -78,7 +83,10 @@ constexpr Goal kGoals[] = {
     {"idle10k_kib", "", "", 0, 16},
     {"threads_after", "threads_before", "portwick", 1.0, 0},
     {"fds_after", "fds_before", "portwick", 1.0, 0},
-    {"log_file", "log_off", "portwick", 0.8, 0},
+    {"log_file", "log_off", "portwick", 0.8, 0, "log_dd", "portwick"},
+    {"log_file8", "log_off8", "portwick", 0.8, 0, "log_dd", "portwick"},
+    {"log_idle_kib", "", "", 0, 4},
+    {"log_idle_threads", "", "", 0, 0.25},
     {"log_file", "up1", "haproxy", 0.8, 0},
     {"log_file8", "up8", "haproxy", 0.8, 0},
     {"log_off", "log_before", "portwick", 0.95, 0},
@@ -260,6 +268,18 @@ GoalCheck CheckGoal(const Results& results, const Goal& goal) {
     measured = measured && results.Has(Str(goal.other_metric), Str(goal.other_target));
     if (measured)
       reference = goal.factor * results.Get(Str(goal.other_metric), Str(goal.other_target)).median;
+    if (!goal.second_metric.empty()) {
+      const MetricInfo* second_info = FindMetric(goal.second_metric);
+      check.text += " or " +
+                    (second_info != nullptr ? Str(second_info->label) : Str(goal.second_metric)) +
+                    ", the lower";
+      measured = measured && results.Has(Str(goal.second_metric), Str(goal.second_target));
+      if (measured) {
+        reference = std::min(
+            reference,
+            goal.factor * results.Get(Str(goal.second_metric), Str(goal.second_target)).median);
+      }
+    }
   }
   if (!measured) return check;
   double value = results.Get(Str(goal.metric), Str(kPortwick)).median;
@@ -314,7 +334,7 @@ std::string RenderReport(const Results& results) {
     if (!results.Has(Str(info.id), Str(kPortwick))) continue;
     any = true;
     const bool eight = info.id.ends_with('8');
-    const bool speed = info.unit == "MiB/s" && info.id != "log_disk";
+    const bool speed = info.unit == "MiB/s" && info.id != "log_disk" && info.id != "log_dd";
     std::vector<std::string> cells{
         Label(info), Cell(results, info, kPortwick),
         speed ? Ratio(results, info.id, kPortwick, eight ? "log_off8" : "log_off", kPortwick) : "-",

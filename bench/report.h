@@ -19,6 +19,9 @@ struct Goal {
   std::string_view other_target;
   double factor = 1;
   double limit = 0;
+  // When set, the goal is factor x the lower of the two others' medians.
+  std::string_view second_metric = {};
+  std::string_view second_target = {};
 };
 
 enum class Verdict { kPass, kMiss, kNotMeasured };

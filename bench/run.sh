@@ -7,7 +7,8 @@
 #   bench/run.sh [--reps=3] [--mib=1024] [--big-log-gib=4 | --no-big-log]
 #                [--quick] [--no-build] [--no-gui] [--keep-results=FILE]
 #                [--before=PATH]   (an earlier portwick build, for its unlogged figure)
-#                [--only=logging]  (client->server bulk rows and the logging modes)
+#                [--only=logging]  (client->server bulk rows, the logging modes, idle
+#                                   logged sessions and the storage's append rate)
 #                [--only=conditions | --no-conditions]  (the traffic conditions' figures)
 set -euo pipefail
 
@@ -391,6 +392,24 @@ if [[ " ${targets[*]} " == *" portwick "* ]] && [ "$only" != conditions ]; then
         : >"${log_file[$base]}"
       fi
     done
+    # Idle logged sessions, a fresh instance each time: memory and threads.
+    if start_portwick --output=off --capture-limit=0 --filename="$work/idle.log"; then
+      measure_two log_idle_kib log_idle_threads portwick "$client" idle --port="$started_port" \
+        --pid="$started_pid" --tree --sessions="$sessions" --threads
+      forget_pid "$started_pid"
+      rm -f "$work/idle.log"
+    fi
+    # The storage's sustained append rate in the log folder, synced to the
+    # disk: what the file rows are judged against (twice --mib, 1 MiB writes).
+    dd_mib=$((2 * mib))
+    if dd_out="$(dd if=/dev/zero of="$work/dd.bin" bs=1M count="$dd_mib" conv=fdatasync 2>&1)"; then
+      dd_seconds="$(sed -n 's/.* copied, \([0-9.]*\) s,.*/\1/p' <<<"$dd_out")"
+      [ -n "$dd_seconds" ] && echo "log_dd portwick $(awk -v m="$dd_mib" -v s="$dd_seconds" \
+        'BEGIN { printf "%.1f", m / s }')" >>"$results"
+    else
+      note "FAILED dd: $(tail -n 1 <<<"$dd_out")"
+    fi
+    rm -f "$work/dd.bin"
     [ "$only" = logging ] && continue
     # A pcapng file, a fresh instance each time: its stop writes out what is
     # queued and the file can go.
