@@ -11,7 +11,6 @@
 #include <cstdio>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -282,30 +281,22 @@ INSTANTIATE_TEST_SUITE_P(Modes, RelayedTrafficLogTest, ::testing::ValuesIn(kLogM
 // a session its own way, and the log holds exactly the bytes relayed, each
 // direction in order, or counts exactly those as lost.
 enum class Ending { kHalfClose, kReset, kFullDisk, kNoDescriptors };
-struct EndingRow {
-  const char* name;
-  Ending ending;
-};
+constexpr const char* kEndingNames[] = {"HalfClose", "Reset", "FullDisk", "NoDescriptors"};
 
-class LoggedEndingTest : public ::testing::TestWithParam<EndingRow> {};
+class LoggedEndingTest : public ::testing::TestWithParam<Ending> {};
 
 TEST_P(LoggedEndingTest, TheLogHoldsExactlyWhatWasRelayed) {
-  const Ending ending = GetParam().ending;
+  const Ending ending = GetParam();
   const std::string up = testing::PatternBytes(300 * 1024, 3);
   const std::string down = testing::PatternBytes(200 * 1024, 4);
-  std::mutex mutex;
-  std::optional<testing::ReadResult> got;
+  testing::ReadResult got;
+  std::atomic<bool> server_done{false};
   // Reads the client's bytes to their end, and answers a clean end.
   TestServer server([&](SocketHandle fd) {
-    testing::ReadResult read = testing::ReadUntilEnd(fd);
-    if (read.end == testing::StreamEnd::kEof && SendBytes(fd, down)) sockets::ShutdownWrite(fd);
-    std::lock_guard<std::mutex> lock(mutex);
-    got = std::move(read);
+    got = testing::ReadUntilEnd(fd);
+    if (got.end == testing::StreamEnd::kEof && SendBytes(fd, down)) sockets::ShutdownWrite(fd);
+    server_done = true;
   });
-  const auto server_done = [&] {
-    std::lock_guard<std::mutex> lock(mutex);
-    return got.has_value();
-  };
   TempDir dir;
   const std::string name = ending == Ending::kFullDisk ? "/dev/full" : dir.File("traffic.log");
   // An earlier run's records stay: the new ones go after them.
@@ -333,7 +324,7 @@ TEST_P(LoggedEndingTest, TheLogHoldsExactlyWhatWasRelayed) {
     EXPECT_EQ(testing::ReadUntilEnd(client.fd()).data, down);
     expected += down;
   }
-  ASSERT_TRUE(testing::WaitUntil(server_done));
+  ASSERT_TRUE(testing::WaitUntil([&] { return server_done.load(); }));
   listener.Stop();
   hold.reset();
   ReleaseLogSinks(sinks, {});
@@ -343,24 +334,22 @@ TEST_P(LoggedEndingTest, TheLogHoldsExactlyWhatWasRelayed) {
   if (ending == Ending::kReset) {
     // What the reset dropped may have been logged; what arrived was.
     EXPECT_EQ(log, up.substr(0, log.size()));
-    EXPECT_GE(log.size(), got->data.size());
-    EXPECT_EQ(got->data, up.substr(0, got->data.size()));
+    EXPECT_GE(log.size(), got.data.size());
+    EXPECT_EQ(got.data, up.substr(0, got.data.size()));
   } else if (ending == Ending::kFullDisk) {
     EXPECT_EQ(sinks.losses->Snapshot().bytes, expected.size());
   } else {
-    EXPECT_EQ(got->data, up);
+    EXPECT_EQ(got.data, up);
     EXPECT_EQ(log, expected);
   }
 }
 
-constexpr EndingRow kEndings[] = {
-    {"HalfClose", Ending::kHalfClose},
-    {"Reset", Ending::kReset},
-    {"FullDisk", Ending::kFullDisk},
-    {"NoDescriptors", Ending::kNoDescriptors},
-};
-INSTANTIATE_TEST_SUITE_P(Endings, LoggedEndingTest, ::testing::ValuesIn(kEndings),
-                         [](const auto& test) { return test.param.name; });
+INSTANTIATE_TEST_SUITE_P(Endings, LoggedEndingTest,
+                         ::testing::Values(Ending::kHalfClose, Ending::kReset, Ending::kFullDisk,
+                                           Ending::kNoDescriptors),
+                         [](const auto& test) {
+                           return kEndingNames[static_cast<int>(test.param)];
+                         });
 
 }  // namespace
 }  // namespace portwick
