@@ -21,7 +21,16 @@ void FileLogSink::Output(const char* data, int32_t length) {
 bool FileLogSink::WritePiped(int pipe_fd, int32_t length) {
   MutexLock lock(&mutex_);
   file_.CheckRotation(std::chrono::steady_clock::now());
-  return file_.AppendFromPipe(pipe_fd, static_cast<size_t>(length));
+  const size_t bytes = static_cast<size_t>(length);
+  switch (file_.AppendFromPipe(pipe_fd, bytes)) {
+    case LogFile::PipeAppend::kWritten:
+      return true;
+    case LogFile::PipeAppend::kLost:
+      return false;
+    case LogFile::PipeAppend::kRefused:
+      break;
+  }
+  return file_.AppendCopiedFromPipe(pipe_fd, bytes);
 }
 
 }  // namespace portwick

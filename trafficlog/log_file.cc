@@ -55,20 +55,24 @@ bool LogFile::Append(const char* data, size_t length) {
   return true;
 }
 
-bool LogFile::AppendFromPipe(int pipe_fd, size_t length) {
+LogFile::PipeAppend LogFile::AppendFromPipe(int pipe_fd, size_t length) {
   if (fd_ < 0 || reopen_) {
     if (!Open()) {
       CountLoss(Status::Kind::kOpen, "open", errno, length);
-      return false;
+      return PipeAppend::kLost;
     }
   }
-  if (splice_refused_) return AppendCopiedFromPipe(pipe_fd, length);
+  if (splice_refused_) return PipeAppend::kRefused;
+  bool moved_any = false;
   while (length > 0) {
     const ssize_t moved = access_->SpliceToEnd(fd_, pipe_fd, length);
     if (moved < 0 && errno == EINTR) continue;
     if (moved < 0 && SpliceRefused(errno)) {
       splice_refused_ = true;
-      return AppendCopiedFromPipe(pipe_fd, length);
+      if (!moved_any) return PipeAppend::kRefused;
+      // Refused halfway (the file was replaced meanwhile): the rest goes
+      // right after the part moved.
+      return AppendCopiedFromPipe(pipe_fd, length) ? PipeAppend::kWritten : PipeAppend::kLost;
     }
     if (moved <= 0) {
       // As Append: the rest of the record is lost, the next one opens the
@@ -76,9 +80,27 @@ bool LogFile::AppendFromPipe(int pipe_fd, size_t length) {
       CountLoss(Status::Kind::kOther, "write", moved == 0 ? EIO : errno, length);
       CloseLog();
       TakeSpare();
+      return PipeAppend::kLost;
+    }
+    moved_any = true;
+    length -= static_cast<size_t>(moved);
+  }
+  return PipeAppend::kWritten;
+}
+
+bool LogFile::ReadPipeRecord(LogFileAccess* access, LogLossCounter* losses, int pipe_fd, char* data,
+                             size_t length) {
+  size_t taken = 0;
+  while (taken < length) {
+    const ssize_t n = access->ReadPipe(pipe_fd, data + taken, length - taken);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      const int error = n == 0 ? EIO : errno;
+      if (losses != nullptr)
+        losses->Count(Status::Error(Status::Kind::kOther, "read", error), 1, length);
       return false;
     }
-    length -= static_cast<size_t>(moved);
+    taken += static_cast<size_t>(n);
   }
   return true;
 }
@@ -91,18 +113,8 @@ bool LogFile::AppendCopiedFromPipe(int pipe_fd, size_t length) {
     CountLoss(Status::Kind::kOther, "memory", ENOMEM, length);
     return false;
   }
-  size_t taken = 0;
-  while (taken < length) {
-    const ssize_t n = access_->ReadPipe(pipe_fd, record.get() + taken, length - taken);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      CountLoss(Status::Kind::kOther, "read", n == 0 ? EIO : errno, length);
-      return false;
-    }
-    taken += static_cast<size_t>(n);
-  }
-  Append(record.get(), length);
-  return true;  // written or counted; the pipe is empty either way
+  return ReadPipeRecord(access_, losses_, pipe_fd, record.get(), length) &&
+         Append(record.get(), length);
 }
 
 size_t LogFile::AppendRecords(const LogRecord* records, size_t count) {

@@ -50,13 +50,26 @@ class LogFile {
   // records written whole.
   size_t AppendRecords(const LogRecord* records, size_t count);
 
+  enum class PipeAppend {
+    kWritten,  // every byte is in the file
+    kLost,     // counted as lost, as Append counts it; some may be left in the pipe
+    // The file takes nothing from a pipe (a FIFO, a device, a file system
+    // without it): nothing was taken or counted. The caller copies the
+    // record out (AppendCopiedFromPipe, or a queue of its own).
+    kRefused,
+  };
   // Appends the next `length` bytes of the pipe read through `pipe_fd` (where
-  // the access has pipes: LogFileAccess::HasPipes) as
-  // one record, as Append would (counted as lost the same way), moving them
-  // inside the kernel where the file allows it and copying them otherwise.
-  // True when every byte has left the pipe; false when the record was lost
-  // and some of it may still be in the pipe.
-  bool AppendFromPipe(int pipe_fd, size_t length);
+  // the access has pipes: LogFileAccess::HasPipes) as one record, moving
+  // them inside the kernel.
+  PipeAppend AppendFromPipe(int pipe_fd, size_t length);
+  // Reads the next `length` bytes of the pipe into `data`; false, with the
+  // record counted in `losses` (may be null), when the pipe can't be read.
+  // Needs no LogFile: any thread.
+  static bool ReadPipeRecord(LogFileAccess* access, LogLossCounter* losses, int pipe_fd, char* data,
+                             size_t length);
+  // Reads the record out of the pipe and appends it as Append does; false
+  // when it was lost.
+  bool AppendCopiedFromPipe(int pipe_fd, size_t length);
 
   // Unless the last look was less than kRotationCheckInterval before `now`:
   // when the name no longer leads to the open file, the next Append opens
@@ -71,9 +84,6 @@ class LogFile {
   void TakeSpare();
   void GiveBackSpare();
   void CountLoss(Status::Kind kind, const char* step, int error, size_t bytes);
-  // AppendFromPipe where the file refuses a splice: reads the record out
-  // and appends it.
-  bool AppendCopiedFromPipe(int pipe_fd, size_t length);
 
   LogFileAccess* const access_;
   const std::string name_;
@@ -81,7 +91,7 @@ class LogFile {
   int fd_ = -1;
   int spare_fd_ = -1;  // held while fd_ is not open
   bool reopen_ = false;
-  bool splice_refused_ = false;  // by the file open now: copy from pipes
+  bool splice_refused_ = false;  // by the file open now
   std::chrono::steady_clock::time_point next_check_;
 };
 

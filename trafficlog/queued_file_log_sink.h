@@ -1,6 +1,7 @@
 #ifndef PORTWICK_TRAFFICLOG_QUEUED_FILE_LOG_SINK_H_
 #define PORTWICK_TRAFFICLOG_QUEUED_FILE_LOG_SINK_H_
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -27,7 +28,9 @@ namespace portwick {
 // the callers allow: a direction never goes back from copying to the pipe.
 // It holds no queue room either: the relay waits for its write, so what a
 // direction has in flight stays within one chunk, less than the queue's
-// bound.
+// bound. A file that takes nothing from a pipe (a FIFO, a device) gets
+// piped records read out and queued as written ones, from the first such
+// one on.
 //
 // `access` is borrowed and must outlive the sink; `losses` is shared. Thread
 // safety: as QueuedLogSink.
@@ -54,9 +57,12 @@ class QueuedFileLogSink : public QueuedLogSink {
   const std::string file_name_;
   const std::shared_ptr<LogLossCounter> losses_;
   const bool takes_pipes_;  // the file access has pipes
+  LogFileAccess* const access_;
   // Held around one write: the worker's records, or one piped record.
   Mutex file_mutex_;
   LogFile file_ GUARDED_BY(file_mutex_);
+  // The file refused a piped record: they all go through the queue now.
+  std::atomic<bool> queue_piped_{false};
 };
 
 }  // namespace portwick
