@@ -294,5 +294,31 @@ TEST(LogFileTest, RecordsWrittenTogetherLandWholeAndInOrder) {
   EXPECT_EQ(losses.Snapshot().first_failure, Status::Error("write", ENOSPC));
 }
 
+// A record waiting in a pipe goes to the end of an appending file without
+// passing through user space, after what the file held; a file that can't
+// take it (a FIFO) says so and is left untouched.
+TEST(LogFileTest, APipedRecordIsSplicedToTheEnd) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "no pipes to splice from on Windows";
+#else
+  TempDir dir;
+  const std::string name = dir.File("traffic.log");
+  WriteFile(name, "earlier\n");
+  LogFile file(LogFileAccess::Default(), name, nullptr);
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  ASSERT_EQ(write(ends[1], "piped", 5), 5);
+  EXPECT_EQ(file.AppendFromPipe(ends[0], 5), LogFile::PipeAppend::kWritten);
+  EXPECT_EQ(ReadFile(name), "earlier\npiped");
+  const std::string fifo = dir.File("fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  LogFile to_fifo(LogFileAccess::Default(), fifo, nullptr);
+  ASSERT_EQ(write(ends[1], "queued", 6), 6);
+  EXPECT_EQ(to_fifo.AppendFromPipe(ends[0], 6), LogFile::PipeAppend::kRefused);
+  for (const int fd : {ends[0], ends[1], reader}) close(fd);
+#endif
+}
+
 }  // namespace
 }  // namespace portwick
