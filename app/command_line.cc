@@ -70,7 +70,13 @@ std::string HelpTextWithLineFeeds(std::string_view program) {
 }
 
 std::string ProgramName(std::string_view path) {
-  const size_t slash = path.find_last_of('/');
+#if defined(_WIN32)
+  // Windows starts programs by paths with either kind of slash.
+  constexpr std::string_view kSeparators = "/\\";
+#else
+  constexpr std::string_view kSeparators = "/";
+#endif
+  const size_t slash = path.find_last_of(kSeparators);
   const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
   return name.empty() ? std::string("portwick") : std::string(name);
 }

@@ -19,8 +19,8 @@ extern const char kHelpText[];
 // line names `program` (see ProgramName).
 std::string HelpTextWithLineFeeds(std::string_view program = "portwick");
 
-// The program's name as it was started: the last part of `path` (argv[0]),
-// "portwick" when that is empty.
+// The program's name as it was started: the last part of `path` (argv[0];
+// after a '/', or a '\\' too on Windows), "portwick" when that is empty.
 std::string ProgramName(std::string_view path);
 
 // Called when the command word `help` (or `h`) asks for the help at once;

@@ -1,8 +1,10 @@
 #include "run/heap_trimmer.h"
 
-#include <system_error>
+#include <new>
 #include <thread>
 #include <utility>
+
+#include "engine/detached_thread.h"
 
 namespace portwick {
 
@@ -23,13 +25,16 @@ void HeapTrimmer::OnClosed(const SessionClosed& /*event*/) {
     trim_();
     return;
   }
+  // A thread of the engine's: a std::thread detached at once is not safe
+  // with MinGW's threads. No thread (or memory) to spare: the memory stays
+  // with the allocator.
   try {
-    std::thread([open = open_, trim = trim_, delay = delay_] {
-      std::this_thread::sleep_for(delay);
-      if (open->load() == 0) trim();
-    }).detach();
-  } catch (const std::system_error&) {
-    // No thread to spare: the memory stays with the allocator.
+    StartDetachedThread(MakeTask([open = open_, trim = trim_, delay = delay_] {
+                          std::this_thread::sleep_for(delay);
+                          if (open->load() == 0) trim();
+                        }),
+                        kRelayStackSize);
+  } catch (const std::bad_alloc&) {
   }
 }
 

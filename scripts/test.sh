@@ -62,12 +62,8 @@ wine_stage() {
   cmake --build "$dir" -j "$jobs" --target "${wine_suites[@]}"
   local status=0
   # Not-built suites have no labels, so the filter leaves them out too.
-  # SocketOpsWindowsEnds.AnEndStopsTheCallsThatComeAfterIt hangs now and
-  # then on a loaded machine (cause not found yet): a test that fails gets a
-  # second run, so only one that fails twice fails the stage.
   ctest --test-dir "$dir" -L wine -LE "posix_only|wine_known" -j "$jobs" --timeout 60 \
-    --repeat until-pass:2 --output-on-failure ||
-    status=$?
+    --output-on-failure || status=$?
   # portwick.exe between Linux peers: 64 MiB each way, half-close, SIGINT,
   # exit 0, the log byte-exact. Prints the relay speed under Wine.
   timeout 600 python3 "$root/scripts/wine_console_check.py" "$dir" 64 || status=$?

@@ -536,6 +536,23 @@ TEST(ParseArgumentTest, TakesTextWithoutPrefix) {
   EXPECT_TRUE(settings.autostart);
 }
 
+TEST(HelpTextTest, ProgramNameIsThePathsLastPart) {
+#if defined(_WIN32)
+  constexpr const char* kBackslashed = "portwick.exe";
+#else
+  constexpr const char* kBackslashed = "C:\\Tools\\portwick.exe";  // a file name on POSIX
+#endif
+  const struct {
+    const char* path;
+    const char* name;
+  } kCases[] = {{"", "portwick"},
+                {"portwick", "portwick"},
+                {"/opt/pw/bin/portwick-dev", "portwick-dev"},
+                {"bin/", "portwick"},
+                {"C:\\Tools\\portwick.exe", kBackslashed}};
+  for (const auto& c : kCases) EXPECT_EQ(ProgramName(c.path), c.name) << c.path;
+}
+
 TEST(HelpTextTest, ExactBytes) {
   const char* const kLines[] = {
       " Portwick command line:",

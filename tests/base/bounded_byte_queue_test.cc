@@ -88,12 +88,18 @@ TEST(BoundedByteQueueTest, ARecordLargerThanTheBoundPassesAnEmptyQueueAlone) {
   auto collector = std::make_shared<Collector>();
   auto* queue = new BoundedByteQueue(Sleepy(16), collector.get());
   auto passed = std::make_shared<std::atomic<bool>>(false);
-  std::thread([queue, passed] {
+  std::thread pusher([queue, passed] {
     Push(*queue, "small");
     Push(*queue, std::string(100, 'L'));
     *passed = true;
-  }).detach();
-  ASSERT_TRUE(WaitUntil([&] { return passed->load(); }, 5s));
+  });
+  // Detached only when it waits for good: a std::thread detached at once is
+  // not safe with MinGW's threads.
+  if (!WaitUntil([&] { return passed->load(); }, 5s)) {
+    pusher.detach();
+    FAIL() << "the record waits for good";
+  }
+  pusher.join();
   delete queue;
   EXPECT_EQ(collector->text(), "small" + std::string(100, 'L'));
 }

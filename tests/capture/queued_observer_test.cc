@@ -210,11 +210,17 @@ TEST(QueuedObserverTest, AChunkLargerThanTheBoundPassesAnEmptyQueue) {
   auto writer = std::make_shared<RecordingWriter>();
   auto* queue = new QueuedObserver({writer}, {.max_queued_bytes = 4096});
   auto passed = std::make_shared<std::atomic<bool>>(false);
-  std::thread([queue, passed] {
+  std::thread feeder([queue, passed] {
     EventFeeder(queue).Chunk(1, Direction::kClientToServer, std::string(10000, 'L'));
     *passed = true;
-  }).detach();
-  ASSERT_TRUE(WaitFor([&] { return passed->load(); }, 5s));
+  });
+  // Detached only when it waits for good: a std::thread detached at once is
+  // not safe with MinGW's threads.
+  if (!WaitFor([&] { return passed->load(); }, 5s)) {
+    feeder.detach();
+    FAIL() << "the chunk waits for good";
+  }
+  feeder.join();
   delete queue;
   EXPECT_EQ(writer->lines().size(), 1u);
 }

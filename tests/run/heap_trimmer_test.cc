@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <thread>
 #include <vector>
+
+#include "test_server.h"
 
 namespace portwick {
 namespace {
@@ -41,7 +44,7 @@ TEST(HeapTrimmerTest, TrimsOnceWhenABurstIsOver) {
       {burst * 2, 4, 1, 0},  // one still open: not over yet
   };
   for (const Case& c : kCases) {
-    SCOPED_TRACE(testing::Message() << c.sessions << " sessions, " << c.left_open << " open");
+    SCOPED_TRACE(::testing::Message() << c.sessions << " sessions, " << c.left_open << " open");
     EXPECT_EQ(TrimsAfter(c.sessions, c.threads, c.left_open), c.trims);
   }
 }
@@ -56,6 +59,16 @@ TEST(HeapTrimmerTest, EachBurstTrimsAgainSmallOnesAddUp) {
     trimmer.OnClosed({});
   }
   EXPECT_EQ(trims, 3);
+}
+
+// With a delay the trim runs that much later, on a thread of its own (when
+// no session has opened meanwhile).
+TEST(HeapTrimmerTest, ADelayedTrimRunsOnItsOwnThread) {
+  auto trims = std::make_shared<std::atomic<int>>(0);
+  HeapTrimmer trimmer([trims] { ++*trims; }, std::chrono::milliseconds(10));
+  for (int64_t i = 0; i < HeapTrimmer::kSessionsPerTrim; ++i) trimmer.OnOpened({});
+  for (int64_t i = 0; i < HeapTrimmer::kSessionsPerTrim; ++i) trimmer.OnClosed({});
+  EXPECT_TRUE(testing::WaitUntil([&] { return trims->load() == 1; }));
 }
 
 }  // namespace

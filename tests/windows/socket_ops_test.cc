@@ -10,9 +10,9 @@
 #include <future>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "engine/detached_thread.h"
 #include "engine/socket.h"
 #include "engine/socket_layer.h"
 #include "test_server.h"
@@ -98,12 +98,16 @@ INSTANTIATE_TEST_SUITE_P(Families, SocketOpsWindowsTest,
                          ::testing::Values(Endpoint::Family::kIPv4, Endpoint::Family::kIPv6));
 
 // Runs `call` on a thread of its own. The thread is not joined, so that a
-// call that never returns fails the test instead of hanging it.
+// call that never returns fails the test instead of hanging it. Started as
+// the engine starts its threads: a std::thread detached at once is not
+// safe with MinGW's threads (now and then the new thread never runs its
+// function, or runs it on freed state and the process faults).
 template <typename Call>
 auto Detached(Call call) {
   auto promise = std::make_shared<std::promise<decltype(call())>>();
   auto result = promise->get_future();
-  std::thread([promise, call] { promise->set_value(call()); }).detach();
+  EXPECT_TRUE(StartDetachedThread(MakeTask([promise, call] { promise->set_value(call()); }),
+                                  kRelayStackSize));
   return result;
 }
 

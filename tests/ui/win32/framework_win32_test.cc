@@ -60,15 +60,14 @@ class Win32DialogTest : public ::testing::Test {
 };
 
 TEST_F(Win32DialogTest, TemplateEntriesBecomeTheirControlsInDialogUnits) {
-  struct Case {
+  const struct {
     int id;
     const wchar_t* window_class;
     const char* text;
-  };
-  const Case kCases[] = {{kNameEdit, L"Edit", ""},          {kBrowseButton, L"Button", "Browse"},
-                         {kOptionBox, L"Button", "Option"}, {kCaption, L"Static", "Caption"},
-                         {kPane, L"RICHEDIT50W", ""},       {kFrame, L"Button", "Frame"}};
-  for (const Case& c : kCases) {
+  } kCases[] = {{kNameEdit, L"Edit", ""},          {kBrowseButton, L"Button", "Browse"},
+                {kOptionBox, L"Button", "Option"}, {kCaption, L"Static", "Caption"},
+                {kPane, L"RICHEDIT50W", ""},       {kFrame, L"Button", "Frame"}};
+  for (const auto& c : kCases) {
     SCOPED_TRACE(c.id);
     wchar_t window_class[64] = {};
     GetClassNameW(control(c.id), window_class, 64);
@@ -151,9 +150,7 @@ TEST_F(Win32DialogTest, ExchangeReadsFieldsBeepsAndFocusesTheFirstBadOne) {
   // An indeterminate box reads 2, and a click leaves that state.
   EXPECT_TRUE(ExchangePairs(*dialog_, pairs, ExchangeDirection::kRead, kOptionBox));
   EXPECT_EQ(option, 2);
-  SendMessageW(control(kOptionBox), BM_CLICK, 0, 0);
-  SendMessageW(control(kOptionBox), BM_CLICK, 0, 0);
-  SendMessageW(control(kOptionBox), BM_CLICK, 0, 0);
+  for (int click = 0; click < 3; ++click) SendMessageW(control(kOptionBox), BM_CLICK, 0, 0);
   ReadCheck(*dialog_, kOptionBox, &option);
   EXPECT_NE(option, 2) << "two states only after a click";
   SetExchangeBeep({});
@@ -331,20 +328,19 @@ TEST(Win32HyperLinkTest, ColoursFromTheRegistryTextAndVisitedAfterASuccessfulOpe
 TEST(Win32MenuTest, TitlesGetMnemonicsAndShortcutsBecomeAccelerators) {
   EXPECT_EQ(MenuTitleWithMnemonic("Help"), "&Help");
   EXPECT_EQ(MenuTitleWithMnemonic("&File"), "&File");
-  struct Case {
+  const struct {
     const char* shortcut;
     bool ok;
     BYTE flags;
     WORD key;
-  };
-  const Case kCases[] = {{"Ctrl+L", true, FVIRTKEY | FCONTROL, 'L'},
-                         {"Shift+F3", true, FVIRTKEY | FSHIFT, VK_F3},
-                         {"Ctrl+Shift+f", true, FVIRTKEY | FCONTROL | FSHIFT, 'F'},
-                         {"F3", true, FVIRTKEY, VK_F3},
-                         {"Meta+L", false, 0, 0},
-                         {"Ctrl+", false, 0, 0},
-                         {"F25", false, 0, 0}};
-  for (const Case& c : kCases) {
+  } kCases[] = {{"Ctrl+L", true, FVIRTKEY | FCONTROL, 'L'},
+                {"Shift+F3", true, FVIRTKEY | FSHIFT, VK_F3},
+                {"Ctrl+Shift+f", true, FVIRTKEY | FCONTROL | FSHIFT, 'F'},
+                {"F3", true, FVIRTKEY, VK_F3},
+                {"Meta+L", false, 0, 0},
+                {"Ctrl+", false, 0, 0},
+                {"F25", false, 0, 0}};
+  for (const auto& c : kCases) {
     const std::optional<ACCEL> accel = AcceleratorOf(c.shortcut, 77);
     ASSERT_EQ(accel.has_value(), c.ok) << c.shortcut;
     if (!c.ok) continue;

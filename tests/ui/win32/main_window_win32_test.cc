@@ -94,6 +94,10 @@ class Win32MainWindowTest : public ::testing::Test {
     return text;
   }
   void Click(int id) { SendMessageW(control(id), BM_CLICK, 0, 0); }
+  void ShowActive() {
+    window_->Show();
+    SetForegroundWindow(hwnd());
+  }
   std::wstring Running() {
     return L"[LP: " + std::to_wstring(window_->listener().BoundPort()) + L", RP: 2007, RH: " +
            L"127.0.0.1] - Portwick";
@@ -148,8 +152,7 @@ TEST_F(Win32MainWindowTest, EnterStartsAndStopSetsItsTitlesAndButtons) {
 
 TEST_F(Win32MainWindowTest, APortFieldWithoutANumberBeepsAndTakesTheFocus) {
   Open(Forwarding(2007));
-  dialog().Show();
-  SetForegroundWindow(hwnd());
+  ShowActive();
   SetWindowTextW(control(kRemotePortField), L"abc");
   Click(kStartButton);
   EXPECT_EQ(beeps_, 1);
@@ -167,8 +170,7 @@ TEST_F(Win32MainWindowTest, ClosingCommandsEndTheLoopWithTheirIds) {
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
     Open(ProxySettings{});
-    window_->Show();
-    SetForegroundWindow(hwnd());
+    ShowActive();
     const std::string name = c.name;
     if (name == "Close button") {
       PostMessageW(control(kCloseButton), BM_CLICK, 0, 0);
@@ -215,8 +217,7 @@ TEST_F(Win32MainWindowTest, MnemonicsOfDialog129NeitherCollideNorMiss) {
   settings.log_file_name = "traffic.log";  // File Name enabled
   Open(settings);
   window_->OnIdle();
-  window_->Show();
-  SetForegroundWindow(hwnd());
+  ShowActive();
   dialog().FocusControl(kLocalPortField);
   HWND field = control(kLocalPortField);
   for (const auto& [letter, menu] :
@@ -235,13 +236,7 @@ TEST_F(Win32MainWindowTest, MnemonicsOfDialog129NeitherCollideNorMiss) {
 }
 
 TEST_F(Win32MainWindowTest, TrafficPassesByteExactAndShowsInThePane) {
-  testing::TestServer echo([](SocketHandle fd) {
-    char buffer[65536];
-    for (;;) {
-      const int got = recv(fd, buffer, sizeof(buffer), 0);
-      if (got <= 0 || !testing::SendBytes(fd, std::string_view(buffer, got))) break;
-    }
-  });
+  testing::TestServer echo(testing::EchoHandler);
   ProxySettings settings = Forwarding(echo.port());
   settings.autostart = true;
   Open(settings);

@@ -22,40 +22,17 @@
 #include "read_file.h"
 #include "scripted_file_choosers.h"
 #include "ui/sessions/view_rules.h"
+#include "win32_test_support.h"
 
 namespace portwick {
 namespace {
 
 using testing::EventFeeder;
+using testing::PressKey;
+using testing::ServeWaiting;
 using Window = Win32SessionsWindow;
 constexpr Direction kUp = Direction::kClientToServer;
 constexpr Direction kDown = Direction::kServerToClient;
-
-// Handles what is queued for this thread, as a message loop does.
-void Pump() {
-  MSG message;
-  for (int i = 0; i < 10000 && PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE); ++i) {
-    TranslateMessage(&message);
-    DispatchMessageW(&message);
-  }
-}
-
-// Posts a key press and release to `target` with the modifiers held in the
-// thread's key state (what accelerators and dialog navigation read), then
-// pumps.
-void Key(HWND target, UINT key, bool control = false, bool shift = false, bool alt = false) {
-  BYTE state[256] = {};
-  state[VK_CONTROL] = state[VK_LCONTROL] = control ? 0x80 : 0;
-  state[VK_SHIFT] = state[VK_LSHIFT] = shift ? 0x80 : 0;
-  state[VK_MENU] = state[VK_LMENU] = alt ? 0x80 : 0;
-  SetKeyboardState(state);
-  const LPARAM flags = 1 | (alt ? LPARAM{1} << 29 : 0);
-  PostMessageW(target, alt ? WM_SYSKEYDOWN : WM_KEYDOWN, key, flags);
-  PostMessageW(target, alt ? WM_SYSKEYUP : WM_KEYUP, key, flags | (LPARAM{3} << 30));
-  Pump();
-  BYTE none[256] = {};
-  SetKeyboardState(none);
-}
 
 std::string Cell(HWND list, int row, int column = 0) {
   wchar_t text[512] = {};
@@ -111,17 +88,17 @@ class Win32SessionsWindowTest : public ::testing::Test {
     window_.SetStore(store_);
     SetWindowPos(window_.hwnd(), nullptr, 0, 0, 900, 560, SWP_NOMOVE | SWP_NOZORDER);
     window_.Present();
-    Pump();
+    ServeWaiting();
   }
 
   HWND At(Window::Control id) const { return window_.control(id); }
   void Type(Window::Control box, const wchar_t* text) {
     SetWindowTextW(At(box), text);
-    Pump();
+    ServeWaiting();
   }
   void Click(Window::Control button) {
     SendMessageW(At(button), BM_CLICK, 0, 0);
-    Pump();
+    ServeWaiting();
   }
 
   std::shared_ptr<CaptureStore> store_ = std::make_shared<CaptureStore>();
@@ -164,35 +141,46 @@ TEST_F(Win32SessionsWindowTest, FindByKeysAndButtonsMovesTheFocusToTheMatchAndSa
   const HWND conversation = At(Window::kConversationList);
   const HWND find = At(Window::kFindBox);
   SetFocus(conversation);
-  Key(conversation, 'F', true);
+  PressKey(conversation, 'F', {VK_CONTROL});
   EXPECT_EQ(GetFocus(), find) << "Ctrl+F";
   Type(Window::kFindBox, L"HTTP/1.1");
-  Key(find, VK_F3);
-  EXPECT_EQ(NextItem(conversation, LVNI_FOCUSED), 1);
+  // Each key finds from the match before: the line it focuses, what it says
+  // (at the start of the message when `first`).
+  const struct {
+    UINT key;
+    std::vector<UINT> held;
+    int line;
+    const char* says;
+    bool first;
+  } kKeys[] = {{VK_F3, {}, 1, "Found at byte 17 of chunk 1 (client \u2192 server, 12:00:00.", true},
+               {VK_F3, {}, 5, "Found at", true},                // the reply's status line
+               {VK_RETURN, {}, 1, "from the start", false},     // Enter finds too, from the top
+               {VK_F3, {VK_SHIFT}, 5, "from the end", false}};  // Shift+F3 goes back
+  for (const auto& k : kKeys) {
+    PressKey(find, k.key, k.held);
+    EXPECT_EQ(NextItem(conversation, LVNI_FOCUSED), k.line) << k.says;
+    const size_t at = window_.message().find(k.says);
+    EXPECT_TRUE(k.first ? at == 0 : at != std::string::npos) << window_.message();
+  }
   EXPECT_EQ(NextItem(conversation, LVNI_SELECTED), -1) << "the match is marked, not its line";
-  EXPECT_EQ(
-      window_.message().rfind("Found at byte 17 of chunk 1 (client \u2192 server, 12:00:00.", 0),
-      0u)
-      << window_.message();
-  Key(find, VK_F3);
-  EXPECT_EQ(NextItem(conversation, LVNI_FOCUSED), 5) << "the reply's status line";
-  Key(find, VK_RETURN);  // Enter in the find box finds too
-  EXPECT_EQ(NextItem(conversation, LVNI_FOCUSED), 1) << "from the start again";
-  EXPECT_NE(window_.message().find("from the start"), std::string::npos);
-  Key(find, VK_F3, false, true);
-  EXPECT_EQ(NextItem(conversation, LVNI_FOCUSED), 5) << "Shift+F3 goes back";
-
-  SendMessageW(At(Window::kFindKind), CB_SETCURSEL, 1, 0);
-  Type(Window::kFindBox, L"0d 0a 68 65 6c 6c");
-  Click(Window::kNextButton);
-  EXPECT_EQ(window_.message().rfind("Found at byte 37 of chunk 2", 0), 0u) << window_.message();
-  Type(Window::kFindBox, L"0d 0");
-  Click(Window::kPreviousButton);
-  EXPECT_NE(window_.message().find("not hex bytes"), std::string::npos) << window_.message();
-  SendMessageW(At(Window::kFindKind), CB_SETCURSEL, 0, 0);
-  Type(Window::kFindBox, L"absent");
-  Click(Window::kNextButton);
-  EXPECT_NE(window_.message().find("not found"), std::string::npos) << window_.message();
+  // Hex and text finds from the buttons.
+  const struct {
+    int kind;
+    const wchar_t* text;
+    Window::Control button;
+    const char* says;
+    bool first;
+  } kButtons[] = {
+      {1, L"0d 0a 68 65 6c 6c", Window::kNextButton, "Found at byte 37 of chunk 2", true},
+      {1, L"0d 0", Window::kPreviousButton, "not hex bytes", false},
+      {0, L"absent", Window::kNextButton, "not found", false}};
+  for (const auto& b : kButtons) {
+    SendMessageW(At(Window::kFindKind), CB_SETCURSEL, static_cast<WPARAM>(b.kind), 0);
+    Type(Window::kFindBox, b.text);
+    Click(b.button);
+    const size_t at = window_.message().find(b.says);
+    EXPECT_TRUE(b.first ? at == 0 : at != std::string::npos) << window_.message();
+  }
 }
 
 TEST_F(Win32SessionsWindowTest, FollowKeepsTheEndInViewUntilTheUserScrollsUp) {
@@ -201,7 +189,7 @@ TEST_F(Win32SessionsWindowTest, FollowKeepsTheEndInViewUntilTheUserScrollsUp) {
   auto more = [&](int n) {
     for (int i = 0; i < n; ++i) feeder_.Chunk(1, i % 2 ? kDown : kUp, "line\n");
     window_.Refresh();
-    Pump();
+    ServeWaiting();
   };
   more(200);
   ASSERT_GT(Rows(conversation), SendMessageW(conversation, LVM_GETCOUNTPERPAGE, 0, 0));
@@ -222,10 +210,10 @@ TEST_F(Win32SessionsWindowTest, CopyKeysFillTheClipboardAndExportGoesThroughTheS
   const HWND conversation = At(Window::kConversationList);
   Select(conversation, 1);
   SetFocus(conversation);
-  Key(conversation, 'C', true);
+  PressKey(conversation, 'C', {VK_CONTROL});
   EXPECT_EQ(Clipboard(), "\\0\\x01\\x02\\xff\r\n");
   EXPECT_EQ(window_.message(), CopiedText(1, false));
-  Key(conversation, 'C', true, true);
+  PressKey(conversation, 'C', {VK_CONTROL, VK_SHIFT});
   EXPECT_EQ(Clipboard(), "00 01 02 ff\r\n");
   // Leaves the clipboard empty: a program that ends owning it makes Wine's
   // clipboard manager take the data over, which held up the next window
@@ -270,7 +258,7 @@ TEST_F(Win32SessionsWindowTest, HeaderClicksSortAndTheSelectionFollowsItsSession
     click.hdr.code = HDN_ITEMCLICKW;
     click.iItem = column;
     SendMessageW(list, WM_NOTIFY, click.hdr.idFrom, reinterpret_cast<LPARAM>(&click));
-    Pump();
+    ServeWaiting();
   };
   click_header(SessionTable::kUp);
   EXPECT_EQ(Cell(list, 0), "3") << "0 bytes up first";
@@ -287,16 +275,16 @@ TEST_F(Win32SessionsWindowTest, HeaderClicksSortAndTheSelectionFollowsItsSession
 
 TEST_F(Win32SessionsWindowTest, TabMnemonicsEscAndCloseWorkAsInADialog) {
   SetFocus(At(Window::kFilterBox));
-  Key(At(Window::kFilterBox), VK_TAB);
+  PressKey(At(Window::kFilterBox), VK_TAB);
   EXPECT_EQ(GetFocus(), At(Window::kSessionList));
-  Key(At(Window::kSessionList), 'X', false, false, true);  // Alt+X: He&x
+  PressKey(At(Window::kSessionList), 'X', {VK_MENU});  // Alt+X: He&x
   EXPECT_EQ(SendMessageW(At(Window::kHexBox), BM_GETCHECK, 0, 0), BST_CHECKED);
   EXPECT_EQ(window_.lines().mode(), ConversationLines::Mode::kHex);
 
-  Key(At(Window::kFindBox), VK_ESCAPE);
+  PressKey(At(Window::kFindBox), VK_ESCAPE);
   EXPECT_FALSE(IsWindowVisible(window_.hwnd())) << "Esc hides";
   window_.Present();
-  Pump();
+  ServeWaiting();
   SendMessageW(window_.hwnd(), WM_CLOSE, 0, 0);
   EXPECT_TRUE(IsWindow(window_.hwnd()));
   EXPECT_FALSE(IsWindowVisible(window_.hwnd())) << "closing hides, the window stays";
