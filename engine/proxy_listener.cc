@@ -11,6 +11,7 @@
 
 #include "base/mutex.h"
 #include "engine/descriptor_limit.h"
+#include "engine/event_relay.h"
 #include "engine/session.h"
 #include "engine/session_connector.h"
 #include "engine/session_request.h"
@@ -162,8 +163,10 @@ void ProxyListener::State::HandOn(SocketHandle fd, const Endpoint& peer,
       request->log_sink = log_sink;
       request->identity.observer = observer;
     }
-    // On failure the request is destroyed, which closes the socket.
-    StartSessionConnector(std::move(request));
+    // Where it can, the event relay connects and relays the session without
+    // a thread of its own; else a connector thread does. On failure the
+    // request is destroyed, which closes the socket.
+    if (!event_relay::StartSession(request)) StartSessionConnector(std::move(request));
   } catch (const std::bad_alloc&) {
     // The socket is closed by whichever owner holds it now.
   }

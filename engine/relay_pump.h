@@ -112,6 +112,12 @@ class RelayPump {
   // the call then returns, and the pump goes on on another thread later.
   static void RunParking(std::unique_ptr<RelayPump> pump);
 
+  // For a direction the event relay hands over: `sent_before` bytes went on
+  // before the pump (a cut counts from the session's start), and `carried`
+  // holds `size` bytes taken from the source and not sent yet, which go
+  // first; a pump that carries bytes copies. Before Run.
+  void TakeOver(uint64_t sent_before, std::unique_ptr<char[]> carried = nullptr, int32_t size = 0);
+
   // Whether this direction relays with splice (decided at construction).
   bool splicing() const { return splice_ != nullptr; }
 
@@ -176,6 +182,9 @@ class RelayPump {
   // as a receive would; -EAGAIN once they are all taken (splicing has ended
   // then). Only while splice_ is set.
   ssize_t ReceiveFromPipe(char* buffer, size_t room);
+  // The carried bytes, taken as a receive would; -EAGAIN once they are all
+  // taken (and let go of).
+  ssize_t ReceiveCarried(char* buffer, size_t room);
   // What splice_ has sent on so far (0 without it).
   uint64_t SplicedBytes() const;
 
@@ -248,6 +257,9 @@ class RelayPump {
   std::shared_ptr<LogSinkHandle> log_sink_;
   std::unique_ptr<SpliceRelay, SpliceRelayDeleter> splice_;  // while splicing
   std::unique_ptr<ShapedSender> shaped_;                     // with conditions on this direction
+  std::unique_ptr<char[]> carried_;                          // TakeOver's bytes, until taken
+  int32_t carried_size_ = 0;
+  int32_t carried_taken_ = 0;
   int idle_check_ms_ = 0;    // with an idle time-out: how often to look
   bool cut_ = false;         // the cut was reached
   bool stalled_ = false;     // the stall has begun (and was reported)

@@ -1,7 +1,7 @@
-// Sessions whose bytes nobody needs are relayed with splice: every byte in
-// order, half-closes, resets and Stop as on the copying path, a copying
-// fallback where splice is refused or no pipe can be had, and idle
-// directions parked without a thread.
+// Sessions whose bytes nobody needs are relayed by the event relay, or with
+// splice on threads: every byte in order, half-closes, resets and Stop as
+// on the copying path, a copying fallback where splice is refused or no
+// pipe can be had, and idle directions kept without a thread.
 
 #include "engine/linux/splice_relay.h"
 
@@ -18,10 +18,12 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include "base/posix/socket_descriptor.h"
 #include "descriptor_limit_hold.h"
 #include "engine/detached_thread.h"
+#include "engine/linux/event_loop.h"
 #include "engine/linux/idle_parker.h"
 #include "engine/linux/pipe_pool.h"
 #include "engine/log_sink_handle.h"
@@ -107,12 +109,40 @@ class SplicedSessionTest : public ::testing::Test {
   Socket destination_;
 };
 
-class SplicedBulkTest : public SplicedSessionTest,
-                        public ::testing::WithParamInterface<CountingIo::Refuse> {};
+// Which relay a session whose bytes nobody needs gets: the event relay
+// (the real socket calls) or splicing pumps on threads (the same calls
+// through a SocketIo of the test's, which keeps a session off the event
+// relay).
+enum class Relay { kEventLoop, kThreads };
 
+SocketIo* IoFor(Relay relay) {
+  static CountingIo threads;  // outlives every session
+  return relay == Relay::kThreads ? static_cast<SocketIo*>(&threads) : &SocketIo::Default();
+}
+
+std::string RelayName(Relay relay) { return relay == Relay::kThreads ? "Threads" : "EventLoop"; }
+
+class SplicedPathTest : public SplicedSessionTest, public ::testing::WithParamInterface<Relay> {};
+
+INSTANTIATE_TEST_SUITE_P(Relays, SplicedPathTest,
+                         ::testing::Values(Relay::kEventLoop, Relay::kThreads),
+                         [](const auto& test) { return RelayName(test.param); });
+
+struct BulkCase {
+  const char* name;
+  Relay relay;
+  CountingIo::Refuse refuse;  // on threads
+};
+
+class SplicedBulkTest : public SplicedSessionTest,
+                        public ::testing::WithParamInterface<BulkCase> {};
+
+// On the event relay the bulk soon leaves for a thread, each way at a
+// moment of its own.
 TEST_P(SplicedBulkTest, BothWaysArriveByteExactAndEndWithBothHalfCloses) {
-  CountingIo io(GetParam());
-  Open(&io);
+  CountingIo io(GetParam().refuse);
+  const bool threads = GetParam().relay == Relay::kThreads;
+  Open(threads ? &io : &SocketIo::Default());
   constexpr size_t kBytes = 6 << 20;
   const std::string up = testing::PatternBytes(kBytes, 1);
   const std::string down = testing::PatternBytes(kBytes, 2);
@@ -137,7 +167,8 @@ TEST_P(SplicedBulkTest, BothWaysArriveByteExactAndEndWithBothHalfCloses) {
   EXPECT_EQ(closed.how, CloseReason::kBothFinished);
   EXPECT_EQ(closed.bytes_up, kBytes);
   EXPECT_EQ(closed.bytes_down, kBytes);
-  if (GetParam() == CountingIo::Refuse::kNothing) {
+  if (!threads) return;
+  if (GetParam().refuse == CountingIo::Refuse::kNothing) {
     EXPECT_GT(io.splices.load(), 2);
     EXPECT_EQ(io.recvs.load(), 0) << "a spliced session never copies";
   } else {
@@ -145,14 +176,17 @@ TEST_P(SplicedBulkTest, BothWaysArriveByteExactAndEndWithBothHalfCloses) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Splice, SplicedBulkTest,
-                         ::testing::Values(CountingIo::Refuse::kNothing,
-                                           CountingIo::Refuse::kIntoPipe,
-                                           CountingIo::Refuse::kOutOfPipe));
+INSTANTIATE_TEST_SUITE_P(
+    Splice, SplicedBulkTest,
+    ::testing::Values(BulkCase{"EventLoop", Relay::kEventLoop, CountingIo::Refuse::kNothing},
+                      BulkCase{"Spliced", Relay::kThreads, CountingIo::Refuse::kNothing},
+                      BulkCase{"RefusedIntoPipe", Relay::kThreads, CountingIo::Refuse::kIntoPipe},
+                      BulkCase{"RefusedOutOfPipe", Relay::kThreads,
+                               CountingIo::Refuse::kOutOfPipe}),
+    [](const auto& test) { return std::string(test.param.name); });
 
-TEST_F(SplicedSessionTest, EachHalfCloseLetsTheOtherDirectionGoOn) {
-  CountingIo io;
-  Open(&io);
+TEST_P(SplicedPathTest, EachHalfCloseLetsTheOtherDirectionGoOn) {
+  Open(IoFor(GetParam()));
   // The client finishes first; the server answers after it read the end.
   ASSERT_TRUE(SendBytes(client_.fd(), "request"));
   sockets::ShutdownWrite(client_.fd());
@@ -168,9 +202,8 @@ TEST_F(SplicedSessionTest, EachHalfCloseLetsTheOtherDirectionGoOn) {
                                               "closed"}));
 }
 
-TEST_F(SplicedSessionTest, ServerFinishingFirstLeavesTheClientDirectionOpen) {
-  CountingIo io;
-  Open(&io);
+TEST_P(SplicedPathTest, ServerFinishingFirstLeavesTheClientDirectionOpen) {
+  Open(IoFor(GetParam()));
   ASSERT_TRUE(SendBytes(destination_.fd(), "banner"));
   sockets::ShutdownWrite(destination_.fd());
   EXPECT_EQ(ReadUntilEnd(client_.fd()).data, "banner");
@@ -178,6 +211,23 @@ TEST_F(SplicedSessionTest, ServerFinishingFirstLeavesTheClientDirectionOpen) {
   sockets::ShutdownWrite(client_.fd());
   EXPECT_EQ(ReadUntilEnd(destination_.fd()).end, StreamEnd::kEof);
   EXPECT_EQ(Closed().how, CloseReason::kBothFinished);
+}
+
+// A reader slower than its writer: what the client's small receive buffer
+// can't take yet waits in the relay, which reads on once it is taken.
+TEST_P(SplicedPathTest, ASlowReaderGetsEveryByteInOrder) {
+  Open(IoFor(GetParam()));
+  const int small = 4096;
+  ::setsockopt(Descriptor(client_.fd()), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  // Less than four full receives of the event relay: it stays there.
+  const std::string reply = testing::PatternBytes(200000, 6);
+  ASSERT_TRUE(SendBytes(destination_.fd(), reply));
+  sockets::ShutdownWrite(destination_.fd());
+  const testing::ReadResult at_client = ReadUntilEnd(client_.fd());
+  EXPECT_EQ(at_client.end, StreamEnd::kEof);
+  EXPECT_TRUE(at_client.data == reply) << "bytes differ";
+  sockets::ShutdownWrite(client_.fd());
+  EXPECT_EQ(Closed().bytes_down, reply.size());
 }
 
 struct ResetCase {
@@ -188,11 +238,11 @@ struct ResetCase {
 };
 
 class SplicedResetTest : public SplicedSessionTest,
-                         public ::testing::WithParamInterface<ResetCase> {};
+                         public ::testing::WithParamInterface<std::tuple<ResetCase, Relay>> {};
 
 TEST_P(SplicedResetTest, ResetMidStreamResetsTheOtherSide) {
-  const ResetCase& c = GetParam();
-  Open(&SocketIo::Default());
+  const ResetCase& c = std::get<0>(GetParam());
+  Open(IoFor(std::get<1>(GetParam())));
   const std::string chunk = testing::PatternBytes(200000, 4);
   ASSERT_EQ(SendAndRead(client_.fd(), destination_.fd(), chunk), chunk);
   if (c.server_finished_first) {
@@ -217,11 +267,15 @@ TEST_P(SplicedResetTest, ResetMidStreamResetsTheOtherSide) {
 
 INSTANTIATE_TEST_SUITE_P(
     Splice, SplicedResetTest,
-    ::testing::Values(ResetCase{"ClientResets", false, false, CloseReason::kResetByClient},
-                      ResetCase{"ServerResets", true, false, CloseReason::kResetByServer},
-                      ResetCase{"ServerFinishedThenReset", true, true,
-                                CloseReason::kResetByServer}),
-    [](const auto& test) { return std::string(test.param.name); });
+    ::testing::Combine(
+        ::testing::Values(ResetCase{"ClientResets", false, false, CloseReason::kResetByClient},
+                          ResetCase{"ServerResets", true, false, CloseReason::kResetByServer},
+                          ResetCase{"ServerFinishedThenReset", true, true,
+                                    CloseReason::kResetByServer}),
+        ::testing::Values(Relay::kEventLoop, Relay::kThreads)),
+    [](const auto& test) {
+      return std::string(std::get<0>(test.param).name) + RelayName(std::get<1>(test.param));
+    });
 
 // The direction sending towards the server meets its reset first; the other
 // direction then reads end-of-stream, which must reach the client as the
@@ -256,8 +310,8 @@ TEST_F(SplicedSessionTest, AServerResetWhileTheClientSendsReachesTheClientAsARes
   }
 }
 
-TEST_F(SplicedSessionTest, StopEndsASessionBlockedSendingSplicedBytes) {
-  Open(&SocketIo::Default());
+TEST_P(SplicedPathTest, StopEndsASessionBlockedSendingSplicedBytes) {
+  Open(IoFor(GetParam()));
   // The server reads nothing: the relay fills its socket buffers and blocks
   // in splice towards it with bytes in the pipe.
   ::fcntl(Descriptor(client_.fd()), F_SETFL, O_NONBLOCK);
@@ -285,17 +339,23 @@ int OpenOf(const std::string& kind) {
   return count;
 }
 
-TEST_F(SplicedSessionTest, IdleDirectionsParkWithoutAThreadAndWakeForBytesAndForStop) {
+// Idle directions keep no thread: on threads both park, on the event relay
+// the session stays there.
+bool HeldWithoutThread(Relay relay) {
+  return relay == Relay::kThreads ? IdleParker::Default().parked() >= 2
+                                  : EventLoop::Default().sessions() >= 1;
+}
+
+TEST_P(SplicedPathTest, IdleDirectionsParkWithoutAThreadAndWakeForBytesAndForStop) {
   PipePool::Default().CloseIdle();
   const int pipes = OpenOf("pipe:");  // inherited ones (standard output, ...)
-  Open(&SocketIo::Default());
+  Open(IoFor(GetParam()));
   ASSERT_EQ(SendAndRead(client_.fd(), destination_.fd(), "ping"), "ping");
-  // Both directions have nothing to do: both park.
-  ASSERT_TRUE(testing::WaitUntil([] { return IdleParker::Default().parked() >= 2; }));
+  ASSERT_TRUE(testing::WaitUntil([&] { return HeldWithoutThread(GetParam()); }));
   ASSERT_EQ(SendAndRead(destination_.fd(), client_.fd(), "pong"), "pong");
   ASSERT_EQ(SendAndRead(client_.fd(), destination_.fd(), "again"), "again");
 
-  ASSERT_TRUE(testing::WaitUntil([] { return IdleParker::Default().parked() >= 2; }));
+  ASSERT_TRUE(testing::WaitUntil([&] { return HeldWithoutThread(GetParam()); }));
   listener_.Stop();
   EXPECT_EQ(ReadUntilEnd(client_.fd()).end, StreamEnd::kReset);
   EXPECT_EQ(ReadUntilEnd(destination_.fd()).end, StreamEnd::kReset);
@@ -303,8 +363,9 @@ TEST_F(SplicedSessionTest, IdleDirectionsParkWithoutAThreadAndWakeForBytesAndFor
   EXPECT_EQ(closed.how, CloseReason::kStopped);
   EXPECT_EQ(closed.bytes_up, 9u);
   EXPECT_EQ(closed.bytes_down, 4u);
-  EXPECT_TRUE(testing::WaitUntil([] { return IdleParker::Default().parked() == 0; }));
-  // Once quiet, the kept pipes and the parker's epoll descriptor go too.
+  EXPECT_TRUE(testing::WaitUntil(
+      [] { return IdleParker::Default().parked() == 0 && EventLoop::Default().sessions() == 0; }));
+  // Once quiet, the kept pipes and the epoll descriptors go too.
   EXPECT_TRUE(testing::WaitUntil(
       [&] { return OpenOf("pipe:") == pipes && OpenOf("anon_inode:[eventpoll]") == 0; }));
 }
@@ -313,16 +374,19 @@ TEST_F(SplicedSessionTest, IdleDirectionsParkWithoutAThreadAndWakeForBytesAndFor
 // session open though the other way stays quiet (its direction parks until
 // the idle deadline and looks again); once both are quiet, the parked
 // directions wake at the deadline and each side gets a FIN.
-TEST_F(SplicedSessionTest, AnIdleTimeOutEndsParkedDirectionsButNotABusySession) {
+TEST_P(SplicedPathTest, AnIdleTimeOutEndsParkedDirectionsButNotABusySession) {
   CountingIo io;
-  Open(&io, {.idle_timeout = std::chrono::milliseconds(300)});
+  const bool threads = GetParam() == Relay::kThreads;
+  Open(threads ? &io : &SocketIo::Default(), {.idle_timeout = std::chrono::milliseconds(300)});
   for (int i = 0; i < 8; ++i) {
     ASSERT_EQ(SendAndRead(client_.fd(), destination_.fd(), "x"), "x");
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
-  EXPECT_GE(io.splices.load(), 16);
-  EXPECT_EQ(io.recvs.load(), 0);
-  ASSERT_TRUE(testing::WaitUntil([] { return IdleParker::Default().parked() >= 2; }));
+  if (threads) {
+    EXPECT_GE(io.splices.load(), 16);
+    EXPECT_EQ(io.recvs.load(), 0);
+  }
+  ASSERT_TRUE(testing::WaitUntil([&] { return HeldWithoutThread(GetParam()); }));
   ASSERT_EQ(ReadUntilEnd(client_.fd(), std::chrono::seconds(2)).end, StreamEnd::kEof);
   ASSERT_EQ(ReadUntilEnd(destination_.fd(), std::chrono::seconds(2)).end, StreamEnd::kEof);
   const SessionClosed closed = Closed();
@@ -335,7 +399,7 @@ TEST_F(SplicedSessionTest, AtTheDescriptorLimitKeptPipesGiveWayToANewSession) {
   GTEST_SKIP() << "the sanitizer's vptr check needs descriptors of its own";
 #endif
   // A session that spliced both ways and went quiet leaves its pipes kept.
-  Open(&SocketIo::Default());
+  Open(IoFor(Relay::kThreads));
   ASSERT_EQ(SendAndRead(client_.fd(), destination_.fd(), "ping"), "ping");
   ASSERT_EQ(SendAndRead(destination_.fd(), client_.fd(), "pong"), "pong");
   ASSERT_TRUE(testing::WaitUntil([] { return PipePool::Default().idle_count() >= 1; }));
