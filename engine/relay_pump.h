@@ -83,6 +83,10 @@ struct SpliceRelayDeleter {
 // offers them (engine/linux/relay_pump_splice.cc, see engine/zero_copy.h);
 // elsewhere every direction copies (engine/relay_pump_copy.cc).
 //
+// Where the event relay runs (event_relay.h), such a direction starts there
+// instead and gets a pump only when it turns busy or gains conditions
+// (TakeOver: what it sent before, and the bytes it had taken and not sent).
+//
 // A pump is built on one thread and then owned by its relay thread (one at a
 // time), which runs it and destroys it. Nothing of it is shared but the
 // session and the log sink handle. A pump destroyed after it started but

@@ -168,7 +168,9 @@ std::shared_ptr<Session> OpenSession(SessionRequest& request, SessionDestination
   if (request.conditions != nullptr) {
     const std::shared_ptr<const std::vector<Condition>> current =
         request.conditions->Current(&identity.conditions_generation);
-    identity.conditions = DrawForSession(*current, identity.seed);
+    // None drawn from none: the draw (a random engine seeded per session)
+    // is skipped.
+    if (!current->empty()) identity.conditions = DrawForSession(*current, identity.seed);
     identity.live_conditions = std::move(request.conditions);
   }
   *needs = RelayNeeds{std::move(request.log_sink), request.threads, request.io};

@@ -5,8 +5,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <new>
+#include <thread>
 #include <utility>
 
 #include "engine/detached_thread.h"
@@ -34,9 +36,28 @@ struct EventLoop::Round {
   Clock::time_point quiet_since = Clock::now();
 };
 
-EventLoop& EventLoop::Default() {
-  static NoDestructor<EventLoop> loop;
-  return *loop.get();
+struct EventLoop::Loops {
+  Loops() : count(std::clamp<size_t>(std::thread::hardware_concurrency(), 1, kMaxLoops)) {}
+  EventLoop loops[kMaxLoops];
+  const size_t count;
+  std::atomic<size_t> next{0};
+
+  static Loops& Instance() {
+    static NoDestructor<Loops> all;
+    return *all.get();
+  }
+};
+
+EventLoop& EventLoop::ForNextSession() {
+  Loops& all = Loops::Instance();
+  return all.loops[all.next.fetch_add(1, std::memory_order_relaxed) % all.count];
+}
+
+size_t EventLoop::AllSessions() {
+  Loops& all = Loops::Instance();
+  size_t sessions = 0;
+  for (size_t i = 0; i < all.count; ++i) sessions += all.loops[i].sessions();
+  return sessions;
 }
 
 bool EventLoop::Adopt(std::unique_ptr<LoopSession>& session) {
@@ -48,8 +69,9 @@ bool EventLoop::Adopt(std::unique_ptr<LoopSession>& session) {
     return false;
   }
   ++sessions_;
-  // One wake-up per batch: the thread takes the whole queue each time.
-  if (incoming_.size() == 1) {
+  // One wake-up per batch, and none while the thread is awake: it takes
+  // the whole queue after each wait.
+  if (incoming_.size() == 1 && sleeping_.load()) {
     const uint64_t one = 1;
     [[maybe_unused]] const ssize_t written = ::write(wake_fd_, &one, sizeof one);
   }
@@ -164,7 +186,17 @@ void EventLoop::Run() {
           std::chrono::ceil<std::chrono::milliseconds>(round.timers.begin()->first - Clock::now());
       wait_ms = static_cast<int>(std::clamp<int64_t>(until.count(), 0, wait_ms));
     }
-    const int count = ::epoll_wait(round.epoll_fd, events, kEventsPerWait, wait_ms);
+    // Marked asleep before the queue is looked at (both sequentially
+    // consistent): a session queued after the look sees the mark and
+    // wakes the thread; one queued before it is found.
+    sleeping_.store(true);
+    bool queued;
+    {
+      MutexLock lock(&mutex_);
+      queued = !incoming_.empty();
+    }
+    const int count = ::epoll_wait(round.epoll_fd, events, kEventsPerWait, queued ? 0 : wait_ms);
+    sleeping_.store(false);
     // New sessions first: an event of this round may be theirs.
     StartIncoming(round);
     for (int i = 0; i < count; ++i) {

@@ -1,6 +1,7 @@
 #ifndef PORTWICK_ENGINE_LINUX_EVENT_LOOP_H_
 #define PORTWICK_ENGINE_LINUX_EVENT_LOOP_H_
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <map>
@@ -13,12 +14,14 @@
 
 namespace portwick {
 
-// The thread that runs the event relay's sessions (LoopSession): one epoll
-// set, edge-triggered, many ready sockets per wake-up, and the sessions'
-// deadlines (connect time-outs, idle time-outs) kept in order. The thread
-// and its descriptors (the epoll set and an eventfd that wakes it for new
-// sessions) are made by the first Adopt and end once no session has been
-// left for a couple of seconds, so a quiet process keeps neither.
+// A thread that runs event relay sessions (LoopSession): one epoll set,
+// edge-triggered, many ready sockets per wake-up, and the sessions'
+// deadlines (connect time-outs, idle time-outs) kept in order. There is one
+// loop per processor (at most kMaxLoops), each new session going to the
+// next in turn, so one descheduled loop holds up only its own sessions. A
+// loop's thread and descriptors (the epoll set and an eventfd that wakes it
+// for new sessions) are made by its first Adopt and end once no session has
+// been left for a couple of seconds, so a quiet process keeps neither.
 //
 // Owns every session it adopted until it is done; sessions come in through
 // a short queue under the mutex and are started on the loop thread, which
@@ -30,8 +33,13 @@ class EventLoop {
   EventLoop(const EventLoop&) = delete;
   EventLoop& operator=(const EventLoop&) = delete;
 
-  // The one loop; lives for the whole process, as its thread may.
-  static EventLoop& Default();
+  static constexpr size_t kMaxLoops = 4;
+
+  // The loop for the next session. The loops live for the whole process,
+  // as their threads may.
+  static EventLoop& ForNextSession();
+  // Sessions of all loops adopted and not yet done.
+  static size_t AllSessions();
 
   // Takes `session` and starts it on the loop thread. False, leaving it
   // with the caller, when the loop can't run (no descriptor, memory or
@@ -42,7 +50,7 @@ class EventLoop {
   size_t sessions() const LOCKS_EXCLUDED(mutex_);
 
  private:
-  friend class NoDestructor<EventLoop>;
+  struct Loops;
   using Clock = LoopSession::Clock;
   using Timers = std::multimap<Clock::time_point, LoopSession*>;
 
@@ -63,6 +71,9 @@ class EventLoop {
   bool Reap(Round& round) LOCKS_EXCLUDED(mutex_);
 
   mutable Mutex mutex_;
+  // Set by the thread while it waits with nothing queued: only then does
+  // a new session need the eventfd to wake it.
+  std::atomic<bool> sleeping_{false};
   int epoll_fd_ GUARDED_BY(mutex_) = -1;
   int wake_fd_ GUARDED_BY(mutex_) = -1;
   bool running_ GUARDED_BY(mutex_) = false;

@@ -4,11 +4,12 @@
 #include "engine/event_relay.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <sys/socket.h>
 
 #include <cerrno>
 #include <chrono>
+#include <optional>
+#include <string>
 #include <utility>
 
 #include "base/posix/sockaddr.h"
@@ -20,28 +21,41 @@ namespace portwick::event_relay {
 
 namespace {
 
-// Starts the connect of `fd` (made non-blocking) to `address`: 0 when it
-// is under way or done, else -errno.
+// Starts the connect of the non-blocking `fd` to `address`: 0 when it is
+// under way or done, else -errno.
 int StartConnect(SocketHandle fd, const Endpoint& address) {
-  const int descriptor = Descriptor(fd);
-  if (::fcntl(descriptor, F_SETFL, ::fcntl(descriptor, F_GETFL) | O_NONBLOCK) != 0) return -errno;
   sockaddr_storage storage;
   const socklen_t length = ToSockaddr(address, &storage);
-  if (::connect(descriptor, reinterpret_cast<const sockaddr*>(&storage), length) == 0) return 0;
+  if (::connect(Descriptor(fd), reinterpret_cast<const sockaddr*>(&storage), length) == 0) return 0;
   return errno == EINPROGRESS || errno == EINTR ? 0 : -errno;
+}
+
+std::optional<Endpoint> IPv4Address(const std::string& host, uint16_t port) {
+  in_addr ipv4{};
+  if (::inet_pton(AF_INET, host.c_str(), &ipv4) != 1) return std::nullopt;
+  return Endpoint::FromBytes(Endpoint::Family::kIPv4, reinterpret_cast<const uint8_t*>(&ipv4),
+                             port);
 }
 
 }  // namespace
 
+bool TakesSessions(const std::string& host, const SocketIo* io, const NameResolver* resolver) {
+  return io == &SocketIo::Default() && resolver == &NameResolver::Default() &&
+         IPv4Address(host, 0).has_value();
+}
+
+SocketHandle CreateReservedSocket(bool for_event_relay) {
+  const int flags = SOCK_STREAM | SOCK_CLOEXEC | (for_event_relay ? SOCK_NONBLOCK : 0);
+  const int fd = ::socket(AF_INET, flags, IPPROTO_TCP);
+  return fd >= 0 ? fd : -errno;
+}
+
 bool StartSession(std::unique_ptr<SessionRequest>& request) {
-  if (request->io != &SocketIo::Default() || request->resolver != &NameResolver::Default() ||
+  if (!TakesSessions(request->destination_host, request->io, request->resolver) ||
       request->threads != &ThreadStarter::Default() || !request->reserved_socket.valid()) {
     return false;
   }
-  in_addr ipv4{};
-  if (::inet_pton(AF_INET, request->destination_host.c_str(), &ipv4) != 1) return false;
-  const Endpoint address = Endpoint::FromBytes(
-      Endpoint::Family::kIPv4, reinterpret_cast<const uint8_t*>(&ipv4), request->destination_port);
+  const Endpoint address = *IPv4Address(request->destination_host, request->destination_port);
 
   SessionDestination destination;
   RelayNeeds needs;
@@ -64,7 +78,7 @@ bool StartSession(std::unique_ptr<SessionRequest>& request) {
   }
   auto connecting = std::make_unique<LoopSession>(session, std::move(needs), std::move(destination),
                                                   address, deadline);
-  if (!EventLoop::Default().Adopt(connecting)) {
+  if (!EventLoop::ForNextSession().Adopt(connecting)) {
     session->Fail(CloseReason::kStopped, Status::Error("thread", EAGAIN));
   }
   return true;
@@ -76,7 +90,7 @@ bool RelayConnected(const std::shared_ptr<Session>& session, const RelayNeeds& n
       NobodyNeedsBytes(*session, Direction::kServerToClient, needs.log_sink.get());
   if (!any_free) return false;
   auto connected = std::make_unique<LoopSession>(session, needs);
-  return EventLoop::Default().Adopt(connected);
+  return EventLoop::ForNextSession().Adopt(connected);
 }
 
 }  // namespace portwick::event_relay

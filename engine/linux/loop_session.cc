@@ -18,6 +18,13 @@ namespace portwick {
 
 namespace {
 
+// What makes a socket worth a receive: bytes, an end, an error.
+constexpr uint32_t kReadable = EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR;
+
+// The readiness `events` reported had no end or error in it: a short
+// receive then took everything there was when they were reported.
+bool Settled(uint32_t events) { return (events & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) == 0; }
+
 ssize_t ReceiveNow(SocketHandle fd, char* buffer, size_t length) {
   while (true) {
     const ssize_t n = ::recv(Descriptor(fd), buffer, length, MSG_DONTWAIT);
@@ -92,27 +99,42 @@ void LoopSession::Start(int epoll_fd, char* scratch) {
 
 void LoopSession::OnEvent(int side, uint32_t events) {
   if (connecting_) {
-    if (side == 1) FinishConnect();
-    return;
+    // The client's bytes wait until the destination is connected; what
+    // its events said is kept for then.
+    if (side == 0) {
+      client_events_ |= events & kReadable;
+      return;
+    }
+    FinishConnect(events);
+    if (done_ || connecting_) return;
+    if (client_events_ != 0 && flows_[0].state == FlowState::kOnLoop) {
+      Relay(flows_[0], Settled(client_events_));
+    }
+    if (done_) return;
   }
   // A socket's readiness matters to the direction reading it and, while it
   // holds bytes back, to the one writing to it.
   for (Flow& flow : flows_) {
     if (flow.state != FlowState::kOnLoop) continue;
-    const bool readable =
-        flow.from == side && (events & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR));
-    const bool writable = flow.to == side && flow.backlog_size > 0;
-    if (readable || writable) Relay(flow);
+    if (flow.from == side && (events & kReadable) != 0) {
+      Relay(flow, Settled(events));
+    } else if (flow.to == side && flow.backlog_size > 0) {
+      Relay(flow, false);
+    }
     if (done_) return;
   }
 }
 
-void LoopSession::FinishConnect() {
+void LoopSession::FinishConnect(uint32_t events) {
   // Only the connect's end wakes a connecting socket: it is writable once
-  // connected, and has an error when the connect failed.
+  // connected, and reports an error or a hang-up when the connect failed
+  // (the socket then says which).
   int error = 0;
-  socklen_t length = sizeof error;
-  if (::getsockopt(Descriptor(fd(1)), SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
+  if ((events & (EPOLLERR | EPOLLHUP)) != 0) {
+    socklen_t length = sizeof error;
+    if (::getsockopt(Descriptor(fd(1)), SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
+    if (error == 0) error = ECONNRESET;
+  }
   connecting_ = false;
   if (session_->cancelled()) {
     done_ = true;
@@ -143,7 +165,7 @@ void LoopSession::BeginRelaying() {
   if (!done_) Watch();
 }
 
-void LoopSession::Relay(Flow& flow) {
+void LoopSession::Relay(Flow& flow, bool settled) {
   const SocketHandle from = fd(flow.from);
   const SocketHandle to = fd(flow.to);
   while (true) {
@@ -167,6 +189,10 @@ void LoopSession::Relay(Flow& flow) {
     if (taken < size) return Hold(flow, scratch_ + taken, size - taken);
     if (static_cast<size_t>(size) < kScratchSize) {
       flow.full_reads = 0;
+      // The source had no more when it was read: bytes that come later wake
+      // the direction again (edge-triggered, every arrival signals), so
+      // the receive that would say EAGAIN is spared.
+      if (settled) return;
     } else if (++flow.full_reads >= kBusyReads) {
       // Bulk: a thread splices it with fewer calls per byte.
       return HandOff(flow, nullptr, 0);
@@ -204,7 +230,10 @@ void LoopSession::EndOfStream(Flow& flow) {
   // After a reset from outside a receive may read as end-of-stream.
   if (session_->cancelled()) return Fail(CloseReason::kStopped, Status());
   // The peer's reset, met first by the other direction: passed on as one.
-  if (session_->EndWasReset(fd(flow.from))) {
+  // Only a thread can have met it so: here the direction that does fails
+  // the session at once.
+  const Flow& other = flows_[flow.direction == Direction::kClientToServer ? 1 : 0];
+  if (other.state == FlowState::kOnThread && session_->EndWasReset(fd(flow.from))) {
     return Fail(ResetBy(flow.direction), Status::Error("recv", ECONNRESET));
   }
   EndFlow(flow, FlowState::kEnded);
@@ -213,8 +242,9 @@ void LoopSession::EndOfStream(Flow& flow) {
   if (SessionObserver* observer = session_->observer()) {
     observer->OnHalfClosed(SessionHalfClosed{session_->id(), flow.direction, EventTime::Now()});
   }
+  // The epoll entries stay as they are: an ended direction ignores its
+  // wake-ups, and edge-triggered entries don't repeat them.
   session_->EndSending(fd(flow.to));
-  Watch();
   CheckDone();
 }
 
@@ -231,8 +261,8 @@ void LoopSession::HandOff(Flow& flow, const char* carried, int32_t size) {
   EndFlow(flow, FlowState::kOnThread);
   try {
     if (!blocking_destination_) {
-      const int descriptor = Descriptor(fd(1));
-      ::fcntl(descriptor, F_SETFL, ::fcntl(descriptor, F_GETFL) & ~O_NONBLOCK);
+      // A socket's status flags are O_NONBLOCK alone here.
+      ::fcntl(Descriptor(fd(1)), F_SETFL, 0);
       blocking_destination_ = true;
     }
     auto pump =
@@ -295,10 +325,12 @@ void LoopSession::CheckDone() {
 }
 
 uint32_t LoopSession::Interest(int side) const {
-  if (connecting_) return side == 1 ? EPOLLOUT | EPOLLET : 0;
   uint32_t interest = 0;
   for (const Flow& flow : flows_) {
-    if (flow.state != FlowState::kOnLoop) continue;
+    // While connecting, both directions are expected on the loop: the
+    // entries then need no change once connected (the destination's
+    // becomes writable only then).
+    if (flow.state != FlowState::kOnLoop && !connecting_) continue;
     if (flow.from == side) interest |= EPOLLIN | EPOLLRDHUP;
     if (flow.to == side) interest |= EPOLLOUT;
   }

@@ -93,12 +93,14 @@ class LoopSession {
   };
 
   SocketHandle fd(int side) const;
-  void FinishConnect();
+  // After the connecting socket reported `events`.
+  void FinishConnect(uint32_t events);
   // Each direction to the loop or to a thread, as its bytes are needed.
   void BeginRelaying();
   // Moves bytes until the source has none, the destination takes no more,
-  // or the direction ends or leaves.
-  void Relay(Flow& flow);
+  // or the direction ends or leaves. `settled`: called for a readiness that
+  // reported no end or error, so a short receive took all there was.
+  void Relay(Flow& flow, bool settled);
   // Sends the backlog; false while some is left (or the send failed).
   bool Flush(Flow& flow);
   // Keeps what `send` did not take of `data` (`size` bytes).
@@ -125,7 +127,8 @@ class LoopSession {
   const Endpoint address_;
   const std::optional<Clock::time_point> connect_deadline_;
   bool connecting_;
-  bool blocking_destination_;  // false while connecting and until a thread needs it
+  bool blocking_destination_;   // false while connecting and until a thread needs it
+  uint32_t client_events_ = 0;  // what the client's socket reported while connecting
   bool idle_ended_ = false;
   bool done_ = false;
   int epoll_fd_ = -1;

@@ -343,7 +343,7 @@ int OpenOf(const std::string& kind) {
 // the session stays there.
 bool HeldWithoutThread(Relay relay) {
   return relay == Relay::kThreads ? IdleParker::Default().parked() >= 2
-                                  : EventLoop::Default().sessions() >= 1;
+                                  : EventLoop::AllSessions() >= 1;
 }
 
 TEST_P(SplicedPathTest, IdleDirectionsParkWithoutAThreadAndWakeForBytesAndForStop) {
@@ -364,7 +364,7 @@ TEST_P(SplicedPathTest, IdleDirectionsParkWithoutAThreadAndWakeForBytesAndForSto
   EXPECT_EQ(closed.bytes_up, 9u);
   EXPECT_EQ(closed.bytes_down, 4u);
   EXPECT_TRUE(testing::WaitUntil(
-      [] { return IdleParker::Default().parked() == 0 && EventLoop::Default().sessions() == 0; }));
+      [] { return IdleParker::Default().parked() == 0 && EventLoop::AllSessions() == 0; }));
   // Once quiet, the kept pipes and the epoll descriptors go too.
   EXPECT_TRUE(testing::WaitUntil(
       [&] { return OpenOf("pipe:") == pipes && OpenOf("anon_inode:[eventpoll]") == 0; }));
