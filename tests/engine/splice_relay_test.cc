@@ -515,10 +515,17 @@ TEST(IdleParkerTest, AParkedSocketIsWatchedLongAfterTheWatcherCouldLinger) {
   EXPECT_TRUE(testing::WaitUntil([&] { return IdleParker::Default().parked() == parked_before; }));
 }
 
-// A reader slower than its writer: what the relay's small send buffer
-// towards the client can't take yet waits on the event loop, which reads
-// on once it is taken. (Sends taken only in part keep the direction there.)
-TEST(EventLoopTest, ASlowReaderGetsEveryByteInOrder) {
+// Bytes the event loop holds back for a slow reader (its send buffer
+// towards the client is small, so sends are taken in part): they arrive
+// whole and in order before the server's FIN; a server's reset follows what
+// came before it as a reset; a client that resets while bytes wait resets
+// the server's side.
+enum class HeldEnd { kServerFin, kServerReset, kClientReset };
+
+class EventLoopHeldTest : public ::testing::TestWithParam<HeldEnd> {};
+
+TEST_P(EventLoopHeldTest, HeldBytesKeepTheirOrderAndTheEndComesAfterThem) {
+  const HeldEnd end = GetParam();
   SocketLayer layer;
   layer.Startup();
   testing::TcpPair client = testing::MakeTcpPair();
@@ -532,18 +539,41 @@ TEST(EventLoopTest, ASlowReaderGetsEveryByteInOrder) {
   const std::string reply = testing::PatternBytes(1 << 20, 6);
   std::thread writer([&] {
     for (size_t at = 0; at < reply.size(); at += 1000) {
-      if (!SendBytes(server.near.fd(), std::string_view(reply).substr(at, 1000))) break;
+      if (!SendBytes(server.near.fd(), std::string_view(reply).substr(at, 1000))) return;
     }
-    sockets::ShutdownWrite(server.near.fd());
+    if (end == HeldEnd::kServerFin) sockets::ShutdownWrite(server.near.fd());
+    if (end == HeldEnd::kServerReset) sockets::ResetConnection(server.near.fd());
   });
-  const testing::ReadResult at_client = ReadUntilEnd(client.near.fd());
-  writer.join();
-  EXPECT_EQ(at_client.end, StreamEnd::kEof);
-  EXPECT_TRUE(at_client.data == reply) << "bytes differ";
-  sockets::ShutdownWrite(client.near.fd());
-  EXPECT_EQ(ReadUntilEnd(server.near.fd()).end, StreamEnd::kEof);
+  if (end == HeldEnd::kClientReset) {
+    EXPECT_TRUE(ReadExactly(client.near.fd(), 1 << 16).data == reply.substr(0, 1 << 16))
+        << "bytes differ";
+    sockets::ResetConnection(client.near.fd());
+    EXPECT_EQ(ReadUntilEnd(server.near.fd()).end, StreamEnd::kReset);
+    writer.join();
+  } else {
+    const testing::ReadResult at_client = ReadUntilEnd(client.near.fd());
+    writer.join();
+    const bool fin = end == HeldEnd::kServerFin;
+    EXPECT_EQ(at_client.end, fin ? StreamEnd::kEof : StreamEnd::kReset);
+    EXPECT_TRUE(fin ? at_client.data == reply : reply.starts_with(at_client.data))
+        << "bytes differ";
+    if (fin) {
+      sockets::ShutdownWrite(client.near.fd());
+      EXPECT_EQ(ReadUntilEnd(server.near.fd()).end, StreamEnd::kEof);
+    }
+  }
   layer.Cleanup();
 }
+
+INSTANTIATE_TEST_SUITE_P(Ends, EventLoopHeldTest,
+                         ::testing::Values(HeldEnd::kServerFin, HeldEnd::kServerReset,
+                                           HeldEnd::kClientReset),
+                         [](const auto& test) {
+                           return std::string(test.param == HeldEnd::kServerFin ? "ServerFin"
+                                              : test.param == HeldEnd::kServerReset
+                                                  ? "ServerReset"
+                                                  : "ClientReset");
+                         });
 
 // Splices into the pipe as usual; splicing out of it fails as a reset.
 class FailingSendIo : public CountingIo {
