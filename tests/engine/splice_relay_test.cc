@@ -314,6 +314,30 @@ TEST_P(SplicedPathTest, StopEndsASessionBlockedSendingSplicedBytes) {
   EXPECT_TRUE(testing::WaitUntil([&] { return listener_.SessionCount() == 0; }));
 }
 
+int ThreadsOfThisProcess() {
+  return static_cast<int>(std::distance(std::filesystem::directory_iterator("/proc/self/task"),
+                                        std::filesystem::directory_iterator()));
+}
+
+// Sessions whose bytes nobody needs take no thread of their own: many open
+// at once, each confirmed by an exchange, leave the process with at most
+// the event loops' threads more (a connector or relay thread per session
+// would be one each).
+TEST_F(SplicedSessionTest, ManyOpenSessionsTakeNoThreadEach) {
+  constexpr int kSessions = 24;
+  Open(&SocketIo::Default());
+  ASSERT_EQ(SendAndRead(client_.fd(), destination_.fd(), "first"), "first");
+  const int before = ThreadsOfThisProcess();
+  std::vector<Socket> ends;
+  for (int i = 0; i < kSessions; ++i) {
+    ends.push_back(testing::ConnectLoopback(listener_.BoundPort()));
+    ends.push_back(server_.WaitAccept());
+    ASSERT_EQ(SendAndRead(ends[ends.size() - 2].fd(), ends.back().fd(), "hi"), "hi");
+  }
+  EXPECT_EQ(EventLoop::AllSessions(), static_cast<size_t>(kSessions + 1));
+  EXPECT_LE(ThreadsOfThisProcess(), before + static_cast<int>(EventLoop::kMaxLoops));
+}
+
 // Descriptors of this process that lead to `kind` ("pipe:", ...).
 int OpenOf(const std::string& kind) {
   int count = 0;
