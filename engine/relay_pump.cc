@@ -88,7 +88,9 @@ RelayPump::~RelayPump() {
   Finish(false);
 }
 
-void RelayPump::TakeOver(uint64_t sent_before, std::unique_ptr<char[]> carried, int32_t size) {
+void RelayPump::TakeOver(std::chrono::steady_clock::time_point relaying_since, uint64_t sent_before,
+                         std::unique_ptr<char[]> carried, int32_t size) {
+  shaping_start_ = relaying_since;
   sent_ = sent_before;
   if (carried == nullptr || size <= 0) return;
   carried_ = std::move(carried);

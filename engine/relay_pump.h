@@ -116,11 +116,13 @@ class RelayPump {
   // the call then returns, and the pump goes on on another thread later.
   static void RunParking(std::unique_ptr<RelayPump> pump);
 
-  // For a direction the event relay hands over: `sent_before` bytes went on
-  // before the pump (a cut counts from the session's start), and `carried`
-  // holds `size` bytes taken from the source and not sent yet, which go
-  // first; a pump that carries bytes copies. Before Run.
-  void TakeOver(uint64_t sent_before, std::unique_ptr<char[]> carried = nullptr, int32_t size = 0);
+  // For a direction the event relay hands over: it has relayed since
+  // `relaying_since` (a stall counts from then) and sent `sent_before` bytes
+  // (a cut counts them), and `carried` holds `size` bytes taken from the
+  // source and not sent yet, which go first; a pump that carries bytes
+  // copies. Before Run.
+  void TakeOver(std::chrono::steady_clock::time_point relaying_since, uint64_t sent_before,
+                std::unique_ptr<char[]> carried = nullptr, int32_t size = 0);
 
   // Whether this direction relays with splice (decided at construction).
   bool splicing() const { return splice_ != nullptr; }
@@ -272,11 +274,11 @@ class RelayPump {
   bool finished_ = false;
 
   // Conditions that change while the session runs (relay_pump_conditions.cc).
-  const LiveConditions* const live_conditions_;                // the session's; may be null
-  uint64_t seen_generation_;                                   // of live_conditions_, followed now
-  DirectionConditions following_;                              // what shaped_ was made for
-  const std::chrono::steady_clock::time_point shaping_start_;  // a stall counts from it
-  uint64_t sent_ = 0;  // bytes sent on in all (a cut counts them)
+  const LiveConditions* const live_conditions_;          // the session's; may be null
+  uint64_t seen_generation_;                             // of live_conditions_, followed now
+  DirectionConditions following_;                        // what shaped_ was made for
+  std::chrono::steady_clock::time_point shaping_start_;  // a stall counts from it
+  uint64_t sent_ = 0;                                    // bytes sent on in all (a cut counts them)
 };
 
 }  // namespace portwick

@@ -151,6 +151,7 @@ void LoopSession::FinishConnect(uint32_t events) {
 }
 
 void LoopSession::BeginRelaying() {
+  relaying_since_ = Clock::now();
   for (Flow& flow : flows_) {
     if (done_) return;
     if (NobodyNeedsBytes(*session_, flow.direction, needs_.log_sink.get())) {
@@ -273,7 +274,7 @@ void LoopSession::HandOff(Flow& flow, const char* carried, int32_t size) {
       bytes = std::make_unique_for_overwrite<char[]>(static_cast<size_t>(size));
       std::memcpy(bytes.get(), carried, static_cast<size_t>(size));
     }
-    pump->TakeOver(flow.sent, std::move(bytes), size);
+    pump->TakeOver(relaying_since_, flow.sent, std::move(bytes), size);
     if (!needs_.threads->Start(MakeTask([pump = std::move(pump)]() mutable {
                                  RelayPump::RunParking(std::move(pump));
                                }),

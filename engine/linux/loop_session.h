@@ -127,8 +127,9 @@ class LoopSession {
   const Endpoint address_;
   const std::optional<Clock::time_point> connect_deadline_;
   bool connecting_;
-  bool blocking_destination_;   // false while connecting and until a thread needs it
-  uint32_t client_events_ = 0;  // what the client's socket reported while connecting
+  bool blocking_destination_;         // false while connecting and until a thread needs it
+  Clock::time_point relaying_since_;  // connected: when a blocking pump would have started
+  uint32_t client_events_ = 0;        // what the client's socket reported while connecting
   bool idle_ended_ = false;
   bool done_ = false;
   int epoll_fd_ = -1;
