@@ -6,6 +6,7 @@
 //   pingpong --port=P [--iterations=20000] [--warmup=500] [--seconds=3]
 //                                                             -> p50_us p99_us
 //   connrate --port=P [--clients=1] [--seconds=2] [--max=100000] -> conn/s slowest_ms
+//   exchanges --port=P [--connections=8] [--size=64] [--seconds=1.5] -> exchanges/s p99_us
 //   idle --port=P --pid=PID [--sessions=1000] [--tree] [--threads]
 //                                                  -> KiB per session [threads per session]
 //   usage --pid=PID [--tree]          -> rss_kib peak_rss_kib threads fds processes
@@ -115,6 +116,21 @@ int ConnRate(const Flags& flags) {
   std::fprintf(stderr, "connrate: %llu cycles, %llu failed, %.3f s\n",
                static_cast<unsigned long long>(result.connections),
                static_cast<unsigned long long>(result.failures), result.seconds);
+  return 0;
+}
+
+int Exchanges(const Flags& flags) {
+  Numbers numbers(flags);
+  int port = static_cast<int>(numbers.Required("port"));
+  int connections = static_cast<int>(numbers.Get("connections", 8));
+  int size = static_cast<int>(numbers.Get("size", 64));
+  double seconds = numbers.Get("seconds", 1.5);
+  if (!numbers.error().empty()) return Fail(numbers.error());
+  ExchangeResult result = RunExchanges(port, connections, size, seconds);
+  if (!result.ok) return Fail(result.error);
+  std::printf("%.0f %.1f\n", result.PerSecond(), Percentile(result.round_trips_us, 99));
+  std::fprintf(stderr, "exchanges: %llu on %d connections in %.3f s\n",
+               static_cast<unsigned long long>(result.exchanges), connections, result.seconds);
   return 0;
 }
 
@@ -289,6 +305,7 @@ int Main(int argc, char** argv) {
   if (!flags.Parse(argc, argv, 2, &error)) return Fail(error);
   if (command == "upload" || command == "download") return Bulk(command, flags);
   if (command == "pingpong") return PingPong(flags);
+  if (command == "exchanges") return Exchanges(flags);
   if (command == "connrate") return ConnRate(flags);
   if (command == "idle") return Idle(flags);
   if (command == "usage") return Usage(flags);

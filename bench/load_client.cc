@@ -187,6 +187,80 @@ RateResult RunConnectionRate(int port, int clients, double seconds, std::uint64_
   return result;
 }
 
+double ExchangeResult::PerSecond() const {
+  return seconds > 0 ? static_cast<double>(exchanges) / seconds : 0;
+}
+
+ExchangeResult RunExchanges(int port, int connections, int size, double seconds) {
+  ExchangeResult result;
+  if (connections < 1 || size < 1) {
+    result.error = "exchanges: nothing to exchange";
+    return result;
+  }
+  // Each connection keeps at most this many round trips for the percentile.
+  constexpr std::size_t kSamplesPerConnection = 20'000;
+  constexpr int kWarmUp = 20;
+  const auto count = static_cast<std::size_t>(connections);
+  std::vector<std::vector<double>> samples(count);
+  std::vector<std::string> errors(count);
+  std::atomic<std::uint64_t> done{0};
+  std::atomic<int> ready{0};
+  std::atomic<bool> go{false};
+  Clock::time_point deadline;
+  std::vector<std::thread> threads;
+  for (std::size_t i = 0; i < count; ++i) {
+    threads.emplace_back([&, i] {
+      std::string& error = errors[i];
+      UniqueFd fd = ConnectLoopback(port, kShortTimeoutMs, &error);
+      std::string request(static_cast<std::size_t>(size), 'q');
+      request[0] = kEchoMode;
+      std::string reply(request.size(), '\0');
+      auto exchange = [&] {
+        return WriteAll(fd.get(), request.data(), request.size()) &&
+               ReadExactly(fd.get(), reply.data(), reply.size()) && reply == request;
+      };
+      bool up = fd.valid();
+      for (int w = 0; up && w < kWarmUp; ++w) up = exchange();
+      if (!up && error.empty()) error = "exchanges: session not established";
+      ready.fetch_add(1);
+      while (!go.load()) std::this_thread::yield();
+      if (!up) return;
+      samples[i].reserve(kSamplesPerConnection);
+      request[0] = 'q';  // the mode byte went first; the rest are plain requests
+      while (Clock::now() < deadline) {
+        const Clock::time_point start = Clock::now();
+        if (!exchange()) {
+          error = "exchanges: connection failed";
+          return;
+        }
+        done.fetch_add(1, std::memory_order_relaxed);
+        if (samples[i].size() < kSamplesPerConnection) {
+          samples[i].push_back(
+              std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+        }
+      }
+    });
+  }
+  while (ready.load() < connections) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  const Clock::time_point start = Clock::now();
+  deadline =
+      start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+  go.store(true);
+  for (std::thread& thread : threads) thread.join();
+  result.seconds = SecondsSince(start);
+  result.exchanges = done.load();
+  for (std::size_t i = 0; i < count; ++i) {
+    if (!errors[i].empty()) {
+      result.error = errors[i];
+      return result;
+    }
+    result.round_trips_us.insert(result.round_trips_us.end(), samples[i].begin(), samples[i].end());
+  }
+  result.ok = result.exchanges > 0;
+  if (!result.ok) result.error = "exchanges: none completed";
+  return result;
+}
+
 bool IdleSessions::Open(int port, int count, std::string* error) {
   sessions_.reserve(sessions_.size() + static_cast<std::size_t>(count));
   for (int i = 0; i < count; ++i) {

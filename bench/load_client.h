@@ -56,6 +56,20 @@ struct RateResult {
 // when more than 1 % of the cycles failed.
 RateResult RunConnectionRate(int port, int clients, double seconds, std::uint64_t max_connections);
 
+struct ExchangeResult {
+  bool ok = false;
+  std::string error;
+  std::uint64_t exchanges = 0;  // request/reply round trips, all connections together
+  double seconds = 0;
+  std::vector<double> round_trips_us;  // a sample of them, every connection alike
+  double PerSecond() const;
+};
+
+// `connections` echo sessions, each on a thread of its own, each sending a
+// `size`-byte request and awaiting its `size`-byte reply, again and again for
+// `seconds` (after a few untimed ones, once every session is up).
+ExchangeResult RunExchanges(int port, int connections, int size, double seconds);
+
 // Opens `count` echo sessions and confirms each with one round trip (so every
 // session is fully set up inside a forwarder), then holds them until Close or
 // destruction. Owner thread only.

@@ -139,6 +139,15 @@ TEST_F(LoadServerTest, ConnectionRateStopsAtTheCountLimit) {
   EXPECT_LT(result.connections, 200u + clients);
 }
 
+TEST_F(LoadServerTest, ExchangesTimeEveryRoundTripOnEveryConnection) {
+  ExchangeResult result = RunExchanges(server_.port(), 4, 64, 0.2);
+  ASSERT_TRUE(result.ok) << result.error;
+  EXPECT_GT(result.exchanges, 4u);
+  // Every exchange was timed (far fewer than a connection keeps).
+  EXPECT_EQ(result.round_trips_us.size(), result.exchanges);
+  EXPECT_GT(*std::min_element(result.round_trips_us.begin(), result.round_trips_us.end()), 0);
+}
+
 TEST_F(LoadServerTest, IdleSessionsAreEachConfirmedAndHeld) {
   IdleSessions sessions;
   std::string error;
@@ -154,6 +163,7 @@ TEST(LoadClientTest, NothingListeningIsAFailureNotAFigure) {
   EXPECT_FALSE(RunUpload(port, 1, kAckUnit).ok);
   EXPECT_FALSE(RunDownload(port, 2, 1000).ok);
   EXPECT_FALSE(RunPingPong(port, 0, 1, 1).ok);
+  EXPECT_FALSE(RunExchanges(port, 2, 64, 0.1).ok);
   RateResult rate = RunConnectionRate(port, 1, 5, 100);
   EXPECT_FALSE(rate.ok);
   EXPECT_EQ(rate.connections, 0u);

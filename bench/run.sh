@@ -9,6 +9,7 @@
 #                [--before=PATH]   (an earlier portwick build, for its unlogged figure)
 #                [--only=logging]  (client->server bulk rows, the logging modes, idle
 #                                   logged sessions and the storage's append rate)
+#                [--only=exchanges]  (short connections and small request/reply alone)
 #                [--only=conditions | --no-conditions]  (the traffic conditions' figures)
 set -euo pipefail
 
@@ -19,7 +20,8 @@ mib=1024            # bulk transfer per run, all connections together
 big_log_gib=4       # transfer logged to a file for the peak-RSS check (0: skip)
 sessions=1000       # idle sessions for the memory figure
 many_sessions=10000 # ... and again with this many (0: skip)
-rate_seconds=1.5    # per connection-rate run
+rate_seconds=1.5    # per connection-rate run (and per request/reply run)
+exchange_size=64    # bytes per request and per reply
 ping_iterations=20000
 ping_seconds=2
 do_build=1
@@ -29,7 +31,8 @@ quick=0
 reps_given=0
 before=""
 only=""            # "logging": client->server bulk rows and the logging modes only;
-                   # "conditions": the traffic conditions' figures only
+                   # "conditions": the traffic conditions' figures only;
+                   # "exchanges": short connections and small request/reply only
 do_conditions=1
 
 for arg in "$@"; do
@@ -45,8 +48,9 @@ for arg in "$@"; do
     --before=*) before="${arg#*=}" ;;
     --only=logging) only=logging; big_log_gib=0; do_conditions=0 ;;
     --only=conditions) only=conditions; big_log_gib=0; do_gui=0 ;;
+    --only=exchanges) only=exchanges; big_log_gib=0; do_gui=0; do_conditions=0 ;;
     --no-conditions) do_conditions=0 ;;
-    -h|--help) sed -n '2,11p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,12p' "$0"; exit 0 ;;
     *) echo "run.sh: unknown argument $arg" >&2; exit 2 ;;
   esac
 done
@@ -275,8 +279,9 @@ done
 # --- throughput, latency, connection rate (repetitions interleaved) ----------
 for ((rep = 1; rep <= reps; rep++)); do
   [ "$only" = conditions ] && break
-  note "repetition $rep/$reps: bulk transfers"
+  [ "$only" = exchanges ] || note "repetition $rep/$reps: bulk transfers"
   for t in "${targets[@]}"; do
+    [ "$only" = exchanges ] && break
     [ "$only" = logging ] && [ "$t" = socat ] && continue
     for n in 1 8; do
       measure "up$n" "$t" "$client" upload --port="${port[$t]}" --connections=$n --mib="$mib"
@@ -285,14 +290,20 @@ for ((rep = 1; rep <= reps; rep++)); do
     done
   done
   [ "$only" = logging ] && continue
-  note "repetition $rep/$reps: ping-pong and short connections"
+  note "repetition $rep/$reps: ping-pong, short connections, request/reply"
   for t in "${targets[@]}"; do
-    measure_two pp_p50 pp_p99 "$t" "$client" pingpong --port="${port[$t]}" \
-      --iterations="$ping_iterations" --seconds="$ping_seconds"
+    [ "$only" = exchanges ] ||
+      measure_two pp_p50 pp_p99 "$t" "$client" pingpong --port="${port[$t]}" \
+        --iterations="$ping_iterations" --seconds="$ping_seconds"
     for n in 1 8; do
       measure_two "cps$n" "slow$n" "$t" "$client" connrate --port="${port[$t]}" --clients=$n --seconds="$rate_seconds"
     done
+    for n in 8 64; do
+      measure_two "rr${n}_rps" "rr${n}_p99" "$t" "$client" exchanges --port="${port[$t]}" \
+        --connections=$n --size="$exchange_size" --seconds="$rate_seconds"
+    done
   done
+  [ "$only" = exchanges ] && continue
   note "repetition $rep/$reps: ping-pong with everything on CPU 0"
   all_cpus="0-$(($(nproc) - 1))"
   for t in "${targets[@]}"; do
@@ -350,7 +361,7 @@ wait_for_size() {  # file, bytes, seconds: until the log holds that many bytes
   return 1
 }
 
-if [[ " ${targets[*]} " == *" portwick "* ]] && [ "$only" != conditions ]; then
+if [[ " ${targets[*]} " == *" portwick "* ]] && [ "$only" != conditions ] && [ "$only" != exchanges ]; then
   bytes=$((mib * 1024 * 1024))
   # Console mode keeps no capture store (--capture-limit=0 only says so); the
   # window's capture store is measured by the GUI bench below. The session

@@ -11,6 +11,7 @@
 
 #include "base/mutex.h"
 #include "engine/descriptor_limit.h"
+#include "engine/event_relay.h"
 #include "engine/session.h"
 #include "engine/session_connector.h"
 #include "engine/session_request.h"
@@ -90,8 +91,13 @@ void ProxyListener::State::AcceptLoop(const std::shared_ptr<SocketLayer>& run_la
   const SocketHandle listen_fd = listen_socket.fd();
   // The next session's outgoing socket, made before its client is accepted:
   // a connection that can't have one stays in the listen queue instead of
-  // being accepted and then reset.
+  // being accepted and then reset. Non-blocking for the event relay.
   Socket reserved;
+  bool event_relay_takes;
+  {
+    MutexLock lock(&mutex);
+    event_relay_takes = event_relay::TakesSessions(destination_host, io, resolver);
+  }
   while (running.load()) {
     // At the cap new connections wait in the listen queue, as at the
     // descriptor limit.
@@ -102,7 +108,7 @@ void ProxyListener::State::AcceptLoop(const std::shared_ptr<SocketLayer>& run_la
       continue;
     }
     if (!reserved.valid()) {
-      const SocketHandle made = sockets::CreateTcpSocket(Endpoint::Family::kIPv4);
+      const SocketHandle made = event_relay::CreateReservedSocket(event_relay_takes);
       if (made >= 0) {
         reserved.Reset(made);
       } else if (PauseWhileShort(sockets::ErrorOf(made))) {
@@ -162,8 +168,10 @@ void ProxyListener::State::HandOn(SocketHandle fd, const Endpoint& peer,
       request->log_sink = log_sink;
       request->identity.observer = observer;
     }
-    // On failure the request is destroyed, which closes the socket.
-    StartSessionConnector(std::move(request));
+    // Where it can, the event relay connects and relays the session without
+    // a thread of its own; else a connector thread does. On failure the
+    // request is destroyed, which closes the socket.
+    if (!event_relay::StartSession(request)) StartSessionConnector(std::move(request));
   } catch (const std::bad_alloc&) {
     // The socket is closed by whichever owner holds it now.
   }

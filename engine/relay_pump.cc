@@ -92,6 +92,30 @@ RelayPump::~RelayPump() {
   Finish(false);
 }
 
+void RelayPump::TakeOver(std::chrono::steady_clock::time_point relaying_since, uint64_t sent_before,
+                         std::unique_ptr<char[]> carried, int32_t size) {
+  shaping_start_ = relaying_since;
+  sent_ = sent_before;
+  if (carried == nullptr || size <= 0) return;
+  carried_ = std::move(carried);
+  carried_size_ = size;
+  if (splice_ == nullptr) return;
+  splice_.reset();
+  if (idle_check_ms_ != 0) sockets::SetReceiveTimeout(source_fd_, idle_check_ms_);
+}
+
+ssize_t RelayPump::ReceiveCarried(char* buffer, size_t room) {
+  const int32_t left = carried_size_ - carried_taken_;
+  if (left == 0) {
+    carried_.reset();
+    return -EAGAIN;
+  }
+  const int32_t n = static_cast<int32_t>(std::min<size_t>(room, static_cast<size_t>(left)));
+  std::memcpy(buffer, carried_.get() + carried_taken_, static_cast<size_t>(n));
+  carried_taken_ += n;
+  return n;
+}
+
 void RelayPump::Run() { Step(/*may_park=*/false); }
 
 void RelayPump::RunParking(std::unique_ptr<RelayPump> pump) {
@@ -189,7 +213,8 @@ bool RelayPump::Relay() {
       // At once while bytes are gathered; else (or when none is there yet)
       // the gathered bytes go first and the receive waits, with no send
       // buffer kept meanwhile.
-      ssize_t n = splice_ != nullptr   ? ReceiveFromPipe(write_position_, room)
+      ssize_t n = carried_ != nullptr  ? ReceiveCarried(write_position_, room)
+                  : splice_ != nullptr ? ReceiveFromPipe(write_position_, room)
                   : outgoing_size_ > 0 ? io_->RecvIfReady(source_fd_, write_position_, room)
                                        : -EAGAIN;
       if (n == -EAGAIN) {

@@ -86,6 +86,10 @@ struct SpliceRelayDeleter {
 // offers them (engine/linux/relay_pump_splice.cc, see engine/zero_copy.h);
 // elsewhere every direction copies (engine/relay_pump_copy.cc).
 //
+// Where the event relay runs (event_relay.h), such a direction starts there
+// instead and gets a pump only when it turns busy or gains conditions
+// (TakeOver: what it sent before, and the bytes it had taken and not sent).
+//
 // A pump is built on one thread and then owned by its relay thread (one at a
 // time), which runs it and destroys it. Nothing of it is shared but the
 // session and the log sink handle. A pump destroyed after it started but
@@ -114,6 +118,14 @@ class RelayPump {
   // As Run, but an idle spliced direction is parked instead of waiting here:
   // the call then returns, and the pump goes on on another thread later.
   static void RunParking(std::unique_ptr<RelayPump> pump);
+
+  // For a direction the event relay hands over: it has relayed since
+  // `relaying_since` (a stall counts from then) and sent `sent_before` bytes
+  // (a cut counts them), and `carried` holds `size` bytes taken from the
+  // source and not sent yet, which go first; a pump that carries bytes
+  // copies. Before Run.
+  void TakeOver(std::chrono::steady_clock::time_point relaying_since, uint64_t sent_before,
+                std::unique_ptr<char[]> carried = nullptr, int32_t size = 0);
 
   // Whether this direction relays with splice (decided at construction).
   bool splicing() const { return splice_ != nullptr; }
@@ -179,6 +191,9 @@ class RelayPump {
   // as a receive would; -EAGAIN once they are all taken (splicing has ended
   // then). Only while splice_ is set.
   ssize_t ReceiveFromPipe(char* buffer, size_t room);
+  // The carried bytes, taken as a receive would; -EAGAIN once they are all
+  // taken (and let go of).
+  ssize_t ReceiveCarried(char* buffer, size_t room);
   // What splice_ has sent on so far (0 without it).
   uint64_t SplicedBytes() const;
 
@@ -251,6 +266,9 @@ class RelayPump {
   std::shared_ptr<LogSinkHandle> log_sink_;
   std::unique_ptr<SpliceRelay, SpliceRelayDeleter> splice_;  // while splicing
   std::unique_ptr<ShapedSender> shaped_;                     // with conditions on this direction
+  std::unique_ptr<char[]> carried_;                          // TakeOver's bytes, until taken
+  int32_t carried_size_ = 0;
+  int32_t carried_taken_ = 0;
   int idle_check_ms_ = 0;    // with an idle time-out: how often to look
   bool cut_ = false;         // the cut was reached
   bool stalled_ = false;     // the stall has begun (and was reported)
@@ -259,11 +277,11 @@ class RelayPump {
   bool finished_ = false;
 
   // Conditions that change while the session runs (relay_pump_conditions.cc).
-  const LiveConditions* const live_conditions_;                // the session's; may be null
-  uint64_t seen_generation_;                                   // of live_conditions_, followed now
-  DirectionConditions following_;                              // what shaped_ was made for
-  const std::chrono::steady_clock::time_point shaping_start_;  // a stall counts from it
-  uint64_t sent_ = 0;  // bytes sent on in all (a cut counts them)
+  const LiveConditions* const live_conditions_;          // the session's; may be null
+  uint64_t seen_generation_;                             // of live_conditions_, followed now
+  DirectionConditions following_;                        // what shaped_ was made for
+  std::chrono::steady_clock::time_point shaping_start_;  // a stall counts from it
+  uint64_t sent_ = 0;                                    // bytes sent on in all (a cut counts them)
 };
 
 }  // namespace portwick

@@ -8,9 +8,11 @@
 #include <vector>
 
 #include "engine/descriptor_limit.h"
+#include "engine/event_relay.h"
 #include "engine/message_framer.h"
 #include "engine/relay_pump.h"
 #include "engine/session.h"
+#include "engine/session_start.h"
 #include "engine/socket_ops.h"
 #include "engine/zero_copy.h"
 
@@ -24,19 +26,9 @@ bool StartPump(ThreadStarter* threads, std::unique_ptr<RelayPump> pump) {
       kRelayStackSize);
 }
 
-std::chrono::nanoseconds Since(const EventTime& start, const EventTime& now) {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(now.monotonic - start.monotonic);
-}
-
-// What the connector takes over from the request.
-struct Destination {
-  std::string host;
-  uint16_t port = 0;
-  std::chrono::milliseconds connect_timeout{0};  // 0: the system's
-};
-
 // Connects `fd` within the destination's time-out, if it has one.
-Status ConnectWithin(SocketHandle fd, const Endpoint& address, const Destination& destination) {
+Status ConnectWithin(SocketHandle fd, const Endpoint& address,
+                     const SessionDestination& destination) {
   const int timeout = static_cast<int>(destination.connect_timeout.count());
   if (timeout != 0) sockets::SetSendTimeout(fd, timeout);
   const int result = sockets::Connect(fd, address);
@@ -69,8 +61,8 @@ SocketHandle OutgoingSocket(Endpoint::Family family, Socket* reserved) {
 // Connects the session's outgoing socket to the first address of the
 // destination that takes the connection. False when the session must end;
 // it has then noted why (a connect failure is also reported).
-bool ConnectDestination(Session& session, const Destination& destination, NameResolver* resolver,
-                        Socket reserved) {
+bool ConnectDestination(Session& session, const SessionDestination& destination,
+                        NameResolver* resolver, Socket reserved) {
   if (session.cancelled()) return false;
   std::vector<Endpoint> addresses;
   Status status = resolver->Resolve(destination.host, destination.port, &addresses);
@@ -90,87 +82,45 @@ bool ConnectDestination(Session& session, const Destination& destination, NameRe
     const Status connected = ConnectWithin(fd, address, destination);
     if (session.cancelled()) return false;
     if (connected.ok()) {
-      Endpoint local;
-      sockets::LocalEndpoint(fd, &local);
-      session.SetConnected(address, local);
+      ReportConnected(session, address);
       return true;
     }
     status = connected;
   }
   if (session.cancelled()) return false;
   if (status.ok()) status = Status::Error(Status::Kind::kResolve, "resolve", 0, "no address");
-  session.RecordEnding(CloseReason::kConnectFailed, status);
-  if (SessionObserver* observer = session.observer()) {
-    SessionConnectFailed failed;
-    failed.session = session.id();
-    failed.host = destination.host;
-    failed.port = destination.port;
-    failed.status = status;
-    failed.time = EventTime::Now();
-    observer->OnConnectFailed(failed);
-  }
+  ReportConnectFailed(session, destination, status);
   return false;
 }
 
-void ReportOpened(const Session& session) {
-  SessionObserver* observer = session.observer();
-  if (observer == nullptr) return;
-  const SessionIdentity& identity = session.identity();
-  observer->OnOpened(
-      SessionOpened{identity.id, identity.client, identity.listener, identity.opened});
-}
-
-void ReportConnected(const Session& session) {
-  SessionObserver* observer = session.observer();
-  if (observer == nullptr) return;
-  SessionConnected connected;
-  connected.session = session.id();
-  connected.destination = session.destination_endpoint();
-  connected.local = session.local_endpoint();
-  connected.time = EventTime::Now();
-  connected.took = Since(session.identity().opened, connected.time);
-  observer->OnConnected(connected);
-}
-
 void Connect(std::unique_ptr<SessionRequest> request) {
-  Socket client = std::move(request->accepted_socket);
-  SessionIdentity identity = std::move(request->identity);
-  Destination destination{std::move(request->destination_host), request->destination_port,
-                          request->connect_timeout};
-  if (request->conditions != nullptr) {
-    const std::shared_ptr<const std::vector<Condition>> current =
-        request->conditions->Current(&identity.conditions_generation);
-    identity.conditions = DrawForSession(*current, identity.seed);
-    identity.live_conditions = std::move(request->conditions);
-  }
-  std::shared_ptr<LogSinkHandle> log_sink = std::move(request->log_sink);
-  std::shared_ptr<SocketLayer> layer = std::move(request->layer);
-  Socket reserved = std::move(request->reserved_socket);
-  ThreadStarter* threads = request->threads;
-  SocketIo* io = request->io;
+  SessionDestination destination;
+  RelayNeeds needs;
+  Socket reserved;
   NameResolver* resolver = request->resolver;
+  std::shared_ptr<Session> session = OpenSession(*request, &destination, &needs, &reserved);
   request.reset();
-
-  sockets::LocalEndpoint(client.fd(), &identity.listener);
-  auto session =
-      std::make_shared<Session>(std::move(layer), std::move(client), std::move(identity));
-  ReportOpened(*session);
   // On failure the session goes here, which closes both sockets and reports
   // how it ended.
   if (!ConnectDestination(*session, destination, resolver, std::move(reserved))) return;
-  ReportConnected(*session);
 
   // A forwarder must not add Nagle delay to what it relays (the accepted
   // socket has it from the listening socket).
   sockets::SetNoDelay(session->destination_fd());
 
+  // Where there is an event relay, it takes the session and relays there
+  // the directions whose bytes nobody needs; the others get blocking pumps.
+  if (MayUseEventRelay(needs) && event_relay::RelayConnected(session, needs)) return;
+
   std::unique_ptr<RelayPump> upstream;
   try {
     upstream = std::make_unique<RelayPump>(session, Direction::kClientToServer,
-                                           std::make_unique<PassThroughFramer>(), log_sink, io);
-    auto downstream = std::make_unique<RelayPump>(
-        session, Direction::kServerToClient, std::make_unique<PassThroughFramer>(), log_sink, io);
-    if (!StartPump(threads, std::move(downstream))) {
+                                           std::make_unique<PassThroughFramer>(), needs.log_sink,
+                                           needs.io);
+    auto downstream = std::make_unique<RelayPump>(session, Direction::kServerToClient,
+                                                  std::make_unique<PassThroughFramer>(),
+                                                  needs.log_sink, needs.io);
+    if (!StartPump(needs.threads, std::move(downstream))) {
       session->Fail(CloseReason::kStopped, Status::Error("thread", EAGAIN));
       return;
     }
@@ -204,6 +154,81 @@ bool StartSessionConnector(std::unique_ptr<SessionRequest> request) {
   } catch (const std::bad_alloc&) {
     return false;  // the request went with the half-built task
   }
+}
+
+}  // namespace portwick
+
+namespace portwick {
+
+std::shared_ptr<Session> OpenSession(SessionRequest& request, SessionDestination* destination,
+                                     RelayNeeds* needs, Socket* reserved) {
+  SessionIdentity identity = std::move(request.identity);
+  *destination = SessionDestination{std::move(request.destination_host), request.destination_port,
+                                    request.connect_timeout};
+  if (request.conditions != nullptr) {
+    const std::shared_ptr<const std::vector<Condition>> current =
+        request.conditions->Current(&identity.conditions_generation);
+    // None drawn from none: the draw (a random engine seeded per session)
+    // is skipped.
+    if (!current->empty()) identity.conditions = DrawForSession(*current, identity.seed);
+    identity.live_conditions = std::move(request.conditions);
+  }
+  *needs = RelayNeeds{std::move(request.log_sink), request.threads, request.io};
+  *reserved = std::move(request.reserved_socket);
+  // Only an observer hears where the client connected to.
+  if (identity.observer != nullptr) {
+    sockets::LocalEndpoint(request.accepted_socket.fd(), &identity.listener);
+  }
+  auto session = std::make_shared<Session>(std::move(request.layer),
+                                           std::move(request.accepted_socket), std::move(identity));
+  if (SessionObserver* observer = session->observer()) {
+    const SessionIdentity& opened = session->identity();
+    observer->OnOpened(SessionOpened{opened.id, opened.client, opened.listener, opened.opened});
+  }
+  return session;
+}
+
+void ReportConnectFailed(Session& session, const SessionDestination& destination,
+                         const Status& status) {
+  session.RecordEnding(CloseReason::kConnectFailed, status);
+  SessionObserver* observer = session.observer();
+  if (observer == nullptr) return;
+  SessionConnectFailed failed;
+  failed.session = session.id();
+  failed.host = destination.host;
+  failed.port = destination.port;
+  failed.status = status;
+  failed.time = EventTime::Now();
+  observer->OnConnectFailed(failed);
+}
+
+void ReportConnected(Session& session, const Endpoint& address) {
+  SessionObserver* observer = session.observer();
+  Endpoint local;
+  if (observer != nullptr) sockets::LocalEndpoint(session.destination_fd(), &local);
+  session.SetConnected(address, local);
+  if (observer == nullptr) return;
+  SessionConnected connected;
+  connected.session = session.id();
+  connected.destination = session.destination_endpoint();
+  connected.local = session.local_endpoint();
+  connected.time = EventTime::Now();
+  connected.took = std::chrono::duration_cast<std::chrono::nanoseconds>(
+      connected.time.monotonic - session.identity().opened.monotonic);
+  observer->OnConnected(connected);
+}
+
+bool NobodyNeedsBytes(const Session& session, Direction direction, LogSinkHandle* log_sink) {
+  const SessionConditions& drawn = session.identity().conditions;
+  const DirectionConditions& conditions =
+      direction == Direction::kClientToServer ? drawn.up : drawn.down;
+  const SessionObserver* observer = session.observer();
+  return conditions.empty() && (observer == nullptr || !observer->WantsChunks()) &&
+         (log_sink == nullptr || !log_sink->NeedsBytes());
+}
+
+bool MayUseEventRelay(const RelayNeeds& needs) {
+  return needs.io == &SocketIo::Default() && needs.threads == &ThreadStarter::Default();
 }
 
 }  // namespace portwick

@@ -10,7 +10,8 @@ namespace portwick {
 // Turns one accepted connection into a running session: resolves the
 // destination host, connects to its addresses in turn until one takes the
 // connection (a socket for each: the request's reserved one for the first
-// IPv4 address, else a new one), starts the destination-to-client pump
+// IPv4 address, else a new one), hands the session to the event relay when
+// it takes it (event_relay.h), else starts the destination-to-client pump
 // on a thread of its own and then runs the client-to-destination pump
 // itself. When resolving or connecting fails, the client's connection is
 // closed without data. When the relay thread can't be started or memory runs

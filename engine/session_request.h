@@ -30,6 +30,8 @@ struct SessionRequest {
   // descriptor for its outgoing connection even at the descriptor limit
   // (used as it is for an IPv4 destination, closed to make room for an IPv6
   // one). May be invalid: the connector then makes its socket itself.
+  // Non-blocking where the event relay takes the session
+  // (event_relay::TakesSessions).
   Socket reserved_socket;
   // The number, client, accept time and observer; the connector fills in
   // the listening endpoint.

@@ -27,6 +27,14 @@ class PassThroughIo : public SocketIo {
   }
 };
 
+// The real calls, splice too.
+class SplicingIo : public PassThroughIo {
+ public:
+  ssize_t Splice(int from, int to, size_t length) override {
+    return SocketIo::Default().Splice(from, to, length);
+  }
+};
+
 // Hands out a fixed list of addresses, whatever the name.
 class ScriptedResolver : public NameResolver {
  public:

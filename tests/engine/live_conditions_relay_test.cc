@@ -10,6 +10,7 @@
 
 #include "engine/proxy_listener.h"
 #include "engine/socket_ops.h"
+#include "listener_seams.h"
 #include "recording_observer.h"
 #include "test_server.h"
 
@@ -26,10 +27,11 @@ std::vector<Condition> Parse(const std::vector<std::string>& texts) {
   return conditions;
 }
 
-// How the relays move the bytes: spliced (nothing needs them), copied for
-// an observer that wants the chunks, or copied for an idle time-out.
-enum class Path { kSpliced, kObserved, kIdleWatched };
-constexpr Path kPaths[] = {Path::kSpliced, Path::kObserved, Path::kIdleWatched};
+// How the relays move the bytes: nothing needs them, on the event relay
+// (with an idle time-out watched there too) or spliced on threads; or
+// copied for an observer that wants the chunks.
+enum class Path { kEventRelay, kSpliced, kObserved, kIdleWatched };
+constexpr Path kPaths[] = {Path::kEventRelay, Path::kSpliced, Path::kObserved, Path::kIdleWatched};
 
 // A listener to a loopback server with one session open.
 struct LiveRelay {
@@ -43,6 +45,10 @@ struct LiveRelay {
     config.bind = Endpoint::LoopbackIPv4(0);
     config.destination_host = "127.0.0.1";
     config.destination_port = static_cast<uint16_t>(server.port());
+    // The real calls through a SocketIo of the test's keep the session off
+    // the event relay.
+    static SplicingIo splicing;
+    if (path == Path::kSpliced) config.io = &splicing;
     if (path == Path::kObserved) config.observer = std::make_shared<RecordingObserver>();
     if (path == Path::kIdleWatched) config.limits.idle_timeout = std::chrono::minutes(1);
     EXPECT_TRUE(listener.Start(config).ok());

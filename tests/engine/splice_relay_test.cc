@@ -1,7 +1,7 @@
-// Sessions whose bytes nobody needs are relayed with splice: every byte in
-// order, half-closes, resets and Stop as on the copying path, a copying
-// fallback where splice is refused or no pipe can be had, and idle
-// directions parked without a thread.
+// Sessions whose bytes nobody needs are relayed by the event relay, or with
+// splice on threads: every byte in order, half-closes, resets and Stop as
+// on the copying path, a copying fallback where splice is refused or no
+// pipe can be had, and idle directions kept without a thread.
 
 #include "engine/linux/splice_relay.h"
 
@@ -19,15 +19,19 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include "base/posix/socket_descriptor.h"
 #include "descriptor_limit_hold.h"
 #include "engine/conditions/condition.h"
 #include "engine/detached_thread.h"
+#include "engine/linux/event_loop.h"
 #include "engine/linux/idle_parker.h"
+#include "engine/linux/loop_session.h"
 #include "engine/linux/pipe_pool.h"
 #include "engine/log_sink_handle.h"
 #include "engine/proxy_listener.h"
+#include "engine/session.h"
 #include "engine/socket_io.h"
 #include "engine/socket_layer.h"
 #include "engine/socket_ops.h"
@@ -112,12 +116,40 @@ class SplicedSessionTest : public ::testing::Test {
   Socket destination_;
 };
 
-class SplicedBulkTest : public SplicedSessionTest,
-                        public ::testing::WithParamInterface<CountingIo::Refuse> {};
+// Which relay a session whose bytes nobody needs gets: the event relay
+// (the real socket calls) or splicing pumps on threads (the same calls
+// through a SocketIo of the test's, which keeps a session off the event
+// relay).
+enum class Relay { kEventLoop, kThreads };
 
+SocketIo* IoFor(Relay relay) {
+  static CountingIo threads;  // outlives every session
+  return relay == Relay::kThreads ? static_cast<SocketIo*>(&threads) : &SocketIo::Default();
+}
+
+std::string RelayName(Relay relay) { return relay == Relay::kThreads ? "Threads" : "EventLoop"; }
+
+class SplicedPathTest : public SplicedSessionTest, public ::testing::WithParamInterface<Relay> {};
+
+INSTANTIATE_TEST_SUITE_P(Relays, SplicedPathTest,
+                         ::testing::Values(Relay::kEventLoop, Relay::kThreads),
+                         [](const auto& test) { return RelayName(test.param); });
+
+struct BulkCase {
+  const char* name;
+  Relay relay;
+  CountingIo::Refuse refuse;  // on threads
+};
+
+class SplicedBulkTest : public SplicedSessionTest,
+                        public ::testing::WithParamInterface<BulkCase> {};
+
+// On the event relay the bulk soon leaves for a thread, each way at a
+// moment of its own.
 TEST_P(SplicedBulkTest, BothWaysArriveByteExactAndEndWithBothHalfCloses) {
-  CountingIo io(GetParam());
-  Open(&io);
+  CountingIo io(GetParam().refuse);
+  const bool threads = GetParam().relay == Relay::kThreads;
+  Open(threads ? &io : &SocketIo::Default());
   constexpr size_t kBytes = 6 << 20;
   const std::string up = testing::PatternBytes(kBytes, 1);
   const std::string down = testing::PatternBytes(kBytes, 2);
@@ -142,7 +174,8 @@ TEST_P(SplicedBulkTest, BothWaysArriveByteExactAndEndWithBothHalfCloses) {
   EXPECT_EQ(closed.how, CloseReason::kBothFinished);
   EXPECT_EQ(closed.bytes_up, kBytes);
   EXPECT_EQ(closed.bytes_down, kBytes);
-  if (GetParam() == CountingIo::Refuse::kNothing) {
+  if (!threads) return;
+  if (GetParam().refuse == CountingIo::Refuse::kNothing) {
     EXPECT_GT(io.splices.load(), 2);
     EXPECT_EQ(io.recvs.load(), 0) << "a spliced session never copies";
   } else {
@@ -150,14 +183,17 @@ TEST_P(SplicedBulkTest, BothWaysArriveByteExactAndEndWithBothHalfCloses) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Splice, SplicedBulkTest,
-                         ::testing::Values(CountingIo::Refuse::kNothing,
-                                           CountingIo::Refuse::kIntoPipe,
-                                           CountingIo::Refuse::kOutOfPipe));
+INSTANTIATE_TEST_SUITE_P(
+    Splice, SplicedBulkTest,
+    ::testing::Values(BulkCase{"EventLoop", Relay::kEventLoop, CountingIo::Refuse::kNothing},
+                      BulkCase{"Spliced", Relay::kThreads, CountingIo::Refuse::kNothing},
+                      BulkCase{"RefusedIntoPipe", Relay::kThreads, CountingIo::Refuse::kIntoPipe},
+                      BulkCase{"RefusedOutOfPipe", Relay::kThreads,
+                               CountingIo::Refuse::kOutOfPipe}),
+    [](const auto& test) { return std::string(test.param.name); });
 
-TEST_F(SplicedSessionTest, EachHalfCloseLetsTheOtherDirectionGoOn) {
-  CountingIo io;
-  Open(&io);
+TEST_P(SplicedPathTest, EachHalfCloseLetsTheOtherDirectionGoOn) {
+  Open(IoFor(GetParam()));
   // The client finishes first; the server answers after it read the end.
   ASSERT_TRUE(SendBytes(client_.fd(), "request"));
   sockets::ShutdownWrite(client_.fd());
@@ -173,9 +209,8 @@ TEST_F(SplicedSessionTest, EachHalfCloseLetsTheOtherDirectionGoOn) {
                                               "closed"}));
 }
 
-TEST_F(SplicedSessionTest, ServerFinishingFirstLeavesTheClientDirectionOpen) {
-  CountingIo io;
-  Open(&io);
+TEST_P(SplicedPathTest, ServerFinishingFirstLeavesTheClientDirectionOpen) {
+  Open(IoFor(GetParam()));
   ASSERT_TRUE(SendBytes(destination_.fd(), "banner"));
   sockets::ShutdownWrite(destination_.fd());
   EXPECT_EQ(ReadUntilEnd(client_.fd()).data, "banner");
@@ -193,11 +228,11 @@ struct ResetCase {
 };
 
 class SplicedResetTest : public SplicedSessionTest,
-                         public ::testing::WithParamInterface<ResetCase> {};
+                         public ::testing::WithParamInterface<std::tuple<ResetCase, Relay>> {};
 
 TEST_P(SplicedResetTest, ResetMidStreamResetsTheOtherSide) {
-  const ResetCase& c = GetParam();
-  Open(&SocketIo::Default());
+  const ResetCase& c = std::get<0>(GetParam());
+  Open(IoFor(std::get<1>(GetParam())));
   const std::string chunk = testing::PatternBytes(200000, 4);
   ASSERT_EQ(SendAndRead(client_.fd(), destination_.fd(), chunk), chunk);
   if (c.server_finished_first) {
@@ -222,11 +257,15 @@ TEST_P(SplicedResetTest, ResetMidStreamResetsTheOtherSide) {
 
 INSTANTIATE_TEST_SUITE_P(
     Splice, SplicedResetTest,
-    ::testing::Values(ResetCase{"ClientResets", false, false, CloseReason::kResetByClient},
-                      ResetCase{"ServerResets", true, false, CloseReason::kResetByServer},
-                      ResetCase{"ServerFinishedThenReset", true, true,
-                                CloseReason::kResetByServer}),
-    [](const auto& test) { return std::string(test.param.name); });
+    ::testing::Combine(
+        ::testing::Values(ResetCase{"ClientResets", false, false, CloseReason::kResetByClient},
+                          ResetCase{"ServerResets", true, false, CloseReason::kResetByServer},
+                          ResetCase{"ServerFinishedThenReset", true, true,
+                                    CloseReason::kResetByServer}),
+        ::testing::Values(Relay::kEventLoop, Relay::kThreads)),
+    [](const auto& test) {
+      return std::string(std::get<0>(test.param).name) + RelayName(std::get<1>(test.param));
+    });
 
 // The direction sending towards the server meets its reset first; the other
 // direction then reads end-of-stream, which must reach the client as the
@@ -261,8 +300,8 @@ TEST_F(SplicedSessionTest, AServerResetWhileTheClientSendsReachesTheClientAsARes
   }
 }
 
-TEST_F(SplicedSessionTest, StopEndsASessionBlockedSendingSplicedBytes) {
-  Open(&SocketIo::Default());
+TEST_P(SplicedPathTest, StopEndsASessionBlockedSendingSplicedBytes) {
+  Open(IoFor(GetParam()));
   // The server reads nothing: the relay fills its socket buffers and blocks
   // in splice towards it with bytes in the pipe.
   ::fcntl(Descriptor(client_.fd()), F_SETFL, O_NONBLOCK);
@@ -280,6 +319,41 @@ TEST_F(SplicedSessionTest, StopEndsASessionBlockedSendingSplicedBytes) {
   EXPECT_TRUE(testing::WaitUntil([&] { return listener_.SessionCount() == 0; }));
 }
 
+int ThreadsOfThisProcess() {
+  return static_cast<int>(std::distance(std::filesystem::directory_iterator("/proc/self/task"),
+                                        std::filesystem::directory_iterator()));
+}
+
+// Sessions whose bytes nobody needs take no thread of their own: many open
+// at once, each confirmed by an exchange, leave the process with at most
+// the event loops' threads more (a connector or relay thread per session
+// would be one each). A destination given by name is connected on a
+// connector thread (one, used again by each session), then relayed there.
+class OpenSessionsTest : public SplicedSessionTest,
+                         public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(OpenSessionsTest, ManyOpenSessionsTakeNoThreadEach) {
+  constexpr int kSessions = 24;
+  const bool named = std::string(GetParam()) == "localhost";
+  ListenerConfig config = testing::LoopbackForward(server_.port());
+  config.destination_host = GetParam();
+  ASSERT_TRUE(listener_.Start(config).ok());
+  const int before = ThreadsOfThisProcess();
+  std::vector<Socket> ends;
+  for (int i = 0; i < kSessions; ++i) {
+    ends.push_back(testing::ConnectLoopback(listener_.BoundPort()));
+    ends.push_back(server_.WaitAccept());
+    ASSERT_EQ(SendAndRead(ends[ends.size() - 2].fd(), ends.back().fd(), "hi"), "hi");
+  }
+  EXPECT_EQ(EventLoop::AllSessions(), static_cast<size_t>(kSessions));
+  EXPECT_LE(ThreadsOfThisProcess(), before + static_cast<int>(EventLoop::kMaxLoops) + named);
+}
+
+INSTANTIATE_TEST_SUITE_P(Destinations, OpenSessionsTest,
+                         ::testing::Values("127.0.0.1", "localhost"), [](const auto& test) {
+                           return std::string(test.param[0] == 'l' ? "Named" : "Address");
+                         });
+
 // Descriptors of this process that lead to `kind` ("pipe:", ...).
 int OpenOf(const std::string& kind) {
   int count = 0;
@@ -290,17 +364,23 @@ int OpenOf(const std::string& kind) {
   return count;
 }
 
-TEST_F(SplicedSessionTest, IdleDirectionsParkWithoutAThreadAndWakeForBytesAndForStop) {
+// Idle directions keep no thread: on threads both park, on the event relay
+// the session stays there.
+bool HeldWithoutThread(Relay relay) {
+  return relay == Relay::kThreads ? IdleParker::Default().parked() >= 2
+                                  : EventLoop::AllSessions() >= 1;
+}
+
+TEST_P(SplicedPathTest, IdleDirectionsParkWithoutAThreadAndWakeForBytesAndForStop) {
   PipePool::Default().CloseIdle();
   const int pipes = OpenOf("pipe:");  // inherited ones (standard output, ...)
-  Open(&SocketIo::Default());
+  Open(IoFor(GetParam()));
   ASSERT_EQ(SendAndRead(client_.fd(), destination_.fd(), "ping"), "ping");
-  // Both directions have nothing to do: both park.
-  ASSERT_TRUE(testing::WaitUntil([] { return IdleParker::Default().parked() >= 2; }));
+  ASSERT_TRUE(testing::WaitUntil([&] { return HeldWithoutThread(GetParam()); }));
   ASSERT_EQ(SendAndRead(destination_.fd(), client_.fd(), "pong"), "pong");
   ASSERT_EQ(SendAndRead(client_.fd(), destination_.fd(), "again"), "again");
 
-  ASSERT_TRUE(testing::WaitUntil([] { return IdleParker::Default().parked() >= 2; }));
+  ASSERT_TRUE(testing::WaitUntil([&] { return HeldWithoutThread(GetParam()); }));
   listener_.Stop();
   EXPECT_EQ(ReadUntilEnd(client_.fd()).end, StreamEnd::kReset);
   EXPECT_EQ(ReadUntilEnd(destination_.fd()).end, StreamEnd::kReset);
@@ -308,16 +388,13 @@ TEST_F(SplicedSessionTest, IdleDirectionsParkWithoutAThreadAndWakeForBytesAndFor
   EXPECT_EQ(closed.how, CloseReason::kStopped);
   EXPECT_EQ(closed.bytes_up, 9u);
   EXPECT_EQ(closed.bytes_down, 4u);
-  EXPECT_TRUE(testing::WaitUntil([] { return IdleParker::Default().parked() == 0; }));
-  // Once quiet, the kept pipes and the parker's epoll descriptor go too.
+  EXPECT_TRUE(testing::WaitUntil(
+      [] { return IdleParker::Default().parked() == 0 && EventLoop::AllSessions() == 0; }));
+  // Once quiet, the kept pipes and the epoll descriptors go too.
   EXPECT_TRUE(testing::WaitUntil(
       [&] { return OpenOf("pipe:") == pipes && OpenOf("anon_inode:[eventpoll]") == 0; }));
 }
 
-// An idle time-out keeps both directions spliced: bytes one way keep the
-// session open though the other way stays quiet (its direction parks until
-// the idle deadline and looks again); once both are quiet, the parked
-// directions wake at the deadline and each side gets a FIN.
 // The file log alone, as the relay sees it: records come from the pipe.
 class PipedSink : public testing::RecordingSink {
  public:
@@ -362,16 +439,23 @@ TEST_F(SplicedSessionTest, ALoggedDirectionParksAndCopiesOnceConditioned) {
   log_sink_->Detach(nullptr);
 }
 
-TEST_F(SplicedSessionTest, AnIdleTimeOutEndsParkedDirectionsButNotABusySession) {
+// An idle time-out keeps both directions spliced: bytes one way keep the
+// session open though the other way stays quiet (its direction parks until
+// the idle deadline and looks again); once both are quiet, the parked
+// directions wake at the deadline and each side gets a FIN.
+TEST_P(SplicedPathTest, AnIdleTimeOutEndsParkedDirectionsButNotABusySession) {
   CountingIo io;
-  Open(&io, {.idle_timeout = std::chrono::milliseconds(300)});
+  const bool threads = GetParam() == Relay::kThreads;
+  Open(threads ? &io : &SocketIo::Default(), {.idle_timeout = std::chrono::milliseconds(300)});
   for (int i = 0; i < 8; ++i) {
     ASSERT_EQ(SendAndRead(client_.fd(), destination_.fd(), "x"), "x");
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
-  EXPECT_GE(io.splices.load(), 16);
-  EXPECT_EQ(io.recvs.load(), 0);
-  ASSERT_TRUE(testing::WaitUntil([] { return IdleParker::Default().parked() >= 2; }));
+  if (threads) {
+    EXPECT_GE(io.splices.load(), 16);
+    EXPECT_EQ(io.recvs.load(), 0);
+  }
+  ASSERT_TRUE(testing::WaitUntil([&] { return HeldWithoutThread(GetParam()); }));
   ASSERT_EQ(ReadUntilEnd(client_.fd(), std::chrono::seconds(2)).end, StreamEnd::kEof);
   ASSERT_EQ(ReadUntilEnd(destination_.fd(), std::chrono::seconds(2)).end, StreamEnd::kEof);
   const SessionClosed closed = Closed();
@@ -384,7 +468,7 @@ TEST_F(SplicedSessionTest, AtTheDescriptorLimitKeptPipesGiveWayToANewSession) {
   GTEST_SKIP() << "the sanitizer's vptr check needs descriptors of its own";
 #endif
   // A session that spliced both ways and went quiet leaves its pipes kept.
-  Open(&SocketIo::Default());
+  Open(IoFor(Relay::kThreads));
   ASSERT_EQ(SendAndRead(client_.fd(), destination_.fd(), "ping"), "ping");
   ASSERT_EQ(SendAndRead(destination_.fd(), client_.fd(), "pong"), "pong");
   ASSERT_TRUE(testing::WaitUntil([] { return PipePool::Default().idle_count() >= 1; }));
@@ -513,6 +597,66 @@ TEST(IdleParkerTest, AParkedSocketIsWatchedLongAfterTheWatcherCouldLinger) {
   ASSERT_TRUE(testing::WaitUntil([&] { return ran.load(); }, std::chrono::seconds(3)));
   EXPECT_TRUE(testing::WaitUntil([&] { return IdleParker::Default().parked() == parked_before; }));
 }
+
+// Bytes the event loop holds back for a slow reader (its send buffer
+// towards the client is small, so sends are taken in part): they arrive
+// whole and in order before the server's FIN; a server's reset follows what
+// came before it as a reset; a client that resets while bytes wait resets
+// the server's side.
+enum class HeldEnd { kServerFin, kServerReset, kClientReset };
+
+class EventLoopHeldTest : public ::testing::TestWithParam<HeldEnd> {};
+
+TEST_P(EventLoopHeldTest, HeldBytesKeepTheirOrderAndTheEndComesAfterThem) {
+  const HeldEnd end = GetParam();
+  SocketLayer layer;
+  layer.Startup();
+  testing::TcpPair client = testing::MakeTcpPair();
+  testing::TcpPair server = testing::MakeTcpPair();
+  ASSERT_TRUE(client.far.valid() && server.far.valid());
+  const int small = 4096;
+  ::setsockopt(Descriptor(client.far.fd()), SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+  auto session = std::make_shared<Session>(&layer, std::move(client.far), std::move(server.far));
+  auto relayed = std::make_unique<LoopSession>(std::move(session), RelayNeeds{});
+  ASSERT_TRUE(EventLoop::ForNextSession().Adopt(relayed));
+  const std::string reply = testing::PatternBytes(1 << 20, 6);
+  std::thread writer([&] {
+    for (size_t at = 0; at < reply.size(); at += 1000) {
+      if (!SendBytes(server.near.fd(), std::string_view(reply).substr(at, 1000))) return;
+    }
+    if (end == HeldEnd::kServerFin) sockets::ShutdownWrite(server.near.fd());
+    if (end == HeldEnd::kServerReset) sockets::ResetConnection(server.near.fd());
+  });
+  if (end == HeldEnd::kClientReset) {
+    EXPECT_TRUE(ReadExactly(client.near.fd(), 1 << 16).data == reply.substr(0, 1 << 16))
+        << "bytes differ";
+    sockets::ResetConnection(client.near.fd());
+    EXPECT_EQ(ReadUntilEnd(server.near.fd()).end, StreamEnd::kReset);
+    writer.join();
+  } else {
+    const testing::ReadResult at_client = ReadUntilEnd(client.near.fd());
+    writer.join();
+    const bool fin = end == HeldEnd::kServerFin;
+    EXPECT_EQ(at_client.end, fin ? StreamEnd::kEof : StreamEnd::kReset);
+    EXPECT_TRUE(fin ? at_client.data == reply : reply.starts_with(at_client.data))
+        << "bytes differ";
+    if (fin) {
+      sockets::ShutdownWrite(client.near.fd());
+      EXPECT_EQ(ReadUntilEnd(server.near.fd()).end, StreamEnd::kEof);
+    }
+  }
+  layer.Cleanup();
+}
+
+INSTANTIATE_TEST_SUITE_P(Ends, EventLoopHeldTest,
+                         ::testing::Values(HeldEnd::kServerFin, HeldEnd::kServerReset,
+                                           HeldEnd::kClientReset),
+                         [](const auto& test) {
+                           return std::string(test.param == HeldEnd::kServerFin ? "ServerFin"
+                                              : test.param == HeldEnd::kServerReset
+                                                  ? "ServerReset"
+                                                  : "ClientReset");
+                         });
 
 // Splices into the pipe as usual; splicing out of it fails as a reset.
 class FailingSendIo : public CountingIo {
