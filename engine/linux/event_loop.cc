@@ -1,7 +1,6 @@
 #include "engine/linux/event_loop.h"
 
 #include <sys/epoll.h>
-#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,6 +11,7 @@
 #include <utility>
 
 #include "engine/detached_thread.h"
+#include "engine/linux/epoll_wake.h"
 
 namespace portwick {
 
@@ -85,18 +85,7 @@ size_t EventLoop::sessions() const {
 
 bool EventLoop::Prepare() {
   if (running_) return true;
-  if (epoll_fd_ < 0) epoll_fd_ = ::epoll_create1(EPOLL_CLOEXEC);
-  if (epoll_fd_ >= 0 && wake_fd_ < 0) {
-    wake_fd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    epoll_event event{};
-    event.events = EPOLLIN;
-    event.data.ptr = &wake_mark;
-    if (wake_fd_ >= 0 && ::epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, wake_fd_, &event) != 0) {
-      ::close(wake_fd_);
-      wake_fd_ = -1;
-    }
-  }
-  if (epoll_fd_ < 0 || wake_fd_ < 0) return false;
+  if (!MakeEpollWithWake(&epoll_fd_, &wake_fd_, &wake_mark)) return false;
   try {
     running_ = StartDetachedThread(MakeTask([this] { Run(); }), kRelayStackSize);
   } catch (const std::bad_alloc&) {

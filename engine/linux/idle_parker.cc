@@ -1,7 +1,6 @@
 #include "engine/linux/idle_parker.h"
 
 #include <sys/epoll.h>
-#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +10,7 @@
 #include <utility>
 
 #include "base/posix/socket_descriptor.h"
+#include "engine/linux/epoll_wake.h"
 
 namespace portwick {
 
@@ -61,18 +61,7 @@ bool IdleParker::Park(SocketHandle fd, std::unique_ptr<ThreadTask>& task,
 }
 
 bool IdleParker::Prepare() {
-  if (epoll_fd_ < 0) epoll_fd_ = ::epoll_create1(EPOLL_CLOEXEC);
-  if (epoll_fd_ >= 0 && wake_fd_ < 0) {
-    wake_fd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    epoll_event event{};
-    event.events = EPOLLIN;
-    event.data.ptr = &wake_mark;
-    if (wake_fd_ >= 0 && ::epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, wake_fd_, &event) != 0) {
-      ::close(wake_fd_);
-      wake_fd_ = -1;
-    }
-  }
-  if (epoll_fd_ < 0 || wake_fd_ < 0) return false;
+  if (!MakeEpollWithWake(&epoll_fd_, &wake_fd_, &wake_mark)) return false;
   return watching_ || StartWatcher();
 }
 
