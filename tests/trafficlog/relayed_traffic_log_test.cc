@@ -287,6 +287,11 @@ class LoggedEndingTest : public ::testing::TestWithParam<Ending> {};
 
 TEST_P(LoggedEndingTest, TheLogHoldsExactlyWhatWasRelayed) {
   const Ending ending = GetParam();
+#if defined(PORTWICK_UBSAN_VPTR_NEEDS_DESCRIPTORS)
+  if (ending == Ending::kNoDescriptors) {
+    GTEST_SKIP() << "the sanitizer's vptr check needs descriptors of its own";
+  }
+#endif
   const std::string up = testing::PatternBytes(300 * 1024, 3);
   const std::string down = testing::PatternBytes(200 * 1024, 4);
   testing::ReadResult got;
