@@ -134,6 +134,13 @@ void LoopSession::FinishConnect(uint32_t events) {
     socklen_t length = sizeof error;
     if (::getsockopt(Descriptor(fd(1)), SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
     if (error == 0) error = ECONNRESET;
+    // A reset in the handshake says ECONNREFUSED; these say the connection
+    // was made and reset since (the peer may have sent bytes before it),
+    // so it is relayed: its bytes, then the reset.
+    if (error == ECONNRESET || error == EPIPE) {
+      reset_at_connect_ = true;
+      error = 0;
+    }
   }
   connecting_ = false;
   if (session_->cancelled()) {
@@ -230,11 +237,13 @@ void LoopSession::Hold(Flow& flow, const char* data, int32_t size) {
 void LoopSession::EndOfStream(Flow& flow) {
   // After a reset from outside a receive may read as end-of-stream.
   if (session_->cancelled()) return Fail(CloseReason::kStopped, Status());
-  // The peer's reset, met first by the other direction: passed on as one.
-  // Only a thread can have met it so: here the direction that does fails
-  // the session at once.
+  // The peer's reset, met first by the other direction or by the connect:
+  // passed on as one. Only a thread or the connect can have met it so: here
+  // the direction that does fails the session at once.
   const Flow& other = flows_[flow.direction == Direction::kClientToServer ? 1 : 0];
-  if (other.state == FlowState::kOnThread && session_->EndWasReset(fd(flow.from))) {
+  const bool reset_met_elsewhere =
+      other.state == FlowState::kOnThread || (reset_at_connect_ && flow.from == 1);
+  if (reset_met_elsewhere && session_->EndWasReset(fd(flow.from))) {
     return Fail(ResetBy(flow.direction), Status::Error("recv", ECONNRESET));
   }
   EndFlow(flow, FlowState::kEnded);

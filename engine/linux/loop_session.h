@@ -130,6 +130,9 @@ class LoopSession {
   bool blocking_destination_;         // false while connecting and until a thread needs it
   Clock::time_point relaying_since_;  // connected: when a blocking pump would have started
   uint32_t client_events_ = 0;        // what the client's socket reported while connecting
+  // The destination connected and then reset before its connect was seen
+  // done; reading its error cleared it, so its end must be told from a FIN.
+  bool reset_at_connect_ = false;
   bool idle_ended_ = false;
   bool done_ = false;
   int epoll_fd_ = -1;
