@@ -336,7 +336,8 @@ TEST_F(ForwardingRunOutputsTest, AStopGivesUpOnABlockedLogAfterItsTimeLimit) {
   const std::string fifo = (directory_ / "log.fifo").string();
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   Socket reader(::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));  // never reads
-  TestServer server(EchoHandler);
+  // Answers nothing, so only the client's direction logs: one record waits.
+  TestServer server([](SocketHandle fd) { testing::ReadUntilEnd(fd); });
   RunSettings settings = Settings(server.port());
   settings.outputs = SessionOutputs();
   settings.outputs.capture_limit = 0;
@@ -348,10 +349,16 @@ TEST_F(ForwardingRunOutputsTest, AStopGivesUpOnABlockedLogAfterItsTimeLimit) {
   ASSERT_TRUE(run.Start(settings, nullptr, {}).ok());
   Socket client = testing::ConnectLoopback(run.BoundPort());
   std::thread sender([&] { testing::SendBytes(client.fd(), std::string(1 << 20, 'x')); });
-  // Nearly full (64 KiB): a relay thread is blocked writing, or about to be.
+  // The relay thread is blocked writing a record: it holds a use of the
+  // sinks while the FIFO, nearly full (64 KiB), has stopped filling.
+  int last_queued = -1;
+  int unchanged = 0;
   EXPECT_TRUE(testing::WaitUntil([&] {
     int queued = 0;
-    return ::ioctl(Descriptor(reader.fd()), FIONREAD, &queued) == 0 && queued >= 40000;
+    if (::ioctl(Descriptor(reader.fd()), FIONREAD, &queued) != 0) return false;
+    unchanged = queued == last_queued ? unchanged + 1 : 0;
+    last_queued = queued;
+    return queued >= 40000 && unchanged >= 5 && run.log_sinks().handle->UsesInFlight() >= 1;
   }));
   const auto stopping = std::chrono::steady_clock::now();
   std::future<SinkRelease> stopped = std::async(std::launch::async, [&] { return run.Stop({}); });

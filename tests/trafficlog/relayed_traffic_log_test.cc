@@ -295,10 +295,15 @@ TEST_P(LoggedEndingTest, TheLogHoldsExactlyWhatWasRelayed) {
   const std::string up = testing::PatternBytes(300 * 1024, 3);
   const std::string down = testing::PatternBytes(200 * 1024, 4);
   testing::ReadResult got;
+  std::atomic<bool> server_started{false};
   std::atomic<bool> server_done{false};
   // Reads the client's bytes to their end, and answers a clean end.
   TestServer server([&](SocketHandle fd) {
-    got = testing::ReadUntilEnd(fd);
+    got = testing::ReadExactly(fd, 1);
+    server_started = true;
+    const testing::ReadResult rest = testing::ReadUntilEnd(fd);
+    got.data += rest.data;
+    got.end = rest.end;
     if (got.end == testing::StreamEnd::kEof && SendBytes(fd, down)) sockets::ShutdownWrite(fd);
     server_done = true;
   });
@@ -312,15 +317,19 @@ TEST_P(LoggedEndingTest, TheLogHoldsExactlyWhatWasRelayed) {
   listener.SetLogSink(BuildLogSinks(sinks, LogSettings{true, false, false, name}, nullptr));
   std::string error;
   ASSERT_TRUE(listener.Start(0, "127.0.0.1", server.port(), &error)) << error;
-  std::optional<testing::DescriptorLimitHold> hold;
-  if (ending == Ending::kNoDescriptors) {
-    hold.emplace();
-    ASSERT_TRUE(hold->reached());
-    hold->Free(6);  // the session's sockets and the log file, no pipes
-  }
   Socket client = ConnectLoopback(listener.BoundPort());
   ASSERT_TRUE(client.valid());
-  ASSERT_TRUE(SendBytes(client.fd(), up));
+  ASSERT_TRUE(SendBytes(client.fd(), up.substr(0, 1)));
+  // Held once the session relays (its server, in this process, has its
+  // socket): the next session's socket may still be made, no pipe can.
+  std::optional<testing::DescriptorLimitHold> hold;
+  if (ending == Ending::kNoDescriptors) {
+    ASSERT_TRUE(testing::WaitUntil([&] { return server_started.load(); }));
+    hold.emplace();
+    ASSERT_TRUE(hold->reached());
+    hold->Free(1);
+  }
+  ASSERT_TRUE(SendBytes(client.fd(), up.substr(1)));
   std::string expected = up;
   if (ending == Ending::kReset) {
     sockets::ResetConnection(client.fd());
