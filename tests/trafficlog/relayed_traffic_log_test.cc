@@ -20,6 +20,7 @@
 #include "engine/proxy_listener.h"
 #include "engine/socket_layer.h"
 #include "engine/socket_ops.h"
+#include "listener_seams.h"
 #include "test_server.h"
 #include "trafficlog/log_sinks.h"
 #include "trafficlog_test_support.h"
@@ -280,8 +281,16 @@ INSTANTIATE_TEST_SUITE_P(Modes, RelayedTrafficLogTest, ::testing::ValuesIn(kLogM
 // The file alone logs (its bytes stay in the kernel on Linux): each row ends
 // a session its own way, and the log holds exactly the bytes relayed, each
 // direction in order, or counts exactly those as lost.
-enum class Ending { kHalfClose, kReset, kFullDisk, kNoDescriptors };
-constexpr const char* kEndingNames[] = {"HalfClose", "Reset", "FullDisk", "NoDescriptors"};
+enum class Ending { kHalfClose, kReset, kFullDisk, kNoDescriptors, kSpliceRefused };
+constexpr const char* kEndingNames[] = {"HalfClose", "Reset", "FullDisk", "NoDescriptors",
+                                        "SpliceRefused"};
+
+// Refuses every splice, as a kernel or socket that can't splice would: the
+// file-logged direction copies, and logs, from its first chunk.
+class NoSpliceIo : public testing::PassThroughIo {
+ public:
+  ssize_t Splice(int, int, size_t) override { return -EINVAL; }
+};
 
 class LoggedEndingTest : public ::testing::TestWithParam<Ending> {};
 
@@ -313,10 +322,12 @@ TEST_P(LoggedEndingTest, TheLogHoldsExactlyWhatWasRelayed) {
   const std::string earlier = ending == Ending::kFullDisk ? "" : "earlier run\n";
   if (!earlier.empty()) logtesting::WriteFile(name, earlier);
   LogSinks sinks;
+  static NoSpliceIo no_splice;  // outlives every session
+  ListenerConfig config = testing::LoopbackForward(
+      server.port(), ending == Ending::kSpliceRefused ? &no_splice : &SocketIo::Default());
+  config.log_sink = BuildLogSinks(sinks, LogSettings{true, false, false, name}, nullptr);
   ProxyListener listener;
-  listener.SetLogSink(BuildLogSinks(sinks, LogSettings{true, false, false, name}, nullptr));
-  std::string error;
-  ASSERT_TRUE(listener.Start(0, "127.0.0.1", server.port(), &error)) << error;
+  ASSERT_TRUE(listener.Start(config).ok());
   Socket client = ConnectLoopback(listener.BoundPort());
   ASSERT_TRUE(client.valid());
   ASSERT_TRUE(SendBytes(client.fd(), up.substr(0, 1)));
@@ -364,7 +375,7 @@ TEST_P(LoggedEndingTest, TheLogHoldsExactlyWhatWasRelayed) {
 
 INSTANTIATE_TEST_SUITE_P(Endings, LoggedEndingTest,
                          ::testing::Values(Ending::kHalfClose, Ending::kReset, Ending::kFullDisk,
-                                           Ending::kNoDescriptors),
+                                           Ending::kNoDescriptors, Ending::kSpliceRefused),
                          [](const auto& test) {
                            return kEndingNames[static_cast<int>(test.param)];
                          });
