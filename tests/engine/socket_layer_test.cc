@@ -155,10 +155,9 @@ TEST(SocketOpsTest, ReceiveInterruptedBySignalsGoesOnUntilTheBytesCome) {
     returned = true;
   });
   // The reader spends nearly all its time blocked in recv, so these signals
-  // interrupt it there; a Recv that gave up on EINTR would return now.
-  // Each is sent again until its handler has run: ThreadSanitizer holds back
-  // a signal that comes while the reader enters recv, until a later one
-  // interrupts the call.
+  // interrupt it there; a Recv that gave up on EINTR would return now. Each
+  // is sent again until its handler has run: ThreadSanitizer holds back one
+  // that comes while the reader enters recv.
   for (int i = 1; i <= 20 && !returned.load(); ++i) {
     ASSERT_TRUE(testing::WaitUntil([&] {
       if (interruptions.load() >= i) return true;

@@ -278,9 +278,10 @@ constexpr LogMode kLogModes[] = {
 INSTANTIATE_TEST_SUITE_P(Modes, RelayedTrafficLogTest, ::testing::ValuesIn(kLogModes),
                          [](const auto& test) { return test.param.name; });
 
-// The file alone logs (its bytes stay in the kernel on Linux): each row ends
-// a session its own way, and the log holds exactly the bytes relayed, each
-// direction in order, or counts exactly those as lost.
+// The file alone logs (its bytes stay in the kernel on Linux, unless splice
+// is refused): each row ends a session its own way or relays it by copying,
+// and the log holds exactly the bytes relayed, each direction in order, or
+// counts exactly those as lost.
 enum class Ending { kHalfClose, kReset, kFullDisk, kNoDescriptors, kSpliceRefused };
 constexpr const char* kEndingNames[] = {"HalfClose", "Reset", "FullDisk", "NoDescriptors",
                                         "SpliceRefused"};
